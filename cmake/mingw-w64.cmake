@@ -1,0 +1,23 @@
+# Cross build for 64-bit Windows with Debian's mingw-w64 (the posix thread model, which
+# std::thread and std::mutex need). The executables link statically and need no DLLs.
+# Tests run under Wine through cmake/wine-run.sh.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(_kelvaston_mingw x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${_kelvaston_mingw}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${_kelvaston_mingw}-g++-posix)
+set(CMAKE_RC_COMPILER ${_kelvaston_mingw}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${_kelvaston_mingw})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+set(CMAKE_CXX_STANDARD_LIBRARIES_INIT "-ladvapi32")
+
+# One Wine prefix per build tree, created on first use.
+set(CMAKE_CROSSCOMPILING_EMULATOR
+    "${CMAKE_CURRENT_LIST_DIR}/wine-run.sh;${CMAKE_BINARY_DIR}/wineprefix")

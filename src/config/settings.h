@@ -1,0 +1,86 @@
+// The working copy of the service's configuration: global values, connections and accounts,
+// the target computer and the registry handles through which it is reached. Every setting is
+// text: numbers as decimal digits, flags as "0" or "1", empty text for "no value".
+#pragma once
+
+#include <array>
+#include <string>
+
+#include "platform/registry_api.h"
+
+namespace kelvaston::config {
+
+struct GlobalSettings {
+    std::string ListenRAS;
+    std::string BDWDir;
+    std::string DebugLevel;
+    std::string ProxyHost;
+    std::string ProxyPort;
+    std::string TriggerPort;
+    std::string TickerEMail;
+
+    bool operator==(const GlobalSettings&) const = default;
+};
+
+struct ConnectionRecord {
+    std::string Name;
+    std::string EnableLogging;
+    std::string TimeOut;  // seconds
+
+    bool operator==(const ConnectionRecord&) const = default;
+};
+
+struct AccountRecord {
+    std::string Connection;
+    std::string Name;
+    std::string AddressMode;
+    std::string AddressModeTicker;
+    std::string Command;
+    std::string EnableCommand;
+    std::string EnableAccount;
+    std::string EnableUDP;
+    std::string EnableKeepAlive;
+    std::string EnableFromUDP;
+    std::string EnableWissenschaft;
+    std::string LogFile;
+    std::string MaxMails;
+    std::string POPDelete;
+    std::string POPHost;
+    std::string POPPasswort;
+    std::string POPUser;
+    std::string SMTPFrom;
+    std::string SMTPHost;
+    std::string SMTPTo;
+    std::string UDPPort;
+
+    bool operator==(const AccountRecord&) const = default;
+};
+
+inline constexpr std::size_t kConnectionSlots = 51;
+inline constexpr std::size_t kAccountSlots = 251;
+
+// Used entries stand packed at the front of each list; the first slot with an empty Name ends
+// it, or the list is full.
+using ConnectionList = std::array<ConnectionRecord, kConnectionSlots>;
+using AccountList = std::array<AccountRecord, kAccountSlots>;
+
+struct Settings {
+    GlobalSettings Global;
+    ConnectionList Connections;
+    AccountList Accounts;
+    std::string ComputerName;
+    platform::Key RootKey = platform::kNullKey;
+    platform::Key ServiceKeyHandle = platform::kNullKey;
+    platform::Key ParametersKeyHandle = platform::kNullKey;
+};
+
+// The initial texts of the global values, an empty computer name and both lists cleared.
+void InitSettings(Settings& settings);
+void ClearConnections(ConnectionList& connections);
+void ClearAccounts(AccountList& accounts);
+
+// The number of used slots at the front of a list.
+std::size_t ConnectionCount(const ConnectionList& connections);
+std::size_t AccountCount(const AccountList& accounts);
+
+}  // namespace kelvaston::config

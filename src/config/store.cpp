@@ -1,0 +1,274 @@
+#include "config/store.h"
+
+#include <array>
+#include <optional>
+
+#include "config/layout.h"
+#include "platform/registry_tree.h"
+
+namespace kelvaston::config {
+namespace {
+
+namespace error = platform::error;
+using platform::Key;
+using platform::kNullKey;
+using platform::Status;
+
+constexpr std::uint32_t kValueBufferSize = 255;
+constexpr std::uint32_t kNameBufferSize = 500;
+
+// Opens a key by its full path from RootKey into `slot`, which is null unless it succeeded.
+void Open(platform::RegistryApi& api, Key root, const std::string& path, std::uint32_t access, Key& slot) {
+    slot = kNullKey;
+    api.OpenKeyEx(root, path, 0, access, &slot);
+}
+
+void Close(platform::RegistryApi& api, Key& slot) {
+    if (slot != kNullKey) api.CloseKey(slot);
+    slot = kNullKey;
+}
+
+// Empty numbers and flags of a record become "0" before the record is written.
+template <class Record, std::size_t N>
+void ZeroEmptyNumbers(Record& record, const std::array<layout::ValueField<Record>, N>& fields) {
+    for (const auto& field : fields) {
+        if (field.IsNumber() && (record.*field.field).empty()) record.*field.field = "0";
+    }
+}
+
+std::string Describe(const std::string& what, const std::string& key) { return what + " of key \"" + key + "\""; }
+
+// The stored Parameters tree as it was before the save touched it.
+struct StoredCopy {
+    bool existed = false;
+    platform::KeyTree tree;
+};
+
+Status CopyStoredParameters(platform::RegistryApi& api, Key root, StoredCopy* copy) {
+    Key parameters = kNullKey;
+    const Status status = api.OpenKeyEx(root, layout::kParametersKey, 0, platform::kKeyRead, &parameters);
+    if (status == error::kFileNotFound) return error::kSuccess;
+    if (status != error::kSuccess) return status;
+    copy->existed = true;
+    const Status read = platform::ReadTree(api, parameters, layout::kParametersName, &copy->tree);
+    api.CloseKey(parameters);
+    return read;
+}
+
+// Puts the stored Parameters tree back exactly as copied: everything the save left below the
+// service's key is removed first.
+Status RestoreStoredParameters(platform::RegistryApi& api, Key root, const StoredCopy& copy) {
+    Key service = kNullKey;
+    Status status = api.OpenKeyEx(root, layout::kServiceKey, 0, platform::kKeyAllAccess, &service);
+    if (status == error::kFileNotFound && !copy.existed) return error::kSuccess;
+    if (status != error::kSuccess) return status;
+    status = platform::DeleteTree(api, service, layout::kParametersName);
+    if (status == error::kSuccess && copy.existed) status = platform::WriteTree(api, service, copy.tree);
+    api.CloseKey(service);
+    return status;
+}
+
+}  // namespace
+
+std::string CutAtNul(std::string_view text) {
+    text = text.substr(0, text.find('\0'));
+    const auto first = text.find_first_not_of(' ');
+    if (first == std::string_view::npos) return {};
+    const auto last = text.find_last_not_of(' ');
+    return std::string(text.substr(first, last - first + 1));
+}
+
+ConfigStore::ConfigStore(platform::RegistryApi& api, Settings& settings)
+    : api_(api), values_(api), settings_(settings) {}
+
+std::string ConfigStore::QueryValue(const std::string& path, const std::string& name, std::int32_t type,
+                                    const std::string& defaultText) {
+    std::array<char, kValueBufferSize> buffer{};
+    const Status status = values_.GetValue(settings_.RootKey, path, name, type, buffer.data(), kValueBufferSize);
+    // A text longer than the buffer is read as far as it fits.
+    if (status != error::kSuccess && status != error::kMoreData) return defaultText;
+    return CutAtNul(std::string_view(buffer.data(), buffer.size()));
+}
+
+std::string ConfigStore::SubkeyName(Key key, std::uint32_t index) {
+    std::array<char, kNameBufferSize> buffer;
+    buffer.fill(' ');
+    std::uint32_t length = kNameBufferSize;
+    api_.EnumKeyEx(key, index, buffer.data(), &length);
+    return CutAtNul(std::string_view(buffer.data(), buffer.size()));
+}
+
+void ConfigStore::DeleteParametersTree() {
+    Open(api_, settings_.RootKey, layout::kParametersKey, platform::kKeyAllAccess, settings_.ServiceKeyHandle);
+    if (settings_.ServiceKeyHandle != kNullKey) {
+        for (std::size_t pass = 0; pass < kConnectionSlots; ++pass) {
+            const std::string connection = SubkeyName(settings_.ServiceKeyHandle, 0);
+            if (connection.empty()) break;
+            Key connectionKey = kNullKey;
+            Open(api_, settings_.RootKey, layout::kParametersKey + "\\" + connection, platform::kKeyAllAccess,
+                 connectionKey);
+            if (connectionKey != kNullKey) {
+                for (std::size_t inner = 0; inner < kAccountSlots; ++inner) {
+                    const std::string account = SubkeyName(connectionKey, 0);
+                    if (account.empty()) break;
+                    api_.DeleteKey(connectionKey, account);
+                }
+            }
+            api_.DeleteKey(settings_.ServiceKeyHandle, connection);
+            Close(api_, connectionKey);
+        }
+    }
+    Close(api_, settings_.ServiceKeyHandle);
+}
+
+void ConfigStore::LoadGlobalSettings() {
+    for (const auto& value : layout::kGlobalValues) {
+        settings_.Global.*value.field =
+            QueryValue(layout::kParametersValuePath, value.name, value.type, value.defaultText);
+    }
+}
+
+void ConfigStore::LoadConnections() {
+    ClearConnections(settings_.Connections);
+    Open(api_, settings_.RootKey, layout::kParametersKey, platform::kKeyAllAccess, settings_.ParametersKeyHandle);
+    std::size_t count = 0;
+    for (std::uint32_t index = 0; index < kConnectionSlots; ++index) {
+        const std::string name = SubkeyName(settings_.ParametersKeyHandle, index);
+        if (name.empty() || name == layout::kVolatileKey) continue;
+        ConnectionRecord& connection = settings_.Connections[count++];
+        connection.Name = name;
+        const std::string path = layout::kParametersValuePath + "\\" + name;
+        for (const auto& value : layout::kConnectionValues) {
+            connection.*value.field = QueryValue(path, value.name, value.type, value.defaultText);
+        }
+    }
+    for (auto& connection : settings_.Connections) {
+        if (connection.Name == layout::kNoRasConnection) break;
+        if (connection.Name.empty()) {
+            connection.Name = layout::kNoRasConnection;
+            break;
+        }
+    }
+    Close(api_, settings_.ParametersKeyHandle);
+}
+
+void ConfigStore::LoadAccounts() {
+    ClearAccounts(settings_.Accounts);
+    std::size_t count = 0;
+    for (const auto& connection : settings_.Connections) {
+        if (connection.Name.empty()) break;
+        Key connectionKey = kNullKey;
+        Open(api_, settings_.RootKey, layout::kParametersKey + "\\" + connection.Name, platform::kKeyAllAccess,
+             connectionKey);
+        for (std::uint32_t index = 0; index < kAccountSlots; ++index) {
+            const std::string name = SubkeyName(connectionKey, index);
+            if (name.empty()) break;
+            if (count == kAccountSlots) {  // the list is full: the rest is not loaded
+                Close(api_, connectionKey);
+                return;
+            }
+            AccountRecord& account = settings_.Accounts[count++];
+            account.Name = name;
+            account.Connection = connection.Name;
+            const std::string path = layout::kParametersValuePath + "\\" + connection.Name + "\\" + name;
+            for (const auto& value : layout::kAccountValues) {
+                account.*value.field = QueryValue(path, value.name, value.type, value.defaultText);
+            }
+        }
+        Close(api_, connectionKey);
+    }
+}
+
+SaveOutcome ConfigStore::SaveSettings() {
+    StoredCopy copy;
+    if (const Status status = CopyStoredParameters(api_, settings_.RootKey, &copy); status != error::kSuccess) {
+        // Nothing has been changed yet, so nothing needs to be put back.
+        return {SaveResult::FailedRestored, "read the stored configuration", status};
+    }
+    SaveOutcome outcome;
+    try {
+        outcome = WriteModel();
+    } catch (const std::exception& e) {
+        outcome = {SaveResult::FailedRestored, std::string("unexpected error: ") + e.what(), error::kSuccess};
+    }
+    if (outcome.result == SaveResult::Saved) {
+        const Status flushed = api_.FlushKey(settings_.RootKey);
+        if (flushed == error::kSuccess) return outcome;
+        outcome = {SaveResult::FailedRestored, "write the registry to permanent storage", flushed};
+    }
+    Close(api_, settings_.ParametersKeyHandle);
+    Close(api_, settings_.ServiceKeyHandle);
+    if (RestoreStoredParameters(api_, settings_.RootKey, copy) != error::kSuccess ||
+        api_.FlushKey(settings_.RootKey) != error::kSuccess) {
+        if (outcome.result != SaveResult::ServiceMissing) outcome.result = SaveResult::FailedNotRestored;
+    }
+    return outcome;
+}
+
+SaveOutcome ConfigStore::WriteModel() {
+    DeleteParametersTree();
+
+    Open(api_, settings_.RootKey, layout::kServiceKey, platform::kKeyAllAccess, settings_.ServiceKeyHandle);
+    if (settings_.ServiceKeyHandle == kNullKey) return {SaveResult::ServiceMissing, "open the service's key", 0};
+
+    settings_.ParametersKeyHandle = kNullKey;
+    Status status = api_.CreateKey(settings_.ServiceKeyHandle, layout::kParametersName, &settings_.ParametersKeyHandle);
+    if (settings_.ParametersKeyHandle == kNullKey) {
+        return {SaveResult::FailedRestored, "create the Parameters key", status};
+    }
+
+    // Writes the values of one record into an open key; false when one of them fails.
+    const auto writeValues = [&](Key key, auto& record, const auto& fields, auto order, const std::string& keyName) {
+        ZeroEmptyNumbers(record, fields);
+        for (const std::size_t i : order) {
+            const auto& field = fields[i];
+            const std::string& data = record.*field.field;
+            status = values_.SetValue(key, field.name, field.type, data,
+                                      field.IsNumber() ? 4u : static_cast<std::uint32_t>(data.size()));
+            if (status != error::kSuccess) {
+                return std::optional<SaveOutcome>(SaveOutcome{
+                    SaveResult::FailedRestored,
+                    Describe(std::string("write value \"") + field.name + "\" (\"" + data + "\")", keyName), status});
+            }
+        }
+        return std::optional<SaveOutcome>();
+    };
+    const auto inOrder = [](std::size_t n) {
+        std::vector<std::size_t> order(n);
+        for (std::size_t i = 0; i < n; ++i) order[i] = i;
+        return order;
+    };
+
+    if (auto failed = writeValues(settings_.ParametersKeyHandle, settings_.Global, layout::kGlobalValues,
+                                  layout::kGlobalSaveOrder, layout::kParametersName)) {
+        return *failed;
+    }
+    Close(api_, settings_.ServiceKeyHandle);
+
+    for (auto& connection : settings_.Connections) {
+        if (connection.Name.empty()) break;
+        Key key = kNullKey;
+        status = api_.CreateKey(settings_.ParametersKeyHandle, connection.Name, &key);
+        if (key == kNullKey) return {SaveResult::FailedRestored, Describe("create the key", connection.Name), status};
+        auto failed = writeValues(key, connection, layout::kConnectionValues,
+                                  inOrder(layout::kConnectionValues.size()), connection.Name);
+        Close(api_, key);
+        if (failed) return *failed;
+    }
+
+    for (auto& account : settings_.Accounts) {
+        if (account.Name.empty()) break;
+        const std::string path = account.Connection + "\\" + account.Name;
+        Key key = kNullKey;
+        status = api_.CreateKey(settings_.ParametersKeyHandle, path, &key);
+        if (key == kNullKey) return {SaveResult::FailedRestored, Describe("create the key", path), status};
+        auto failed = writeValues(key, account, layout::kAccountValues, inOrder(layout::kAccountValues.size()), path);
+        Close(api_, key);
+        if (failed) return *failed;
+    }
+
+    Close(api_, settings_.ParametersKeyHandle);
+    return {};
+}
+
+}  // namespace kelvaston::config

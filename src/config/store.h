@@ -1,0 +1,65 @@
+// Loading the configuration from the target computer's registry into the model, and saving it
+// back, through the registry operations and the value library.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "config/settings.h"
+#include "platform/registry_api.h"
+#include "platform/value_library.h"
+
+namespace kelvaston::config {
+
+// The text before the first NUL, with leading and trailing blanks (only ' ') removed.
+std::string CutAtNul(std::string_view text);
+
+enum class SaveResult {
+    Saved,               // the registry holds the model
+    ServiceMissing,      // the service's key cannot be opened: nothing was changed
+    FailedRestored,      // a step failed; the stored configuration was put back as it was
+    FailedNotRestored,   // a step failed and putting the stored configuration back failed too
+};
+
+struct SaveOutcome {
+    SaveResult result = SaveResult::Saved;
+    std::string failedStep;  // what could not be done, in English, e.g. "write value ..."
+    platform::Status status = platform::error::kSuccess;
+};
+
+class ConfigStore {
+public:
+    ConfigStore(platform::RegistryApi& api, Settings& settings);
+
+    Settings& Model() { return settings_; }
+    platform::RegistryApi& Api() { return api_; }
+
+    // One value of the key `path` (below RootKey) as text; `defaultText` when the key or the
+    // value is missing or unreadable. A value stored as empty text reads as empty text.
+    std::string QueryValue(const std::string& path, const std::string& name, std::int32_t type,
+                           const std::string& defaultText);
+
+    // The name of subkey `index` of an open key; empty when there is none.
+    std::string SubkeyName(platform::Key key, std::uint32_t index);
+
+    // Removes the connection and account keys (and "volatile") below the Parameters key.
+    void DeleteParametersTree();
+
+    void LoadGlobalSettings();
+    void LoadConnections();
+    void LoadAccounts();
+
+    // Replaces the stored configuration with the model. Before anything is removed the stored
+    // Parameters tree is copied; when a later step fails, that copy is put back. The changes
+    // reach permanent storage together at the end.
+    SaveOutcome SaveSettings();
+
+private:
+    SaveOutcome WriteModel();
+
+    platform::RegistryApi& api_;
+    platform::ValueLibrary values_;
+    Settings& settings_;
+};
+
+}  // namespace kelvaston::config

@@ -1,0 +1,344 @@
+#include "platform/file_store.h"
+
+#include <unistd.h>
+
+#include <array>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/text.h"
+
+namespace kelvaston::platform {
+namespace {
+
+using filestore::Hive;
+using filestore::Node;
+
+constexpr std::uint32_t kMaximumAllowed = 0x02000000;
+constexpr std::uint32_t kWriteRights = kKeySetValue | kKeyCreateSubKey | 0x0020 /*create link*/;
+
+bool IsTextType(std::uint32_t type) {
+    return type == kRegSz || type == kRegExpandSz || type == kRegMultiSz;
+}
+
+// Splits a relative key path into its names. Empty names (doubled or trailing backslashes) are
+// passed over; a name over 255 characters makes the path invalid.
+bool SplitSubKey(std::string_view subKey, std::vector<std::string>* names) {
+    std::size_t start = 0;
+    while (start <= subKey.size()) {
+        auto end = subKey.find('\\', start);
+        if (end == std::string_view::npos) end = subKey.size();
+        if (end > start) {
+            if (end - start > kMaxKeyNameLength) return false;
+            names->emplace_back(subKey.substr(start, end - start));
+        }
+        start = end + 1;
+    }
+    return true;
+}
+
+// The value's data as the interface delivers it: text types as program text with a NUL.
+std::string DeliveredData(const regfile::Value& value) {
+    if (value.type == kRegSz) return value.data + '\0';
+    if (value.type == kRegExpandSz || value.type == kRegMultiSz) return text::Utf16LeToUtf8(value.data);
+    return value.data;
+}
+
+}  // namespace
+
+FileStoreRegistry::FileStoreRegistry(FileStoreOptions options) : options_(std::move(options)) {
+    if (options_.localName.empty()) options_.localName = "localhost";
+}
+
+FileStoreRegistry::~FileStoreRegistry() {
+    for (auto& [name, hive] : hives_) {
+        filestore::LoadError ignored;
+        hive->Flush(&ignored);
+    }
+}
+
+std::filesystem::path FileStoreRegistry::DefaultFolder() {
+    if (const char* folder = std::getenv("KELVASTON_REGISTRY"); folder != nullptr && *folder != '\0') {
+        return folder;
+    }
+    std::filesystem::path data;
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && *xdg != '\0') {
+        data = xdg;
+    } else if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+        data = std::filesystem::path(home) / ".local" / "share";
+    } else {
+        data = ".";
+    }
+    return data / "kelvaston" / "registry";
+}
+
+std::string FileStoreRegistry::HostComputerName() {
+    std::array<char, 256> host{};
+    if (::gethostname(host.data(), host.size() - 1) != 0) return {};
+    std::string name(host.data());
+    return name.substr(0, name.find('.'));
+}
+
+std::optional<std::filesystem::path> FileStoreRegistry::FindFile(const std::string& computer) const {
+    const std::string wanted = text::FoldCase(computer + ".reg");
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(options_.folder, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        if (text::FoldCase(it->path().filename().string()) == wanted && it->is_regular_file(ec)) {
+            return it->path();
+        }
+    }
+    return std::nullopt;
+}
+
+Status FileStoreRegistry::HiveFor(const std::string& machine, std::shared_ptr<Hive>* hive) {
+    std::string_view name = machine;
+    if (name.starts_with("\\\\")) name.remove_prefix(2);
+    std::filesystem::path file;
+    if (name.empty() || text::EqualsNoCase(name, options_.localName)) {
+        file = FindFile(options_.localName).value_or(options_.folder / (options_.localName + ".reg"));
+    } else {
+        // Only a plain name can reach a computer: nothing that walks out of the store folder.
+        const bool plain = name.size() <= 255 && name != "." && name != ".." &&
+                           name.find_first_of("/\\") == std::string_view::npos &&
+                           name.find('\0') == std::string_view::npos;
+        auto found = plain ? FindFile(std::string(name)) : std::nullopt;
+        if (!found) return error::kBadNetPath;
+        file = *found;
+    }
+    const std::string id = text::FoldCase(file.filename().string());
+    filestore::LoadError loadError;
+    if (auto cached = hives_.find(id); cached != hives_.end()) {
+        if (cached->second->Refresh(&loadError) != error::kSuccess) {
+            lastLoadError_ = loadError;
+            return error::kBadDb;
+        }
+        *hive = cached->second;
+        return error::kSuccess;
+    }
+    auto opened = Hive::Open(file, &loadError);
+    if (!opened) {
+        lastLoadError_ = loadError;
+        return error::kBadDb;
+    }
+    hives_.emplace(id, opened);
+    *hive = std::move(opened);
+    return error::kSuccess;
+}
+
+Key FileStoreRegistry::AddHandle(OpenKey key) {
+    const Key handle = nextHandle_;
+    nextHandle_ += 4;
+    handles_.emplace(handle, std::move(key));
+    return handle;
+}
+
+FileStoreRegistry::Resolved FileStoreRegistry::Lookup(Key key, std::uint32_t needed) {
+    OpenKey* open = nullptr;
+    if (key == kHKeyLocalMachine) {
+        if (!localMachine_.hive) {
+            std::shared_ptr<Hive> hive;
+            if (const Status status = HiveFor("", &hive); status != error::kSuccess) return {status};
+            localMachine_ = {hive, hive->Root().shared_from_this(), kKeyAllAccess, false};
+        }
+        open = &localMachine_;
+    } else {
+        auto it = handles_.find(key);
+        if (it == handles_.end()) return {error::kInvalidHandle};
+        open = &it->second;
+    }
+    if (open->node->deleted) return {error::kKeyDeleted};
+    if ((open->access & needed) != needed) return {error::kAccessDenied};
+    return {error::kSuccess, open};
+}
+
+Status FileStoreRegistry::ConnectRegistry(const std::string& machine, Key hiveKey, Key* result) {
+    if (result == nullptr) return error::kInvalidParameter;
+    *result = kNullKey;
+    if (hiveKey != kHKeyLocalMachine) return error::kInvalidHandle;
+    std::shared_ptr<Hive> hive;
+    if (const Status status = HiveFor(machine, &hive); status != error::kSuccess) return status;
+    const std::uint32_t access = hive->ReadOnly() ? kKeyRead : kKeyAllAccess;
+    *result = AddHandle({hive, hive->Root().shared_from_this(), access, true});
+    return error::kSuccess;
+}
+
+Status FileStoreRegistry::OpenKeyEx(Key parent, const std::string& subKey, std::uint32_t /*options*/,
+                                    std::uint32_t access, Key* result) {
+    if (result == nullptr) return error::kInvalidParameter;
+    *result = kNullKey;
+    const Resolved base = Lookup(parent, 0);
+    if (base.status != error::kSuccess) return base.status;
+    std::vector<std::string> names;
+    if (!SplitSubKey(subKey, &names)) return error::kInvalidParameter;
+    Node* node = base.key->node.get();
+    for (const auto& name : names) {
+        node = node->FindChild(name);
+        if (node == nullptr) return error::kFileNotFound;
+    }
+    const bool readOnly = base.key->hive->ReadOnly();
+    if (access & kMaximumAllowed) {
+        access = readOnly ? kKeyRead : kKeyAllAccess;
+    } else if (readOnly && (access & kWriteRights) != 0) {
+        return error::kAccessDenied;
+    }
+    *result = AddHandle({base.key->hive, node->shared_from_this(), access, false});
+    return error::kSuccess;
+}
+
+Status FileStoreRegistry::CreateKey(Key parent, const std::string& subKey, Key* result) {
+    if (result == nullptr) return error::kInvalidParameter;
+    *result = kNullKey;
+    const Resolved base = Lookup(parent, 0);
+    if (base.status != error::kSuccess) return base.status;
+    std::vector<std::string> names;
+    if (!SplitSubKey(subKey, &names)) return error::kInvalidParameter;
+    Hive& hive = *base.key->hive;
+    Node* node = base.key->node.get();
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (Node* existing = node->FindChild(names[i])) {
+            node = existing;
+            continue;
+        }
+        // Creating needs the right to create below the handle's key, and a writable hive.
+        if (hive.ReadOnly() || (i == 0 && (base.key->access & kKeyCreateSubKey) == 0)) {
+            return error::kAccessDenied;
+        }
+        if (const Status status = hive.CreateChild(*node, names[i], &node); status != error::kSuccess) {
+            return status;
+        }
+    }
+    const std::uint32_t access = hive.ReadOnly() ? kKeyRead : kKeyAllAccess;
+    *result = AddHandle({base.key->hive, node->shared_from_this(), access, false});
+    return error::kSuccess;
+}
+
+Status FileStoreRegistry::EnumKeyEx(Key key, std::uint32_t index, char* name, std::uint32_t* nameLength) {
+    if (name == nullptr || nameLength == nullptr) return error::kInvalidParameter;
+    const Resolved open = Lookup(key, kKeyEnumerateSubKeys);
+    if (open.status != error::kSuccess) return open.status;
+    const auto& children = open.key->node->children;
+    if (index >= children.size()) return error::kNoMoreItems;
+    const std::string& childName = children[index]->name;
+    if (childName.size() + 1 > *nameLength) return error::kMoreData;
+    std::memcpy(name, childName.c_str(), childName.size() + 1);
+    *nameLength = static_cast<std::uint32_t>(childName.size());
+    return error::kSuccess;
+}
+
+Status FileStoreRegistry::DeleteKey(Key parent, const std::string& subKey) {
+    const Resolved base = Lookup(parent, 0);
+    if (base.status != error::kSuccess) return base.status;
+    std::vector<std::string> names;
+    if (!SplitSubKey(subKey, &names)) return error::kInvalidParameter;
+    if (names.empty()) return error::kInvalidParameter;
+    Node* node = base.key->node.get();
+    for (const auto& name : names) {
+        node = node->FindChild(name);
+        if (node == nullptr) return error::kFileNotFound;
+    }
+    if (base.key->hive->ReadOnly()) return error::kAccessDenied;
+    return base.key->hive->DeleteChild(*node->parent, *node);
+}
+
+Status FileStoreRegistry::CloseKey(Key key) {
+    if (key == kHKeyLocalMachine) return error::kSuccess;
+    auto it = handles_.find(key);
+    if (it == handles_.end()) return error::kInvalidHandle;
+    Status status = error::kSuccess;
+    if (it->second.hiveRoot) {
+        filestore::LoadError loadError;
+        status = it->second.hive->Flush(&loadError);
+        if (status == error::kBadDb) lastLoadError_ = loadError;
+    }
+    handles_.erase(it);
+    return status;
+}
+
+Status FileStoreRegistry::FlushKey(Key key) {
+    OpenKey* open = nullptr;
+    if (key == kHKeyLocalMachine) {
+        const Resolved resolved = Lookup(key, 0);
+        if (resolved.status != error::kSuccess) return resolved.status;
+        open = resolved.key;
+    } else if (auto it = handles_.find(key); it != handles_.end()) {
+        open = &it->second;  // a deleted key's hive can still be written
+    } else {
+        return error::kInvalidHandle;
+    }
+    filestore::LoadError loadError;
+    const Status status = open->hive->Flush(&loadError);
+    if (status == error::kBadDb) lastLoadError_ = loadError;
+    return status;
+}
+
+Status FileStoreRegistry::QueryValueEx(Key key, const std::string& name, std::uint32_t* type,
+                                       std::uint8_t* data, std::uint32_t* dataSize) {
+    if (data != nullptr && dataSize == nullptr) return error::kInvalidParameter;
+    const Resolved open = Lookup(key, kKeyQueryValue);
+    if (open.status != error::kSuccess) return open.status;
+    const regfile::Value* value = open.key->node->FindValue(name);
+    if (value == nullptr) return error::kFileNotFound;
+    if (type != nullptr) *type = value->type;
+    const std::string delivered = DeliveredData(*value);
+    const auto size = static_cast<std::uint32_t>(delivered.size());
+    if (data != nullptr && *dataSize < size) {
+        *dataSize = size;
+        return error::kMoreData;
+    }
+    if (data != nullptr) std::memcpy(data, delivered.data(), size);
+    if (dataSize != nullptr) *dataSize = size;
+    return error::kSuccess;
+}
+
+Status FileStoreRegistry::SetValueEx(Key key, const std::string& name, std::uint32_t type,
+                                     const std::uint8_t* data, std::uint32_t dataSize) {
+    if (name.size() > kMaxValueNameLength || (data == nullptr && dataSize != 0)) {
+        return error::kInvalidParameter;
+    }
+    const Resolved open = Lookup(key, kKeySetValue);
+    if (open.status != error::kSuccess) return open.status;
+    std::string bytes(reinterpret_cast<const char*>(data), dataSize);
+    if (type == kRegSz) {
+        bytes.resize(std::min(bytes.size(), bytes.find('\0')));
+    } else if (IsTextType(type)) {
+        bytes = text::Utf8ToUtf16Le(bytes);
+    }
+    return open.key->hive->SetValue(*open.key->node, regfile::Value{name, type, std::move(bytes)});
+}
+
+Status FileStoreRegistry::EnumValue(Key key, std::uint32_t index, std::string* name, std::uint32_t* type,
+                                    std::vector<std::uint8_t>* data) {
+    const Resolved open = Lookup(key, kKeyQueryValue);
+    if (open.status != error::kSuccess) return open.status;
+    const auto& values = open.key->node->values;
+    if (index >= values.size()) return error::kNoMoreItems;
+    const regfile::Value& value = values[index];
+    if (name != nullptr) *name = value.name;
+    if (type != nullptr) *type = value.type;
+    if (data != nullptr) {
+        const std::string delivered = DeliveredData(value);
+        data->assign(delivered.begin(), delivered.end());
+    }
+    return error::kSuccess;
+}
+
+Status FileStoreRegistry::DeleteValue(Key key, const std::string& name) {
+    const Resolved open = Lookup(key, kKeySetValue);
+    if (open.status != error::kSuccess) return open.status;
+    return open.key->hive->DeleteValue(*open.key->node, name);
+}
+
+Status FileStoreRegistry::LocalComputerName(char* buffer, std::uint32_t* size) {
+    if (buffer == nullptr || size == nullptr) return error::kInvalidParameter;
+    const std::string& name = options_.localName;
+    if (*size < name.size() + 1) {
+        *size = static_cast<std::uint32_t>(name.size() + 1);
+        return error::kBufferOverflow;
+    }
+    std::memcpy(buffer, name.c_str(), name.size() + 1);
+    *size = static_cast<std::uint32_t>(name.size());
+    return error::kSuccess;
+}
+
+}  // namespace kelvaston::platform

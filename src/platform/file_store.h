@@ -1,0 +1,83 @@
+// The registry on Linux: one .reg file per computer in a store folder, each holding that
+// computer's HKEY_LOCAL_MACHINE, behind the same operations as the Windows registry.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+
+#include "platform/hive.h"
+#include "platform/registry_api.h"
+
+namespace kelvaston::platform {
+
+struct FileStoreOptions {
+    std::filesystem::path folder;  // where the <COMPUTER>.reg files are
+    std::string localName;         // the local computer's name
+};
+
+class FileStoreRegistry final : public RegistryApi {
+public:
+    explicit FileStoreRegistry(FileStoreOptions options);
+    // Writes every hive that still has unwritten changes: the program's normal exit.
+    ~FileStoreRegistry() override;
+    FileStoreRegistry(const FileStoreRegistry&) = delete;
+    FileStoreRegistry& operator=(const FileStoreRegistry&) = delete;
+
+    // $KELVASTON_REGISTRY, else ${XDG_DATA_HOME:-$HOME/.local/share}/kelvaston/registry.
+    static std::filesystem::path DefaultFolder();
+    // The host name up to its first dot, in the case the system delivers it.
+    static std::string HostComputerName();
+
+    const std::filesystem::path& Folder() const { return options_.folder; }
+    // Why the last connection or flush failed on a file that does not parse: file, line, text.
+    const std::optional<filestore::LoadError>& LastLoadError() const { return lastLoadError_; }
+
+    Status ConnectRegistry(const std::string& machine, Key hive, Key* result) override;
+    Status OpenKeyEx(Key parent, const std::string& subKey, std::uint32_t options,
+                     std::uint32_t access, Key* result) override;
+    Status CreateKey(Key parent, const std::string& subKey, Key* result) override;
+    Status EnumKeyEx(Key key, std::uint32_t index, char* name, std::uint32_t* nameLength) override;
+    Status DeleteKey(Key parent, const std::string& subKey) override;
+    Status CloseKey(Key key) override;
+    Status FlushKey(Key key) override;
+    Status QueryValueEx(Key key, const std::string& name, std::uint32_t* type, std::uint8_t* data,
+                        std::uint32_t* dataSize) override;
+    Status SetValueEx(Key key, const std::string& name, std::uint32_t type, const std::uint8_t* data,
+                      std::uint32_t dataSize) override;
+    Status EnumValue(Key key, std::uint32_t index, std::string* name, std::uint32_t* type,
+                     std::vector<std::uint8_t>* data) override;
+    Status DeleteValue(Key key, const std::string& name) override;
+    Status LocalComputerName(char* buffer, std::uint32_t* size) override;
+
+private:
+    struct OpenKey {
+        std::shared_ptr<filestore::Hive> hive;
+        std::shared_ptr<filestore::Node> node;
+        std::uint32_t access = 0;
+        bool hiveRoot = false;  // delivered by ConnectRegistry: closing it writes the hive
+    };
+    struct Resolved {
+        Status status = error::kSuccess;
+        OpenKey* key = nullptr;
+    };
+
+    // The hive of a computer name, loaded on first use; empty when it is unreachable.
+    Status HiveFor(const std::string& machine, std::shared_ptr<filestore::Hive>* hive);
+    std::optional<std::filesystem::path> FindFile(const std::string& computer) const;
+    // The handle's key, checked for existence and for the access an operation needs.
+    Resolved Lookup(Key key, std::uint32_t needed);
+    Key AddHandle(OpenKey key);
+
+    FileStoreOptions options_;
+    std::map<std::string, std::shared_ptr<filestore::Hive>> hives_;  // by folded file name
+    std::unordered_map<Key, OpenKey> handles_;
+    OpenKey localMachine_;  // what HKEY_LOCAL_MACHINE itself refers to, once used
+    Key nextHandle_ = 0x100;
+    std::optional<filestore::LoadError> lastLoadError_;
+};
+
+}  // namespace kelvaston::platform

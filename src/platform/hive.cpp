@@ -1,0 +1,338 @@
+#include "platform/hive.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "platform/text.h"
+
+namespace kelvaston::platform::filestore {
+namespace {
+
+constexpr std::string_view kRootName = "HKEY_LOCAL_MACHINE";
+
+auto ChildPosition(const std::vector<std::shared_ptr<Node>>& children, const std::string& folded) {
+    return std::lower_bound(children.begin(), children.end(), folded,
+                            [](const std::shared_ptr<Node>& n, const std::string& f) { return n->folded < f; });
+}
+
+Node* InsertChild(Node& parent, const std::string& name) {
+    std::string folded = text::FoldCase(name);
+    auto pos = ChildPosition(parent.children, folded);
+    if (pos != parent.children.end() && (*pos)->folded == folded) return pos->get();
+    auto node = std::make_shared<Node>();
+    node->name = name;
+    node->folded = std::move(folded);
+    node->parent = &parent;
+    return parent.children.insert(pos, std::move(node))->get();
+}
+
+void MarkDeleted(Node& node) {
+    node.deleted = true;
+    for (auto& child : node.children) MarkDeleted(*child);
+}
+
+bool RemoveChild(Node& parent, const Node& child) {
+    auto pos = ChildPosition(parent.children, child.folded);
+    if (pos == parent.children.end() || pos->get() != &child) return false;
+    MarkDeleted(**pos);
+    parent.children.erase(pos);
+    return true;
+}
+
+void PutValue(Node& key, regfile::Value value) {
+    if (regfile::Value* existing = key.FindValue(value.name)) {
+        existing->type = value.type;
+        existing->data = std::move(value.data);
+    } else {
+        key.values.push_back(std::move(value));
+    }
+}
+
+bool EraseValue(Node& key, std::string_view name) {
+    const std::string folded = text::FoldCase(name);
+    auto pos = std::find_if(key.values.begin(), key.values.end(),
+                            [&](const regfile::Value& v) { return text::FoldCase(v.name) == folded; });
+    if (pos == key.values.end()) return false;
+    key.values.erase(pos);
+    return true;
+}
+
+Node* Find(Node& root, const std::vector<std::string>& path) {
+    Node* node = &root;
+    for (const auto& name : path) {
+        node = node->FindChild(name);
+        if (node == nullptr) return nullptr;
+    }
+    return node;
+}
+
+Node* Ensure(Node& root, const std::vector<std::string>& path) {
+    Node* node = &root;
+    for (const auto& name : path) node = InsertChild(*node, name);
+    return node;
+}
+
+// Makes `target` equal to `fresh`, keeping the nodes of keys present in both.
+void Sync(Node& target, Node& fresh) {
+    target.values = std::move(fresh.values);
+    std::vector<std::shared_ptr<Node>> merged;
+    merged.reserve(fresh.children.size());
+    auto old = target.children.begin();
+    for (auto& child : fresh.children) {
+        while (old != target.children.end() && (*old)->folded < child->folded) MarkDeleted(**old++);
+        if (old != target.children.end() && (*old)->folded == child->folded) {
+            (*old)->name = child->name;
+            Sync(**old, *child);
+            merged.push_back(*old++);
+        } else {
+            child->parent = &target;
+            merged.push_back(std::move(child));
+        }
+    }
+    while (old != target.children.end()) MarkDeleted(**old++);
+    target.children = std::move(merged);
+}
+
+void SerializeNode(const Node& node, std::string& path, regfile::Writer& writer) {
+    const std::size_t length = path.size();
+    for (const auto& child : node.children) {
+        path += '\\';
+        path += child->name;
+        writer.AddKey(path, child->values);
+        SerializeNode(*child, path, writer);
+        path.resize(length);
+    }
+}
+
+bool Writable(const std::filesystem::path& path) { return ::access(path.c_str(), W_OK) == 0; }
+
+// Holds the store folder's lock for the lifetime of the object.
+class FolderLock {
+public:
+    explicit FolderLock(const std::filesystem::path& folder)
+        : fd_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+        if (fd_ >= 0 && ::flock(fd_, LOCK_EX) != 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+    }
+    ~FolderLock() {
+        if (fd_ >= 0) ::close(fd_);  // closing releases the lock
+    }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+    bool Held() const { return fd_ >= 0; }
+    int Fd() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+bool WriteAll(int fd, std::string_view data) {
+    while (!data.empty()) {
+        const ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+}  // namespace
+
+Node* Node::FindChild(std::string_view childName) const {
+    const std::string f = text::FoldCase(childName);
+    auto pos = ChildPosition(children, f);
+    return (pos != children.end() && (*pos)->folded == f) ? pos->get() : nullptr;
+}
+
+regfile::Value* Node::FindValue(std::string_view valueName) {
+    const std::string f = text::FoldCase(valueName);
+    for (auto& value : values) {
+        if (text::FoldCase(value.name) == f) return &value;
+    }
+    return nullptr;
+}
+
+std::vector<std::string> Node::Path() const {
+    std::vector<std::string> path;
+    for (const Node* n = this; n->parent != nullptr; n = n->parent) path.push_back(n->name);
+    std::reverse(path.begin(), path.end());
+    return path;
+}
+
+Hive::Hive(std::filesystem::path file) : file_(std::move(file)), root_(std::make_shared<Node>()) {}
+
+std::optional<Hive::FileStamp> Hive::Stamp(const std::filesystem::path& file) {
+    struct stat st {};
+    if (::stat(file.c_str(), &st) != 0) return std::nullopt;
+    return FileStamp{st.st_dev, st.st_ino, st.st_size,
+                     static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec,
+                     static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec};
+}
+
+std::shared_ptr<Node> Hive::ReadTree(const std::filesystem::path& file, LoadError* error) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        *error = {file, 0, "cannot be read"};
+        return nullptr;
+    }
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    const regfile::ParseResult parsed = regfile::Parse(bytes.str());
+    if (!parsed.document) {
+        *error = {file, parsed.error.line, parsed.error.message};
+        return nullptr;
+    }
+    auto root = std::make_shared<Node>();
+    Node* current = nullptr;
+    for (const auto& entry : parsed.document->entries) {
+        if (entry.root != kRootName) {
+            *error = {file, entry.line, "only HKEY_LOCAL_MACHINE keys belong in a store file"};
+            return nullptr;
+        }
+        switch (entry.kind) {
+            case regfile::EntryKind::Key:
+                current = Ensure(*root, entry.path);
+                break;
+            case regfile::EntryKind::SetValue:
+                PutValue(*current, entry.value);
+                break;
+            case regfile::EntryKind::DeleteKey:
+            case regfile::EntryKind::DeleteValue:
+                *error = {file, entry.line, "deletions ([-KEY], \"name\"=-) do not belong in a store file"};
+                return nullptr;
+        }
+    }
+    return root;
+}
+
+std::shared_ptr<Hive> Hive::Open(const std::filesystem::path& file, LoadError* error) {
+    std::shared_ptr<Hive> hive(new Hive(file));
+    hive->stamp_ = Stamp(file);
+    if (hive->stamp_) {
+        hive->root_ = ReadTree(file, error);
+        if (!hive->root_) return nullptr;
+    }
+    const auto folder = file.parent_path();
+    hive->readOnly_ = (hive->stamp_ && !Writable(file)) ||
+                      (std::filesystem::exists(folder) && !Writable(folder));
+    return hive;
+}
+
+Status Hive::CreateChild(Node& parent, const std::string& name, Node** child) {
+    *child = InsertChild(parent, name);
+    journal_.push_back({OpKind::CreateKey, (*child)->Path(), {}});
+    return error::kSuccess;
+}
+
+Status Hive::DeleteChild(Node& parent, Node& child) {
+    if (!child.children.empty()) return error::kAccessDenied;
+    auto path = child.Path();
+    if (!RemoveChild(parent, child)) return error::kFileNotFound;
+    journal_.push_back({OpKind::DeleteKey, std::move(path), {}});
+    return error::kSuccess;
+}
+
+Status Hive::SetValue(Node& key, regfile::Value value) {
+    journal_.push_back({OpKind::SetValue, key.Path(), value});
+    PutValue(key, std::move(value));
+    return error::kSuccess;
+}
+
+Status Hive::DeleteValue(Node& key, std::string_view name) {
+    if (!EraseValue(key, name)) return error::kFileNotFound;
+    journal_.push_back({OpKind::DeleteValue, key.Path(), regfile::Value{std::string(name), 0, {}}});
+    return error::kSuccess;
+}
+
+void Hive::Replay(Node& root, const Op& op) {
+    switch (op.kind) {
+        case OpKind::CreateKey:
+            Ensure(root, op.path);
+            break;
+        case OpKind::DeleteKey:
+            if (Node* node = Find(root, op.path); node != nullptr && node->children.empty()) {
+                RemoveChild(*node->parent, *node);
+            }
+            break;
+        case OpKind::SetValue:
+            if (Node* node = Find(root, op.path)) PutValue(*node, op.value);
+            break;
+        case OpKind::DeleteValue:
+            if (Node* node = Find(root, op.path)) EraseValue(*node, op.value.name);
+            break;
+    }
+}
+
+Status Hive::Refresh(LoadError* error) {
+    const auto stamp = Stamp(file_);
+    if (stamp == stamp_) return error::kSuccess;
+    std::shared_ptr<Node> fresh = std::make_shared<Node>();
+    if (stamp) {
+        fresh = ReadTree(file_, error);
+        if (!fresh) return error::kBadDb;
+    }
+    for (const Op& op : journal_) Replay(*fresh, op);
+    Sync(*root_, *fresh);
+    stamp_ = stamp;
+    return error::kSuccess;
+}
+
+Status Hive::Flush(LoadError* error) {
+    if (journal_.empty()) return error::kSuccess;
+    std::error_code ec;
+    const auto folder = file_.parent_path();
+    std::filesystem::create_directories(folder, ec);
+    if (!ec) std::filesystem::permissions(folder, std::filesystem::perms::owner_all, ec);
+    FolderLock lock(folder);
+    if (!lock.Held()) return error::kRegistryIoFailed;
+    if (const Status status = Refresh(error); status != error::kSuccess) return status;
+    return WriteFile();
+}
+
+Status Hive::WriteFile() {
+    const std::string data = Serialize(regfile::Encoding::Utf8Lf);
+    const auto folder = file_.parent_path();
+    const auto temp = folder / ("." + file_.filename().string() + ".tmp-" + std::to_string(::getpid()));
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return error::kRegistryIoFailed;
+    struct stat existing {};
+    bool ok = true;
+    if (::stat(file_.c_str(), &existing) == 0) ok = ::fchmod(fd, existing.st_mode & 07777) == 0;
+    ok = ok && WriteAll(fd, data) && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    ok = ok && ::rename(temp.c_str(), file_.c_str()) == 0;
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return error::kRegistryIoFailed;
+    }
+    // The rename is durable once the folder itself is synced.
+    if (const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    stamp_ = Stamp(file_);
+    journal_.clear();
+    return error::kSuccess;
+}
+
+std::string Hive::Serialize(regfile::Encoding encoding) const {
+    regfile::Writer writer(encoding);
+    std::string path(kRootName);
+    if (!root_->values.empty()) writer.AddKey(path, root_->values);
+    SerializeNode(*root_, path, writer);
+    return writer.Finish();
+}
+
+}  // namespace kelvaston::platform::filestore

@@ -1,0 +1,102 @@
+// One computer's HKEY_LOCAL_MACHINE in the file store: a tree of keys held in memory and kept
+// in one .reg file.
+//
+// Every change is applied to the tree at once and also recorded in a journal. A flush takes the
+// store folder's lock, reads the file again if another process has replaced it since, applies
+// the journal onto what it read, and replaces the file atomically (temporary file, fsync,
+// rename). So two processes sharing a file never tear it and never drop each other's changes to
+// different keys. A file that does not parse is never written over.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/reg_file.h"
+#include "platform/registry_api.h"
+
+namespace kelvaston::platform::filestore {
+
+struct Node : std::enable_shared_from_this<Node> {
+    std::string name;    // as created
+    std::string folded;  // the name in the registry's comparison form
+    Node* parent = nullptr;
+    bool deleted = false;
+    std::vector<regfile::Value> values;           // in creation order
+    std::vector<std::shared_ptr<Node>> children;  // sorted by `folded`: the enumeration order
+
+    Node* FindChild(std::string_view name) const;
+    regfile::Value* FindValue(std::string_view name);
+    std::vector<std::string> Path() const;  // names from below the root down to this node
+};
+
+struct LoadError {
+    std::filesystem::path file;
+    int line = 0;
+    std::string message;
+};
+
+class Hive {
+public:
+    // Opens the hive kept in `file`. A missing file is an empty hive; the file is created by the
+    // first flush that has something to write. `lockDir` is the folder whose lock serialises
+    // writers.
+    static std::shared_ptr<Hive> Open(const std::filesystem::path& file, LoadError* error);
+
+    const std::filesystem::path& File() const { return file_; }
+    Node& Root() { return *root_; }
+    bool ReadOnly() const { return readOnly_; }
+    bool Dirty() const { return !journal_.empty(); }
+
+    // Changes. Each returns a Win32 status; the tree and the journal change only on success.
+    Status CreateChild(Node& parent, const std::string& name, Node** child);
+    Status DeleteChild(Node& parent, Node& child);
+    Status SetValue(Node& key, regfile::Value value);
+    Status DeleteValue(Node& key, std::string_view name);
+
+    // Reads the file again when another process has replaced it, and applies this process's
+    // unwritten changes onto it. Keys that still exist keep their nodes, so open handles stay
+    // valid; keys that are gone are marked deleted.
+    Status Refresh(LoadError* error);
+
+    // Writes the changes to the file. Nothing to write: success without touching the file.
+    Status Flush(LoadError* error);
+
+    // The whole tree in the .reg format.
+    std::string Serialize(regfile::Encoding encoding) const;
+
+private:
+    struct FileStamp {
+        dev_t device = 0;
+        ino_t inode = 0;
+        off_t size = 0;
+        std::int64_t modified = 0;
+        std::int64_t changed = 0;
+        bool operator==(const FileStamp&) const = default;
+    };
+    enum class OpKind { CreateKey, DeleteKey, SetValue, DeleteValue };
+    struct Op {
+        OpKind kind;
+        std::vector<std::string> path;
+        regfile::Value value;
+    };
+
+    explicit Hive(std::filesystem::path file);
+    static std::optional<FileStamp> Stamp(const std::filesystem::path& file);
+    static std::shared_ptr<Node> ReadTree(const std::filesystem::path& file, LoadError* error);
+    static void Replay(Node& root, const Op& op);
+    Status WriteFile();
+
+    std::filesystem::path file_;
+    std::shared_ptr<Node> root_;
+    std::optional<FileStamp> stamp_;  // of the file as last read or written; empty: no file
+    std::vector<Op> journal_;
+    bool readOnly_ = false;
+};
+
+}  // namespace kelvaston::platform::filestore

@@ -1,0 +1,119 @@
+// The registry operations Kelvaston needs, shaped like the Win32 functions of the ANSI family.
+//
+// Two backends implement this interface: the Windows registry through advapi32, and the file
+// store (one .reg file per computer) used on Linux. Decorators for counting, latency and fault
+// injection wrap any backend. Text crossing this interface is the program's own text (UTF-8);
+// the advapi32 backend converts to and from the computer's ANSI code page at its boundary.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kelvaston::platform {
+
+// A registry key handle. Zero is the null handle: every operation that delivers a handle
+// writes zero to its out-parameter first, so a failed call never leaves a stale value there.
+using Key = std::uintptr_t;
+inline constexpr Key kNullKey = 0;
+
+// HKEY_LOCAL_MACHINE as Windows defines it: the 32-bit constant sign-extended to pointer width.
+inline constexpr Key kHKeyLocalMachine =
+    static_cast<Key>(static_cast<std::intptr_t>(static_cast<std::int32_t>(0x80000002u)));
+
+// Win32 result codes (LSTATUS).
+using Status = std::int32_t;
+namespace error {
+inline constexpr Status kSuccess = 0;
+inline constexpr Status kFileNotFound = 2;
+inline constexpr Status kAccessDenied = 5;
+inline constexpr Status kInvalidHandle = 6;
+inline constexpr Status kInvalidData = 13;
+inline constexpr Status kBadNetPath = 53;
+inline constexpr Status kInvalidParameter = 87;
+inline constexpr Status kBufferOverflow = 111;
+inline constexpr Status kBadPathName = 161;
+inline constexpr Status kMoreData = 234;
+inline constexpr Status kNoMoreItems = 259;
+inline constexpr Status kBadDb = 1009;          // the hive's file is malformed
+inline constexpr Status kKeyDeleted = 1018;     // the handle's key has been deleted
+inline constexpr Status kRegistryIoFailed = 1016;  // the hive could not be written
+}  // namespace error
+
+// Value types.
+inline constexpr std::uint32_t kRegNone = 0;
+inline constexpr std::uint32_t kRegSz = 1;
+inline constexpr std::uint32_t kRegExpandSz = 2;
+inline constexpr std::uint32_t kRegBinary = 3;
+inline constexpr std::uint32_t kRegDword = 4;
+inline constexpr std::uint32_t kRegMultiSz = 7;
+inline constexpr std::uint32_t kRegQword = 11;
+
+// Access rights.
+inline constexpr std::uint32_t kKeyQueryValue = 0x0001;
+inline constexpr std::uint32_t kKeySetValue = 0x0002;
+inline constexpr std::uint32_t kKeyCreateSubKey = 0x0004;
+inline constexpr std::uint32_t kKeyEnumerateSubKeys = 0x0008;
+inline constexpr std::uint32_t kKeyRead = 0x20019;
+inline constexpr std::uint32_t kKeyWrite = 0x20006;
+inline constexpr std::uint32_t kKeyAllAccess = 0xF003F;
+
+// Limits of the Windows registry.
+inline constexpr std::size_t kMaxKeyNameLength = 255;
+inline constexpr std::size_t kMaxValueNameLength = 16383;
+
+class RegistryApi {
+public:
+    virtual ~RegistryApi() = default;
+
+    // RegConnectRegistryA on HKEY_LOCAL_MACHINE: an empty name, or the local computer's name in
+    // any case, with or without a leading "\\", is the local hive.
+    virtual Status ConnectRegistry(const std::string& machine, Key hive, Key* result) = 0;
+
+    // RegOpenKeyExA. An empty subKey opens a new handle to `parent` itself.
+    virtual Status OpenKeyEx(Key parent, const std::string& subKey, std::uint32_t options,
+                             std::uint32_t access, Key* result) = 0;
+
+    // RegCreateKeyA: creates every missing key on the path and opens the last one.
+    virtual Status CreateKey(Key parent, const std::string& subKey, Key* result) = 0;
+
+    // RegEnumKeyExA: the name of subkey `index`, NUL-terminated, into name[0 .. *nameLength).
+    // On success *nameLength is the name's length without the NUL. No class is requested.
+    virtual Status EnumKeyEx(Key key, std::uint32_t index, char* name,
+                             std::uint32_t* nameLength) = 0;
+
+    // RegDeleteKeyA: removes a subkey that has no subkeys of its own.
+    virtual Status DeleteKey(Key parent, const std::string& subKey) = 0;
+
+    virtual Status CloseKey(Key key) = 0;
+
+    // RegFlushKey: the hive's changes reach permanent storage before this returns.
+    virtual Status FlushKey(Key key) = 0;
+
+    // RegQueryValueExA. `data` may be null to learn type and size. Text values (REG_SZ,
+    // REG_EXPAND_SZ, REG_MULTI_SZ) are delivered as program text with their terminating NUL
+    // (counted in *dataSize); other types as their raw bytes. Too small a buffer: kMoreData,
+    // *dataSize set to the size needed.
+    virtual Status QueryValueEx(Key key, const std::string& name, std::uint32_t* type,
+                                std::uint8_t* data, std::uint32_t* dataSize) = 0;
+
+    // RegSetValueExA. Text values are taken as program text; a REG_SZ runs to its first NUL or
+    // the end of `data`.
+    virtual Status SetValueEx(Key key, const std::string& name, std::uint32_t type,
+                              const std::uint8_t* data, std::uint32_t dataSize) = 0;
+
+    // RegEnumValueA, with the buffers managed here: value `index` of the key, its data as
+    // QueryValueEx delivers it.
+    virtual Status EnumValue(Key key, std::uint32_t index, std::string* name, std::uint32_t* type,
+                             std::vector<std::uint8_t>* data) = 0;
+
+    // RegDeleteValueA.
+    virtual Status DeleteValue(Key key, const std::string& name) = 0;
+
+    // GetComputerNameA: the local computer's name, NUL-terminated, into buffer[0 .. *size).
+    // On success *size is the name's length; when the buffer is too small, kBufferOverflow and
+    // *size is the length needed including the NUL.
+    virtual Status LocalComputerName(char* buffer, std::uint32_t* size) = 0;
+};
+
+}  // namespace kelvaston::platform

@@ -1,0 +1,111 @@
+#include "platform/registry_decorators.h"
+
+#include <numeric>
+
+namespace kelvaston::platform {
+
+const char* CallName(Call call) {
+    static constexpr std::array<const char*, static_cast<std::size_t>(Call::kCount)> kNames = {
+        "ConnectRegistry", "OpenKeyEx",    "CreateKey",  "EnumKeyEx", "DeleteKey",
+        "CloseKey",        "FlushKey",     "QueryValueEx", "SetValueEx", "EnumValue",
+        "DeleteValue",     "LocalComputerName"};
+    return kNames[static_cast<std::size_t>(call)];
+}
+
+Status RegistryDecorator::ConnectRegistry(const std::string& machine, Key hive, Key* result) {
+    if (result != nullptr) *result = kNullKey;
+    if (auto failed = Before(Call::ConnectRegistry)) return *failed;
+    return inner_.ConnectRegistry(machine, hive, result);
+}
+
+Status RegistryDecorator::OpenKeyEx(Key parent, const std::string& subKey, std::uint32_t options,
+                                    std::uint32_t access, Key* result) {
+    if (result != nullptr) *result = kNullKey;
+    if (auto failed = Before(Call::OpenKeyEx)) return *failed;
+    return inner_.OpenKeyEx(parent, subKey, options, access, result);
+}
+
+Status RegistryDecorator::CreateKey(Key parent, const std::string& subKey, Key* result) {
+    if (result != nullptr) *result = kNullKey;
+    if (auto failed = Before(Call::CreateKey)) return *failed;
+    return inner_.CreateKey(parent, subKey, result);
+}
+
+Status RegistryDecorator::EnumKeyEx(Key key, std::uint32_t index, char* name, std::uint32_t* nameLength) {
+    if (auto failed = Before(Call::EnumKeyEx)) return *failed;
+    return inner_.EnumKeyEx(key, index, name, nameLength);
+}
+
+Status RegistryDecorator::DeleteKey(Key parent, const std::string& subKey) {
+    if (auto failed = Before(Call::DeleteKey)) return *failed;
+    return inner_.DeleteKey(parent, subKey);
+}
+
+Status RegistryDecorator::CloseKey(Key key) {
+    if (auto failed = Before(Call::CloseKey)) return *failed;
+    return inner_.CloseKey(key);
+}
+
+Status RegistryDecorator::FlushKey(Key key) {
+    if (auto failed = Before(Call::FlushKey)) return *failed;
+    return inner_.FlushKey(key);
+}
+
+Status RegistryDecorator::QueryValueEx(Key key, const std::string& name, std::uint32_t* type,
+                                       std::uint8_t* data, std::uint32_t* dataSize) {
+    if (auto failed = Before(Call::QueryValueEx)) return *failed;
+    return inner_.QueryValueEx(key, name, type, data, dataSize);
+}
+
+Status RegistryDecorator::SetValueEx(Key key, const std::string& name, std::uint32_t type,
+                                     const std::uint8_t* data, std::uint32_t dataSize) {
+    if (auto failed = Before(Call::SetValueEx)) return *failed;
+    return inner_.SetValueEx(key, name, type, data, dataSize);
+}
+
+Status RegistryDecorator::EnumValue(Key key, std::uint32_t index, std::string* name, std::uint32_t* type,
+                                    std::vector<std::uint8_t>* data) {
+    if (auto failed = Before(Call::EnumValue)) return *failed;
+    return inner_.EnumValue(key, index, name, type, data);
+}
+
+Status RegistryDecorator::DeleteValue(Key key, const std::string& name) {
+    if (auto failed = Before(Call::DeleteValue)) return *failed;
+    return inner_.DeleteValue(key, name);
+}
+
+Status RegistryDecorator::LocalComputerName(char* buffer, std::uint32_t* size) {
+    if (auto failed = Before(Call::LocalComputerName)) return *failed;
+    return inner_.LocalComputerName(buffer, size);
+}
+
+std::size_t CountingRegistry::Total() const {
+    return std::accumulate(counts_.begin(), counts_.end(), std::size_t{0});
+}
+
+std::optional<Status> CountingRegistry::Before(Call call) {
+    ++counts_[static_cast<std::size_t>(call)];
+    return std::nullopt;
+}
+
+void FaultInjectingRegistry::FailNth(std::optional<Call> kind, std::size_t nth, Status status, bool andAfter) {
+    kind_ = kind;
+    nth_ = nth;
+    status_ = status;
+    andAfter_ = andAfter;
+    seen_ = 0;
+    armed_ = true;
+    fired_ = false;
+}
+
+std::optional<Status> FaultInjectingRegistry::Before(Call call) {
+    if (!armed_ || (kind_ && *kind_ != call)) return std::nullopt;
+    ++seen_;
+    if (seen_ == nth_ || (andAfter_ && seen_ > nth_)) {
+        fired_ = true;
+        return status_;
+    }
+    return std::nullopt;
+}
+
+}  // namespace kelvaston::platform

@@ -1,0 +1,87 @@
+// Wrappers around any registry backend: one that counts the calls made through it, and one that
+// makes chosen calls fail, for tests of what the store does when the registry lets it down.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <optional>
+
+#include "platform/registry_api.h"
+
+namespace kelvaston::platform {
+
+enum class Call : std::size_t {
+    ConnectRegistry, OpenKeyEx, CreateKey, EnumKeyEx, DeleteKey, CloseKey, FlushKey,
+    QueryValueEx, SetValueEx, EnumValue, DeleteValue, LocalComputerName, kCount
+};
+const char* CallName(Call call);
+
+// Forwards every operation to `inner`; subclasses see each call first through Before().
+class RegistryDecorator : public RegistryApi {
+public:
+    explicit RegistryDecorator(RegistryApi& inner) : inner_(inner) {}
+
+    Status ConnectRegistry(const std::string& machine, Key hive, Key* result) override;
+    Status OpenKeyEx(Key parent, const std::string& subKey, std::uint32_t options,
+                     std::uint32_t access, Key* result) override;
+    Status CreateKey(Key parent, const std::string& subKey, Key* result) override;
+    Status EnumKeyEx(Key key, std::uint32_t index, char* name, std::uint32_t* nameLength) override;
+    Status DeleteKey(Key parent, const std::string& subKey) override;
+    Status CloseKey(Key key) override;
+    Status FlushKey(Key key) override;
+    Status QueryValueEx(Key key, const std::string& name, std::uint32_t* type, std::uint8_t* data,
+                        std::uint32_t* dataSize) override;
+    Status SetValueEx(Key key, const std::string& name, std::uint32_t type, const std::uint8_t* data,
+                      std::uint32_t dataSize) override;
+    Status EnumValue(Key key, std::uint32_t index, std::string* name, std::uint32_t* type,
+                     std::vector<std::uint8_t>* data) override;
+    Status DeleteValue(Key key, const std::string& name) override;
+    Status LocalComputerName(char* buffer, std::uint32_t* size) override;
+
+protected:
+    // Called before each operation is forwarded; a value makes the call fail with that status
+    // without reaching the inner backend (out-handles are still nulled first).
+    virtual std::optional<Status> Before(Call call) = 0;
+
+private:
+    RegistryApi& inner_;
+};
+
+class CountingRegistry final : public RegistryDecorator {
+public:
+    using RegistryDecorator::RegistryDecorator;
+    std::size_t Count(Call call) const { return counts_[static_cast<std::size_t>(call)]; }
+    std::size_t Total() const;
+    void Reset() { counts_.fill(0); }
+
+protected:
+    std::optional<Status> Before(Call call) override;
+
+private:
+    std::array<std::size_t, static_cast<std::size_t>(Call::kCount)> counts_{};
+};
+
+// Fails the k-th call (counting from 1) of the chosen kind, or of any kind, and optionally every
+// call of that kind after it.
+class FaultInjectingRegistry final : public RegistryDecorator {
+public:
+    using RegistryDecorator::RegistryDecorator;
+    void FailNth(std::optional<Call> kind, std::size_t nth, Status status, bool andAfter = false);
+    void Disarm() { armed_ = false; }
+    bool Fired() const { return fired_; }
+    std::size_t CallsSeen() const { return seen_; }
+
+protected:
+    std::optional<Status> Before(Call call) override;
+
+private:
+    std::optional<Call> kind_;
+    std::size_t nth_ = 0;
+    std::size_t seen_ = 0;
+    Status status_ = error::kSuccess;
+    bool andAfter_ = false;
+    bool armed_ = false;
+    bool fired_ = false;
+};
+
+}  // namespace kelvaston::platform

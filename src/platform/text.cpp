@@ -1,0 +1,186 @@
+#include "platform/text.h"
+
+#include <array>
+#include <cstdint>
+
+namespace kelvaston::platform::text {
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+void AppendUtf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+// Decodes one code point at `pos` and advances past it. Invalid sequences yield U+FFFD and
+// advance by one byte, so every input is consumed.
+char32_t DecodeUtf8(std::string_view s, std::size_t& pos) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+    const unsigned char lead = byte(pos);
+    if (lead < 0x80) {
+        ++pos;
+        return lead;
+    }
+    std::size_t length = 0;
+    char32_t cp = 0;
+    char32_t minimum = 0;
+    if ((lead & 0xE0) == 0xC0) {
+        length = 2, cp = lead & 0x1Fu, minimum = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+        length = 3, cp = lead & 0x0Fu, minimum = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+        length = 4, cp = lead & 0x07u, minimum = 0x10000;
+    } else {
+        ++pos;
+        return kReplacement;
+    }
+    if (pos + length > s.size()) {
+        ++pos;
+        return kReplacement;
+    }
+    for (std::size_t i = 1; i < length; ++i) {
+        const unsigned char c = byte(pos + i);
+        if ((c & 0xC0) != 0x80) {
+            ++pos;
+            return kReplacement;
+        }
+        cp = (cp << 6) | (c & 0x3Fu);
+    }
+    if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+        ++pos;
+        return kReplacement;
+    }
+    pos += length;
+    return cp;
+}
+
+char32_t ToUpper(char32_t c) {
+    if (c >= 'a' && c <= 'z') return c - 32;
+    if (c < 0x80) return c;
+    if ((c >= 0xE0 && c <= 0xFE && c != 0xF7)) return c - 32;  // Latin-1 letters
+    if (c == 0xFF) return 0x178;
+    if (c >= 0x100 && c <= 0x17F) {  // Latin Extended-A: mostly upper/lower pairs
+        if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) {
+            return (c % 2 == 0) ? c - 1 : c;
+        }
+        if (c == 0x131 || c == 0x138 || c == 0x149 || c == 0x17F) return c;
+        return (c % 2 == 1) ? c - 1 : c;
+    }
+    if (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2) return c - 32;  // Greek
+    if (c >= 0x430 && c <= 0x44F) return c - 32;                 // Cyrillic
+    if (c >= 0x450 && c <= 0x45F) return c - 80;
+    return c;
+}
+
+constexpr std::array<char16_t, 32> kCp1252High = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+}  // namespace
+
+bool IsValidUtf8(std::string_view bytes) {
+    std::size_t pos = 0;
+    while (pos < bytes.size()) {
+        const std::size_t start = pos;
+        if (DecodeUtf8(bytes, pos) == kReplacement) {
+            // A literal U+FFFD (EF BF BD) is valid; a replacement from a bad sequence is not.
+            if (pos - start != 3) return false;
+        }
+    }
+    return true;
+}
+
+std::string Utf16LeToUtf8(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size() / 2);
+    const std::size_t units = bytes.size() / 2;
+    const auto unit = [&](std::size_t i) {
+        return static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                     (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
+    };
+    for (std::size_t i = 0; i < units; ++i) {
+        const char16_t u = unit(i);
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units) {
+            const char16_t low = unit(i + 1);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                AppendUtf8(out, 0x10000 + ((char32_t{u} - 0xD800) << 10) + (low - 0xDC00));
+                ++i;
+                continue;
+            }
+        }
+        AppendUtf8(out, (u >= 0xD800 && u <= 0xDFFF) ? kReplacement : char32_t{u});
+    }
+    return out;
+}
+
+std::string Utf8ToUtf16Le(std::string_view utf8) {
+    std::string out;
+    out.reserve(utf8.size() * 2);
+    const auto put = [&](char32_t u) {
+        out.push_back(static_cast<char>(u & 0xFF));
+        out.push_back(static_cast<char>((u >> 8) & 0xFF));
+    };
+    std::size_t pos = 0;
+    while (pos < utf8.size()) {
+        const char32_t cp = DecodeUtf8(utf8, pos);
+        if (cp >= 0x10000) {
+            put(0xD800 + ((cp - 0x10000) >> 10));
+            put(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        } else {
+            put(cp);
+        }
+    }
+    return out;
+}
+
+std::string Cp1252ToUtf8(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size() + bytes.size() / 4);
+    for (const char ch : bytes) {
+        const auto b = static_cast<unsigned char>(ch);
+        AppendUtf8(out, (b >= 0x80 && b < 0xA0) ? char32_t{kCp1252High[b - 0x80]} : char32_t{b});
+    }
+    return out;
+}
+
+std::string FoldCase(std::string_view utf8) {
+    std::string out;
+    out.reserve(utf8.size());
+    std::size_t pos = 0;
+    while (pos < utf8.size()) {
+        const unsigned char b = static_cast<unsigned char>(utf8[pos]);
+        if (b < 0x80) {  // fast path for ASCII
+            out.push_back(static_cast<char>(b >= 'a' && b <= 'z' ? b - 32 : b));
+            ++pos;
+            continue;
+        }
+        AppendUtf8(out, ToUpper(DecodeUtf8(utf8, pos)));
+    }
+    return out;
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) { return FoldCase(a) == FoldCase(b); }
+
+std::string_view TruncateUtf8(std::string_view utf8, std::size_t maxBytes) {
+    if (utf8.size() <= maxBytes) return utf8;
+    std::size_t cut = maxBytes;
+    while (cut > 0 && (static_cast<unsigned char>(utf8[cut]) & 0xC0) == 0x80) --cut;
+    return utf8.substr(0, cut);
+}
+
+}  // namespace kelvaston::platform::text

@@ -1,0 +1,28 @@
+// Text helpers for the registry layer: encodings met in .reg files and the registry's
+// case-insensitive comparison of names.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kelvaston::platform::text {
+
+bool IsValidUtf8(std::string_view bytes);
+
+// UTF-16LE bytes to UTF-8. An odd trailing byte is dropped; unpaired surrogates become U+FFFD.
+std::string Utf16LeToUtf8(std::string_view bytes);
+std::string Utf8ToUtf16Le(std::string_view utf8);
+
+// Windows-1252 (the usual 8-bit code page of a German or English Windows) to UTF-8.
+std::string Cp1252ToUtf8(std::string_view bytes);
+
+// The form in which the registry compares names: every character in upper case (ASCII,
+// Latin-1, Latin Extended-A, Greek and Cyrillic). Equal folded forms name the same key or value;
+// ordering the folded forms gives the order in which Windows enumerates subkeys.
+std::string FoldCase(std::string_view utf8);
+bool EqualsNoCase(std::string_view a, std::string_view b);
+
+// Cuts a UTF-8 text to at most `maxBytes` bytes without splitting a character.
+std::string_view TruncateUtf8(std::string_view utf8, std::size_t maxBytes);
+
+}  // namespace kelvaston::platform::text

@@ -1,0 +1,309 @@
+// Win32Registry: see win32_registry.h.
+//
+// registry_api.h comes first, before <windows.h> defines its macros (GetComputerName, DeleteFile
+// and friends), so our own declarations are never rewritten by them.
+#include "platform/win32_registry.h"
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+namespace kelvaston::platform {
+
+namespace {
+
+HKEY ToHKey(Key key) { return reinterpret_cast<HKEY>(key); }
+Key FromHKey(HKEY key) { return reinterpret_cast<Key>(key); }
+
+bool IsAscii(const std::string& text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+bool IsStringType(DWORD type) {
+    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+// The bytes of `text` converted from code page `from` to UTF-16. Fails on bytes that are not
+// valid in `from`.
+bool ToWide(UINT from, const std::string& text, std::wstring* wide) {
+    wide->clear();
+    if (text.empty()) return true;
+    if (text.size() > static_cast<std::size_t>(INT_MAX)) return false;
+    const int length = static_cast<int>(text.size());
+    const int needed = MultiByteToWideChar(from, MB_ERR_INVALID_CHARS, text.data(), length,
+                                           nullptr, 0);
+    if (needed <= 0) return false;
+    wide->resize(static_cast<std::size_t>(needed));
+    return MultiByteToWideChar(from, MB_ERR_INVALID_CHARS, text.data(), length, wide->data(),
+                               needed) == needed;
+}
+
+}  // namespace
+
+// ASCII is the same in every ANSI code page Windows uses, so names and values that are pure
+// ASCII (almost all of them) skip the two conversions.
+bool Utf8ToAnsi(const std::string& utf8, std::string* ansi) {
+    if (IsAscii(utf8)) {
+        *ansi = utf8;
+        return true;
+    }
+    std::wstring wide;
+    if (!ToWide(CP_UTF8, utf8, &wide)) return false;
+    if (GetACP() == CP_UTF8) {  // the "UTF-8 for worldwide language support" setting
+        *ansi = utf8;
+        return true;
+    }
+    const int length = static_cast<int>(wide.size());
+    // No best-fit mapping and no default character: "ā" must not silently become "a" or "?",
+    // which would name a different key.
+    BOOL usedDefault = FALSE;
+    const int needed = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), length,
+                                           nullptr, 0, nullptr, &usedDefault);
+    if (needed <= 0 || usedDefault) return false;
+    ansi->resize(static_cast<std::size_t>(needed));
+    return WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), length, ansi->data(),
+                               needed, nullptr, &usedDefault) == needed &&
+           !usedDefault;
+}
+
+bool AnsiToUtf8(const std::string& ansi, std::string* utf8) {
+    if (IsAscii(ansi)) {
+        *utf8 = ansi;
+        return true;
+    }
+    std::wstring wide;
+    if (!ToWide(CP_ACP, ansi, &wide)) return false;
+    const int length = static_cast<int>(wide.size());
+    const int needed =
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
+    if (needed <= 0) return false;
+    utf8->resize(static_cast<std::size_t>(needed));
+    return WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, utf8->data(), needed, nullptr,
+                               nullptr) == needed;
+}
+
+namespace {
+
+// Value data as advapi32 returned it (ANSI) into what the caller sees (UTF-8). A REG_SZ or
+// REG_EXPAND_SZ value always ends in a NUL on the way out, even if it was stored without one.
+bool DataToCaller(DWORD type, std::string* bytes) {
+    if (!IsStringType(type)) return true;
+    std::string converted;
+    if (!AnsiToUtf8(*bytes, &converted)) return false;
+    if (type != REG_MULTI_SZ && (converted.empty() || converted.back() != '\0')) {
+        converted.push_back('\0');
+    }
+    *bytes = std::move(converted);
+    return true;
+}
+
+// Reads value `name` (already ANSI) of `key` into `bytes`, growing the buffer while advapi32
+// reports ERROR_MORE_DATA. The loop is bounded because another writer could keep the value
+// growing between two calls.
+LONG ReadValue(HKEY key, const char* name, DWORD* type, std::string* bytes) {
+    DWORD size = 256;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        bytes->resize(size);
+        DWORD got = size;
+        const LONG rc = RegQueryValueExA(key, name, nullptr, type,
+                                         reinterpret_cast<BYTE*>(bytes->data()), &got);
+        if (rc == ERROR_SUCCESS) {
+            bytes->resize(got);
+            return rc;
+        }
+        if (rc != ERROR_MORE_DATA) return rc;
+        size = std::max(got, size * 2);
+    }
+    return ERROR_MORE_DATA;
+}
+
+}  // namespace
+
+Status Win32Registry::ConnectRegistry(const std::string& machine, Key hive, Key* result) {
+    *result = kNullKey;
+    std::string ansi;
+    if (!Utf8ToAnsi(machine, &ansi)) return kNoUnicodeTranslation;
+    HKEY out = nullptr;
+    const LONG rc =
+        RegConnectRegistryA(ansi.empty() ? nullptr : ansi.c_str(), ToHKey(hive), &out);
+    if (rc == ERROR_SUCCESS) *result = FromHKey(out);
+    return static_cast<Status>(rc);
+}
+
+Status Win32Registry::OpenKeyEx(Key parent, const std::string& subKey, std::uint32_t options,
+                                std::uint32_t access, Key* result) {
+    *result = kNullKey;
+    std::string ansi;
+    if (!Utf8ToAnsi(subKey, &ansi)) return kNoUnicodeTranslation;
+    HKEY out = nullptr;
+    const LONG rc = RegOpenKeyExA(ToHKey(parent), ansi.c_str(), options, access, &out);
+    if (rc == ERROR_SUCCESS) *result = FromHKey(out);
+    return static_cast<Status>(rc);
+}
+
+Status Win32Registry::CreateKey(Key parent, const std::string& subKey, Key* result) {
+    *result = kNullKey;
+    std::string ansi;
+    if (!Utf8ToAnsi(subKey, &ansi)) return kNoUnicodeTranslation;
+    HKEY out = nullptr;
+    const LONG rc = RegCreateKeyA(ToHKey(parent), ansi.c_str(), &out);
+    if (rc == ERROR_SUCCESS) *result = FromHKey(out);
+    return static_cast<Status>(rc);
+}
+
+Status Win32Registry::EnumKeyEx(Key key, std::uint32_t index, char* name,
+                                std::uint32_t* nameLength) {
+    if (name == nullptr || nameLength == nullptr) return error::kInvalidParameter;
+    // The name is fetched into a buffer of our own, large enough for any key name (255 UTF-16
+    // units, at most two bytes each in a DBCS code page), because the caller's length counts
+    // UTF-8 bytes, not ANSI ones.
+    char ansi[2 * kMaxKeyNameLength + 2];
+    DWORD length = sizeof ansi;
+    FILETIME lastWrite;
+    const LONG rc = RegEnumKeyExA(ToHKey(key), index, ansi, &length, nullptr, nullptr, nullptr,
+                                  &lastWrite);
+    if (rc != ERROR_SUCCESS) return static_cast<Status>(rc);
+    std::string utf8;
+    if (!AnsiToUtf8(std::string(ansi, length), &utf8)) return kNoUnicodeTranslation;
+    // Like advapi32: too small a buffer leaves both the buffer and *nameLength as they were.
+    if (utf8.size() >= *nameLength) return error::kMoreData;
+    std::memcpy(name, utf8.c_str(), utf8.size() + 1);
+    *nameLength = static_cast<std::uint32_t>(utf8.size());
+    return error::kSuccess;
+}
+
+Status Win32Registry::DeleteKey(Key parent, const std::string& subKey) {
+    std::string ansi;
+    if (!Utf8ToAnsi(subKey, &ansi)) return kNoUnicodeTranslation;
+    return static_cast<Status>(RegDeleteKeyA(ToHKey(parent), ansi.c_str()));
+}
+
+Status Win32Registry::CloseKey(Key key) { return static_cast<Status>(RegCloseKey(ToHKey(key))); }
+
+Status Win32Registry::FlushKey(Key key) { return static_cast<Status>(RegFlushKey(ToHKey(key))); }
+
+Status Win32Registry::QueryValueEx(Key key, const std::string& name, std::uint32_t* type,
+                                   std::uint8_t* data, std::uint32_t* dataSize) {
+    if (data != nullptr && dataSize == nullptr) return error::kInvalidParameter;
+    std::string ansiName;
+    if (!Utf8ToAnsi(name, &ansiName)) return kNoUnicodeTranslation;
+    // Always read the whole value: the size the caller needs is that of the converted data,
+    // which advapi32 cannot tell us.
+    DWORD valueType = REG_NONE;
+    std::string bytes;
+    const LONG rc = ReadValue(ToHKey(key), ansiName.c_str(), &valueType, &bytes);
+    if (rc != ERROR_SUCCESS) return static_cast<Status>(rc);
+    if (!DataToCaller(valueType, &bytes)) return kNoUnicodeTranslation;
+    if (type != nullptr) *type = static_cast<std::uint32_t>(valueType);
+    if (dataSize == nullptr) return error::kSuccess;
+    const auto needed = static_cast<std::uint32_t>(bytes.size());
+    if (data == nullptr) {
+        *dataSize = needed;
+        return error::kSuccess;
+    }
+    if (*dataSize < needed) {
+        *dataSize = needed;
+        return error::kMoreData;
+    }
+    if (needed != 0) std::memcpy(data, bytes.data(), needed);
+    *dataSize = needed;
+    return error::kSuccess;
+}
+
+Status Win32Registry::SetValueEx(Key key, const std::string& name, std::uint32_t type,
+                                 const std::uint8_t* data, std::uint32_t dataSize) {
+    std::string ansiName;
+    if (!Utf8ToAnsi(name, &ansiName)) return kNoUnicodeTranslation;
+    if (!IsStringType(type)) {
+        return static_cast<Status>(
+            RegSetValueExA(ToHKey(key), ansiName.c_str(), 0, type, data, dataSize));
+    }
+    if (data == nullptr && dataSize != 0) return error::kInvalidParameter;
+    const char* text = reinterpret_cast<const char*>(data);
+    std::string utf8;
+    if (type == REG_MULTI_SZ) {
+        utf8.assign(text, dataSize);  // the NULs are the separators; keep them all
+    } else {
+        utf8.assign(text, text == nullptr ? 0 : strnlen(text, dataSize));
+    }
+    std::string ansi;
+    if (!Utf8ToAnsi(utf8, &ansi)) return kNoUnicodeTranslation;
+    if (type != REG_MULTI_SZ) ansi.push_back('\0');
+    if (ansi.size() > static_cast<std::size_t>(UINT32_MAX)) return error::kInvalidParameter;
+    return static_cast<Status>(RegSetValueExA(ToHKey(key), ansiName.c_str(), 0, type,
+                                              reinterpret_cast<const BYTE*>(ansi.data()),
+                                              static_cast<DWORD>(ansi.size())));
+}
+
+Status Win32Registry::EnumValue(Key key, std::uint32_t index, std::string* name,
+                                std::uint32_t* type, std::vector<std::uint8_t>* data) {
+    // Room for the longest value name (16,383 UTF-16 units, two bytes each in a DBCS code page),
+    // so only the data buffer ever needs to grow.
+    std::string ansiName(2 * kMaxValueNameLength + 2, '\0');
+    std::string bytes(256, '\0');
+    DWORD valueType = REG_NONE;
+    LONG rc = ERROR_MORE_DATA;
+    for (int attempt = 0; attempt < 8 && rc == ERROR_MORE_DATA; ++attempt) {
+        DWORD nameLength = static_cast<DWORD>(ansiName.size());
+        DWORD size = static_cast<DWORD>(bytes.size());
+        rc = RegEnumValueA(ToHKey(key), index, ansiName.data(), &nameLength, nullptr, &valueType,
+                           reinterpret_cast<BYTE*>(bytes.data()), &size);
+        if (rc == ERROR_SUCCESS) {
+            ansiName.resize(nameLength);
+            bytes.resize(size);
+        } else if (rc == ERROR_MORE_DATA) {
+            bytes.resize(std::max<std::size_t>(size, 2 * bytes.size()));
+        }
+    }
+    if (rc != ERROR_SUCCESS) return static_cast<Status>(rc);
+    std::string utf8Name;
+    if (!AnsiToUtf8(ansiName, &utf8Name) || !DataToCaller(valueType, &bytes)) {
+        return kNoUnicodeTranslation;
+    }
+    if (name != nullptr) *name = std::move(utf8Name);
+    if (type != nullptr) *type = static_cast<std::uint32_t>(valueType);
+    if (data != nullptr) data->assign(bytes.begin(), bytes.end());
+    return error::kSuccess;
+}
+
+Status Win32Registry::DeleteValue(Key key, const std::string& name) {
+    std::string ansi;
+    if (!Utf8ToAnsi(name, &ansi)) return kNoUnicodeTranslation;
+    return static_cast<Status>(RegDeleteValueA(ToHKey(key), ansi.c_str()));
+}
+
+Status Win32Registry::LocalComputerName(char* buffer, std::uint32_t* size) {
+    if (size == nullptr) return error::kInvalidParameter;
+    // DNS host names reach 63 characters; MAX_COMPUTERNAME_LENGTH (15) is only the NetBIOS one.
+    std::string ansi(64, '\0');
+    DWORD length = static_cast<DWORD>(ansi.size());
+    if (!GetComputerNameA(ansi.data(), &length)) {
+        const DWORD failure = GetLastError();
+        if (failure != ERROR_BUFFER_OVERFLOW) return static_cast<Status>(failure);
+        ansi.resize(length);  // length now includes the NUL
+        length = static_cast<DWORD>(ansi.size());
+        if (!GetComputerNameA(ansi.data(), &length)) return static_cast<Status>(GetLastError());
+    }
+    ansi.resize(length);
+    std::string utf8;
+    if (!AnsiToUtf8(ansi, &utf8)) return kNoUnicodeTranslation;
+    const auto needed = static_cast<std::uint32_t>(utf8.size() + 1);
+    if (buffer == nullptr || *size < needed) {
+        *size = needed;
+        return error::kBufferOverflow;
+    }
+    std::memcpy(buffer, utf8.c_str(), needed);
+    *size = needed - 1;
+    return error::kSuccess;
+}
+
+}  // namespace kelvaston::platform

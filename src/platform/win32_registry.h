@@ -1,0 +1,48 @@
+// The Windows registry through advapi32's ANSI functions.
+//
+// Each method is one advapi32 call (or a short loop of them while a buffer grows) plus the text
+// conversion between the program's UTF-8 and the computer's ANSI code page. Key and value names,
+// the computer name and the data of REG_SZ, REG_EXPAND_SZ and REG_MULTI_SZ values are converted;
+// everything else passes through unchanged. Text that the ANSI code page cannot represent, or
+// that is not valid UTF-8, is refused with ERROR_NO_UNICODE_TRANSLATION (1113) rather than being
+// stored with '?' in it.
+//
+// This header deliberately does not include <windows.h>, so code that uses the class does not
+// get the Windows macros.
+#pragma once
+
+#include "platform/registry_api.h"
+
+namespace kelvaston::platform {
+
+// ERROR_NO_UNICODE_TRANSLATION: text that does not survive the conversion to or from the ANSI
+// code page.
+inline constexpr Status kNoUnicodeTranslation = 1113;
+
+class Win32Registry final : public RegistryApi {
+public:
+    Status ConnectRegistry(const std::string& machine, Key hive, Key* result) override;
+    Status OpenKeyEx(Key parent, const std::string& subKey, std::uint32_t options,
+                     std::uint32_t access, Key* result) override;
+    Status CreateKey(Key parent, const std::string& subKey, Key* result) override;
+    Status EnumKeyEx(Key key, std::uint32_t index, char* name,
+                     std::uint32_t* nameLength) override;
+    Status DeleteKey(Key parent, const std::string& subKey) override;
+    Status CloseKey(Key key) override;
+    Status FlushKey(Key key) override;
+    Status QueryValueEx(Key key, const std::string& name, std::uint32_t* type,
+                        std::uint8_t* data, std::uint32_t* dataSize) override;
+    Status SetValueEx(Key key, const std::string& name, std::uint32_t type,
+                      const std::uint8_t* data, std::uint32_t dataSize) override;
+    Status EnumValue(Key key, std::uint32_t index, std::string* name, std::uint32_t* type,
+                     std::vector<std::uint8_t>* data) override;
+    Status DeleteValue(Key key, const std::string& name) override;
+    Status LocalComputerName(char* buffer, std::uint32_t* size) override;
+};
+
+// The conversions used at the advapi32 boundary, exposed for the tests. Both return false when
+// the text cannot be converted faithfully. Embedded NULs are converted like any other character.
+bool Utf8ToAnsi(const std::string& utf8, std::string* ansi);
+bool AnsiToUtf8(const std::string& ansi, std::string* utf8);
+
+}  // namespace kelvaston::platform
