@@ -205,8 +205,24 @@ SaveOutcome ConfigStore::SaveSettings() {
     return outcome;
 }
 
+SaveOutcome ConfigStore::CheckRemoved() {
+    Key parameters = kNullKey;
+    const Status status = api_.OpenKeyEx(settings_.RootKey, layout::kParametersKey, 0, platform::kKeyRead, &parameters);
+    if (status == error::kFileNotFound) return {};
+    if (status != error::kSuccess) return {SaveResult::FailedRestored, "open the Parameters key", status};
+    std::array<char, kNameBufferSize> name{};
+    std::uint32_t length = kNameBufferSize;
+    const Status enumerated = api_.EnumKeyEx(parameters, 0, name.data(), &length);
+    api_.CloseKey(parameters);
+    if (enumerated == error::kNoMoreItems) return {};
+    if (enumerated != error::kSuccess) return {SaveResult::FailedRestored, "list the stored connections", enumerated};
+    return {SaveResult::FailedRestored, Describe("remove the stored connection", name.data()), error::kAccessDenied};
+}
+
 SaveOutcome ConfigStore::WriteModel() {
     DeleteParametersTree();
+    // A stored connection that is still there would survive the save unnoticed.
+    if (SaveOutcome left = CheckRemoved(); left.result != SaveResult::Saved) return left;
 
     Open(api_, settings_.RootKey, layout::kServiceKey, platform::kKeyAllAccess, settings_.ServiceKeyHandle);
     if (settings_.ServiceKeyHandle == kNullKey) return {SaveResult::ServiceMissing, "open the service's key", 0};

@@ -56,6 +56,7 @@ public:
 
 private:
     SaveOutcome WriteModel();
+    SaveOutcome CheckRemoved();
 
     platform::RegistryApi& api_;
     platform::ValueLibrary values_;

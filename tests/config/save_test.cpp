@@ -1,0 +1,193 @@
+// Saving the configuration: what the stored keys hold afterwards, what is left alone, and that a
+// save that fails anywhere leaves the stored configuration as it was.
+#include "platform/registry_decorators.h"
+#include "store_fixture.h"
+
+namespace kelvaston::config::test {
+namespace {
+
+namespace error = platform::error;
+
+std::vector<std::string> ValueNames(const platform::KeyTree& key) {
+    std::vector<std::string> names;
+    for (const auto& v : key.values) names.push_back(v.name);
+    return names;
+}
+
+std::string ValueData(const platform::KeyTree& key, const std::string& name) {
+    for (const auto& v : key.values) {
+        if (v.name == name) return v.data;
+    }
+    return "<missing>";
+}
+
+std::string Dword(std::uint32_t n) {
+    return std::string{static_cast<char>(n & 0xFF), static_cast<char>((n >> 8) & 0xFF),
+                       static_cast<char>((n >> 16) & 0xFF), static_cast<char>(n >> 24)};
+}
+
+const std::string kStored =
+    kServiceLine + "\"DisplayName\"=\"Tolvane Mail\"\n" +
+    "\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Tolvane Service\\Enum]\n\"Count\"=dword:00000001\n" +
+    kParametersLine + "\"BDWDir\"=\"d:\\\\html\"\n\"DebugLevel\"=dword:00000002\n" + KeyLine("Arcor") +
+    "\"TimeOut\"=dword:00000384\n" + KeyLine("Arcor\\vertrieb") + "\"POP Host\"=\"pop.example.net\"\n" +
+    "\"Enable KeepAlive\"=dword:00000001\n" + KeyLine("Arcor\\info") + KeyLine("NORAS") +
+    "\"Enable Logging\"=dword:00000001\n" + KeyLine("volatile") + "\"Running\"=dword:00000001\n" +
+    "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\n\"Keep\"=\"me\"\n";
+
+using SaveTest = StoreTest;
+
+TEST_F(SaveTest, AModelWithOnlyNorasWritesTheGlobalsAndNoras) {
+    Seed(kServiceLine);
+    LoadAll();
+    const SaveOutcome outcome = store_->SaveSettings();
+    ASSERT_EQ(outcome.result, SaveResult::Saved) << outcome.failedStep;
+    const platform::KeyTree service = ServiceTree();
+    const platform::KeyTree* parameters = Find(service, "Parameters");
+    ASSERT_NE(parameters, nullptr);
+    EXPECT_EQ(ValueNames(*parameters), (std::vector<std::string>{"BDWDir", "DebugLevel", "Listen RAS", "ProxyHost",
+                                                                 "ProxyPort", "TickerEMail", "TriggerPort"}));
+    ASSERT_EQ(parameters->children.size(), 1u);
+    const platform::KeyTree& noras = parameters->children[0];
+    EXPECT_EQ(noras.name, "NORAS");
+    EXPECT_EQ(ValueData(noras, "Enable Logging"), Dword(0));
+    EXPECT_EQ(ValueData(noras, "TimeOut"), Dword(0));  // empty, so 0 rather than the 600 of a load
+    EXPECT_EQ(settings_.Connections[0].TimeOut, "0");
+}
+
+TEST_F(SaveTest, TheStoredConnectionsAndAccountsBecomeExactlyTheModels) {
+    Seed(kStored);
+    LoadAll();
+    // The user removes "Arcor" with its accounts and adds an account to NORAS with empty fields.
+    settings_.Connections[0] = settings_.Connections[1];
+    settings_.Connections[1] = {};
+    settings_.Accounts[0] = AccountRecord{};
+    settings_.Accounts[0].Connection = "NORAS";
+    settings_.Accounts[0].Name = "neu";
+    settings_.Accounts[1] = AccountRecord{};
+    settings_.Accounts[1].Connection = "Ghost";
+    settings_.Accounts[1].Name = "lost";
+    settings_.Accounts[1].MaxMails = "7";
+    ASSERT_EQ(store_->SaveSettings().result, SaveResult::Saved);
+
+    const platform::KeyTree service = ServiceTree();
+    const platform::KeyTree* parameters = Find(service, "Parameters");
+    ASSERT_NE(parameters, nullptr);
+    std::vector<std::string> keys;
+    for (const auto& child : parameters->children) keys.push_back(child.name);
+    EXPECT_EQ(keys, (std::vector<std::string>{"Ghost", "NORAS"}));  // Arcor and volatile are gone
+    EXPECT_TRUE(Find(service, "Ghost") == nullptr);
+    EXPECT_TRUE(Find(*parameters, "Ghost")->values.empty());  // created on the account's path only
+    EXPECT_EQ(ValueData(*Find(*parameters, "NORAS"), "Enable Logging"), Dword(1));
+
+    const platform::KeyTree* account = Find(*parameters, "NORAS\\neu");
+    ASSERT_NE(account, nullptr);
+    std::vector<std::string> expected;
+    for (const auto& field : layout::kAccountValues) expected.push_back(field.name);
+    EXPECT_EQ(ValueNames(*account), expected);
+    EXPECT_EQ(ValueData(*account, "Max Mails"), Dword(0));
+    EXPECT_EQ(ValueData(*account, "LogFile"), "");
+    EXPECT_EQ(ValueData(*account, "UDP Port"), Dword(0));
+    EXPECT_EQ(settings_.Accounts[0].MaxMails, "0");  // the model now says what was stored
+    EXPECT_EQ(ValueData(*Find(*parameters, "Ghost\\lost"), "Max Mails"), Dword(7));
+
+    // Nothing outside the Parameters key changed.
+    EXPECT_EQ(ValueData(service, "DisplayName"), "Tolvane Mail");
+    EXPECT_EQ(ValueData(*Find(service, "Enum"), "Count"), Dword(1));
+    EXPECT_NE(kelvaston::test::ReadFile(dir_ / "Desk1.reg").find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\n\"Keep\"=\"me\""),
+              std::string::npos);
+}
+
+TEST_F(SaveTest, ASavedModelLoadsBackUnchangedAndReachesTheDisk) {
+    Seed(kStored);
+    LoadAll();
+    settings_.Accounts[0].POPPasswort = "geheim \"mit\" \\ und \xC3\xA4";
+    settings_.Global.ProxyHost = "proxy.example.org";
+    ASSERT_EQ(store_->SaveSettings().result, SaveResult::Saved);
+    const Settings saved = settings_;
+
+    Connect();  // a new store on the file alone, as after a restart
+    LoadAll();
+    EXPECT_EQ(settings_.Global, saved.Global);
+    EXPECT_EQ(settings_.Connections, saved.Connections);
+    EXPECT_EQ(settings_.Accounts, saved.Accounts);
+    EXPECT_EQ(settings_.Accounts[1].EnableKeepAlive, "1");  // carried through the save
+}
+
+TEST_F(SaveTest, WithoutTheServiceNothingIsWritten) {
+    Seed("\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services]\n");
+    const std::string before = kelvaston::test::ReadFile(dir_ / "Desk1.reg");
+    LoadAll();
+    const SaveOutcome outcome = store_->SaveSettings();
+    EXPECT_EQ(outcome.result, SaveResult::ServiceMissing);
+    registry_.reset();
+    EXPECT_EQ(kelvaston::test::ReadFile(dir_ / "Desk1.reg"), before);
+}
+
+TEST_F(SaveTest, ANumberThatIsNoNumberFailsTheSaveAndKeepsTheStoredOne) {
+    Seed(kStored);
+    LoadAll();
+    const platform::KeyTree before = ServiceTree();
+    settings_.Accounts[1].MaxMails = "zehn";
+    const SaveOutcome outcome = store_->SaveSettings();
+    EXPECT_EQ(outcome.result, SaveResult::FailedRestored);
+    EXPECT_NE(outcome.failedStep.find("Max Mails"), std::string::npos) << outcome.failedStep;
+    EXPECT_NE(outcome.failedStep.find("Arcor\\vertrieb"), std::string::npos) << outcome.failedStep;
+    EXPECT_EQ(ServiceTree(), before);
+}
+
+TEST_F(SaveTest, AKeyThatCannotBeRemovedFailsTheSave) {
+    // A key below an account key is no part of the layout and blocks the removal of its parent.
+    Seed(kStored + KeyLine("Arcor\\info\\Extra"));
+    LoadAll();
+    const platform::KeyTree before = ServiceTree();
+    const SaveOutcome outcome = store_->SaveSettings();
+    EXPECT_EQ(outcome.result, SaveResult::FailedRestored);
+    EXPECT_NE(outcome.failedStep.find("Arcor"), std::string::npos) << outcome.failedStep;
+    EXPECT_EQ(ServiceTree(), before);
+}
+
+// Whichever registry call of a save fails, the stored configuration afterwards is either the
+// old one (and the outcome says so) or the new one (and the outcome says saved), in memory and
+// on disk.
+TEST_F(SaveTest, AFailureAtAnyCallLeavesTheOldOrTheNewConfiguration) {
+    const auto edit = [](Settings& s) {
+        s.Connections[1].TimeOut = "1200";
+        s.Accounts[0].POPUser = "neu";
+        s.Accounts[1] = s.Accounts[0];
+        s.Accounts[1].Connection = "NORAS";
+    };
+    Seed(kStored);
+    const platform::KeyTree oldTree = ServiceTree();
+    LoadAll();
+    edit(settings_);
+    platform::CountingRegistry counter(*registry_);
+    ConfigStore counted(counter, settings_);
+    ASSERT_EQ(counted.SaveSettings().result, SaveResult::Saved);
+    const platform::KeyTree newTree = ServiceTree();
+    const std::size_t calls = counter.Total();
+    ASSERT_GT(calls, 50u);
+
+    std::size_t failedSaves = 0;
+    for (std::size_t k = 1; k <= calls; ++k) {
+        Seed(kStored);
+        LoadAll();
+        edit(settings_);
+        platform::FaultInjectingRegistry faulty(*registry_);
+        faulty.FailNth(std::nullopt, k, error::kAccessDenied);
+        ConfigStore store(faulty, settings_);
+        const SaveOutcome outcome = store.SaveSettings();
+        ASSERT_TRUE(faulty.Fired()) << k;
+        const platform::KeyTree& expected = outcome.result == SaveResult::Saved ? newTree : oldTree;
+        ASSERT_NE(outcome.result, SaveResult::FailedNotRestored) << "call " << k << ": " << outcome.failedStep;
+        ASSERT_EQ(ServiceTree(), expected) << "call " << k << " outcome " << static_cast<int>(outcome.result);
+        failedSaves += outcome.result != SaveResult::Saved;
+
+        Connect();  // what reached the disk
+        ASSERT_EQ(ServiceTree(), expected) << "on disk, call " << k;
+    }
+    EXPECT_GT(failedSaves, calls / 2);
+}
+
+}  // namespace
+}  // namespace kelvaston::config::test
