@@ -139,7 +139,8 @@ FileStoreRegistry::Resolved FileStoreRegistry::Lookup(Key key, std::uint32_t nee
         if (!localMachine_.hive) {
             std::shared_ptr<Hive> hive;
             if (const Status status = HiveFor("", &hive); status != error::kSuccess) return {status};
-            localMachine_ = {hive, hive->Root().shared_from_this(), kKeyAllAccess, false};
+            localMachine_ = {hive, hive->Root().shared_from_this(), hive->ReadOnly() ? kKeyRead : kKeyAllAccess,
+                             false};
         }
         open = &localMachine_;
     } else {

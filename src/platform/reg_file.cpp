@@ -404,7 +404,12 @@ void Writer::Line(std::string_view line) {
 
 void Writer::AddKey(std::string_view fullPath, std::span<const Value> values) {
     Line("");
-    Line("[" + std::string(fullPath) + "]");
+    std::string keyLine;
+    keyLine.reserve(fullPath.size() + 2);
+    keyLine += '[';
+    keyLine += fullPath;
+    keyLine += ']';
+    Line(keyLine);
     for (const Value& value : values) AddValue(value);
 }
 

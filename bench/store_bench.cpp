@@ -1,0 +1,137 @@
+// Load and save of a full configuration (51 connections, 251 accounts) through the file store:
+// time of each and the registry calls they make, beside a bare read and write of the same file.
+// Prints figures; it passes or fails nothing.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "config/layout.h"
+#include "config/store.h"
+#include "platform/file_store.h"
+#include "platform/registry_decorators.h"
+
+namespace {
+
+using namespace kelvaston;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kRuns = 15;
+
+double Milliseconds(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+void FillFullConfiguration(config::Settings& s) {
+    config::InitSettings(s);
+    s.Global = {"1", "c:\\inetpub\\bdw", "4", "proxy.example.com", "8080", "15001", "ticker@example.com"};
+    for (std::size_t c = 0; c < config::kConnectionSlots; ++c) {
+        s.Connections[c] = {c == 0 ? "NORAS" : "Verbindung " + std::to_string(c), "1", std::to_string(300 + c)};
+    }
+    for (std::size_t a = 0; a < config::kAccountSlots; ++a) {
+        config::AccountRecord& r = s.Accounts[a];
+        r.Connection = s.Connections[a % config::kConnectionSlots].Name;
+        r.Name = "konto" + std::to_string(a);
+        for (const auto& field : config::layout::kAccountValues) {
+            r.*field.field = field.IsNumber() ? std::to_string(a % 7) : std::string("wert-") + field.name;
+        }
+        r.POPHost = "pop" + std::to_string(a) + ".example.net";
+        r.SMTPTo = "postfach" + std::to_string(a) + "@example.org";
+    }
+}
+
+std::string ReadAll(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// The physical floor: read the file, write it to a temporary file, fsync, rename.
+void BareReadWrite(const std::filesystem::path& file) {
+    const std::string bytes = ReadAll(file);
+    const auto temp = file.parent_path() / ".bare.tmp";
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0 || ::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()) || ::fsync(fd) != 0) {
+        std::perror("bare write");
+    }
+    ::close(fd);
+    std::filesystem::rename(temp, file);
+}
+
+}  // namespace
+
+int main() {
+    const auto folder = std::filesystem::temp_directory_path() / ("kelvaston-bench-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    const auto file = folder / "BENCH.reg";
+    {
+        // The service's key, then a first save of the full configuration.
+        platform::FileStoreRegistry registry({folder, "BENCH"});
+        platform::Key service = platform::kNullKey;
+        registry.CreateKey(platform::kHKeyLocalMachine, config::layout::kServiceKey, &service);
+        registry.CloseKey(service);
+        config::Settings settings;
+        FillFullConfiguration(settings);
+        registry.ConnectRegistry("", platform::kHKeyLocalMachine, &settings.RootKey);
+        config::ConfigStore store(registry, settings);
+        if (store.SaveSettings().result != config::SaveResult::Saved) {
+            std::fprintf(stderr, "seeding the store failed\n");
+            return 1;
+        }
+    }
+
+    std::vector<double> load, save, bare;
+    std::size_t loadCalls = 0, saveCalls = 0, accounts = 0;
+    for (int run = 0; run < kRuns; ++run) {
+        platform::FileStoreRegistry registry({folder, "BENCH"});
+        platform::CountingRegistry counter(registry);
+        config::Settings settings;
+        config::InitSettings(settings);
+        config::ConfigStore store(counter, settings);
+
+        auto start = Clock::now();
+        counter.ConnectRegistry("", platform::kHKeyLocalMachine, &settings.RootKey);
+        store.LoadGlobalSettings();
+        store.LoadConnections();
+        store.LoadAccounts();
+        load.push_back(Milliseconds(Clock::now() - start));
+        loadCalls = counter.Total();
+        accounts = config::AccountCount(settings.Accounts);
+
+        counter.Reset();
+        start = Clock::now();
+        const auto outcome = store.SaveSettings();
+        save.push_back(Milliseconds(Clock::now() - start));
+        saveCalls = counter.Total();
+        if (outcome.result != config::SaveResult::Saved) {
+            std::fprintf(stderr, "save failed: %s\n", outcome.failedStep.c_str());
+            return 1;
+        }
+
+        start = Clock::now();
+        BareReadWrite(file);
+        bare.push_back(Milliseconds(Clock::now() - start));
+    }
+
+    const double loadMs = Median(load), saveMs = Median(save), bareMs = Median(bare);
+    std::printf("Full configuration: %zu connections, %zu accounts, store file %ju bytes (median of %d runs)\n",
+                config::kConnectionSlots, accounts, static_cast<std::uintmax_t>(std::filesystem::file_size(file)),
+                kRuns);
+    std::printf("  load  %8.2f ms  %6zu registry calls\n", loadMs, loadCalls);
+    std::printf("  save  %8.2f ms  %6zu registry calls\n", saveMs, saveCalls);
+    std::printf("  bare read + write of the same file  %8.2f ms\n", bareMs);
+    std::printf("  (load + save) / bare = %.1f\n", (loadMs + saveMs) / bareMs);
+    std::filesystem::remove_all(folder);
+    return 0;
+}
