@@ -293,8 +293,10 @@ Status Hive::Flush(LoadError* error) {
     if (journal_.empty()) return error::kSuccess;
     std::error_code ec;
     const auto folder = file_.parent_path();
-    std::filesystem::create_directories(folder, ec);
-    if (!ec) std::filesystem::permissions(folder, std::filesystem::perms::owner_all, ec);
+    // A store folder made here is the owner's alone, like the files in it.
+    if (std::filesystem::create_directories(folder, ec)) {
+        std::filesystem::permissions(folder, std::filesystem::perms::owner_all, ec);
+    }
     FolderLock lock(folder);
     if (!lock.Held()) return error::kRegistryIoFailed;
     if (const Status status = Refresh(error); status != error::kSuccess) return status;
