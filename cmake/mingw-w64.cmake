@@ -16,7 +16,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-set(CMAKE_CXX_STANDARD_LIBRARIES_INIT "-ladvapi32")
+# advapi32 is among the libraries CMake links into every Windows executable; the platform
+# library also names it, for builds that drop the defaults.
 
 # One Wine prefix per build tree, created on first use.
 set(CMAKE_CROSSCOMPILING_EMULATOR

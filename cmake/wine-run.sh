@@ -6,6 +6,11 @@
 # ended: with Wine writing straight into CTest's pipe, CTest waits for wineserver, which
 # inherits the pipe, to let go of it (about 3 s a test, or forever while wineserver is kept
 # alive). The exit code is the program's.
+#
+# Debian starts wineserver with -p0, so it quits as soon as a program ends and the next test
+# pays about 2.5 s to start it and Wine's services again. We start it ourselves, detached
+# from CTest's pipes, to linger for WINE_RUN_LINGER seconds (default 15) after the last
+# program; a second start while one runs is refused by wineserver and does no harm.
 set -u
 
 if [ "$#" -lt 2 ]; then
@@ -27,6 +32,11 @@ elif [ -x /usr/lib/wine/wine64 ]; then
 else
     WINE=wine
 fi
+if command -v wineserver >/dev/null 2>&1; then
+    WINESERVER=wineserver
+else
+    WINESERVER=/usr/lib/wine/wineserver
+fi
 
 mkdir -p "$(dirname "$WINEPREFIX")" || exit 1
 if [ ! -f "$WINEPREFIX/.kelvaston-ready" ]; then
@@ -46,6 +56,8 @@ if [ ! -f "$WINEPREFIX/.kelvaston-ready" ]; then
         fi
     ) 9>"$WINEPREFIX.lock" || exit 1
 fi
+
+"$WINESERVER" -p"${WINE_RUN_LINGER:-15}" </dev/null >/dev/null 2>&1
 
 out=$(mktemp) || exit 1
 trap 'rm -f "$out"' EXIT

@@ -22,19 +22,21 @@ bool IsTextType(std::uint32_t type) {
 }
 
 // Splits a relative key path into its names. Empty names (doubled or trailing backslashes) are
-// passed over; a name over 255 characters makes the path invalid.
-bool SplitSubKey(std::string_view subKey, std::vector<std::string>* names) {
+// passed over, as the registry does; a leading backslash or a name over 255 characters makes
+// the path invalid.
+Status SplitSubKey(std::string_view subKey, std::vector<std::string>* names) {
+    if (subKey.starts_with('\\')) return error::kBadPathName;
     std::size_t start = 0;
     while (start <= subKey.size()) {
         auto end = subKey.find('\\', start);
         if (end == std::string_view::npos) end = subKey.size();
         if (end > start) {
-            if (end - start > kMaxKeyNameLength) return false;
+            if (end - start > kMaxKeyNameLength) return error::kInvalidParameter;
             names->emplace_back(subKey.substr(start, end - start));
         }
         start = end + 1;
     }
-    return true;
+    return error::kSuccess;
 }
 
 // The value's data as the interface delivers it: text types as program text with a NUL.
@@ -171,7 +173,7 @@ Status FileStoreRegistry::OpenKeyEx(Key parent, const std::string& subKey, std::
     const Resolved base = Lookup(parent, 0);
     if (base.status != error::kSuccess) return base.status;
     std::vector<std::string> names;
-    if (!SplitSubKey(subKey, &names)) return error::kInvalidParameter;
+    if (const Status status = SplitSubKey(subKey, &names); status != error::kSuccess) return status;
     Node* node = base.key->node.get();
     for (const auto& name : names) {
         node = node->FindChild(name);
@@ -193,7 +195,7 @@ Status FileStoreRegistry::CreateKey(Key parent, const std::string& subKey, Key* 
     const Resolved base = Lookup(parent, 0);
     if (base.status != error::kSuccess) return base.status;
     std::vector<std::string> names;
-    if (!SplitSubKey(subKey, &names)) return error::kInvalidParameter;
+    if (const Status status = SplitSubKey(subKey, &names); status != error::kSuccess) return status;
     Hive& hive = *base.key->hive;
     Node* node = base.key->node.get();
     for (std::size_t i = 0; i < names.size(); ++i) {
@@ -231,7 +233,7 @@ Status FileStoreRegistry::DeleteKey(Key parent, const std::string& subKey) {
     const Resolved base = Lookup(parent, 0);
     if (base.status != error::kSuccess) return base.status;
     std::vector<std::string> names;
-    if (!SplitSubKey(subKey, &names)) return error::kInvalidParameter;
+    if (const Status status = SplitSubKey(subKey, &names); status != error::kSuccess) return status;
     if (names.empty()) return error::kInvalidParameter;
     Node* node = base.key->node.get();
     for (const auto& name : names) {
@@ -257,18 +259,10 @@ Status FileStoreRegistry::CloseKey(Key key) {
 }
 
 Status FileStoreRegistry::FlushKey(Key key) {
-    OpenKey* open = nullptr;
-    if (key == kHKeyLocalMachine) {
-        const Resolved resolved = Lookup(key, 0);
-        if (resolved.status != error::kSuccess) return resolved.status;
-        open = resolved.key;
-    } else if (auto it = handles_.find(key); it != handles_.end()) {
-        open = &it->second;  // a deleted key's hive can still be written
-    } else {
-        return error::kInvalidHandle;
-    }
+    const Resolved open = Lookup(key, 0);
+    if (open.status != error::kSuccess) return open.status;
     filestore::LoadError loadError;
-    const Status status = open->hive->Flush(&loadError);
+    const Status status = open.key->hive->Flush(&loadError);
     if (status == error::kBadDb) lastLoadError_ = loadError;
     return status;
 }

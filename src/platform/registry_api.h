@@ -38,6 +38,7 @@ inline constexpr Status kNoMoreItems = 259;
 inline constexpr Status kBadDb = 1009;          // the hive's file is malformed
 inline constexpr Status kKeyDeleted = 1018;     // the handle's key has been deleted
 inline constexpr Status kRegistryIoFailed = 1016;  // the hive could not be written
+inline constexpr Status kNoUnicodeTranslation = 1113;  // text not representable in the code page
 }  // namespace error
 
 // Value types.

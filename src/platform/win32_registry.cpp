@@ -126,12 +126,30 @@ LONG ReadValue(HKEY key, const char* name, DWORD* type, std::string* bytes) {
     return ERROR_MORE_DATA;
 }
 
+// Whether every component of a key path is within the registry's limit of 255 UTF-16 units.
+// Windows refuses longer names; Wine accepts 256, so without this check the same call would
+// succeed under Wine and fail on Windows.
+bool ComponentsWithinLimit(const std::string& utf8Path) {
+    std::size_t units = 0;
+    for (const char c : utf8Path) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\\') {
+            units = 0;
+        } else if ((byte & 0xC0) != 0x80) {  // the first byte of a character
+            units += byte >= 0xF0 ? 2 : 1;   // four-byte sequences are surrogate pairs
+            if (units > kMaxKeyNameLength) return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 Status Win32Registry::ConnectRegistry(const std::string& machine, Key hive, Key* result) {
+    if (result == nullptr) return error::kInvalidParameter;
     *result = kNullKey;
     std::string ansi;
-    if (!Utf8ToAnsi(machine, &ansi)) return kNoUnicodeTranslation;
+    if (!Utf8ToAnsi(machine, &ansi)) return error::kNoUnicodeTranslation;
     HKEY out = nullptr;
     const LONG rc =
         RegConnectRegistryA(ansi.empty() ? nullptr : ansi.c_str(), ToHKey(hive), &out);
@@ -141,9 +159,10 @@ Status Win32Registry::ConnectRegistry(const std::string& machine, Key hive, Key*
 
 Status Win32Registry::OpenKeyEx(Key parent, const std::string& subKey, std::uint32_t options,
                                 std::uint32_t access, Key* result) {
+    if (result == nullptr) return error::kInvalidParameter;
     *result = kNullKey;
     std::string ansi;
-    if (!Utf8ToAnsi(subKey, &ansi)) return kNoUnicodeTranslation;
+    if (!Utf8ToAnsi(subKey, &ansi)) return error::kNoUnicodeTranslation;
     HKEY out = nullptr;
     const LONG rc = RegOpenKeyExA(ToHKey(parent), ansi.c_str(), options, access, &out);
     if (rc == ERROR_SUCCESS) *result = FromHKey(out);
@@ -151,9 +170,11 @@ Status Win32Registry::OpenKeyEx(Key parent, const std::string& subKey, std::uint
 }
 
 Status Win32Registry::CreateKey(Key parent, const std::string& subKey, Key* result) {
+    if (result == nullptr) return error::kInvalidParameter;
     *result = kNullKey;
+    if (!ComponentsWithinLimit(subKey)) return error::kInvalidParameter;
     std::string ansi;
-    if (!Utf8ToAnsi(subKey, &ansi)) return kNoUnicodeTranslation;
+    if (!Utf8ToAnsi(subKey, &ansi)) return error::kNoUnicodeTranslation;
     HKEY out = nullptr;
     const LONG rc = RegCreateKeyA(ToHKey(parent), ansi.c_str(), &out);
     if (rc == ERROR_SUCCESS) *result = FromHKey(out);
@@ -173,7 +194,7 @@ Status Win32Registry::EnumKeyEx(Key key, std::uint32_t index, char* name,
                                   &lastWrite);
     if (rc != ERROR_SUCCESS) return static_cast<Status>(rc);
     std::string utf8;
-    if (!AnsiToUtf8(std::string(ansi, length), &utf8)) return kNoUnicodeTranslation;
+    if (!AnsiToUtf8(std::string(ansi, length), &utf8)) return error::kNoUnicodeTranslation;
     // Like advapi32: too small a buffer leaves both the buffer and *nameLength as they were.
     if (utf8.size() >= *nameLength) return error::kMoreData;
     std::memcpy(name, utf8.c_str(), utf8.size() + 1);
@@ -183,7 +204,7 @@ Status Win32Registry::EnumKeyEx(Key key, std::uint32_t index, char* name,
 
 Status Win32Registry::DeleteKey(Key parent, const std::string& subKey) {
     std::string ansi;
-    if (!Utf8ToAnsi(subKey, &ansi)) return kNoUnicodeTranslation;
+    if (!Utf8ToAnsi(subKey, &ansi)) return error::kNoUnicodeTranslation;
     return static_cast<Status>(RegDeleteKeyA(ToHKey(parent), ansi.c_str()));
 }
 
@@ -195,14 +216,14 @@ Status Win32Registry::QueryValueEx(Key key, const std::string& name, std::uint32
                                    std::uint8_t* data, std::uint32_t* dataSize) {
     if (data != nullptr && dataSize == nullptr) return error::kInvalidParameter;
     std::string ansiName;
-    if (!Utf8ToAnsi(name, &ansiName)) return kNoUnicodeTranslation;
+    if (!Utf8ToAnsi(name, &ansiName)) return error::kNoUnicodeTranslation;
     // Always read the whole value: the size the caller needs is that of the converted data,
     // which advapi32 cannot tell us.
     DWORD valueType = REG_NONE;
     std::string bytes;
     const LONG rc = ReadValue(ToHKey(key), ansiName.c_str(), &valueType, &bytes);
     if (rc != ERROR_SUCCESS) return static_cast<Status>(rc);
-    if (!DataToCaller(valueType, &bytes)) return kNoUnicodeTranslation;
+    if (!DataToCaller(valueType, &bytes)) return error::kNoUnicodeTranslation;
     if (type != nullptr) *type = static_cast<std::uint32_t>(valueType);
     if (dataSize == nullptr) return error::kSuccess;
     const auto needed = static_cast<std::uint32_t>(bytes.size());
@@ -222,7 +243,7 @@ Status Win32Registry::QueryValueEx(Key key, const std::string& name, std::uint32
 Status Win32Registry::SetValueEx(Key key, const std::string& name, std::uint32_t type,
                                  const std::uint8_t* data, std::uint32_t dataSize) {
     std::string ansiName;
-    if (!Utf8ToAnsi(name, &ansiName)) return kNoUnicodeTranslation;
+    if (!Utf8ToAnsi(name, &ansiName)) return error::kNoUnicodeTranslation;
     if (!IsStringType(type)) {
         return static_cast<Status>(
             RegSetValueExA(ToHKey(key), ansiName.c_str(), 0, type, data, dataSize));
@@ -236,7 +257,7 @@ Status Win32Registry::SetValueEx(Key key, const std::string& name, std::uint32_t
         utf8.assign(text, text == nullptr ? 0 : strnlen(text, dataSize));
     }
     std::string ansi;
-    if (!Utf8ToAnsi(utf8, &ansi)) return kNoUnicodeTranslation;
+    if (!Utf8ToAnsi(utf8, &ansi)) return error::kNoUnicodeTranslation;
     if (type != REG_MULTI_SZ) ansi.push_back('\0');
     if (ansi.size() > static_cast<std::size_t>(UINT32_MAX)) return error::kInvalidParameter;
     return static_cast<Status>(RegSetValueExA(ToHKey(key), ansiName.c_str(), 0, type,
@@ -267,7 +288,7 @@ Status Win32Registry::EnumValue(Key key, std::uint32_t index, std::string* name,
     if (rc != ERROR_SUCCESS) return static_cast<Status>(rc);
     std::string utf8Name;
     if (!AnsiToUtf8(ansiName, &utf8Name) || !DataToCaller(valueType, &bytes)) {
-        return kNoUnicodeTranslation;
+        return error::kNoUnicodeTranslation;
     }
     if (name != nullptr) *name = std::move(utf8Name);
     if (type != nullptr) *type = static_cast<std::uint32_t>(valueType);
@@ -277,7 +298,7 @@ Status Win32Registry::EnumValue(Key key, std::uint32_t index, std::string* name,
 
 Status Win32Registry::DeleteValue(Key key, const std::string& name) {
     std::string ansi;
-    if (!Utf8ToAnsi(name, &ansi)) return kNoUnicodeTranslation;
+    if (!Utf8ToAnsi(name, &ansi)) return error::kNoUnicodeTranslation;
     return static_cast<Status>(RegDeleteValueA(ToHKey(key), ansi.c_str()));
 }
 
@@ -295,7 +316,7 @@ Status Win32Registry::LocalComputerName(char* buffer, std::uint32_t* size) {
     }
     ansi.resize(length);
     std::string utf8;
-    if (!AnsiToUtf8(ansi, &utf8)) return kNoUnicodeTranslation;
+    if (!AnsiToUtf8(ansi, &utf8)) return error::kNoUnicodeTranslation;
     const auto needed = static_cast<std::uint32_t>(utf8.size() + 1);
     if (buffer == nullptr || *size < needed) {
         *size = needed;

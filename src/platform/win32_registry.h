@@ -7,6 +7,9 @@
 // that is not valid UTF-8, is refused with ERROR_NO_UNICODE_TRANSLATION (1113) rather than being
 // stored with '?' in it.
 //
+// CreateKey refuses a path component longer than 255 characters (kInvalidParameter) before
+// asking advapi32: that is the documented limit, which Wine does not enforce (it takes 256).
+//
 // This header deliberately does not include <windows.h>, so code that uses the class does not
 // get the Windows macros.
 #pragma once
@@ -14,10 +17,6 @@
 #include "platform/registry_api.h"
 
 namespace kelvaston::platform {
-
-// ERROR_NO_UNICODE_TRANSLATION: text that does not survive the conversion to or from the ANSI
-// code page.
-inline constexpr Status kNoUnicodeTranslation = 1113;
 
 class Win32Registry final : public RegistryApi {
 public:

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/registry_api.h"
+#include "platform/reg_file.h"
 #include "platform/registry_tree.h"
 #include "platform/test_backend.h"
 
@@ -204,12 +205,54 @@ TEST_F(RegistrySemantics, OtherValueTypesKeepTheirBytes) {
     const std::vector<std::uint8_t> qword = {1, 2, 3, 4, 5, 6, 7, 8};
     ASSERT_EQ(api_->SetValueEx(key, "Big", kRegQword, qword.data(), 8), error::kSuccess);
 
+    // The order in which values are listed differs between registries: look them up by name.
     KeyTree tree;
     ASSERT_EQ(ReadTree(*api_, key, "foreign", &tree), error::kSuccess);
     ASSERT_EQ(tree.values.size(), 2u);
-    EXPECT_EQ(tree.values[0].data, std::string("\x00\xFF\x10\x00\x7F", 5));
-    EXPECT_EQ(tree.values[1].type, kRegQword);
-    EXPECT_EQ(tree.values[1].data, std::string("\x01\x02\x03\x04\x05\x06\x07\x08", 8));
+    const auto value = [&](const std::string& name) {
+        for (const auto& v : tree.values) {
+            if (v.name == name) return v;
+        }
+        return regfile::Value{};
+    };
+    EXPECT_EQ(value("Blob"), (regfile::Value{"Blob", kRegBinary, std::string("\x00\xFF\x10\x00\x7F", 5)}));
+    EXPECT_EQ(value("Big"), (regfile::Value{"Big", kRegQword, std::string("\x01\x02\x03\x04\x05\x06\x07\x08", 8)}));
+}
+
+TEST_F(RegistrySemantics, PathsIgnoreEmptyNamesButNotALeadingBackslash) {
+    Create(scratch_, "a\\b\\");
+    Key key = kNullKey;
+    EXPECT_EQ(Open(scratch_, "A\\B", kKeyRead, &key), error::kSuccess);
+    EXPECT_EQ(Subkeys(scratch_), std::vector<std::string>{"a"});
+
+    key = reinterpret_cast<Key>(&key);
+    EXPECT_EQ(api_->CreateKey(scratch_, "\\lead", &key), error::kBadPathName);
+    EXPECT_EQ(key, kNullKey);
+    key = reinterpret_cast<Key>(&key);
+    EXPECT_EQ(api_->OpenKeyEx(scratch_, "\\a", 0, kKeyRead, &key), error::kBadPathName);
+    EXPECT_EQ(key, kNullKey);
+    // A slash is part of a name, not a separator.
+    Create(scratch_, "q/r");
+    EXPECT_EQ(Subkeys(scratch_), (std::vector<std::string>{"a", "q/r"}));
+}
+
+TEST_F(RegistrySemantics, AHandleOfADeletedKeyIsDead) {
+    const Key doomed = Create(scratch_, "doomed");
+    SetText(doomed, "v", "x");
+    ASSERT_EQ(api_->DeleteKey(scratch_, "doomed"), error::kSuccess);
+    std::uint32_t size = 0;
+    EXPECT_EQ(api_->QueryValueEx(doomed, "v", nullptr, nullptr, &size), error::kKeyDeleted);
+    const std::uint8_t n[4] = {};
+    EXPECT_EQ(api_->SetValueEx(doomed, "v", kRegDword, n, 4), error::kKeyDeleted);
+    char name[16];
+    std::uint32_t length = sizeof name;
+    EXPECT_EQ(api_->EnumKeyEx(doomed, 0, name, &length), error::kKeyDeleted);
+    Key child = kNullKey;
+    EXPECT_EQ(api_->CreateKey(doomed, "child", &child), error::kKeyDeleted);
+    EXPECT_EQ(api_->FlushKey(doomed), error::kKeyDeleted);
+    // Recreating the name makes a new key; the old handle stays dead.
+    Create(scratch_, "doomed");
+    EXPECT_EQ(api_->QueryValueEx(doomed, "v", nullptr, nullptr, &size), error::kKeyDeleted);
 }
 
 TEST_F(RegistrySemantics, AccessIsLimitedToWhatTheHandleWasOpenedFor) {

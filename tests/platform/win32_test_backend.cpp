@@ -7,7 +7,7 @@
 #include <string>
 
 #include "platform/win32_registry.h"
-#include "test_backend.h"
+#include "platform/test_backend.h"
 
 #ifndef NOMINMAX
 #define NOMINMAX
