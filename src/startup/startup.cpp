@@ -1,0 +1,95 @@
+// Start-up and the connection to the target computer: the parts of the editor that decide
+// which computer's registry is edited.
+#include <QGuiApplication>
+#include <QScreen>
+#include <QStyle>
+#include <array>
+
+#include "config/layout.h"
+#include "ui/editor.h"
+
+namespace kelvaston::ui {
+namespace {
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+// Runs one step of the connection; whatever it raises only abandons that step.
+template <class Step>
+void Attempt(Step&& step) {
+    try {
+        step();
+    } catch (...) {
+    }
+}
+
+}  // namespace
+
+std::string Editor::LocalComputerName() {
+    std::array<char, 255> buffer{};
+    std::uint32_t size = static_cast<std::uint32_t>(buffer.size());
+    api_.LocalComputerName(buffer.data(), &size);
+    return config::CutAtNul(std::string_view(buffer.data(), buffer.size()));
+}
+
+void Editor::Main() {
+    config::InitSettings(settings_);
+    settings_.ComputerName = LocalComputerName();
+    ConnectComputer();
+    window_.setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, window_.size(),
+                                            QGuiApplication::primaryScreen()->availableGeometry()));
+    window_.show();
+    window_.GlobalComputerName->setText(Q(settings_.ComputerName));
+    BuildTree();
+    ShowSettings(FirstConnectionName());
+}
+
+void Editor::ConnectComputer() {
+    Attempt([&] {
+        config::ClearConnections(settings_.Connections);
+        config::ClearAccounts(settings_.Accounts);
+    });
+    window_.SetStatus(QStringLiteral("Verbindung mit Remote Computer"));
+    const QString name = Q(settings_.ComputerName);
+
+    settings_.RootKey = platform::kNullKey;
+    Attempt([&] { api_.ConnectRegistry(settings_.ComputerName, platform::kHKeyLocalMachine, &settings_.RootKey); });
+    if (settings_.RootKey == platform::kNullKey) {
+        dialogs_.Message(QStringLiteral("Verbindung mit Computer ") + name + QStringLiteral(" kann nicht hergestellt werden."),
+                         QStringLiteral("keine Verbindung"), MessageStyle::Critical);
+        window_.SetStatus(QString());
+        return;
+    }
+
+    window_.SetStatus(QStringLiteral("Einstellungen lesen"));
+    settings_.ServiceKeyHandle = platform::kNullKey;
+    Attempt([&] {
+        api_.OpenKeyEx(settings_.RootKey, config::layout::kServiceKey, 0, platform::kKeyWrite,
+                       &settings_.ServiceKeyHandle);
+    });
+    if (settings_.ServiceKeyHandle == platform::kNullKey) {
+        dialogs_.Message(QStringLiteral("Der Kelvaston Dienst ist auf dem Computer ") + name +
+                             QStringLiteral(" nicht installiert! Bitte wählen Sie einen anderen Computer."),
+                         QStringLiteral("Dienst nicht installiert"), MessageStyle::Critical);
+        window_.SetStatus(QString());
+        return;
+    }
+    api_.CloseKey(settings_.ServiceKeyHandle);
+    settings_.ServiceKeyHandle = platform::kNullKey;
+    Attempt([&] { store_.LoadGlobalSettings(); });
+    Attempt([&] { store_.LoadConnections(); });
+    Attempt([&] { store_.LoadAccounts(); });
+}
+
+void Editor::OnOptionComputerLocalClicked() {
+    const int value = window_.OptionComputerLocal->Value();
+    if (value == 1) {
+        settings_.ComputerName = LocalComputerName();
+        ConnectComputer();
+        window_.GlobalComputerName->setText(Q(settings_.ComputerName).toUpper());
+        BuildTree();
+        ShowSettings(FirstConnectionName());
+    }
+    window_.Symbolleiste[5]->setEnabled(value == 0);
+}
+
+}  // namespace kelvaston::ui

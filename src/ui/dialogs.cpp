@@ -1,0 +1,76 @@
+#include "ui/dialogs.h"
+
+#include <QInputDialog>
+#include <QMessageBox>
+
+namespace kelvaston::ui {
+
+Answer QtDialogs::Message(const QString& text, const QString& title, MessageStyle style) {
+    QMessageBox box(parent_);
+    box.setWindowTitle(title);
+    box.setText(text);
+    switch (style) {
+        case MessageStyle::Information: box.setIcon(QMessageBox::Information); break;
+        case MessageStyle::Warning: box.setIcon(QMessageBox::Warning); break;
+        case MessageStyle::Question: box.setIcon(QMessageBox::Question); break;
+        case MessageStyle::Critical: box.setIcon(QMessageBox::Critical); break;
+        case MessageStyle::Plain: box.setIcon(QMessageBox::NoIcon); break;
+    }
+    if (style == MessageStyle::Question) {
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(QMessageBox::Yes);
+        return box.exec() == QMessageBox::Yes ? Answer::Yes : Answer::No;
+    }
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+    return Answer::Ok;
+}
+
+QString QtDialogs::Input(const QString& prompt, const QString& title, const QString& initial) {
+    bool ok = false;
+    const QString text = QInputDialog::getText(parent_, title, prompt, QLineEdit::Normal, initial, &ok);
+    return ok ? text : QString();
+}
+
+Answer ScriptedDialogs::Message(const QString& text, const QString& title, MessageStyle style) {
+    shown_.push_back({false, text, title, style});
+    if (observer_) observer_(shown_.back());
+    if (queue_.empty() || queue_.front().input) {
+        problems_.push_back("unexpected message box \"" + title.toStdString() + "\": " + text.toStdString());
+        if (!queue_.empty()) queue_.pop_front();
+        return style == MessageStyle::Question ? Answer::No : Answer::Ok;
+    }
+    const Answer answer = queue_.front().answer;
+    queue_.pop_front();
+    return answer;
+}
+
+QString ScriptedDialogs::Input(const QString& prompt, const QString& title, const QString& initial) {
+    (void)initial;
+    shown_.push_back({true, prompt, title, MessageStyle::Plain});
+    if (observer_) observer_(shown_.back());
+    if (queue_.empty() || !queue_.front().input) {
+        problems_.push_back("unexpected input box \"" + title.toStdString() + "\": " + prompt.toStdString());
+        if (!queue_.empty()) queue_.pop_front();
+        return {};
+    }
+    QString entry = queue_.front().entry;
+    queue_.pop_front();
+    return entry;
+}
+
+std::vector<std::string> ScriptedDialogs::Problems() const {
+    std::vector<std::string> problems = problems_;
+    for (const auto& left : queue_) {
+        problems.push_back(left.input ? "expected input box never came" : "expected message box never came");
+    }
+    return problems;
+}
+
+void ScriptedDialogs::Clear() {
+    queue_.clear();
+    shown_.clear();
+    problems_.clear();
+}
+
+}  // namespace kelvaston::ui

@@ -1,0 +1,277 @@
+#include "ui/editor.h"
+
+#include <QLocale>
+#include <QTreeWidgetItem>
+#include <cmath>
+#include <unordered_map>
+
+#include "config/layout.h"
+#include "ui/icons.h"
+
+namespace kelvaston::ui {
+namespace {
+
+using config::AccountRecord;
+using config::ConnectionRecord;
+using config::GlobalSettings;
+
+// A stored value that showing or taking back must read as a number, and cannot.
+struct NotANumber {};
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+std::string S(const QString& s) { return s.toStdString(); }
+
+void ZeroIfEmpty(std::string& field) {
+    if (field.empty()) field = "0";
+}
+
+// A number in the user's number format (a decimal comma under a German one).
+double ReadNumber(const std::string& text) {
+    bool ok = false;
+    const double value = QLocale().toDouble(Q(text).trimmed(), &ok);
+    if (!ok || !std::isfinite(value)) throw NotANumber{};
+    return value;
+}
+
+// At most 15 significant digits, no trailing zeros, in the user's number format.
+QString FormatNumber(double value) {
+    QLocale locale;
+    locale.setNumberOptions(QLocale::OmitGroupSeparator);
+    return locale.toString(value, 'g', 15);
+}
+
+// A check box's state from a stored whole number: 0 clear, 1 set, 2 grey.
+void ShowCheck(CheckBox* box, const std::string& text) {
+    const double value = ReadNumber(text);
+    if (value != 0 && value != 1 && value != 2) throw NotANumber{};
+    box->SetValue(static_cast<int>(value));
+}
+
+struct AccountControl {
+    QWidget* control;
+    std::string AccountRecord::*field;
+    bool zeroIfEmpty;
+};
+
+// The 18 account controls, in the order in which every step handles them.
+std::vector<AccountControl> AccountControls(POPConfig& w) {
+    return {{w.AccountAddressMode, &AccountRecord::AddressMode, true},
+            {w.AccountAddressModeTicker, &AccountRecord::AddressModeTicker, true},
+            {w.AccountCommand, &AccountRecord::Command, false},
+            {w.AccountEnableAccount, &AccountRecord::EnableAccount, true},
+            {w.AccountEnableCommand, &AccountRecord::EnableCommand, true},
+            {w.AccountEnableFromUDP, &AccountRecord::EnableFromUDP, true},
+            {w.AccountEnableUDP, &AccountRecord::EnableUDP, true},
+            {w.AccountEnableWissenschaft, &AccountRecord::EnableWissenschaft, true},
+            {w.AccountLogFile, &AccountRecord::LogFile, false},
+            {w.AccountMaxMails, &AccountRecord::MaxMails, true},
+            {w.AccountPOPDelete, &AccountRecord::POPDelete, true},
+            {w.AccountPOPHost, &AccountRecord::POPHost, false},
+            {w.AccountPOPPasswort, &AccountRecord::POPPasswort, false},
+            {w.AccountPOPUser, &AccountRecord::POPUser, false},
+            {w.AccountSMTPFrom, &AccountRecord::SMTPFrom, false},
+            {w.AccountSMTPHost, &AccountRecord::SMTPHost, false},
+            {w.AccountSMTPTo, &AccountRecord::SMTPTo, false},
+            {w.AccountUDPPort, &AccountRecord::UDPPort, true}};
+}
+
+ConnectionRecord* FindConnection(config::Settings& s, const QString& name) {
+    const std::string wanted = S(name);
+    for (auto& connection : s.Connections) {
+        if (connection.Name == wanted) return &connection;
+    }
+    return nullptr;
+}
+
+AccountRecord* FindAccount(config::Settings& s, const QString& connection, const QString& name) {
+    const std::string wantedConnection = S(connection);
+    const std::string wantedName = S(name);
+    for (auto& account : s.Accounts) {
+        if (account.Name == wantedName && account.Connection == wantedConnection) return &account;
+    }
+    return nullptr;
+}
+
+// The texts of a node's ancestors and its own, joined by backslashes.
+QString NodePath(const QTreeWidgetItem* node) {
+    QString path = node->text(0);
+    for (const QTreeWidgetItem* up = node->parent(); up != nullptr; up = up->parent()) path = up->text(0) + '\\' + path;
+    return path;
+}
+
+}  // namespace
+
+Editor::Editor(platform::RegistryApi& api, Dialogs& dialogs, POPConfig& window)
+    : api_(api), dialogs_(dialogs), window_(window), store_(api, settings_) {
+    config::InitSettings(settings_);
+    connect(&window_, &POPConfig::TreePressed, this, &Editor::OnTreePressed);
+    connect(&window_, &POPConfig::TreeReleased, this, &Editor::OnTreeReleased);
+    connect(&window_, &POPConfig::TreeSelectionMovedByKey, this, &Editor::OnTreeSelectionMovedByKey);
+    connect(&window_, &POPConfig::OptionComputerLocalClicked, this, &Editor::OnOptionComputerLocalClicked);
+}
+
+QString Editor::FirstConnectionName() const { return Q(settings_.Connections[0].Name); }
+
+void Editor::BuildTree() {
+    window_.ClearTreeQuietly();
+    nodesInOrder_.clear();
+    std::unordered_map<std::string, QTreeWidgetItem*> byKey;
+    const auto add = [&](QTreeWidgetItem* parent, const std::string& key, const std::string& text, int picture) {
+        if (byKey.count(key) != 0) return;  // a key already in use: the node is left out
+        auto* node = new QTreeWidgetItem(QStringList{Q(text)});
+        node->setIcon(0, ImageListPicture(picture));
+        node->setData(0, kPictureRole, picture);
+        node->setData(0, kKeyRole, Q(key));
+        if (parent == nullptr) {
+            window_.GlobalList->addTopLevelItem(node);
+        } else {
+            parent->addChild(node);
+        }
+        byKey.emplace(key, node);
+        nodesInOrder_.push_back(node);
+    };
+    for (const auto& connection : settings_.Connections) {
+        if (config::CutAtNul(connection.Name).empty()) break;
+        add(nullptr, "A" + connection.Name, connection.Name, kConnectionPicture);
+    }
+    for (const auto& account : settings_.Accounts) {
+        if (config::CutAtNul(account.Name).empty()) break;
+        const auto parent = byKey.find("A" + account.Connection);
+        if (parent == byKey.end()) continue;  // its connection has no node
+        add(parent->second, "A" + account.Connection + account.Name, account.Name, kAccountPicture);
+    }
+}
+
+bool Editor::ShowSettings(const std::optional<QString>& connection, const std::optional<QString>& account) {
+    shownConnection_ = connection;
+    shownAccount_ = account;
+    try {
+        return ShowSettingsSteps(connection, account);
+    } catch (const NotANumber&) {
+        return false;  // the controls after the bad value keep what they showed
+    }
+}
+
+bool Editor::ShowSettingsSteps(const std::optional<QString>& connection, const std::optional<QString>& account) {
+    POPConfig& w = window_;
+    GlobalSettings& g = settings_.Global;
+    for (std::string* field : {&g.DebugLevel, &g.ProxyPort, &g.TriggerPort, &g.ListenRAS}) ZeroIfEmpty(*field);
+    w.GlobalBDWDir->setText(Q(g.BDWDir));
+    w.GlobalDebugLevel->setText(Q(g.DebugLevel));
+    ShowCheck(w.GlobalListenRAS, g.ListenRAS);
+    w.GlobalProxyHost->setText(Q(g.ProxyHost));
+    w.GlobalProxyPort->setText(Q(g.ProxyPort));
+    w.GlobalTickerEMail->setText(Q(g.TickerEMail));
+    w.GlobalTriggerPort->setText(Q(g.TriggerPort));
+    if (!connection && !account) return true;
+
+    const QString connectionName = connection.value_or(QString());
+    const QString path = account ? connectionName + '\\' + *account : connectionName;
+    for (QTreeWidgetItem* node : nodesInOrder_) {
+        if (NodePath(node) == path) {
+            w.SelectNodeQuietly(node);
+            break;
+        }
+    }
+
+    w.Rahmen[3]->setEnabled(false);
+
+    if (ConnectionRecord* record = FindConnection(settings_, connectionName)) {
+        w.ConnectionName->setText(Q(record->Name));
+        ZeroIfEmpty(record->EnableLogging);
+        ZeroIfEmpty(record->TimeOut);
+        w.ConnectionEnableLogging->SetValue(ReadNumber(record->EnableLogging) != 0 ? 1 : 0);
+        w.ConnectionTimeOut->setText(FormatNumber(ReadNumber(record->TimeOut) / 60));
+    }
+
+    const std::vector<AccountControl> controls = AccountControls(w);
+    if (account) {
+        for (const auto& c : controls) c.control->setEnabled(true);
+        w.Rahmen[3]->setEnabled(true);
+        if (AccountRecord* record = FindAccount(settings_, connectionName, *account)) {
+            for (const auto& c : controls) {
+                if (c.zeroIfEmpty) ZeroIfEmpty(record->*c.field);
+            }
+            for (const auto& c : controls) {
+                if (auto* box = qobject_cast<CheckBox*>(c.control)) {
+                    ShowCheck(box, record->*c.field);
+                } else {
+                    static_cast<QLineEdit*>(c.control)->setText(Q(record->*c.field));
+                }
+            }
+        }
+    } else {
+        for (const auto& c : controls) {
+            if (auto* box = qobject_cast<CheckBox*>(c.control)) {
+                box->SetValue(0);
+            } else {
+                static_cast<QLineEdit*>(c.control)->clear();
+            }
+            c.control->setEnabled(false);
+        }
+    }
+    return true;
+}
+
+bool Editor::TakeBackSettings(const std::optional<QString>& connection, const std::optional<QString>& account) {
+    try {
+        return TakeBackSettingsSteps(connection, account);
+    } catch (const NotANumber&) {
+        return false;
+    }
+}
+
+bool Editor::TakeBackSettingsSteps(const std::optional<QString>& connection, const std::optional<QString>& account) {
+    POPConfig& w = window_;
+    GlobalSettings& g = settings_.Global;
+    g.BDWDir = S(w.GlobalBDWDir->text());
+    g.DebugLevel = S(w.GlobalDebugLevel->text());
+    g.ListenRAS = std::to_string(w.GlobalListenRAS->Value());
+    g.ProxyHost = S(w.GlobalProxyHost->text());
+    g.ProxyPort = S(w.GlobalProxyPort->text());
+    g.TickerEMail = S(w.GlobalTickerEMail->text());
+    g.TriggerPort = S(w.GlobalTriggerPort->text());
+    if (!connection && !account) return true;
+
+    const QString connectionName = connection.value_or(QString());
+    if (ConnectionRecord* record = FindConnection(settings_, connectionName)) {
+        record->Name = S(w.ConnectionName->text());
+        record->EnableLogging = std::to_string(w.ConnectionEnableLogging->Value() != 0 ? 1 : 0);
+        record->TimeOut = S(FormatNumber(ReadNumber(S(w.ConnectionTimeOut->text())) * 60));
+    }
+    if (!account) return true;
+    if (AccountRecord* record = FindAccount(settings_, connectionName, *account)) {
+        for (const auto& c : AccountControls(w)) {
+            if (auto* box = qobject_cast<CheckBox*>(c.control)) {
+                record->*c.field = std::to_string(box->Value());
+            } else {
+                record->*c.field = S(static_cast<QLineEdit*>(c.control)->text());
+            }
+        }
+    }
+    return true;
+}
+
+void Editor::ForSelectedNode(Operation operation) {
+    QTreeWidgetItem* node = window_.SelectedNode();
+    if (node == nullptr) {
+        (this->*operation)(std::nullopt, std::nullopt);
+    } else if (node->data(0, kPictureRole).toInt() == kConnectionPicture) {
+        (this->*operation)(node->text(0), std::nullopt);
+    } else if (node->data(0, kPictureRole).toInt() == kAccountPicture && node->parent() != nullptr) {
+        (this->*operation)(node->parent()->text(0), node->text(0));
+    }
+}
+
+void Editor::OnTreePressed() { ForSelectedNode(&Editor::TakeBackSettings); }
+
+void Editor::OnTreeReleased() { ForSelectedNode(&Editor::ShowSettings); }
+
+void Editor::OnTreeSelectionMovedByKey() {
+    // The pages still show the records of the last node shown: they go back there, never into
+    // the records of the node the keyboard moved to, which is then shown.
+    TakeBackSettings(shownConnection_, shownAccount_);
+    ForSelectedNode(&Editor::ShowSettings);
+}
+
+}  // namespace kelvaston::ui

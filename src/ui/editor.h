@@ -1,0 +1,75 @@
+// The editor behind the window: the working copy of the configuration, the connection to the
+// target computer, the tree, and the showing and taking back of the setting pages. It reacts
+// to the window's events; the window itself knows nothing of the model.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <optional>
+#include <vector>
+
+#include "config/settings.h"
+#include "config/store.h"
+#include "platform/registry_api.h"
+#include "ui/dialogs.h"
+#include "ui/pop_config.h"
+
+namespace kelvaston::ui {
+
+class Editor final : public QObject {
+    Q_OBJECT
+
+public:
+    Editor(platform::RegistryApi& api, Dialogs& dialogs, POPConfig& window);
+
+    config::Settings& Model() { return settings_; }
+    POPConfig& Window() { return window_; }
+
+    // Start-up: the local computer becomes the target, its configuration is loaded and the
+    // window shows it with the first connection selected.
+    void Main();
+    // (Re)connects to ComputerName, checks that the service is installed there and loads its
+    // configuration, or says why it cannot.
+    void ConnectComputer();
+    // The local computer's name as the system delivers it.
+    std::string LocalComputerName();
+
+    // Replaces the tree's nodes with the model's connections and accounts; selects nothing.
+    void BuildTree();
+    // Puts the global values and the named connection (and account) on the pages and selects
+    // the node. Returns false when it stopped early at a stored value that is not a number.
+    bool ShowSettings(const std::optional<QString>& connection = std::nullopt,
+                      const std::optional<QString>& account = std::nullopt);
+    // Copies the pages back into the global values and the named records. Returns false when
+    // it stopped early at a connection interval that is not a number.
+    bool TakeBackSettings(const std::optional<QString>& connection = std::nullopt,
+                          const std::optional<QString>& account = std::nullopt);
+
+    // The connection's name in slot 0, as every closing refresh shows it.
+    QString FirstConnectionName() const;
+
+private:
+    using Operation = bool (Editor::*)(const std::optional<QString>&, const std::optional<QString>&);
+    // Calls `operation` for the selected node: a connection with its name, an account with
+    // its connection's and its own name, nothing selected without names.
+    void ForSelectedNode(Operation operation);
+    void OnTreePressed();
+    void OnTreeReleased();
+    void OnTreeSelectionMovedByKey();
+    void OnOptionComputerLocalClicked();
+
+    bool ShowSettingsSteps(const std::optional<QString>& connection, const std::optional<QString>& account);
+    bool TakeBackSettingsSteps(const std::optional<QString>& connection, const std::optional<QString>& account);
+
+    platform::RegistryApi& api_;
+    Dialogs& dialogs_;
+    POPConfig& window_;
+    config::Settings settings_;
+    config::ConfigStore store_;
+    std::vector<QTreeWidgetItem*> nodesInOrder_;  // as BuildTree added them
+    // What the pages show: the names of the last ShowSettings.
+    std::optional<QString> shownConnection_;
+    std::optional<QString> shownAccount_;
+};
+
+}  // namespace kelvaston::ui

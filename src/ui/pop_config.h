@@ -1,0 +1,160 @@
+// The one window of the program: the tree of connections and accounts, the three setting
+// pages, eleven one-button toolbars and the status bar, each control under the name by which
+// the rest of the program refers to it. The window itself only lays the controls out and runs
+// the three rules by which check boxes switch other controls on and off; what the controls
+// show and what the buttons do is the editor's (see Editor).
+#pragma once
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QWidget>
+#include <array>
+#include <vector>
+
+namespace kelvaston::ui {
+
+// A check box that the user switches between clear and set; the grey third state is set only
+// by the program.
+class CheckBox final : public QCheckBox {
+    Q_OBJECT
+
+public:
+    explicit CheckBox(const QString& text, QWidget* parent);
+    // The value as the model holds it: 0 clear, 1 set, 2 grey.
+    int Value() const;
+    void SetValue(int value);
+
+protected:
+    void nextCheckState() override;
+};
+
+// Two arrow buttons bound to a text box: each click moves the number in the box by one step
+// within the range. The box stays free text: typing can go past the range.
+class UpDown final : public QWidget {
+    Q_OBJECT
+
+public:
+    UpDown(QLineEdit* buddy, int minimum, int maximum, int value, QWidget* parent);
+    void StepBy(int steps);
+    QToolButton* UpButton() const { return up_; }
+    QToolButton* DownButton() const { return down_; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    QLineEdit* buddy_;
+    QToolButton* up_;
+    QToolButton* down_;
+    int minimum_;
+    int maximum_;
+    int value_;
+};
+
+// Tree node kinds, told apart by their picture in the image list.
+inline constexpr int kConnectionPicture = 1;
+inline constexpr int kAccountPicture = 2;
+inline constexpr int kPictureRole = Qt::UserRole;
+inline constexpr int kKeyRole = Qt::UserRole + 1;
+
+class POPConfig final : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit POPConfig(QWidget* parent = nullptr);
+
+    // Twips to pixels (15 twips to a pixel at 96 dots per inch).
+    static QRect Twips(int left, int top, int width, int height);
+
+    // The tree.
+    QTreeWidget* GlobalList;
+    // The selected node, or null.
+    QTreeWidgetItem* SelectedNode() const;
+    // Selects a node without it counting as the user's selection.
+    void SelectNodeQuietly(QTreeWidgetItem* node);
+    void ClearTreeQuietly();
+
+    QTabWidget* Kartei;
+    std::array<QGroupBox*, 5> Rahmen{};
+    std::array<QToolButton*, 11> Symbolleiste{};
+    std::array<QLabel*, 6> Bild{};
+    std::array<QFrame*, 2> AccountLine{};
+    std::vector<QLabel*> Beschriftung;
+    QStatusBar* Status;
+    QLabel* StatusText;
+
+    // "Rechner"
+    CheckBox* OptionComputerLocal;
+    QLineEdit* GlobalComputerName;
+    // "globale Einstellungen" and the news ticker's global fields
+    QLineEdit* GlobalTriggerPort;
+    QLineEdit* GlobalProxyPort;
+    QLineEdit* GlobalProxyHost;
+    QLineEdit* GlobalDebugLevel;
+    UpDown* GlobalDebugLevelUpDown;
+    CheckBox* GlobalListenRAS;
+    QLineEdit* GlobalBDWDir;
+    QLineEdit* GlobalTickerEMail;
+    // "Verbindung"
+    QLineEdit* ConnectionName;
+    CheckBox* ConnectionEnableLogging;
+    QLineEdit* ConnectionTimeOut;
+    UpDown* ConnectionTimeOutUpDown;
+    // The account
+    CheckBox* AccountEnableAccount;
+    QLineEdit* AccountPOPHost;
+    QLineEdit* AccountPOPUser;
+    QLineEdit* AccountPOPPasswort;
+    CheckBox* AccountPOPDelete;
+    QLineEdit* AccountMaxMails;
+    QLineEdit* AccountSMTPHost;
+    QLineEdit* AccountAddressMode;
+    QLineEdit* AccountSMTPFrom;
+    QLineEdit* AccountSMTPTo;
+    CheckBox* AccountEnableUDP;
+    QLineEdit* AccountUDPPort;
+    CheckBox* AccountEnableFromUDP;
+    CheckBox* AccountEnableCommand;
+    QLineEdit* AccountCommand;
+    QLineEdit* AccountLogFile;
+    CheckBox* AccountEnableWissenschaft;
+    QLineEdit* AccountAddressModeTicker;
+
+    void SetStatus(const QString& text);
+    QString StatusMessage() const;
+
+signals:
+    void ToolbarClicked(int index);
+    void TreePressed();
+    void TreeReleased();
+    // The user moved the selection without the mouse (the keyboard).
+    void TreeSelectionMovedByKey();
+    void OptionComputerLocalClicked();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QLabel* Label(QWidget* parent, const QString& text, const QRect& twips,
+                  Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter);
+    QLineEdit* TextBox(QWidget* parent, const QRect& twips);
+    CheckBox* Check(QWidget* parent, const QString& text, const QRect& twips);
+    QGroupBox* Frame(QWidget* page, int index, const QString& title, int top, int height);
+    void MakeToolbar(int index, QWidget* parent, const QString& caption, int picture, const QRect& twips);
+    void BuildGlobalPage(QWidget* page);
+    void BuildConnectionPage(QWidget* page);
+    void BuildTickerPage(QWidget* page);
+    void SetTabOrder();
+    void ConnectRules();
+
+    bool mouseDown_ = false;
+    int quiet_ = 0;
+};
+
+}  // namespace kelvaston::ui

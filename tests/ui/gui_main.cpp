@@ -1,0 +1,16 @@
+// The entry of the window tests: one QApplication, offscreen unless a display is asked for,
+// prepared as the program prepares it.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <cstdlib>
+
+#include "ui/appearance.h"
+
+int main(int argc, char** argv) {
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    kelvaston::ui::PrepareAppearance(app);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,56 @@
+// Renders the editor window, loaded from a sample configuration, to a PNG: how the window is
+// compared with its layout, and the picture in the README.
+//   kelvaston-screenshot SAMPLE.reg OUT.png [TAB [NODE]]
+// TAB is the page in front (0..2); NODE a tree path such as "NORAS\info" to show.
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QPixmap>
+#include <QTemporaryDir>
+#include <QTreeWidgetItemIterator>
+#include <cstdio>
+
+#include "platform/file_store.h"
+#include "ui/appearance.h"
+#include "ui/dialogs.h"
+#include "ui/editor.h"
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: kelvaston-screenshot SAMPLE.reg OUT.png [TAB [NODE]]\n");
+        return 1;
+    }
+    QApplication app(argc, argv);
+    kelvaston::ui::PrepareAppearance(app);
+    QTemporaryDir store;
+    if (!QFile::copy(QString::fromLocal8Bit(argv[1]), store.filePath(QStringLiteral("SERVER1.reg")))) {
+        std::fprintf(stderr, "cannot read %s\n", argv[1]);
+        return 1;
+    }
+    kelvaston::platform::FileStoreRegistry registry({store.path().toStdString(), "SERVER1"});
+    kelvaston::ui::POPConfig window;
+    kelvaston::ui::QtDialogs dialogs(&window);
+    kelvaston::ui::Editor editor(registry, dialogs, window);
+    editor.Main();
+    if (argc > 3) window.Kartei->setCurrentIndex(QString::fromLocal8Bit(argv[3]).toInt());
+    if (argc > 4) {
+        const QString path = QString::fromLocal8Bit(argv[4]);
+        for (QTreeWidgetItemIterator it(window.GlobalList); *it; ++it) {
+            const QString nodePath = (*it)->parent() ? (*it)->parent()->text(0) + '\\' + (*it)->text(0) : (*it)->text(0);
+            if (nodePath != path) continue;
+            if ((*it)->parent()) {
+                (*it)->parent()->setExpanded(true);
+                editor.ShowSettings((*it)->parent()->text(0), (*it)->text(0));
+            } else {
+                (*it)->setExpanded(true);
+                editor.ShowSettings((*it)->text(0));
+            }
+        }
+    }
+    QCoreApplication::processEvents();
+    if (!window.grab().save(QString::fromLocal8Bit(argv[2]))) {
+        std::fprintf(stderr, "cannot write %s\n", argv[2]);
+        return 1;
+    }
+    return 0;
+}
