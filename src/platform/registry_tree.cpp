@@ -118,4 +118,46 @@ Status DeleteTree(RegistryApi& api, Key parent, const std::string& name) {
     return api.DeleteKey(parent, name);
 }
 
+Status ApplyEntries(RegistryApi& api, Key root, const std::vector<regfile::Entry>& entries,
+                    const regfile::Entry** failed) {
+    Key current = kNullKey;
+    const auto closeCurrent = [&] {
+        if (current != kNullKey) api.CloseKey(current);
+        current = kNullKey;
+    };
+    for (const auto& entry : entries) {
+        std::string path;
+        for (const auto& name : entry.path) path += (path.empty() ? "" : "\\") + name;
+        Status status = error::kSuccess;
+        switch (entry.kind) {
+            case regfile::EntryKind::Key:
+                closeCurrent();
+                status = api.CreateKey(root, path, &current);
+                break;
+            case regfile::EntryKind::DeleteKey:
+                closeCurrent();
+                status = DeleteTree(api, root, path);
+                break;
+            case regfile::EntryKind::SetValue: {
+                const std::string data = ValueToApi(entry.value);
+                status = api.SetValueEx(current, entry.value.name, entry.value.type,
+                                        reinterpret_cast<const std::uint8_t*>(data.data()),
+                                        static_cast<std::uint32_t>(data.size()));
+                break;
+            }
+            case regfile::EntryKind::DeleteValue:
+                status = api.DeleteValue(current, entry.value.name);
+                if (status == error::kFileNotFound) status = error::kSuccess;  // already gone
+                break;
+        }
+        if (status != error::kSuccess) {
+            closeCurrent();
+            *failed = &entry;
+            return status;
+        }
+    }
+    closeCurrent();
+    return error::kSuccess;
+}
+
 }  // namespace kelvaston::platform

@@ -33,6 +33,12 @@ Status WriteTree(RegistryApi& api, Key parent, const KeyTree& tree);
 // Removes subkey `name` of `parent` with everything below it. A missing key is success.
 Status DeleteTree(RegistryApi& api, Key parent, const std::string& name);
 
+// Applies the entries of a .reg file below `root` (the hive they name) in file order: keys are
+// created, values set, "[-KEY]" and "name"=- remove. Stops at the first entry the registry
+// refuses and points `failed` at it; what came before stays applied.
+Status ApplyEntries(RegistryApi& api, Key root, const std::vector<regfile::Entry>& entries,
+                    const regfile::Entry** failed);
+
 // One value as read through the interface, in .reg form; and back.
 regfile::Value ValueFromApi(std::string name, std::uint32_t type, const std::vector<std::uint8_t>& data);
 std::string ValueToApi(const regfile::Value& value);

@@ -603,38 +603,14 @@ int Import(const Command& command, RegistryApi& api, std::ostream& out) {
     }
 
     Session session(api, "");
-    KeyHandle current(api);
-    for (const auto& entry : parsed.document->entries) {
-        const std::string path = Join(entry.path);
-        Status status = error::kSuccess;
-        switch (entry.kind) {
-            case regfile::EntryKind::Key:
-                status = api.CreateKey(session.Root(), path, current.Out());
-                break;
-            case regfile::EntryKind::DeleteKey:
-                current.Reset();
-                status = DeleteTree(api, session.Root(), path);
-                break;
-            case regfile::EntryKind::SetValue: {
-                const std::string data = ValueToApi(entry.value);
-                status = api.SetValueEx(current.Get(), entry.value.name, entry.value.type,
-                                        reinterpret_cast<const std::uint8_t*>(data.data()),
-                                        static_cast<std::uint32_t>(data.size()));
-                break;
-            }
-            case regfile::EntryKind::DeleteValue:
-                status = api.DeleteValue(current.Get(), entry.value.name);
-                if (status == error::kFileNotFound) status = error::kSuccess;  // already gone
-                break;
-        }
-        if (status != error::kSuccess) {
-            // What came before this line has been applied; it is saved rather than lost.
-            api.FlushKey(session.Root());
-            throw Failure(Where(file, entry.line) + ": cannot apply this line to " + FullPath(entry.path) + ": " +
-                          StatusText(status) + "; the lines before it have been imported");
-        }
+    const regfile::Entry* failed = nullptr;
+    if (const Status status = ApplyEntries(api, session.Root(), parsed.document->entries, &failed);
+        status != error::kSuccess) {
+        // What came before this line has been applied; it is saved rather than lost.
+        api.FlushKey(session.Root());
+        throw Failure(Where(file, failed->line) + ": cannot apply this line to " + FullPath(failed->path) + ": " +
+                      StatusText(status) + "; the lines before it have been imported");
     }
-    current.Reset();
     session.Flush();
     out << kDone << "\n";
     return 0;
