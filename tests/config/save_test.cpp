@@ -94,8 +94,7 @@ TEST_F(SaveTest, TheStoredConnectionsAndAccountsBecomeExactlyTheModels) {
     // Nothing outside the Parameters key changed.
     EXPECT_EQ(ValueData(service, "DisplayName"), "Tolvane Mail");
     EXPECT_EQ(ValueData(*Find(service, "Enum"), "Count"), Dword(1));
-    EXPECT_NE(kelvaston::test::ReadFile(dir_ / "Desk1.reg").find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\n\"Keep\"=\"me\""),
-              std::string::npos);
+    EXPECT_EQ(TextValue("SOFTWARE\\Other", "Keep"), "me");
 }
 
 TEST_F(SaveTest, ASavedModelLoadsBackUnchangedAndReachesTheDisk) {
@@ -116,12 +115,17 @@ TEST_F(SaveTest, ASavedModelLoadsBackUnchangedAndReachesTheDisk) {
 
 TEST_F(SaveTest, WithoutTheServiceNothingIsWritten) {
     Seed("\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services]\n");
+#ifndef _WIN32
     const std::string before = kelvaston::test::ReadFile(dir_ / "Desk1.reg");
+#endif
     LoadAll();
     const SaveOutcome outcome = store_->SaveSettings();
     EXPECT_EQ(outcome.result, SaveResult::ServiceMissing);
+    EXPECT_TRUE(ServiceTree().name.empty());  // not created
+#ifndef _WIN32
     registry_.reset();
     EXPECT_EQ(kelvaston::test::ReadFile(dir_ / "Desk1.reg"), before);
+#endif
 }
 
 TEST_F(SaveTest, ANumberThatIsNoNumberFailsTheSaveAndKeepsTheStoredOne) {

@@ -8,7 +8,12 @@
 
 #include "config/layout.h"
 #include "config/store.h"
+#ifdef _WIN32
+#include "platform/win32_registry.h"
+#else
 #include "platform/file_store.h"
+#endif
+#include "platform/reg_file.h"
 #include "platform/registry_tree.h"
 #include "support/temp_dir.h"
 
@@ -25,18 +30,45 @@ inline std::string KeyLine(const std::string& path) {
            "]\n";
 }
 
+// The configuration store on the registry of this platform: on Linux a file store of its own,
+// seeded by writing its file; on Windows (and under Wine) the real registry, seeded through the
+// registry functions, its service key removed after each test.
 class StoreTest : public ::testing::Test {
 protected:
-    // Replaces the local computer's hive with `body` (key and value lines after the header)
-    // and connects to it.
+    void TearDown() override {
+        store_.reset();
+        registry_.reset();
+#ifdef _WIN32
+        RemoveTestKeys();
+#endif
+    }
+
+    // Replaces the local computer's configuration with `body` (key and value lines after the
+    // header) and connects to it.
     void Seed(const std::string& body) {
         store_.reset();
         registry_.reset();
+#ifdef _WIN32
+        RemoveTestKeys();
+        const auto parsed = platform::regfile::Parse(kHeader + body);
+        ASSERT_TRUE(parsed.document) << parsed.error.message;
+        platform::Win32Registry registry;
+        const platform::regfile::Entry* failed = nullptr;
+        ASSERT_EQ(platform::ApplyEntries(registry, platform::kHKeyLocalMachine, parsed.document->entries, &failed),
+                  platform::error::kSuccess)
+            << "line " << (failed != nullptr ? failed->line : 0);
+#else
         kelvaston::test::WriteFile(dir_ / "Desk1.reg", std::string(kHeader) + body);
+#endif
         Connect();
     }
     void Connect() {
+        store_.reset();
+#ifdef _WIN32
+        registry_ = std::make_unique<platform::Win32Registry>();
+#else
         registry_ = std::make_unique<platform::FileStoreRegistry>(platform::FileStoreOptions{dir_.Path(), "Desk1"});
+#endif
         InitSettings(settings_);
         ASSERT_EQ(registry_->ConnectRegistry("", platform::kHKeyLocalMachine, &settings_.RootKey),
                   platform::error::kSuccess);
@@ -47,15 +79,29 @@ protected:
         store_->LoadConnections();
         store_->LoadAccounts();
     }
-    // Everything below the service's key, as stored now.
+    // Everything below the service's key, as stored now; empty when the key is missing.
     platform::KeyTree ServiceTree() {
         platform::Key key = platform::kNullKey;
-        EXPECT_EQ(registry_->OpenKeyEx(settings_.RootKey, layout::kServiceKey, 0, platform::kKeyRead, &key),
-                  platform::error::kSuccess);
         platform::KeyTree tree;
+        if (registry_->OpenKeyEx(settings_.RootKey, layout::kServiceKey, 0, platform::kKeyRead, &key) !=
+            platform::error::kSuccess) {
+            return tree;
+        }
         EXPECT_EQ(platform::ReadTree(*registry_, key, "Tolvane Service", &tree), platform::error::kSuccess);
         registry_->CloseKey(key);
         return tree;
+    }
+    // A text value anywhere below HKEY_LOCAL_MACHINE, or "<missing>".
+    std::string TextValue(const std::string& path, const std::string& name) {
+        platform::Key key = platform::kNullKey;
+        if (registry_->OpenKeyEx(settings_.RootKey, path, 0, platform::kKeyRead, &key) != platform::error::kSuccess) {
+            return "<missing>";
+        }
+        char data[256] = {};
+        std::uint32_t size = sizeof data - 1;
+        const auto status = registry_->QueryValueEx(key, name, nullptr, reinterpret_cast<std::uint8_t*>(data), &size);
+        registry_->CloseKey(key);
+        return status == platform::error::kSuccess ? std::string(data) : "<missing>";
     }
     const platform::KeyTree* Find(const platform::KeyTree& tree, const std::string& path) {
         const platform::KeyTree* node = &tree;
@@ -73,8 +119,16 @@ protected:
         return node;
     }
 
+#ifdef _WIN32
+    static void RemoveTestKeys() {
+        platform::Win32Registry registry;
+        platform::DeleteTree(registry, platform::kHKeyLocalMachine, layout::kServiceKey);
+        platform::DeleteTree(registry, platform::kHKeyLocalMachine, "SOFTWARE\\Other");
+    }
+#else
     kelvaston::test::TempDir dir_;
-    std::unique_ptr<platform::FileStoreRegistry> registry_;
+#endif
+    std::unique_ptr<platform::RegistryApi> registry_;
     Settings settings_;
     std::unique_ptr<ConfigStore> store_;
 };
