@@ -1,6 +1,8 @@
 // The window as it stands when it opens: sizes, captions that fit, initial states, the
 // keyboard order and the bound up-down controls.
 #include <QAbstractButton>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QStyle>
 #include <QTest>
 #include <QToolButton>
@@ -100,17 +102,47 @@ TEST_F(LayoutTest, UpDownStaysInItsRangeWhileTypingMayLeaveIt) {
 }
 
 TEST_F(LayoutTest, TheTabKeyVisitsTheControlsInTheirOrder) {
-    const std::vector<QWidget*> expected = {
-        window_.GlobalList, window_.OptionComputerLocal, window_.GlobalTriggerPort, window_.GlobalProxyPort,
-        window_.GlobalProxyHost, window_.GlobalDebugLevel, window_.GlobalDebugLevelUpDown};
-    window_.GlobalList->setFocus();
+    POPConfig& w = window_;
+    const std::vector<QWidget*> order = {
+        w.GlobalList, w.OptionComputerLocal, w.GlobalComputerName, w.GlobalTriggerPort, w.GlobalProxyPort,
+        w.GlobalProxyHost, w.GlobalDebugLevel, w.GlobalDebugLevelUpDown, w.ConnectionName, w.Symbolleiste[10],
+        w.ConnectionEnableLogging, w.ConnectionTimeOut, w.ConnectionTimeOutUpDown, w.AccountEnableAccount,
+        w.AccountPOPHost, w.AccountPOPUser, w.AccountPOPPasswort, w.AccountPOPDelete, w.AccountMaxMails,
+        w.AccountSMTPHost, w.AccountAddressMode, w.AccountSMTPFrom, w.AccountSMTPTo, w.AccountEnableUDP,
+        w.AccountUDPPort, w.AccountEnableCommand, w.AccountCommand, w.AccountLogFile, w.AccountEnableWissenschaft,
+        w.AccountAddressModeTicker, w.GlobalBDWDir, w.GlobalTickerEMail, w.Symbolleiste[0], w.Symbolleiste[1],
+        w.Symbolleiste[8], w.Symbolleiste[7], w.Symbolleiste[6], w.Symbolleiste[2], w.Symbolleiste[3],
+        w.Symbolleiste[4], w.AccountEnableFromUDP, w.GlobalListenRAS, w.Kartei, w.Symbolleiste[5],
+        w.Symbolleiste[9]};
+    // The focus chain, restricted to these controls, runs in exactly this order.
+    std::vector<QWidget*> chain;
+    QWidget* widget = w.GlobalList;
+    do {
+        if (std::find(order.begin(), order.end(), widget) != order.end()) chain.push_back(widget);
+        widget = widget->nextInFocusChain();
+    } while (widget != w.GlobalList && chain.size() < 2 * order.size());
+    ASSERT_EQ(chain.size(), order.size());
+    for (std::size_t i = 0; i < order.size(); ++i) EXPECT_EQ(chain[i], order[i]) << "position " << i;
+
+    // And the Tab key follows it, passing over what is disabled or on a hidden page.
+    w.GlobalList->setFocus();
     QCoreApplication::processEvents();
     std::vector<QWidget*> visited = {QApplication::focusWidget()};
-    for (std::size_t i = 1; i < expected.size(); ++i) {
+    for (int i = 0; i < 5; ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         visited.push_back(QApplication::focusWidget());
     }
-    EXPECT_EQ(visited, expected);
+    EXPECT_EQ(visited, (std::vector<QWidget*>{w.GlobalList, w.OptionComputerLocal, w.GlobalTriggerPort,
+                                              w.GlobalProxyPort, w.GlobalProxyHost, w.GlobalDebugLevel}));
+}
+
+TEST_F(LayoutTest, StandardButtonsSpeakGerman) {
+    QMessageBox box;
+    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Ok | QMessageBox::Cancel);
+    EXPECT_EQ(box.button(QMessageBox::Yes)->text().remove('&'), "Ja");
+    EXPECT_EQ(box.button(QMessageBox::No)->text().remove('&'), "Nein");
+    EXPECT_EQ(box.button(QMessageBox::Cancel)->text().remove('&'), "Abbrechen");
+    EXPECT_EQ(box.button(QMessageBox::Ok)->text().remove('&'), "OK");
 }
 
 }  // namespace
