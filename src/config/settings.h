@@ -79,6 +79,11 @@ void InitSettings(Settings& settings);
 void ClearConnections(ConnectionList& connections);
 void ClearAccounts(AccountList& accounts);
 
+// Removes slot `index` of a list: the later slots move one slot forward and the last slot is
+// cleared. An index outside the list changes nothing.
+void DeleteConnection(ConnectionList& connections, int index);
+void DeleteAccount(AccountList& accounts, int index);
+
 // The number of used slots at the front of a list.
 std::size_t ConnectionCount(const ConnectionList& connections);
 std::size_t AccountCount(const AccountList& accounts);

@@ -183,18 +183,20 @@ SaveOutcome ConfigStore::SaveSettings() {
     StoredCopy copy;
     if (const Status status = CopyStoredParameters(api_, settings_.RootKey, &copy); status != error::kSuccess) {
         // Nothing has been changed yet, so nothing needs to be put back.
-        return {SaveResult::FailedRestored, "read the stored configuration", status};
+        return {SaveResult::FailedRestored, "read the stored configuration", status, SaveStep::ReadStored, {}, {}, {}};
     }
     SaveOutcome outcome;
     try {
         outcome = WriteModel();
     } catch (const std::exception& e) {
-        outcome = {SaveResult::FailedRestored, std::string("unexpected error: ") + e.what(), error::kSuccess};
+        outcome = {SaveResult::FailedRestored, std::string("unexpected error: ") + e.what(), error::kSuccess,
+                   SaveStep::Unexpected, {}, {}, e.what()};
     }
     if (outcome.result == SaveResult::Saved) {
         const Status flushed = api_.FlushKey(settings_.RootKey);
         if (flushed == error::kSuccess) return outcome;
-        outcome = {SaveResult::FailedRestored, "write the registry to permanent storage", flushed};
+        outcome = {SaveResult::FailedRestored, "write the registry to permanent storage", flushed, SaveStep::Flush,
+                   {}, {}, {}};
     }
     Close(api_, settings_.ParametersKeyHandle);
     Close(api_, settings_.ServiceKeyHandle);
@@ -209,14 +211,19 @@ SaveOutcome ConfigStore::CheckRemoved() {
     Key parameters = kNullKey;
     const Status status = api_.OpenKeyEx(settings_.RootKey, layout::kParametersKey, 0, platform::kKeyRead, &parameters);
     if (status == error::kFileNotFound) return {};
-    if (status != error::kSuccess) return {SaveResult::FailedRestored, "open the Parameters key", status};
+    if (status != error::kSuccess) {
+        return {SaveResult::FailedRestored, "open the Parameters key", status, SaveStep::RemoveStored, {}, {}, {}};
+    }
     std::array<char, kNameBufferSize> name{};
     std::uint32_t length = kNameBufferSize;
     const Status enumerated = api_.EnumKeyEx(parameters, 0, name.data(), &length);
     api_.CloseKey(parameters);
     if (enumerated == error::kNoMoreItems) return {};
-    if (enumerated != error::kSuccess) return {SaveResult::FailedRestored, "list the stored connections", enumerated};
-    return {SaveResult::FailedRestored, Describe("remove the stored connection", name.data()), error::kAccessDenied};
+    if (enumerated != error::kSuccess) {
+        return {SaveResult::FailedRestored, "list the stored connections", enumerated, SaveStep::RemoveStored, {}, {}, {}};
+    }
+    return {SaveResult::FailedRestored, Describe("remove the stored connection", name.data()), error::kAccessDenied,
+            SaveStep::RemoveStored, name.data(), {}, {}};
 }
 
 SaveOutcome ConfigStore::WriteModel() {
@@ -225,12 +232,14 @@ SaveOutcome ConfigStore::WriteModel() {
     if (SaveOutcome left = CheckRemoved(); left.result != SaveResult::Saved) return left;
 
     Open(api_, settings_.RootKey, layout::kServiceKey, platform::kKeyAllAccess, settings_.ServiceKeyHandle);
-    if (settings_.ServiceKeyHandle == kNullKey) return {SaveResult::ServiceMissing, "open the service's key", 0};
+    if (settings_.ServiceKeyHandle == kNullKey) {
+        return {SaveResult::ServiceMissing, "open the service's key", 0, SaveStep::OpenService, {}, {}, {}};
+    }
 
     settings_.ParametersKeyHandle = kNullKey;
     Status status = api_.CreateKey(settings_.ServiceKeyHandle, layout::kParametersName, &settings_.ParametersKeyHandle);
     if (settings_.ParametersKeyHandle == kNullKey) {
-        return {SaveResult::FailedRestored, "create the Parameters key", status};
+        return {SaveResult::FailedRestored, "create the Parameters key", status, SaveStep::CreateKey, {}, {}, {}};
     }
 
     // Writes the values of one record into an open key; false when one of them fails.
@@ -244,7 +253,9 @@ SaveOutcome ConfigStore::WriteModel() {
             if (status != error::kSuccess) {
                 return std::optional<SaveOutcome>(SaveOutcome{
                     SaveResult::FailedRestored,
-                    Describe(std::string("write value \"") + field.name + "\" (\"" + data + "\")", keyName), status});
+                    Describe(std::string("write value \"") + field.name + "\" (\"" + data + "\")", keyName), status,
+                    SaveStep::WriteValue, keyName == layout::kParametersName ? std::string() : keyName, field.name,
+                    data});
             }
         }
         return std::optional<SaveOutcome>();
@@ -265,7 +276,10 @@ SaveOutcome ConfigStore::WriteModel() {
         if (connection.Name.empty()) break;
         Key key = kNullKey;
         status = api_.CreateKey(settings_.ParametersKeyHandle, connection.Name, &key);
-        if (key == kNullKey) return {SaveResult::FailedRestored, Describe("create the key", connection.Name), status};
+        if (key == kNullKey) {
+            return {SaveResult::FailedRestored, Describe("create the key", connection.Name), status,
+                    SaveStep::CreateKey, connection.Name, {}, {}};
+        }
         auto failed = writeValues(key, connection, layout::kConnectionValues,
                                   inOrder(layout::kConnectionValues.size()), connection.Name);
         Close(api_, key);
@@ -277,7 +291,9 @@ SaveOutcome ConfigStore::WriteModel() {
         const std::string path = account.Connection + "\\" + account.Name;
         Key key = kNullKey;
         status = api_.CreateKey(settings_.ParametersKeyHandle, path, &key);
-        if (key == kNullKey) return {SaveResult::FailedRestored, Describe("create the key", path), status};
+        if (key == kNullKey) {
+            return {SaveResult::FailedRestored, Describe("create the key", path), status, SaveStep::CreateKey, path, {}, {}};
+        }
         auto failed = writeValues(key, account, layout::kAccountValues, inOrder(layout::kAccountValues.size()), path);
         Close(api_, key);
         if (failed) return *failed;

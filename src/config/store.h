@@ -21,10 +21,26 @@ enum class SaveResult {
     FailedNotRestored,   // a step failed and putting the stored configuration back failed too
 };
 
+// The step of a save that failed.
+enum class SaveStep {
+    None,
+    ReadStored,     // copying the stored configuration before anything is removed
+    RemoveStored,   // a stored connection (`key`) could not be removed
+    OpenService,    // the service's key could not be opened
+    CreateKey,      // `key` could not be created
+    WriteValue,     // value `value` with the text `data` could not be written into `key`
+    Flush,          // the registry could not be written to permanent storage
+    Unexpected,     // anything else; `data` says what
+};
+
 struct SaveOutcome {
     SaveResult result = SaveResult::Saved;
     std::string failedStep;  // what could not be done, in English, e.g. "write value ..."
     platform::Status status = platform::error::kSuccess;
+    SaveStep step = SaveStep::None;
+    std::string key;    // relative to the Parameters key
+    std::string value;
+    std::string data;
 };
 
 class ConfigStore {

@@ -33,7 +33,7 @@ QString QtDialogs::Input(const QString& prompt, const QString& title, const QStr
 }
 
 Answer ScriptedDialogs::Message(const QString& text, const QString& title, MessageStyle style) {
-    shown_.push_back({false, text, title, style});
+    shown_.push_back({false, text, title, style, {}});
     if (observer_) observer_(shown_.back());
     if (queue_.empty() || queue_.front().input) {
         problems_.push_back("unexpected message box \"" + title.toStdString() + "\": " + text.toStdString());
@@ -46,8 +46,7 @@ Answer ScriptedDialogs::Message(const QString& text, const QString& title, Messa
 }
 
 QString ScriptedDialogs::Input(const QString& prompt, const QString& title, const QString& initial) {
-    (void)initial;
-    shown_.push_back({true, prompt, title, MessageStyle::Plain});
+    shown_.push_back({true, prompt, title, MessageStyle::Plain, initial});
     if (observer_) observer_(shown_.back());
     if (queue_.empty() || !queue_.front().input) {
         problems_.push_back("unexpected input box \"" + title.toStdString() + "\": " + prompt.toStdString());

@@ -49,6 +49,7 @@ public:
         QString text;
         QString title;
         MessageStyle style = MessageStyle::Plain;
+        QString initial;  // an input box's default entry
     };
 
     void ExpectMessage(Answer answer) { queue_.push_back({false, answer, {}}); }

@@ -1,5 +1,6 @@
 #include "ui/editor.h"
 
+#include <QCoreApplication>
 #include <QLocale>
 #include <QTreeWidgetItem>
 #include <cmath>
@@ -108,6 +109,8 @@ Editor::Editor(platform::RegistryApi& api, Dialogs& dialogs, POPConfig& window)
     connect(&window_, &POPConfig::TreeReleased, this, &Editor::OnTreeReleased);
     connect(&window_, &POPConfig::TreeSelectionMovedByKey, this, &Editor::OnTreeSelectionMovedByKey);
     connect(&window_, &POPConfig::OptionComputerLocalClicked, this, &Editor::OnOptionComputerLocalClicked);
+    connect(&window_, &POPConfig::ToolbarClicked, this, &Editor::OnToolbar);
+    exit_ = [] { QCoreApplication::quit(); };
 }
 
 QString Editor::FirstConnectionName() const { return Q(settings_.Connections[0].Name); }

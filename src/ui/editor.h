@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <QString>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -48,6 +49,23 @@ public:
     // The connection's name in slot 0, as every closing refresh shows it.
     QString FirstConnectionName() const;
 
+    // The command of toolbar `index` (0..10); any other index does nothing.
+    void OnToolbar(int index);
+    // What "&Beenden" does; the program quits the event loop, tests watch it.
+    void SetExitAction(std::function<void()> exit) { exit_ = std::move(exit); }
+
+    // The commands.
+    void NewConnection();
+    void RenameConnection();
+    void RemoveConnection();
+    void ChooseComputer();
+    void ReadSettingsAgain();
+    void Save();
+    void NewAccount();
+    void RemoveAccount();
+    void CopyAccount();
+    void InsertTemplate();
+
 private:
     using Operation = bool (Editor::*)(const std::optional<QString>&, const std::optional<QString>&);
     // Calls `operation` for the selected node: a connection with its name, an account with
@@ -57,6 +75,13 @@ private:
     void OnTreeReleased();
     void OnTreeSelectionMovedByKey();
     void OnOptionComputerLocalClicked();
+    // The end of most commands: the tree built anew and the connection of slot 0 shown.
+    void ClosingRefresh();
+    // The selected node as a connection name (a connection node's text, or an account node's
+    // parent's text when `accountsCount`) and an account name (an account node's text).
+    QString SelectedConnection(bool accountsCount) const;
+    QString SelectedAccount() const;
+    void ShowSaveOutcome(const config::SaveOutcome& outcome);
 
     bool ShowSettingsSteps(const std::optional<QString>& connection, const std::optional<QString>& account);
     bool TakeBackSettingsSteps(const std::optional<QString>& connection, const std::optional<QString>& account);
@@ -70,6 +95,7 @@ private:
     // What the pages show: the names of the last ShowSettings.
     std::optional<QString> shownConnection_;
     std::optional<QString> shownAccount_;
+    std::function<void()> exit_;
 };
 
 }  // namespace kelvaston::ui

@@ -11,6 +11,9 @@
 #include "support/temp_dir.h"
 #include "ui/editor.h"
 
+// Texts in test messages as text, not as arrays of characters.
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+
 namespace kelvaston::ui::test {
 
 inline const std::string kHeader = "Windows Registry Editor Version 5.00\n";

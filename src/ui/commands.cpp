@@ -1,0 +1,368 @@
+// The eleven toolbar commands. They change the model only; "Einstellungen &speichern" alone
+// writes the registry.
+#include <QTreeWidgetItem>
+
+#include "config/layout.h"
+#include "ui/editor.h"
+
+namespace kelvaston::ui {
+namespace {
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+std::string S(const QString& s) { return s.toStdString(); }
+
+// Space characters at both ends removed (not tabs).
+QString Trimmed(const QString& text) {
+    qsizetype first = 0;
+    qsizetype last = text.size();
+    while (first < last && text[first] == ' ') ++first;
+    while (last > first && text[last - 1] == ' ') --last;
+    return text.mid(first, last - first);
+}
+QString Trimmed(const std::string& text) { return Trimmed(Q(text)); }
+
+bool SameUpper(const std::string& a, const QString& b) { return Q(a).toUpper() == b.toUpper(); }
+
+const QString kChooseConnectionFirst = QStringLiteral("Wählen Sie zuerst eine Verbindung aus");
+const QString kChooseAccountFirst = QStringLiteral("Wählen Sie zuerst einen Account aus");
+const QString kNoConnectionTitle = QStringLiteral("keine Verbindung");
+const QString kConnectionExists = QStringLiteral("Diese Verbindung existiert schon. Wählen Sie einen anderen Namen");
+
+}  // namespace
+
+void Editor::OnToolbar(int index) {
+    switch (index) {
+        case 0: NewConnection(); break;
+        case 1: NewAccount(); break;
+        case 2: ReadSettingsAgain(); break;
+        case 3: Save(); break;
+        case 4: exit_(); break;
+        case 5: ChooseComputer(); break;
+        case 6: RemoveAccount(); break;
+        case 7: RemoveConnection(); break;
+        case 8: CopyAccount(); break;
+        case 9: InsertTemplate(); break;
+        case 10: RenameConnection(); break;
+        default: break;
+    }
+}
+
+void Editor::ClosingRefresh() {
+    BuildTree();
+    ShowSettings(FirstConnectionName());
+}
+
+QString Editor::SelectedConnection(bool accountsCount) const {
+    const QTreeWidgetItem* node = window_.SelectedNode();
+    if (node == nullptr) return {};
+    const int picture = node->data(0, kPictureRole).toInt();
+    if (picture == kConnectionPicture) return node->text(0);
+    if (picture == kAccountPicture && accountsCount && node->parent() != nullptr) return node->parent()->text(0);
+    return {};
+}
+
+QString Editor::SelectedAccount() const {
+    const QTreeWidgetItem* node = window_.SelectedNode();
+    if (node == nullptr || node->data(0, kPictureRole).toInt() != kAccountPicture) return {};
+    return node->text(0);
+}
+
+void Editor::NewConnection() {
+    const QString entry = dialogs_.Input(QStringLiteral("Geben Sie den Namen der neuen Verbindung ein."),
+                                         QStringLiteral("Neue Verbindung"), QStringLiteral("neue Verbindung"));
+    if (entry.isEmpty()) return;
+    for (auto& slot : settings_.Connections) {
+        if (Trimmed(slot.Name) == Trimmed(entry)) {
+            dialogs_.Message(kConnectionExists, QStringLiteral("Verbindung"), MessageStyle::Information);
+            return;
+        }
+        if (Trimmed(slot.Name).isEmpty()) {
+            slot.Name = S(entry);
+            slot.TimeOut = "60";
+            break;
+        }
+    }
+    ClosingRefresh();
+}
+
+void Editor::RenameConnection() {
+    const QString oldName = window_.ConnectionName->text();
+    if (oldName == Q(config::layout::kNoRasConnection)) {
+        dialogs_.Message(QStringLiteral("Diese Verbindung kann nicht umbenannt werden"), QStringLiteral("Umbenennen"),
+                         MessageStyle::Warning);
+        return;
+    }
+    if (oldName.isEmpty()) {
+        dialogs_.Message(kChooseConnectionFirst, kNoConnectionTitle, MessageStyle::Information);
+        return;
+    }
+    const QString entry = dialogs_.Input(QStringLiteral("Geben Sie den neuen Namen der Verbindung ein!"),
+                                         QStringLiteral("Verbindung"), oldName);
+    if (entry.isEmpty()) return;
+    // The new name must not be another connection's: compared as for a new connection.
+    for (const auto& slot : settings_.Connections) {
+        if (!SameUpper(slot.Name, oldName) && Trimmed(slot.Name) == Trimmed(entry)) {
+            dialogs_.Message(kConnectionExists, QStringLiteral("Verbindung"), MessageStyle::Information);
+            return;
+        }
+        if (slot.Name.empty()) break;
+    }
+    for (auto& slot : settings_.Connections) {
+        if (SameUpper(slot.Name, oldName)) slot.Name = S(entry);
+    }
+    for (auto& slot : settings_.Accounts) {
+        if (SameUpper(slot.Connection, oldName)) slot.Connection = S(entry);
+    }
+    ClosingRefresh();
+}
+
+void Editor::RemoveConnection() {
+    const QString name = SelectedConnection(false);
+    if (name.isEmpty()) {
+        dialogs_.Message(kChooseConnectionFirst, kNoConnectionTitle, MessageStyle::Information);
+        return;
+    }
+    if (name == Q(config::layout::kNoRasConnection)) {
+        dialogs_.Message(QStringLiteral("Diese Verbindung darf nicht gelöscht werden."),
+                         QStringLiteral("Verbindung löschen"), MessageStyle::Plain);
+        return;
+    }
+    if (dialogs_.Message(QStringLiteral("Das Löschen der Verbindung beinhaltet auch das löschen aller enthaltenen "
+                                        "Accounts. Möchten Sie fortfahren?"),
+                         QStringLiteral("Verbindung löschen"), MessageStyle::Question) != Answer::Yes) {
+        return;
+    }
+    const std::string wanted = S(name);
+    for (std::size_t i = 0; i < settings_.Connections.size(); ++i) {
+        if (settings_.Connections[i].Name == wanted) {
+            config::DeleteConnection(settings_.Connections, static_cast<int>(i));
+            break;
+        }
+    }
+    for (std::size_t i = 0; i < settings_.Accounts.size();) {
+        if (settings_.Accounts[i].Connection == wanted) {
+            config::DeleteAccount(settings_.Accounts, static_cast<int>(i));  // the next one moved here
+        } else {
+            ++i;
+        }
+    }
+    ClosingRefresh();
+}
+
+void Editor::ChooseComputer() {
+    const QString entry = dialogs_.Input(QStringLiteral("Geben Sie den Rechner ein, den Sie verwalten möchten."),
+                                         QStringLiteral("Rechner"), Q(settings_.ComputerName));
+    settings_.ComputerName = S(entry.toUpper());
+    window_.GlobalComputerName->setText(Q(settings_.ComputerName));
+    ConnectComputer();
+    ClosingRefresh();
+}
+
+void Editor::ReadSettingsAgain() {
+    ConnectComputer();
+    ClosingRefresh();
+}
+
+void Editor::Save() {
+    ForSelectedNode(&Editor::TakeBackSettings);
+    ShowSaveOutcome(store_.SaveSettings());
+}
+
+void Editor::ShowSaveOutcome(const config::SaveOutcome& outcome) {
+    using config::SaveResult;
+    using config::SaveStep;
+    if (outcome.result == SaveResult::Saved) return;
+    if (outcome.result == SaveResult::ServiceMissing) {
+        dialogs_.Message(QStringLiteral("Der Service ist auf diesem Rechner nicht installiert"), QStringLiteral("Fehler"),
+                         MessageStyle::Warning);
+        return;
+    }
+    const QString key = Q(outcome.key);
+    QString what;
+    switch (outcome.step) {
+        case SaveStep::ReadStored:
+            what = QStringLiteral("Die gespeicherte Konfiguration konnte nicht gelesen werden.");
+            break;
+        case SaveStep::RemoveStored:
+            what = key.isEmpty() ? QStringLiteral("Die gespeicherten Verbindungen konnten nicht entfernt werden.")
+                                 : QStringLiteral("Die gespeicherte Verbindung \"%1\" konnte nicht entfernt werden "
+                                                  "(sie enthält Schlüssel, die nicht zur Konfiguration gehören).")
+                                       .arg(key);
+            break;
+        case SaveStep::CreateKey:
+            what = QStringLiteral("Der Schlüssel \"%1\" konnte nicht angelegt werden.").arg(key.isEmpty() ? "Parameters" : key);
+            break;
+        case SaveStep::WriteValue:
+            what = QStringLiteral("Der Wert \"%1\" (\"%2\")%3 konnte nicht geschrieben werden.")
+                       .arg(Q(outcome.value), Q(outcome.data),
+                            key.isEmpty() ? QString() : QStringLiteral(" von \"%1\"").arg(key));
+            if (outcome.status == platform::error::kInvalidData) {
+                what += QStringLiteral(" Er muss eine ganze Zahl von 0 bis 4294967295 sein.");
+            }
+            break;
+        case SaveStep::Flush:
+            what = QStringLiteral("Die Registrierung konnte nicht dauerhaft geschrieben werden.");
+            break;
+        default:
+            what = QStringLiteral("Unerwarteter Fehler: %1").arg(Q(outcome.data));
+            break;
+    }
+    if (outcome.result == SaveResult::FailedRestored) {
+        dialogs_.Message(what + QStringLiteral("\n\nDie Einstellungen wurden nicht gespeichert. Die gespeicherte "
+                                               "Konfiguration ist unverändert."),
+                         QStringLiteral("Fehler"), MessageStyle::Critical);
+    } else {
+        dialogs_.Message(what + QStringLiteral("\n\nDie Einstellungen wurden nicht gespeichert, und die zuvor "
+                                               "gespeicherte Konfiguration konnte nicht wiederhergestellt werden. "
+                                               "Speichern Sie erneut, sobald die Registrierung wieder erreichbar ist."),
+                         QStringLiteral("Fehler"), MessageStyle::Critical);
+    }
+}
+
+void Editor::NewAccount() {
+    const QString connection = SelectedConnection(true);
+    if (connection.isEmpty()) {
+        dialogs_.Message(kChooseConnectionFirst, kNoConnectionTitle, MessageStyle::Information);
+        return;
+    }
+    const QString entry = dialogs_.Input(QStringLiteral("Geben Sie den Namen des neuen Accounts ein."),
+                                         QStringLiteral("Neuer Account"), QStringLiteral("neuer Account"));
+    if (entry.isEmpty()) return;
+    for (auto& slot : settings_.Accounts) {
+        if (Trimmed(slot.Connection) == connection && Trimmed(slot.Name) == Trimmed(entry)) {
+            dialogs_.Message(QStringLiteral("Dieser Account existiert schon. Wählen Sie einen anderen Namen"),
+                             QStringLiteral("Account"), MessageStyle::Information);
+            return;
+        }
+        if (Trimmed(slot.Name).isEmpty()) {
+            const std::string keepAlive = slot.EnableKeepAlive;
+            slot = config::AccountRecord{};
+            slot.Connection = S(connection);
+            slot.Name = S(entry);
+            slot.AddressMode = "3";
+            slot.AddressModeTicker = "0";
+            slot.EnableCommand = "0";
+            slot.EnableAccount = "1";
+            slot.EnableUDP = "0";
+            slot.EnableFromUDP = "0";
+            slot.EnableWissenschaft = "0";
+            slot.EnableKeepAlive = keepAlive;
+            slot.LogFile = "c:\\Log.txt";
+            slot.MaxMails = "10";
+            slot.POPDelete = "1";
+            slot.UDPPort = "15002";
+            break;
+        }
+    }
+    BuildTree();
+}
+
+void Editor::RemoveAccount() {
+    const QString connection = SelectedConnection(true);
+    const QString account = SelectedAccount();
+    if (account.isEmpty()) {
+        dialogs_.Message(kChooseAccountFirst, kNoConnectionTitle, MessageStyle::Information);
+        return;
+    }
+    if (dialogs_.Message(QStringLiteral("Möchten Sie den Account wirklich löschen?"), QStringLiteral("Account löschen"),
+                         MessageStyle::Question) != Answer::Yes) {
+        return;
+    }
+    for (std::size_t i = 0; i < settings_.Accounts.size(); ++i) {
+        if (settings_.Accounts[i].Connection == S(connection) && settings_.Accounts[i].Name == S(account)) {
+            config::DeleteAccount(settings_.Accounts, static_cast<int>(i));
+            break;
+        }
+    }
+    ClosingRefresh();
+}
+
+void Editor::CopyAccount() {
+    const QString sourceConnection = SelectedConnection(true);
+    const QString sourceName = SelectedAccount();
+    if (sourceName.isEmpty()) {
+        dialogs_.Message(kChooseAccountFirst, kNoConnectionTitle, MessageStyle::Information);
+        return;
+    }
+    const QString enteredTarget =
+        dialogs_.Input(QStringLiteral("Geben Sie die Verbindung an, in die Sie den Account kopieren wollen."),
+                       QStringLiteral("Account kopieren"), QString());
+    const QString newName = dialogs_.Input(QStringLiteral("Geben Sie den Namen des neuen Accounts an."),
+                                           QStringLiteral("Account kopieren"), sourceName);
+    if (enteredTarget.isEmpty() || newName.isEmpty()) return;
+
+    std::optional<std::string> target;
+    for (const auto& slot : settings_.Connections) {
+        if (slot.Name.empty()) break;
+        if (SameUpper(slot.Name, enteredTarget)) {
+            target = slot.Name;  // the name as stored wins over the entry
+            break;
+        }
+    }
+    if (!target) {
+        dialogs_.Message(QStringLiteral("Diese Verbindung existiert nicht."), QStringLiteral("Verbindung"),
+                         MessageStyle::Warning);
+        return;
+    }
+
+    std::optional<std::size_t> destination;
+    std::optional<std::size_t> source;
+    for (std::size_t i = 0; i < settings_.Accounts.size(); ++i) {
+        const config::AccountRecord& slot = settings_.Accounts[i];
+        if (slot.Name == S(newName) && SameUpper(slot.Connection, Q(*target))) {
+            if (dialogs_.Message(QStringLiteral("Dieser Account existiert schon. Möchten Sie ihn überschreiben?"),
+                                 QStringLiteral("Account"), MessageStyle::Question) != Answer::Yes) {
+                return;
+            }
+            destination = i;
+        }
+        if (slot.Name.empty() && !destination) destination = i;
+        if (slot.Connection == S(sourceConnection) && slot.Name == S(sourceName)) source = i;
+    }
+    if (!destination) {
+        dialogs_.Message(QStringLiteral("Die Liste der Accounts ist voll: Es können höchstens 251 Accounts "
+                                        "angelegt werden. Der Account wurde nicht kopiert."),
+                         QStringLiteral("Account kopieren"), MessageStyle::Information);
+        return;
+    }
+    if (source) {
+        config::AccountRecord copy = settings_.Accounts[*source];
+        copy.Connection = *target;
+        copy.Name = S(newName);
+        settings_.Accounts[*destination] = copy;
+    }
+    ClosingRefresh();
+}
+
+void Editor::InsertTemplate() {
+    if (SelectedAccount().isEmpty()) {
+        dialogs_.Message(kChooseAccountFirst, kNoConnectionTitle, MessageStyle::Information);
+        return;
+    }
+    if (dialogs_.Message(QStringLiteral("Das Einfügen des Templates überschreibt alle Einstellungen in diesem "
+                                        "Account. Möchten Sie fortfahren?"),
+                         QStringLiteral("Template kopieren"), MessageStyle::Question) != Answer::Yes) {
+        return;
+    }
+    POPConfig& w = window_;
+    w.AccountAddressMode->setText(QStringLiteral("3"));
+    w.AccountAddressModeTicker->setText(QStringLiteral("0"));
+    w.AccountCommand->clear();
+    w.AccountEnableAccount->SetValue(1);
+    w.AccountEnableCommand->SetValue(0);
+    w.AccountEnableFromUDP->SetValue(0);
+    w.AccountEnableUDP->SetValue(0);
+    w.AccountEnableWissenschaft->SetValue(0);
+    w.AccountLogFile->setText(QStringLiteral("c:\\Log.txt"));
+    w.AccountMaxMails->setText(QStringLiteral("10"));
+    w.AccountPOPDelete->SetValue(1);
+    w.AccountPOPHost->setText(QStringLiteral("pop.example.net"));
+    w.AccountPOPPasswort->clear();
+    w.AccountPOPUser->setText(QStringLiteral("popuser"));
+    w.AccountSMTPFrom->setText(QStringLiteral("postmaster@example.com"));
+    w.AccountSMTPHost->setText(QStringLiteral("smtp.example.net"));
+    w.AccountSMTPTo->setText(QStringLiteral("info@example.com"));
+    w.AccountUDPPort->setText(QStringLiteral("15002"));
+}
+
+}  // namespace kelvaston::ui
