@@ -15,12 +15,7 @@
 #include "platform/text.h"
 #include "platform/win32_registry.h"
 #include "reg_tool.h"
-
-namespace kelvaston::platform::regfile {
-void PrintTo(const Value& value, std::ostream* out) {
-    *out << '"' << value.name << "\" type " << value.type << " (" << value.data.size() << " bytes)";
-}
-}  // namespace kelvaston::platform::regfile
+#include "support/value_printer.h"
 
 namespace kelvaston::tools {
 namespace {
