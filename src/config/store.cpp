@@ -5,6 +5,7 @@
 
 #include "config/layout.h"
 #include "platform/registry_tree.h"
+#include "platform/text.h"
 
 namespace kelvaston::config {
 namespace {
@@ -14,8 +15,10 @@ using platform::Key;
 using platform::kNullKey;
 using platform::Status;
 
+// Values are read through a buffer of 255 characters, key names through one of 500; in the
+// program's UTF-8 a character takes up to four bytes.
 constexpr std::uint32_t kValueBufferSize = 255;
-constexpr std::uint32_t kNameBufferSize = 500;
+constexpr std::uint32_t kNameBufferSize = 500 * platform::text::kMaxUtf8BytesPerCharacter;
 
 // Opens a key by its full path from RootKey into `slot`, which is null unless it succeeded.
 void Open(platform::RegistryApi& api, Key root, const std::string& path, std::uint32_t access, Key& slot) {
@@ -83,7 +86,7 @@ ConfigStore::ConfigStore(platform::RegistryApi& api, Settings& settings)
 
 std::string ConfigStore::QueryValue(const std::string& path, const std::string& name, std::int32_t type,
                                     const std::string& defaultText) {
-    std::array<char, kValueBufferSize> buffer{};
+    std::array<char, kValueBufferSize * platform::text::kMaxUtf8BytesPerCharacter> buffer{};
     const Status status = values_.GetValue(settings_.RootKey, path, name, type, buffer.data(), kValueBufferSize);
     // A text longer than the buffer is read as far as it fits.
     if (status != error::kSuccess && status != error::kMoreData) return defaultText;

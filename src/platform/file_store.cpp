@@ -31,7 +31,9 @@ Status SplitSubKey(std::string_view subKey, std::vector<std::string>* names) {
         auto end = subKey.find('\\', start);
         if (end == std::string_view::npos) end = subKey.size();
         if (end > start) {
-            if (end - start > kMaxKeyNameLength) return error::kInvalidParameter;
+            if (text::Utf16Length(subKey.substr(start, end - start)) > kMaxKeyNameLength) {
+                return error::kInvalidParameter;
+            }
             names->emplace_back(subKey.substr(start, end - start));
         }
         start = end + 1;
@@ -155,9 +157,15 @@ FileStoreRegistry::Resolved FileStoreRegistry::Lookup(Key key, std::uint32_t nee
     return {error::kSuccess, open};
 }
 
+std::optional<HiveFileError> FileStoreRegistry::LastHiveFileError() const {
+    if (!lastLoadError_) return std::nullopt;
+    return HiveFileError{lastLoadError_->file.string(), lastLoadError_->line, lastLoadError_->message};
+}
+
 Status FileStoreRegistry::ConnectRegistry(const std::string& machine, Key hiveKey, Key* result) {
     if (result == nullptr) return error::kInvalidParameter;
     *result = kNullKey;
+    lastLoadError_.reset();
     if (hiveKey != kHKeyLocalMachine) return error::kInvalidHandle;
     std::shared_ptr<Hive> hive;
     if (const Status status = HiveFor(machine, &hive); status != error::kSuccess) return status;
@@ -288,7 +296,7 @@ Status FileStoreRegistry::QueryValueEx(Key key, const std::string& name, std::ui
 
 Status FileStoreRegistry::SetValueEx(Key key, const std::string& name, std::uint32_t type,
                                      const std::uint8_t* data, std::uint32_t dataSize) {
-    if (name.size() > kMaxValueNameLength || (data == nullptr && dataSize != 0)) {
+    if (text::Utf16Length(name) > kMaxValueNameLength || (data == nullptr && dataSize != 0)) {
         return error::kInvalidParameter;
     }
     const Resolved open = Lookup(key, kKeySetValue);

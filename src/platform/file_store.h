@@ -35,6 +35,7 @@ public:
     const std::filesystem::path& Folder() const { return options_.folder; }
     // Why the last connection or flush failed on a file that does not parse: file, line, text.
     const std::optional<filestore::LoadError>& LastLoadError() const { return lastLoadError_; }
+    std::optional<HiveFileError> LastHiveFileError() const override;
 
     Status ConnectRegistry(const std::string& machine, Key hive, Key* result) override;
     Status OpenKeyEx(Key parent, const std::string& subKey, std::uint32_t options,

@@ -204,7 +204,7 @@ private:
             pos = ReadQuoted(line, number, name);
             if (pos == std::string_view::npos) return false;
             if (name.empty()) return Error(number, "empty value name (use @ for the default value)");
-            if (name.size() > kMaxValueNameLength) {
+            if (text::Utf16Length(name) > kMaxValueNameLength) {
                 return Error(number, "value name longer than 16383 characters");
             }
         }
@@ -383,7 +383,7 @@ std::optional<KeyPath> SplitKeyPath(std::string_view fullPath, std::string* erro
         } else if (name.empty()) {
             *error = "empty key name in the path";
             return std::nullopt;
-        } else if (name.size() > kMaxKeyNameLength) {
+        } else if (text::Utf16Length(name) > kMaxKeyNameLength) {
             *error = "key name longer than 255 characters";
             return std::nullopt;
         } else {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -63,9 +64,19 @@ inline constexpr std::uint32_t kKeyAllAccess = 0xF003F;
 inline constexpr std::size_t kMaxKeyNameLength = 255;
 inline constexpr std::size_t kMaxValueNameLength = 16383;
 
+// A hive kept in a file that does not parse: which file, which line, what is wrong there.
+struct HiveFileError {
+    std::string file;
+    int line = 0;  // 0: the file as a whole
+    std::string message;
+};
+
 class RegistryApi {
 public:
     virtual ~RegistryApi() = default;
+
+    // Why the last connection failed with kBadDb, where a backend keeps hives in files.
+    virtual std::optional<HiveFileError> LastHiveFileError() const { return std::nullopt; }
 
     // RegConnectRegistryA on HKEY_LOCAL_MACHINE: an empty name, or the local computer's name in
     // any case, with or without a leading "\\", is the local hive.

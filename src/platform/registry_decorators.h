@@ -21,6 +21,8 @@ class RegistryDecorator : public RegistryApi {
 public:
     explicit RegistryDecorator(RegistryApi& inner) : inner_(inner) {}
 
+    std::optional<HiveFileError> LastHiveFileError() const override { return inner_.LastHiveFileError(); }
+
     Status ConnectRegistry(const std::string& machine, Key hive, Key* result) override;
     Status OpenKeyEx(Key parent, const std::string& subKey, std::uint32_t options,
                      std::uint32_t access, Key* result) override;

@@ -176,6 +176,19 @@ std::string FoldCase(std::string_view utf8) {
 
 bool EqualsNoCase(std::string_view a, std::string_view b) { return FoldCase(a) == FoldCase(b); }
 
+std::size_t Utf16Length(std::string_view utf8) {
+    std::size_t units = 0;
+    std::size_t pos = 0;
+    while (pos < utf8.size()) units += DecodeUtf8(utf8, pos) >= 0x10000 ? 2u : 1u;
+    return units;
+}
+
+std::string_view FirstCharacters(std::string_view utf8, std::size_t maxCharacters) {
+    std::size_t pos = 0;
+    for (std::size_t n = 0; n < maxCharacters && pos < utf8.size(); ++n) DecodeUtf8(utf8, pos);
+    return utf8.substr(0, pos);
+}
+
 std::string_view TruncateUtf8(std::string_view utf8, std::size_t maxBytes) {
     if (utf8.size() <= maxBytes) return utf8;
     std::size_t cut = maxBytes;

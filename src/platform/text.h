@@ -22,6 +22,15 @@ std::string Cp1252ToUtf8(std::string_view bytes);
 std::string FoldCase(std::string_view utf8);
 bool EqualsNoCase(std::string_view a, std::string_view b);
 
+// The most bytes a character takes in UTF-8: a buffer for n characters has this many times n.
+inline constexpr std::size_t kMaxUtf8BytesPerCharacter = 4;
+
+// The length of a UTF-8 text in UTF-16 units: how the registry counts a name's characters.
+std::size_t Utf16Length(std::string_view utf8);
+
+// Cuts a UTF-8 text to its first `maxCharacters` characters.
+std::string_view FirstCharacters(std::string_view utf8, std::size_t maxCharacters);
+
 // Cuts a UTF-8 text to at most `maxBytes` bytes without splitting a character.
 std::string_view TruncateUtf8(std::string_view utf8, std::size_t maxBytes);
 

@@ -48,9 +48,9 @@ Status ValueLibrary::GetValue(Key root, const std::string& path, const std::stri
         return error::kInvalidData;  // no text form: the caller takes its default
     }
     if (size == 0) return error::kMoreData;
-    const std::string_view fitting = text::TruncateUtf8(textValue, size);
+    const std::string_view fitting = text::FirstCharacters(textValue, size);
     std::memcpy(buffer, fitting.data(), fitting.size());
-    if (fitting.size() < size) buffer[fitting.size()] = '\0';
+    if (fitting.size() < size * text::kMaxUtf8BytesPerCharacter) buffer[fitting.size()] = '\0';
     return fitting.size() == textValue.size() ? error::kSuccess : error::kMoreData;
 }
 

@@ -17,9 +17,10 @@ public:
     explicit ValueLibrary(RegistryApi& api) : api_(api) {}
 
     // Reads value `name` of the key `path` below `root` into `buffer` as NUL-terminated text:
-    // a REG_DWORD as its decimal digits, a text value as its text.
+    // a REG_DWORD as its decimal digits, a text value as its text. `size` counts characters:
+    // the buffer holds text::kMaxUtf8BytesPerCharacter bytes for each.
     //   kSuccess     the value was read;
-    //   kMoreData    it was longer than the buffer: the buffer holds as much of it as fits;
+    //   kMoreData    it was longer than `size` characters: the buffer holds the first `size`;
     //   otherwise    the key or the value is missing or unreadable: the buffer is untouched.
     Status GetValue(Key root, const std::string& path, const std::string& name, std::int32_t type,
                     char* buffer, std::uint32_t size);

@@ -54,8 +54,14 @@ void Editor::ConnectComputer() {
     settings_.RootKey = platform::kNullKey;
     Attempt([&] { api_.ConnectRegistry(settings_.ComputerName, platform::kHKeyLocalMachine, &settings_.RootKey); });
     if (settings_.RootKey == platform::kNullKey) {
-        dialogs_.Message(QStringLiteral("Verbindung mit Computer ") + name + QStringLiteral(" kann nicht hergestellt werden."),
-                         QStringLiteral("keine Verbindung"), MessageStyle::Critical);
+        QString text = QStringLiteral("Verbindung mit Computer ") + name + QStringLiteral(" kann nicht hergestellt werden.");
+        // A registry kept in a file that does not parse: say where, so it can be mended.
+        if (const auto broken = api_.LastHiveFileError()) {
+            text += QStringLiteral("\n\nDie Registrierungsdatei %1 ist fehlerhaft").arg(Q(broken->file));
+            if (broken->line > 0) text += QStringLiteral(" (Zeile %1)").arg(broken->line);
+            text += QStringLiteral(": %1. Sie wird nicht verändert.").arg(Q(broken->message));
+        }
+        dialogs_.Message(text, QStringLiteral("keine Verbindung"), MessageStyle::Critical);
         window_.SetStatus(QString());
         return;
     }

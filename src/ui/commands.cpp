@@ -28,6 +28,10 @@ const QString kChooseAccountFirst = QStringLiteral("Wählen Sie zuerst einen Acc
 const QString kNoConnectionTitle = QStringLiteral("keine Verbindung");
 const QString kConnectionExists = QStringLiteral("Diese Verbindung existiert schon. Wählen Sie einen anderen Namen");
 
+// A name becomes a registry key's name: at most 255 characters, and a backslash would make it
+// a path of two keys.
+bool FitsAKeyName(const QString& name) { return name.size() <= 255 && !name.contains('\\'); }
+
 }  // namespace
 
 void Editor::OnToolbar(int index) {
@@ -67,10 +71,18 @@ QString Editor::SelectedAccount() const {
     return node->text(0);
 }
 
+bool Editor::RefuseUnfitName(const QString& name, const QString& title) {
+    if (FitsAKeyName(name)) return false;
+    dialogs_.Message(QStringLiteral("Ein Name darf höchstens 255 Zeichen lang sein und keinen umgekehrten "
+                                    "Schrägstrich (\\) enthalten."),
+                     title, MessageStyle::Information);
+    return true;
+}
+
 void Editor::NewConnection() {
     const QString entry = dialogs_.Input(QStringLiteral("Geben Sie den Namen der neuen Verbindung ein."),
                                          QStringLiteral("Neue Verbindung"), QStringLiteral("neue Verbindung"));
-    if (entry.isEmpty()) return;
+    if (entry.isEmpty() || RefuseUnfitName(entry, QStringLiteral("Verbindung"))) return;
     for (auto& slot : settings_.Connections) {
         if (Trimmed(slot.Name) == Trimmed(entry)) {
             dialogs_.Message(kConnectionExists, QStringLiteral("Verbindung"), MessageStyle::Information);
@@ -98,7 +110,7 @@ void Editor::RenameConnection() {
     }
     const QString entry = dialogs_.Input(QStringLiteral("Geben Sie den neuen Namen der Verbindung ein!"),
                                          QStringLiteral("Verbindung"), oldName);
-    if (entry.isEmpty()) return;
+    if (entry.isEmpty() || RefuseUnfitName(entry, QStringLiteral("Verbindung"))) return;
     // The new name must not be another connection's: compared as for a new connection.
     for (const auto& slot : settings_.Connections) {
         if (!SameUpper(slot.Name, oldName) && Trimmed(slot.Name) == Trimmed(entry)) {
@@ -227,7 +239,7 @@ void Editor::NewAccount() {
     }
     const QString entry = dialogs_.Input(QStringLiteral("Geben Sie den Namen des neuen Accounts ein."),
                                          QStringLiteral("Neuer Account"), QStringLiteral("neuer Account"));
-    if (entry.isEmpty()) return;
+    if (entry.isEmpty() || RefuseUnfitName(entry, QStringLiteral("Account"))) return;
     for (auto& slot : settings_.Accounts) {
         if (Trimmed(slot.Connection) == connection && Trimmed(slot.Name) == Trimmed(entry)) {
             dialogs_.Message(QStringLiteral("Dieser Account existiert schon. Wählen Sie einen anderen Namen"),
@@ -289,7 +301,7 @@ void Editor::CopyAccount() {
                        QStringLiteral("Account kopieren"), QString());
     const QString newName = dialogs_.Input(QStringLiteral("Geben Sie den Namen des neuen Accounts an."),
                                            QStringLiteral("Account kopieren"), sourceName);
-    if (enteredTarget.isEmpty() || newName.isEmpty()) return;
+    if (enteredTarget.isEmpty() || newName.isEmpty() || RefuseUnfitName(newName, QStringLiteral("Account"))) return;
 
     std::optional<std::string> target;
     for (const auto& slot : settings_.Connections) {

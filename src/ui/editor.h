@@ -82,6 +82,8 @@ private:
     QString SelectedConnection(bool accountsCount) const;
     QString SelectedAccount() const;
     void ShowSaveOutcome(const config::SaveOutcome& outcome);
+    // Says why a typed name cannot be a key's name, if it cannot; true then.
+    bool RefuseUnfitName(const QString& name, const QString& title);
 
     bool ShowSettingsSteps(const std::optional<QString>& connection, const std::optional<QString>& account);
     bool TakeBackSettingsSteps(const std::optional<QString>& connection, const std::optional<QString>& account);

@@ -128,6 +128,13 @@ TEST_F(RegistrySemantics, KeyNamesUpTo255CharactersOnly) {
     const std::string longest(255, 'k');
     Create(scratch_, longest);
     EXPECT_EQ(Subkeys(scratch_), std::vector<std::string>{longest});
+    // Characters count, not bytes: 255 umlauts are two bytes each in UTF-8.
+    std::string umlauts;
+    for (int i = 0; i < 255; ++i) umlauts += "\xC3\xA4";
+    Key wide = kNullKey;
+    EXPECT_EQ(api_->CreateKey(scratch_, umlauts, &wide), error::kSuccess);
+    if (wide != kNullKey) api_->CloseKey(wide);
+    EXPECT_EQ(api_->DeleteKey(scratch_, umlauts), error::kSuccess);
 
     Key key = reinterpret_cast<Key>(&key);  // a stale value that must not survive the call
     EXPECT_NE(api_->CreateKey(scratch_, std::string(256, 'k'), &key), error::kSuccess);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/file_store.h"
+#include "platform/text.h"
 #include "platform/value_library.h"
 #include "support/temp_dir.h"
 
@@ -17,9 +18,10 @@ protected:
     void TearDown() override { store_.CloseKey(key_); }
 
     Status Get(const std::string& name, std::string* text, std::uint32_t size = 255) {
-        buffer_.assign(size, '\0');
+        const std::size_t bytes = size * text::kMaxUtf8BytesPerCharacter;
+        buffer_.assign(bytes, '\0');
         const Status status = values_.GetValue(kHKeyLocalMachine, "software\\t", name, kTypeText, buffer_.data(), size);
-        *text = std::string(buffer_.data(), strnlen(buffer_.data(), size));
+        *text = std::string(buffer_.data(), strnlen(buffer_.data(), bytes));
         return status;
     }
 
@@ -65,25 +67,29 @@ TEST_F(ValueLibraryTest, DigitsThatAreNoDwordAreRefusedAndWriteNothing) {
 TEST_F(ValueLibraryTest, MissingKeyAndUnreadableTypesLeaveTheBufferAlone) {
     const std::uint8_t blob[3] = {1, 2, 3};
     ASSERT_EQ(store_.SetValueEx(key_, "Blob", kRegBinary, blob, 3), error::kSuccess);
-    char buffer[8];
+    char buffer[32];
     std::memset(buffer, 0, sizeof buffer);
     EXPECT_NE(values_.GetValue(kHKeyLocalMachine, "software\\t", "Blob", kTypeText, buffer, 8), error::kSuccess);
     EXPECT_NE(values_.GetValue(kHKeyLocalMachine, "software\\none", "x", kTypeText, buffer, 8), error::kSuccess);
-    EXPECT_EQ(std::string(buffer, 8), std::string(8, '\0'));
+    EXPECT_EQ(std::string(buffer, 32), std::string(32, '\0'));
 }
 
-TEST_F(ValueLibraryTest, ALongTextIsCutToTheBufferOnACharacterBoundary) {
+TEST_F(ValueLibraryTest, ALongTextIsCutToTheBuffersCharacters) {
     const std::string longText = "a" + std::string(300, 'x');
     ASSERT_EQ(values_.SetValue(key_, "Long", kTypeText, longText, 301), error::kSuccess);
     std::string text;
     EXPECT_EQ(Get("Long", &text), error::kMoreData);
     EXPECT_EQ(text, longText.substr(0, 255));
 
-    std::string wide = "x";
-    for (int i = 0; i < 5; ++i) wide += "\xC3\xA4";  // x + 5 × ä = 11 bytes
-    ASSERT_EQ(values_.SetValue(key_, "Wide", kTypeText, wide, static_cast<std::uint32_t>(wide.size())), error::kSuccess);
-    EXPECT_EQ(Get("Wide", &text, 4), error::kMoreData);
-    EXPECT_EQ(text, "x\xC3\xA4");  // the second ä would be split: it stays out
+    // Characters count, not bytes: 300 umlauts come back as 255 umlauts, 510 bytes.
+    std::string umlauts;
+    for (int i = 0; i < 300; ++i) umlauts += "\xC3\xA4";
+    ASSERT_EQ(values_.SetValue(key_, "Wide", kTypeText, umlauts, static_cast<std::uint32_t>(umlauts.size())),
+              error::kSuccess);
+    EXPECT_EQ(Get("Wide", &text), error::kMoreData);
+    EXPECT_EQ(text, umlauts.substr(0, 510));
+    EXPECT_EQ(Get("Wide", &text, 3), error::kMoreData);
+    EXPECT_EQ(text, umlauts.substr(0, 6));
 }
 
 }  // namespace

@@ -1,0 +1,111 @@
+// Odd input through the window: long, blank-edged, backslashed and umlaut names, numbers that
+// are none, texts longer than the value buffer, and a damaged store file. Nothing crashes;
+// each gets a clear message or the registry's own behaviour.
+#include "window_fixture.h"
+
+namespace kelvaston::ui::test {
+namespace {
+
+class OddInput : public WindowTest {
+protected:
+    void Press(int toolbar) { W().Symbolleiste[static_cast<std::size_t>(toolbar)]->click(); }
+    // Saves, then starts afresh on what the store file holds.
+    void SaveAndRestart() {
+        Press(3);
+        editor_.reset();
+        window_.reset();
+        registry_.reset();
+        const std::string text = kelvaston::test::ReadFile(dir_ / "Desk1.reg");
+        Start(text.substr(text.find('\n') + 1));
+    }
+    bool HasConnection(const std::string& name) {
+        for (const auto& c : Model().Connections) {
+            if (c.Name == name) return true;
+        }
+        return false;
+    }
+};
+
+TEST_F(OddInput, NamesThatCannotBeKeyNamesAreRefusedOthersRoundTrip) {
+    Start(kService + kParameters + Key("NORAS"));
+    const QString umlauts = QString(255, QChar(0xE4));  // 255 × ä: 510 bytes, 255 characters
+    for (const QString& bad : {QString(256, 'x'), QStringLiteral("Arcor\\ISDN")}) {
+        dialogs_.ExpectInput(bad);
+        dialogs_.ExpectMessage(Answer::Ok);
+        Press(0);
+        EXPECT_TRUE(dialogs_.Boxes().back().text.contains("255 Zeichen")) << bad.toStdString();
+    }
+    for (const QString& good : {QString(255, 'x'), umlauts, QStringLiteral(" Rand ")}) {
+        dialogs_.ExpectInput(good);
+        Press(0);
+    }
+    EXPECT_EQ(config::ConnectionCount(Model().Connections), 4u);
+    Click(umlauts);
+    dialogs_.ExpectInput(QStringLiteral("Müller & Söhne"));
+    Press(1);
+
+    SaveAndRestart();
+    EXPECT_TRUE(HasConnection(std::string(255, 'x')));
+    EXPECT_TRUE(HasConnection(umlauts.toStdString()));
+    EXPECT_EQ(Model().Accounts[0].Name, "Müller & Söhne");
+    // Blanks at the ends are stored, but read back without them, and the values under the
+    // trimmed name are not found: the defaults stand in.
+    EXPECT_TRUE(HasConnection("Rand"));
+    for (const auto& c : Model().Connections) {
+        if (c.Name == "Rand") {
+            EXPECT_EQ(c.TimeOut, "600");
+        }
+    }
+}
+
+TEST_F(OddInput, NumbersThatAreNoDwordFailTheSaveWithAMessage) {
+    Start(kService + kParameters + Key("NORAS") + Key("NORAS\\info"));
+    Press(3);  // a first save writes the file as the store writes it
+    const std::string before = kelvaston::test::ReadFile(dir_ / "Desk1.reg");
+    Click("NORAS\\info");
+    for (const QString& bad : {QStringLiteral("99999999999"), QStringLiteral("-1"), QStringLiteral("zehn")}) {
+        Type(W().AccountUDPPort, bad);
+        dialogs_.ExpectMessage(Answer::Ok);
+        Press(3);
+        EXPECT_TRUE(dialogs_.Boxes().back().text.contains("\"UDP Port\" (\"" + bad + "\")")) << bad.toStdString();
+        EXPECT_TRUE(dialogs_.Boxes().back().text.contains("0 bis 4294967295"));
+        EXPECT_EQ(kelvaston::test::ReadFile(dir_ / "Desk1.reg"), before);
+    }
+    // A number too large for any interval is not taken back: the old interval stays and saves.
+    Type(W().AccountUDPPort, "15003");
+    Click("NORAS");
+    Type(W().ConnectionTimeOut, "1e999");
+    Press(3);
+    EXPECT_EQ(Model().Connections[0].TimeOut, "600");
+    EXPECT_NE(kelvaston::test::ReadFile(dir_ / "Desk1.reg").find("\"TimeOut\"=dword:00000258"), std::string::npos);
+}
+
+TEST_F(OddInput, TextsLongerThanTheValueBufferAreSavedWholeAndReadBackCut) {
+    Start(kService + kParameters + Key("NORAS") + Key("NORAS\\info"));
+    Click("NORAS\\info");
+    W().AccountEnableCommand->click();
+    const QString command = QString(300, 'c');
+    Type(W().AccountCommand, command);
+    SaveAndRestart();
+    EXPECT_NE(kelvaston::test::ReadFile(dir_ / "Desk1.reg").find(std::string(300, 'c')), std::string::npos);
+    EXPECT_EQ(Model().Accounts[0].Command, std::string(255, 'c'));
+}
+
+TEST_F(OddInput, ADamagedStoreFileIsNamedWithItsLineAndLeftAlone) {
+    const std::string broken = kService + kParameters + "\"DebugLevel\"=dword:zwei\n";
+    dialogs_.ExpectMessage(Answer::Ok);
+    Start(broken);
+    ASSERT_EQ(dialogs_.Boxes().size(), 1u);
+    EXPECT_EQ(dialogs_.Boxes()[0].title, "keine Verbindung");
+    EXPECT_TRUE(dialogs_.Boxes()[0].text.startsWith("Verbindung mit Computer Desk1 kann nicht hergestellt werden."));
+    EXPECT_TRUE(dialogs_.Boxes()[0].text.contains("Desk1.reg ist fehlerhaft (Zeile 6)"));
+    EXPECT_EQ(W().GlobalList->topLevelItemCount(), 0);
+    dialogs_.ExpectMessage(Answer::Ok);
+    Press(3);  // the save cannot reach the registry either: nothing is written
+    editor_.reset();
+    registry_.reset();
+    EXPECT_EQ(kelvaston::test::ReadFile(dir_ / "Desk1.reg"), kHeader + broken);
+}
+
+}  // namespace
+}  // namespace kelvaston::ui::test
