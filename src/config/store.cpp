@@ -203,9 +203,12 @@ SaveOutcome ConfigStore::SaveSettings() {
     }
     Close(api_, settings_.ParametersKeyHandle);
     Close(api_, settings_.ServiceKeyHandle);
-    if (RestoreStoredParameters(api_, settings_.RootKey, copy) != error::kSuccess ||
-        api_.FlushKey(settings_.RootKey) != error::kSuccess) {
-        if (outcome.result != SaveResult::ServiceMissing) outcome.result = SaveResult::FailedNotRestored;
+    const bool restored = RestoreStoredParameters(api_, settings_.RootKey, copy) == error::kSuccess;
+    // When permanent storage refused the save, it holds the old configuration still: a second
+    // refusal after the restore loses nothing.
+    const bool stored = api_.FlushKey(settings_.RootKey) == error::kSuccess || outcome.step == SaveStep::Flush;
+    if ((!restored || !stored) && outcome.result != SaveResult::ServiceMissing) {
+        outcome.result = SaveResult::FailedNotRestored;
     }
     return outcome;
 }

@@ -16,6 +16,14 @@
 #include "platform/reg_file.h"
 #include "platform/registry_tree.h"
 #include "support/temp_dir.h"
+#include "support/value_printer.h"
+
+namespace kelvaston::config {
+// Records in failure messages by their names, not as raw bytes.
+inline void PrintTo(const AccountRecord& a, std::ostream* out) { *out << a.Connection << "\\" << a.Name; }
+inline void PrintTo(const ConnectionRecord& c, std::ostream* out) { *out << c.Name; }
+inline void PrintTo(const GlobalSettings& g, std::ostream* out) { *out << "globals (proxy " << g.ProxyHost << ")"; }
+}  // namespace kelvaston::config
 
 namespace kelvaston::config::test {
 
