@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <fstream>
 #include <iterator>
-#include <sstream>
 
 #include "platform/text.h"
 
@@ -47,24 +46,6 @@ bool RemoveChild(Node& parent, const Node& child) {
     return true;
 }
 
-void PutValue(Node& key, regfile::Value value) {
-    if (regfile::Value* existing = key.FindValue(value.name)) {
-        existing->type = value.type;
-        existing->data = std::move(value.data);
-    } else {
-        key.values.push_back(std::move(value));
-    }
-}
-
-bool EraseValue(Node& key, std::string_view name) {
-    const std::string folded = text::FoldCase(name);
-    auto pos = std::find_if(key.values.begin(), key.values.end(),
-                            [&](const regfile::Value& v) { return text::FoldCase(v.name) == folded; });
-    if (pos == key.values.end()) return false;
-    key.values.erase(pos);
-    return true;
-}
-
 Node* Find(Node& root, const std::vector<std::string>& path) {
     Node* node = &root;
     for (const auto& name : path) {
@@ -83,6 +64,7 @@ Node* Ensure(Node& root, const std::vector<std::string>& path) {
 // Makes `target` equal to `fresh`, keeping the nodes of keys present in both.
 void Sync(Node& target, Node& fresh) {
     target.values = std::move(fresh.values);
+    target.foldedValueNames = std::move(fresh.foldedValueNames);
     std::vector<std::shared_ptr<Node>> merged;
     merged.reserve(fresh.children.size());
     auto old = target.children.begin();
@@ -158,10 +140,35 @@ Node* Node::FindChild(std::string_view childName) const {
 
 regfile::Value* Node::FindValue(std::string_view valueName) {
     const std::string f = text::FoldCase(valueName);
-    for (auto& value : values) {
-        if (text::FoldCase(value.name) == f) return &value;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        if (foldedValueNames[i] == f) return &values[i];
     }
     return nullptr;
+}
+
+void Node::PutValue(regfile::Value value) {
+    std::string f = text::FoldCase(value.name);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        if (foldedValueNames[i] == f) {
+            values[i].type = value.type;
+            values[i].data = std::move(value.data);
+            return;
+        }
+    }
+    values.push_back(std::move(value));
+    foldedValueNames.push_back(std::move(f));
+}
+
+bool Node::EraseValue(std::string_view valueName) {
+    const std::string f = text::FoldCase(valueName);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        if (foldedValueNames[i] == f) {
+            values.erase(values.begin() + static_cast<std::ptrdiff_t>(i));
+            foldedValueNames.erase(foldedValueNames.begin() + static_cast<std::ptrdiff_t>(i));
+            return true;
+        }
+    }
+    return false;
 }
 
 std::vector<std::string> Node::Path() const {
@@ -182,14 +189,21 @@ std::optional<Hive::FileStamp> Hive::Stamp(const std::filesystem::path& file) {
 }
 
 std::shared_ptr<Node> Hive::ReadTree(const std::filesystem::path& file, LoadError* error) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        *error = {file, 0, "cannot be read"};
-        return nullptr;
+    std::string bytes;
+    {
+        std::ifstream in(file, std::ios::binary | std::ios::ate);
+        if (!in) {
+            *error = {file, 0, "cannot be read"};
+            return nullptr;
+        }
+        bytes.resize(static_cast<std::size_t>(in.tellg()));
+        in.seekg(0);
+        if (!in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()))) {
+            *error = {file, 0, "cannot be read"};
+            return nullptr;
+        }
     }
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    const regfile::ParseResult parsed = regfile::Parse(bytes.str());
+    const regfile::ParseResult parsed = regfile::Parse(bytes, regfile::ParseOptions{.valuePaths = false});
     if (!parsed.document) {
         *error = {file, parsed.error.line, parsed.error.message};
         return nullptr;
@@ -197,6 +211,10 @@ std::shared_ptr<Node> Hive::ReadTree(const std::filesystem::path& file, LoadErro
     auto root = std::make_shared<Node>();
     Node* current = nullptr;
     for (const auto& entry : parsed.document->entries) {
+        if (entry.kind == regfile::EntryKind::SetValue) {  // values follow their key
+            current->PutValue(entry.value);
+            continue;
+        }
         if (entry.root != kRootName) {
             *error = {file, entry.line, "only HKEY_LOCAL_MACHINE keys belong in a store file"};
             return nullptr;
@@ -206,7 +224,6 @@ std::shared_ptr<Node> Hive::ReadTree(const std::filesystem::path& file, LoadErro
                 current = Ensure(*root, entry.path);
                 break;
             case regfile::EntryKind::SetValue:
-                PutValue(*current, entry.value);
                 break;
             case regfile::EntryKind::DeleteKey:
             case regfile::EntryKind::DeleteValue:
@@ -246,12 +263,12 @@ Status Hive::DeleteChild(Node& parent, Node& child) {
 
 Status Hive::SetValue(Node& key, regfile::Value value) {
     journal_.push_back({OpKind::SetValue, key.Path(), value});
-    PutValue(key, std::move(value));
+    key.PutValue(std::move(value));
     return error::kSuccess;
 }
 
 Status Hive::DeleteValue(Node& key, std::string_view name) {
-    if (!EraseValue(key, name)) return error::kFileNotFound;
+    if (!key.EraseValue(name)) return error::kFileNotFound;
     journal_.push_back({OpKind::DeleteValue, key.Path(), regfile::Value{std::string(name), 0, {}}});
     return error::kSuccess;
 }
@@ -267,10 +284,10 @@ void Hive::Replay(Node& root, const Op& op) {
             }
             break;
         case OpKind::SetValue:
-            if (Node* node = Find(root, op.path)) PutValue(*node, op.value);
+            if (Node* node = Find(root, op.path)) node->PutValue(op.value);
             break;
         case OpKind::DeleteValue:
-            if (Node* node = Find(root, op.path)) EraseValue(*node, op.value.name);
+            if (Node* node = Find(root, op.path)) node->EraseValue(op.value.name);
             break;
     }
 }
@@ -299,6 +316,12 @@ Status Hive::Flush(LoadError* error) {
     }
     FolderLock lock(folder);
     if (!lock.Held()) return error::kRegistryIoFailed;
+    // Writers make their temporary files while they hold the lock: one that is there now was
+    // left by a writer that died. It holds a whole configuration, passwords and all.
+    const std::string stale = "." + file_.filename().string() + ".tmp-";
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        if (it->path().filename().string().starts_with(stale)) std::filesystem::remove(it->path(), ec);
+    }
     if (const Status status = Refresh(error); status != error::kSuccess) return status;
     return WriteFile();
 }

@@ -63,7 +63,11 @@ TEST_F(FileStoreTest, ChangesReachTheFileOnFlushOwnerOnlyAndNotBefore) {
                                   "\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\n"
                                   "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Firma \"Test\"]\n"
                                   "\"Pfad\"=\"c:\\\\mail\\\\\"\n\n");
-    // No temporary file is left behind.
+    // No temporary file is left behind, and one that a writer killed mid-write left is removed.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.Path()), {}), 1);
+    WriteFile(dir_ / ".Desk1.reg.tmp-99999", "half a configuration");
+    SetText(*store, key, "Pfad", "d:\\");
+    ASSERT_EQ(store->FlushKey(key), error::kSuccess);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.Path()), {}), 1);
     store->CloseKey(key);
 }
