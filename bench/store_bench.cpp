@@ -69,22 +69,47 @@ void BareReadWrite(const std::filesystem::path& file) {
     std::filesystem::rename(temp, file);
 }
 
+
+// One full load through `api`, into a fresh model.
+void Load(platform::RegistryApi& api, config::Settings& settings) {
+    config::InitSettings(settings);
+    config::ConfigStore store(api, settings);
+    store.Api().ConnectRegistry("", platform::kHKeyLocalMachine, &settings.RootKey);
+    platform::Key service = platform::kNullKey;
+    store.Api().OpenKeyEx(settings.RootKey, config::layout::kServiceKey, 0, platform::kKeyWrite, &service);
+    store.Api().CloseKey(service);
+    store.LoadGlobalSettings();
+    store.LoadConnections();
+    store.LoadAccounts();
+}
+
+std::string Breakdown(const platform::CountingRegistry& counter) {
+    std::string text;
+    for (std::size_t i = 0; i < static_cast<std::size_t>(platform::Call::kCount); ++i) {
+        const auto call = static_cast<platform::Call>(i);
+        if (counter.Count(call) == 0) continue;
+        text += (text.empty() ? "" : ", ") + std::string(platform::CallName(call)) + " " +
+                std::to_string(counter.Count(call));
+    }
+    return text;
+}
+
 }  // namespace
 
 int main() {
     const auto folder = std::filesystem::temp_directory_path() / ("kelvaston-bench-" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);
     const auto file = folder / "BENCH.reg";
+    config::Settings full;
     {
         // The service's key, then a first save of the full configuration.
         platform::FileStoreRegistry registry({folder, "BENCH"});
         platform::Key service = platform::kNullKey;
         registry.CreateKey(platform::kHKeyLocalMachine, config::layout::kServiceKey, &service);
         registry.CloseKey(service);
-        config::Settings settings;
-        FillFullConfiguration(settings);
-        registry.ConnectRegistry("", platform::kHKeyLocalMachine, &settings.RootKey);
-        config::ConfigStore store(registry, settings);
+        FillFullConfiguration(full);
+        registry.ConnectRegistry("", platform::kHKeyLocalMachine, &full.RootKey);
+        config::ConfigStore store(registry, full);
         if (store.SaveSettings().result != config::SaveResult::Saved) {
             std::fprintf(stderr, "seeding the store failed\n");
             return 1;
@@ -93,27 +118,26 @@ int main() {
 
     std::vector<double> load, save, bare;
     std::size_t loadCalls = 0, saveCalls = 0, accounts = 0;
+    std::string loadKinds, saveKinds;
     for (int run = 0; run < kRuns; ++run) {
         platform::FileStoreRegistry registry({folder, "BENCH"});
         platform::CountingRegistry counter(registry);
         config::Settings settings;
-        config::InitSettings(settings);
-        config::ConfigStore store(counter, settings);
 
         auto start = Clock::now();
-        counter.ConnectRegistry("", platform::kHKeyLocalMachine, &settings.RootKey);
-        store.LoadGlobalSettings();
-        store.LoadConnections();
-        store.LoadAccounts();
+        Load(counter, settings);
         load.push_back(Milliseconds(Clock::now() - start));
         loadCalls = counter.Total();
+        loadKinds = Breakdown(counter);
         accounts = config::AccountCount(settings.Accounts);
 
         counter.Reset();
+        config::ConfigStore store(counter, settings);
         start = Clock::now();
         const auto outcome = store.SaveSettings();
         save.push_back(Milliseconds(Clock::now() - start));
         saveCalls = counter.Total();
+        saveKinds = Breakdown(counter);
         if (outcome.result != config::SaveResult::Saved) {
             std::fprintf(stderr, "save failed: %s\n", outcome.failedStep.c_str());
             return 1;
@@ -124,14 +148,44 @@ int main() {
         bare.push_back(Milliseconds(Clock::now() - start));
     }
 
+    // One load through a registry that takes 1 ms a call, as a remote one on a LAN would.
+    double remoteLoadMs = 0;
+    {
+        platform::FileStoreRegistry registry({folder, "BENCH"});
+        platform::LatencyRegistry remote(registry, std::chrono::milliseconds(1));
+        config::Settings settings;
+        const auto start = Clock::now();
+        Load(remote, settings);
+        remoteLoadMs = Milliseconds(Clock::now() - start);
+    }
+
     const double loadMs = Median(load), saveMs = Median(save), bareMs = Median(bare);
+    // Reading every value on its own, by opening its key, reading it and closing the key again.
+    const std::size_t values = 7 + 2 * config::kConnectionSlots + config::layout::kAccountValues.size() * accounts;
+    const std::size_t keys = 1 + config::kConnectionSlots + accounts;
+    const std::size_t naiveLoad = 3 * values + (loadCalls - keys);
+
     std::printf("Full configuration: %zu connections, %zu accounts, store file %ju bytes (median of %d runs)\n",
                 config::kConnectionSlots, accounts, static_cast<std::uintmax_t>(std::filesystem::file_size(file)),
                 kRuns);
-    std::printf("  load  %8.2f ms  %6zu registry calls\n", loadMs, loadCalls);
-    std::printf("  save  %8.2f ms  %6zu registry calls\n", saveMs, saveCalls);
-    std::printf("  bare read + write of the same file  %8.2f ms\n", bareMs);
-    std::printf("  (load + save) / bare = %.1f\n", (loadMs + saveMs) / bareMs);
+    std::printf("\nRegistry calls\n");
+    std::printf("  load  %6zu   (%s)\n", loadCalls, loadKinds.c_str());
+    std::printf("        %6zu   when every value is read on its own: open, read, close (computed)\n", naiveLoad);
+    std::printf("  save  %6zu   (%s)\n", saveCalls, saveKinds.c_str());
+    std::printf("\nTime through the file store\n");
+    std::printf("  load                               %8.2f ms\n", loadMs);
+    std::printf("  save                               %8.2f ms\n", saveMs);
+    std::printf("  bare read + write of the same file %8.2f ms\n", bareMs);
+    std::printf("  (load + save) / bare               %8.1f\n", (loadMs + saveMs) / bareMs);
+    std::printf("\nRemote registry, every call a round trip\n");
+    std::printf("  load at  1 ms a call, measured     %8.0f ms\n", remoteLoadMs);
+    for (const int latency : {1, 30}) {
+        std::printf("  load at %2d ms a call, computed     %8.0f ms   (naive: %.0f ms)\n", latency,
+                    loadMs + static_cast<double>(loadCalls * static_cast<std::size_t>(latency)),
+                    loadMs + static_cast<double>(naiveLoad * static_cast<std::size_t>(latency)));
+        std::printf("  save at %2d ms a call, computed     %8.0f ms\n", latency,
+                    saveMs + static_cast<double>(saveCalls * static_cast<std::size_t>(latency)));
+    }
     std::filesystem::remove_all(folder);
     return 0;
 }

@@ -81,8 +81,8 @@ std::string CutAtNul(std::string_view text) {
     return std::string(text.substr(first, last - first + 1));
 }
 
-ConfigStore::ConfigStore(platform::RegistryApi& api, Settings& settings)
-    : api_(api), values_(api), settings_(settings) {}
+ConfigStore::ConfigStore(platform::RegistryApi& registry, Settings& settings)
+    : cache_(registry), api_(cache_), values_(cache_), settings_(settings) {}
 
 std::string ConfigStore::QueryValue(const std::string& path, const std::string& name, std::int32_t type,
                                     const std::string& defaultText) {
@@ -183,6 +183,9 @@ void ConfigStore::LoadAccounts() {
 }
 
 SaveOutcome ConfigStore::SaveSettings() {
+    // The copy that guards the save is read afresh: another program may have changed the
+    // registry since the load.
+    cache_.Forget();
     StoredCopy copy;
     if (const Status status = CopyStoredParameters(api_, settings_.RootKey, &copy); status != error::kSuccess) {
         // Nothing has been changed yet, so nothing needs to be put back.

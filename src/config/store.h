@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "config/settings.h"
+#include "platform/caching_registry.h"
 #include "platform/registry_api.h"
 #include "platform/value_library.h"
 
@@ -45,7 +46,11 @@ struct SaveOutcome {
 
 class ConfigStore {
 public:
-    ConfigStore(platform::RegistryApi& api, Settings& settings);
+    // Everything the store reads and writes goes through a cache over `registry`, so that a load
+    // costs few calls; the program's other registry calls should use Api() to keep it coherent.
+    ConfigStore(platform::RegistryApi& registry, Settings& settings);
+    ConfigStore(const ConfigStore&) = delete;
+    ConfigStore& operator=(const ConfigStore&) = delete;
 
     Settings& Model() { return settings_; }
     platform::RegistryApi& Api() { return api_; }
@@ -74,6 +79,7 @@ private:
     SaveOutcome WriteModel();
     SaveOutcome CheckRemoved();
 
+    platform::CachingRegistry cache_;
     platform::RegistryApi& api_;
     platform::ValueLibrary values_;
     Settings& settings_;

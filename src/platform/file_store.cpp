@@ -332,6 +332,24 @@ Status FileStoreRegistry::DeleteValue(Key key, const std::string& name) {
     return open.key->hive->DeleteValue(*open.key->node, name);
 }
 
+Status FileStoreRegistry::QueryKeyValues(Key key, const std::string& subKey, std::vector<RegValue>* values) {
+    values->clear();
+    const Resolved base = Lookup(key, 0);
+    if (base.status != error::kSuccess) return base.status;
+    std::vector<std::string> names;
+    if (const Status status = SplitSubKey(subKey, &names); status != error::kSuccess) return status;
+    const Node* node = base.key->node.get();
+    for (const auto& name : names) {
+        node = node->FindChild(name);
+        if (node == nullptr) return error::kFileNotFound;
+    }
+    // Without a path the handle's own rights apply, as for QueryValueEx.
+    if (names.empty() && (base.key->access & kKeyQueryValue) == 0) return error::kAccessDenied;
+    values->reserve(node->values.size());
+    for (const auto& value : node->values) values->push_back({value.name, value.type, DeliveredData(value)});
+    return error::kSuccess;
+}
+
 Status FileStoreRegistry::LocalComputerName(char* buffer, std::uint32_t* size) {
     if (buffer == nullptr || size == nullptr) return error::kInvalidParameter;
     const std::string& name = options_.localName;

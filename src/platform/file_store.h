@@ -53,6 +53,8 @@ public:
                      std::vector<std::uint8_t>* data) override;
     Status DeleteValue(Key key, const std::string& name) override;
     Status LocalComputerName(char* buffer, std::uint32_t* size) override;
+    // Served from one lookup of the key.
+    Status QueryKeyValues(Key key, const std::string& subKey, std::vector<RegValue>* values) override;
 
 private:
     struct OpenKey {

@@ -27,11 +27,16 @@ struct Node : std::enable_shared_from_this<Node> {
     std::string folded;  // the name in the registry's comparison form
     Node* parent = nullptr;
     bool deleted = false;
-    std::vector<regfile::Value> values;           // in creation order
+    std::vector<regfile::Value> values;           // in creation order; change them through
+                                                  // PutValue and EraseValue only
+    std::vector<std::string> foldedValueNames;    // the values' names in comparison form
     std::vector<std::shared_ptr<Node>> children;  // sorted by `folded`: the enumeration order
 
     Node* FindChild(std::string_view name) const;
     regfile::Value* FindValue(std::string_view name);
+    // Sets a value; one of the same name in another case keeps its name.
+    void PutValue(regfile::Value value);
+    bool EraseValue(std::string_view name);
     std::vector<std::string> Path() const;  // names from below the root down to this node
 };
 

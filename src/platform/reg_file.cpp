@@ -89,7 +89,7 @@ std::vector<PhysicalLine> SplitLines(std::string_view text) {
 
 class Parser {
 public:
-    explicit Parser(std::string_view bytes) : text_(DecodeFile(bytes)) {}
+    Parser(std::string_view bytes, const ParseOptions& options) : text_(DecodeFile(bytes)), options_(options) {}
 
     ParseResult Run() {
         // A trailing run of NULs is padding some tools leave after the text.
@@ -213,8 +213,10 @@ private:
         rest = TrimLeft(rest.substr(1));
 
         Entry entry;
-        entry.root = currentKey_.root;
-        entry.path = currentKey_.path;
+        if (options_.valuePaths) {
+            entry.root = currentKey_.root;
+            entry.path = currentKey_.path;
+        }
         entry.line = number;
         entry.kind = EntryKind::SetValue;
         entry.value.name = std::move(name);
@@ -336,6 +338,7 @@ private:
     }
 
     std::string text_;
+    ParseOptions options_;
     std::vector<PhysicalLine> lines_;
     Document document_;
     ParseError error_;
@@ -359,7 +362,9 @@ void AppendEscaped(std::string& out, std::string_view s) {
 
 }  // namespace
 
-ParseResult Parse(std::string_view fileBytes) { return Parser(fileBytes).Run(); }
+ParseResult Parse(std::string_view fileBytes) { return Parser(fileBytes, ParseOptions{}).Run(); }
+
+ParseResult Parse(std::string_view fileBytes, const ParseOptions& options) { return Parser(fileBytes, options).Run(); }
 
 std::optional<KeyPath> SplitKeyPath(std::string_view fullPath, std::string* error) {
     KeyPath result;

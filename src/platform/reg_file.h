@@ -56,6 +56,13 @@ struct ParseResult {
 // skipped silently except blank lines and ";" comments.
 ParseResult Parse(std::string_view fileBytes);
 
+// For a reader that follows the entries in order: value entries then leave `root` and `path`
+// empty (they belong to the key entry before them), which saves a copy of the path per value.
+struct ParseOptions {
+    bool valuePaths = true;
+};
+ParseResult Parse(std::string_view fileBytes, const ParseOptions& options);
+
 // Splits "HKEY_LOCAL_MACHINE\A\B" (or "HKLM\A\B") into its canonical root name and the names
 // below it. Empty names and names over 255 characters are errors.
 struct KeyPath {

@@ -64,6 +64,13 @@ inline constexpr std::uint32_t kKeyAllAccess = 0xF003F;
 inline constexpr std::size_t kMaxKeyNameLength = 255;
 inline constexpr std::size_t kMaxValueNameLength = 16383;
 
+// One value with its data as QueryValueEx delivers it.
+struct RegValue {
+    std::string name;
+    std::uint32_t type = 0;
+    std::string data;
+};
+
 // A hive kept in a file that does not parse: which file, which line, what is wrong there.
 struct HiveFileError {
     std::string file;
@@ -121,6 +128,11 @@ public:
 
     // RegDeleteValueA.
     virtual Status DeleteValue(Key key, const std::string& name) = 0;
+
+    // All values of the key `subKey` below `key` (empty: `key` itself). A backend that can read
+    // a key's values at once does so in one call; this default opens the key, enumerates its
+    // values and closes it again. A missing key: kFileNotFound.
+    virtual Status QueryKeyValues(Key key, const std::string& subKey, std::vector<RegValue>* values);
 
     // GetComputerNameA: the local computer's name, NUL-terminated, into buffer[0 .. *size).
     // On success *size is the name's length; when the buffer is too small, kBufferOverflow and

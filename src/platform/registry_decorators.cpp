@@ -1,6 +1,7 @@
 #include "platform/registry_decorators.h"
 
 #include <numeric>
+#include <thread>
 
 namespace kelvaston::platform {
 
@@ -8,7 +9,7 @@ const char* CallName(Call call) {
     static constexpr std::array<const char*, static_cast<std::size_t>(Call::kCount)> kNames = {
         "ConnectRegistry", "OpenKeyEx",    "CreateKey",  "EnumKeyEx", "DeleteKey",
         "CloseKey",        "FlushKey",     "QueryValueEx", "SetValueEx", "EnumValue",
-        "DeleteValue",     "LocalComputerName"};
+        "DeleteValue",     "LocalComputerName", "QueryKeyValues"};
     return kNames[static_cast<std::size_t>(call)];
 }
 
@@ -79,12 +80,22 @@ Status RegistryDecorator::LocalComputerName(char* buffer, std::uint32_t* size) {
     return inner_.LocalComputerName(buffer, size);
 }
 
+Status RegistryDecorator::QueryKeyValues(Key key, const std::string& subKey, std::vector<RegValue>* values) {
+    if (auto failed = Before(Call::QueryKeyValues)) return *failed;
+    return inner_.QueryKeyValues(key, subKey, values);
+}
+
 std::size_t CountingRegistry::Total() const {
     return std::accumulate(counts_.begin(), counts_.end(), std::size_t{0});
 }
 
 std::optional<Status> CountingRegistry::Before(Call call) {
     ++counts_[static_cast<std::size_t>(call)];
+    return std::nullopt;
+}
+
+std::optional<Status> LatencyRegistry::Before(Call) {
+    std::this_thread::sleep_for(delay_);
     return std::nullopt;
 }
 

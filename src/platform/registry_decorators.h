@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <optional>
 
@@ -12,7 +13,7 @@ namespace kelvaston::platform {
 
 enum class Call : std::size_t {
     ConnectRegistry, OpenKeyEx, CreateKey, EnumKeyEx, DeleteKey, CloseKey, FlushKey,
-    QueryValueEx, SetValueEx, EnumValue, DeleteValue, LocalComputerName, kCount
+    QueryValueEx, SetValueEx, EnumValue, DeleteValue, LocalComputerName, QueryKeyValues, kCount
 };
 const char* CallName(Call call);
 
@@ -39,6 +40,7 @@ public:
                      std::vector<std::uint8_t>* data) override;
     Status DeleteValue(Key key, const std::string& name) override;
     Status LocalComputerName(char* buffer, std::uint32_t* size) override;
+    Status QueryKeyValues(Key key, const std::string& subKey, std::vector<RegValue>* values) override;
 
 protected:
     // Called before each operation is forwarded; a value makes the call fail with that status
@@ -61,6 +63,18 @@ protected:
 
 private:
     std::array<std::size_t, static_cast<std::size_t>(Call::kCount)> counts_{};
+};
+
+// Adds a fixed delay to every call, as a remote registry's round trip would.
+class LatencyRegistry final : public RegistryDecorator {
+public:
+    LatencyRegistry(RegistryApi& inner, std::chrono::microseconds delay) : RegistryDecorator(inner), delay_(delay) {}
+
+protected:
+    std::optional<Status> Before(Call call) override;
+
+private:
+    std::chrono::microseconds delay_;
 };
 
 // Fails the k-th call (counting from 1) of the chosen kind, or of any kind, and optionally every

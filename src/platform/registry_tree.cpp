@@ -60,14 +60,13 @@ Status ReadTree(RegistryApi& api, Key key, const std::string& name, KeyTree* tre
     tree->name = name;
     tree->values.clear();
     tree->children.clear();
-    for (std::uint32_t index = 0;; ++index) {
-        std::string valueName;
-        std::uint32_t type = 0;
-        std::vector<std::uint8_t> data;
-        const Status status = api.EnumValue(key, index, &valueName, &type, &data);
-        if (status == error::kNoMoreItems) break;
-        if (status != error::kSuccess) return status;
-        tree->values.push_back(ValueFromApi(std::move(valueName), type, data));
+    std::vector<RegValue> values;
+    if (const Status status = api.QueryKeyValues(key, std::string(), &values); status != error::kSuccess) {
+        return status;
+    }
+    for (auto& value : values) {
+        tree->values.push_back(
+            ValueFromApi(std::move(value.name), value.type, std::vector<std::uint8_t>(value.data.begin(), value.data.end())));
     }
     std::vector<std::string> names;
     if (const Status status = ListSubkeys(api, key, &names); status != error::kSuccess) return status;

@@ -19,22 +19,26 @@ bool ParseDword(const std::string& text, std::uint32_t* value) {
 
 Status ValueLibrary::GetValue(Key root, const std::string& path, const std::string& name,
                               std::int32_t /*type*/, char* buffer, std::uint32_t size) {
-    Key key = kNullKey;
-    Status status = api_.OpenKeyEx(root, path, 0, kKeyQueryValue, &key);
+    // All values of the key come at once: a registry that remembers them answers the key's
+    // other values without another call.
+    std::vector<RegValue> values;
+    const Status status = api_.QueryKeyValues(root, path, &values);
     if (status != error::kSuccess) return status;
-    std::uint32_t storedType = 0;
-    std::uint32_t length = 0;
-    std::vector<std::uint8_t> data;
-    status = api_.QueryValueEx(key, name, &storedType, nullptr, &length);
-    // The value may change size between the two calls only through another program: retry.
-    for (int attempt = 0; status == error::kSuccess && attempt < 3; ++attempt) {
-        data.resize(length);
-        status = api_.QueryValueEx(key, name, &storedType, data.data(), &length);
-        if (status != error::kMoreData) break;
-        status = error::kSuccess;
+    // Names are found without regard to case; they are nearly always spelt as stored.
+    const RegValue* found = nullptr;
+    for (const auto& value : values) {
+        if (value.name == name) found = &value;
     }
-    api_.CloseKey(key);
-    if (status != error::kSuccess) return status;
+    if (found == nullptr) {
+        const std::string folded = text::FoldCase(name);
+        for (const auto& value : values) {
+            if (text::FoldCase(value.name) == folded) found = &value;
+        }
+    }
+    if (found == nullptr) return error::kFileNotFound;
+    const std::uint32_t storedType = found->type;
+    const auto length = found->data.size();
+    const auto* data = reinterpret_cast<const std::uint8_t*>(found->data.data());
 
     std::string textValue;
     if (storedType == kRegDword && length == 4) {
@@ -42,7 +46,7 @@ Status ValueLibrary::GetValue(Key root, const std::string& path, const std::stri
         for (int b = 3; b >= 0; --b) n = (n << 8) | data[static_cast<std::size_t>(b)];
         textValue = std::to_string(n);
     } else if (storedType == kRegSz || storedType == kRegExpandSz) {
-        textValue.assign(reinterpret_cast<const char*>(data.data()), length);
+        textValue.assign(reinterpret_cast<const char*>(data), length);
         textValue.resize(std::min(textValue.size(), textValue.find('\0')));
     } else {
         return error::kInvalidData;  // no text form: the caller takes its default

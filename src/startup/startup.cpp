@@ -27,7 +27,7 @@ void Attempt(Step&& step) {
 std::string Editor::LocalComputerName() {
     std::array<char, 255> buffer{};
     std::uint32_t size = static_cast<std::uint32_t>(buffer.size());
-    api_.LocalComputerName(buffer.data(), &size);
+    store_.Api().LocalComputerName(buffer.data(), &size);
     return config::CutAtNul(std::string_view(buffer.data(), buffer.size()));
 }
 
@@ -52,11 +52,11 @@ void Editor::ConnectComputer() {
     const QString name = Q(settings_.ComputerName);
 
     settings_.RootKey = platform::kNullKey;
-    Attempt([&] { api_.ConnectRegistry(settings_.ComputerName, platform::kHKeyLocalMachine, &settings_.RootKey); });
+    Attempt([&] { store_.Api().ConnectRegistry(settings_.ComputerName, platform::kHKeyLocalMachine, &settings_.RootKey); });
     if (settings_.RootKey == platform::kNullKey) {
         QString text = QStringLiteral("Verbindung mit Computer ") + name + QStringLiteral(" kann nicht hergestellt werden.");
         // A registry kept in a file that does not parse: say where, so it can be mended.
-        if (const auto broken = api_.LastHiveFileError()) {
+        if (const auto broken = store_.Api().LastHiveFileError()) {
             text += QStringLiteral("\n\nDie Registrierungsdatei %1 ist fehlerhaft").arg(Q(broken->file));
             if (broken->line > 0) text += QStringLiteral(" (Zeile %1)").arg(broken->line);
             text += QStringLiteral(": %1. Sie wird nicht verändert.").arg(Q(broken->message));
@@ -69,7 +69,7 @@ void Editor::ConnectComputer() {
     window_.SetStatus(QStringLiteral("Einstellungen lesen"));
     settings_.ServiceKeyHandle = platform::kNullKey;
     Attempt([&] {
-        api_.OpenKeyEx(settings_.RootKey, config::layout::kServiceKey, 0, platform::kKeyWrite,
+        store_.Api().OpenKeyEx(settings_.RootKey, config::layout::kServiceKey, 0, platform::kKeyWrite,
                        &settings_.ServiceKeyHandle);
     });
     if (settings_.ServiceKeyHandle == platform::kNullKey) {
@@ -79,7 +79,7 @@ void Editor::ConnectComputer() {
         window_.SetStatus(QString());
         return;
     }
-    api_.CloseKey(settings_.ServiceKeyHandle);
+    store_.Api().CloseKey(settings_.ServiceKeyHandle);
     settings_.ServiceKeyHandle = platform::kNullKey;
     Attempt([&] { store_.LoadGlobalSettings(); });
     Attempt([&] { store_.LoadConnections(); });

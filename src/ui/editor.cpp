@@ -103,7 +103,7 @@ QString NodePath(const QTreeWidgetItem* node) {
 }  // namespace
 
 Editor::Editor(platform::RegistryApi& api, Dialogs& dialogs, POPConfig& window)
-    : api_(api), dialogs_(dialogs), window_(window), store_(api, settings_) {
+    : dialogs_(dialogs), window_(window), store_(api, settings_) {
     config::InitSettings(settings_);
     connect(&window_, &POPConfig::TreePressed, this, &Editor::OnTreePressed);
     connect(&window_, &POPConfig::TreeReleased, this, &Editor::OnTreeReleased);

@@ -88,7 +88,6 @@ private:
     bool ShowSettingsSteps(const std::optional<QString>& connection, const std::optional<QString>& account);
     bool TakeBackSettingsSteps(const std::optional<QString>& connection, const std::optional<QString>& account);
 
-    platform::RegistryApi& api_;
     Dialogs& dialogs_;
     POPConfig& window_;
     config::Settings settings_;

@@ -1,5 +1,6 @@
 // Loading the configuration: the defaults of missing values, the order and limits of the lists,
 // and the keys that are not connections.
+#include "platform/registry_decorators.h"
 #include "store_fixture.h"
 
 namespace kelvaston::config::test {
@@ -131,6 +132,35 @@ TEST_F(LoadTest, NamesWithBlanksAtTheEndsAreReadTrimmedAndTheirValuesMissed) {
     Seed(kServiceLine + kParametersLine + KeyLine(" Blank ") + "\"TimeOut\"=dword:00000001\n");
     LoadAll();
     EXPECT_EQ(settings_.Connections[0], (ConnectionRecord{"Blank", "0", "600"}));
+}
+
+// Every value of a key comes with one read, every key is listed once: a full configuration
+// costs a few calls per key, not three per value (which would be over 15,000).
+TEST_F(LoadTest, AFullConfigurationLoadsWithAFewCallsPerKey) {
+    Seed(kServiceLine);
+    for (std::size_t c = 0; c < kConnectionSlots; ++c) {
+        settings_.Connections[c] = {c == 0 ? "NORAS" : "V" + std::to_string(100 + c), "1", "600"};
+    }
+    for (std::size_t a = 0; a < kAccountSlots; ++a) {
+        AccountRecord& r = settings_.Accounts[a];
+        r.Connection = settings_.Connections[a % kConnectionSlots].Name;
+        r.Name = "k" + std::to_string(1000 + a);
+        for (const auto& field : layout::kAccountValues) r.*field.field = field.IsNumber() ? "7" : "x";
+    }
+    ASSERT_EQ(store_->SaveSettings().result, SaveResult::Saved);
+
+    platform::CountingRegistry counter(*registry_);
+    Settings loaded;
+    InitSettings(loaded);
+    ConfigStore store(counter, loaded);
+    ASSERT_EQ(store.Api().ConnectRegistry("", platform::kHKeyLocalMachine, &loaded.RootKey), platform::error::kSuccess);
+    store.LoadGlobalSettings();
+    store.LoadConnections();
+    store.LoadAccounts();
+    EXPECT_LE(counter.Total(), 800u);
+    EXPECT_EQ(AccountCount(loaded.Accounts), kAccountSlots);
+    EXPECT_EQ(loaded.Accounts[250].MaxMails, "7");
+    EXPECT_EQ(loaded.Accounts[250].SMTPTo, "x");
 }
 
 TEST_F(LoadTest, ALongTextIsCutTo255Characters) {

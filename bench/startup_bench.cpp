@@ -1,0 +1,143 @@
+// Start-up to the window shown and painted: Kelvaston on a full configuration (51 connections,
+// 251 accounts) beside a bare Qt window of the same size. Each start is a new process, timed by
+// the parent from fork to the child's word that its window has painted. Prints figures.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QEvent>
+#include <QWidget>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "config/layout.h"
+#include "config/store.h"
+#include "platform/file_store.h"
+#include "ui/appearance.h"
+#include "ui/dialogs.h"
+#include "ui/editor.h"
+
+namespace {
+
+using namespace kelvaston;
+using Clock = std::chrono::steady_clock;
+constexpr int kRuns = 11;
+
+// Watches a window for its first paint.
+class FirstPaint final : public QObject {
+public:
+    bool painted = false;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint) painted = true;
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+void WaitForPaint(QWidget& window, int signalFd) {
+    FirstPaint watcher;
+    window.installEventFilter(&watcher);
+    while (!watcher.painted) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    const char done = 1;
+    if (::write(signalFd, &done, 1) != 1) std::_Exit(3);
+}
+
+int RunBare(int argc, char** argv, int signalFd) {
+    QApplication app(argc, argv);
+    QWidget window;
+    window.setFixedSize(685, 452);
+    window.show();
+    WaitForPaint(window, signalFd);
+    return 0;
+}
+
+int RunEditor(int argc, char** argv, int signalFd, const std::filesystem::path& store) {
+    QApplication app(argc, argv);
+    ui::PrepareAppearance(app);
+    platform::FileStoreRegistry registry({store, "BENCH"});
+    ui::POPConfig window;
+    ui::QtDialogs dialogs(&window);
+    ui::Editor editor(registry, dialogs, window);
+    editor.Main();
+    WaitForPaint(window, signalFd);
+    return 0;
+}
+
+// Milliseconds from fork to the child's signal.
+double StartOnce(bool editor, const std::filesystem::path& store, int argc, char** argv) {
+    int fds[2];
+    if (::pipe(fds) != 0) return -1;
+    const auto start = Clock::now();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        std::_Exit(editor ? RunEditor(argc, argv, fds[1], store) : RunBare(argc, argv, fds[1]));
+    }
+    ::close(fds[1]);
+    char done = 0;
+    const bool signalled = ::read(fds[0], &done, 1) == 1;
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return signalled ? ms : -1;
+}
+
+void FillFull(config::Settings& s) {
+    config::InitSettings(s);
+    for (std::size_t c = 0; c < config::kConnectionSlots; ++c) {
+        s.Connections[c] = {c == 0 ? "NORAS" : "Verbindung " + std::to_string(c), "1", "600"};
+    }
+    for (std::size_t a = 0; a < config::kAccountSlots; ++a) {
+        config::AccountRecord& r = s.Accounts[a];
+        r.Connection = s.Connections[a % config::kConnectionSlots].Name;
+        r.Name = "konto" + std::to_string(a);
+        for (const auto& field : config::layout::kAccountValues) {
+            r.*field.field = field.IsNumber() ? "1" : std::string("wert-") + field.name;
+        }
+    }
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    const auto store = std::filesystem::temp_directory_path() / ("kelvaston-startup-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(store);
+    {
+        platform::FileStoreRegistry registry({store, "BENCH"});
+        platform::Key service = platform::kNullKey;
+        registry.CreateKey(platform::kHKeyLocalMachine, config::layout::kServiceKey, &service);
+        registry.CloseKey(service);
+        config::Settings settings;
+        FillFull(settings);
+        registry.ConnectRegistry("", platform::kHKeyLocalMachine, &settings.RootKey);
+        config::ConfigStore saver(registry, settings);
+        if (saver.SaveSettings().result != config::SaveResult::Saved) return 1;
+    }
+    std::vector<double> bare, editor;
+    StartOnce(false, store, argc, argv);  // warm the file cache for both
+    StartOnce(true, store, argc, argv);
+    for (int run = 0; run < kRuns; ++run) {
+        bare.push_back(StartOnce(false, store, argc, argv));
+        editor.push_back(StartOnce(true, store, argc, argv));
+    }
+    const double b = Median(bare), e = Median(editor);
+    std::printf("Start-up to the first paint (median of %d starts, platform %s)\n", kRuns, std::getenv("QT_QPA_PLATFORM"));
+    std::printf("  bare Qt window                     %8.1f ms\n", b);
+    std::printf("  Kelvaston, 51 connections, 251 accounts %4.1f ms\n", e);
+    std::printf("  Kelvaston / bare                   %8.2f\n", e / b);
+    std::filesystem::remove_all(store);
+    return 0;
+}

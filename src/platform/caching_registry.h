@@ -1,0 +1,52 @@
+// A registry that remembers what it has read, so that reading a whole configuration costs as
+// few calls as possible, the more so against a remote registry where every call is a round trip:
+// the values of a key are read at once and kept, and the subkeys of an open key are listed once.
+// Whatever the program itself changes through it, a new connection, a flush (which may bring in
+// another program's changes) and closing a key forget what could have become stale.
+#pragma once
+
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/registry_decorators.h"
+
+namespace kelvaston::platform {
+
+class CachingRegistry final : public RegistryDecorator {
+public:
+    using RegistryDecorator::RegistryDecorator;
+
+    Status ConnectRegistry(const std::string& machine, Key hive, Key* result) override;
+    Status CreateKey(Key parent, const std::string& subKey, Key* result) override;
+    Status EnumKeyEx(Key key, std::uint32_t index, char* name, std::uint32_t* nameLength) override;
+    Status DeleteKey(Key parent, const std::string& subKey) override;
+    Status CloseKey(Key key) override;
+    Status FlushKey(Key key) override;
+    Status SetValueEx(Key key, const std::string& name, std::uint32_t type, const std::uint8_t* data,
+                      std::uint32_t dataSize) override;
+    Status DeleteValue(Key key, const std::string& name) override;
+    Status QueryKeyValues(Key key, const std::string& subKey, std::vector<RegValue>* values) override;
+
+    // Forgets everything read so far.
+    void Forget();
+
+protected:
+    std::optional<Status> Before(Call) override { return std::nullopt; }
+
+private:
+    struct Subkeys {
+        std::vector<std::string> names;  // of indexes 0 .. size-1
+        bool complete = false;           // the index after the last name answered "no more"
+    };
+    struct Values {
+        Status status = error::kSuccess;
+        std::vector<RegValue> values;
+    };
+
+    std::map<Key, Subkeys> subkeys_;
+    std::map<std::pair<Key, std::string>, Values> values_;  // by key and folded path
+};
+
+}  // namespace kelvaston::platform
