@@ -111,6 +111,10 @@ Status FileStoreRegistry::HiveFor(const std::string& machine, std::shared_ptr<Hi
         file = *found;
     }
     const std::string id = text::FoldCase(file.filename().string());
+    if (prefetch_.valid()) {
+        Prefetched prefetched = prefetch_.get();
+        if (prefetched.hive && prefetched.file == file && hives_.count(id) == 0) hives_.emplace(id, prefetched.hive);
+    }
     filestore::LoadError loadError;
     if (auto cached = hives_.find(id); cached != hives_.end()) {
         if (cached->second->Refresh(&loadError) != error::kSuccess) {
@@ -155,6 +159,15 @@ FileStoreRegistry::Resolved FileStoreRegistry::Lookup(Key key, std::uint32_t nee
     if (open->node->deleted) return {error::kKeyDeleted};
     if ((open->access & needed) != needed) return {error::kAccessDenied};
     return {error::kSuccess, open};
+}
+
+void FileStoreRegistry::PrefetchLocalHive() {
+    if (prefetch_.valid()) return;
+    const auto file = FindFile(options_.localName).value_or(options_.folder / (options_.localName + ".reg"));
+    prefetch_ = std::async(std::launch::async, [file] {
+        filestore::LoadError ignored;  // a file that does not load is read again, and reported, on use
+        return Prefetched{file, Hive::Open(file, &ignored)};
+    });
 }
 
 std::optional<HiveFileError> FileStoreRegistry::LastHiveFileError() const {

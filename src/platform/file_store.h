@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <future>
 #include <map>
 #include <memory>
 #include <optional>
@@ -33,6 +34,10 @@ public:
     static std::string HostComputerName();
 
     const std::filesystem::path& Folder() const { return options_.folder; }
+
+    // Starts reading the local computer's hive on another thread, so that the program can do
+    // other work meanwhile; the first use of that hive waits for it.
+    void PrefetchLocalHive();
     // Why the last connection or flush failed on a file that does not parse: file, line, text.
     const std::optional<filestore::LoadError>& LastLoadError() const { return lastLoadError_; }
     std::optional<HiveFileError> LastHiveFileError() const override;
@@ -81,6 +86,11 @@ private:
     OpenKey localMachine_;  // what HKEY_LOCAL_MACHINE itself refers to, once used
     Key nextHandle_ = 0x100;
     std::optional<filestore::LoadError> lastLoadError_;
+    struct Prefetched {
+        std::filesystem::path file;
+        std::shared_ptr<filestore::Hive> hive;  // empty when the file did not load
+    };
+    std::future<Prefetched> prefetch_;
 };
 
 }  // namespace kelvaston::platform
