@@ -157,6 +157,21 @@ TEST_F(FileStoreTest, AFileBrokenByAnotherProgramIsNotWrittenOver) {
     store->CloseKey(key);
 }
 
+TEST_F(FileStoreTest, AHiveReadAheadIsTheOneUsedAndItsErrorsStillReported) {
+    WriteFile(dir_ / "desk1.reg", std::string(kHeader) + "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Ahead]\n");
+    auto store = NewStore();
+    store->PrefetchLocalHive();
+    EXPECT_EQ(Tree(*store, "SOFTWARE").children.size(), 1u);
+
+    WriteFile(dir_ / "desk1.reg", std::string(kHeader) + "junk\n");
+    auto broken = NewStore();
+    broken->PrefetchLocalHive();
+    Key root = kNullKey;
+    EXPECT_EQ(broken->ConnectRegistry("", kHKeyLocalMachine, &root), error::kBadDb);
+    ASSERT_TRUE(broken->LastLoadError());
+    EXPECT_EQ(broken->LastLoadError()->line, 2);
+}
+
 TEST_F(FileStoreTest, OtherComputersAreReachedByTheirFileOnly) {
     WriteFile(dir_ / "Server1.reg", std::string(kHeader) + "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Remote]\n");
     std::filesystem::create_directory(dir_ / "sub");
