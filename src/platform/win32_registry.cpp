@@ -4,13 +4,7 @@
 // and friends), so our own declarations are never rewritten by them.
 #include "platform/win32_registry.h"
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "platform/windows_headers.h"
 
 #include <algorithm>
 #include <climits>

@@ -9,13 +9,7 @@
 #include "platform/win32_registry.h"
 #include "platform/test_backend.h"
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "platform/windows_headers.h"
 
 namespace kelvaston::test {
 namespace {

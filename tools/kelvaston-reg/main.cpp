@@ -8,13 +8,7 @@
 #include "reg_tool.h"
 
 #ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "platform/windows_headers.h"
 #include <shellapi.h>
 #else
 #include "platform/file_store.h"
