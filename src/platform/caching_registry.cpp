@@ -2,13 +2,22 @@
 
 #include <cstring>
 
-#include "platform/text.h"
 
 namespace kelvaston::platform {
+namespace {
+
+std::string ValuesId(Key key, const std::string& subKey) { return std::to_string(key) + '\\' + subKey; }
+
+}  // namespace
 
 void CachingRegistry::Forget() {
     subkeys_.clear();
-    values_.clear();
+    ForgetValues();
+}
+
+void CachingRegistry::ForgetValues() {
+    // Clearing an empty hash map still wipes all its buckets: a save sets thousands of values.
+    if (!values_.empty()) values_.clear();
 }
 
 Status CachingRegistry::ConnectRegistry(const std::string& machine, Key hive, Key* result) {
@@ -33,20 +42,21 @@ Status CachingRegistry::FlushKey(Key key) {
 
 Status CachingRegistry::SetValueEx(Key key, const std::string& name, std::uint32_t type, const std::uint8_t* data,
                                    std::uint32_t dataSize) {
-    values_.clear();
+    ForgetValues();
     return RegistryDecorator::SetValueEx(key, name, type, data, dataSize);
 }
 
 Status CachingRegistry::DeleteValue(Key key, const std::string& name) {
-    values_.clear();
+    ForgetValues();
     return RegistryDecorator::DeleteValue(key, name);
 }
 
 Status CachingRegistry::CloseKey(Key key) {
     // A closed handle's value may be given to another key later.
     subkeys_.erase(key);
+    const std::string prefix = ValuesId(key, {});
     for (auto it = values_.begin(); it != values_.end();) {
-        it = it->first.first == key ? values_.erase(it) : std::next(it);
+        it = it->first.starts_with(prefix) ? values_.erase(it) : std::next(it);
     }
     return RegistryDecorator::CloseKey(key);
 }
@@ -70,16 +80,32 @@ Status CachingRegistry::EnumKeyEx(Key key, std::uint32_t index, char* name, std:
     return status;
 }
 
-Status CachingRegistry::QueryKeyValues(Key key, const std::string& subKey, std::vector<RegValue>* values) {
-    const auto id = std::make_pair(key, text::FoldCase(subKey));
-    if (const auto known = values_.find(id); known != values_.end()) {
-        *values = known->second.values;
-        return known->second.status;
+const CachingRegistry::Values& CachingRegistry::Remembered(Key key, const std::string& subKey) {
+    std::string id = ValuesId(key, subKey);
+    if (const auto known = values_.find(id); known != values_.end()) return known->second;
+    Values read;
+    read.status = RegistryDecorator::QueryKeyValues(key, subKey, &read.values);
+    // A key that is not there is remembered as well; other failures are not.
+    if (read.status != error::kSuccess && read.status != error::kFileNotFound) {
+        failed_ = std::move(read);
+        return failed_;
     }
-    const Status status = RegistryDecorator::QueryKeyValues(key, subKey, values);
-    // A key that is not there is remembered as well; other failures may pass.
-    if (status == error::kSuccess || status == error::kFileNotFound) values_[id] = {status, *values};
-    return status;
+    return values_.emplace(std::move(id), std::move(read)).first->second;
+}
+
+Status CachingRegistry::QueryKeyValues(Key key, const std::string& subKey, std::vector<RegValue>* values) {
+    const Values& known = Remembered(key, subKey);
+    *values = known.values;
+    return known.status;
+}
+
+Status CachingRegistry::QueryKeyValue(Key key, const std::string& subKey, const std::string& name, RegValue* value) {
+    const Values& known = Remembered(key, subKey);
+    if (known.status != error::kSuccess) return known.status;
+    const RegValue* found = FindValue(known.values, name);
+    if (found == nullptr) return error::kFileNotFound;
+    *value = *found;
+    return error::kSuccess;
 }
 
 }  // namespace kelvaston::platform

@@ -7,6 +7,7 @@
 
 #include <map>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -28,6 +29,7 @@ public:
                       std::uint32_t dataSize) override;
     Status DeleteValue(Key key, const std::string& name) override;
     Status QueryKeyValues(Key key, const std::string& subKey, std::vector<RegValue>* values) override;
+    Status QueryKeyValue(Key key, const std::string& subKey, const std::string& name, RegValue* value) override;
 
     // Forgets everything read so far.
     void Forget();
@@ -45,8 +47,13 @@ private:
         std::vector<RegValue> values;
     };
 
+    void ForgetValues();
+    // The values of a key, read once. A path spelt otherwise is another entry, of the same key.
+    const Values& Remembered(Key key, const std::string& subKey);
+
     std::map<Key, Subkeys> subkeys_;
-    std::map<std::pair<Key, std::string>, Values> values_;  // by key and folded path
+    std::unordered_map<std::string, Values> values_;  // by handle and path
+    Values failed_;                                   // the last read that failed
 };
 
 }  // namespace kelvaston::platform

@@ -46,9 +46,9 @@ bool RemoveChild(Node& parent, const Node& child) {
     return true;
 }
 
-Node* Find(Node& root, const std::vector<std::string>& path) {
+Node* Find(Node& root, const std::vector<std::string>& names) {
     Node* node = &root;
-    for (const auto& name : path) {
+    for (const auto& name : names) {
         node = node->FindChild(name);
         if (node == nullptr) return nullptr;
     }
@@ -133,36 +133,33 @@ bool WriteAll(int fd, std::string_view data) {
 }  // namespace
 
 Node* Node::FindChild(std::string_view childName) const {
-    const std::string f = text::FoldCase(childName);
-    auto pos = ChildPosition(children, f);
-    return (pos != children.end() && (*pos)->folded == f) ? pos->get() : nullptr;
+    auto pos = std::lower_bound(children.begin(), children.end(), childName,
+                                [](const std::shared_ptr<Node>& n, std::string_view wanted) {
+                                    return text::CompareFolded(n->folded, wanted) < 0;
+                                });
+    return (pos != children.end() && text::CompareFolded((*pos)->folded, childName) == 0) ? pos->get() : nullptr;
 }
 
 regfile::Value* Node::FindValue(std::string_view valueName) {
-    const std::string f = text::FoldCase(valueName);
     for (std::size_t i = 0; i < values.size(); ++i) {
-        if (foldedValueNames[i] == f) return &values[i];
+        if (text::CompareFolded(foldedValueNames[i], valueName) == 0) return &values[i];
     }
     return nullptr;
 }
 
 void Node::PutValue(regfile::Value value) {
-    std::string f = text::FoldCase(value.name);
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        if (foldedValueNames[i] == f) {
-            values[i].type = value.type;
-            values[i].data = std::move(value.data);
-            return;
-        }
+    if (regfile::Value* existing = FindValue(value.name)) {
+        existing->type = value.type;
+        existing->data = std::move(value.data);
+        return;
     }
+    foldedValueNames.push_back(text::FoldCase(value.name));
     values.push_back(std::move(value));
-    foldedValueNames.push_back(std::move(f));
 }
 
 bool Node::EraseValue(std::string_view valueName) {
-    const std::string f = text::FoldCase(valueName);
     for (std::size_t i = 0; i < values.size(); ++i) {
-        if (foldedValueNames[i] == f) {
+        if (text::CompareFolded(foldedValueNames[i], valueName) == 0) {
             values.erase(values.begin() + static_cast<std::ptrdiff_t>(i));
             foldedValueNames.erase(foldedValueNames.begin() + static_cast<std::ptrdiff_t>(i));
             return true;
@@ -171,10 +168,13 @@ bool Node::EraseValue(std::string_view valueName) {
     return false;
 }
 
-std::vector<std::string> Node::Path() const {
-    std::vector<std::string> path;
-    for (const Node* n = this; n->parent != nullptr; n = n->parent) path.push_back(n->name);
-    std::reverse(path.begin(), path.end());
+std::shared_ptr<const std::vector<std::string>> Node::Path() const {
+    if (!path) {
+        auto names = parent == nullptr || parent->parent == nullptr ? std::make_shared<std::vector<std::string>>()
+                                                                    : std::make_shared<std::vector<std::string>>(*parent->Path());
+        if (parent != nullptr) names->push_back(name);
+        path = std::move(names);
+    }
     return path;
 }
 
@@ -203,16 +203,16 @@ std::shared_ptr<Node> Hive::ReadTree(const std::filesystem::path& file, LoadErro
             return nullptr;
         }
     }
-    const regfile::ParseResult parsed = regfile::Parse(bytes, regfile::ParseOptions{.valuePaths = false});
+    regfile::ParseResult parsed = regfile::Parse(bytes, regfile::ParseOptions{.valuePaths = false});
     if (!parsed.document) {
         *error = {file, parsed.error.line, parsed.error.message};
         return nullptr;
     }
     auto root = std::make_shared<Node>();
     Node* current = nullptr;
-    for (const auto& entry : parsed.document->entries) {
+    for (auto& entry : parsed.document->entries) {
         if (entry.kind == regfile::EntryKind::SetValue) {  // values follow their key
-            current->PutValue(entry.value);
+            current->PutValue(std::move(entry.value));
             continue;
         }
         if (entry.root != kRootName) {
@@ -276,18 +276,18 @@ Status Hive::DeleteValue(Node& key, std::string_view name) {
 void Hive::Replay(Node& root, const Op& op) {
     switch (op.kind) {
         case OpKind::CreateKey:
-            Ensure(root, op.path);
+            Ensure(root, *op.path);
             break;
         case OpKind::DeleteKey:
-            if (Node* node = Find(root, op.path); node != nullptr && node->children.empty()) {
+            if (Node* node = Find(root, *op.path); node != nullptr && node->children.empty()) {
                 RemoveChild(*node->parent, *node);
             }
             break;
         case OpKind::SetValue:
-            if (Node* node = Find(root, op.path)) node->PutValue(op.value);
+            if (Node* node = Find(root, *op.path)) node->PutValue(op.value);
             break;
         case OpKind::DeleteValue:
-            if (Node* node = Find(root, op.path)) node->EraseValue(op.value.name);
+            if (Node* node = Find(root, *op.path)) node->EraseValue(op.value.name);
             break;
     }
 }

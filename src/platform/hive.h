@@ -11,6 +11,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -27,6 +28,7 @@ struct Node : std::enable_shared_from_this<Node> {
     std::string folded;  // the name in the registry's comparison form
     Node* parent = nullptr;
     bool deleted = false;
+    mutable std::shared_ptr<const std::vector<std::string>> path;  // see Path()
     std::vector<regfile::Value> values;           // in creation order; change them through
                                                   // PutValue and EraseValue only
     std::vector<std::string> foldedValueNames;    // the values' names in comparison form
@@ -37,7 +39,9 @@ struct Node : std::enable_shared_from_this<Node> {
     // Sets a value; one of the same name in another case keeps its name.
     void PutValue(regfile::Value value);
     bool EraseValue(std::string_view name);
-    std::vector<std::string> Path() const;  // names from below the root down to this node
+    // Names from below the root down to this node. A node keeps its place for its life, so the
+    // path is worked out once and shared by every change recorded for the node.
+    std::shared_ptr<const std::vector<std::string>> Path() const;
 };
 
 struct LoadError {
@@ -87,7 +91,7 @@ private:
     enum class OpKind { CreateKey, DeleteKey, SetValue, DeleteValue };
     struct Op {
         OpKind kind;
-        std::vector<std::string> path;
+        std::shared_ptr<const std::vector<std::string>> path;
         regfile::Value value;
     };
 
@@ -100,7 +104,7 @@ private:
     std::filesystem::path file_;
     std::shared_ptr<Node> root_;
     std::optional<FileStamp> stamp_;  // of the file as last read or written; empty: no file
-    std::vector<Op> journal_;
+    std::deque<Op> journal_;  // grows by blocks: a save records thousands of changes
     bool readOnly_ = false;
 };
 

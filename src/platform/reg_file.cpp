@@ -24,6 +24,16 @@ constexpr std::array<RootName, 5> kRoots = {{{"HKEY_LOCAL_MACHINE", "HKLM"},
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
+// Root names are ASCII: compared without building folded copies.
+bool EqualsAsciiNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; };
+        if (upper(a[i]) != upper(b[i])) return false;
+    }
+    return true;
+}
+
 std::string_view TrimLeft(std::string_view s) {
     while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
     return s;
@@ -98,6 +108,7 @@ public:
             return Fail(LineOfOffset(nul), "NUL character in the text");
         }
         lines_ = SplitLines(text_);
+        document_.entries.reserve(lines_.size());
         std::size_t i = 0;
         while (i < lines_.size() && TrimRight(TrimLeft(lines_[i].text)).empty()) ++i;
         if (i == lines_.size()) return Fail(0, "the file is empty (no header line)");
@@ -376,7 +387,7 @@ std::optional<KeyPath> SplitKeyPath(std::string_view fullPath, std::string* erro
             fullPath.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
         if (first) {
             for (const auto& root : kRoots) {
-                if (text::EqualsNoCase(name, root.full) || text::EqualsNoCase(name, root.abbreviation)) {
+                if (EqualsAsciiNoCase(name, root.full) || EqualsAsciiNoCase(name, root.abbreviation)) {
                     result.root = root.full;
                 }
             }

@@ -1,5 +1,7 @@
 #include "platform/registry_api.h"
 
+#include "platform/text.h"
+
 namespace kelvaston::platform {
 
 Status RegistryApi::QueryKeyValues(Key key, const std::string& subKey, std::vector<RegValue>* values) {
@@ -21,6 +23,27 @@ Status RegistryApi::QueryKeyValues(Key key, const std::string& subKey, std::vect
     }
     CloseKey(open);
     return status;
+}
+
+const RegValue* FindValue(const std::vector<RegValue>& values, const std::string& name) {
+    // Names are found without regard to case; they are nearly always spelt as stored.
+    for (const auto& value : values) {
+        if (value.name == name) return &value;
+    }
+    const std::string folded = text::FoldCase(name);
+    for (const auto& value : values) {
+        if (text::FoldCase(value.name) == folded) return &value;
+    }
+    return nullptr;
+}
+
+Status RegistryApi::QueryKeyValue(Key key, const std::string& subKey, const std::string& name, RegValue* value) {
+    std::vector<RegValue> values;
+    if (const Status status = QueryKeyValues(key, subKey, &values); status != error::kSuccess) return status;
+    const RegValue* found = FindValue(values, name);
+    if (found == nullptr) return error::kFileNotFound;
+    *value = *found;
+    return error::kSuccess;
 }
 
 }  // namespace kelvaston::platform

@@ -134,10 +134,17 @@ public:
     // values and closes it again. A missing key: kFileNotFound.
     virtual Status QueryKeyValues(Key key, const std::string& subKey, std::vector<RegValue>* values);
 
+    // Value `name` of the key `subKey` below `key`, by way of QueryKeyValues: a backend or cache
+    // that holds the key's values answers from them. Missing key or value: kFileNotFound.
+    virtual Status QueryKeyValue(Key key, const std::string& subKey, const std::string& name, RegValue* value);
+
     // GetComputerNameA: the local computer's name, NUL-terminated, into buffer[0 .. *size).
     // On success *size is the name's length; when the buffer is too small, kBufferOverflow and
     // *size is the length needed including the NUL.
     virtual Status LocalComputerName(char* buffer, std::uint32_t* size) = 0;
 };
+
+// The value of that name among `values`, found as the registry finds names; null when none.
+const RegValue* FindValue(const std::vector<RegValue>& values, const std::string& name);
 
 }  // namespace kelvaston::platform

@@ -176,6 +176,26 @@ std::string FoldCase(std::string_view utf8) {
 
 bool EqualsNoCase(std::string_view a, std::string_view b) { return FoldCase(a) == FoldCase(b); }
 
+int CompareFolded(std::string_view folded, std::string_view name) {
+    const std::size_t n = std::min(folded.size(), name.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto b = static_cast<unsigned char>(name[i]);
+        if (b >= 0x80) return folded.compare(FoldCase(name));  // not ASCII: the full way
+        const auto upper = static_cast<unsigned char>(b >= 'a' && b <= 'z' ? b - 32 : b);
+        const auto f = static_cast<unsigned char>(folded[i]);
+        if (f != upper) return f < upper ? -1 : 1;
+    }
+    if (folded.size() == name.size()) return 0;
+    if (folded.size() < name.size()) {
+        // The rest of `name` may hold non-ASCII, which folds to other lengths.
+        for (std::size_t i = n; i < name.size(); ++i) {
+            if (static_cast<unsigned char>(name[i]) >= 0x80) return folded.compare(FoldCase(name));
+        }
+        return -1;
+    }
+    return 1;
+}
+
 std::size_t Utf16Length(std::string_view utf8) {
     std::size_t units = 0;
     std::size_t pos = 0;

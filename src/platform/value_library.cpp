@@ -19,26 +19,14 @@ bool ParseDword(const std::string& text, std::uint32_t* value) {
 
 Status ValueLibrary::GetValue(Key root, const std::string& path, const std::string& name,
                               std::int32_t /*type*/, char* buffer, std::uint32_t size) {
-    // All values of the key come at once: a registry that remembers them answers the key's
-    // other values without another call.
-    std::vector<RegValue> values;
-    const Status status = api_.QueryKeyValues(root, path, &values);
+    // The key's values come at once: a registry that keeps them answers the key's other values
+    // without another call.
+    RegValue found;
+    const Status status = api_.QueryKeyValue(root, path, name, &found);
     if (status != error::kSuccess) return status;
-    // Names are found without regard to case; they are nearly always spelt as stored.
-    const RegValue* found = nullptr;
-    for (const auto& value : values) {
-        if (value.name == name) found = &value;
-    }
-    if (found == nullptr) {
-        const std::string folded = text::FoldCase(name);
-        for (const auto& value : values) {
-            if (text::FoldCase(value.name) == folded) found = &value;
-        }
-    }
-    if (found == nullptr) return error::kFileNotFound;
-    const std::uint32_t storedType = found->type;
-    const auto length = found->data.size();
-    const auto* data = reinterpret_cast<const std::uint8_t*>(found->data.data());
+    const std::uint32_t storedType = found.type;
+    const auto length = found.data.size();
+    const auto* data = reinterpret_cast<const std::uint8_t*>(found.data.data());
 
     std::string textValue;
     if (storedType == kRegDword && length == 4) {

@@ -28,12 +28,9 @@ protected:
     }
     // The data of value `name` of key `path`, as the cache answers; "<missing>" when not there.
     std::string Read(const std::string& path, const std::string& name) {
-        std::vector<RegValue> values;
-        if (cache_.QueryKeyValues(kHKeyLocalMachine, path, &values) != error::kSuccess) return "<missing>";
-        for (const auto& v : values) {
-            if (v.name == name) return v.data.substr(0, v.data.find('\0'));
-        }
-        return "<missing>";
+        RegValue value;
+        if (cache_.QueryKeyValue(kHKeyLocalMachine, path, name, &value) != error::kSuccess) return "<missing>";
+        return value.data.substr(0, value.data.find('\0'));
     }
     std::vector<std::string> Subkeys(Key key) {
         std::vector<std::string> names;
@@ -51,10 +48,11 @@ protected:
 
 TEST_F(CachingRegistryTest, ReadsAreAnsweredOnceAndListsEnumeratedOnce) {
     EXPECT_EQ(Read("SOFTWARE\\T\\a", "v"), "1");
-    EXPECT_EQ(Read("software\\t\\A", "v"), "1");  // the same key in other letters
+    EXPECT_EQ(Read("SOFTWARE\\T\\a", "V"), "1");
     EXPECT_EQ(Read("SOFTWARE\\T\\none", "v"), "<missing>");
     EXPECT_EQ(Read("SOFTWARE\\T\\none", "w"), "<missing>");
     EXPECT_EQ(counter_.Count(Call::QueryKeyValues), 2u);
+    EXPECT_EQ(Read("software\\t\\A", "v"), "1");  // the key spelt otherwise: read once more
 
     EXPECT_EQ(Subkeys(t_), std::vector<std::string>{"a"});
     EXPECT_EQ(Subkeys(t_), std::vector<std::string>{"a"});

@@ -145,6 +145,17 @@ TEST(Text, FoldsCaseAsTheRegistryComparesNames) {
     EXPECT_TRUE(text::EqualsNoCase("\xC5\x82\xC3\xB3" "d\xC5\xBA", "\xC5\x81\xC3\x93" "D\xC5\xB9"));  // łódź
     EXPECT_FALSE(text::EqualsNoCase("stra\xC3\x9F" "e", "STRASSE"));        // ß has no one-letter upper case
     EXPECT_LT(text::FoldCase("NORAS"), text::FoldCase("volatile"));
+    // The copy-free comparison agrees with comparing folded copies, for ASCII and beyond.
+    const char* names[] = {"", "a", "A", "ab", "Ab ", "b", "_x", "Zeta", "\xC3\xA4rger", "\xC3\x84" "b", "a\xC3\xA4",
+                           "A\xC3\x84", "\xC3\xBF", "z", "1a"};
+    for (const char* a : names) {
+        for (const char* b : names) {
+            const std::string fa = text::FoldCase(a);
+            const int expected = fa.compare(text::FoldCase(b));
+            const int actual = text::CompareFolded(fa, b);
+            EXPECT_EQ((expected > 0) - (expected < 0), (actual > 0) - (actual < 0)) << a << " vs " << b;
+        }
+    }
     EXPECT_LT(text::FoldCase("b"), text::FoldCase("C"));
 }
 
