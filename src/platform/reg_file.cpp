@@ -359,14 +359,17 @@ private:
 
 void AppendEscaped(std::string& out, std::string_view s) {
     out.push_back('"');
-    for (const char c : s) {
-        switch (c) {
+    for (;;) {
+        const auto special = s.find_first_of("\\\"\n\r");
+        out.append(s.substr(0, special));
+        if (special == std::string_view::npos) break;
+        switch (s[special]) {
             case '\\': out += "\\\\"; break;
             case '"': out += "\\\""; break;
             case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            default: out.push_back(c);
+            default: out += "\\r"; break;
         }
+        s.remove_prefix(special + 1);
     }
     out.push_back('"');
 }

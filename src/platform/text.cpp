@@ -96,6 +96,10 @@ constexpr std::array<char16_t, 32> kCp1252High = {
 bool IsValidUtf8(std::string_view bytes) {
     std::size_t pos = 0;
     while (pos < bytes.size()) {
+        if (static_cast<unsigned char>(bytes[pos]) < 0x80) {  // most of a file is ASCII
+            ++pos;
+            continue;
+        }
         const std::size_t start = pos;
         if (DecodeUtf8(bytes, pos) == kReplacement) {
             // A literal U+FFFD (EF BF BD) is valid; a replacement from a bad sequence is not.
