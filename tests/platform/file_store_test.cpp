@@ -262,15 +262,35 @@ TEST_F(FileStoreTest, ConcurrentProcessesNeverTearTheFileOrLoseKeys) {
     for (const auto& process : software.children) EXPECT_EQ(process.children.size(), std::size_t{kRounds});
 }
 
+// A store file its user may only read: write access is refused, the file is left alone. Root
+// may write any file, so then a child process gives up root for another user first.
 TEST_F(FileStoreTest, AReadOnlyStoreRefusesWriteAccess) {
-    if (::geteuid() == 0) GTEST_SKIP() << "root may write any file";
-    WriteFile(dir_ / "Desk1.reg", std::string(kHeader) + "\n[HKEY_LOCAL_MACHINE\\SYSTEM]\n");
-    std::filesystem::permissions(dir_ / "Desk1.reg", std::filesystem::perms::owner_read);
-    auto store = NewStore();
-    Key key = kNullKey;
-    EXPECT_EQ(store->OpenKeyEx(kHKeyLocalMachine, "SYSTEM", 0, kKeyWrite, &key), error::kAccessDenied);
-    EXPECT_EQ(store->OpenKeyEx(kHKeyLocalMachine, "SYSTEM", 0, kKeyRead, &key), error::kSuccess);
-    store->CloseKey(key);
+    const std::string text = std::string(kHeader) + "\n[HKEY_LOCAL_MACHINE\\SYSTEM]\n";
+    WriteFile(dir_ / "Desk1.reg", text);
+    std::filesystem::permissions(dir_ / "Desk1.reg", std::filesystem::perms::owner_read |
+                                                         std::filesystem::perms::group_read |
+                                                         std::filesystem::perms::others_read);
+    std::filesystem::permissions(dir_.Path(), std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
+                                                  std::filesystem::perms::group_exec |
+                                                  std::filesystem::perms::others_read |
+                                                  std::filesystem::perms::others_exec);
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (::geteuid() == 0 && ::setuid(65534) != 0) std::_Exit(2);
+        FileStoreRegistry store(FileStoreOptions{dir_.Path(), "Desk1"});
+        Key key = kNullKey;
+        int failures = store.OpenKeyEx(kHKeyLocalMachine, "SYSTEM", 0, kKeyWrite, &key) != error::kAccessDenied;
+        failures += store.CreateKey(kHKeyLocalMachine, "SOFTWARE", &key) != error::kAccessDenied;
+        failures += store.OpenKeyEx(kHKeyLocalMachine, "SYSTEM", 0, kKeyRead, &key) != error::kSuccess;
+        store.CloseKey(key);
+        std::_Exit(failures);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    EXPECT_EQ(ReadFile(dir_ / "Desk1.reg"), text);
 }
 
 TEST(FileStoreFolder, ComesFromTheEnvironment) {
