@@ -142,7 +142,7 @@ Node* Node::FindChild(std::string_view childName) const {
 
 regfile::Value* Node::FindValue(std::string_view valueName) {
     for (std::size_t i = 0; i < values.size(); ++i) {
-        if (text::CompareFolded(foldedValueNames[i], valueName) == 0) return &values[i];
+        if (text::FoldedEquals(foldedValueNames[i], valueName)) return &values[i];
     }
     return nullptr;
 }
@@ -159,7 +159,7 @@ void Node::PutValue(regfile::Value value) {
 
 bool Node::EraseValue(std::string_view valueName) {
     for (std::size_t i = 0; i < values.size(); ++i) {
-        if (text::CompareFolded(foldedValueNames[i], valueName) == 0) {
+        if (text::FoldedEquals(foldedValueNames[i], valueName)) {
             values.erase(values.begin() + static_cast<std::ptrdiff_t>(i));
             foldedValueNames.erase(foldedValueNames.begin() + static_cast<std::ptrdiff_t>(i));
             return true;

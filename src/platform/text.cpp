@@ -1,5 +1,6 @@
 #include "platform/text.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -163,12 +164,18 @@ std::string Cp1252ToUtf8(std::string_view bytes) {
 }
 
 std::string FoldCase(std::string_view utf8) {
-    std::string out;
-    out.reserve(utf8.size());
+    std::string out(utf8);
     std::size_t pos = 0;
+    for (; pos < out.size(); ++pos) {  // ASCII in place, the usual case
+        const auto b = static_cast<unsigned char>(out[pos]);
+        if (b >= 0x80) break;
+        if (b >= 'a' && b <= 'z') out[pos] = static_cast<char>(b - 32);
+    }
+    if (pos == out.size()) return out;
+    out.resize(pos);
     while (pos < utf8.size()) {
         const unsigned char b = static_cast<unsigned char>(utf8[pos]);
-        if (b < 0x80) {  // fast path for ASCII
+        if (b < 0x80) {
             out.push_back(static_cast<char>(b >= 'a' && b <= 'z' ? b - 32 : b));
             ++pos;
             continue;
@@ -179,6 +186,15 @@ std::string FoldCase(std::string_view utf8) {
 }
 
 bool EqualsNoCase(std::string_view a, std::string_view b) { return FoldCase(a) == FoldCase(b); }
+
+bool FoldedEquals(std::string_view folded, std::string_view name) {
+    if (folded.size() == name.size()) return CompareFolded(folded, name) == 0;
+    // Lengths differ: equal only if folding changes the name's length, which ASCII never does.
+    for (const char c : name) {
+        if (static_cast<unsigned char>(c) >= 0x80) return folded == FoldCase(name);
+    }
+    return false;
+}
 
 int CompareFolded(std::string_view folded, std::string_view name) {
     const std::size_t n = std::min(folded.size(), name.size());
@@ -201,6 +217,9 @@ int CompareFolded(std::string_view folded, std::string_view name) {
 }
 
 std::size_t Utf16Length(std::string_view utf8) {
+    if (std::all_of(utf8.begin(), utf8.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        return utf8.size();
+    }
     std::size_t units = 0;
     std::size_t pos = 0;
     while (pos < utf8.size()) units += DecodeUtf8(utf8, pos) >= 0x10000 ? 2u : 1u;

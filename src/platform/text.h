@@ -25,6 +25,7 @@ bool EqualsNoCase(std::string_view a, std::string_view b);
 // Compares a name already in comparison form with another name, as their folded forms compare
 // (<0, 0, >0); ASCII names are folded on the fly, without a copy.
 int CompareFolded(std::string_view folded, std::string_view name);
+bool FoldedEquals(std::string_view folded, std::string_view name);
 
 // The most bytes a character takes in UTF-8: a buffer for n characters has this many times n.
 inline constexpr std::size_t kMaxUtf8BytesPerCharacter = 4;

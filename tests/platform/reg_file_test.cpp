@@ -146,7 +146,7 @@ TEST(Text, FoldsCaseAsTheRegistryComparesNames) {
     EXPECT_FALSE(text::EqualsNoCase("stra\xC3\x9F" "e", "STRASSE"));        // ß has no one-letter upper case
     EXPECT_LT(text::FoldCase("NORAS"), text::FoldCase("volatile"));
     // The copy-free comparison agrees with comparing folded copies, for ASCII and beyond.
-    const char* names[] = {"", "a", "A", "ab", "Ab ", "b", "_x", "Zeta", "\xC3\xA4rger", "\xC3\x84" "b", "a\xC3\xA4",
+    const char* names[] = {"", "a", "A", "ab", "Ab ", "b", "\xC3\x9F", "\xC5\xBF", "S", "_x", "Zeta", "\xC3\xA4rger", "\xC3\x84" "b", "a\xC3\xA4",
                            "A\xC3\x84", "\xC3\xBF", "z", "1a"};
     for (const char* a : names) {
         for (const char* b : names) {
@@ -154,6 +154,7 @@ TEST(Text, FoldsCaseAsTheRegistryComparesNames) {
             const int expected = fa.compare(text::FoldCase(b));
             const int actual = text::CompareFolded(fa, b);
             EXPECT_EQ((expected > 0) - (expected < 0), (actual > 0) - (actual < 0)) << a << " vs " << b;
+            EXPECT_EQ(text::FoldedEquals(fa, b), expected == 0) << a << " vs " << b;
         }
     }
     EXPECT_LT(text::FoldCase("b"), text::FoldCase("C"));
