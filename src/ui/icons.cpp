@@ -73,20 +73,17 @@ struct Canvas {
     bool fine;
 };
 
-QPainterPath Poly(std::initializer_list<QPointF> points) {
-    QPainterPath path;
-    auto it = points.begin();
-    path.moveTo(*it);
-    for (++it; it != points.end(); ++it) path.lineTo(*it);
-    path.closeSubpath();
-    return path;
-}
-
 QPainterPath Polyline(std::initializer_list<QPointF> points) {
     QPainterPath path;
     auto it = points.begin();
     path.moveTo(*it);
     for (++it; it != points.end(); ++it) path.lineTo(*it);
+    return path;
+}
+
+QPainterPath Poly(std::initializer_list<QPointF> points) {
+    QPainterPath path = Polyline(points);
+    path.closeSubpath();
     return path;
 }
 
