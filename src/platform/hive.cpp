@@ -17,20 +17,43 @@ namespace {
 
 constexpr std::string_view kRootName = "HKEY_LOCAL_MACHINE";
 
-auto ChildPosition(const std::vector<std::shared_ptr<Node>>& children, const std::string& folded) {
-    return std::lower_bound(children.begin(), children.end(), folded,
-                            [](const std::shared_ptr<Node>& n, const std::string& f) { return n->folded < f; });
+auto ChildPosition(const std::vector<std::shared_ptr<Node>>& children, std::string_view name) {
+    return std::lower_bound(children.begin(), children.end(), name,
+                            [](const std::shared_ptr<Node>& n, std::string_view wanted) {
+                                return text::CompareFolded(n->folded, wanted) < 0;
+                            });
 }
 
-Node* InsertChild(Node& parent, const std::string& name) {
-    std::string folded = text::FoldCase(name);
-    auto pos = ChildPosition(parent.children, folded);
-    if (pos != parent.children.end() && (*pos)->folded == folded) return pos->get();
+Node* InsertChild(Node& parent, std::string_view name) {
+    auto pos = ChildPosition(parent.children, name);
+    if (pos != parent.children.end() && text::CompareFolded((*pos)->folded, name) == 0) return pos->get();
     auto node = std::make_shared<Node>();
     node->name = name;
-    node->folded = std::move(folded);
+    node->folded = text::FoldCase(name);
     node->parent = &parent;
     return parent.children.insert(pos, std::move(node))->get();
+}
+
+bool ReadFile(const std::filesystem::path& file, std::string* bytes) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st {};
+    bool ok = ::fstat(fd, &st) == 0;
+    if (ok) bytes->resize(static_cast<std::size_t>(st.st_size));
+    std::size_t done = 0;
+    while (ok) {
+        if (done == bytes->size()) bytes->resize(done + 4096);  // the file grew meanwhile
+        const ssize_t n = ::read(fd, bytes->data() + done, bytes->size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    bytes->resize(done);
+    return ok;
 }
 
 void MarkDeleted(Node& node) {
@@ -64,7 +87,7 @@ Node* Ensure(Node& root, const std::vector<std::string>& path) {
 // Makes `target` equal to `fresh`, keeping the nodes of keys present in both.
 void Sync(Node& target, Node& fresh) {
     target.values = std::move(fresh.values);
-    target.foldedValueNames = std::move(fresh.foldedValueNames);
+    target.valueHashes = std::move(fresh.valueHashes);
     std::vector<std::shared_ptr<Node>> merged;
     merged.reserve(fresh.children.size());
     auto old = target.children.begin();
@@ -133,35 +156,37 @@ bool WriteAll(int fd, std::string_view data) {
 }  // namespace
 
 Node* Node::FindChild(std::string_view childName) const {
-    auto pos = std::lower_bound(children.begin(), children.end(), childName,
-                                [](const std::shared_ptr<Node>& n, std::string_view wanted) {
-                                    return text::CompareFolded(n->folded, wanted) < 0;
-                                });
+    auto pos = ChildPosition(children, childName);
     return (pos != children.end() && text::CompareFolded((*pos)->folded, childName) == 0) ? pos->get() : nullptr;
 }
 
 regfile::Value* Node::FindValue(std::string_view valueName) {
+    const std::uint32_t hash = text::FoldedHash(valueName);
     for (std::size_t i = 0; i < values.size(); ++i) {
-        if (text::FoldedEquals(foldedValueNames[i], valueName)) return &values[i];
+        if (valueHashes[i] == hash && text::EqualsNoCase(values[i].name, valueName)) return &values[i];
     }
     return nullptr;
 }
 
 void Node::PutValue(regfile::Value value) {
-    if (regfile::Value* existing = FindValue(value.name)) {
-        existing->type = value.type;
-        existing->data = std::move(value.data);
-        return;
+    const std::uint32_t hash = text::FoldedHash(value.name);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        if (valueHashes[i] == hash && text::EqualsNoCase(values[i].name, value.name)) {
+            values[i].type = value.type;
+            values[i].data = std::move(value.data);
+            return;
+        }
     }
-    foldedValueNames.push_back(text::FoldCase(value.name));
+    valueHashes.push_back(hash);
     values.push_back(std::move(value));
 }
 
 bool Node::EraseValue(std::string_view valueName) {
+    const std::uint32_t hash = text::FoldedHash(valueName);
     for (std::size_t i = 0; i < values.size(); ++i) {
-        if (text::FoldedEquals(foldedValueNames[i], valueName)) {
+        if (valueHashes[i] == hash && text::EqualsNoCase(values[i].name, valueName)) {
             values.erase(values.begin() + static_cast<std::ptrdiff_t>(i));
-            foldedValueNames.erase(foldedValueNames.begin() + static_cast<std::ptrdiff_t>(i));
+            valueHashes.erase(valueHashes.begin() + static_cast<std::ptrdiff_t>(i));
             return true;
         }
     }
@@ -188,48 +213,59 @@ std::optional<Hive::FileStamp> Hive::Stamp(const std::filesystem::path& file) {
                      static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec};
 }
 
+namespace {
+
+// Builds a hive's tree from its file, entry by entry. Key lines of a file written by the store
+// come parents first, so the nodes of the previous key line are reused for the names it shares
+// with the next one.
+class TreeSink final : public regfile::Sink {
+public:
+    explicit TreeSink(Node& root) : root_(root) {}
+
+    const char* OnKey(regfile::EntryKind kind, std::string_view root, std::span<const std::string_view> path,
+                      int /*line*/) override {
+        if (root != kRootName) return "only HKEY_LOCAL_MACHINE keys belong in a store file";
+        if (kind != regfile::EntryKind::Key) return "deletions ([-KEY], \"name\"=-) do not belong in a store file";
+        std::size_t shared = 0;
+        while (shared < path.size() && shared < names_.size() && names_[shared] == path[shared]) ++shared;
+        nodes_.resize(shared);
+        names_.resize(shared);
+        Node* node = shared == 0 ? &root_ : nodes_.back();
+        for (std::size_t i = shared; i < path.size(); ++i) {
+            node = InsertChild(*node, path[i]);
+            nodes_.push_back(node);
+            names_.emplace_back(path[i]);
+        }
+        current_ = node;
+        return nullptr;
+    }
+
+    const char* OnValue(regfile::EntryKind kind, regfile::Value&& value, int /*line*/) override {
+        if (kind != regfile::EntryKind::SetValue) return "deletions ([-KEY], \"name\"=-) do not belong in a store file";
+        current_->PutValue(std::move(value));
+        return nullptr;
+    }
+
+private:
+    Node& root_;
+    Node* current_ = nullptr;
+    std::vector<Node*> nodes_;        // of the last key line's names
+    std::vector<std::string> names_;  // those names as written
+};
+
+}  // namespace
+
 std::shared_ptr<Node> Hive::ReadTree(const std::filesystem::path& file, LoadError* error) {
     std::string bytes;
-    {
-        std::ifstream in(file, std::ios::binary | std::ios::ate);
-        if (!in) {
-            *error = {file, 0, "cannot be read"};
-            return nullptr;
-        }
-        bytes.resize(static_cast<std::size_t>(in.tellg()));
-        in.seekg(0);
-        if (!in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()))) {
-            *error = {file, 0, "cannot be read"};
-            return nullptr;
-        }
-    }
-    regfile::ParseResult parsed = regfile::Parse(bytes, regfile::ParseOptions{.valuePaths = false});
-    if (!parsed.document) {
-        *error = {file, parsed.error.line, parsed.error.message};
+    if (!ReadFile(file, &bytes)) {
+        *error = {file, 0, "cannot be read"};
         return nullptr;
     }
     auto root = std::make_shared<Node>();
-    Node* current = nullptr;
-    for (auto& entry : parsed.document->entries) {
-        if (entry.kind == regfile::EntryKind::SetValue) {  // values follow their key
-            current->PutValue(std::move(entry.value));
-            continue;
-        }
-        if (entry.root != kRootName) {
-            *error = {file, entry.line, "only HKEY_LOCAL_MACHINE keys belong in a store file"};
-            return nullptr;
-        }
-        switch (entry.kind) {
-            case regfile::EntryKind::Key:
-                current = Ensure(*root, entry.path);
-                break;
-            case regfile::EntryKind::SetValue:
-                break;
-            case regfile::EntryKind::DeleteKey:
-            case regfile::EntryKind::DeleteValue:
-                *error = {file, entry.line, "deletions ([-KEY], \"name\"=-) do not belong in a store file"};
-                return nullptr;
-        }
+    TreeSink sink(*root);
+    if (auto parseError = regfile::Parse(bytes, sink)) {
+        *error = {file, parseError->line, std::move(parseError->message)};
+        return nullptr;
     }
     return root;
 }
@@ -327,7 +363,6 @@ Status Hive::Flush(LoadError* error) {
 }
 
 Status Hive::WriteFile() {
-    const std::string data = Serialize(regfile::Encoding::Utf8Lf);
     const auto folder = file_.parent_path();
     const auto temp = folder / ("." + file_.filename().string() + ".tmp-" + std::to_string(::getpid()));
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -335,7 +370,14 @@ Status Hive::WriteFile() {
     struct stat existing {};
     bool ok = true;
     if (::stat(file_.c_str(), &existing) == 0) ok = ::fchmod(fd, existing.st_mode & 07777) == 0;
-    ok = ok && WriteAll(fd, data) && ::fsync(fd) == 0;
+    // The text goes out in pieces as it is made: the whole file is never held in memory.
+    if (ok) {
+        regfile::Writer writer(regfile::Encoding::Utf8Lf, [fd](std::string_view piece) { return WriteAll(fd, piece); });
+        Serialize(writer);
+        writer.Finish();
+        ok = !writer.Failed();
+    }
+    ok = ok && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     ok = ok && ::rename(temp.c_str(), file_.c_str()) == 0;
     if (!ok) {
@@ -352,12 +394,10 @@ Status Hive::WriteFile() {
     return error::kSuccess;
 }
 
-std::string Hive::Serialize(regfile::Encoding encoding) const {
-    regfile::Writer writer(encoding);
+void Hive::Serialize(regfile::Writer& writer) const {
     std::string path(kRootName);
     if (!root_->values.empty()) writer.AddKey(path, root_->values);
     SerializeNode(*root_, path, writer);
-    return writer.Finish();
 }
 
 }  // namespace kelvaston::platform::filestore

@@ -31,7 +31,7 @@ struct Node : std::enable_shared_from_this<Node> {
     mutable std::shared_ptr<const std::vector<std::string>> path;  // see Path()
     std::vector<regfile::Value> values;           // in creation order; change them through
                                                   // PutValue and EraseValue only
-    std::vector<std::string> foldedValueNames;    // the values' names in comparison form
+    std::vector<std::uint32_t> valueHashes;       // of the values' names in comparison form
     std::vector<std::shared_ptr<Node>> children;  // sorted by `folded`: the enumeration order
 
     Node* FindChild(std::string_view name) const;
@@ -77,7 +77,7 @@ public:
     Status Flush(LoadError* error);
 
     // The whole tree in the .reg format.
-    std::string Serialize(regfile::Encoding encoding) const;
+    void Serialize(regfile::Writer& writer) const;
 
 private:
     struct FileStamp {

@@ -67,76 +67,121 @@ int HexDigit(char c) {
     return -1;
 }
 
-std::string DecodeFile(std::string_view bytes) {
+// Splits a key path into its root's canonical name and the names below it, as views.
+bool SplitPath(std::string_view fullPath, std::string_view* root, std::vector<std::string_view>* names,
+               std::string* error) {
+    names->clear();
+    const auto firstEnd = fullPath.find('\\');
+    const std::string_view first = fullPath.substr(0, firstEnd);
+    *root = {};
+    for (const auto& known : kRoots) {
+        if (EqualsAsciiNoCase(first, known.full) || EqualsAsciiNoCase(first, known.abbreviation)) *root = known.full;
+    }
+    if (root->empty()) {
+        *error = "unknown root key \"" + std::string(first) + "\" (expected HKEY_LOCAL_MACHINE or HKLM)";
+        return false;
+    }
+    if (firstEnd == std::string_view::npos) return true;
+    std::size_t start = firstEnd + 1;
+    for (;;) {
+        const auto end = fullPath.find('\\', start);
+        const std::string_view name =
+            fullPath.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+        if (name.empty()) {
+            *error = "empty key name in the path";
+            return false;
+        }
+        if (text::Utf16Length(name) > kMaxKeyNameLength) {
+            *error = "key name longer than 255 characters";
+            return false;
+        }
+        names->push_back(name);
+        if (end == std::string_view::npos) return true;
+        start = end + 1;
+    }
+}
+
+// The file's text in UTF-8. Only a file in another encoding is copied: `decoded` then holds
+// the text the view refers to.
+std::string_view DecodeFile(std::string_view bytes, std::string& decoded) {
     if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
         static_cast<unsigned char>(bytes[1]) == 0xFE) {
-        return text::Utf16LeToUtf8(bytes.substr(2));
+        decoded = text::Utf16LeToUtf8(bytes.substr(2));
+        return decoded;
     }
     if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
-    if (text::IsValidUtf8(bytes)) return std::string(bytes);
-    return text::Cp1252ToUtf8(bytes);
+    if (text::IsValidUtf8(bytes)) return bytes;
+    decoded = text::Cp1252ToUtf8(bytes);
+    return decoded;
 }
 
-struct PhysicalLine {
-    std::string_view text;
-    int number;
-};
-
-std::vector<PhysicalLine> SplitLines(std::string_view text) {
-    std::vector<PhysicalLine> lines;
-    int number = 1;
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' || text[i] == '\n') {
-            lines.push_back({text.substr(start, i - start), number++});
-            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-            start = i + 1;
-        }
-    }
-    if (start < text.size()) lines.push_back({text.substr(start), number});
-    return lines;
-}
-
-class Parser {
+// The physical lines of a text, one after another; "\r\n", "\n" and a lone "\r" end a line.
+class Lines {
 public:
-    Parser(std::string_view bytes, const ParseOptions& options) : text_(DecodeFile(bytes)), options_(options) {}
+    explicit Lines(std::string_view text) : text_(text) {}
 
-    ParseResult Run() {
-        // A trailing run of NULs is padding some tools leave after the text.
-        while (!text_.empty() && text_.back() == '\0') text_.pop_back();
-        if (const auto nul = text_.find('\0'); nul != std::string::npos) {
-            return Fail(LineOfOffset(nul), "NUL character in the text");
+    // The next line and its number (1-based); false at the end of the text.
+    bool Next(std::string_view* line, int* number) {
+        if (pos_ >= text_.size()) return false;
+        std::size_t end = pos_;
+        while (end < text_.size() && text_[end] != '\n' && text_[end] != '\r') ++end;
+        *line = text_.substr(pos_, end - pos_);
+        *number = ++number_;
+        pos_ = end;
+        if (pos_ < text_.size()) {
+            const bool crlf = text_[pos_] == '\r' && pos_ + 1 < text_.size() && text_[pos_ + 1] == '\n';
+            pos_ += crlf ? 2u : 1u;
         }
-        lines_ = SplitLines(text_);
-        document_.entries.reserve(lines_.size());
-        std::size_t i = 0;
-        while (i < lines_.size() && TrimRight(TrimLeft(lines_[i].text)).empty()) ++i;
-        if (i == lines_.size()) return Fail(0, "the file is empty (no header line)");
-        const std::string_view header = TrimRight(TrimLeft(lines_[i].text));
-        if (header == kHeader5) {
-            document_.flavor = Flavor::Regedit5;
-        } else if (header == kHeader4) {
-            document_.flavor = Flavor::Regedit4;
-        } else {
-            return Fail(lines_[i].number,
-                        "expected the header \"Windows Registry Editor Version 5.00\" or "
-                        "\"REGEDIT4\"");
-        }
-        for (++i; i < lines_.size(); ++i) {
-            if (!ParseLine(i)) return ParseResult{std::nullopt, error_};
-        }
-        return ParseResult{std::move(document_), {}};
+        return true;
     }
 
 private:
-    ParseResult Fail(int line, std::string message) {
-        return ParseResult{std::nullopt, ParseError{line, std::move(message)}};
+    std::string_view text_;
+    std::size_t pos_ = 0;
+    int number_ = 0;
+};
+
+class Parser {
+public:
+    Parser(std::string_view bytes, Sink& sink) : text_(DecodeFile(bytes, decoded_)), lines_(text_), sink_(sink) {}
+
+    std::optional<ParseError> Run() {
+        // A trailing run of NULs is padding some tools leave after the text.
+        while (!text_.empty() && text_.back() == '\0') text_.remove_suffix(1);
+        if (const auto nul = text_.find('\0'); nul != std::string_view::npos) {
+            return ParseError{LineOfOffset(nul), "NUL character in the text"};
+        }
+        lines_ = Lines(text_);
+        std::string_view line;
+        int number = 0;
+        bool any = false;
+        while ((any = lines_.Next(&line, &number)) && TrimRight(TrimLeft(line)).empty()) {
+        }
+        if (!any) return ParseError{0, "the file is empty (no header line)"};
+        const std::string_view header = TrimRight(TrimLeft(line));
+        if (header == kHeader5) {
+            flavor_ = Flavor::Regedit5;
+        } else if (header == kHeader4) {
+            flavor_ = Flavor::Regedit4;
+        } else {
+            return ParseError{number, "expected the header \"Windows Registry Editor Version 5.00\" or \"REGEDIT4\""};
+        }
+        while (lines_.Next(&line, &number)) {
+            if (!ParseLine(line, number)) return error_;
+        }
+        return std::nullopt;
     }
 
+    Flavor flavor() const { return flavor_; }
+
+private:
     bool Error(int line, std::string message) {
         error_ = ParseError{line, std::move(message)};
         return false;
     }
+
+    // Passes an entry's refusal by the sink on as the line's error.
+    bool Accepted(const char* refusal, int number) { return refusal == nullptr || Error(number, refusal); }
 
     int LineOfOffset(std::size_t offset) const {
         int line = 1;
@@ -146,14 +191,13 @@ private:
         return line;
     }
 
-    // Parses the logical line that starts at physical line `i`; advances `i` past any
-    // continuation lines it consumed.
-    bool ParseLine(std::size_t& i) {
-        const std::string_view line = TrimLeft(lines_[i].text);
-        const int number = lines_[i].number;
+    // Parses the logical line that starts with the physical line `raw`; a value in hex may take
+    // continuation lines from lines_.
+    bool ParseLine(std::string_view raw, int number) {
+        const std::string_view line = TrimLeft(raw);
         if (line.empty() || line.front() == ';') return true;
         if (line.front() == '[') return ParseKeyLine(line, number);
-        if (line.front() == '"' || line.front() == '@') return ParseValueLine(i, line, number);
+        if (line.front() == '"' || line.front() == '@') return ParseValueLine(line, number);
         return Error(number, "unexpected text; a line must start with '[', '\"', '@' or ';'");
     }
 
@@ -164,35 +208,30 @@ private:
             return Error(number, "unexpected text after the key's closing ']'");
         }
         std::string_view inner = line.substr(1, close - 1);
-        Entry entry;
-        entry.kind = EntryKind::Key;
-        entry.line = number;
+        EntryKind kind = EntryKind::Key;
         if (!inner.empty() && inner.front() == '-') {
-            entry.kind = EntryKind::DeleteKey;
+            kind = EntryKind::DeleteKey;
             inner.remove_prefix(1);
         }
+        std::string_view root;
         std::string error;
-        auto split = SplitKeyPath(inner, &error);
-        if (!split) return Error(number, error);
-        entry.root = std::move(split->root);
-        entry.path = std::move(split->path);
-        currentKey_ = entry;
-        haveKey_ = entry.kind == EntryKind::Key;
-        document_.entries.push_back(std::move(entry));
-        return true;
+        if (!SplitPath(inner, &root, &names_, &error)) return Error(number, std::move(error));
+        haveKey_ = kind == EntryKind::Key;
+        return Accepted(sink_.OnKey(kind, root, names_, number), number);
     }
 
     // Reads a quoted text starting at line[0] == '"'. Returns the position after the closing
     // quote, or npos with error_ set.
     std::size_t ReadQuoted(std::string_view line, int number, std::string& out) {
-        for (std::size_t p = 1; p < line.size(); ++p) {
-            const char c = line[p];
-            if (c == '"') return p + 1;
-            if (c != '\\') {
-                out.push_back(c);
-                continue;
-            }
-            if (++p == line.size()) break;
+        std::size_t p = 1;
+        for (;;) {
+            std::size_t run = p;
+            while (run < line.size() && line[run] != '"' && line[run] != '\\') ++run;
+            out.append(line.substr(p, run - p));
+            if (run == line.size()) break;
+            if (line[run] == '"') return run + 1;
+            p = run + 1;  // a backslash: the escaped character follows
+            if (p == line.size()) break;
             switch (line[p]) {
                 case '\\': out.push_back('\\'); break;
                 case '"': out.push_back('"'); break;
@@ -202,20 +241,21 @@ private:
                     Error(number, std::string("unknown escape sequence \\") + line[p]);
                     return std::string_view::npos;
             }
+            ++p;
         }
         Error(number, "text without a closing '\"'");
         return std::string_view::npos;
     }
 
-    bool ParseValueLine(std::size_t& i, std::string_view line, int number) {
+    bool ParseValueLine(std::string_view line, int number) {
         if (!haveKey_) return Error(number, "a value line before the first key line");
-        std::string name;
+        Value value;
         std::size_t pos = 1;
         if (line.front() == '"') {
-            pos = ReadQuoted(line, number, name);
+            pos = ReadQuoted(line, number, value.name);
             if (pos == std::string_view::npos) return false;
-            if (name.empty()) return Error(number, "empty value name (use @ for the default value)");
-            if (text::Utf16Length(name) > kMaxValueNameLength) {
+            if (value.name.empty()) return Error(number, "empty value name (use @ for the default value)");
+            if (text::Utf16Length(value.name) > kMaxValueNameLength) {
                 return Error(number, "value name longer than 16383 characters");
             }
         }
@@ -223,34 +263,25 @@ private:
         if (rest.empty() || rest.front() != '=') return Error(number, "expected '=' after the value name");
         rest = TrimLeft(rest.substr(1));
 
-        Entry entry;
-        if (options_.valuePaths) {
-            entry.root = currentKey_.root;
-            entry.path = currentKey_.path;
-        }
-        entry.line = number;
-        entry.kind = EntryKind::SetValue;
-        entry.value.name = std::move(name);
-
+        EntryKind kind = EntryKind::SetValue;
         if (!rest.empty() && rest.front() == '-') {
             if (!OnlyCommentLeft(rest.substr(1))) return Error(number, "unexpected text after '-'");
-            entry.kind = EntryKind::DeleteValue;
+            kind = EntryKind::DeleteValue;
         } else if (!rest.empty() && rest.front() == '"') {
-            const std::size_t end = ReadQuoted(rest, number, entry.value.data);
+            const std::size_t end = ReadQuoted(rest, number, value.data);
             if (end == std::string_view::npos) return false;
             if (!OnlyCommentLeft(rest.substr(end))) {
                 return Error(number, "unexpected text after the value's closing '\"'");
             }
-            entry.value.type = kRegSz;
+            value.type = kRegSz;
         } else if (StartsWithNoCase(rest, "dword:")) {
-            if (!ParseDword(rest.substr(6), number, entry.value)) return false;
+            if (!ParseDword(rest.substr(6), number, value)) return false;
         } else if (StartsWithNoCase(rest, "hex")) {
-            if (!ParseHex(i, rest.substr(3), number, entry.value)) return false;
+            if (!ParseHex(rest.substr(3), number, value)) return false;
         } else {
             return Error(number, "unrecognised value data (expected \"text\", dword:, hex: or -)");
         }
-        document_.entries.push_back(std::move(entry));
-        return true;
+        return Accepted(sink_.OnValue(kind, std::move(value), number), number);
     }
 
     bool ParseDword(std::string_view rest, int number, Value& value) {
@@ -269,7 +300,7 @@ private:
         return true;
     }
 
-    bool ParseHex(std::size_t& i, std::string_view rest, int number, Value& value) {
+    bool ParseHex(std::string_view rest, int number, Value& value) {
         std::uint32_t type = kRegBinary;
         if (!rest.empty() && rest.front() == '(') {
             const auto close = rest.find(')');
@@ -297,19 +328,18 @@ private:
             }
             if (!ParseByteList(part, lineNumber, bytes, continued)) return false;
             if (!continued) break;
-            if (++i == lines_.size()) return Error(lineNumber, "hex data continued past the end of the file");
-            lineNumber = lines_[i].number;
-            rest = TrimLeft(lines_[i].text);
+            if (!lines_.Next(&rest, &lineNumber)) return Error(lineNumber, "hex data continued past the end of the file");
+            rest = TrimLeft(rest);
         }
         value.type = type;
         if (type == kRegSz) {
             // A text value written in hex form: UTF-16LE (or 8-bit in REGEDIT4) up to its NUL.
-            std::string decoded = document_.flavor == Flavor::Regedit5
+            std::string decoded = flavor_ == Flavor::Regedit5
                                       ? text::Utf16LeToUtf8(bytes)
                                       : (text::IsValidUtf8(bytes) ? bytes : text::Cp1252ToUtf8(bytes));
             decoded.resize(std::min(decoded.size(), decoded.find('\0')));
             value.data = std::move(decoded);
-        } else if (document_.flavor == Flavor::Regedit4 && (type == kRegExpandSz || type == kRegMultiSz)) {
+        } else if (flavor_ == Flavor::Regedit4 && (type == kRegExpandSz || type == kRegMultiSz)) {
             // REGEDIT4 files hold these as 8-bit text; the registry holds UTF-16LE.
             value.data = text::Utf8ToUtf16Le(text::IsValidUtf8(bytes) ? bytes : text::Cp1252ToUtf8(bytes));
         } else {
@@ -348,13 +378,44 @@ private:
         return true;
     }
 
-    std::string text_;
-    ParseOptions options_;
-    std::vector<PhysicalLine> lines_;
-    Document document_;
+    std::string decoded_;
+    std::string_view text_;
+    Lines lines_;
+    Sink& sink_;
+    Flavor flavor_ = Flavor::Regedit5;
     ParseError error_;
-    Entry currentKey_;
+    std::vector<std::string_view> names_;  // of the last key line
     bool haveKey_ = false;
+};
+
+// Collects a file's entries as a document.
+class DocumentSink final : public Sink {
+public:
+    Document document;
+
+    const char* OnKey(EntryKind kind, std::string_view root, std::span<const std::string_view> path,
+                      int line) override {
+        current_.kind = kind;
+        current_.root = root;
+        current_.path.assign(path.begin(), path.end());
+        current_.line = line;
+        document.entries.push_back(current_);
+        return nullptr;
+    }
+
+    const char* OnValue(EntryKind kind, Value&& value, int line) override {
+        Entry entry;
+        entry.kind = kind;
+        entry.root = current_.root;
+        entry.path = current_.path;
+        entry.value = std::move(value);
+        entry.line = line;
+        document.entries.push_back(std::move(entry));
+        return nullptr;
+    }
+
+private:
+    Entry current_;
 };
 
 void AppendEscaped(std::string& out, std::string_view s) {
@@ -376,73 +437,79 @@ void AppendEscaped(std::string& out, std::string_view s) {
 
 }  // namespace
 
-ParseResult Parse(std::string_view fileBytes) { return Parser(fileBytes, ParseOptions{}).Run(); }
+std::optional<ParseError> Parse(std::string_view fileBytes, Sink& sink, Flavor* flavor) {
+    Parser parser(fileBytes, sink);
+    auto error = parser.Run();
+    if (flavor != nullptr) *flavor = parser.flavor();
+    return error;
+}
 
-ParseResult Parse(std::string_view fileBytes, const ParseOptions& options) { return Parser(fileBytes, options).Run(); }
+ParseResult Parse(std::string_view fileBytes) {
+    DocumentSink sink;
+    if (auto error = Parse(fileBytes, sink, &sink.document.flavor)) return ParseResult{std::nullopt, std::move(*error)};
+    return ParseResult{std::move(sink.document), {}};
+}
 
 std::optional<KeyPath> SplitKeyPath(std::string_view fullPath, std::string* error) {
-    KeyPath result;
-    std::size_t start = 0;
-    bool first = true;
-    for (;;) {
-        const auto end = fullPath.find('\\', start);
-        const std::string_view name =
-            fullPath.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
-        if (first) {
-            for (const auto& root : kRoots) {
-                if (EqualsAsciiNoCase(name, root.full) || EqualsAsciiNoCase(name, root.abbreviation)) {
-                    result.root = root.full;
-                }
-            }
-            if (result.root.empty()) {
-                *error = "unknown root key \"" + std::string(name) + "\" (expected HKEY_LOCAL_MACHINE or HKLM)";
-                return std::nullopt;
-            }
-            first = false;
-        } else if (name.empty()) {
-            *error = "empty key name in the path";
-            return std::nullopt;
-        } else if (text::Utf16Length(name) > kMaxKeyNameLength) {
-            *error = "key name longer than 255 characters";
-            return std::nullopt;
-        } else {
-            result.path.emplace_back(name);
-        }
-        if (end == std::string_view::npos) break;
-        start = end + 1;
-    }
-    return result;
+    std::string_view root;
+    std::vector<std::string_view> names;
+    if (!SplitPath(fullPath, &root, &names, error)) return std::nullopt;
+    return KeyPath{std::string(root), std::vector<std::string>(names.begin(), names.end())};
 }
 
 Writer::Writer(Encoding encoding) : encoding_(encoding) { Line(kHeader5); }
 
+Writer::Writer(Encoding encoding, Output output) : encoding_(encoding), output_(std::move(output)) {
+    text_.reserve(kPieceSize + kPieceSize / 4);
+    Line(kHeader5);
+}
+
+void Writer::EndLine() {
+    if (encoding_ == Encoding::Utf8Lf) {
+        text_ += '\n';
+    } else {
+        text_ += "\r\n";
+    }
+}
+
 void Writer::Line(std::string_view line) {
     text_ += line;
-    text_ += encoding_ == Encoding::Utf8Lf ? "\n" : "\r\n";
+    EndLine();
+}
+
+void Writer::HandOn() {
+    if (!failed_) {
+        if (encoding_ == Encoding::Utf8Lf) {
+            failed_ = !output_(text_);
+        } else {
+            const std::string utf16 = (started_ ? "" : "\xFF\xFE") + text::Utf8ToUtf16Le(text_);
+            failed_ = !output_(utf16);
+        }
+        started_ = true;
+    }
+    text_.clear();
 }
 
 void Writer::AddKey(std::string_view fullPath, std::span<const Value> values) {
-    Line("");
-    std::string keyLine;
-    keyLine.reserve(fullPath.size() + 2);
-    keyLine += '[';
-    keyLine += fullPath;
-    keyLine += ']';
-    Line(keyLine);
+    EndLine();
+    text_ += '[';
+    text_ += fullPath;
+    text_ += ']';
+    EndLine();
     for (const Value& value : values) AddValue(value);
+    if (output_ && text_.size() >= kPieceSize) HandOn();
 }
 
 void Writer::AddValue(const Value& value) {
-    std::string line;
     if (value.name.empty()) {
-        line = "@";
+        text_ += '@';
     } else {
-        AppendEscaped(line, value.name);
+        AppendEscaped(text_, value.name);
     }
-    line.push_back('=');
+    text_ += '=';
     if (value.type == kRegSz) {
-        AppendEscaped(line, value.data);
-        Line(line);
+        AppendEscaped(text_, value.data);
+        EndLine();
         return;
     }
     if (value.type == kRegDword && value.data.size() == 4) {
@@ -450,39 +517,48 @@ void Writer::AddValue(const Value& value) {
         for (int b = 3; b >= 0; --b) n = (n << 8) | static_cast<unsigned char>(value.data[static_cast<std::size_t>(b)]);
         std::array<char, 16> digits{};
         const auto [ptr, ec] = std::to_chars(digits.data(), digits.data() + digits.size(), n, 16);
-        line += "dword:";
-        line.append(8 - static_cast<std::size_t>(ptr - digits.data()), '0');
-        line.append(digits.data(), ptr);
-        Line(line);
+        text_ += "dword:";
+        text_.append(8 - static_cast<std::size_t>(ptr - digits.data()), '0');
+        text_.append(digits.data(), ptr);
+        EndLine();
         return;
     }
+    std::size_t lineStart = text_.rfind('\n');
+    lineStart = lineStart == std::string::npos ? 0 : lineStart + 1;
     if (value.type == kRegBinary) {
-        line += "hex:";
+        text_ += "hex:";
     } else {
         std::array<char, 16> digits{};
         const auto [ptr, ec] = std::to_chars(digits.data(), digits.data() + digits.size(), value.type, 16);
-        line += "hex(" + std::string(digits.data(), ptr) + "):";
+        text_ += "hex(";
+        text_.append(digits.data(), ptr);
+        text_ += "):";
     }
     // regedit's wrapping: continue with a backslash once a line passes 76 columns.
     constexpr std::string_view kHexDigits = "0123456789abcdef";
     for (std::size_t b = 0; b < value.data.size(); ++b) {
         const auto byte = static_cast<unsigned char>(value.data[b]);
-        line.push_back(kHexDigits[byte >> 4]);
-        line.push_back(kHexDigits[byte & 0xF]);
+        text_ += kHexDigits[byte >> 4];
+        text_ += kHexDigits[byte & 0xF];
         if (b + 1 < value.data.size()) {
-            line.push_back(',');
-            if (line.size() > 76) {
-                line.push_back('\\');
-                Line(line);
-                line = "  ";
+            text_ += ',';
+            if (text_.size() - lineStart > 76) {
+                text_ += '\\';
+                EndLine();
+                lineStart = text_.size();
+                text_ += "  ";
             }
         }
     }
-    Line(line);
+    EndLine();
 }
 
 std::string Writer::Finish() {
-    Line("");
+    EndLine();
+    if (output_) {
+        HandOn();
+        return {};
+    }
     if (encoding_ == Encoding::Utf8Lf) return std::move(text_);
     return "\xFF\xFE" + text::Utf8ToUtf16Le(text_);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -50,18 +51,27 @@ struct ParseResult {
     ParseError error;  // meaningful when document is empty
 };
 
+// Receives what a file holds, entry by entry in file order, as the parser meets it. A sink that
+// refuses an entry returns the reason; the parse stops there and reports it with the line.
+class Sink {
+public:
+    virtual ~Sink() = default;
+    // A key line: the canonical name of its root ("HKEY_LOCAL_MACHINE", ...) and the names
+    // below it. The views are valid during the call only.
+    virtual const char* OnKey(EntryKind kind, std::string_view root, std::span<const std::string_view> path,
+                            int line) = 0;
+    // A value line of the key line before it: SetValue with the value, DeleteValue with its name.
+    virtual const char* OnValue(EntryKind kind, Value&& value, int line) = 0;
+};
+
 // Parses a whole file. The encoding is UTF-16LE when the file starts with the FF FE byte order
 // mark; otherwise UTF-8 (with or without its BOM) when the bytes are valid UTF-8, else
 // Windows-1252. Anything the format does not allow is reported with its line; nothing is
 // skipped silently except blank lines and ";" comments.
-ParseResult Parse(std::string_view fileBytes);
+std::optional<ParseError> Parse(std::string_view fileBytes, Sink& sink, Flavor* flavor = nullptr);
 
-// For a reader that follows the entries in order: value entries then leave `root` and `path`
-// empty (they belong to the key entry before them), which saves a copy of the path per value.
-struct ParseOptions {
-    bool valuePaths = true;
-};
-ParseResult Parse(std::string_view fileBytes, const ParseOptions& options);
+// The same, into a document.
+ParseResult Parse(std::string_view fileBytes);
 
 // Splits "HKEY_LOCAL_MACHINE\A\B" (or "HKLM\A\B") into its canonical root name and the names
 // below it. Empty names and names over 255 characters are errors.
@@ -77,16 +87,32 @@ enum class Encoding { Utf8Lf, Utf16LeBomCrlf };
 // key line before each key, its values below it.
 class Writer {
 public:
+    // Hands the text on in pieces of about this size, whole lines each.
+    static constexpr std::size_t kPieceSize = 32 * 1024;
+    using Output = std::function<bool(std::string_view)>;
+
+    // Collects the text; Finish() delivers it.
     explicit Writer(Encoding encoding);
+    // Hands the text to `output` piece by piece, so that a large file never sits in memory
+    // whole; Finish() hands on the rest. Once `output` fails, the writer stops handing on and
+    // Failed() says so.
+    Writer(Encoding encoding, Output output);
+
     void AddKey(std::string_view fullPath, std::span<const Value> values);
     std::string Finish();
+    bool Failed() const { return failed_; }
 
 private:
     void Line(std::string_view text);
+    void EndLine();
     void AddValue(const Value& value);
+    void HandOn();
 
     Encoding encoding_;
+    Output output_;
     std::string text_;
+    bool started_ = false;  // the byte order mark went out already
+    bool failed_ = false;
 };
 
 }  // namespace kelvaston::platform::regfile

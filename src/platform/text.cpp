@@ -185,15 +185,40 @@ std::string FoldCase(std::string_view utf8) {
     return out;
 }
 
-bool EqualsNoCase(std::string_view a, std::string_view b) { return FoldCase(a) == FoldCase(b); }
+namespace {
 
-bool FoldedEquals(std::string_view folded, std::string_view name) {
-    if (folded.size() == name.size()) return CompareFolded(folded, name) == 0;
-    // Lengths differ: equal only if folding changes the name's length, which ASCII never does.
-    for (const char c : name) {
-        if (static_cast<unsigned char>(c) >= 0x80) return folded == FoldCase(name);
+bool IsAscii(std::string_view s) {
+    for (const char c : s) {
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
     }
-    return false;
+    return true;
+}
+
+char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
+
+}  // namespace
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() == b.size()) {
+        std::size_t i = 0;
+        for (; i < a.size(); ++i) {
+            if ((static_cast<unsigned char>(a[i]) | static_cast<unsigned char>(b[i])) >= 0x80) break;
+            if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
+        }
+        if (i == a.size()) return true;
+    } else if (IsAscii(a) && IsAscii(b)) {
+        return false;  // folding never changes the length of ASCII text
+    }
+    return FoldCase(a) == FoldCase(b);
+}
+
+std::uint32_t FoldedHash(std::string_view name) {
+    const auto hash = [](std::string_view folded) {
+        std::uint32_t h = 2166136261u;  // FNV-1a
+        for (const char c : folded) h = (h ^ static_cast<unsigned char>(AsciiUpper(c))) * 16777619u;
+        return h;
+    };
+    return IsAscii(name) ? hash(name) : hash(FoldCase(name));
 }
 
 int CompareFolded(std::string_view folded, std::string_view name) {

@@ -2,6 +2,7 @@
 // case-insensitive comparison of names.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -21,11 +22,12 @@ std::string Cp1252ToUtf8(std::string_view bytes);
 // ordering the folded forms gives the order in which Windows enumerates subkeys.
 std::string FoldCase(std::string_view utf8);
 bool EqualsNoCase(std::string_view a, std::string_view b);
+// A hash of the folded form: names equal but for case hash alike.
+std::uint32_t FoldedHash(std::string_view name);
 
 // Compares a name already in comparison form with another name, as their folded forms compare
 // (<0, 0, >0); ASCII names are folded on the fly, without a copy.
 int CompareFolded(std::string_view folded, std::string_view name);
-bool FoldedEquals(std::string_view folded, std::string_view name);
 
 // The most bytes a character takes in UTF-8: a buffer for n characters has this many times n.
 inline constexpr std::size_t kMaxUtf8BytesPerCharacter = 4;

@@ -124,6 +124,43 @@ TEST(RegFileWrite, WhatIsWrittenReadsBackExactly) {
     }
 }
 
+TEST(RegFileWrite, HandsOnInWholeLinesWhatItWouldWriteAtOnce) {
+    const std::vector<Value> values = {{"Name", kRegSz, std::string(300, 'x')},
+                                       {"Blob", kRegBinary, std::string(500, '\x7F')},
+                                       {"Zahl", kRegDword, Dword(7)}};
+    for (const auto encoding : {Encoding::Utf8Lf, Encoding::Utf16LeBomCrlf}) {
+        Writer whole(encoding);
+        std::vector<std::string> pieces;
+        Writer pieced(encoding, [&](std::string_view piece) {
+            pieces.emplace_back(piece);
+            return true;
+        });
+        for (int k = 0; k < 200; ++k) {
+            const std::string path = "HKEY_LOCAL_MACHINE\\SOFTWARE\\K" + std::to_string(k);
+            whole.AddKey(path, values);
+            pieced.AddKey(path, values);
+        }
+        const std::string expected = whole.Finish();
+        EXPECT_EQ(pieced.Finish(), "");
+        ASSERT_GT(pieces.size(), 3u);
+        std::string joined;
+        for (const auto& piece : pieces) {
+            const std::string_view end = encoding == Encoding::Utf8Lf ? "\n" : std::string_view("\n\0", 2);
+            EXPECT_TRUE(std::string_view(piece).ends_with(end));
+            joined += piece;
+        }
+        EXPECT_EQ(joined, expected);
+        EXPECT_FALSE(pieced.Failed());
+    }
+    // An output that fails is not called again, and the writer says so.
+    int calls = 0;
+    Writer failing(Encoding::Utf8Lf, [&](std::string_view) { return ++calls > 1; });
+    for (int k = 0; k < 200; ++k) failing.AddKey("HKEY_LOCAL_MACHINE\\K" + std::to_string(k), values);
+    failing.Finish();
+    EXPECT_EQ(calls, 1);
+    EXPECT_TRUE(failing.Failed());
+}
+
 TEST(RegFileWrite, WrapsLongHexLinesAsRegeditDoes) {
     Writer writer(Encoding::Utf8Lf);
     writer.AddKey("HKEY_LOCAL_MACHINE\\A", std::vector<Value>{{"Blob", kRegBinary, std::string(100, '\x11')}});
@@ -145,7 +182,7 @@ TEST(Text, FoldsCaseAsTheRegistryComparesNames) {
     EXPECT_TRUE(text::EqualsNoCase("\xC5\x82\xC3\xB3" "d\xC5\xBA", "\xC5\x81\xC3\x93" "D\xC5\xB9"));  // łódź
     EXPECT_FALSE(text::EqualsNoCase("stra\xC3\x9F" "e", "STRASSE"));        // ß has no one-letter upper case
     EXPECT_LT(text::FoldCase("NORAS"), text::FoldCase("volatile"));
-    // The copy-free comparison agrees with comparing folded copies, for ASCII and beyond.
+    // The copy-free comparisons agree with comparing folded copies, for ASCII and beyond.
     const char* names[] = {"", "a", "A", "ab", "Ab ", "b", "\xC3\x9F", "\xC5\xBF", "S", "_x", "Zeta", "\xC3\xA4rger", "\xC3\x84" "b", "a\xC3\xA4",
                            "A\xC3\x84", "\xC3\xBF", "z", "1a"};
     for (const char* a : names) {
@@ -154,7 +191,10 @@ TEST(Text, FoldsCaseAsTheRegistryComparesNames) {
             const int expected = fa.compare(text::FoldCase(b));
             const int actual = text::CompareFolded(fa, b);
             EXPECT_EQ((expected > 0) - (expected < 0), (actual > 0) - (actual < 0)) << a << " vs " << b;
-            EXPECT_EQ(text::FoldedEquals(fa, b), expected == 0) << a << " vs " << b;
+            EXPECT_EQ(text::EqualsNoCase(a, b), expected == 0) << a << " vs " << b;
+            if (expected == 0) {
+                EXPECT_EQ(text::FoldedHash(a), text::FoldedHash(b)) << a << " vs " << b;
+            }
         }
     }
     EXPECT_LT(text::FoldCase("b"), text::FoldCase("C"));
