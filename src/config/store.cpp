@@ -75,10 +75,9 @@ Status RestoreStoredParameters(platform::RegistryApi& api, Key root, const Store
 
 std::string CutAtNul(std::string_view text) {
     text = text.substr(0, text.find('\0'));
-    const auto first = text.find_first_not_of(' ');
-    if (first == std::string_view::npos) return {};
-    const auto last = text.find_last_not_of(' ');
-    return std::string(text.substr(first, last - first + 1));
+    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+    return std::string(text);
 }
 
 ConfigStore::ConfigStore(platform::RegistryApi& registry, Settings& settings)
@@ -97,7 +96,8 @@ std::string ConfigStore::SubkeyName(Key key, std::uint32_t index) {
     std::array<char, kNameBufferSize> buffer;
     buffer.fill(' ');
     std::uint32_t length = kNameBufferSize;
-    api_.EnumKeyEx(key, index, buffer.data(), &length);
+    // A failed call leaves the blanks, which cut to nothing.
+    if (api_.EnumKeyEx(key, index, buffer.data(), &length) != error::kSuccess) return {};
     return CutAtNul(std::string_view(buffer.data(), buffer.size()));
 }
 

@@ -16,6 +16,7 @@ void CachingRegistry::Forget() {
 }
 
 void CachingRegistry::ForgetValues() {
+    last_ = nullptr;
     // Clearing an empty hash map still wipes all its buckets: a save sets thousands of values.
     if (!values_.empty()) values_.clear();
 }
@@ -54,6 +55,7 @@ Status CachingRegistry::DeleteValue(Key key, const std::string& name) {
 Status CachingRegistry::CloseKey(Key key) {
     // A closed handle's value may be given to another key later.
     subkeys_.erase(key);
+    last_ = nullptr;
     const std::string prefix = ValuesId(key, {});
     for (auto it = values_.begin(); it != values_.end();) {
         it = it->first.starts_with(prefix) ? values_.erase(it) : std::next(it);
@@ -81,22 +83,32 @@ Status CachingRegistry::EnumKeyEx(Key key, std::uint32_t index, char* name, std:
 }
 
 const CachingRegistry::Values& CachingRegistry::Remembered(Key key, const std::string& subKey) {
+    if (last_ != nullptr && key == lastKey_ && subKey == lastSubKey_) return *last_;
     std::string id = ValuesId(key, subKey);
-    if (const auto known = values_.find(id); known != values_.end()) return known->second;
-    Values read;
-    read.status = RegistryDecorator::QueryKeyValues(key, subKey, &read.values);
-    // A key that is not there is remembered as well; other failures are not.
-    if (read.status != error::kSuccess && read.status != error::kFileNotFound) {
-        failed_ = std::move(read);
-        return failed_;
+    auto known = values_.find(id);
+    if (known == values_.end()) {
+        Values read;
+        read.status = RegistryDecorator::QueryKeyValues(key, subKey, &read.values);
+        // A key that is not there is remembered as well; other failures are not.
+        if (read.status != error::kSuccess && read.status != error::kFileNotFound) {
+            failed_ = std::move(read);
+            return failed_;
+        }
+        known = values_.emplace(std::move(id), std::move(read)).first;
     }
-    return values_.emplace(std::move(id), std::move(read)).first->second;
+    lastKey_ = key;
+    lastSubKey_ = subKey;
+    last_ = &known->second;
+    return *last_;
 }
 
 Status CachingRegistry::QueryKeyValues(Key key, const std::string& subKey, std::vector<RegValue>* values) {
-    const Values& known = Remembered(key, subKey);
-    *values = known.values;
-    return known.status;
+    // A key's values asked for at once are passed on: they are not asked for again one by one.
+    if (const auto known = values_.find(ValuesId(key, subKey)); known != values_.end()) {
+        *values = known->second.values;
+        return known->second.status;
+    }
+    return RegistryDecorator::QueryKeyValues(key, subKey, values);
 }
 
 Status CachingRegistry::QueryKeyValue(Key key, const std::string& subKey, const std::string& name, RegValue* value) {

@@ -54,6 +54,10 @@ private:
     std::map<Key, Subkeys> subkeys_;
     std::unordered_map<std::string, Values> values_;  // by handle and path
     Values failed_;                                   // the last read that failed
+    // The entry of the last key asked for: its values are usually asked for one after another.
+    Key lastKey_ = kNullKey;
+    std::string lastSubKey_;
+    const Values* last_ = nullptr;
 };
 
 }  // namespace kelvaston::platform

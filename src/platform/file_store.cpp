@@ -24,17 +24,17 @@ bool IsTextType(std::uint32_t type) {
 // Splits a relative key path into its names. Empty names (doubled or trailing backslashes) are
 // passed over, as the registry does; a leading backslash or a name over 255 characters makes
 // the path invalid.
-Status SplitSubKey(std::string_view subKey, std::vector<std::string>* names) {
+Status SplitSubKey(std::string_view subKey, std::vector<std::string_view>* names) {
     if (subKey.starts_with('\\')) return error::kBadPathName;
     std::size_t start = 0;
     while (start <= subKey.size()) {
         auto end = subKey.find('\\', start);
         if (end == std::string_view::npos) end = subKey.size();
         if (end > start) {
-            if (text::Utf16Length(subKey.substr(start, end - start)) > kMaxKeyNameLength) {
+            if (text::LongerThan(subKey.substr(start, end - start), kMaxKeyNameLength)) {
                 return error::kInvalidParameter;
             }
-            names->emplace_back(subKey.substr(start, end - start));
+            names->push_back(subKey.substr(start, end - start));
         }
         start = end + 1;
     }
@@ -193,7 +193,7 @@ Status FileStoreRegistry::OpenKeyEx(Key parent, const std::string& subKey, std::
     *result = kNullKey;
     const Resolved base = Lookup(parent, 0);
     if (base.status != error::kSuccess) return base.status;
-    std::vector<std::string> names;
+    std::vector<std::string_view> names;
     if (const Status status = SplitSubKey(subKey, &names); status != error::kSuccess) return status;
     Node* node = base.key->node.get();
     for (const auto& name : names) {
@@ -215,7 +215,7 @@ Status FileStoreRegistry::CreateKey(Key parent, const std::string& subKey, Key* 
     *result = kNullKey;
     const Resolved base = Lookup(parent, 0);
     if (base.status != error::kSuccess) return base.status;
-    std::vector<std::string> names;
+    std::vector<std::string_view> names;
     if (const Status status = SplitSubKey(subKey, &names); status != error::kSuccess) return status;
     Hive& hive = *base.key->hive;
     Node* node = base.key->node.get();
@@ -253,7 +253,7 @@ Status FileStoreRegistry::EnumKeyEx(Key key, std::uint32_t index, char* name, st
 Status FileStoreRegistry::DeleteKey(Key parent, const std::string& subKey) {
     const Resolved base = Lookup(parent, 0);
     if (base.status != error::kSuccess) return base.status;
-    std::vector<std::string> names;
+    std::vector<std::string_view> names;
     if (const Status status = SplitSubKey(subKey, &names); status != error::kSuccess) return status;
     if (names.empty()) return error::kInvalidParameter;
     Node* node = base.key->node.get();
@@ -309,7 +309,7 @@ Status FileStoreRegistry::QueryValueEx(Key key, const std::string& name, std::ui
 
 Status FileStoreRegistry::SetValueEx(Key key, const std::string& name, std::uint32_t type,
                                      const std::uint8_t* data, std::uint32_t dataSize) {
-    if (text::Utf16Length(name) > kMaxValueNameLength || (data == nullptr && dataSize != 0)) {
+    if (text::LongerThan(name, kMaxValueNameLength) || (data == nullptr && dataSize != 0)) {
         return error::kInvalidParameter;
     }
     const Resolved open = Lookup(key, kKeySetValue);
@@ -349,7 +349,7 @@ Status FileStoreRegistry::QueryKeyValues(Key key, const std::string& subKey, std
     values->clear();
     const Resolved base = Lookup(key, 0);
     if (base.status != error::kSuccess) return base.status;
-    std::vector<std::string> names;
+    std::vector<std::string_view> names;
     if (const Status status = SplitSubKey(subKey, &names); status != error::kSuccess) return status;
     const Node* node = base.key->node.get();
     for (const auto& name : names) {

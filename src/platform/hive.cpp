@@ -69,19 +69,14 @@ bool RemoveChild(Node& parent, const Node& child) {
     return true;
 }
 
-Node* Find(Node& root, const std::vector<std::string>& names) {
-    Node* node = &root;
-    for (const auto& name : names) {
-        node = node->FindChild(name);
-        if (node == nullptr) return nullptr;
-    }
-    return node;
+Node* Find(Node& root, const Place* place) {
+    if (place == nullptr) return &root;
+    Node* parent = Find(root, place->parent.get());
+    return parent == nullptr ? nullptr : parent->FindChild(place->name);
 }
 
-Node* Ensure(Node& root, const std::vector<std::string>& path) {
-    Node* node = &root;
-    for (const auto& name : path) node = InsertChild(*node, name);
-    return node;
+Node* Ensure(Node& root, const Place* place) {
+    return place == nullptr ? &root : InsertChild(*Ensure(root, place->parent.get()), place->name);
 }
 
 // Makes `target` equal to `fresh`, keeping the nodes of keys present in both.
@@ -168,7 +163,7 @@ regfile::Value* Node::FindValue(std::string_view valueName) {
     return nullptr;
 }
 
-void Node::PutValue(regfile::Value value) {
+void Node::PutValue(regfile::Value&& value) {
     const std::uint32_t hash = text::FoldedHash(value.name);
     for (std::size_t i = 0; i < values.size(); ++i) {
         if (valueHashes[i] == hash && text::EqualsNoCase(values[i].name, value.name)) {
@@ -176,6 +171,10 @@ void Node::PutValue(regfile::Value value) {
             values[i].data = std::move(value.data);
             return;
         }
+    }
+    if (values.empty()) {
+        values.reserve(8);
+        valueHashes.reserve(8);
     }
     valueHashes.push_back(hash);
     values.push_back(std::move(value));
@@ -193,14 +192,9 @@ bool Node::EraseValue(std::string_view valueName) {
     return false;
 }
 
-std::shared_ptr<const std::vector<std::string>> Node::Path() const {
-    if (!path) {
-        auto names = parent == nullptr || parent->parent == nullptr ? std::make_shared<std::vector<std::string>>()
-                                                                    : std::make_shared<std::vector<std::string>>(*parent->Path());
-        if (parent != nullptr) names->push_back(name);
-        path = std::move(names);
-    }
-    return path;
+std::shared_ptr<const Place> Node::Where() const {
+    if (!place && parent != nullptr) place = std::make_shared<const Place>(Place{parent->Where(), name});
+    return place;
 }
 
 Hive::Hive(std::filesystem::path file) : file_(std::move(file)), root_(std::make_shared<Node>()) {}
@@ -283,47 +277,49 @@ std::shared_ptr<Hive> Hive::Open(const std::filesystem::path& file, LoadError* e
     return hive;
 }
 
-Status Hive::CreateChild(Node& parent, const std::string& name, Node** child) {
+Status Hive::CreateChild(Node& parent, std::string_view name, Node** child) {
     *child = InsertChild(parent, name);
-    journal_.push_back({OpKind::CreateKey, (*child)->Path(), {}});
+    journal_.push_back({OpKind::CreateKey, (*child)->Where(), nullptr, {}});
     return error::kSuccess;
 }
 
 Status Hive::DeleteChild(Node& parent, Node& child) {
     if (!child.children.empty()) return error::kAccessDenied;
-    auto path = child.Path();
+    auto place = child.Where();
     if (!RemoveChild(parent, child)) return error::kFileNotFound;
-    journal_.push_back({OpKind::DeleteKey, std::move(path), {}});
+    journal_.push_back({OpKind::DeleteKey, std::move(place), nullptr, {}});
     return error::kSuccess;
 }
 
-Status Hive::SetValue(Node& key, regfile::Value value) {
-    journal_.push_back({OpKind::SetValue, key.Path(), value});
+Status Hive::SetValue(Node& key, regfile::Value&& value) {
+    journal_.push_back({OpKind::SetValue, key.Where(), key.shared_from_this(), value.name});
     key.PutValue(std::move(value));
     return error::kSuccess;
 }
 
 Status Hive::DeleteValue(Node& key, std::string_view name) {
     if (!key.EraseValue(name)) return error::kFileNotFound;
-    journal_.push_back({OpKind::DeleteValue, key.Path(), regfile::Value{std::string(name), 0, {}}});
+    journal_.push_back({OpKind::DeleteValue, key.Where(), nullptr, std::string(name)});
     return error::kSuccess;
 }
 
 void Hive::Replay(Node& root, const Op& op) {
     switch (op.kind) {
         case OpKind::CreateKey:
-            Ensure(root, *op.path);
+            Ensure(root, op.place.get());
             break;
         case OpKind::DeleteKey:
-            if (Node* node = Find(root, *op.path); node != nullptr && node->children.empty()) {
+            if (Node* node = Find(root, op.place.get()); node != nullptr && node->children.empty()) {
                 RemoveChild(*node->parent, *node);
             }
             break;
         case OpKind::SetValue:
-            if (Node* node = Find(root, *op.path)) node->PutValue(op.value);
+            if (const regfile::Value* value = op.node->FindValue(op.name)) {
+                if (Node* node = Find(root, op.place.get())) node->PutValue(*value);
+            }
             break;
         case OpKind::DeleteValue:
-            if (Node* node = Find(root, *op.path)) node->EraseValue(op.value.name);
+            if (Node* node = Find(root, op.place.get())) node->EraseValue(op.name);
             break;
     }
 }

@@ -23,12 +23,19 @@
 
 namespace kelvaston::platform::filestore {
 
+// A key's place in the tree: its name and its parent's place (none for a key right below the
+// root). Changes recorded in the journal keep the place of their key, which outlives its node.
+struct Place {
+    std::shared_ptr<const Place> parent;
+    std::string name;
+};
+
 struct Node : std::enable_shared_from_this<Node> {
     std::string name;    // as created
     std::string folded;  // the name in the registry's comparison form
     Node* parent = nullptr;
     bool deleted = false;
-    mutable std::shared_ptr<const std::vector<std::string>> path;  // see Path()
+    mutable std::shared_ptr<const Place> place;  // see Where()
     std::vector<regfile::Value> values;           // in creation order; change them through
                                                   // PutValue and EraseValue only
     std::vector<std::uint32_t> valueHashes;       // of the values' names in comparison form
@@ -36,12 +43,14 @@ struct Node : std::enable_shared_from_this<Node> {
 
     Node* FindChild(std::string_view name) const;
     regfile::Value* FindValue(std::string_view name);
+    const regfile::Value* FindValue(std::string_view valueName) const { return const_cast<Node*>(this)->FindValue(valueName); }
     // Sets a value; one of the same name in another case keeps its name.
-    void PutValue(regfile::Value value);
+    void PutValue(regfile::Value&& value);
+    void PutValue(const regfile::Value& value) { PutValue(regfile::Value(value)); }
     bool EraseValue(std::string_view name);
-    // Names from below the root down to this node. A node keeps its place for its life, so the
-    // path is worked out once and shared by every change recorded for the node.
-    std::shared_ptr<const std::vector<std::string>> Path() const;
+    // Where the node is; null for the root. A node keeps its place for its life, so the place
+    // is made once and shared by every change recorded for the node.
+    std::shared_ptr<const Place> Where() const;
 };
 
 struct LoadError {
@@ -63,9 +72,9 @@ public:
     bool Dirty() const { return !journal_.empty(); }
 
     // Changes. Each returns a Win32 status; the tree and the journal change only on success.
-    Status CreateChild(Node& parent, const std::string& name, Node** child);
+    Status CreateChild(Node& parent, std::string_view name, Node** child);
     Status DeleteChild(Node& parent, Node& child);
-    Status SetValue(Node& key, regfile::Value value);
+    Status SetValue(Node& key, regfile::Value&& value);
     Status DeleteValue(Node& key, std::string_view name);
 
     // Reads the file again when another process has replaced it, and applies this process's
@@ -89,10 +98,14 @@ private:
         bool operator==(const FileStamp&) const = default;
     };
     enum class OpKind { CreateKey, DeleteKey, SetValue, DeleteValue };
+    // One change, by the place of its key. A value set refers to the key's node for its data:
+    // what the value holds when the journal is replayed is what is written, and later changes
+    // of the same value come after it in the journal anyway.
     struct Op {
         OpKind kind;
-        std::shared_ptr<const std::vector<std::string>> path;
-        regfile::Value value;
+        std::shared_ptr<const Place> place;
+        std::shared_ptr<const Node> node;  // SetValue: the node that holds the value
+        std::string name;                  // SetValue, DeleteValue: the value's name
     };
 
     explicit Hive(std::filesystem::path file);

@@ -24,14 +24,13 @@ private:
 
 }  // namespace
 
-regfile::Value ValueFromApi(std::string name, std::uint32_t type, const std::vector<std::uint8_t>& data) {
-    std::string bytes(data.begin(), data.end());
-    if (type == kRegSz) {
-        bytes.resize(std::min(bytes.size(), bytes.find('\0')));
-    } else if (IsUtf16Type(type)) {
-        bytes = text::Utf8ToUtf16Le(bytes);
+regfile::Value ValueFromApi(RegValue&& value) {
+    if (value.type == kRegSz) {
+        value.data.resize(std::min(value.data.size(), value.data.find('\0')));
+    } else if (IsUtf16Type(value.type)) {
+        value.data = text::Utf8ToUtf16Le(value.data);
     }
-    return regfile::Value{std::move(name), type, std::move(bytes)};
+    return regfile::Value{std::move(value.name), value.type, std::move(value.data)};
 }
 
 std::string ValueToApi(const regfile::Value& value) {
@@ -64,10 +63,8 @@ Status ReadTree(RegistryApi& api, Key key, const std::string& name, KeyTree* tre
     if (const Status status = api.QueryKeyValues(key, std::string(), &values); status != error::kSuccess) {
         return status;
     }
-    for (auto& value : values) {
-        tree->values.push_back(
-            ValueFromApi(std::move(value.name), value.type, std::vector<std::uint8_t>(value.data.begin(), value.data.end())));
-    }
+    tree->values.reserve(values.size());
+    for (auto& value : values) tree->values.push_back(ValueFromApi(std::move(value)));
     std::vector<std::string> names;
     if (const Status status = ListSubkeys(api, key, &names); status != error::kSuccess) return status;
     for (const auto& childName : names) {

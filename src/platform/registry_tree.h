@@ -40,7 +40,7 @@ Status ApplyEntries(RegistryApi& api, Key root, const std::vector<regfile::Entry
                     const regfile::Entry** failed);
 
 // One value as read through the interface, in .reg form; and back.
-regfile::Value ValueFromApi(std::string name, std::uint32_t type, const std::vector<std::uint8_t>& data);
+regfile::Value ValueFromApi(RegValue&& value);
 std::string ValueToApi(const regfile::Value& value);
 
 }  // namespace kelvaston::platform

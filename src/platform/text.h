@@ -34,6 +34,10 @@ inline constexpr std::size_t kMaxUtf8BytesPerCharacter = 4;
 
 // The length of a UTF-8 text in UTF-16 units: how the registry counts a name's characters.
 std::size_t Utf16Length(std::string_view utf8);
+// Whether it is longer than `maxUnits` UTF-16 units; a text of no more bytes never is.
+inline bool LongerThan(std::string_view utf8, std::size_t maxUnits) {
+    return utf8.size() > maxUnits && Utf16Length(utf8) > maxUnits;
+}
 
 // Cuts a UTF-8 text to its first `maxCharacters` characters.
 std::string_view FirstCharacters(std::string_view utf8, std::size_t maxCharacters);

@@ -21,21 +21,19 @@ Status ValueLibrary::GetValue(Key root, const std::string& path, const std::stri
                               std::int32_t /*type*/, char* buffer, std::uint32_t size) {
     // The key's values come at once: a registry that keeps them answers the key's other values
     // without another call.
-    RegValue found;
+    RegValue& found = found_;
     const Status status = api_.QueryKeyValue(root, path, name, &found);
     if (status != error::kSuccess) return status;
-    const std::uint32_t storedType = found.type;
-    const auto length = found.data.size();
-    const auto* data = reinterpret_cast<const std::uint8_t*>(found.data.data());
-
-    std::string textValue;
-    if (storedType == kRegDword && length == 4) {
+    std::string_view textValue;
+    std::string number;
+    if (found.type == kRegDword && found.data.size() == 4) {
         std::uint32_t n = 0;
-        for (int b = 3; b >= 0; --b) n = (n << 8) | data[static_cast<std::size_t>(b)];
-        textValue = std::to_string(n);
-    } else if (storedType == kRegSz || storedType == kRegExpandSz) {
-        textValue.assign(reinterpret_cast<const char*>(data), length);
-        textValue.resize(std::min(textValue.size(), textValue.find('\0')));
+        for (int b = 3; b >= 0; --b) n = (n << 8) | static_cast<unsigned char>(found.data[static_cast<std::size_t>(b)]);
+        number = std::to_string(n);
+        textValue = number;
+    } else if (found.type == kRegSz || found.type == kRegExpandSz) {
+        textValue = std::string_view(found.data);
+        textValue = textValue.substr(0, textValue.find('\0'));
     } else {
         return error::kInvalidData;  // no text form: the caller takes its default
     }
@@ -49,10 +47,10 @@ Status ValueLibrary::GetValue(Key root, const std::string& path, const std::stri
 Status ValueLibrary::SetValue(Key key, const std::string& name, std::int32_t type,
                               const std::string& data, std::uint32_t size) {
     if (type == kTypeText) {
-        std::string textValue = data.substr(0, std::min<std::size_t>(size, data.size()));
-        textValue.push_back('\0');
-        return api_.SetValueEx(key, name, kRegSz, reinterpret_cast<const std::uint8_t*>(textValue.data()),
-                               static_cast<std::uint32_t>(textValue.size()));
+        text_.assign(data, 0, std::min<std::size_t>(size, data.size()));
+        text_.push_back('\0');
+        return api_.SetValueEx(key, name, kRegSz, reinterpret_cast<const std::uint8_t*>(text_.data()),
+                               static_cast<std::uint32_t>(text_.size()));
     }
     if (type == kTypeNumber) {
         std::uint32_t n = 0;

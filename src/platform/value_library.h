@@ -36,6 +36,8 @@ public:
 
 private:
     RegistryApi& api_;
+    RegValue found_;     // the last value read, and
+    std::string text_;   // the last text written: kept so that their buffers are reused
 };
 
 // The decimal text of a REG_DWORD's digits, or nothing when `text` is not such a number.

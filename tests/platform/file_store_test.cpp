@@ -224,6 +224,39 @@ TEST_F(FileStoreTest, TwoStoresOnOneFileKeepEachOthersChanges) {
     second->CloseKey(b);
 }
 
+// When another store has written the file meanwhile, this store's changes are laid onto it
+// again at flush: each value ends as it ended here, whatever happened to it in between.
+TEST_F(FileStoreTest, ChangesLaidOntoAnotherStoresFileEndAsTheyEndedHere) {
+    auto first = NewStore();
+    auto second = NewStore();
+    Key k = Create(*first, kHKeyLocalMachine, "SOFTWARE\\K");
+    SetText(*first, k, "value", "one");
+    SetText(*first, k, "value", "two");
+    SetText(*first, k, "gone", "soon");
+    ASSERT_EQ(first->DeleteValue(k, "gone"), error::kSuccess);
+    first->CloseKey(k);
+    const Key again = Create(*first, kHKeyLocalMachine, "SOFTWARE\\Again");
+    SetText(*first, again, "state", "old");
+    first->CloseKey(again);
+    ASSERT_EQ(first->DeleteKey(kHKeyLocalMachine, "SOFTWARE\\Again"), error::kSuccess);
+    const Key reborn = Create(*first, kHKeyLocalMachine, "SOFTWARE\\Again");
+    SetText(*first, reborn, "state", "new");
+
+    const Key other = Create(*second, kHKeyLocalMachine, "SOFTWARE\\Other");
+    ASSERT_EQ(second->FlushKey(other), error::kSuccess);
+    ASSERT_EQ(first->FlushKey(reborn), error::kSuccess);
+
+    const std::string text = ReadFile(dir_ / "Desk1.reg");
+    EXPECT_NE(text.find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]"), std::string::npos) << text;
+    EXPECT_NE(text.find("\"value\"=\"two\""), std::string::npos) << text;
+    EXPECT_EQ(text.find("\"value\"=\"one\""), std::string::npos) << text;
+    EXPECT_EQ(text.find("gone"), std::string::npos) << text;
+    EXPECT_NE(text.find("\"state\"=\"new\""), std::string::npos) << text;
+    EXPECT_EQ(text.find("\"state\"=\"old\""), std::string::npos) << text;
+    first->CloseKey(reborn);
+    second->CloseKey(other);
+}
+
 // Several processes flushing into one file at once: every key of every process is there, and
 // the file always parses.
 TEST_F(FileStoreTest, ConcurrentProcessesNeverTearTheFileOrLoseKeys) {

@@ -184,7 +184,8 @@ TEST(Text, FoldsCaseAsTheRegistryComparesNames) {
     EXPECT_LT(text::FoldCase("NORAS"), text::FoldCase("volatile"));
     // The copy-free comparisons agree with comparing folded copies, for ASCII and beyond.
     const char* names[] = {"", "a", "A", "ab", "Ab ", "b", "\xC3\x9F", "\xC5\xBF", "S", "_x", "Zeta", "\xC3\xA4rger", "\xC3\x84" "b", "a\xC3\xA4",
-                           "A\xC3\x84", "\xC3\xBF", "z", "1a"};
+                           "A\xC3\x84", "\xC3\xBF", "z", "1a", "EnableWissenschaft", "enableWISSENSCHAFT",
+                           "EnableWissenschafu", "Verbindung \xC3\x84rger", "VERBINDUNG \xC3\xA4RGER"};
     for (const char* a : names) {
         for (const char* b : names) {
             const std::string fa = text::FoldCase(a);

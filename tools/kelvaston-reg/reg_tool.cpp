@@ -298,7 +298,7 @@ std::vector<regfile::Value> ReadValues(RegistryApi& api, Key key, const std::str
         const Status status = api.EnumValue(key, index, &name, &type, &data);
         if (status == error::kNoMoreItems) return values;
         if (status != error::kSuccess) throw Failure("cannot read the values of " + where + ": " + StatusText(status));
-        values.push_back(ValueFromApi(std::move(name), type, data));
+        values.push_back(ValueFromApi(RegValue{std::move(name), type, std::string(data.begin(), data.end())}));
     }
 }
 
