@@ -163,6 +163,7 @@ POPConfig::POPConfig(QWidget* parent) : QWidget(parent) {
     GlobalList->setSelectionMode(QAbstractItemView::SingleSelection);
     GlobalList->setIconSize(QSize(16, 16));
     GlobalList->setRootIsDecorated(true);
+    GlobalList->setUniformRowHeights(true);
     GlobalList->viewport()->installEventFilter(this);
     connect(GlobalList, &QTreeWidget::itemSelectionChanged, this, [this] {
         if (quiet_ == 0 && !mouseDown_) emit TreeSelectionMovedByKey();
@@ -283,7 +284,6 @@ void POPConfig::BuildConnectionPage(QWidget* page) {
     label(QStringLiteral("Passwort :"), 4080, 690, 960);
     AccountPOPPasswort = TextBox(account, Twips(5100, 690, 1635, kTextHeight));
     AccountPOPPasswort->setEchoMode(QLineEdit::Password);
-    AccountPOPPasswort->setStyleSheet(QStringLiteral("QLineEdit { lineedit-password-character: 42; }"));
     AccountPOPDelete =
         Check(account, QStringLiteral("Nachrichten nach Übertragung löschen"), Twips(720, 1065, 3540, kCheckHeight));
     label(QStringLiteral("max. Mails pro Thread :"), 4320, 1050, 2220);
