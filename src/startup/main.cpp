@@ -11,6 +11,8 @@
 #include "ui/pop_config.h"
 
 int main(int argc, char** argv) {
+    // What the first text needs of the font configuration is read while Qt starts.
+    kelvaston::ui::WarmUpFonts();
     auto& registry = kelvaston::platform::DefaultRegistry();
 #ifndef _WIN32
     // The local computer's file is read while Qt starts and the window is built.
