@@ -594,4 +594,9 @@ QIcon ApplicationIcon() {
                    {{16, 16}, {32, 32}, {48, 48}, {256, 256}});
 }
 
+QIcon WindowIcon() {
+    return Painted(QStringLiteral("kelvaston"), {{16, Application16, 0}, {32, Application32, 24}},
+                   {{16, 16}, {32, 32}, {48, 48}});
+}
+
 }  // namespace kelvaston::ui

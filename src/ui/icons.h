@@ -22,5 +22,8 @@ QIcon FrameIcon(int index);
 
 // The program's icon: a letter in front of a tray of mail (16, 32, 48 and 256 px).
 QIcon ApplicationIcon();
+// The same at the sizes a window's frame and the task switcher show (16, 32 and 48 px): an X
+// window carries its icon in every size it is offered, and 256 px cost milliseconds at start.
+QIcon WindowIcon();
 
 }  // namespace kelvaston::ui

@@ -147,7 +147,7 @@ void POPConfig::MakeToolbar(int index, QWidget* parent, const QString& caption, 
 POPConfig::POPConfig(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("POPConfig"));
     setWindowTitle(QStringLiteral("Kelvaston"));
-    setWindowIcon(ApplicationIcon());
+    setWindowIcon(WindowIcon());
     setFont(QFont(QStringLiteral("Tahoma"), 9));
     const QRect client = Twips(0, 0, 10275, 6780);
     setFixedSize(client.size());

@@ -165,6 +165,9 @@ TEST(Icons, LargerSizesUseTheLargeDrawing) {
     for (const int side : {16, 32, 48, 256}) {
         EXPECT_TRUE(application.availableSizes().contains(QSize(side, side))) << side;
     }
+    // The window's own icon is the same picture without the large size.
+    EXPECT_EQ(WindowIcon().availableSizes(), QList<QSize>({{16, 16}, {32, 32}, {48, 48}}));
+    EXPECT_EQ(Render(WindowIcon(), 32, 1), Render(application, 32, 1));
     const QImage small = Render(application, 16, 1);
     const QImage large = Render(application, 48, 1);
     const QImage enlarged = small.scaled(48, 48, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
