@@ -24,15 +24,7 @@ auto ChildPosition(const std::vector<std::shared_ptr<Node>>& children, std::stri
                             });
 }
 
-Node* InsertChild(Node& parent, std::string_view name) {
-    auto pos = ChildPosition(parent.children, name);
-    if (pos != parent.children.end() && text::CompareFolded((*pos)->folded, name) == 0) return pos->get();
-    auto node = std::make_shared<Node>();
-    node->name = name;
-    node->folded = text::FoldCase(name);
-    node->parent = &parent;
-    return parent.children.insert(pos, std::move(node))->get();
-}
+Node* InsertChild(Node& parent, std::string_view name) { return parent.AddChild(name); }
 
 bool ReadFile(const std::filesystem::path& file, std::string* bytes) {
     const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
@@ -61,13 +53,7 @@ void MarkDeleted(Node& node) {
     for (auto& child : node.children) MarkDeleted(*child);
 }
 
-bool RemoveChild(Node& parent, const Node& child) {
-    auto pos = ChildPosition(parent.children, child.folded);
-    if (pos == parent.children.end() || pos->get() != &child) return false;
-    MarkDeleted(**pos);
-    parent.children.erase(pos);
-    return true;
-}
+bool RemoveChild(Node& parent, const Node& child) { return parent.RemoveChild(child); }
 
 Node* Find(Node& root, const Place* place) {
     if (place == nullptr) return &root;
@@ -98,7 +84,7 @@ void Sync(Node& target, Node& fresh) {
         }
     }
     while (old != target.children.end()) MarkDeleted(**old++);
-    target.children = std::move(merged);
+    target.SetChildren(std::move(merged));
 }
 
 void SerializeNode(const Node& node, std::string& path, regfile::Writer& writer) {
@@ -150,23 +136,68 @@ bool WriteAll(int fd, std::string_view data) {
 
 }  // namespace
 
+namespace {
+
+bool HashBefore(const std::pair<std::uint32_t, Node*>& entry, std::uint32_t hash) { return entry.first < hash; }
+
+}  // namespace
+
 Node* Node::FindChild(std::string_view childName) const {
-    auto pos = ChildPosition(children, childName);
-    return (pos != children.end() && text::CompareFolded((*pos)->folded, childName) == 0) ? pos->get() : nullptr;
+    const std::uint32_t wanted = text::FoldedHash(childName);
+    for (auto it = std::lower_bound(byHash.begin(), byHash.end(), wanted, HashBefore);
+         it != byHash.end() && it->first == wanted; ++it) {
+        if (text::CompareFolded(it->second->folded, childName) == 0) return it->second;
+    }
+    return nullptr;
+}
+
+Node* Node::AddChild(std::string_view childName) {
+    if (Node* existing = FindChild(childName)) return existing;
+    auto node = std::make_shared<Node>();
+    node->name = childName;
+    node->folded = text::FoldCase(childName);
+    node->hash = text::FoldedHash(childName);
+    node->parent = this;
+    Node* added = node.get();
+    children.insert(ChildPosition(children, childName), std::move(node));
+    byHash.insert(std::lower_bound(byHash.begin(), byHash.end(), added->hash, HashBefore), {added->hash, added});
+    return added;
+}
+
+bool Node::RemoveChild(const Node& child) {
+    auto pos = ChildPosition(children, child.folded);
+    if (pos == children.end() || pos->get() != &child) return false;
+    for (auto it = std::lower_bound(byHash.begin(), byHash.end(), child.hash, HashBefore); it != byHash.end(); ++it) {
+        if (it->second == &child) {
+            byHash.erase(it);
+            break;
+        }
+    }
+    MarkDeleted(**pos);
+    children.erase(pos);
+    return true;
+}
+
+void Node::SetChildren(std::vector<std::shared_ptr<Node>> ordered) {
+    children = std::move(ordered);
+    byHash.clear();
+    byHash.reserve(children.size());
+    for (const auto& child : children) byHash.emplace_back(child->hash, child.get());
+    std::sort(byHash.begin(), byHash.end());
 }
 
 regfile::Value* Node::FindValue(std::string_view valueName) {
-    const std::uint32_t hash = text::FoldedHash(valueName);
+    const std::uint32_t wanted = text::FoldedHash(valueName);
     for (std::size_t i = 0; i < values.size(); ++i) {
-        if (valueHashes[i] == hash && text::EqualsNoCase(values[i].name, valueName)) return &values[i];
+        if (valueHashes[i] == wanted && text::EqualsNoCase(values[i].name, valueName)) return &values[i];
     }
     return nullptr;
 }
 
 void Node::PutValue(regfile::Value&& value) {
-    const std::uint32_t hash = text::FoldedHash(value.name);
+    const std::uint32_t nameHash = text::FoldedHash(value.name);
     for (std::size_t i = 0; i < values.size(); ++i) {
-        if (valueHashes[i] == hash && text::EqualsNoCase(values[i].name, value.name)) {
+        if (valueHashes[i] == nameHash && text::EqualsNoCase(values[i].name, value.name)) {
             values[i].type = value.type;
             values[i].data = std::move(value.data);
             return;
@@ -176,14 +207,14 @@ void Node::PutValue(regfile::Value&& value) {
         values.reserve(8);
         valueHashes.reserve(8);
     }
-    valueHashes.push_back(hash);
+    valueHashes.push_back(nameHash);
     values.push_back(std::move(value));
 }
 
 bool Node::EraseValue(std::string_view valueName) {
-    const std::uint32_t hash = text::FoldedHash(valueName);
+    const std::uint32_t wanted = text::FoldedHash(valueName);
     for (std::size_t i = 0; i < values.size(); ++i) {
-        if (valueHashes[i] == hash && text::EqualsNoCase(values[i].name, valueName)) {
+        if (valueHashes[i] == wanted && text::EqualsNoCase(values[i].name, valueName)) {
             values.erase(values.begin() + static_cast<std::ptrdiff_t>(i));
             valueHashes.erase(valueHashes.begin() + static_cast<std::ptrdiff_t>(i));
             return true;

@@ -39,9 +39,19 @@ struct Node : std::enable_shared_from_this<Node> {
     std::vector<regfile::Value> values;           // in creation order; change them through
                                                   // PutValue and EraseValue only
     std::vector<std::uint32_t> valueHashes;       // of the values' names in comparison form
+    std::uint32_t hash = 0;                       // text::FoldedHash(name)
     std::vector<std::shared_ptr<Node>> children;  // sorted by `folded`: the enumeration order
+    // The children again, by the hash of their names: how a name is found. Kept by the
+    // functions below that add and remove children.
+    std::vector<std::pair<std::uint32_t, Node*>> byHash;
 
     Node* FindChild(std::string_view name) const;
+    // The child of that name, made when there is none.
+    Node* AddChild(std::string_view name);
+    // Takes a child out of the tree, with everything below it marked deleted.
+    bool RemoveChild(const Node& child);
+    // Replaces the children, as they are already ordered.
+    void SetChildren(std::vector<std::shared_ptr<Node>> ordered);
     regfile::Value* FindValue(std::string_view name);
     const regfile::Value* FindValue(std::string_view valueName) const { return const_cast<Node*>(this)->FindValue(valueName); }
     // Sets a value; one of the same name in another case keeps its name.

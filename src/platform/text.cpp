@@ -202,7 +202,12 @@ constexpr std::uint64_t kEveryByte = 0x0101010101010101ull;
 // Up to eight bytes of `s` from `pos` as one little-endian word, zero-padded.
 std::uint64_t Word(std::string_view s, std::size_t pos) {
     std::uint64_t word = 0;
-    std::memcpy(&word, s.data() + pos, std::min<std::size_t>(8, s.size() - pos));
+    const std::size_t left = s.size() - pos;
+    if (left >= 8) {
+        std::memcpy(&word, s.data() + pos, 8);
+        return word;
+    }
+    for (std::size_t i = 0; i < left; ++i) word |= std::uint64_t{static_cast<unsigned char>(s[pos + i])} << (8 * i);
     return word;
 }
 
