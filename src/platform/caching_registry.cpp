@@ -56,6 +56,7 @@ Status CachingRegistry::CloseKey(Key key) {
     // A closed handle's value may be given to another key later.
     subkeys_.erase(key);
     last_ = nullptr;
+    if (values_.empty()) return RegistryDecorator::CloseKey(key);
     const std::string prefix = ValuesId(key, {});
     for (auto it = values_.begin(); it != values_.end();) {
         it = it->first.starts_with(prefix) ? values_.erase(it) : std::next(it);
@@ -104,7 +105,8 @@ const CachingRegistry::Values& CachingRegistry::Remembered(Key key, const std::s
 
 Status CachingRegistry::QueryKeyValues(Key key, const std::string& subKey, std::vector<RegValue>* values) {
     // A key's values asked for at once are passed on: they are not asked for again one by one.
-    if (const auto known = values_.find(ValuesId(key, subKey)); known != values_.end()) {
+    if (const auto known = values_.empty() ? values_.end() : values_.find(ValuesId(key, subKey));
+        known != values_.end()) {
         *values = known->second.values;
         return known->second.status;
     }
@@ -114,8 +116,16 @@ Status CachingRegistry::QueryKeyValues(Key key, const std::string& subKey, std::
 Status CachingRegistry::QueryKeyValue(Key key, const std::string& subKey, const std::string& name, RegValue* value) {
     const Values& known = Remembered(key, subKey);
     if (known.status != error::kSuccess) return known.status;
-    const RegValue* found = FindValue(known.values, name);
+    // Values are mostly asked for in the order in which they are stored: the one after the last
+    // one found is tried first. Names are unique in a key, so a name spelt alike is the one.
+    const RegValue* found = nullptr;
+    if (lastFound_ + 1 < known.values.size() && known.values[lastFound_ + 1].name == name) {
+        found = &known.values[lastFound_ + 1];
+    } else {
+        found = FindValue(known.values, name);
+    }
     if (found == nullptr) return error::kFileNotFound;
+    lastFound_ = static_cast<std::size_t>(found - known.values.data());
     *value = *found;
     return error::kSuccess;
 }

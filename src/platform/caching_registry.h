@@ -58,6 +58,7 @@ private:
     Key lastKey_ = kNullKey;
     std::string lastSubKey_;
     const Values* last_ = nullptr;
+    std::size_t lastFound_ = 0;  // the index of the value found last, in whichever key
 };
 
 }  // namespace kelvaston::platform

@@ -203,9 +203,13 @@ void Node::PutValue(regfile::Value&& value) {
             return;
         }
     }
-    if (values.empty()) {
-        values.reserve(8);
-        valueHashes.reserve(8);
+    // Values mostly arrive one after another for the same key: growing by four times takes
+    // fewer moves of the values already there than doubling, and a key with a few values keeps
+    // a small list.
+    if (values.size() == values.capacity()) {
+        const std::size_t room = std::max<std::size_t>(8, values.size() * 4);
+        values.reserve(room);
+        valueHashes.reserve(room);
     }
     valueHashes.push_back(nameHash);
     values.push_back(std::move(value));
@@ -223,7 +227,7 @@ bool Node::EraseValue(std::string_view valueName) {
     return false;
 }
 
-std::shared_ptr<const Place> Node::Where() const {
+const std::shared_ptr<const Place>& Node::Where() const {
     if (!place && parent != nullptr) place = std::make_shared<const Place>(Place{parent->Where(), name});
     return place;
 }
@@ -308,49 +312,58 @@ std::shared_ptr<Hive> Hive::Open(const std::filesystem::path& file, LoadError* e
     return hive;
 }
 
+void Hive::Record(OpKind kind, Node& node, std::string_view name) {
+    node.Where();
+    if (journalNodes_.empty() || journalNodes_.back().get() != &node) journalNodes_.push_back(node.shared_from_this());
+    journal_.push_back({kind, &node, std::string(name)});
+}
+
 Status Hive::CreateChild(Node& parent, std::string_view name, Node** child) {
     *child = InsertChild(parent, name);
-    journal_.push_back({OpKind::CreateKey, (*child)->Where(), nullptr, {}});
+    Record(OpKind::CreateKey, **child, {});
     return error::kSuccess;
 }
 
 Status Hive::DeleteChild(Node& parent, Node& child) {
     if (!child.children.empty()) return error::kAccessDenied;
-    auto place = child.Where();
-    if (!RemoveChild(parent, child)) return error::kFileNotFound;
-    journal_.push_back({OpKind::DeleteKey, std::move(place), nullptr, {}});
+    Record(OpKind::DeleteKey, child, {});  // first: the node's place is worked out in the tree
+    if (!RemoveChild(parent, child)) {
+        journal_.pop_back();
+        return error::kFileNotFound;
+    }
     return error::kSuccess;
 }
 
 Status Hive::SetValue(Node& key, regfile::Value&& value) {
-    journal_.push_back({OpKind::SetValue, key.Where(), key.shared_from_this(), value.name});
+    Record(OpKind::SetValue, key, value.name);
     key.PutValue(std::move(value));
     return error::kSuccess;
 }
 
 Status Hive::DeleteValue(Node& key, std::string_view name) {
     if (!key.EraseValue(name)) return error::kFileNotFound;
-    journal_.push_back({OpKind::DeleteValue, key.Where(), nullptr, std::string(name)});
+    Record(OpKind::DeleteValue, key, name);
     return error::kSuccess;
 }
 
 void Hive::Replay(Node& root, const Op& op) {
+    const Place* place = op.node->place.get();
     switch (op.kind) {
         case OpKind::CreateKey:
-            Ensure(root, op.place.get());
+            Ensure(root, place);
             break;
         case OpKind::DeleteKey:
-            if (Node* node = Find(root, op.place.get()); node != nullptr && node->children.empty()) {
+            if (Node* node = Find(root, place); node != nullptr && node->children.empty()) {
                 RemoveChild(*node->parent, *node);
             }
             break;
         case OpKind::SetValue:
             if (const regfile::Value* value = op.node->FindValue(op.name)) {
-                if (Node* node = Find(root, op.place.get())) node->PutValue(*value);
+                if (Node* node = Find(root, place)) node->PutValue(*value);
             }
             break;
         case OpKind::DeleteValue:
-            if (Node* node = Find(root, op.place.get())) node->EraseValue(op.name);
+            if (Node* node = Find(root, place)) node->EraseValue(op.name);
             break;
     }
 }
@@ -418,6 +431,7 @@ Status Hive::WriteFile() {
     }
     stamp_ = Stamp(file_);
     journal_.clear();
+    journalNodes_.clear();
     return error::kSuccess;
 }
 

@@ -60,7 +60,7 @@ struct Node : std::enable_shared_from_this<Node> {
     bool EraseValue(std::string_view name);
     // Where the node is; null for the root. A node keeps its place for its life, so the place
     // is made once and shared by every change recorded for the node.
-    std::shared_ptr<const Place> Where() const;
+    const std::shared_ptr<const Place>& Where() const;
 };
 
 struct LoadError {
@@ -108,15 +108,18 @@ private:
         bool operator==(const FileStamp&) const = default;
     };
     enum class OpKind { CreateKey, DeleteKey, SetValue, DeleteValue };
-    // One change, by the place of its key. A value set refers to the key's node for its data:
+    // One change, by its key's node, whose place says where the change belongs when it is laid
+    // onto a file another process has written. A value set refers to the node for its data:
     // what the value holds when the journal is replayed is what is written, and later changes
     // of the same value come after it in the journal anyway.
     struct Op {
         OpKind kind;
-        std::shared_ptr<const Place> place;
-        std::shared_ptr<const Node> node;  // SetValue: the node that holds the value
-        std::string name;                  // SetValue, DeleteValue: the value's name
+        const Node* node;  // kept alive by journalNodes_, also once it is taken out of the tree
+        std::string name;  // SetValue, DeleteValue: the value's name
     };
+
+    // Records a change of `node`, whose place is worked out now, while its parents live.
+    void Record(OpKind kind, Node& node, std::string_view name);
 
     explicit Hive(std::filesystem::path file);
     static std::optional<FileStamp> Stamp(const std::filesystem::path& file);
@@ -128,6 +131,7 @@ private:
     std::shared_ptr<Node> root_;
     std::optional<FileStamp> stamp_;  // of the file as last read or written; empty: no file
     std::deque<Op> journal_;  // grows by blocks: a save records thousands of changes
+    std::vector<std::shared_ptr<const Node>> journalNodes_;  // the nodes the journal refers to
     bool readOnly_ = false;
 };
 

@@ -308,6 +308,7 @@ std::size_t Utf16Length(std::string_view utf8) {
 }
 
 std::string_view FirstCharacters(std::string_view utf8, std::size_t maxCharacters) {
+    if (utf8.size() <= maxCharacters) return utf8;  // no more characters than bytes
     std::size_t pos = 0;
     for (std::size_t n = 0; n < maxCharacters && pos < utf8.size(); ++n) DecodeUtf8(utf8, pos);
     return utf8.substr(0, pos);
