@@ -39,6 +39,29 @@ void ZeroEmptyNumbers(Record& record, const std::array<layout::ValueField<Record
     }
 }
 
+// The names of a table's values: what a load step will ask each of its keys for.
+template <class Record, std::size_t N>
+std::vector<std::string> Names(const std::array<layout::ValueField<Record>, N>& fields) {
+    std::vector<std::string> names;
+    names.reserve(N);
+    for (const auto& field : fields) names.emplace_back(field.name);
+    return names;
+}
+
+// Tells the cache, for the life of a load step, which values the step asks each key for.
+class Expecting {
+public:
+    Expecting(platform::CachingRegistry& cache, std::vector<std::string> names) : cache_(cache) {
+        cache_.ExpectValues(std::move(names));
+    }
+    ~Expecting() { cache_.ExpectValues({}); }
+    Expecting(const Expecting&) = delete;
+    Expecting& operator=(const Expecting&) = delete;
+
+private:
+    platform::CachingRegistry& cache_;
+};
+
 std::string Describe(const std::string& what, const std::string& key) { return what + " of key \"" + key + "\""; }
 
 // The stored Parameters tree as it was before the save touched it.
@@ -125,6 +148,7 @@ void ConfigStore::DeleteParametersTree() {
 }
 
 void ConfigStore::LoadGlobalSettings() {
+    const Expecting expecting(cache_, Names(layout::kGlobalValues));
     for (const auto& value : layout::kGlobalValues) {
         settings_.Global.*value.field =
             QueryValue(layout::kParametersValuePath, value.name, value.type, value.defaultText);
@@ -133,6 +157,7 @@ void ConfigStore::LoadGlobalSettings() {
 
 void ConfigStore::LoadConnections() {
     ClearConnections(settings_.Connections);
+    const Expecting expecting(cache_, Names(layout::kConnectionValues));
     Open(api_, settings_.RootKey, layout::kParametersKey, platform::kKeyAllAccess, settings_.ParametersKeyHandle);
     std::size_t count = 0;
     for (std::uint32_t index = 0; index < kConnectionSlots; ++index) {
@@ -157,6 +182,7 @@ void ConfigStore::LoadConnections() {
 
 void ConfigStore::LoadAccounts() {
     ClearAccounts(settings_.Accounts);
+    const Expecting expecting(cache_, Names(layout::kAccountValues));
     std::size_t count = 0;
     for (const auto& connection : settings_.Connections) {
         if (connection.Name.empty()) break;

@@ -83,13 +83,22 @@ Status CachingRegistry::EnumKeyEx(Key key, std::uint32_t index, char* name, std:
     return status;
 }
 
+CachingRegistry::Values CachingRegistry::Read(Key key, const std::string& subKey, bool all) {
+    Values read;
+    if (all || expected_.empty()) {
+        read.status = RegistryDecorator::QueryKeyValues(key, subKey, &read.values);
+    } else {
+        read.status = RegistryDecorator::QueryNamedValues(key, subKey, expected_, &read.values, &read.all);
+    }
+    return read;
+}
+
 const CachingRegistry::Values& CachingRegistry::Remembered(Key key, const std::string& subKey) {
     if (last_ != nullptr && key == lastKey_ && subKey == lastSubKey_) return *last_;
     std::string id = ValuesId(key, subKey);
     auto known = values_.find(id);
     if (known == values_.end()) {
-        Values read;
-        read.status = RegistryDecorator::QueryKeyValues(key, subKey, &read.values);
+        Values read = Read(key, subKey, false);
         // A key that is not there is remembered as well; other failures are not.
         if (read.status != error::kSuccess && read.status != error::kFileNotFound) {
             failed_ = std::move(read);
@@ -106,7 +115,7 @@ const CachingRegistry::Values& CachingRegistry::Remembered(Key key, const std::s
 Status CachingRegistry::QueryKeyValues(Key key, const std::string& subKey, std::vector<RegValue>* values) {
     // A key's values asked for at once are passed on: they are not asked for again one by one.
     if (const auto known = values_.empty() ? values_.end() : values_.find(ValuesId(key, subKey));
-        known != values_.end()) {
+        known != values_.end() && known->second.all) {
         *values = known->second.values;
         return known->second.status;
     }
@@ -114,18 +123,30 @@ Status CachingRegistry::QueryKeyValues(Key key, const std::string& subKey, std::
 }
 
 Status CachingRegistry::QueryKeyValue(Key key, const std::string& subKey, const std::string& name, RegValue* value) {
-    const Values& known = Remembered(key, subKey);
-    if (known.status != error::kSuccess) return known.status;
+    const Values* known = &Remembered(key, subKey);
+    if (known->status != error::kSuccess) return known->status;
+    if (!known->all && FindValue(known->values, name) == nullptr) {
+        // Not among the values expected: the key's other values are read as well.
+        Values read = Read(key, subKey, true);
+        if (read.status != error::kSuccess && read.status != error::kFileNotFound) return read.status;
+        Values& entry = values_[ValuesId(key, subKey)];
+        entry = std::move(read);
+        lastKey_ = key;
+        lastSubKey_ = subKey;
+        last_ = &entry;
+        known = last_;
+        if (known->status != error::kSuccess) return known->status;
+    }
     // Values are mostly asked for in the order in which they are stored: the one after the last
     // one found is tried first. Names are unique in a key, so a name spelt alike is the one.
     const RegValue* found = nullptr;
-    if (lastFound_ + 1 < known.values.size() && known.values[lastFound_ + 1].name == name) {
-        found = &known.values[lastFound_ + 1];
+    if (lastFound_ + 1 < known->values.size() && known->values[lastFound_ + 1].name == name) {
+        found = &known->values[lastFound_ + 1];
     } else {
-        found = FindValue(known.values, name);
+        found = FindValue(known->values, name);
     }
     if (found == nullptr) return error::kFileNotFound;
-    lastFound_ = static_cast<std::size_t>(found - known.values.data());
+    lastFound_ = static_cast<std::size_t>(found - known->values.data());
     *value = *found;
     return error::kSuccess;
 }

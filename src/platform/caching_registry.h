@@ -33,6 +33,9 @@ public:
 
     // Forgets everything read so far.
     void Forget();
+    // The names of the values that the next reads of keys will ask for: a backend that can read
+    // named values at once then reads these. Empty: every value of a key is read.
+    void ExpectValues(std::vector<std::string> names) { expected_ = std::move(names); }
 
 protected:
     std::optional<Status> Before(Call) override { return std::nullopt; }
@@ -45,15 +48,19 @@ private:
     struct Values {
         Status status = error::kSuccess;
         std::vector<RegValue> values;
+        bool all = true;  // false: only values of the names expected were read
     };
 
     void ForgetValues();
     // The values of a key, read once. A path spelt otherwise is another entry, of the same key.
     const Values& Remembered(Key key, const std::string& subKey);
+    // Reads the key's values, all of them or those of the names expected.
+    Values Read(Key key, const std::string& subKey, bool all);
 
     std::map<Key, Subkeys> subkeys_;
     std::unordered_map<std::string, Values> values_;  // by handle and path
     Values failed_;                                   // the last read that failed
+    std::vector<std::string> expected_;
     // The entry of the last key asked for: its values are usually asked for one after another.
     Key lastKey_ = kNullKey;
     std::string lastSubKey_;

@@ -25,6 +25,12 @@ Status RegistryApi::QueryKeyValues(Key key, const std::string& subKey, std::vect
     return status;
 }
 
+Status RegistryApi::QueryNamedValues(Key key, const std::string& subKey, const std::vector<std::string>& /*names*/,
+                                     std::vector<RegValue>* values, bool* all) {
+    *all = true;
+    return QueryKeyValues(key, subKey, values);
+}
+
 const RegValue* FindValue(const std::vector<RegValue>& values, const std::string& name) {
     // Names are found without regard to case; they are nearly always spelt as stored.
     for (const auto& value : values) {

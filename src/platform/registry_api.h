@@ -134,6 +134,14 @@ public:
     // values and closes it again. A missing key: kFileNotFound.
     virtual Status QueryKeyValues(Key key, const std::string& subKey, std::vector<RegValue>* values);
 
+    // The values of the given names of the key `subKey` below `key`, for a reader that knows
+    // which values it will ask for: a backend that reads named values in one call (advapi32's
+    // RegQueryMultipleValues, also against a remote registry) does so and sets *all to false.
+    // Otherwise, and when a name is not there, it delivers all the key's values as
+    // QueryKeyValues does and sets *all to true. A missing key: kFileNotFound.
+    virtual Status QueryNamedValues(Key key, const std::string& subKey, const std::vector<std::string>& names,
+                                    std::vector<RegValue>* values, bool* all);
+
     // Value `name` of the key `subKey` below `key`, by way of QueryKeyValues: a backend or cache
     // that holds the key's values answers from them. Missing key or value: kFileNotFound.
     virtual Status QueryKeyValue(Key key, const std::string& subKey, const std::string& name, RegValue* value);

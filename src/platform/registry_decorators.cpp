@@ -9,7 +9,7 @@ const char* CallName(Call call) {
     static constexpr std::array<const char*, static_cast<std::size_t>(Call::kCount)> kNames = {
         "ConnectRegistry", "OpenKeyEx",    "CreateKey",  "EnumKeyEx", "DeleteKey",
         "CloseKey",        "FlushKey",     "QueryValueEx", "SetValueEx", "EnumValue",
-        "DeleteValue",     "LocalComputerName", "QueryKeyValues"};
+        "DeleteValue",     "LocalComputerName", "QueryKeyValues", "QueryNamedValues"};
     return kNames[static_cast<std::size_t>(call)];
 }
 
@@ -83,6 +83,13 @@ Status RegistryDecorator::LocalComputerName(char* buffer, std::uint32_t* size) {
 Status RegistryDecorator::QueryKeyValues(Key key, const std::string& subKey, std::vector<RegValue>* values) {
     if (auto failed = Before(Call::QueryKeyValues)) return *failed;
     return inner_.QueryKeyValues(key, subKey, values);
+}
+
+Status RegistryDecorator::QueryNamedValues(Key key, const std::string& subKey, const std::vector<std::string>& names,
+                                           std::vector<RegValue>* values, bool* all) {
+    *all = true;
+    if (auto failed = Before(Call::QueryNamedValues)) return *failed;
+    return inner_.QueryNamedValues(key, subKey, names, values, all);
 }
 
 std::size_t CountingRegistry::Total() const {

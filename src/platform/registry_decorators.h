@@ -13,7 +13,7 @@ namespace kelvaston::platform {
 
 enum class Call : std::size_t {
     ConnectRegistry, OpenKeyEx, CreateKey, EnumKeyEx, DeleteKey, CloseKey, FlushKey,
-    QueryValueEx, SetValueEx, EnumValue, DeleteValue, LocalComputerName, QueryKeyValues, kCount
+    QueryValueEx, SetValueEx, EnumValue, DeleteValue, LocalComputerName, QueryKeyValues, QueryNamedValues, kCount
 };
 const char* CallName(Call call);
 
@@ -41,6 +41,8 @@ public:
     Status DeleteValue(Key key, const std::string& name) override;
     Status LocalComputerName(char* buffer, std::uint32_t* size) override;
     Status QueryKeyValues(Key key, const std::string& subKey, std::vector<RegValue>* values) override;
+    Status QueryNamedValues(Key key, const std::string& subKey, const std::vector<std::string>& names,
+                            std::vector<RegValue>* values, bool* all) override;
 
 protected:
     // Called before each operation is forwarded; a value makes the call fail with that status

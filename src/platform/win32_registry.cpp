@@ -296,6 +296,47 @@ Status Win32Registry::DeleteValue(Key key, const std::string& name) {
     return static_cast<Status>(RegDeleteValueA(ToHKey(key), ansi.c_str()));
 }
 
+Status Win32Registry::QueryNamedValues(Key key, const std::string& subKey, const std::vector<std::string>& names,
+                                       std::vector<RegValue>* values, bool* all) {
+    *all = true;
+    values->clear();
+    Key open = kNullKey;
+    if (const Status status = OpenKeyEx(key, subKey, 0, kKeyQueryValue, &open); status != error::kSuccess) {
+        return status;
+    }
+    std::vector<std::string> ansiNames(names.size());
+    bool convertible = !names.empty();
+    for (std::size_t i = 0; convertible && i < names.size(); ++i) convertible = Utf8ToAnsi(names[i], &ansiNames[i]);
+    std::vector<VALENTA> entries(names.size());
+    for (std::size_t i = 0; i < names.size(); ++i) entries[i].ve_valuename = ansiNames[i].data();
+    std::string buffer(4096, '\0');
+    LONG rc = ERROR_MORE_DATA;
+    for (int attempt = 0; convertible && attempt < 8 && rc == ERROR_MORE_DATA; ++attempt) {
+        DWORD size = static_cast<DWORD>(buffer.size());
+        rc = RegQueryMultipleValuesA(ToHKey(open), entries.data(), static_cast<DWORD>(entries.size()),
+                                     buffer.data(), &size);
+        if (rc == ERROR_MORE_DATA) buffer.resize(std::max<std::size_t>(size, 2 * buffer.size()));
+    }
+    Status status = error::kSuccess;
+    if (convertible && rc == ERROR_SUCCESS) {
+        values->reserve(names.size());
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            std::string bytes(reinterpret_cast<const char*>(entries[i].ve_valueptr), entries[i].ve_valuelen);
+            if (!DataToCaller(entries[i].ve_type, &bytes)) {
+                status = error::kNoUnicodeTranslation;
+                break;
+            }
+            values->push_back({names[i], static_cast<std::uint32_t>(entries[i].ve_type), std::move(bytes)});
+        }
+        *all = false;
+    } else {
+        // A name that is not there fails the whole call: then every value, one by one.
+        status = RegistryApi::QueryKeyValues(open, std::string(), values);
+    }
+    CloseKey(open);
+    return status;
+}
+
 Status Win32Registry::LocalComputerName(char* buffer, std::uint32_t* size) {
     if (size == nullptr) return error::kInvalidParameter;
     // DNS host names reach 63 characters; MAX_COMPUTERNAME_LENGTH (15) is only the NetBIOS one.

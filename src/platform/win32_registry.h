@@ -37,6 +37,10 @@ public:
                      std::vector<std::uint8_t>* data) override;
     Status DeleteValue(Key key, const std::string& name) override;
     Status LocalComputerName(char* buffer, std::uint32_t* size) override;
+    // RegQueryMultipleValuesA: the named values in one round trip, between the key's open and
+    // close. When a name is not there, every value of the key is read one by one instead.
+    Status QueryNamedValues(Key key, const std::string& subKey, const std::vector<std::string>& names,
+                            std::vector<RegValue>* values, bool* all) override;
 };
 
 // The conversions used at the advapi32 boundary, exposed for the tests. Both return false when

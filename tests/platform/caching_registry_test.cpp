@@ -59,6 +59,50 @@ TEST_F(CachingRegistryTest, ReadsAreAnsweredOnceAndListsEnumeratedOnce) {
     EXPECT_EQ(counter_.Count(Call::EnumKeyEx), 2u);  // "a", then "no more", once
 }
 
+// A backend that reads named values at once, as advapi32 does: only the names asked for, or all
+// values when one of them is not there.
+class NamedReads final : public RegistryDecorator {
+public:
+    using RegistryDecorator::RegistryDecorator;
+    Status QueryNamedValues(Key key, const std::string& subKey, const std::vector<std::string>& names,
+                            std::vector<RegValue>* values, bool* all) override {
+        ++namedReads;
+        const Status status = QueryKeyValues(key, subKey, values);
+        *all = true;
+        if (status != error::kSuccess) return status;
+        std::vector<RegValue> named;
+        for (const auto& name : names) {
+            const RegValue* found = FindValue(*values, name);
+            if (found == nullptr) return status;
+            named.push_back(*found);
+        }
+        *values = std::move(named);
+        *all = false;
+        return status;
+    }
+    int namedReads = 0;
+
+protected:
+    std::optional<Status> Before(Call) override { return std::nullopt; }
+};
+
+TEST_F(CachingRegistryTest, AValueNotExpectedIsStillFound) {
+    SetText(a_, "w", "2");
+    NamedReads named(store_);
+    CachingRegistry cache(named);
+    cache.ExpectValues({"v"});
+    RegValue value;
+    ASSERT_EQ(cache.QueryKeyValue(kHKeyLocalMachine, "SOFTWARE\\T\\a", "v", &value), error::kSuccess);
+    EXPECT_EQ(named.namedReads, 1);
+    ASSERT_EQ(cache.QueryKeyValue(kHKeyLocalMachine, "SOFTWARE\\T\\a", "w", &value), error::kSuccess);
+    EXPECT_EQ(value.data, std::string("2\0", 2));
+    EXPECT_EQ(cache.QueryKeyValue(kHKeyLocalMachine, "SOFTWARE\\T\\a", "x", &value), error::kFileNotFound);
+    std::vector<RegValue> all;
+    ASSERT_EQ(cache.QueryKeyValues(kHKeyLocalMachine, "SOFTWARE\\T\\a", &all), error::kSuccess);
+    EXPECT_EQ(all.size(), 2u);
+    EXPECT_EQ(named.namedReads, 1);
+}
+
 TEST_F(CachingRegistryTest, TheProgramsOwnChangesAreSeenAtOnce) {
     EXPECT_EQ(Read("SOFTWARE\\T\\a", "v"), "1");
     SetText(a_, "v", "2");

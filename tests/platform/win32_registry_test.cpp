@@ -214,6 +214,36 @@ TEST_F(Win32RegistryTest, LargeValuesAreReadWhole) {
     EXPECT_EQ(blob, data);
 }
 
+// Guards: named values read without their conversion, or a missing name failing the read
+// instead of falling back to every value of the key.
+TEST_F(Win32RegistryTest, NamedValuesComeInOneReadOrAllWhenOneIsMissing) {
+    SKIP_UNLESS_ACP_HOLDS("M\xC3\xBCller");
+    ASSERT_EQ(error::kSuccess, registry_.SetValueEx(scratch_, "Name", kRegSz, Data("M\xC3\xBCller"), 8));
+    const std::uint8_t four[4] = {4, 0, 0, 0};
+    ASSERT_EQ(error::kSuccess, registry_.SetValueEx(scratch_, "Zahl", kRegDword, four, 4));
+    ASSERT_EQ(error::kSuccess, registry_.SetValueEx(scratch_, "Andere", kRegSz, Data("x"), 2));
+
+    std::vector<RegValue> values;
+    bool all = true;
+    ASSERT_EQ(error::kSuccess,
+              registry_.QueryNamedValues(kHKeyLocalMachine, backend_->ScratchPath(), {"Zahl", "Name"}, &values, &all));
+    EXPECT_FALSE(all);
+    ASSERT_EQ(values.size(), 2u);
+    EXPECT_EQ(values[0].name, "Zahl");
+    EXPECT_EQ(values[0].type, kRegDword);
+    EXPECT_EQ(values[0].data, std::string("\x04\0\0\0", 4));
+    EXPECT_EQ(values[1].name, "Name");
+    EXPECT_EQ(values[1].data, std::string("M\xC3\xBCller\0", 8));
+
+    ASSERT_EQ(error::kSuccess, registry_.QueryNamedValues(kHKeyLocalMachine, backend_->ScratchPath(),
+                                                          {"Name", "Fehlt"}, &values, &all));
+    EXPECT_TRUE(all);
+    EXPECT_EQ(values.size(), 3u);
+    EXPECT_EQ(registry_.QueryNamedValues(kHKeyLocalMachine, backend_->ScratchPath() + "\\Fehlt", {"Name"}, &values,
+                                         &all),
+              error::kFileNotFound);
+}
+
 // Guards: a name other than GetComputerName's, or cut short. Its buffer rules are in the shared
 // suite.
 TEST(Win32RegistryComputerNameTest, IsTheComputerNameInUtf8) {
