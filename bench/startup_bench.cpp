@@ -15,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "config/layout.h"
@@ -74,8 +75,8 @@ int RunEmptyWindow(int argc, char** argv, int signalFd) {
 int RunEditor(int argc, char** argv, int signalFd, const std::filesystem::path& store) {
     ui::WarmUpFonts();
     platform::FileStoreRegistry registry({store, "BENCH"});
-    registry.PrefetchLocalHive();
     QApplication app(argc, argv);
+    registry.PrefetchLocalHive();
     ui::PrepareAppearance(app);
     ui::POPConfig window;
     ui::QtDialogs dialogs(&window);
@@ -108,6 +109,8 @@ double StartOnce(Mode mode, const std::filesystem::path& store) {
     ::close(fds[0]);
     int status = 0;
     ::waitpid(pid, &status, 0);
+    // Let the display server finish with the window that just closed before the next start.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
     return signalled ? ms : -1;
 }
 

@@ -118,31 +118,39 @@ QString Editor::FirstConnectionName() const { return Q(settings_.Connections[0].
 void Editor::BuildTree() {
     window_.ClearTreeQuietly();
     nodesInOrder_.clear();
+    // The nodes are made first and handed to the tree in one go, which it then announces once
+    // instead of every row on its own. Nodes share their picture.
+    const QIcon pictures[] = {ImageListPicture(kConnectionPicture), ImageListPicture(kAccountPicture)};
     std::unordered_map<std::string, QTreeWidgetItem*> byKey;
-    const auto add = [&](QTreeWidgetItem* parent, const std::string& key, const std::string& text, int picture) {
-        if (byKey.count(key) != 0) return;  // a key already in use: the node is left out
+    QList<QTreeWidgetItem*> connections;
+    std::unordered_map<QTreeWidgetItem*, QList<QTreeWidgetItem*>> accounts;
+    const auto make = [&](const std::string& key, const std::string& text, int picture) -> QTreeWidgetItem* {
+        if (byKey.count(key) != 0) return nullptr;  // a key already in use: the node is left out
         auto* node = new QTreeWidgetItem(QStringList{Q(text)});
-        node->setIcon(0, ImageListPicture(picture));
+        node->setIcon(0, pictures[picture == kConnectionPicture ? 0 : 1]);
         node->setData(0, kPictureRole, picture);
         node->setData(0, kKeyRole, Q(key));
-        if (parent == nullptr) {
-            window_.GlobalList->addTopLevelItem(node);
-        } else {
-            parent->addChild(node);
-        }
         byKey.emplace(key, node);
         nodesInOrder_.push_back(node);
+        return node;
     };
     for (const auto& connection : settings_.Connections) {
         if (config::CutAtNul(connection.Name).empty()) break;
-        add(nullptr, "A" + connection.Name, connection.Name, kConnectionPicture);
+        if (auto* node = make("A" + connection.Name, connection.Name, kConnectionPicture)) connections.append(node);
     }
     for (const auto& account : settings_.Accounts) {
         if (config::CutAtNul(account.Name).empty()) break;
         const auto parent = byKey.find("A" + account.Connection);
         if (parent == byKey.end()) continue;  // its connection has no node
-        add(parent->second, "A" + account.Connection + account.Name, account.Name, kAccountPicture);
+        QTreeWidgetItem* parentNode = parent->second;
+        if (auto* node = make("A" + account.Connection + account.Name, account.Name, kAccountPicture)) {
+            accounts[parentNode].append(node);
+        }
     }
+    // Children join their nodes before these are in the tree, which then takes every node with
+    // the top level.
+    for (const auto& [parent, children] : accounts) parent->addChildren(children);
+    window_.GlobalList->addTopLevelItems(connections);
 }
 
 bool Editor::ShowSettings(const std::optional<QString>& connection, const std::optional<QString>& account) {
