@@ -75,8 +75,8 @@ int RunEmptyWindow(int argc, char** argv, int signalFd) {
 int RunEditor(int argc, char** argv, int signalFd, const std::filesystem::path& store) {
     ui::WarmUpFonts();
     platform::FileStoreRegistry registry({store, "BENCH"});
-    QApplication app(argc, argv);
     registry.PrefetchLocalHive();
+    QApplication app(argc, argv);
     ui::PrepareAppearance(app);
     ui::POPConfig window;
     ui::QtDialogs dialogs(&window);

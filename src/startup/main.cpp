@@ -14,12 +14,11 @@ int main(int argc, char** argv) {
     // What the first text needs of the font configuration is read while Qt starts.
     kelvaston::ui::WarmUpFonts();
     auto& registry = kelvaston::platform::DefaultRegistry();
-    QApplication app(argc, argv);
 #ifndef _WIN32
-    // The local computer's file is read while the window is built. Not sooner: the application
-    // object starts faster without another thread of ours beside the fonts' one.
+    // The local computer's file is read while Qt starts and the window is built.
     static_cast<kelvaston::platform::FileStoreRegistry&>(registry).PrefetchLocalHive();
 #endif
+    QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kelvaston"));
     kelvaston::ui::PrepareAppearance(app);
 
