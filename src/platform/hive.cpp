@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <fstream>
 #include <iterator>
 
 #include "platform/text.h"
@@ -24,17 +23,16 @@ auto ChildPosition(const std::vector<std::shared_ptr<Node>>& children, std::stri
                             });
 }
 
-Node* InsertChild(Node& parent, std::string_view name) { return parent.AddChild(name); }
-
 bool ReadFile(const std::filesystem::path& file, std::string* bytes) {
     const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
     struct stat st {};
     bool ok = ::fstat(fd, &st) == 0;
-    if (ok) bytes->resize(static_cast<std::size_t>(st.st_size));
+    // A byte more than the file holds: the end of the file shows as a short read.
+    if (ok) bytes->resize(static_cast<std::size_t>(st.st_size) + 1);
     std::size_t done = 0;
     while (ok) {
-        if (done == bytes->size()) bytes->resize(done + 4096);  // the file grew meanwhile
+        if (done == bytes->size()) bytes->resize(2 * done);  // the file grew meanwhile
         const ssize_t n = ::read(fd, bytes->data() + done, bytes->size() - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
@@ -53,8 +51,6 @@ void MarkDeleted(Node& node) {
     for (auto& child : node.children) MarkDeleted(*child);
 }
 
-bool RemoveChild(Node& parent, const Node& child) { return parent.RemoveChild(child); }
-
 Node* Find(Node& root, const Place* place) {
     if (place == nullptr) return &root;
     Node* parent = Find(root, place->parent.get());
@@ -62,7 +58,7 @@ Node* Find(Node& root, const Place* place) {
 }
 
 Node* Ensure(Node& root, const Place* place) {
-    return place == nullptr ? &root : InsertChild(*Ensure(root, place->parent.get()), place->name);
+    return place == nullptr ? &root : Ensure(root, place->parent.get())->AddChild(place->name);
 }
 
 // Makes `target` equal to `fresh`, keeping the nodes of keys present in both.
@@ -261,7 +257,7 @@ public:
         names_.resize(shared);
         Node* node = shared == 0 ? &root_ : nodes_.back();
         for (std::size_t i = shared; i < path.size(); ++i) {
-            node = InsertChild(*node, path[i]);
+            node = node->AddChild(path[i]);
             nodes_.push_back(node);
             names_.emplace_back(path[i]);
         }
@@ -319,7 +315,7 @@ void Hive::Record(OpKind kind, Node& node, std::string_view name) {
 }
 
 Status Hive::CreateChild(Node& parent, std::string_view name, Node** child) {
-    *child = InsertChild(parent, name);
+    *child = parent.AddChild(name);
     Record(OpKind::CreateKey, **child, {});
     return error::kSuccess;
 }
@@ -327,7 +323,7 @@ Status Hive::CreateChild(Node& parent, std::string_view name, Node** child) {
 Status Hive::DeleteChild(Node& parent, Node& child) {
     if (!child.children.empty()) return error::kAccessDenied;
     Record(OpKind::DeleteKey, child, {});  // first: the node's place is worked out in the tree
-    if (!RemoveChild(parent, child)) {
+    if (!parent.RemoveChild(child)) {
         journal_.pop_back();
         return error::kFileNotFound;
     }
@@ -354,7 +350,7 @@ void Hive::Replay(Node& root, const Op& op) {
             break;
         case OpKind::DeleteKey:
             if (Node* node = Find(root, place); node != nullptr && node->children.empty()) {
-                RemoveChild(*node->parent, *node);
+                node->parent->RemoveChild(*node);
             }
             break;
         case OpKind::SetValue:
