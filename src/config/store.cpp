@@ -1,5 +1,6 @@
 #include "config/store.h"
 
+#include <algorithm>
 #include <array>
 #include <optional>
 
@@ -108,7 +109,8 @@ ConfigStore::ConfigStore(platform::RegistryApi& registry, Settings& settings)
 
 std::string ConfigStore::QueryValue(const std::string& path, const std::string& name, std::int32_t type,
                                     const std::string& defaultText) {
-    std::array<char, kValueBufferSize * platform::text::kMaxUtf8BytesPerCharacter> buffer{};
+    // Not cleared first: what GetValue delivers ends in a NUL or fills the buffer.
+    std::array<char, kValueBufferSize * platform::text::kMaxUtf8BytesPerCharacter> buffer;
     const Status status = values_.GetValue(settings_.RootKey, path, name, type, buffer.data(), kValueBufferSize);
     // A text longer than the buffer is read as far as it fits.
     if (status != error::kSuccess && status != error::kMoreData) return defaultText;
@@ -117,11 +119,10 @@ std::string ConfigStore::QueryValue(const std::string& path, const std::string& 
 
 std::string ConfigStore::SubkeyName(Key key, std::uint32_t index) {
     std::array<char, kNameBufferSize> buffer;
-    buffer.fill(' ');
     std::uint32_t length = kNameBufferSize;
-    // A failed call leaves the blanks, which cut to nothing.
+    // A failed call delivers no name. A name comes NUL-terminated, its length counted.
     if (api_.EnumKeyEx(key, index, buffer.data(), &length) != error::kSuccess) return {};
-    return CutAtNul(std::string_view(buffer.data(), buffer.size()));
+    return CutAtNul(std::string_view(buffer.data(), std::min<std::size_t>(length, buffer.size())));
 }
 
 void ConfigStore::DeleteParametersTree() {
