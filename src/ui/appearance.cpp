@@ -19,9 +19,15 @@ namespace {
 
 constexpr const char* kTahomaFiles[] = {"/usr/share/wine/fonts/tahoma.ttf", "/usr/share/wine/fonts/tahomabd.ttf"};
 
+// The fonts' thread; a program that ends before it is waited for still waits for it.
 std::thread& WarmUpThread() {
-    static std::thread thread;
-    return thread;
+    static struct Holder {
+        std::thread thread;
+        ~Holder() {
+            if (thread.joinable()) thread.join();
+        }
+    } holder;
+    return holder.thread;
 }
 
 #if KELVASTON_FONTCONFIG
