@@ -65,6 +65,19 @@ TEST(RegFileParse, Regedit4DeletionsCommentsAndEightBitText) {
     EXPECT_EQ(doc.entries[4].value.data, text::Utf8ToUtf16Le(std::string("%A%\0", 4)));
 }
 
+TEST(RegFileParse, EveryKindOfLineEndReadsAlike) {
+    const std::string lines[] = {"REGEDIT4", "[HKLM\\A]", "\"x\"=hex:01,\\", "  02", "\"y\"=\"z\""};
+    for (const std::string end : {"\n", "\r\n", "\r"}) {
+        std::string file;
+        for (const auto& line : lines) file += line + end;
+        const Document doc = MustParse(file);
+        ASSERT_EQ(doc.entries.size(), 3u) << end.size();
+        EXPECT_EQ(doc.entries[1].value, (Value{"x", kRegBinary, "\x01\x02"}));
+        EXPECT_EQ(doc.entries[2].line, 5);
+        EXPECT_EQ(MustFail(file + "junk" + end).line, 6) << end.size();
+    }
+}
+
 TEST(RegFileParse, NamesTheLineOfWhatIsWrong) {
     const std::string header = "Windows Registry Editor Version 5.00\n";
     const struct {
