@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QLabel>
 #include <QWidget>
 #include <algorithm>
 #include <chrono>
@@ -60,6 +61,19 @@ int RunBare(int argc, char** argv, int signalFd) {
     return 0;
 }
 
+// The bare window with one line of text on it: what the first text costs (fonts found, one
+// loaded, its glyphs drawn), with nothing of Kelvaston's.
+int RunOneLabel(int argc, char** argv, int signalFd) {
+    QApplication app(argc, argv);
+    QWidget window;
+    window.setFixedSize(685, 452);
+    QLabel label(QStringLiteral("Verbindungen :"), &window);
+    label.move(8, 12);
+    window.show();
+    WaitForPaint(window, signalFd);
+    return 0;
+}
+
 // Kelvaston's window, empty: no registry, no configuration.
 int RunEmptyWindow(int argc, char** argv, int signalFd) {
     ui::WarmUpFonts();
@@ -86,8 +100,8 @@ int RunEditor(int argc, char** argv, int signalFd, const std::filesystem::path& 
     return 0;
 }
 
-enum class Mode { Bare, EmptyWindow, Editor };
-constexpr const char* kModeNames[] = {"bare", "empty", "editor"};
+enum class Mode { Bare, OneLabel, EmptyWindow, Editor };
+constexpr const char* kModeNames[] = {"bare", "label", "empty", "editor"};
 
 // Milliseconds from the fork to the child's signal.
 double StartOnce(Mode mode, const std::filesystem::path& store) {
@@ -122,6 +136,7 @@ int RunChild(int argc, char** argv) {
     int qtArgc = 1;
     if (mode == "editor") return RunEditor(qtArgc, argv, fd, store);
     if (mode == "empty") return RunEmptyWindow(qtArgc, argv, fd);
+    if (mode == "label") return RunOneLabel(qtArgc, argv, fd);
     (void)argc;
     return RunBare(qtArgc, argv, fd);
 }
@@ -170,21 +185,25 @@ int main(int argc, char** argv) {
         config::ConfigStore saver(registry, settings);
         if (saver.SaveSettings().result != config::SaveResult::Saved) return 1;
     }
-    std::vector<double> bare, empty, editor;
-    for (const Mode mode : {Mode::Bare, Mode::EmptyWindow, Mode::Editor}) StartOnce(mode, store);  // warm
+    std::vector<double> bare, label, empty, editor;
+    for (const Mode mode : {Mode::Bare, Mode::OneLabel, Mode::EmptyWindow, Mode::Editor}) StartOnce(mode, store);  // warm
     for (int run = 0; run < kRuns; ++run) {
         bare.push_back(StartOnce(Mode::Bare, store));
+        label.push_back(StartOnce(Mode::OneLabel, store));
         empty.push_back(StartOnce(Mode::EmptyWindow, store));
         editor.push_back(StartOnce(Mode::Editor, store));
     }
-    const double b = Median(bare), w = Median(empty), e = Median(editor);
+    const double b = Median(bare), l = Median(label), w = Median(empty), e = Median(editor);
     std::printf("Start-up to the first paint: a new process each, median of %d starts, platform %s\n", kRuns,
                 std::getenv("QT_QPA_PLATFORM"));
     std::printf("  bare Qt window, no widgets                 %7.1f ms\n", b);
+    std::printf("  bare Qt window, one line of text           %7.1f ms\n", l);
     std::printf("  Kelvaston's window, empty (no registry)    %7.1f ms\n", w);
     std::printf("  Kelvaston, 51 connections, 251 accounts    %7.1f ms\n", e);
     std::printf("  Kelvaston / bare window                    %7.2f\n", e / b);
     std::printf("  Kelvaston / its own empty window           %7.2f\n", e / w);
+    std::printf("  one line of text / bare window             %7.2f\n", l / b);
+    std::printf("  Kelvaston / one line of text               %7.2f\n", e / l);
     std::filesystem::remove_all(store);
     return 0;
 }
