@@ -5,6 +5,8 @@
 #include <QHeaderView>
 #include <QLocale>
 #include <QMouseEvent>
+#include <QPainter>
+#include <QStyleOption>
 #include <cmath>
 
 #include "ui/icons.h"
@@ -60,6 +62,22 @@ void CheckBox::SetValue(int value) {
 }
 
 void CheckBox::nextCheckState() { setCheckState(checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked); }
+
+Picture::Picture(QIcon icon, QWidget* parent) : QWidget(parent), icon_(std::move(icon)) {}
+
+void Picture::paintEvent(QPaintEvent* /*event*/) {
+    const qreal ratio = devicePixelRatioF();
+    if (pixmap_.isNull() || pixmap_.devicePixelRatio() != ratio) pixmap_ = icon_.pixmap(QSize(32, 32), ratio);
+    QPainter painter(this);
+    if (isEnabled()) {
+        painter.drawPixmap(0, 0, pixmap_);
+        return;
+    }
+    // Greyed by the style, as a label greys its picture in a disabled frame.
+    QStyleOption option;
+    option.initFrom(this);
+    painter.drawPixmap(0, 0, style()->generatedIconPixmap(QIcon::Disabled, pixmap_, &option));
+}
 
 UpDown::UpDown(QLineEdit* buddy, int minimum, int maximum, int value, QWidget* parent)
     : QWidget(parent),
@@ -206,7 +224,7 @@ POPConfig::POPConfig(QWidget* parent) : QWidget(parent) {
 
 void POPConfig::BuildGlobalPage(QWidget* page) {
     QGroupBox* computer = Frame(page, 0, QStringLiteral("Rechner"), 420, 1095);
-    Bild[0] = new QLabel(computer);
+    Bild[0] = new Picture(FrameIcon(0), computer);
     Bild[0]->setGeometry(Twips(120, 300, 480, 480));
     OptionComputerLocal = Check(computer, QStringLiteral("lokaler Rechner"), Twips(720, 465, 1650, kCheckHeight));
     OptionComputerLocal->setCheckState(Qt::Checked);
@@ -218,7 +236,7 @@ void POPConfig::BuildGlobalPage(QWidget* page) {
     Symbolleiste[5]->setEnabled(false);
 
     QGroupBox* settings = Frame(page, 1, QStringLiteral("globale Einstellungen"), 1680, 4095);
-    Bild[1] = new QLabel(settings);
+    Bild[1] = new Picture(FrameIcon(1), settings);
     Bild[1]->setGeometry(Twips(120, 300, 480, 480));
     const auto row = [&](int top, const QString& label, int width) {
         Label(settings, label, Twips(660, top, 2040, kTextHeight), Qt::AlignRight | Qt::AlignVCenter);
@@ -247,7 +265,7 @@ void POPConfig::BuildGlobalPage(QWidget* page) {
 
 void POPConfig::BuildConnectionPage(QWidget* page) {
     QGroupBox* connection = Frame(page, 2, QStringLiteral("Verbindung"), 420, 1215);
-    Bild[2] = new QLabel(connection);
+    Bild[2] = new Picture(FrameIcon(2), connection);
     Bild[2]->setGeometry(Twips(120, 300, 480, 480));
     Label(connection, QStringLiteral("Name :"), Twips(660, 390, 630, kTextHeight));
     ConnectionName = TextBox(connection, Twips(1320, 390, 1155, kTextHeight));
@@ -270,9 +288,9 @@ void POPConfig::BuildConnectionPage(QWidget* page) {
     QGroupBox* account = Frame(page, 3, QStringLiteral("  "), 1800, 3975);
     AccountEnableAccount = Check(account, QStringLiteral("Account aktivieren"), Twips(120, 0, 1890, kCheckHeight));
     AccountEnableAccount->setAutoFillBackground(true);
-    Bild[3] = new QLabel(account);
+    Bild[3] = new Picture(FrameIcon(3), account);
     Bild[3]->setGeometry(Twips(120, 300, 480, 480));
-    Bild[4] = new QLabel(account);
+    Bild[4] = new Picture(FrameIcon(4), account);
     Bild[4]->setGeometry(Twips(120, 3120, 480, 480));
     const auto label = [&](const QString& text, int left, int top, int width) {
         Label(account, text, Twips(left, top, width, kTextHeight), Qt::AlignRight | Qt::AlignVCenter);
@@ -334,7 +352,7 @@ void POPConfig::BuildTickerPage(QWidget* page) {
         Check(ticker, QStringLiteral("Newsticker aktivieren"), Twips(120, 0, 2130, kCheckHeight));
     AccountEnableWissenschaft->setAutoFillBackground(true);
     AccountEnableWissenschaft->setEnabled(false);
-    Bild[5] = new QLabel(ticker);
+    Bild[5] = new Picture(FrameIcon(5), ticker);
     Bild[5]->setGeometry(Twips(120, 300, 480, 480));
     const auto label = [&](const QString& text, int top) {
         Label(ticker, text, Twips(480, top, 1980, kTextHeight), Qt::AlignRight | Qt::AlignVCenter);
@@ -349,11 +367,7 @@ void POPConfig::BuildTickerPage(QWidget* page) {
 
     // The frames carry their icons; those of the connection and account frames are the
     // pictures of their tree nodes.
-    for (std::size_t i = 0; i < Bild.size(); ++i) {
-        Bild[i]->setObjectName(QStringLiteral("Bild_%1").arg(i));
-        Bild[i]->setPixmap(FrameIcon(static_cast<int>(i)).pixmap(QSize(32, 32)));
-        Bild[i]->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    }
+    for (std::size_t i = 0; i < Bild.size(); ++i) Bild[i]->setObjectName(QStringLiteral("Bild_%1").arg(i));
 }
 
 void POPConfig::ConnectRules() {

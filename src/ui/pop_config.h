@@ -7,6 +7,7 @@
 
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QStatusBar>
@@ -32,6 +33,23 @@ public:
 
 protected:
     void nextCheckState() override;
+};
+
+// A frame's picture, drawn at its size from the icon when first painted: the pictures of the
+// pages behind the front one cost nothing until their page is shown.
+class Picture final : public QWidget {
+    Q_OBJECT
+
+public:
+    Picture(QIcon icon, QWidget* parent);
+    const QIcon& Icon() const { return icon_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QIcon icon_;
+    QPixmap pixmap_;  // drawn at the first paint, and again only for another pixel ratio
 };
 
 // Two arrow buttons bound to a text box: each click moves the number in the box by one step
@@ -83,7 +101,7 @@ public:
     QTabWidget* Kartei;
     std::array<QGroupBox*, 5> Rahmen{};
     std::array<QToolButton*, 11> Symbolleiste{};
-    std::array<QLabel*, 6> Bild{};
+    std::array<Picture*, 6> Bild{};
     std::array<QFrame*, 2> AccountLine{};
     std::vector<QLabel*> Beschriftung;
     QStatusBar* Status;

@@ -87,6 +87,26 @@ TEST_F(LayoutTest, ThePasswordShowsOneStarPerCharacter) {
     EXPECT_EQ(window_.AccountPOPPasswort->text(), "geheim");
 }
 
+TEST_F(LayoutTest, AFramesPictureGreysWithItsFrame) {
+    window_.Kartei->setCurrentIndex(1);
+    const auto colouredPixels = [](const QImage& image) {
+        int count = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                const QColor c = image.pixelColor(x, y);
+                count += std::max({c.red(), c.green(), c.blue()}) - std::min({c.red(), c.green(), c.blue()}) > 40;
+            }
+        }
+        return count;
+    };
+    window_.Rahmen[3]->setEnabled(true);
+    EXPECT_GT(colouredPixels(window_.Bild[3]->grab().toImage()), 20);
+    window_.Rahmen[3]->setEnabled(false);
+    EXPECT_EQ(colouredPixels(window_.Bild[3]->grab().toImage()), 0);
+    window_.Rahmen[3]->setEnabled(true);
+    EXPECT_GT(colouredPixels(window_.Bild[3]->grab().toImage()), 20);
+}
+
 TEST_F(LayoutTest, UpDownStaysInItsRangeWhileTypingMayLeaveIt) {
     window_.ConnectionTimeOut->setText("9998");
     QTest::mouseClick(window_.ConnectionTimeOutUpDown->UpButton(), Qt::LeftButton);
