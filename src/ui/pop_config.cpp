@@ -365,7 +365,7 @@ void POPConfig::BuildTickerPage(QWidget* page) {
     label(QStringLiteral("Adresse für Newsticker :"), 1260);
     GlobalTickerEMail = TextBox(ticker, Twips(2520, 1260, 4455, kTextHeight));
 
-    // The frames carry their icons; those of the connection and account frames are the
+    // The frames' pictures by their names; those of the connection and account frames show the
     // pictures of their tree nodes.
     for (std::size_t i = 0; i < Bild.size(); ++i) Bild[i]->setObjectName(QStringLiteral("Bild_%1").arg(i));
 }

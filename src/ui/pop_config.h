@@ -42,7 +42,6 @@ class Picture final : public QWidget {
 
 public:
     Picture(QIcon icon, QWidget* parent);
-    const QIcon& Icon() const { return icon_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
