@@ -216,20 +216,20 @@ SaveOutcome ConfigStore::SaveSettings() {
     StoredCopy copy;
     if (const Status status = CopyStoredParameters(api_, settings_.RootKey, &copy); status != error::kSuccess) {
         // Nothing has been changed yet, so nothing needs to be put back.
-        return {SaveResult::FailedRestored, "read the stored configuration", status, SaveStep::ReadStored, {}, {}, {}};
+        return {SaveResult::FailedRestored, "read the stored configuration", status, SaveStep::ReadStored, {}, {}, {}, {}};
     }
     SaveOutcome outcome;
     try {
         outcome = WriteModel();
     } catch (const std::exception& e) {
         outcome = {SaveResult::FailedRestored, std::string("unexpected error: ") + e.what(), error::kSuccess,
-                   SaveStep::Unexpected, {}, {}, e.what()};
+                   SaveStep::Unexpected, {}, {}, e.what(), {}};
     }
     if (outcome.result == SaveResult::Saved) {
         const Status flushed = api_.FlushKey(settings_.RootKey);
         if (flushed == error::kSuccess) return outcome;
         outcome = {SaveResult::FailedRestored, "write the registry to permanent storage", flushed, SaveStep::Flush,
-                   {}, {}, {}};
+                   {}, {}, {}, {}};
     }
     Close(api_, settings_.ParametersKeyHandle);
     Close(api_, settings_.ServiceKeyHandle);
@@ -243,39 +243,53 @@ SaveOutcome ConfigStore::SaveSettings() {
     return outcome;
 }
 
-SaveOutcome ConfigStore::CheckRemoved() {
+SaveOutcome ConfigStore::RemoveLeftovers() {
+    // The passes above stop after 51 keys and look keys up by their names with the blanks at
+    // their ends taken away, and an account key or "volatile" with subkeys of its own stays:
+    // any of them would make every later save fail.
     Key parameters = kNullKey;
-    const Status status = api_.OpenKeyEx(settings_.RootKey, layout::kParametersKey, 0, platform::kKeyRead, &parameters);
+    Status status = api_.OpenKeyEx(settings_.RootKey, layout::kParametersKey, 0, platform::kKeyAllAccess, &parameters);
     if (status == error::kFileNotFound) return {};
     if (status != error::kSuccess) {
-        return {SaveResult::FailedRestored, "open the Parameters key", status, SaveStep::RemoveStored, {}, {}, {}};
+        return {SaveResult::FailedRestored, "open the Parameters key", status, SaveStep::RemoveStored, {}, {}, {}, {}};
     }
-    std::array<char, kNameBufferSize> name{};
-    std::uint32_t length = kNameBufferSize;
-    const Status enumerated = api_.EnumKeyEx(parameters, 0, name.data(), &length);
+    std::vector<std::string> names;
+    status = platform::ListSubkeys(api_, parameters, &names);
+    std::string failed;
+    for (std::size_t i = 0; status == error::kSuccess && i < names.size(); ++i) {
+        status = platform::DeleteTree(api_, parameters, names[i], &failed);
+    }
     api_.CloseKey(parameters);
-    if (enumerated == error::kNoMoreItems) return {};
-    if (enumerated != error::kSuccess) {
-        return {SaveResult::FailedRestored, "list the stored connections", enumerated, SaveStep::RemoveStored, {}, {}, {}};
-    }
-    return {SaveResult::FailedRestored, Describe("remove the stored connection", name.data()), error::kAccessDenied,
-            SaveStep::RemoveStored, name.data(), {}, {}};
+    if (status == error::kSuccess) return {};
+    return {SaveResult::FailedRestored, Describe("remove the stored key", failed), status, SaveStep::RemoveStored,
+            failed, {}, {}, {}};
+}
+
+std::string ConfigStore::Unstorable(Status status, const std::string& text) const {
+    if (status != error::kNoUnicodeTranslation) return {};
+    const auto at = api_.UnstorableAt(text);
+    if (!at) return {};
+    // The character's bytes: its UTF-8 sequence, or the single byte that begins none.
+    const std::size_t next = platform::text::FirstInvalidUtf8(std::string_view(text).substr(*at));
+    if (next == 0) return text.substr(*at, 1);
+    std::size_t length = 1;
+    while (*at + length < text.size() && (static_cast<unsigned char>(text[*at + length]) & 0xC0) == 0x80) ++length;
+    return text.substr(*at, length);
 }
 
 SaveOutcome ConfigStore::WriteModel() {
     DeleteParametersTree();
-    // A stored connection that is still there would survive the save unnoticed.
-    if (SaveOutcome left = CheckRemoved(); left.result != SaveResult::Saved) return left;
+    if (SaveOutcome left = RemoveLeftovers(); left.result != SaveResult::Saved) return left;
 
     Open(api_, settings_.RootKey, layout::kServiceKey, platform::kKeyAllAccess, settings_.ServiceKeyHandle);
     if (settings_.ServiceKeyHandle == kNullKey) {
-        return {SaveResult::ServiceMissing, "open the service's key", 0, SaveStep::OpenService, {}, {}, {}};
+        return {SaveResult::ServiceMissing, "open the service's key", 0, SaveStep::OpenService, {}, {}, {}, {}};
     }
 
     settings_.ParametersKeyHandle = kNullKey;
     Status status = api_.CreateKey(settings_.ServiceKeyHandle, layout::kParametersName, &settings_.ParametersKeyHandle);
     if (settings_.ParametersKeyHandle == kNullKey) {
-        return {SaveResult::FailedRestored, "create the Parameters key", status, SaveStep::CreateKey, {}, {}, {}};
+        return {SaveResult::FailedRestored, "create the Parameters key", status, SaveStep::CreateKey, {}, {}, {}, {}};
     }
 
     // Writes the values of one record into an open key; false when one of them fails.
@@ -291,7 +305,7 @@ SaveOutcome ConfigStore::WriteModel() {
                     SaveResult::FailedRestored,
                     Describe(std::string("write value \"") + field.name + "\" (\"" + data + "\")", keyName), status,
                     SaveStep::WriteValue, keyName == layout::kParametersName ? std::string() : keyName, field.name,
-                    data});
+                    data, Unstorable(status, data)});
             }
         }
         return std::optional<SaveOutcome>();
@@ -314,7 +328,7 @@ SaveOutcome ConfigStore::WriteModel() {
         status = api_.CreateKey(settings_.ParametersKeyHandle, connection.Name, &key);
         if (key == kNullKey) {
             return {SaveResult::FailedRestored, Describe("create the key", connection.Name), status,
-                    SaveStep::CreateKey, connection.Name, {}, {}};
+                    SaveStep::CreateKey, connection.Name, {}, {}, Unstorable(status, connection.Name)};
         }
         auto failed = writeValues(key, connection, layout::kConnectionValues,
                                   inOrder(layout::kConnectionValues.size()), connection.Name);
@@ -328,7 +342,8 @@ SaveOutcome ConfigStore::WriteModel() {
         Key key = kNullKey;
         status = api_.CreateKey(settings_.ParametersKeyHandle, path, &key);
         if (key == kNullKey) {
-            return {SaveResult::FailedRestored, Describe("create the key", path), status, SaveStep::CreateKey, path, {}, {}};
+            return {SaveResult::FailedRestored, Describe("create the key", path), status, SaveStep::CreateKey, path, {}, {},
+                    Unstorable(status, path)};
         }
         auto failed = writeValues(key, account, layout::kAccountValues, inOrder(layout::kAccountValues.size()), path);
         Close(api_, key);

@@ -26,7 +26,7 @@ enum class SaveResult {
 enum class SaveStep {
     None,
     ReadStored,     // copying the stored configuration before anything is removed
-    RemoveStored,   // a stored connection (`key`) could not be removed
+    RemoveStored,   // a stored key (`key`) could not be removed
     OpenService,    // the service's key could not be opened
     CreateKey,      // `key` could not be created
     WriteValue,     // value `value` with the text `data` could not be written into `key`
@@ -42,6 +42,9 @@ struct SaveOutcome {
     std::string key;    // relative to the Parameters key
     std::string value;
     std::string data;
+    // kNoUnicodeTranslation: the first character of the name or text that the registry cannot
+    // store (its UTF-8 bytes, or the one byte that is not UTF-8).
+    std::string unstorable;
 };
 
 class ConfigStore {
@@ -77,7 +80,11 @@ public:
 
 private:
     SaveOutcome WriteModel();
-    SaveOutcome CheckRemoved();
+    // Removes whatever DeleteParametersTree left below the Parameters key, by the keys' real
+    // names and subkeys first.
+    SaveOutcome RemoveLeftovers();
+    // What a failure to store `text` says: the character the registry cannot store, if that is why.
+    std::string Unstorable(platform::Status status, const std::string& text) const;
 
     platform::CachingRegistry cache_;
     platform::RegistryApi& api_;

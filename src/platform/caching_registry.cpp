@@ -47,6 +47,11 @@ Status CachingRegistry::SetValueEx(Key key, const std::string& name, std::uint32
     return RegistryDecorator::SetValueEx(key, name, type, data, dataSize);
 }
 
+Status CachingRegistry::SetValueBytes(Key key, const std::string& name, std::uint32_t type, std::string_view data) {
+    ForgetValues();
+    return RegistryDecorator::SetValueBytes(key, name, type, data);
+}
+
 Status CachingRegistry::DeleteValue(Key key, const std::string& name) {
     ForgetValues();
     return RegistryDecorator::DeleteValue(key, name);

@@ -22,10 +22,11 @@ bool IsTextType(std::uint32_t type) {
 }
 
 // Splits a relative key path into its names. Empty names (doubled or trailing backslashes) are
-// passed over, as the registry does; a leading backslash or a name over 255 characters makes
-// the path invalid.
+// passed over, as the registry does; a leading backslash, a name that is not UTF-8 or one over
+// 255 characters makes the path invalid.
 Status SplitSubKey(std::string_view subKey, std::vector<std::string_view>* names) {
     if (subKey.starts_with('\\')) return error::kBadPathName;
+    if (!text::IsValidUtf8(subKey)) return error::kNoUnicodeTranslation;
     std::size_t start = 0;
     while (start <= subKey.size()) {
         auto end = subKey.find('\\', start);
@@ -39,6 +40,26 @@ Status SplitSubKey(std::string_view subKey, std::vector<std::string_view>* names
         start = end + 1;
     }
     return error::kSuccess;
+}
+
+// Whether a value of this name can be kept in the file and read back as the same name.
+Status CheckValueName(std::string_view name) {
+    if (!text::IsValidUtf8(name)) return error::kNoUnicodeTranslation;
+    if (name.find('\0') != std::string_view::npos || text::LongerThan(name, kMaxValueNameLength)) {
+        return error::kInvalidParameter;
+    }
+    return error::kSuccess;
+}
+
+// The text of a REG_SZ given as the registry's bytes, when the file's text form gives exactly
+// these bytes back: UTF-16LE that ends in its only NUL.
+bool TextFromUtf16(std::string_view bytes, std::string* textValue) {
+    if (bytes.size() < 2 || bytes.size() % 2 != 0 || bytes.substr(bytes.size() - 2) != std::string_view("\0\0", 2)) {
+        return false;
+    }
+    const std::string_view units = bytes.substr(0, bytes.size() - 2);
+    *textValue = text::Utf16LeToUtf8(units);
+    return textValue->find('\0') == std::string::npos && text::Utf8ToUtf16Le(*textValue) == units;
 }
 
 // The value's data as the interface delivers it: text types as program text with a NUL.
@@ -56,7 +77,7 @@ FileStoreRegistry::FileStoreRegistry(FileStoreOptions options) : options_(std::m
 
 FileStoreRegistry::~FileStoreRegistry() {
     for (auto& [name, hive] : hives_) {
-        filestore::LoadError ignored;
+        HiveFileError ignored;
         hive->Flush(&ignored);
     }
 }
@@ -95,7 +116,15 @@ std::optional<std::filesystem::path> FileStoreRegistry::FindFile(const std::stri
     return std::nullopt;
 }
 
+Status FileStoreRegistry::Reported(Status status, HiveFileError&& problem) {
+    if (status != error::kSuccess) lastProblem_ = std::move(problem);
+    return status;
+}
+
 Status FileStoreRegistry::HiveFor(const std::string& machine, std::shared_ptr<Hive>* hive) {
+    if (auto unsafe = filestore::CheckStoreFolder(options_.folder)) {
+        return Reported(error::kAccessDenied, std::move(*unsafe));
+    }
     std::string_view name = machine;
     if (name.starts_with("\\\\")) name.remove_prefix(2);
     std::filesystem::path file;
@@ -115,19 +144,18 @@ Status FileStoreRegistry::HiveFor(const std::string& machine, std::shared_ptr<Hi
         Prefetched prefetched = prefetch_.get();
         if (prefetched.hive && prefetched.file == file && hives_.count(id) == 0) hives_.emplace(id, prefetched.hive);
     }
-    filestore::LoadError loadError;
+    HiveFileError problem;
     if (auto cached = hives_.find(id); cached != hives_.end()) {
-        if (cached->second->Refresh(&loadError) != error::kSuccess) {
-            lastLoadError_ = loadError;
-            return error::kBadDb;
+        if (const Status status = cached->second->Refresh(&problem); status != error::kSuccess) {
+            return Reported(status, std::move(problem));
         }
         *hive = cached->second;
         return error::kSuccess;
     }
-    auto opened = Hive::Open(file, &loadError);
+    auto opened = Hive::Open(file, &problem);
     if (!opened) {
-        lastLoadError_ = loadError;
-        return error::kBadDb;
+        return Reported(problem.kind == HiveFileError::Kind::Malformed ? error::kBadDb : error::kAccessDenied,
+                        std::move(problem));
     }
     hives_.emplace(id, opened);
     *hive = std::move(opened);
@@ -165,20 +193,15 @@ void FileStoreRegistry::PrefetchLocalHive() {
     if (prefetch_.valid()) return;
     const auto file = FindFile(options_.localName).value_or(options_.folder / (options_.localName + ".reg"));
     prefetch_ = std::async(std::launch::async, [file] {
-        filestore::LoadError ignored;  // a file that does not load is read again, and reported, on use
+        HiveFileError ignored;  // a file that does not load is read again, and reported, on use
         return Prefetched{file, Hive::Open(file, &ignored)};
     });
-}
-
-std::optional<HiveFileError> FileStoreRegistry::LastHiveFileError() const {
-    if (!lastLoadError_) return std::nullopt;
-    return HiveFileError{lastLoadError_->file.string(), lastLoadError_->line, lastLoadError_->message};
 }
 
 Status FileStoreRegistry::ConnectRegistry(const std::string& machine, Key hiveKey, Key* result) {
     if (result == nullptr) return error::kInvalidParameter;
     *result = kNullKey;
-    lastLoadError_.reset();
+    lastProblem_.reset();
     if (hiveKey != kHKeyLocalMachine) return error::kInvalidHandle;
     std::shared_ptr<Hive> hive;
     if (const Status status = HiveFor(machine, &hive); status != error::kSuccess) return status;
@@ -217,8 +240,14 @@ Status FileStoreRegistry::CreateKey(Key parent, const std::string& subKey, Key* 
     if (base.status != error::kSuccess) return base.status;
     std::vector<std::string_view> names;
     if (const Status status = SplitSubKey(subKey, &names); status != error::kSuccess) return status;
+    // Every name is checked before the first key is made: a path that cannot be kept whole
+    // changes nothing.
+    for (const auto& name : names) {
+        if (regfile::KeyNameProblem(name) != nullptr) return error::kInvalidParameter;
+    }
     Hive& hive = *base.key->hive;
     Node* node = base.key->node.get();
+    if (node->depth + names.size() > kMaxKeyDepth) return error::kInvalidParameter;
     for (std::size_t i = 0; i < names.size(); ++i) {
         if (Node* existing = node->FindChild(names[i])) {
             node = existing;
@@ -271,9 +300,8 @@ Status FileStoreRegistry::CloseKey(Key key) {
     if (it == handles_.end()) return error::kInvalidHandle;
     Status status = error::kSuccess;
     if (it->second.hiveRoot) {
-        filestore::LoadError loadError;
-        status = it->second.hive->Flush(&loadError);
-        if (status == error::kBadDb) lastLoadError_ = loadError;
+        HiveFileError problem;
+        status = Reported(it->second.hive->Flush(&problem), std::move(problem));
     }
     handles_.erase(it);
     return status;
@@ -282,15 +310,14 @@ Status FileStoreRegistry::CloseKey(Key key) {
 Status FileStoreRegistry::FlushKey(Key key) {
     const Resolved open = Lookup(key, 0);
     if (open.status != error::kSuccess) return open.status;
-    filestore::LoadError loadError;
-    const Status status = open.key->hive->Flush(&loadError);
-    if (status == error::kBadDb) lastLoadError_ = loadError;
-    return status;
+    HiveFileError problem;
+    return Reported(open.key->hive->Flush(&problem), std::move(problem));
 }
 
 Status FileStoreRegistry::QueryValueEx(Key key, const std::string& name, std::uint32_t* type,
                                        std::uint8_t* data, std::uint32_t* dataSize) {
     if (data != nullptr && dataSize == nullptr) return error::kInvalidParameter;
+    if (!text::IsValidUtf8(name)) return error::kNoUnicodeTranslation;
     const Resolved open = Lookup(key, kKeyQueryValue);
     if (open.status != error::kSuccess) return open.status;
     const regfile::Value* value = open.key->node->FindValue(name);
@@ -309,18 +336,31 @@ Status FileStoreRegistry::QueryValueEx(Key key, const std::string& name, std::ui
 
 Status FileStoreRegistry::SetValueEx(Key key, const std::string& name, std::uint32_t type,
                                      const std::uint8_t* data, std::uint32_t dataSize) {
-    if (text::LongerThan(name, kMaxValueNameLength) || (data == nullptr && dataSize != 0)) {
-        return error::kInvalidParameter;
+    if (data == nullptr && dataSize != 0) return error::kInvalidParameter;
+    if (const Status status = CheckValueName(name); status != error::kSuccess) return status;
+    std::string bytes(reinterpret_cast<const char*>(data), dataSize);
+    if (type == kRegSz) bytes.resize(std::min(bytes.size(), bytes.find('\0')));
+    if (IsTextType(type)) {
+        // Program text, which the file keeps as UTF-8 or UTF-16: what is not UTF-8 would come
+        // back as other characters.
+        if (!text::IsValidUtf8(bytes)) return error::kNoUnicodeTranslation;
+        if (type != kRegSz) bytes = text::Utf8ToUtf16Le(bytes);
     }
+    return PutValue(key, name, type, std::move(bytes));
+}
+
+Status FileStoreRegistry::SetValueBytes(Key key, const std::string& name, std::uint32_t type, std::string_view data) {
+    if (const Status status = CheckValueName(name); status != error::kSuccess) return status;
+    std::string stored(data);
+    // A text value is kept as its text; any other value as its bytes, whatever they are.
+    if (type == kRegSz && !TextFromUtf16(data, &stored)) return error::kInvalidParameter;
+    return PutValue(key, name, type, std::move(stored));
+}
+
+Status FileStoreRegistry::PutValue(Key key, const std::string& name, std::uint32_t type, std::string data) {
     const Resolved open = Lookup(key, kKeySetValue);
     if (open.status != error::kSuccess) return open.status;
-    std::string bytes(reinterpret_cast<const char*>(data), dataSize);
-    if (type == kRegSz) {
-        bytes.resize(std::min(bytes.size(), bytes.find('\0')));
-    } else if (IsTextType(type)) {
-        bytes = text::Utf8ToUtf16Le(bytes);
-    }
-    return open.key->hive->SetValue(*open.key->node, regfile::Value{name, type, std::move(bytes)});
+    return open.key->hive->SetValue(*open.key->node, regfile::Value{name, type, std::move(data)});
 }
 
 Status FileStoreRegistry::EnumValue(Key key, std::uint32_t index, std::string* name, std::uint32_t* type,
@@ -339,7 +379,23 @@ Status FileStoreRegistry::EnumValue(Key key, std::uint32_t index, std::string* n
     return error::kSuccess;
 }
 
+Status FileStoreRegistry::EnumValueBytes(Key key, std::uint32_t index, std::string* name, std::uint32_t* type,
+                                         std::string* data) {
+    const Resolved open = Lookup(key, kKeyQueryValue);
+    if (open.status != error::kSuccess) return open.status;
+    const auto& values = open.key->node->values;
+    if (index >= values.size()) return error::kNoMoreItems;
+    const regfile::Value& value = values[index];
+    if (name != nullptr) *name = value.name;
+    if (type != nullptr) *type = value.type;
+    if (data != nullptr) {
+        *data = value.type == kRegSz ? text::Utf8ToUtf16Le(value.data) + std::string(2, '\0') : value.data;
+    }
+    return error::kSuccess;
+}
+
 Status FileStoreRegistry::DeleteValue(Key key, const std::string& name) {
+    if (!text::IsValidUtf8(name)) return error::kNoUnicodeTranslation;
     const Resolved open = Lookup(key, kKeySetValue);
     if (open.status != error::kSuccess) return open.status;
     return open.key->hive->DeleteValue(*open.key->node, name);

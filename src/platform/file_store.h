@@ -38,9 +38,8 @@ public:
     // Starts reading the local computer's hive on another thread, so that the program can do
     // other work meanwhile; the first use of that hive waits for it.
     void PrefetchLocalHive();
-    // Why the last connection or flush failed on a file that does not parse: file, line, text.
-    const std::optional<filestore::LoadError>& LastLoadError() const { return lastLoadError_; }
-    std::optional<HiveFileError> LastHiveFileError() const override;
+    // Why the last connection or flush failed on a file or the store folder.
+    std::optional<HiveFileError> LastHiveFileError() const override { return lastProblem_; }
 
     Status ConnectRegistry(const std::string& machine, Key hive, Key* result) override;
     Status OpenKeyEx(Key parent, const std::string& subKey, std::uint32_t options,
@@ -57,6 +56,9 @@ public:
     Status EnumValue(Key key, std::uint32_t index, std::string* name, std::uint32_t* type,
                      std::vector<std::uint8_t>* data) override;
     Status DeleteValue(Key key, const std::string& name) override;
+    Status EnumValueBytes(Key key, std::uint32_t index, std::string* name, std::uint32_t* type,
+                          std::string* data) override;
+    Status SetValueBytes(Key key, const std::string& name, std::uint32_t type, std::string_view data) override;
     Status LocalComputerName(char* buffer, std::uint32_t* size) override;
     // Served from one lookup of the key.
     Status QueryKeyValues(Key key, const std::string& subKey, std::vector<RegValue>* values) override;
@@ -79,13 +81,17 @@ private:
     // The handle's key, checked for existence and for the access an operation needs.
     Resolved Lookup(Key key, std::uint32_t needed);
     Key AddHandle(OpenKey key);
+    // Stores a value whose name and data have been checked.
+    Status PutValue(Key key, const std::string& name, std::uint32_t type, std::string data);
+    // Keeps what a hive operation reported, for LastHiveFileError().
+    Status Reported(Status status, HiveFileError&& problem);
 
     FileStoreOptions options_;
     std::map<std::string, std::shared_ptr<filestore::Hive>> hives_;  // by folded file name
     std::unordered_map<Key, OpenKey> handles_;
     OpenKey localMachine_;  // what HKEY_LOCAL_MACHINE itself refers to, once used
     Key nextHandle_ = 0x100;
-    std::optional<filestore::LoadError> lastLoadError_;
+    std::optional<HiveFileError> lastProblem_;
     struct Prefetched {
         std::filesystem::path file;
         std::shared_ptr<filestore::Hive> hive;  // empty when the file did not load

@@ -1,14 +1,17 @@
 #include "platform/hive.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <iterator>
 
+#include "platform/atomic_file.h"
 #include "platform/text.h"
 
 namespace kelvaston::platform::filestore {
@@ -23,74 +26,134 @@ auto ChildPosition(const std::vector<std::shared_ptr<Node>>& children, std::stri
                             });
 }
 
-bool ReadFile(const std::filesystem::path& file, std::string* bytes) {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    struct stat st {};
-    bool ok = ::fstat(fd, &st) == 0;
-    // A byte more than the file holds: the end of the file shows as a short read.
-    if (ok) bytes->resize(static_cast<std::size_t>(st.st_size) + 1);
+// "0644", as chmod takes it.
+std::string Octal(mode_t mode) {
+    char digits[8];
+    std::snprintf(digits, sizeof digits, "%04o", static_cast<unsigned>(mode & 07777));
+    return digits;
+}
+
+std::string UserName(uid_t uid) {
+    if (const passwd* user = ::getpwuid(uid)) return user->pw_name;
+    return "with the id " + std::to_string(uid);
+}
+
+// Whether a file or folder belongs to this user, or to the administrator, whom no one is safe
+// from anyway.
+bool OwnedSafely(const struct stat& st) { return st.st_uid == ::geteuid() || st.st_uid == 0; }
+
+HiveFileError Unsafe(const std::filesystem::path& path, std::string message, std::string owner = {}, int mode = -1) {
+    return {HiveFileError::Kind::Unsafe, path.string(), 0, std::move(message), 0, std::move(owner), mode};
+}
+
+HiveFileError SystemProblem(HiveFileError::Kind kind, const std::filesystem::path& path, int error) {
+    return {kind, path.string(), 0, std::strerror(error), error, {}, -1};
+}
+
+// Reads the whole file behind an open descriptor, with a byte to spare: the end of the file
+// shows as a short read. False with errno set when the system refuses.
+bool ReadAll(int fd, std::size_t size, std::string* bytes) {
+    bytes->resize(size + 1);
     std::size_t done = 0;
-    while (ok) {
+    for (;;) {
         if (done == bytes->size()) bytes->resize(2 * done);  // the file grew meanwhile
         const ssize_t n = ::read(fd, bytes->data() + done, bytes->size() - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            ok = n == 0;
-            break;
-        }
+        if (n < 0) return false;
+        if (n == 0) break;
         done += static_cast<std::size_t>(n);
     }
-    ::close(fd);
     bytes->resize(done);
-    return ok;
+    return true;
 }
 
+// Reads a store file, refusing one that another user owns or may read or write: it holds
+// passwords, and keys another user planted there must not be taken for the configuration.
+std::optional<HiveFileError> ReadStoreFile(const std::filesystem::path& file, std::string* bytes) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return SystemProblem(HiveFileError::Kind::Unreadable, file, errno);
+    struct stat st {};
+    std::optional<HiveFileError> problem;
+    if (::fstat(fd, &st) != 0) {
+        problem = SystemProblem(HiveFileError::Kind::Unreadable, file, errno);
+    } else if (!S_ISREG(st.st_mode)) {
+        problem = Unsafe(file, "is not a regular file; move it out of the store folder");
+    } else if (!OwnedSafely(st)) {
+        problem = Unsafe(file,
+                         "belongs to the user " + UserName(st.st_uid) +
+                             ", who could have planted keys in it; if it is yours, take it over with chown, else "
+                             "remove it",
+                         UserName(st.st_uid));
+    } else if ((st.st_mode & 077) != 0) {
+        problem = Unsafe(file,
+                         "may be read or changed by other users (mode " + Octal(st.st_mode) +
+                             "), and it holds passwords; make it private with: chmod 600 '" + file.string() + "'",
+                         {}, static_cast<int>(st.st_mode & 07777));
+    } else if (!ReadAll(fd, static_cast<std::size_t>(st.st_size), bytes)) {
+        problem = SystemProblem(HiveFileError::Kind::Unreadable, file, errno);
+    }
+    ::close(fd);
+    return problem;
+}
+
+// Every node of the subtree below `node`, and `node` itself, marked deleted.
 void MarkDeleted(Node& node) {
-    node.deleted = true;
-    for (auto& child : node.children) MarkDeleted(*child);
+    std::vector<Node*> pending{&node};
+    while (!pending.empty()) {
+        Node* next = pending.back();
+        pending.pop_back();
+        next->deleted = true;
+        for (auto& child : next->children) pending.push_back(child.get());
+    }
+}
+
+// The names from the root down to `place`.
+std::vector<const std::string*> NamesTo(const Place* place) {
+    std::vector<const std::string*> names;
+    for (; place != nullptr; place = place->parent.get()) names.push_back(&place->name);
+    std::reverse(names.begin(), names.end());
+    return names;
 }
 
 Node* Find(Node& root, const Place* place) {
-    if (place == nullptr) return &root;
-    Node* parent = Find(root, place->parent.get());
-    return parent == nullptr ? nullptr : parent->FindChild(place->name);
+    Node* node = &root;
+    for (const std::string* name : NamesTo(place)) {
+        node = node->FindChild(*name);
+        if (node == nullptr) return nullptr;
+    }
+    return node;
 }
 
 Node* Ensure(Node& root, const Place* place) {
-    return place == nullptr ? &root : Ensure(root, place->parent.get())->AddChild(place->name);
+    Node* node = &root;
+    for (const std::string* name : NamesTo(place)) node = node->AddChild(*name);
+    return node;
 }
 
 // Makes `target` equal to `fresh`, keeping the nodes of keys present in both.
 void Sync(Node& target, Node& fresh) {
-    target.values = std::move(fresh.values);
-    target.valueHashes = std::move(fresh.valueHashes);
-    std::vector<std::shared_ptr<Node>> merged;
-    merged.reserve(fresh.children.size());
-    auto old = target.children.begin();
-    for (auto& child : fresh.children) {
-        while (old != target.children.end() && (*old)->folded < child->folded) MarkDeleted(**old++);
-        if (old != target.children.end() && (*old)->folded == child->folded) {
-            (*old)->name = child->name;
-            Sync(**old, *child);
-            merged.push_back(*old++);
-        } else {
-            child->parent = &target;
-            merged.push_back(std::move(child));
+    std::vector<std::pair<Node*, Node*>> pending{{&target, &fresh}};
+    while (!pending.empty()) {
+        auto [into, from] = pending.back();
+        pending.pop_back();
+        into->values = std::move(from->values);
+        into->valueHashes = std::move(from->valueHashes);
+        std::vector<std::shared_ptr<Node>> merged;
+        merged.reserve(from->children.size());
+        auto old = into->children.begin();
+        for (auto& child : from->children) {
+            while (old != into->children.end() && (*old)->folded < child->folded) MarkDeleted(**old++);
+            if (old != into->children.end() && (*old)->folded == child->folded) {
+                (*old)->name = child->name;
+                pending.emplace_back(old->get(), child.get());
+                merged.push_back(*old++);
+            } else {
+                child->parent = into;
+                merged.push_back(std::move(child));
+            }
         }
-    }
-    while (old != target.children.end()) MarkDeleted(**old++);
-    target.SetChildren(std::move(merged));
-}
-
-void SerializeNode(const Node& node, std::string& path, regfile::Writer& writer) {
-    const std::size_t length = path.size();
-    for (const auto& child : node.children) {
-        path += '\\';
-        path += child->name;
-        writer.AddKey(path, child->values);
-        SerializeNode(*child, path, writer);
-        path.resize(length);
+        while (old != into->children.end()) MarkDeleted(**old++);
+        into->SetChildren(std::move(merged));
     }
 }
 
@@ -118,18 +181,6 @@ private:
     int fd_;
 };
 
-bool WriteAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
 }  // namespace
 
 namespace {
@@ -154,6 +205,7 @@ Node* Node::AddChild(std::string_view childName) {
     node->folded = text::FoldCase(childName);
     node->hash = text::FoldedHash(childName);
     node->parent = this;
+    node->depth = depth + 1;
     Node* added = node.get();
     children.insert(ChildPosition(children, childName), std::move(node));
     byHash.insert(std::lower_bound(byHash.begin(), byHash.end(), added->hash, HashBefore), {added->hash, added});
@@ -223,9 +275,86 @@ bool Node::EraseValue(std::string_view valueName) {
     return false;
 }
 
+Node::~Node() {
+    std::vector<std::shared_ptr<Node>> pending = std::move(children);
+    while (!pending.empty()) {
+        std::shared_ptr<Node> node = std::move(pending.back());
+        pending.pop_back();
+        // A node that an open key or the journal still holds keeps its subtree.
+        if (node.use_count() != 1) continue;
+        for (auto& child : node->children) pending.push_back(std::move(child));
+        node->children.clear();
+    }
+}
+
+Place::~Place() {
+    // The places above that only this one keeps go with it, one after another.
+    std::shared_ptr<const Place> next = std::move(parent);
+    while (next && next.use_count() == 1) {
+        // Places are made as mutable objects and handed out as const ones (see Where()).
+        std::shared_ptr<const Place> above = std::move(const_cast<Place&>(*next).parent);
+        next = std::move(above);
+    }
+}
+
 const std::shared_ptr<const Place>& Node::Where() const {
-    if (!place && parent != nullptr) place = std::make_shared<const Place>(Place{parent->Where(), name});
+    if (place || parent == nullptr) return place;
+    // This node and the nodes above it that have no place yet, nearest first.
+    std::vector<const Node*> missing;
+    for (const Node* node = this; node->parent != nullptr && !node->place; node = node->parent) {
+        missing.push_back(node);
+    }
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+        (*it)->place = std::make_shared<Place>((*it)->parent->place, (*it)->name);
+    }
     return place;
+}
+
+std::optional<HiveFileError> CheckStoreFolder(const std::filesystem::path& folder) {
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0) {
+        if (errno == ENOENT) return std::nullopt;
+        return SystemProblem(HiveFileError::Kind::Unreadable, folder, errno);
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        return HiveFileError{HiveFileError::Kind::NotAFolder, folder.string(), 0,
+                             "is not a folder; the registry is kept in a folder of .reg files, one per "
+                             "computer: name a folder in KELVASTON_REGISTRY",
+                             0, {}, -1};
+    }
+    if (!OwnedSafely(st)) {
+        return Unsafe(folder,
+                      "belongs to the user " + UserName(st.st_uid) +
+                          ", who could read the passwords stored there and plant keys; use a folder of your own",
+                      UserName(st.st_uid));
+    }
+    if ((st.st_mode & 022) != 0) {
+        return Unsafe(folder,
+                      "may be written by other users (mode " + Octal(st.st_mode) +
+                          "), who could plant keys there; make it private with: chmod 700 '" + folder.string() + "'",
+                      {}, static_cast<int>(st.st_mode & 07777));
+    }
+    return std::nullopt;
+}
+
+bool MakePrivateFolders(const std::filesystem::path& folder, HiveFileError* problem) {
+    // The missing folders, from the top down; each is made private before the next goes in.
+    std::vector<std::filesystem::path> missing;
+    for (std::filesystem::path at = folder; !at.empty(); at = at.parent_path()) {
+        struct stat st {};
+        if (::stat(at.c_str(), &st) == 0) break;
+        missing.push_back(at);
+        if (at == at.parent_path()) break;
+    }
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+        // mkdir's mode passes through the umask, which can only take rights away; chmod then
+        // gives the owner back what the umask took.
+        if ((::mkdir(it->c_str(), 0700) != 0 && errno != EEXIST) || ::chmod(it->c_str(), 0700) != 0) {
+            *problem = SystemProblem(HiveFileError::Kind::Unwritable, *it, errno);
+            return false;
+        }
+    }
+    return true;
 }
 
 Hive::Hive(std::filesystem::path file) : file_(std::move(file)), root_(std::make_shared<Node>()) {}
@@ -280,26 +409,30 @@ private:
 
 }  // namespace
 
-std::shared_ptr<Node> Hive::ReadTree(const std::filesystem::path& file, LoadError* error) {
+std::shared_ptr<Node> Hive::ReadTree(const std::filesystem::path& file, HiveFileError* problem, Status* status) {
     std::string bytes;
-    if (!ReadFile(file, &bytes)) {
-        *error = {file, 0, "cannot be read"};
+    if (auto refused = ReadStoreFile(file, &bytes)) {
+        *problem = std::move(*refused);
+        *status = error::kAccessDenied;
         return nullptr;
     }
     auto root = std::make_shared<Node>();
     TreeSink sink(*root);
     if (auto parseError = regfile::Parse(bytes, sink)) {
-        *error = {file, parseError->line, std::move(parseError->message)};
+        *problem = {HiveFileError::Kind::Malformed, file.string(), parseError->line, std::move(parseError->message),
+                    0, {}, -1};
+        *status = error::kBadDb;
         return nullptr;
     }
     return root;
 }
 
-std::shared_ptr<Hive> Hive::Open(const std::filesystem::path& file, LoadError* error) {
+std::shared_ptr<Hive> Hive::Open(const std::filesystem::path& file, HiveFileError* problem) {
     std::shared_ptr<Hive> hive(new Hive(file));
     hive->stamp_ = Stamp(file);
     if (hive->stamp_) {
-        hive->root_ = ReadTree(file, error);
+        Status status = error::kSuccess;
+        hive->root_ = ReadTree(file, problem, &status);
         if (!hive->root_) return nullptr;
     }
     const auto folder = file.parent_path();
@@ -364,13 +497,14 @@ void Hive::Replay(Node& root, const Op& op) {
     }
 }
 
-Status Hive::Refresh(LoadError* error) {
+Status Hive::Refresh(HiveFileError* problem) {
     const auto stamp = Stamp(file_);
     if (stamp == stamp_) return error::kSuccess;
     std::shared_ptr<Node> fresh = std::make_shared<Node>();
     if (stamp) {
-        fresh = ReadTree(file_, error);
-        if (!fresh) return error::kBadDb;
+        Status status = error::kSuccess;
+        fresh = ReadTree(file_, problem, &status);
+        if (!fresh) return status;
     }
     for (const Op& op : journal_) Replay(*fresh, op);
     Sync(*root_, *fresh);
@@ -378,52 +512,43 @@ Status Hive::Refresh(LoadError* error) {
     return error::kSuccess;
 }
 
-Status Hive::Flush(LoadError* error) {
+Status Hive::Flush(HiveFileError* problem) {
     if (journal_.empty()) return error::kSuccess;
-    std::error_code ec;
     const auto folder = file_.parent_path();
-    // A store folder made here is the owner's alone, like the files in it.
-    if (std::filesystem::create_directories(folder, ec)) {
-        std::filesystem::permissions(folder, std::filesystem::perms::owner_all, ec);
+    if (!MakePrivateFolders(folder, problem)) return error::kRegistryIoFailed;
+    // The folder may have changed hands since the hive was opened.
+    if (auto unsafe = CheckStoreFolder(folder)) {
+        *problem = std::move(*unsafe);
+        return error::kAccessDenied;
     }
     FolderLock lock(folder);
-    if (!lock.Held()) return error::kRegistryIoFailed;
+    if (!lock.Held()) {
+        *problem = SystemProblem(HiveFileError::Kind::Unwritable, folder, errno);
+        return error::kRegistryIoFailed;
+    }
     // Writers make their temporary files while they hold the lock: one that is there now was
     // left by a writer that died. It holds a whole configuration, passwords and all.
-    const std::string stale = "." + file_.filename().string() + ".tmp-";
+    const std::string stale = AtomicFile::TemporaryPrefix(file_);
+    std::error_code ec;
     for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         if (it->path().filename().string().starts_with(stale)) std::filesystem::remove(it->path(), ec);
     }
-    if (const Status status = Refresh(error); status != error::kSuccess) return status;
-    return WriteFile();
+    if (const Status status = Refresh(problem); status != error::kSuccess) return status;
+    return WriteFile(problem);
 }
 
-Status Hive::WriteFile() {
-    const auto folder = file_.parent_path();
-    const auto temp = folder / ("." + file_.filename().string() + ".tmp-" + std::to_string(::getpid()));
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) return error::kRegistryIoFailed;
-    struct stat existing {};
-    bool ok = true;
-    if (::stat(file_.c_str(), &existing) == 0) ok = ::fchmod(fd, existing.st_mode & 07777) == 0;
+Status Hive::WriteFile(HiveFileError* problem) {
+    AtomicFile file(file_);
     // The text goes out in pieces as it is made: the whole file is never held in memory.
-    if (ok) {
-        regfile::Writer writer(regfile::Encoding::Utf8Lf, [fd](std::string_view piece) { return WriteAll(fd, piece); });
+    if (file.Open()) {
+        regfile::Writer writer(regfile::Encoding::Utf8Lf, [&file](std::string_view piece) { return file.Write(piece); });
         Serialize(writer);
         writer.Finish();
-        ok = !writer.Failed();
+        file.Commit();
     }
-    ok = ok && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && ::rename(temp.c_str(), file_.c_str()) == 0;
-    if (!ok) {
-        ::unlink(temp.c_str());
+    if (file.Error()) {
+        *problem = SystemProblem(HiveFileError::Kind::Unwritable, file_, file.Error().value());
         return error::kRegistryIoFailed;
-    }
-    // The rename is durable once the folder itself is synced.
-    if (const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
     }
     stamp_ = Stamp(file_);
     journal_.clear();
@@ -434,7 +559,26 @@ Status Hive::WriteFile() {
 void Hive::Serialize(regfile::Writer& writer) const {
     std::string path(kRootName);
     if (!root_->values.empty()) writer.AddKey(path, root_->values);
-    SerializeNode(*root_, path, writer);
+    // Depth first, parents before their children: the order in which a reader makes the keys.
+    struct Visit {
+        const Node* node;
+        std::size_t next;    // the index of the child to write next
+        std::size_t length;  // of the node's path
+    };
+    std::vector<Visit> pending{{root_.get(), 0, path.size()}};
+    while (!pending.empty()) {
+        Visit& top = pending.back();
+        if (top.next == top.node->children.size()) {
+            pending.pop_back();
+            continue;
+        }
+        const Node& child = *top.node->children[top.next++];
+        path.resize(top.length);
+        path += '\\';
+        path += child.name;
+        writer.AddKey(path, child.values);
+        pending.push_back({&child, 0, path.size()});
+    }
 }
 
 }  // namespace kelvaston::platform::filestore

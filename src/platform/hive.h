@@ -28,12 +28,16 @@ namespace kelvaston::platform::filestore {
 struct Place {
     std::shared_ptr<const Place> parent;
     std::string name;
+
+    // A chain of places is let go one place after another, never by recursion.
+    ~Place();
 };
 
 struct Node : std::enable_shared_from_this<Node> {
     std::string name;    // as created
     std::string folded;  // the name in the registry's comparison form
     Node* parent = nullptr;
+    std::size_t depth = 0;  // keys from the root: 0 for the root itself
     bool deleted = false;
     mutable std::shared_ptr<const Place> place;  // see Where()
     std::vector<regfile::Value> values;           // in creation order; change them through
@@ -44,6 +48,13 @@ struct Node : std::enable_shared_from_this<Node> {
     // The children again, by the hash of their names: how a name is found. Kept by the
     // functions below that add and remove children.
     std::vector<std::pair<std::uint32_t, Node*>> byHash;
+
+    Node() = default;
+    Node(const Node&) = delete;
+    Node& operator=(const Node&) = delete;
+    // The subtree is let go one node after another, never by recursion: a tree can be as deep
+    // as the registry allows.
+    ~Node();
 
     Node* FindChild(std::string_view name) const;
     // The child of that name, made when there is none.
@@ -63,18 +74,21 @@ struct Node : std::enable_shared_from_this<Node> {
     const std::shared_ptr<const Place>& Where() const;
 };
 
-struct LoadError {
-    std::filesystem::path file;
-    int line = 0;
-    std::string message;
-};
+// Whether a store folder may be used: it must be a folder that belongs to this user (or to the
+// administrator) and that no other user may write into. Nothing when it may, or does not exist.
+std::optional<HiveFileError> CheckStoreFolder(const std::filesystem::path& folder);
+
+// Makes `folder` and any missing folder above it, each readable by its owner only (0700)
+// whatever the umask. False with `problem` set when that fails.
+bool MakePrivateFolders(const std::filesystem::path& folder, HiveFileError* problem);
 
 class Hive {
 public:
     // Opens the hive kept in `file`. A missing file is an empty hive; the file is created by the
-    // first flush that has something to write. `lockDir` is the folder whose lock serialises
-    // writers.
-    static std::shared_ptr<Hive> Open(const std::filesystem::path& file, LoadError* error);
+    // first flush that has something to write. The folder's lock serialises writers. A file
+    // that does not parse, or that another user owns or may read or write, is not opened:
+    // `problem` says why.
+    static std::shared_ptr<Hive> Open(const std::filesystem::path& file, HiveFileError* problem);
 
     const std::filesystem::path& File() const { return file_; }
     Node& Root() { return *root_; }
@@ -90,10 +104,10 @@ public:
     // Reads the file again when another process has replaced it, and applies this process's
     // unwritten changes onto it. Keys that still exist keep their nodes, so open handles stay
     // valid; keys that are gone are marked deleted.
-    Status Refresh(LoadError* error);
+    Status Refresh(HiveFileError* problem);
 
     // Writes the changes to the file. Nothing to write: success without touching the file.
-    Status Flush(LoadError* error);
+    Status Flush(HiveFileError* problem);
 
     // The whole tree in the .reg format.
     void Serialize(regfile::Writer& writer) const;
@@ -123,9 +137,11 @@ private:
 
     explicit Hive(std::filesystem::path file);
     static std::optional<FileStamp> Stamp(const std::filesystem::path& file);
-    static std::shared_ptr<Node> ReadTree(const std::filesystem::path& file, LoadError* error);
+    // The tree the file holds; null with `problem` and `status` set when it cannot be used.
+    static std::shared_ptr<Node> ReadTree(const std::filesystem::path& file, HiveFileError* problem,
+                                          Status* status);
     static void Replay(Node& root, const Op& op);
-    Status WriteFile();
+    Status WriteFile(HiveFileError* problem);
 
     std::filesystem::path file_;
     std::shared_ptr<Node> root_;

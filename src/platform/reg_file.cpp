@@ -88,12 +88,12 @@ bool SplitPath(std::string_view fullPath, std::string_view* root, std::vector<st
         const auto end = fullPath.find('\\', start);
         const std::string_view name =
             fullPath.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
-        if (name.empty()) {
-            *error = "empty key name in the path";
+        if (const char* problem = KeyNameProblem(name)) {
+            *error = problem;
             return false;
         }
-        if (text::LongerThan(name, kMaxKeyNameLength)) {
-            *error = "key name longer than 255 characters";
+        if (names->size() == kMaxKeyDepth) {
+            *error = "key path deeper than 512 levels, the registry's limit";
             return false;
         }
         names->push_back(name);
@@ -102,16 +102,40 @@ bool SplitPath(std::string_view fullPath, std::string_view* root, std::vector<st
     }
 }
 
+// The 1-based number of the line that holds byte `offset` of a text.
+int LineOfOffset(std::string_view text, std::size_t offset) {
+    int line = 1;
+    for (std::size_t i = 0; i < offset && i < text.size(); ++i) {
+        if (text[i] == '\n' || (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n'))) ++line;
+    }
+    return line;
+}
+
+// Whether the second line of an 8-bit text is the Writer's mark.
+bool SecondLineIsMark(std::string_view bytes) {
+    const auto end = bytes.find_first_of("\r\n");
+    if (end == std::string_view::npos) return false;
+    std::string_view rest = bytes.substr(end + (bytes.substr(end, 2) == "\r\n" ? 2 : 1));
+    rest = rest.substr(0, rest.find_first_of("\r\n"));
+    return TrimRight(rest) == kWholeFileMark;
+}
+
 // The file's text in UTF-8. Only a file in another encoding is copied: `decoded` then holds
-// the text the view refers to.
-std::string_view DecodeFile(std::string_view bytes, std::string& decoded) {
+// the text the view refers to. A file the Writer made is UTF-8 or UTF-16: one that is neither
+// was damaged, and reading it as Windows-1252 would change every text in it.
+std::optional<std::string_view> DecodeFile(std::string_view bytes, std::string& decoded, ParseError* error) {
     if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
         static_cast<unsigned char>(bytes[1]) == 0xFE) {
         decoded = text::Utf16LeToUtf8(bytes.substr(2));
         return decoded;
     }
     if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
-    if (text::IsValidUtf8(bytes)) return bytes;
+    const std::size_t invalid = text::FirstInvalidUtf8(bytes);
+    if (invalid == std::string_view::npos) return bytes;
+    if (SecondLineIsMark(bytes)) {
+        *error = ParseError{LineOfOffset(bytes, invalid), "text that is not UTF-8 in a file Kelvaston wrote"};
+        return std::nullopt;
+    }
     decoded = text::Cp1252ToUtf8(bytes);
     return decoded;
 }
@@ -146,13 +170,20 @@ private:
 
 class Parser {
 public:
-    Parser(std::string_view bytes, Sink& sink) : text_(DecodeFile(bytes, decoded_)), lines_(text_), sink_(sink) {}
+    Parser(std::string_view bytes, Sink& sink) : lines_({}), sink_(sink) {
+        if (const auto decoded = DecodeFile(bytes, decoded_, &error_)) {
+            text_ = *decoded;
+        } else {
+            undecodable_ = true;
+        }
+    }
 
     std::optional<ParseError> Run() {
+        if (undecodable_) return error_;
         // A trailing run of NULs is padding some tools leave after the text.
         while (!text_.empty() && text_.back() == '\0') text_.remove_suffix(1);
         if (const auto nul = text_.find('\0'); nul != std::string_view::npos) {
-            return ParseError{LineOfOffset(nul), "NUL character in the text"};
+            return ParseError{LineOfOffset(text_, nul), "NUL character in the text"};
         }
         lines_ = Lines(text_);
         std::string_view line;
@@ -169,8 +200,36 @@ public:
         } else {
             return ParseError{number, "expected the header \"Windows Registry Editor Version 5.00\" or \"REGEDIT4\""};
         }
+        const int headerLine = number;
+        int contentLines = 0;      // lines after the header other than blank ones
+        bool partialMark = false;  // the line after the header is the start of the mark
+        bool first = true;
         while (lines_.Next(&line, &number)) {
+            const std::string_view trimmed = TrimRight(TrimLeft(line));
+            if (first) {
+                first = false;
+                if (trimmed == kWholeFileMark) {
+                    whole_ = true;
+                    continue;
+                }
+                partialMark = !trimmed.empty() && kWholeFileMark.starts_with(trimmed);
+            }
+            if (trimmed.empty()) continue;
+            ++contentLines;
+            if (ended_) return ParseError{number, "text after the line \"; end of file\""};
+            if (whole_ && trimmed == kEndOfFileLine) {
+                ended_ = true;
+                continue;
+            }
             if (!ParseLine(line, number)) return error_;
+        }
+        if (whole_ && !ended_) {
+            return ParseError{number, "the file ends before its last line \"; end of file\": it was cut short"};
+        }
+        if (!whole_ && (contentLines == 0 || (contentLines == 1 && partialMark))) {
+            return ParseError{headerLine,
+                              "nothing follows the header line: the file was cut short (an empty registry "
+                              "file holds at least a comment)"};
         }
         return std::nullopt;
     }
@@ -185,14 +244,6 @@ private:
 
     // Passes an entry's refusal by the sink on as the line's error.
     bool Accepted(const char* refusal, int number) { return refusal == nullptr || Error(number, refusal); }
-
-    int LineOfOffset(std::size_t offset) const {
-        int line = 1;
-        for (std::size_t i = 0; i < offset; ++i) {
-            if (text_[i] == '\n' || (text_[i] == '\r' && text_[i + 1] != '\n')) ++line;
-        }
-        return line;
-    }
 
     // Parses the logical line that starts with the physical line `raw`; a value in hex may take
     // continuation lines from lines_.
@@ -296,6 +347,7 @@ private:
         }
         if (digits == 0) return Error(number, "dword: without hexadecimal digits");
         if (digits > 8) return Error(number, "dword: with more than 8 hexadecimal digits");
+        if (whole_ && digits != 8) return Error(number, "dword: with fewer than 8 hexadecimal digits: cut short");
         if (!OnlyCommentLeft(rest.substr(digits))) return Error(number, "unexpected text after the dword");
         value.type = kRegDword;
         value.data.resize(4);
@@ -389,6 +441,9 @@ private:
     ParseError error_;
     std::vector<std::string_view> names_;  // of the last key line
     bool haveKey_ = false;
+    bool undecodable_ = false;
+    bool whole_ = false;  // the Writer made the file: it must end with kEndOfFileLine
+    bool ended_ = false;  // kEndOfFileLine has been read
 };
 
 // Collects a file's entries as a document.
@@ -468,6 +523,17 @@ ParseResult Parse(std::string_view fileBytes) {
     return ParseResult{std::move(sink.document), {}};
 }
 
+const char* KeyNameProblem(std::string_view name) {
+    if (name.empty()) return "empty key name in the path";
+    if (!text::IsValidUtf8(name)) return "a key name that is not UTF-8 text";
+    if (name.find('\\') != std::string_view::npos) return "a backslash in a key name";
+    if (name.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos) {
+        return "a line break or NUL character in a key name, which a .reg file cannot hold";
+    }
+    if (text::LongerThan(name, kMaxKeyNameLength)) return "key name longer than 255 characters";
+    return nullptr;
+}
+
 std::optional<KeyPath> SplitKeyPath(std::string_view fullPath, std::string* error) {
     std::string_view root;
     std::vector<std::string_view> names;
@@ -475,11 +541,15 @@ std::optional<KeyPath> SplitKeyPath(std::string_view fullPath, std::string* erro
     return KeyPath{std::string(root), std::vector<std::string>(names.begin(), names.end())};
 }
 
-Writer::Writer(Encoding encoding) : encoding_(encoding) { Line(kHeader5); }
+Writer::Writer(Encoding encoding) : encoding_(encoding) {
+    Line(kHeader5);
+    Line(kWholeFileMark);
+}
 
 Writer::Writer(Encoding encoding, Output output) : encoding_(encoding), output_(std::move(output)) {
     text_.reserve(kPieceSize + kPieceSize / 4);
     Line(kHeader5);
+    Line(kWholeFileMark);
 }
 
 void Writer::EndLine() {
@@ -573,6 +643,7 @@ void Writer::AddValue(const Value& value) {
 
 std::string Writer::Finish() {
     EndLine();
+    Line(kEndOfFileLine);
     if (output_) {
         HandOn();
         return {};

@@ -64,17 +64,32 @@ public:
     virtual const char* OnValue(EntryKind kind, Value&& value, int line) = 0;
 };
 
+// Every file the Writer makes carries these two comment lines: the first right after the
+// header, the second as its last line. A file that starts with the first must end with the
+// second, so a copy cut short at any byte is refused instead of read as a smaller registry.
+// regedit reads them as the comments they are.
+inline constexpr std::string_view kWholeFileMark =
+    "; Written by Kelvaston: whole only if the last line is \"; end of file\".";
+inline constexpr std::string_view kEndOfFileLine = "; end of file";
+
 // Parses a whole file. The encoding is UTF-16LE when the file starts with the FF FE byte order
 // mark; otherwise UTF-8 (with or without its BOM) when the bytes are valid UTF-8, else
-// Windows-1252. Anything the format does not allow is reported with its line; nothing is
-// skipped silently except blank lines and ";" comments.
+// Windows-1252 (but for a file the Writer made, which must be UTF-8). Anything the format does
+// not allow is reported with its line; nothing is skipped silently except blank lines and ";"
+// comments. A file the Writer made must end with kEndOfFileLine and hold dword data of exactly
+// eight digits; a file with nothing after its header, or nothing but the start of
+// kWholeFileMark, is taken for one cut short too.
 std::optional<ParseError> Parse(std::string_view fileBytes, Sink& sink, Flavor* flavor = nullptr);
 
 // The same, into a document.
 ParseResult Parse(std::string_view fileBytes);
 
+// Why `name` cannot be a key's name in a .reg file (nothing when it can): it must be UTF-8 of
+// 1 to 255 characters without a backslash, a line break or a NUL.
+const char* KeyNameProblem(std::string_view name);
+
 // Splits "HKEY_LOCAL_MACHINE\A\B" (or "HKLM\A\B") into its canonical root name and the names
-// below it. Empty names and names over 255 characters are errors.
+// below it. A name KeyNameProblem refuses, and more than kMaxKeyDepth names, are errors.
 struct KeyPath {
     std::string root;
     std::vector<std::string> path;
@@ -99,6 +114,7 @@ public:
     Writer(Encoding encoding, Output output);
 
     void AddKey(std::string_view fullPath, std::span<const Value> values);
+    // Ends the file with kEndOfFileLine; a writer with an output returns nothing.
     std::string Finish();
     bool Failed() const { return failed_; }
 

@@ -31,6 +31,18 @@ Status RegistryApi::QueryNamedValues(Key key, const std::string& subKey, const s
     return QueryKeyValues(key, subKey, values);
 }
 
+std::string Describe(const HiveFileError& problem) {
+    std::string text = problem.file;
+    if (problem.line > 0) text += ":" + std::to_string(problem.line);
+    return text + ": " + problem.message;
+}
+
+std::optional<std::size_t> RegistryApi::UnstorableAt(std::string_view text) const {
+    const std::size_t at = text::FirstInvalidUtf8(text);
+    if (at == std::string_view::npos) return std::nullopt;
+    return at;
+}
+
 const RegValue* FindValue(const std::vector<RegValue>& values, const std::string& name) {
     // Names are found without regard to case; they are nearly always spelt as stored.
     for (const auto& value : values) {

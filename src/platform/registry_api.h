@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kelvaston::platform {
@@ -63,6 +64,8 @@ inline constexpr std::uint32_t kKeyAllAccess = 0xF003F;
 // Limits of the Windows registry.
 inline constexpr std::size_t kMaxKeyNameLength = 255;
 inline constexpr std::size_t kMaxValueNameLength = 16383;
+// The most keys a path from the hive's root may pass through, that key included.
+inline constexpr std::size_t kMaxKeyDepth = 512;
 
 // One value with its data as QueryValueEx delivers it.
 struct RegValue {
@@ -71,19 +74,42 @@ struct RegValue {
     std::string data;
 };
 
-// A hive kept in a file that does not parse: which file, which line, what is wrong there.
+// Why a backend that keeps hives in files could not use one: which file or folder, and what
+// is wrong with it. `message` is a plain English sentence part that names no path.
 struct HiveFileError {
-    std::string file;
-    int line = 0;  // 0: the file as a whole
+    enum class Kind {
+        Malformed,   // the file does not parse: `line` and `message` say where and what
+        Unreadable,  // the file or folder cannot be read: `systemError` says why
+        Unwritable,  // the file could not be written: `systemError` says why
+        Unsafe,      // another user owns or may change the file or folder: `message` says how
+        NotAFolder,  // the store's folder is something else
+    };
+    Kind kind = Kind::Malformed;
+    std::string file;     // the file or folder
+    int line = 0;         // 0: the file as a whole
     std::string message;
+    int systemError = 0;  // errno, where the system refused
+    // Unsafe: the other user who owns it, or else the mode that lets others in (as chmod
+    // takes it), or else neither when it is not a regular file.
+    std::string owner;
+    int mode = -1;
 };
+
+// "FILE:LINE: message" or "FILE: message", in English, for the tool and for logs.
+std::string Describe(const HiveFileError& problem);
 
 class RegistryApi {
 public:
     virtual ~RegistryApi() = default;
 
-    // Why the last connection failed with kBadDb, where a backend keeps hives in files.
+    // Why the last connection or flush failed, where a backend keeps hives in files.
     virtual std::optional<HiveFileError> LastHiveFileError() const { return std::nullopt; }
+
+    // Where `text` holds the first character that this registry cannot store in a name or a
+    // text value (the refusal kNoUnicodeTranslation): its byte offset, or nothing when it can
+    // store all of it. Everywhere: text that is not UTF-8; on Windows also a character the
+    // computer's ANSI code page lacks.
+    virtual std::optional<std::size_t> UnstorableAt(std::string_view text) const;
 
     // RegConnectRegistryA on HKEY_LOCAL_MACHINE: an empty name, or the local computer's name in
     // any case, with or without a leading "\\", is the local hive.
@@ -128,6 +154,16 @@ public:
 
     // RegDeleteValueA.
     virtual Status DeleteValue(Key key, const std::string& name) = 0;
+
+    // Value `index` of the key with its data exactly as the registry keeps it: text types
+    // (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ) as their UTF-16LE bytes, other types as they are.
+    // What copies a value elsewhere uses, so that no byte changes on the way.
+    virtual Status EnumValueBytes(Key key, std::uint32_t index, std::string* name, std::uint32_t* type,
+                                  std::string* data) = 0;
+
+    // Sets a value from such bytes. A backend that cannot keep exactly these bytes refuses with
+    // kInvalidParameter and changes nothing.
+    virtual Status SetValueBytes(Key key, const std::string& name, std::uint32_t type, std::string_view data) = 0;
 
     // All values of the key `subKey` below `key` (empty: `key` itself). A backend that can read
     // a key's values at once does so in one call; this default opens the key, enumerates its

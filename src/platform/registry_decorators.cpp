@@ -9,7 +9,8 @@ const char* CallName(Call call) {
     static constexpr std::array<const char*, static_cast<std::size_t>(Call::kCount)> kNames = {
         "ConnectRegistry", "OpenKeyEx",    "CreateKey",  "EnumKeyEx", "DeleteKey",
         "CloseKey",        "FlushKey",     "QueryValueEx", "SetValueEx", "EnumValue",
-        "DeleteValue",     "LocalComputerName", "QueryKeyValues", "QueryNamedValues"};
+        "DeleteValue",     "LocalComputerName", "QueryKeyValues", "QueryNamedValues",
+        "EnumValueBytes",  "SetValueBytes"};
     return kNames[static_cast<std::size_t>(call)];
 }
 
@@ -73,6 +74,17 @@ Status RegistryDecorator::EnumValue(Key key, std::uint32_t index, std::string* n
 Status RegistryDecorator::DeleteValue(Key key, const std::string& name) {
     if (auto failed = Before(Call::DeleteValue)) return *failed;
     return inner_.DeleteValue(key, name);
+}
+
+Status RegistryDecorator::EnumValueBytes(Key key, std::uint32_t index, std::string* name, std::uint32_t* type,
+                                         std::string* data) {
+    if (auto failed = Before(Call::EnumValueBytes)) return *failed;
+    return inner_.EnumValueBytes(key, index, name, type, data);
+}
+
+Status RegistryDecorator::SetValueBytes(Key key, const std::string& name, std::uint32_t type, std::string_view data) {
+    if (auto failed = Before(Call::SetValueBytes)) return *failed;
+    return inner_.SetValueBytes(key, name, type, data);
 }
 
 Status RegistryDecorator::LocalComputerName(char* buffer, std::uint32_t* size) {

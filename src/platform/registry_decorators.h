@@ -13,7 +13,8 @@ namespace kelvaston::platform {
 
 enum class Call : std::size_t {
     ConnectRegistry, OpenKeyEx, CreateKey, EnumKeyEx, DeleteKey, CloseKey, FlushKey,
-    QueryValueEx, SetValueEx, EnumValue, DeleteValue, LocalComputerName, QueryKeyValues, QueryNamedValues, kCount
+    QueryValueEx, SetValueEx, EnumValue, DeleteValue, LocalComputerName, QueryKeyValues, QueryNamedValues,
+    EnumValueBytes, SetValueBytes, kCount
 };
 const char* CallName(Call call);
 
@@ -23,6 +24,7 @@ public:
     explicit RegistryDecorator(RegistryApi& inner) : inner_(inner) {}
 
     std::optional<HiveFileError> LastHiveFileError() const override { return inner_.LastHiveFileError(); }
+    std::optional<std::size_t> UnstorableAt(std::string_view text) const override { return inner_.UnstorableAt(text); }
 
     Status ConnectRegistry(const std::string& machine, Key hive, Key* result) override;
     Status OpenKeyEx(Key parent, const std::string& subKey, std::uint32_t options,
@@ -39,6 +41,9 @@ public:
     Status EnumValue(Key key, std::uint32_t index, std::string* name, std::uint32_t* type,
                      std::vector<std::uint8_t>* data) override;
     Status DeleteValue(Key key, const std::string& name) override;
+    Status EnumValueBytes(Key key, std::uint32_t index, std::string* name, std::uint32_t* type,
+                          std::string* data) override;
+    Status SetValueBytes(Key key, const std::string& name, std::uint32_t type, std::string_view data) override;
     Status LocalComputerName(char* buffer, std::uint32_t* size) override;
     Status QueryKeyValues(Key key, const std::string& subKey, std::vector<RegValue>* values) override;
     Status QueryNamedValues(Key key, const std::string& subKey, const std::vector<std::string>& names,

@@ -7,22 +7,17 @@ namespace {
 
 bool IsUtf16Type(std::uint32_t type) { return type == kRegExpandSz || type == kRegMultiSz; }
 
-// Closes a key when it goes out of scope.
-class KeyGuard {
-public:
-    KeyGuard(RegistryApi& api, Key key) : api_(api), key_(key) {}
-    ~KeyGuard() {
-        if (key_ != kNullKey) api_.CloseKey(key_);
-    }
-    KeyGuard(const KeyGuard&) = delete;
-    KeyGuard& operator=(const KeyGuard&) = delete;
-
-private:
-    RegistryApi& api_;
-    Key key_;
-};
-
 }  // namespace
+
+KeyTree::~KeyTree() {
+    std::vector<KeyTree> pending = std::move(children);
+    while (!pending.empty()) {
+        KeyTree last = std::move(pending.back());
+        pending.pop_back();
+        for (auto& child : last.children) pending.push_back(std::move(child));
+        last.children.clear();
+    }
+}
 
 regfile::Value ValueFromApi(RegValue&& value) {
     if (value.type == kRegSz) {
@@ -33,10 +28,19 @@ regfile::Value ValueFromApi(RegValue&& value) {
     return regfile::Value{std::move(value.name), value.type, std::move(value.data)};
 }
 
-std::string ValueToApi(const regfile::Value& value) {
-    if (value.type == kRegSz) return value.data + '\0';
-    if (IsUtf16Type(value.type)) return text::Utf16LeToUtf8(value.data);
+std::string ValueBytes(const regfile::Value& value) {
+    if (value.type == kRegSz) return text::Utf8ToUtf16Le(value.data) + std::string(2, '\0');
     return value.data;
+}
+
+regfile::Value ValueFromBytes(std::string name, std::uint32_t type, std::string bytes) {
+    if (type == kRegSz) {
+        // The text up to its NUL, as a .reg file holds it.
+        std::string textValue = text::Utf16LeToUtf8(bytes);
+        textValue.resize(std::min(textValue.size(), textValue.find('\0')));
+        bytes = std::move(textValue);
+    }
+    return regfile::Value{std::move(name), type, std::move(bytes)};
 }
 
 Status ListSubkeys(RegistryApi& api, Key key, std::vector<std::string>* names) {
@@ -55,63 +59,142 @@ Status ListSubkeys(RegistryApi& api, Key key, std::vector<std::string>* names) {
     }
 }
 
+namespace {
+
+// The values of an open key as the registry's own bytes.
+Status ReadValues(RegistryApi& api, Key key, std::vector<regfile::Value>* values) {
+    for (std::uint32_t index = 0;; ++index) {
+        std::string name;
+        std::uint32_t type = 0;
+        std::string data;
+        const Status status = api.EnumValueBytes(key, index, &name, &type, &data);
+        if (status == error::kNoMoreItems) return error::kSuccess;
+        if (status != error::kSuccess) return status;
+        values->push_back(ValueFromBytes(std::move(name), type, std::move(data)));
+    }
+}
+
+// A key opened for a walk over a tree, with the tree it belongs to. Whoever takes it off the
+// walk's list closes it.
+template <class Tree>
+struct OpenTree {
+    Key key;
+    Tree* tree;
+};
+
+template <class Tree>
+void CloseAll(RegistryApi& api, std::vector<OpenTree<Tree>>& pending) {
+    for (const auto& open : pending) api.CloseKey(open.key);
+    pending.clear();
+}
+
+}  // namespace
+
 Status ReadTree(RegistryApi& api, Key key, const std::string& name, KeyTree* tree) {
-    tree->name = name;
-    tree->values.clear();
-    tree->children.clear();
-    std::vector<RegValue> values;
-    if (const Status status = api.QueryKeyValues(key, std::string(), &values); status != error::kSuccess) {
-        return status;
-    }
-    tree->values.reserve(values.size());
-    for (auto& value : values) tree->values.push_back(ValueFromApi(std::move(value)));
-    std::vector<std::string> names;
-    if (const Status status = ListSubkeys(api, key, &names); status != error::kSuccess) return status;
-    for (const auto& childName : names) {
-        Key child = kNullKey;
-        if (const Status status = api.OpenKeyEx(key, childName, 0, kKeyRead, &child); status != error::kSuccess) {
+    *tree = KeyTree{name, {}, {}};
+    // Keys are read one after another, each child opened while its parent is: no recursion,
+    // however deep the tree.
+    std::vector<OpenTree<KeyTree>> pending;
+    Key current = key;
+    KeyTree* into = tree;
+    for (;;) {
+        std::vector<std::string> names;
+        Status status = ReadValues(api, current, &into->values);
+        if (status == error::kSuccess) status = ListSubkeys(api, current, &names);
+        into->children.reserve(names.size());  // the children stay where they are from here
+        for (std::size_t i = 0; status == error::kSuccess && i < names.size(); ++i) {
+            Key child = kNullKey;
+            status = api.OpenKeyEx(current, names[i], 0, kKeyRead, &child);
+            if (status != error::kSuccess) break;
+            into->children.push_back(KeyTree{std::move(names[i]), {}, {}});
+            pending.push_back({child, &into->children.back()});
+        }
+        if (current != key) api.CloseKey(current);
+        if (status != error::kSuccess) {
+            CloseAll(api, pending);
             return status;
         }
-        KeyGuard guard(api, child);
-        tree->children.emplace_back();
-        if (const Status status = ReadTree(api, child, childName, &tree->children.back());
-            status != error::kSuccess) {
-            return status;
-        }
+        if (pending.empty()) return error::kSuccess;
+        current = pending.back().key;
+        into = pending.back().tree;
+        pending.pop_back();
     }
-    return error::kSuccess;
 }
 
 Status WriteTree(RegistryApi& api, Key parent, const KeyTree& tree) {
-    Key key = kNullKey;
-    if (const Status status = api.CreateKey(parent, tree.name, &key); status != error::kSuccess) return status;
-    KeyGuard guard(api, key);
-    for (const auto& value : tree.values) {
-        const std::string data = ValueToApi(value);
-        const Status status = api.SetValueEx(key, value.name, value.type,
-                                             reinterpret_cast<const std::uint8_t*>(data.data()),
-                                             static_cast<std::uint32_t>(data.size()));
-        if (status != error::kSuccess) return status;
+    Key current = kNullKey;
+    if (const Status status = api.CreateKey(parent, tree.name, &current); status != error::kSuccess) return status;
+    std::vector<OpenTree<const KeyTree>> pending;
+    const KeyTree* from = &tree;
+    for (;;) {
+        Status status = error::kSuccess;
+        for (std::size_t i = 0; status == error::kSuccess && i < from->values.size(); ++i) {
+            const regfile::Value& value = from->values[i];
+            status = api.SetValueBytes(current, value.name, value.type, ValueBytes(value));
+        }
+        for (std::size_t i = 0; status == error::kSuccess && i < from->children.size(); ++i) {
+            Key child = kNullKey;
+            status = api.CreateKey(current, from->children[i].name, &child);
+            if (status == error::kSuccess) pending.push_back({child, &from->children[i]});
+        }
+        api.CloseKey(current);
+        if (status != error::kSuccess) {
+            CloseAll(api, pending);
+            return status;
+        }
+        if (pending.empty()) return error::kSuccess;
+        current = pending.back().key;
+        from = pending.back().tree;
+        pending.pop_back();
     }
-    for (const auto& child : tree.children) {
-        if (const Status status = WriteTree(api, key, child); status != error::kSuccess) return status;
-    }
-    return error::kSuccess;
 }
 
-Status DeleteTree(RegistryApi& api, Key parent, const std::string& name) {
-    Key key = kNullKey;
-    Status status = api.OpenKeyEx(parent, name, 0, kKeyAllAccess, &key);
+Status DeleteTree(RegistryApi& api, Key parent, const std::string& name, std::string* failedKey) {
+    // A key goes once its subkeys have gone: each level keeps its key open and its children's
+    // names until the last of them is deleted.
+    struct Level {
+        Key parent;
+        std::string name;
+        Key key;
+        std::vector<std::string> children;
+        std::size_t next = 0;
+    };
+    std::vector<Level> levels;
+    // Opens a key and lists its children, as a new level even when that fails, so that a
+    // failure names it.
+    const auto open = [&](Key under, const std::string& child) -> Status {
+        levels.push_back(Level{under, child, kNullKey, {}, 0});
+        Level& level = levels.back();
+        const Status status = api.OpenKeyEx(under, child, 0, kKeyAllAccess, &level.key);
+        return status == error::kSuccess ? ListSubkeys(api, level.key, &level.children) : status;
+    };
+    Status status = open(parent, name);
     if (status == error::kFileNotFound) return error::kSuccess;
-    if (status != error::kSuccess) return status;
-    std::vector<std::string> children;
-    status = ListSubkeys(api, key, &children);
-    for (std::size_t i = 0; status == error::kSuccess && i < children.size(); ++i) {
-        status = DeleteTree(api, key, children[i]);
+    while (status == error::kSuccess && !levels.empty()) {
+        Level& top = levels.back();
+        if (top.next < top.children.size()) {
+            const Key under = top.key;
+            status = open(under, top.children[top.next++]);
+            if (status == error::kFileNotFound) {  // gone meanwhile
+                levels.pop_back();
+                status = error::kSuccess;
+            }
+            continue;
+        }
+        api.CloseKey(top.key);
+        top.key = kNullKey;
+        status = api.DeleteKey(top.parent, top.name);
+        if (status == error::kSuccess) levels.pop_back();
     }
-    api.CloseKey(key);
-    if (status != error::kSuccess) return status;
-    return api.DeleteKey(parent, name);
+    if (status != error::kSuccess && failedKey != nullptr) {
+        // The key the walk stopped at: the last level, or the child it could not open.
+        failedKey->clear();
+        for (const Level& level : levels) *failedKey += (failedKey->empty() ? "" : "\\") + level.name;
+    }
+    for (const Level& level : levels) {
+        if (level.key != kNullKey) api.CloseKey(level.key);
+    }
+    return status;
 }
 
 Status ApplyEntries(RegistryApi& api, Key root, const std::vector<regfile::Entry>& entries,
@@ -134,13 +217,9 @@ Status ApplyEntries(RegistryApi& api, Key root, const std::vector<regfile::Entry
                 closeCurrent();
                 status = DeleteTree(api, root, path);
                 break;
-            case regfile::EntryKind::SetValue: {
-                const std::string data = ValueToApi(entry.value);
-                status = api.SetValueEx(current, entry.value.name, entry.value.type,
-                                        reinterpret_cast<const std::uint8_t*>(data.data()),
-                                        static_cast<std::uint32_t>(data.size()));
+            case regfile::EntryKind::SetValue:
+                status = api.SetValueBytes(current, entry.value.name, entry.value.type, ValueBytes(entry.value));
                 break;
-            }
             case regfile::EntryKind::DeleteValue:
                 status = api.DeleteValue(current, entry.value.name);
                 if (status == error::kFileNotFound) status = error::kSuccess;  // already gone

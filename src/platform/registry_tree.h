@@ -18,29 +18,44 @@ struct KeyTree {
     std::vector<KeyTree> children;
 
     bool operator==(const KeyTree&) const = default;
+
+    KeyTree() = default;
+    KeyTree(std::string keyName, std::vector<regfile::Value> keyValues, std::vector<KeyTree> subkeys)
+        : name(std::move(keyName)), values(std::move(keyValues)), children(std::move(subkeys)) {}
+    KeyTree(const KeyTree&) = default;
+    KeyTree(KeyTree&&) noexcept = default;
+    KeyTree& operator=(const KeyTree&) = default;
+    KeyTree& operator=(KeyTree&&) noexcept = default;
+    // Let go one key after another, never by recursion.
+    ~KeyTree();
 };
 
 // The names of the subkeys of an open key, in enumeration order.
 Status ListSubkeys(RegistryApi& api, Key key, std::vector<std::string>* names);
 
-// Reads the key `key` (named `name` in the result) with all its values and subkeys.
+// Reads the key `key` (named `name` in the result) with all its values and subkeys. Values are
+// read as the registry's own bytes, so that writing them back changes none.
 Status ReadTree(RegistryApi& api, Key key, const std::string& name, KeyTree* tree);
 
 // Creates `tree` as the subkey tree.name of `parent` (or merges into it when it exists) and
-// writes every value below it.
+// writes every value below it, byte for byte.
 Status WriteTree(RegistryApi& api, Key parent, const KeyTree& tree);
 
-// Removes subkey `name` of `parent` with everything below it. A missing key is success.
-Status DeleteTree(RegistryApi& api, Key parent, const std::string& name);
+// Removes subkey `name` of `parent` with everything below it. A missing key is success. On a
+// failure `failedKey`, when given, names the key that could not be removed (relative to
+// `parent`).
+Status DeleteTree(RegistryApi& api, Key parent, const std::string& name, std::string* failedKey = nullptr);
 
 // Applies the entries of a .reg file below `root` (the hive they name) in file order: keys are
-// created, values set, "[-KEY]" and "name"=- remove. Stops at the first entry the registry
-// refuses and points `failed` at it; what came before stays applied.
+// created, values set byte for byte, "[-KEY]" and "name"=- remove. Stops at the first entry the
+// registry refuses and points `failed` at it; what came before stays applied.
 Status ApplyEntries(RegistryApi& api, Key root, const std::vector<regfile::Entry>& entries,
                     const regfile::Entry** failed);
 
-// One value as read through the interface, in .reg form; and back.
+// One value as read through the interface (text as program text), in .reg form.
 regfile::Value ValueFromApi(RegValue&& value);
-std::string ValueToApi(const regfile::Value& value);
+// A value in .reg form as the registry's own bytes (text types as UTF-16LE), and back.
+std::string ValueBytes(const regfile::Value& value);
+regfile::Value ValueFromBytes(std::string name, std::uint32_t type, std::string bytes);
 
 }  // namespace kelvaston::platform

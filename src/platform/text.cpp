@@ -96,7 +96,9 @@ constexpr std::array<char16_t, 32> kCp1252High = {
 
 }  // namespace
 
-bool IsValidUtf8(std::string_view bytes) {
+bool IsValidUtf8(std::string_view bytes) { return FirstInvalidUtf8(bytes) == std::string_view::npos; }
+
+std::size_t FirstInvalidUtf8(std::string_view bytes) {
     std::size_t pos = 0;
     while (pos < bytes.size()) {
         // Eight ASCII bytes at a time.
@@ -114,10 +116,10 @@ bool IsValidUtf8(std::string_view bytes) {
         const std::size_t start = pos;
         if (DecodeUtf8(bytes, pos) == kReplacement) {
             // A literal U+FFFD (EF BF BD) is valid; a replacement from a bad sequence is not.
-            if (pos - start != 3) return false;
+            if (pos - start != 3) return start;
         }
     }
-    return true;
+    return std::string_view::npos;
 }
 
 std::string Utf16LeToUtf8(std::string_view bytes) {

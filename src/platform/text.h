@@ -9,6 +9,8 @@
 namespace kelvaston::platform::text {
 
 bool IsValidUtf8(std::string_view bytes);
+// The byte offset of the first sequence that is not UTF-8; npos when all of it is.
+std::size_t FirstInvalidUtf8(std::string_view bytes);
 
 // UTF-16LE bytes to UTF-8. An odd trailing byte is dropped; unpaired surrogates become U+FFFD.
 std::string Utf16LeToUtf8(std::string_view bytes);

@@ -296,6 +296,74 @@ Status Win32Registry::DeleteValue(Key key, const std::string& name) {
     return static_cast<Status>(RegDeleteValueA(ToHKey(key), ansi.c_str()));
 }
 
+namespace {
+
+bool Utf8ToWide(const std::string& utf8, std::wstring* wide) { return ToWide(CP_UTF8, utf8, wide); }
+
+bool WideToUtf8(const std::wstring& wide, std::string* utf8) {
+    utf8->clear();
+    if (wide.empty()) return true;
+    const int length = static_cast<int>(wide.size());
+    const int needed =
+        WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(), length, nullptr, 0, nullptr, nullptr);
+    if (needed <= 0) return false;
+    utf8->resize(static_cast<std::size_t>(needed));
+    return WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(), length, utf8->data(), needed, nullptr,
+                               nullptr) == needed;
+}
+
+}  // namespace
+
+Status Win32Registry::EnumValueBytes(Key key, std::uint32_t index, std::string* name, std::uint32_t* type,
+                                     std::string* data) {
+    std::wstring wideName(kMaxValueNameLength + 1, L'\0');
+    std::string bytes(256, '\0');
+    DWORD valueType = REG_NONE;
+    LONG rc = ERROR_MORE_DATA;
+    for (int attempt = 0; attempt < 8 && rc == ERROR_MORE_DATA; ++attempt) {
+        DWORD nameLength = static_cast<DWORD>(wideName.size());
+        DWORD size = static_cast<DWORD>(bytes.size());
+        rc = RegEnumValueW(ToHKey(key), index, wideName.data(), &nameLength, nullptr, &valueType,
+                           reinterpret_cast<BYTE*>(bytes.data()), &size);
+        if (rc == ERROR_SUCCESS) {
+            wideName.resize(nameLength);
+            bytes.resize(size);
+        } else if (rc == ERROR_MORE_DATA) {
+            bytes.resize(std::max<std::size_t>(size, 2 * bytes.size()));
+        }
+    }
+    if (rc != ERROR_SUCCESS) return static_cast<Status>(rc);
+    std::string utf8Name;
+    if (!WideToUtf8(wideName, &utf8Name)) return error::kNoUnicodeTranslation;
+    if (name != nullptr) *name = std::move(utf8Name);
+    if (type != nullptr) *type = static_cast<std::uint32_t>(valueType);
+    if (data != nullptr) *data = std::move(bytes);
+    return error::kSuccess;
+}
+
+Status Win32Registry::SetValueBytes(Key key, const std::string& name, std::uint32_t type, std::string_view data) {
+    std::wstring wideName;
+    if (!Utf8ToWide(name, &wideName)) return error::kNoUnicodeTranslation;
+    if (data.size() > static_cast<std::size_t>(UINT32_MAX)) return error::kInvalidParameter;
+    return static_cast<Status>(RegSetValueExW(ToHKey(key), wideName.c_str(), 0, type,
+                                              reinterpret_cast<const BYTE*>(data.data()),
+                                              static_cast<DWORD>(data.size())));
+}
+
+std::optional<std::size_t> Win32Registry::UnstorableAt(std::string_view text) const {
+    if (const auto invalid = RegistryApi::UnstorableAt(text)) return invalid;
+    if (GetACP() == CP_UTF8) return std::nullopt;
+    // Character by character: the UTF-8 sequence's length follows from its first byte.
+    for (std::size_t at = 0; at < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[at]);
+        const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        std::string ansi;
+        if (lead >= 0x80 && !Utf8ToAnsi(std::string(text.substr(at, length)), &ansi)) return at;
+        at += length;
+    }
+    return std::nullopt;
+}
+
 Status Win32Registry::QueryNamedValues(Key key, const std::string& subKey, const std::vector<std::string>& names,
                                        std::vector<RegValue>* values, bool* all) {
     *all = true;

@@ -36,6 +36,13 @@ public:
     Status EnumValue(Key key, std::uint32_t index, std::string* name, std::uint32_t* type,
                      std::vector<std::uint8_t>* data) override;
     Status DeleteValue(Key key, const std::string& name) override;
+    // The byte-exact pair goes through the wide functions (RegEnumValueW, RegSetValueExW): the
+    // ANSI ones would convert text values through the code page.
+    Status EnumValueBytes(Key key, std::uint32_t index, std::string* name, std::uint32_t* type,
+                          std::string* data) override;
+    Status SetValueBytes(Key key, const std::string& name, std::uint32_t type, std::string_view data) override;
+    // The first character that is not UTF-8 or that the ANSI code page lacks.
+    std::optional<std::size_t> UnstorableAt(std::string_view text) const override;
     Status LocalComputerName(char* buffer, std::uint32_t* size) override;
     // RegQueryMultipleValuesA: the named values in one round trip, between the key's open and
     // close. When a name is not there, every value of the key is read one by one instead.

@@ -7,6 +7,7 @@
 
 #include "config/layout.h"
 #include "ui/editor.h"
+#include "ui/messages.h"
 
 namespace kelvaston::ui {
 namespace {
@@ -54,13 +55,10 @@ void Editor::ConnectComputer() {
     settings_.RootKey = platform::kNullKey;
     Attempt([&] { store_.Api().ConnectRegistry(settings_.ComputerName, platform::kHKeyLocalMachine, &settings_.RootKey); });
     if (settings_.RootKey == platform::kNullKey) {
-        QString text = QStringLiteral("Verbindung mit Computer ") + name + QStringLiteral(" kann nicht hergestellt werden.");
-        // A registry kept in a file that does not parse: say where, so it can be mended.
-        if (const auto broken = store_.Api().LastHiveFileError()) {
-            text += QStringLiteral("\n\nDie Registrierungsdatei %1 ist fehlerhaft").arg(Q(broken->file));
-            if (broken->line > 0) text += QStringLiteral(" (Zeile %1)").arg(broken->line);
-            text += QStringLiteral(": %1. Sie wird nicht verändert.").arg(Q(broken->message));
-        }
+        QString text = QStringLiteral("Verbindung mit Computer ") + Shown(name) +
+                       QStringLiteral(" kann nicht hergestellt werden.");
+        // A registry kept in files: say which file or folder stands in the way, and why.
+        if (const auto problem = store_.Api().LastHiveFileError()) text += "\n\n" + DescribeProblem(*problem);
         dialogs_.Message(text, QStringLiteral("keine Verbindung"), MessageStyle::Critical);
         window_.SetStatus(QString());
         return;
@@ -73,7 +71,7 @@ void Editor::ConnectComputer() {
                        &settings_.ServiceKeyHandle);
     });
     if (settings_.ServiceKeyHandle == platform::kNullKey) {
-        dialogs_.Message(QStringLiteral("Der Kelvaston Dienst ist auf dem Computer ") + name +
+        dialogs_.Message(QStringLiteral("Der Kelvaston Dienst ist auf dem Computer ") + Shown(name) +
                              QStringLiteral(" nicht installiert! Bitte wählen Sie einen anderen Computer."),
                          QStringLiteral("Dienst nicht installiert"), MessageStyle::Critical);
         window_.SetStatus(QString());

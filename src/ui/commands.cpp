@@ -1,9 +1,11 @@
 // The eleven toolbar commands. They change the model only; "Einstellungen &speichern" alone
 // writes the registry.
 #include <QTreeWidgetItem>
+#include <algorithm>
 
 #include "config/layout.h"
 #include "ui/editor.h"
+#include "ui/messages.h"
 
 namespace kelvaston::ui {
 namespace {
@@ -28,9 +30,13 @@ const QString kChooseAccountFirst = QStringLiteral("Wählen Sie zuerst einen Acc
 const QString kNoConnectionTitle = QStringLiteral("keine Verbindung");
 const QString kConnectionExists = QStringLiteral("Diese Verbindung existiert schon. Wählen Sie einen anderen Namen");
 
-// A name becomes a registry key's name: at most 255 characters, and a backslash would make it
-// a path of two keys.
-bool FitsAKeyName(const QString& name) { return name.size() <= 255 && !name.contains('\\'); }
+// A name becomes a registry key's name: at most 255 characters, no backslash (which would make
+// it a path of two keys) and no control character (a line break cannot stand in a key line of
+// the store's files, and no name needs one).
+bool FitsAKeyName(const QString& name) {
+    if (name.size() > 255 || name.contains('\\')) return false;
+    return std::none_of(name.begin(), name.end(), [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F; });
+}
 
 }  // namespace
 
@@ -73,8 +79,8 @@ QString Editor::SelectedAccount() const {
 
 bool Editor::RefuseUnfitName(const QString& name, const QString& title) {
     if (FitsAKeyName(name)) return false;
-    dialogs_.Message(QStringLiteral("Ein Name darf höchstens 255 Zeichen lang sein und keinen umgekehrten "
-                                    "Schrägstrich (\\) enthalten."),
+    dialogs_.Message(QStringLiteral("Ein Name darf höchstens 255 Zeichen lang sein und weder einen umgekehrten "
+                                    "Schrägstrich (\\) noch ein Steuerzeichen wie einen Zeilenumbruch enthalten."),
                      title, MessageStyle::Information);
     return true;
 }
@@ -196,28 +202,34 @@ void Editor::ShowSaveOutcome(const config::SaveOutcome& outcome) {
             what = QStringLiteral("Die gespeicherte Konfiguration konnte nicht gelesen werden.");
             break;
         case SaveStep::RemoveStored:
-            what = key.isEmpty() ? QStringLiteral("Die gespeicherten Verbindungen konnten nicht entfernt werden.")
-                                 : QStringLiteral("Die gespeicherte Verbindung \"%1\" konnte nicht entfernt werden "
-                                                  "(sie enthält Schlüssel, die nicht zur Konfiguration gehören).")
-                                       .arg(key);
+            what = key.isEmpty() ? QStringLiteral("Die gespeicherten Verbindungen konnten nicht entfernt werden (%1).")
+                                       .arg(StatusText(outcome.status))
+                                 : QStringLiteral("Der gespeicherte Schlüssel \"%1\" konnte nicht entfernt werden (%2).")
+                                       .arg(Shown(key), StatusText(outcome.status));
             break;
         case SaveStep::CreateKey:
-            what = QStringLiteral("Der Schlüssel \"%1\" konnte nicht angelegt werden.").arg(key.isEmpty() ? "Parameters" : key);
+            what = QStringLiteral("Der Schlüssel \"%1\" konnte nicht angelegt werden (%2).")
+                       .arg(key.isEmpty() ? QStringLiteral("Parameters") : Shown(key), StatusText(outcome.status));
             break;
         case SaveStep::WriteValue:
             what = QStringLiteral("Der Wert \"%1\" (\"%2\")%3 konnte nicht geschrieben werden.")
-                       .arg(Q(outcome.value), Q(outcome.data),
-                            key.isEmpty() ? QString() : QStringLiteral(" von \"%1\"").arg(key));
+                       .arg(Q(outcome.value), Shown(Q(outcome.data)),
+                            key.isEmpty() ? QString() : QStringLiteral(" von \"%1\"").arg(Shown(key)));
             if (outcome.status == platform::error::kInvalidData) {
                 what += QStringLiteral(" Er muss eine ganze Zahl von 0 bis 4294967295 sein.");
             }
             break;
         case SaveStep::Flush:
             what = QStringLiteral("Die Registrierung konnte nicht dauerhaft geschrieben werden.");
+            if (const auto problem = store_.Api().LastHiveFileError()) what += ' ' + DescribeProblem(*problem);
             break;
         default:
             what = QStringLiteral("Unerwarteter Fehler: %1").arg(Q(outcome.data));
             break;
+    }
+    if (!outcome.unstorable.empty()) {
+        what += QStringLiteral(" Die Registrierung dieses Rechners kann %1 nicht speichern; ersetzen Sie es.")
+                    .arg(UnstorableText(outcome.unstorable));
     }
     if (outcome.result == SaveResult::FailedRestored) {
         dialogs_.Message(what + QStringLiteral("\n\nDie Einstellungen wurden nicht gespeichert. Die gespeicherte "

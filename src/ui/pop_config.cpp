@@ -1,12 +1,15 @@
 #include "ui/pop_config.h"
 
 #include <QEvent>
+#include <QFocusEvent>
 #include <QFont>
 #include <QHeaderView>
 #include <QLocale>
 #include <QMouseEvent>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QStyleOption>
+#include <QStylePainter>
 #include <cmath>
 
 #include "ui/icons.h"
@@ -99,11 +102,53 @@ UpDown::UpDown(QLineEdit* buddy, int minimum, int maximum, int value, QWidget* p
     connect(down_, &QToolButton::clicked, this, [this] { StepBy(-1); });
 }
 
+void UpDown::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Up || event->key() == Qt::Key_Down) {
+        StepBy(event->key() == Qt::Key_Up ? 1 : -1);
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void UpDown::paintEvent(QPaintEvent* event) {
+    QWidget::paintEvent(event);
+    if (!hasFocus()) return;
+    // With the focus the buttons leave a pixel free all round (see resizeEvent) for the frame.
+    QStylePainter painter(this);
+    QStyleOptionFocusRect option;
+    option.initFrom(this);
+    option.backgroundColor = palette().color(QPalette::Window);
+    painter.drawPrimitive(QStyle::PE_FrameFocusRect, option);
+}
+
+void UpDown::focusInEvent(QFocusEvent* event) {
+    QWidget::focusInEvent(event);
+    PlaceButtons();
+}
+
+void UpDown::focusOutEvent(QFocusEvent* event) {
+    QWidget::focusOutEvent(event);
+    PlaceButtons();
+}
+
+QItemSelectionModel::SelectionFlags NodeTree::selectionCommand(const QModelIndex& index, const QEvent* event) const {
+    const auto command = QTreeWidget::selectionCommand(index, event);
+    return command.testFlag(QItemSelectionModel::Deselect) || command.testFlag(QItemSelectionModel::Toggle)
+               ? QItemSelectionModel::NoUpdate
+               : command;
+}
+
 void UpDown::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    const int half = height() / 2;
-    up_->setGeometry(0, 0, width(), half);
-    down_->setGeometry(0, half, width(), height() - half);
+    PlaceButtons();
+}
+
+void UpDown::PlaceButtons() {
+    const QRect area = hasFocus() ? rect().adjusted(1, 1, -1, -1) : rect();
+    const int half = area.height() / 2;
+    up_->setGeometry(area.x(), area.y(), area.width(), half);
+    down_->setGeometry(area.x(), area.y() + half, area.width(), area.height() - half);
+    update();
 }
 
 void UpDown::StepBy(int steps) {
@@ -171,7 +216,7 @@ POPConfig::POPConfig(QWidget* parent) : QWidget(parent) {
     setFixedSize(client.size());
 
     Label(this, QStringLiteral("Verbindungen :"), Twips(120, 180, 1275, 210));
-    GlobalList = new QTreeWidget(this);
+    GlobalList = new NodeTree(this);
     GlobalList->setObjectName(QStringLiteral("GlobalList"));
     GlobalList->setGeometry(Twips(60, 420, 2535, 4155));
     GlobalList->setHeaderHidden(true);

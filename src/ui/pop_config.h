@@ -52,7 +52,8 @@ private:
 };
 
 // Two arrow buttons bound to a text box: each click moves the number in the box by one step
-// within the range. The box stays free text: typing can go past the range.
+// within the range. The box stays free text: typing can go past the range. With the focus, the
+// control shows a focus frame and the Up and Down keys step as the buttons do.
 class UpDown final : public QWidget {
     Q_OBJECT
 
@@ -64,14 +65,34 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
 private:
+    void PlaceButtons();
+
     QLineEdit* buddy_;
     QToolButton* up_;
     QToolButton* down_;
     int minimum_;
     int maximum_;
     int value_;
+};
+
+// The tree of connections and accounts. Its selection is never cleared by the user (a
+// Ctrl+click on the selected node): the pages always belong to a selected node, so that the
+// next click or the save takes them back into the records they show.
+class NodeTree final : public QTreeWidget {
+    Q_OBJECT
+
+public:
+    using QTreeWidget::QTreeWidget;
+
+protected:
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
+                                                         const QEvent* event) const override;
 };
 
 // Tree node kinds, told apart by their picture in the image list.
@@ -90,7 +111,7 @@ public:
     static QRect Twips(int left, int top, int width, int height);
 
     // The tree.
-    QTreeWidget* GlobalList;
+    NodeTree* GlobalList;
     // The selected node, or null.
     QTreeWidgetItem* SelectedNode() const;
     // Selects a node without it counting as the user's selection.

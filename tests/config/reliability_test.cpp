@@ -105,7 +105,7 @@ TEST_F(Reliability, ARegistryThatRefusesEveryCallOfAKindIsReportedAndTheModelKep
     const auto [newFile, newTree] = CleanSave("neu");
     const auto [oldFile, oldTree] = CleanSave("alt");
     for (const auto kind : {platform::Call::SetValueEx, platform::Call::CreateKey, platform::Call::DeleteKey,
-                            platform::Call::OpenKeyEx, platform::Call::QueryKeyValues, platform::Call::FlushKey}) {
+                            platform::Call::OpenKeyEx, platform::Call::EnumValueBytes, platform::Call::FlushKey}) {
         SeedFile(oldFile);
         Fill(settings_, 10, 4, "neu");
         const Settings model = settings_;
@@ -126,8 +126,9 @@ TEST_F(Reliability, ARegistryThatRefusesEveryCallOfAKindIsReportedAndTheModelKep
 // so and the file keeps the old configuration.
 TEST_F(Reliability, ADiskThatRefusesTheWriteKeepsTheOldFile) {
     const auto [oldFile, oldTree] = CleanSave("alt");
-    const auto run = [&](auto&& refuse) {
+    const auto run = [&](auto&& prepare, auto&& refuse) {
         SeedFile(oldFile);
+        prepare();
         return InChild([&] {
             Fill(settings_, 10, 4, "neu");
             refuse();
@@ -135,29 +136,32 @@ TEST_F(Reliability, ADiskThatRefusesTheWriteKeepsTheOldFile) {
             return outcome.result == SaveResult::FailedRestored && outcome.step == SaveStep::Flush ? 0 : 1;
         });
     };
-    // A read-only folder. Root writes anywhere, so the child gives up root for the folder's owner.
+    // A read-only folder. Root writes anywhere, so the child gives up root for the owner of the
+    // folder and the file.
     const uid_t nobody = 65534;
-    if (::geteuid() == 0) {
-        ASSERT_EQ(::chown(dir_.Path().c_str(), nobody, nobody), 0);
-        ASSERT_EQ(::chown((dir_ / "Desk1.reg").c_str(), nobody, nobody), 0);
-    }
-    EXPECT_EQ(run([&] {
-                  if (::geteuid() == 0 && ::setuid(nobody) != 0) std::_Exit(2);
-                  ::chmod(dir_.Path().c_str(), 0555);
-              }),
+    const bool root = ::geteuid() == 0;
+    const auto owner = [&](uid_t uid) {
+        if (!root) return;
+        ASSERT_EQ(::chown(dir_.Path().c_str(), uid, uid), 0);
+        ASSERT_EQ(::chown((dir_ / "Desk1.reg").c_str(), uid, uid), 0);
+    };
+    EXPECT_EQ(run([&] { owner(nobody); },
+                  [&] {
+                      if (root && ::setuid(nobody) != 0) std::_Exit(2);
+                      ::chmod(dir_.Path().c_str(), 0555);
+                  }),
               0);
     ::chmod(dir_.Path().c_str(), 0700);
-    if (::geteuid() == 0) {
-        ASSERT_EQ(::chown(dir_.Path().c_str(), 0, 0), 0);
-    }
+    owner(0);
     EXPECT_EQ(kelvaston::test::ReadFile(dir_ / "Desk1.reg"), oldFile);
 
     // A full disk: the file may not grow past a few kilobytes.
-    EXPECT_EQ(run([] {
-                  std::signal(SIGXFSZ, SIG_IGN);
-                  const rlimit limit{4096, 4096};
-                  ::setrlimit(RLIMIT_FSIZE, &limit);
-              }),
+    EXPECT_EQ(run([] {},
+                  [] {
+                      std::signal(SIGXFSZ, SIG_IGN);
+                      const rlimit limit{4096, 4096};
+                      ::setrlimit(RLIMIT_FSIZE, &limit);
+                  }),
               0);
     EXPECT_EQ(kelvaston::test::ReadFile(dir_ / "Desk1.reg"), oldFile);
 }

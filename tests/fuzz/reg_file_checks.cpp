@@ -95,10 +95,13 @@ std::string ReadAll(const std::filesystem::path& file) {
     return bytes.str();
 }
 
+// Writes a store file as the store would find its own: its owner's only.
 bool WriteAll(const std::filesystem::path& file, std::string_view bytes) {
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    return static_cast<bool>(out.flush());
+    std::error_code ec;
+    std::filesystem::permissions(file, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write, ec);
+    return static_cast<bool>(out.flush()) && !ec;
 }
 
 std::vector<std::string> FolderListing(const std::filesystem::path& folder) {
@@ -117,8 +120,8 @@ std::string ReadHive(const std::filesystem::path& folder, KeyTree* tree) {
     Key root = platform::kNullKey;
     if (const auto status = registry.ConnectRegistry("", platform::kHKeyLocalMachine, &root); status != error::kSuccess) {
         return "a second store cannot connect to the file it wrote: status " + std::to_string(status) +
-               (registry.LastLoadError() ? ", line " + std::to_string(registry.LastLoadError()->line) + ": " +
-                                               registry.LastLoadError()->message
+               (registry.LastHiveFileError() ? ", line " + std::to_string(registry.LastHiveFileError()->line) + ": " +
+                                               registry.LastHiveFileError()->message
                                          : std::string());
     }
     if (const auto status = platform::ReadTree(registry, root, "HKEY_LOCAL_MACHINE", tree); status != error::kSuccess) {
@@ -261,6 +264,7 @@ std::string CheckStoreFile(std::string_view bytes, const std::filesystem::path& 
     std::error_code ec;
     std::filesystem::remove_all(folder, ec);
     std::filesystem::create_directories(folder, ec);
+    std::filesystem::permissions(folder, std::filesystem::perms::owner_all, ec);
     const auto file = folder / "FUZZ.reg";
     if (!WriteAll(file, bytes)) return "cannot write the input to " + file.string() + " (not a fault of the store)";
     const bool parses = regfile::Parse(bytes).document.has_value();
@@ -277,7 +281,7 @@ std::string CheckStoreFile(std::string_view bytes, const std::filesystem::path& 
             registry.CloseKey(root);
         } else {
             if (status != error::kBadDb) return "connecting to the file failed with status " + std::to_string(status);
-            if (!registry.LastLoadError()) return "the store refused the file without saying where";
+            if (!registry.LastHiveFileError()) return "the store refused the file without saying where";
             // A change through HKEY_LOCAL_MACHINE must not reach a file that did not load.
             Key probe = platform::kNullKey;
             if (registry.CreateKey(platform::kHKeyLocalMachine, std::string(kProbeKey), &probe) == error::kSuccess) {

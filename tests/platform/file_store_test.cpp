@@ -59,10 +59,10 @@ TEST_F(FileStoreTest, ChangesReachTheFileOnFlushOwnerOnlyAndNotBefore) {
     struct stat st {};
     ASSERT_EQ(::stat(file.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
-    EXPECT_EQ(ReadFile(file), std::string(kHeader) +
-                                  "\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\n"
+    EXPECT_EQ(ReadFile(file), std::string(kHeader) + std::string(regfile::kWholeFileMark) +
+                                  "\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\n"
                                   "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Firma \"Test\"]\n"
-                                  "\"Pfad\"=\"c:\\\\mail\\\\\"\n\n");
+                                  "\"Pfad\"=\"c:\\\\mail\\\\\"\n\n; end of file\n");
     // No temporary file is left behind, and one that a writer killed mid-write left is removed.
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.Path()), {}), 1);
     WriteFile(dir_ / ".Desk1.reg.tmp-99999", "half a configuration");
@@ -132,9 +132,9 @@ TEST_F(FileStoreTest, AMalformedFileIsReportedAndNeverOverwritten) {
         Key root = reinterpret_cast<Key>(&root);
         EXPECT_EQ(store->ConnectRegistry("SERVER1", kHKeyLocalMachine, &root), error::kBadDb);
         EXPECT_EQ(root, kNullKey);
-        ASSERT_TRUE(store->LastLoadError());
-        EXPECT_EQ(store->LastLoadError()->line, 5);
-        EXPECT_EQ(store->LastLoadError()->file.filename(), "server1.reg");
+        ASSERT_TRUE(store->LastHiveFileError());
+        EXPECT_EQ(store->LastHiveFileError()->line, 5);
+        EXPECT_EQ(std::filesystem::path(store->LastHiveFileError()->file).filename(), "server1.reg");
 
         // The local hive as well: nothing can be read from it or written to it.
         Key key = kNullKey;
@@ -168,8 +168,8 @@ TEST_F(FileStoreTest, AHiveReadAheadIsTheOneUsedAndItsErrorsStillReported) {
     broken->PrefetchLocalHive();
     Key root = kNullKey;
     EXPECT_EQ(broken->ConnectRegistry("", kHKeyLocalMachine, &root), error::kBadDb);
-    ASSERT_TRUE(broken->LastLoadError());
-    EXPECT_EQ(broken->LastLoadError()->line, 2);
+    ASSERT_TRUE(broken->LastHiveFileError());
+    EXPECT_EQ(broken->LastHiveFileError()->line, 2);
 }
 
 TEST_F(FileStoreTest, OtherComputersAreReachedByTheirFileOnly) {
@@ -296,22 +296,22 @@ TEST_F(FileStoreTest, ConcurrentProcessesNeverTearTheFileOrLoseKeys) {
 }
 
 // A store file its user may only read: write access is refused, the file is left alone. Root
-// may write any file, so then a child process gives up root for another user first.
+// may write any file, so then a child process gives up root for the user who owns the store.
 TEST_F(FileStoreTest, AReadOnlyStoreRefusesWriteAccess) {
     const std::string text = std::string(kHeader) + "\n[HKEY_LOCAL_MACHINE\\SYSTEM]\n";
     WriteFile(dir_ / "Desk1.reg", text);
-    std::filesystem::permissions(dir_ / "Desk1.reg", std::filesystem::perms::owner_read |
-                                                         std::filesystem::perms::group_read |
-                                                         std::filesystem::perms::others_read);
-    std::filesystem::permissions(dir_.Path(), std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
-                                                  std::filesystem::perms::group_exec |
-                                                  std::filesystem::perms::others_read |
-                                                  std::filesystem::perms::others_exec);
+    constexpr uid_t kNobody = 65534;
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(dir_.Path().c_str(), kNobody, kNobody), 0);
+        ASSERT_EQ(::chown((dir_ / "Desk1.reg").c_str(), kNobody, kNobody), 0);
+    }
+    std::filesystem::permissions(dir_ / "Desk1.reg", std::filesystem::perms::owner_read);
+    std::filesystem::permissions(dir_.Path(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
     std::fflush(nullptr);
     const pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
-        if (::geteuid() == 0 && ::setuid(65534) != 0) std::_Exit(2);
+        if (::geteuid() == 0 && ::setuid(kNobody) != 0) std::_Exit(2);
         FileStoreRegistry store(FileStoreOptions{dir_.Path(), "Desk1"});
         Key key = kNullKey;
         int failures = store.OpenKeyEx(kHKeyLocalMachine, "SYSTEM", 0, kKeyWrite, &key) != error::kAccessDenied;

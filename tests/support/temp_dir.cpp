@@ -13,6 +13,8 @@ TempDir::TempDir() {
     for (int attempt = 0; attempt < 100; ++attempt) {
         auto candidate = base / ("kelvaston-test-" + std::to_string(random()));
         if (std::filesystem::create_directory(candidate)) {
+            // A store folder must be its owner's alone, whatever the umask.
+            std::filesystem::permissions(candidate, std::filesystem::perms::owner_all);
             path_ = candidate;
             return;
         }
@@ -34,8 +36,12 @@ std::string ReadFile(const std::filesystem::path& file) {
 }
 
 void WriteFile(const std::filesystem::path& file, const std::string& bytes) {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out << bytes;
+    {
+        std::ofstream out(file, std::ios::binary | std::ios::trunc);
+        out << bytes;
+    }
+    // As the store's own files: readable and writable by their owner only.
+    std::filesystem::permissions(file, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
 }  // namespace kelvaston::test

@@ -37,7 +37,11 @@ std::string ReadBytes(const fs::path& file) {
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-void WriteBytes(const fs::path& file, const std::string& bytes) { std::ofstream(file, std::ios::binary) << bytes; }
+// Written as the store's files are: readable by their owner only.
+void WriteBytes(const fs::path& file, const std::string& bytes) {
+    std::ofstream(file, std::ios::binary) << bytes;
+    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
+}
 
 // UTF-8 text with LF line ends as regedit writes it: UTF-16LE with BOM and CRLF.
 std::string AsRegedit5(const std::string& utf8) {
@@ -289,7 +293,7 @@ TEST(RegTool, AFailureToSaveIsReported) {
     }
 
     platform::FaultInjectingRegistry faulty(store.Api());
-    faulty.FailNth(platform::Call::SetValueEx, 2, platform::error::kAccessDenied);
+    faulty.FailNth(platform::Call::SetValueBytes, 2, platform::error::kAccessDenied);
     const Result result = Store::Run(faulty, {"import", file.string()});
     EXPECT_EQ(result.code, 1);
     EXPECT_NE(result.err.find(file.string() + ":5: cannot apply this line"), std::string::npos) << result.err;
@@ -320,7 +324,8 @@ TEST(RegTool, ExportRefusesToOverwriteWithoutY) {
     EXPECT_EQ(ReadBytes(file), "precious");
     EXPECT_EQ(store.Run({"export", "HKLM\\SOFTWARE\\Demo", file.string(), "/Y"}).code, 0);
     EXPECT_EQ(ReadBytes(file),
-              AsRegedit5("Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Demo]\n\"a\"=\"1\"\n\n"));
+              AsRegedit5("Windows Registry Editor Version 5.00\n" + std::string(platform::regfile::kWholeFileMark) +
+                         "\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Demo]\n\"a\"=\"1\"\n\n; end of file\n"));
     EXPECT_EQ(store.Run({"export", "HKLM\\SOFTWARE\\Nothing", (store.Folder() / "none.reg").string()}).code, 1);
     EXPECT_FALSE(fs::exists(store.Folder() / "none.reg"));
 }
@@ -364,7 +369,8 @@ TEST(RegTool, ProgramNamesADamagedStoreFileWithItsLine) {
     const int status = ::pclose(pipe);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 1);
-    EXPECT_NE(output.find("registry of computer \"kaputt\" cannot be read"), std::string::npos) << output;
+    EXPECT_NE(output.find("registry of computer \"kaputt\": the registry file is damaged"), std::string::npos)
+        << output;
     EXPECT_NE(output.find(file.string() + ":4: dword: without hexadecimal digits"), std::string::npos) << output;
 }
 

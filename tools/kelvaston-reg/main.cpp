@@ -10,8 +10,6 @@
 #ifdef _WIN32
 #include "platform/windows_headers.h"
 #include <shellapi.h>
-#else
-#include "platform/file_store.h"
 #endif
 
 namespace {
@@ -50,18 +48,6 @@ int main(int argc, char** argv) {
         const std::vector<std::string> args = Arguments(argc, argv);
         auto& api = kelvaston::platform::DefaultRegistry();
         const int result = kelvaston::tools::RunRegTool(args, api, std::cout, std::cerr);
-#ifndef _WIN32
-        // A store file that does not parse: say where, so it can be mended by hand.
-        if (result != 0) {
-            if (const auto* store = dynamic_cast<kelvaston::platform::FileStoreRegistry*>(&api)) {
-                if (const auto& problem = store->LastLoadError()) {
-                    std::cerr << "  " << problem->file.string();
-                    if (problem->line > 0) std::cerr << ":" << problem->line;
-                    std::cerr << ": " << problem->message << "\n";
-                }
-            }
-        }
-#endif
         std::cout.flush();
         return result;
     } catch (const std::exception& e) {

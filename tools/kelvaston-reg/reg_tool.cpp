@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "platform/atomic_file.h"
 #include "platform/reg_file.h"
 #include "platform/registry_tree.h"
 #include "platform/text.h"
@@ -46,6 +47,39 @@ std::string StatusText(Status status) {
         default: text = "the registry reported an error"; break;
     }
     return text + " (error " + std::to_string(status) + ")";
+}
+
+// What a registry kept in files says about the file or folder behind a failure.
+std::string ProblemText(const HiveFileError& problem) {
+    switch (problem.kind) {
+        case HiveFileError::Kind::Malformed:
+            return "the registry file is damaged at " + Describe(problem) +
+                   "; it is left as it is: mend it there or restore it from a backup";
+        case HiveFileError::Kind::Unreadable:
+            return "cannot read " + problem.file + ": " + problem.message;
+        case HiveFileError::Kind::Unwritable:
+            return "cannot write " + problem.file + ": " + problem.message + "; the file is left as it was";
+        case HiveFileError::Kind::Unsafe:
+        case HiveFileError::Kind::NotAFolder:
+            return "refusing to use " + problem.file + ": it " + problem.message;
+    }
+    return Describe(problem);
+}
+
+// Why a call failed: the file or folder's problem where the registry names one.
+std::string Reason(RegistryApi& api, Status status) {
+    if (const auto problem = api.LastHiveFileError()) return ProblemText(*problem);
+    return StatusText(status);
+}
+
+// Text from the command line must be UTF-8, as the registry's names and texts are.
+void RequireUtf8(std::string_view given, const std::string& what) {
+    const std::size_t at = text::FirstInvalidUtf8(given);
+    if (at == std::string_view::npos) return;
+    static constexpr std::string_view kDigits = "0123456789ABCDEF";
+    const auto byte = static_cast<unsigned char>(given[at]);
+    throw Failure(what + " is not UTF-8 text (byte 0x" + std::string{kDigits[byte >> 4], kDigits[byte & 0xF]} +
+                  " at position " + std::to_string(at + 1) + "); give names and data in UTF-8");
 }
 
 // Closes the key it holds when it goes out of scope or is reset.
@@ -188,8 +222,10 @@ Command ParseCommand(const std::vector<std::string>& args) {
                                                   : "KEY";
     if (command.operands.size() < wanted) throw Failure(command.name + " needs " + what + " (see --help)");
     if (command.operands.size() > wanted) {
-        throw Failure("unexpected argument \"" + command.operands[wanted] + "\" (see --help)");
+        throw Failure("unexpected argument \"" + Shown(command.operands[wanted]) + "\" (see --help)");
     }
+    if (command.valueName) RequireUtf8(*command.valueName, "the value name");
+    if (command.data) RequireUtf8(*command.data, "the data given with /d");
     return command;
 }
 
@@ -209,6 +245,7 @@ struct KeySpec {
 // "HKLM\A\B", "HKEY_LOCAL_MACHINE\A\B" or "\\COMPUTER\HKLM\A\B".
 KeySpec ParseKey(std::string_view text) {
     KeySpec spec;
+    RequireUtf8(text, "the key");
     const std::string original = Shown(text);
     if (text.starts_with("\\\\")) {
         text.remove_prefix(2);
@@ -236,14 +273,11 @@ public:
     Session(RegistryApi& api, const std::string& computer) : api_(api), root_(api) {
         const Status status = api.ConnectRegistry(computer, kHKeyLocalMachine, root_.Out());
         if (status == error::kSuccess) return;
-        const std::string who = computer.empty() ? "this computer" : "computer \"" + computer + "\"";
+        const std::string who = computer.empty() ? "this computer" : "computer \"" + Shown(computer) + "\"";
         if (status == error::kBadNetPath) {
             throw Failure("cannot connect to the registry of " + who + ": no such computer is known");
         }
-        if (status == error::kBadDb) {
-            throw Failure("the registry of " + who + " cannot be read: its file is damaged");
-        }
-        throw Failure("cannot connect to the registry of " + who + ": " + StatusText(status));
+        throw Failure("cannot use the registry of " + who + ": " + Reason(api, status));
     }
 
     RegistryApi& Api() { return api_; }
@@ -252,7 +286,9 @@ public:
     // Makes every change so far permanent.
     void Flush() {
         const Status status = api_.FlushKey(root_.Get());
-        if (status != error::kSuccess) throw Failure("the changes could not be saved: " + StatusText(status));
+        if (status != error::kSuccess) {
+            throw Failure("the changes could not be saved, nothing was changed: " + Reason(api_, status));
+        }
     }
 
     // Opens the key; a missing key is a failure that names it.
@@ -382,8 +418,52 @@ struct QueryWalk {
     std::ostream& out;
     std::size_t matches = 0;
 
-    // Prints the key `key` (path `names`) and, for /s, everything below it.
+    // Prints the key `key` (path `names`) and, for /s, everything below it, parents first.
     void Visit(Key key, std::vector<std::string>& names) {
+        RegistryApi& api = session.Api();
+        // The keys still to visit below each level: open, with the names of their children.
+        struct Level {
+            Key key;
+            std::vector<std::string> children;
+            std::size_t next = 0;
+        };
+        std::vector<Level> levels;
+        const auto release = [&] {
+            for (std::size_t i = 1; i < levels.size(); ++i) api.CloseKey(levels[i].key);
+        };
+        try {
+            levels.push_back({key, PrintKey(key, names), 0});
+            while (!levels.empty()) {
+                Level& top = levels.back();
+                if (top.next == top.children.size()) {
+                    if (levels.size() > 1) api.CloseKey(top.key);
+                    levels.pop_back();
+                    if (!levels.empty()) names.pop_back();
+                    continue;
+                }
+                names.push_back(top.children[top.next++]);
+                if (!command.recursive) {
+                    out << spec.Display(names) << "\n";
+                    names.pop_back();
+                    continue;
+                }
+                Key child = kNullKey;
+                const Status status = api.OpenKeyEx(top.key, names.back(), 0, kKeyRead, &child);
+                if (status != error::kSuccess) {
+                    throw Failure("cannot open " + spec.Display(names) + ": " + StatusText(status));
+                }
+                levels.push_back({child, {}, 0});
+                levels.back().children = PrintKey(child, names);
+            }
+        } catch (...) {
+            release();
+            throw;
+        }
+    }
+
+private:
+    // Prints one key as the command asks; the names of its subkeys where they are to be shown.
+    std::vector<std::string> PrintKey(Key key, const std::vector<std::string>& names) {
         RegistryApi& api = session.Api();
         const std::string where = spec.Display(names);
         const auto values = ReadValues(api, key, where);
@@ -404,25 +484,12 @@ struct QueryWalk {
             out << "\n";
             matches += 1 + values.size();
         }
-        if (command.valueName && !command.recursive) return;
         std::vector<std::string> children;
+        if (command.valueName && !command.recursive) return children;
         if (const Status status = ListSubkeys(api, key, &children); status != error::kSuccess) {
             throw Failure("cannot list the subkeys of " + where + ": " + StatusText(status));
         }
-        for (const auto& child : children) {
-            names.push_back(child);
-            if (!command.recursive) {
-                out << spec.Display(names) << "\n";
-            } else {
-                KeyHandle handle(api);
-                const Status status = api.OpenKeyEx(key, child, 0, kKeyRead, handle.Out());
-                if (status != error::kSuccess) {
-                    throw Failure("cannot open " + spec.Display(names) + ": " + StatusText(status));
-                }
-                Visit(handle.Get(), names);
-            }
-            names.pop_back();
-        }
+        return children;
     }
 };
 
@@ -606,19 +673,31 @@ int Import(const Command& command, RegistryApi& api, std::ostream& out) {
     const regfile::Entry* failed = nullptr;
     if (const Status status = ApplyEntries(api, session.Root(), parsed.document->entries, &failed);
         status != error::kSuccess) {
-        // What came before this line has been applied; it is saved rather than lost.
-        api.FlushKey(session.Root());
-        throw Failure(Where(file, failed->line) + ": cannot apply this line to " + FullPath(failed->path) + ": " +
-                      StatusText(status) + "; the lines before it have been imported");
+        // What came before this line has been applied: it is saved rather than lost, and the
+        // message says what that was.
+        const auto applied = static_cast<std::size_t>(failed - parsed.document->entries.data());
+        const bool saved = applied > 0 && api.FlushKey(session.Root()) == error::kSuccess;
+        throw Failure(Where(file, failed->line) + ": cannot apply this line to " + Shown(FullPath(failed->path)) +
+                      ": " + Reason(api, status) +
+                      (saved ? "; the " + std::to_string(applied) + " entries before it have been imported"
+                             : "; nothing was imported"));
     }
     session.Flush();
     out << kDone << "\n";
     return 0;
 }
 
+// Writes a key and everything below it, parents first.
 void AddTree(regfile::Writer& writer, const std::string& path, const KeyTree& tree) {
-    writer.AddKey(path, tree.values);
-    for (const auto& child : tree.children) AddTree(writer, path + "\\" + child.name, child);
+    std::vector<std::pair<std::string, const KeyTree*>> pending{{path, &tree}};
+    while (!pending.empty()) {
+        auto [where, key] = std::move(pending.back());
+        pending.pop_back();
+        writer.AddKey(where, key->values);
+        for (auto child = key->children.rbegin(); child != key->children.rend(); ++child) {
+            pending.emplace_back(where + "\\" + child->name, &*child);
+        }
+    }
 }
 
 int Export(const Command& command, RegistryApi& api, std::ostream& out) {
@@ -649,10 +728,14 @@ int Export(const Command& command, RegistryApi& api, std::ostream& out) {
     }
     const std::string bytes = writer.Finish();
 
-    std::ofstream stream(PathFromUtf8(file), std::ios::binary | std::ios::trunc);
-    stream.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    stream.close();
-    if (!stream) throw Failure("cannot write the file " + file);
+    // A backup holds passwords: it is written as the store writes its files, whole or not at
+    // all, and readable by its owner only.
+    AtomicFile backup(PathFromUtf8(file));
+    if (!backup.Open() || !backup.Write(bytes) || !backup.Commit()) {
+        throw Failure("cannot write the file " + Shown(file) + ": " + backup.Error().message() +
+                      (std::filesystem::exists(PathFromUtf8(file), ec) ? "; the file is left as it was"
+                                                                       : "; nothing was written"));
+    }
     out << kDone << "\n";
     return 0;
 }

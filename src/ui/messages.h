@@ -1,0 +1,24 @@
+// The window's German wording for what the registry reports: a store file or folder that
+// cannot be used, a registry error code, a character that cannot be stored.
+#pragma once
+
+#include <QString>
+#include <string>
+
+#include "platform/registry_api.h"
+
+namespace kelvaston::ui {
+
+// Why a file or folder of the store could not be used, as a sentence that names it.
+QString DescribeProblem(const platform::HiveFileError& problem);
+
+// A registry error code as a short German phrase with its number.
+QString StatusText(platform::Status status);
+
+// A name as a message quotes it: very long names cut short.
+QString Shown(const QString& name);
+
+// The character (or stray byte) the registry could not store, as a message names it.
+QString UnstorableText(const std::string& bytes);
+
+}  // namespace kelvaston::ui
