@@ -430,6 +430,11 @@ std::shared_ptr<Node> Hive::ReadTree(const std::filesystem::path& file, HiveFile
 std::shared_ptr<Hive> Hive::Open(const std::filesystem::path& file, HiveFileError* problem) {
     std::shared_ptr<Hive> hive(new Hive(file));
     hive->stamp_ = Stamp(file);
+    // Only a file that is not there is an empty hive; one that cannot be looked at is not.
+    if (!hive->stamp_ && errno != ENOENT) {
+        *problem = SystemProblem(HiveFileError::Kind::Unreadable, file, errno);
+        return nullptr;
+    }
     if (hive->stamp_) {
         Status status = error::kSuccess;
         hive->root_ = ReadTree(file, problem, &status);

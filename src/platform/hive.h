@@ -29,6 +29,9 @@ struct Place {
     std::shared_ptr<const Place> parent;
     std::string name;
 
+    Place(std::shared_ptr<const Place> above, std::string key) : parent(std::move(above)), name(std::move(key)) {}
+    Place(const Place&) = delete;
+    Place& operator=(const Place&) = delete;
     // A chain of places is let go one place after another, never by recursion.
     ~Place();
 };

@@ -9,7 +9,6 @@
 #include <QKeyEvent>
 #include <QPainter>
 #include <QStyleOption>
-#include <QStylePainter>
 #include <cmath>
 
 #include "ui/icons.h"
@@ -113,12 +112,11 @@ void UpDown::keyPressEvent(QKeyEvent* event) {
 void UpDown::paintEvent(QPaintEvent* event) {
     QWidget::paintEvent(event);
     if (!hasFocus()) return;
-    // With the focus the buttons leave a pixel free all round (see resizeEvent) for the frame.
-    QStylePainter painter(this);
-    QStyleOptionFocusRect option;
-    option.initFrom(this);
-    option.backgroundColor = palette().color(QPalette::Window);
-    painter.drawPrimitive(QStyle::PE_FrameFocusRect, option);
+    // With the focus the buttons leave a pixel free all round (see PlaceButtons) for a frame in
+    // the colour of a selection, as a focused text box shows one.
+    QPainter painter(this);
+    painter.setPen(palette().color(QPalette::Highlight));
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
 }
 
 void UpDown::focusInEvent(QFocusEvent* event) {

@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <vector>
 
 #include "reg_file_checks.h"
+#include "store_call_checks.h"
 #include "support/temp_dir.h"
 
 namespace kelvaston::fuzz {
@@ -37,6 +40,19 @@ TEST(FuzzRegressions, EveryKeptInputPassesTheFuzzersChecks) { ReplayAll(KELVASTO
 TEST(FuzzRegressions, EverySeedPassesTheFuzzersChecks) {
     ASSERT_GE(Inputs(KELVASTON_FUZZ_CORPUS).size(), 5u);
     ReplayAll(KELVASTON_FUZZ_CORPUS);
+}
+
+// The store's round trip on seeded random call sequences; KELVASTON_PROPERTY_CASES runs more.
+TEST(StoreCalls, WhatSucceedsReadsBackFromTheFileAndWhatIsRefusedChangesNothing) {
+    const char* cases = std::getenv("KELVASTON_PROPERTY_CASES");
+    const int count = cases != nullptr ? std::atoi(cases) : 100;
+    kelvaston::test::TempDir dir(kelvaston::test::TempDir::FastBase());
+    for (int seed = 1; seed <= count; ++seed) {
+        std::mt19937 random(static_cast<std::mt19937::result_type>(seed));
+        std::string choices(300, '\0');
+        for (char& c : choices) c = static_cast<char>(random());
+        ASSERT_EQ(CheckStoreCalls(choices, dir / "store"), "") << "seed " << seed;
+    }
 }
 
 // The checks themselves must notice what they are there for.

@@ -1,7 +1,9 @@
-// libFuzzer target: arbitrary bytes as a store file, loaded, enumerated, changed, flushed and
-// read again through the file store. The store must never crash and never write over a file it
-// could not load. Each process works in a folder of its own, on tmpfs when there is one (every
-// flush fsyncs), removed at exit.
+// libFuzzer targets on the file store. store_file_fuzzer: arbitrary bytes as a store file,
+// loaded, enumerated, changed, flushed and read again; the store must never crash and never
+// write over a file it could not load. store_calls_fuzzer (built from this file with
+// KELVASTON_FUZZ_CALLS): the bytes choose a sequence of registry calls, and whatever succeeds
+// must read back from the file the store writes. Each process works in a folder of its own, on
+// tmpfs when there is one (every flush fsyncs), removed at exit.
 #include <unistd.h>
 
 #include <cstdint>
@@ -13,6 +15,7 @@
 #include <system_error>
 
 #include "reg_file_checks.h"
+#include "store_call_checks.h"
 
 namespace {
 
@@ -41,8 +44,13 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-    if (const std::string failed = kelvaston::fuzz::CheckStoreFile(bytes, Folder() / "store"); !failed.empty()) {
-        std::fprintf(stderr, "store_file_fuzzer: %s\n", failed.c_str());
+#ifdef KELVASTON_FUZZ_CALLS
+    const std::string failed = kelvaston::fuzz::CheckStoreCalls(bytes, Folder() / "store");
+#else
+    const std::string failed = kelvaston::fuzz::CheckStoreFile(bytes, Folder() / "store");
+#endif
+    if (!failed.empty()) {
+        std::fprintf(stderr, "store fuzzer: %s\n", failed.c_str());
         std::abort();
     }
     return 0;

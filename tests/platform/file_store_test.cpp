@@ -326,6 +326,118 @@ TEST_F(FileStoreTest, AReadOnlyStoreRefusesWriteAccess) {
     EXPECT_EQ(ReadFile(dir_ / "Desk1.reg"), text);
 }
 
+// Another user must neither read the passwords a store keeps nor plant keys in it: a folder or
+// file that another user owns or may change is refused with a message that names it, and left
+// as it is. Root is no exception (the cases that need another owner run as root only).
+TEST_F(FileStoreTest, FoldersAndFilesOtherUsersCanReachAreRefused) {
+    const std::string text = std::string(kHeader) + "\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\n\"Planted\"=\"1\"\n";
+    const auto file = dir_ / "Desk1.reg";
+    const bool root = ::geteuid() == 0;
+    const struct {
+        const char* what;
+        mode_t folderMode, fileMode;
+        uid_t fileOwner;
+        bool refused;
+        std::string named;
+    } cases[] = {
+        {"private", 0700, 0600, 0, false, ""},
+        {"a folder others may write", 0777, 0600, 0, true, dir_.Path().string()},
+        {"a folder its group may write", 0770, 0600, 0, true, dir_.Path().string()},
+        {"a file others may read", 0700, 0644, 0, true, file.string()},
+        {"a file with every bit set", 0700, 06777, 0, true, file.string()},
+        {"a file of another user", 0700, 0600, 65534, true, file.string()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.fileOwner != 0 && !root) continue;
+        WriteFile(file, text);
+        ASSERT_EQ(::chmod(file.c_str(), c.fileMode), 0);
+        ASSERT_EQ(::chmod(dir_.Path().c_str(), c.folderMode), 0);
+        if (c.fileOwner != 0) {
+            ASSERT_EQ(::chown(file.c_str(), c.fileOwner, c.fileOwner), 0);
+        }
+        {
+            auto store = NewStore();
+            Key hive = kNullKey;
+            EXPECT_EQ(store->ConnectRegistry("", kHKeyLocalMachine, &hive) != error::kSuccess, c.refused);
+            if (c.refused) {
+                ASSERT_TRUE(store->LastHiveFileError());
+                EXPECT_EQ(store->LastHiveFileError()->kind, HiveFileError::Kind::Unsafe);
+                EXPECT_EQ(store->LastHiveFileError()->file, c.named);
+                EXPECT_NE(store->CreateKey(kHKeyLocalMachine, "SOFTWARE\\New", &hive), error::kSuccess);
+            }
+        }
+        EXPECT_EQ(ReadFile(file), text);
+        ::chmod(dir_.Path().c_str(), 0700);
+        if (c.fileOwner != 0) {
+            ASSERT_EQ(::chown(file.c_str(), 0, 0), 0);
+        }
+    }
+    // KELVASTON_REGISTRY naming a file instead of a folder.
+    FileStoreRegistry misnamed(FileStoreOptions{file, "Desk1"});
+    Key key = kNullKey;
+    EXPECT_NE(misnamed.ConnectRegistry("", kHKeyLocalMachine, &key), error::kSuccess);
+    ASSERT_TRUE(misnamed.LastHiveFileError());
+    EXPECT_EQ(misnamed.LastHiveFileError()->kind, HiveFileError::Kind::NotAFolder);
+}
+
+// What the store makes is its owner's alone from the first, whatever the umask, and a file
+// it writes is 0600 whatever the old file's or a link's target's mode was.
+TEST_F(FileStoreTest, FoldersAndFilesItMakesArePrivateWhateverTheUmask) {
+    const mode_t umask = ::umask(0);
+    const auto nested = dir_ / "data" / "kelvaston" / "registry";
+    {
+        FileStoreRegistry store(FileStoreOptions{nested, "Desk1"});
+        const Key key = Create(store, kHKeyLocalMachine, "SOFTWARE\\A");
+        ASSERT_EQ(store.FlushKey(key), error::kSuccess);
+        store.CloseKey(key);
+    }
+    const auto mode = [](const std::filesystem::path& path) {
+        struct stat st {};
+        ::lstat(path.c_str(), &st);
+        return st.st_mode & 07777;
+    };
+    for (const auto& folder : {dir_ / "data", dir_ / "data" / "kelvaston", nested}) EXPECT_EQ(mode(folder), 0700u) << folder;
+    EXPECT_EQ(mode(nested / "Desk1.reg"), 0600u);
+
+    // A store file that is a link to a private file elsewhere: the write replaces the link.
+    const auto target = dir_ / "elsewhere.reg";
+    std::filesystem::rename(nested / "Desk1.reg", target);
+    std::filesystem::create_symlink(target, nested / "Desk1.reg");
+    {
+        FileStoreRegistry store(FileStoreOptions{nested, "Desk1"});
+        const Key key = Create(store, kHKeyLocalMachine, "SOFTWARE\\B");
+        ASSERT_EQ(store.FlushKey(key), error::kSuccess);
+        store.CloseKey(key);
+    }
+    ::umask(umask);
+    EXPECT_FALSE(std::filesystem::is_symlink(nested / "Desk1.reg"));
+    EXPECT_EQ(mode(nested / "Desk1.reg"), 0600u);
+}
+
+// The registry's depth limit: a path of 512 keys is made, flushed, read back and let go again
+// (none of which may recurse that deep), one of 513 is refused without a trace.
+TEST_F(FileStoreTest, KeysAreKeptToTheRegistrysDepthLimit) {
+    std::string deepest = "d";
+    for (std::size_t depth = 2; depth <= kMaxKeyDepth; ++depth) deepest += "\\d";
+    {
+        auto store = NewStore();
+        Key key = kNullKey;
+        EXPECT_EQ(store->CreateKey(kHKeyLocalMachine, deepest + "\\one more", &key), error::kInvalidParameter);
+        EXPECT_EQ(store->OpenKeyEx(kHKeyLocalMachine, "d", 0, kKeyRead, &key), error::kFileNotFound);
+        key = Create(*store, kHKeyLocalMachine, deepest);
+        SetText(*store, key, "at the bottom", "yes");
+        EXPECT_EQ(store->CreateKey(key, "one more", &key), error::kInvalidParameter);
+        ASSERT_EQ(store->FlushKey(kHKeyLocalMachine), error::kSuccess);
+    }
+    auto store = NewStore();
+    const KeyTree tree = Tree(*store, "d");
+    std::size_t depth = 1;
+    for (const KeyTree* node = &tree; !node->children.empty(); node = &node->children.front()) ++depth;
+    EXPECT_EQ(depth, kMaxKeyDepth);
+    EXPECT_EQ(DeleteTree(*store, kHKeyLocalMachine, "d"), error::kSuccess);
+}
+
 TEST(FileStoreFolder, ComesFromTheEnvironment) {
     const auto restore = [](const char* name, const char* old) {
         if (old != nullptr) {

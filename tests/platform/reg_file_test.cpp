@@ -21,6 +21,15 @@ ParseError MustFail(std::string_view bytes) {
     return result.error;
 }
 
+std::string Repeat(const std::string& text, int times) {
+    std::string repeated;
+    for (int i = 0; i < times; ++i) repeated += text;
+    return repeated;
+}
+
+// The body of a file as the Writer begins it, after the header.
+std::string Marked(const std::string& body) { return std::string(kWholeFileMark) + "\n\n" + body; }
+
 std::string Dword(std::uint32_t n) {
     return std::string{static_cast<char>(n & 0xFF), static_cast<char>((n >> 8) & 0xFF),
                        static_cast<char>((n >> 16) & 0xFF), static_cast<char>(n >> 24)};
@@ -98,7 +107,17 @@ TEST(RegFileParse, NamesTheLineOfWhatIsWrong) {
         {"[HKEY_NOWHERE\\A]\n", 2, "root"},
         {"[HKEY_LOCAL_MACHINE\\A\\\\B]\n", 2, "empty key name"},
         {"[HKEY_LOCAL_MACHINE\\" + std::string(256, 'n') + "]\n", 2, "255"},
+        {"[HKEY_LOCAL_MACHINE" + Repeat("\\d", 513) + "]\n", 2, "deeper than 512"},
         {"[HKEY_LOCAL_MACHINE\\A]\n\"x\"=other:1\n", 3, "unrecognised"},
+        // A file with nothing but its header, or the start of the whole-file mark, was cut short.
+        {"", 1, "nothing follows"},
+        {"\n\n", 1, "nothing follows"},
+        {std::string(kWholeFileMark.substr(0, 20)), 1, "nothing follows"},
+        // A file the Writer made: whole only with its last line, eight-digit dwords, UTF-8.
+        {Marked("[HKEY_LOCAL_MACHINE\\A]\n\"x\"=dword:00000001\n"), 5, "cut short"},
+        {Marked("[HKEY_LOCAL_MACHINE\\A]\n\"x\"=dword:000\n; end of file\n"), 5, "fewer than 8"},
+        {Marked("[HKEY_LOCAL_MACHINE\\A]\n\"x\"=\"caf\xE9\"\n; end of file\n"), 5, "not UTF-8"},
+        {Marked("; end of file\n[HKEY_LOCAL_MACHINE\\A]\n"), 5, "after the line"},
     };
     for (const auto& c : cases) {
         const ParseError error = MustFail(header + c.body);
@@ -134,6 +153,30 @@ TEST(RegFileWrite, WhatIsWrittenReadsBackExactly) {
         EXPECT_EQ(doc.entries[0].path.back(), "Key ]with[ brackets]");
         for (std::size_t i = 0; i < values.size(); ++i) EXPECT_EQ(doc.entries[i + 1].value, values[i]) << i;
         EXPECT_EQ(doc.entries.back().path.back(), "Empty");
+    }
+}
+
+// Whatever byte a written file is cut at, the cut copy is refused, or (when only the last line
+// end is missing) reads as the whole file: it never reads as a smaller registry.
+TEST(RegFileWrite, ACopyCutShortAtAnyByteIsRefused) {
+    const std::vector<Value> values = {{"TimeOut", kRegDword, Dword(0x258)},
+                                       {"Host", kRegSz, "pop.example.net"},
+                                       {"Blob", kRegBinary, std::string(60, '\x7f')},
+                                       {"Odd", kRegExpandSz, "A\0B"}};
+    for (const auto encoding : {Encoding::Utf8Lf, Encoding::Utf16LeBomCrlf}) {
+        Writer writer(encoding);
+        writer.AddKey("HKEY_LOCAL_MACHINE\\SOFTWARE", values);
+        writer.AddKey("HKEY_LOCAL_MACHINE\\SOFTWARE\\Sub", values);
+        const std::string file = writer.Finish();
+        const std::vector<Entry> whole = MustParse(file).entries;
+        std::size_t accepted = 0;
+        for (std::size_t cut = 0; cut < file.size(); ++cut) {
+            const ParseResult result = Parse(std::string_view(file).substr(0, cut));
+            if (!result.document) continue;
+            ++accepted;
+            EXPECT_EQ(result.document->entries.size(), whole.size()) << "cut at " << cut;
+        }
+        EXPECT_LE(accepted, 4u);  // the last line end: "\n", or "\r\n" in UTF-16
     }
 }
 

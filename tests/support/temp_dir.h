@@ -9,6 +9,10 @@ namespace kelvaston::test {
 class TempDir {
 public:
     TempDir();
+    // Below `base` instead: a tmpfs such as /dev/shm makes every fsync free.
+    explicit TempDir(const std::filesystem::path& base);
+    // /dev/shm where it can be written, else the system's temporary folder.
+    static std::filesystem::path FastBase();
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;

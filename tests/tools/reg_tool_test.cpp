@@ -1,8 +1,11 @@
 // kelvaston-reg against the file store, each test on a fresh store folder of its own.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -119,6 +122,13 @@ TEST(RegTool, SampleImportsExportsAndReimportsUnchanged) {
     const Result imported = first.Run({"import", kSample});
     ASSERT_EQ(imported.code, 0) << imported.err;
     EXPECT_EQ(first.FileText(), ReadBytes(kSample));  // the sample is written as the store writes
+    // Other software's text values travel as their bytes: odd counts, unpaired surrogates.
+    ASSERT_EQ(first.Import("Windows Registry Editor Version 5.00\n\n[" + kNoras + "\\Other]\n\"E\"=hex(2):41,00,42\n"
+                           "\"S\"=hex(2):41,00,00,d8,42,00\n\"M\"=hex(7):00,dc,00\n").code, 0);
+    EXPECT_EQ(first.TreeOnDisk(kNoras.substr(19) + "\\Other").values,
+              (std::vector<Value>{{"E", kRegExpandSz, std::string("A\0B", 3)},
+                                  {"S", kRegExpandSz, std::string("A\0\0\xD8" "B\0", 6)},
+                                  {"M", platform::kRegMultiSz, std::string("\0\xDC\0", 3)}}));
 
     for (const std::string& key : {kService, std::string("hkey_local_machine")}) {
         SCOPED_TRACE(key);
@@ -131,6 +141,9 @@ TEST(RegTool, SampleImportsExportsAndReimportsUnchanged) {
         if (key == kService) {  // the keys above it travel too, and nothing else
             EXPECT_EQ(second.FileText(), first.FileText());
         }
+        struct stat st {};
+        ASSERT_EQ(::stat(exported.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u);  // a backup holds passwords
     }
 }
 
@@ -328,6 +341,101 @@ TEST(RegTool, ExportRefusesToOverwriteWithoutY) {
                          "\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Demo]\n\"a\"=\"1\"\n\n; end of file\n"));
     EXPECT_EQ(store.Run({"export", "HKLM\\SOFTWARE\\Nothing", (store.Folder() / "none.reg").string()}).code, 1);
     EXPECT_FALSE(fs::exists(store.Folder() / "none.reg"));
+}
+
+// A command run in a child process, after `prepare` there; its error output comes back by pipe.
+template <class Prepare>
+Result InChild(platform::RegistryApi& api, const std::vector<std::string>& args, Prepare&& prepare) {
+    int pipe[2];
+    if (::pipe(pipe) != 0) return {};
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        prepare();
+        std::ostringstream out, err;
+        const int code = RunRegTool(args, api, out, err);
+        const std::string text = err.str();
+        const ssize_t written = ::write(pipe[1], text.data(), text.size());
+        std::_Exit(written == static_cast<ssize_t>(text.size()) ? code : 3);
+    }
+    ::close(pipe[1]);
+    std::string err;
+    char buffer[512];
+    for (ssize_t n; (n = ::read(pipe[0], buffer, sizeof buffer)) > 0;) err.append(buffer, static_cast<std::size_t>(n));
+    ::close(pipe[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128, "", err};
+}
+
+// The same with files that may not grow past a few kilobytes: a full disk.
+Result OnAFullDisk(platform::RegistryApi& api, const std::vector<std::string>& args) {
+    return InChild(api, args, [] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{4096, 4096};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    });
+}
+
+// What went wrong is said plainly, with the file or folder and the real cause, and a command
+// that changed nothing says so.
+TEST(RegTool, FailuresNameTheFileAndTheRealCause) {
+    Store store;
+    ASSERT_EQ(store.Run({"import", kSample}).code, 0);
+    const std::string before = store.FileText();
+    const std::string file = (store.Folder() / "TESTPC.reg").string();
+
+    // A full disk, for the store file and for a backup that exists already.
+    Result result = OnAFullDisk(store.Api(), {"add", "HKLM\\SOFTWARE\\Big", "/v", "x", "/d",
+                                                             std::string(8000, 'x')});
+    EXPECT_EQ(result.code, 1);
+    EXPECT_NE(result.err.find("cannot write " + file + ": File too large; the file is left as it was"),
+              std::string::npos)
+        << result.err;
+    EXPECT_EQ(store.FileText(), before);
+    const fs::path backup = store.Folder() / "backup.reg";
+    WriteBytes(backup, "the old backup");
+    result = OnAFullDisk(store.Api(), {"export", "HKLM", backup.string(), "/y"});
+    EXPECT_NE(result.err.find("cannot write the file " + backup.string() + ": File too large; the file is left as it was"),
+              std::string::npos)
+        << result.err;
+    EXPECT_EQ(ReadBytes(backup), "the old backup");
+
+    // A store another user cannot read (root reads everything, so root tries as nobody).
+    if (::geteuid() == 0) {
+        platform::FileStoreRegistry fresh({store.Folder(), "TESTPC"});
+        ::chmod(store.Folder().c_str(), 0711);
+        result = InChild(fresh, {"query", "HKLM"}, [] {
+            if (::setuid(65534) != 0) std::_Exit(2);
+        });
+        ::chmod(store.Folder().c_str(), 0700);
+        EXPECT_NE(result.err.find("cannot read " + file + ": Permission denied"), std::string::npos) << result.err;
+    }
+
+    // An import whose first line the registry refuses imported nothing.
+    platform::FaultInjectingRegistry refusing(store.Api());
+    refusing.FailNth(platform::Call::CreateKey, 1, platform::error::kAccessDenied, true);
+    result = Store::Run(refusing, {"import", kSample});
+    EXPECT_NE(result.err.find("access is denied (error 5); nothing was imported"), std::string::npos) << result.err;
+
+    // A folder other users may write into, and a store "folder" that is a file.
+    fs::permissions(store.Folder(), fs::perms::all);
+    result = store.Run({"query", "HKLM"});
+    EXPECT_NE(result.err.find("refusing to use " + store.Folder().string() + ": it may be written by other users"),
+              std::string::npos)
+        << result.err;
+    fs::permissions(store.Folder(), fs::perms::owner_all);
+    platform::FileStoreRegistry misnamed({store.Folder() / "TESTPC.reg", "TESTPC"});
+    result = Store::Run(misnamed, {"query", "HKLM"});
+    EXPECT_NE(result.err.find("refusing to use " + file + ": it is not a folder"), std::string::npos) << result.err;
+
+    // Names and data that are not UTF-8, and a computer name no message repeats whole.
+    EXPECT_NE(store.Run({"add", "HKLM\\SOFTWARE\\x", "/v", "n", "/d", "caf\xE9"}).err.find("is not UTF-8 text"),
+              std::string::npos);
+    result = store.Run({"query", "\\\\" + std::string(100000, 'c') + "\\HKLM"});
+    EXPECT_EQ(result.code, 1);
+    EXPECT_LT(result.err.size(), 300u) << result.err.substr(0, 300);
+    EXPECT_EQ(store.FileText(), before);
 }
 
 TEST(RegTool, CommandLineHelpAndMistakes) {

@@ -1,6 +1,10 @@
 // Odd input through the window: long, blank-edged, backslashed and umlaut names, numbers that
 // are none, texts longer than the value buffer, and a damaged store file. Nothing crashes;
 // each gets a clear message or the registry's own behaviour.
+#include <sys/stat.h>
+
+#include <QApplication>
+
 #include "window_fixture.h"
 
 namespace kelvaston::ui::test {
@@ -29,7 +33,7 @@ protected:
 TEST_F(OddInput, NamesThatCannotBeKeyNamesAreRefusedOthersRoundTrip) {
     Start(kService + kParameters + Key("NORAS"));
     const QString umlauts = QString(255, QChar(0xE4));  // 255 × ä: 510 bytes, 255 characters
-    for (const QString& bad : {QString(256, 'x'), QStringLiteral("Arcor\\ISDN")}) {
+    for (const QString& bad : {QString(256, 'x'), QStringLiteral("Arcor\\ISDN"), QStringLiteral("Zeilen\numbruch")}) {
         dialogs_.ExpectInput(bad);
         dialogs_.ExpectMessage(Answer::Ok);
         Press(0);
@@ -89,6 +93,58 @@ TEST_F(OddInput, TextsLongerThanTheValueBufferAreSavedWholeAndReadBackCut) {
     SaveAndRestart();
     EXPECT_NE(kelvaston::test::ReadFile(dir_ / "Desk1.reg").find(std::string(300, 'c')), std::string::npos);
     EXPECT_EQ(Model().Accounts[0].Command, std::string(255, 'c'));
+}
+
+// What keeps the store from being used, or a value from being stored, is said in German with
+// the path, the cause and the fix; nothing is written.
+TEST_F(OddInput, StoreProblemsAreNamedWithThePathAndTheCause) {
+    ::chmod(dir_.Path().c_str(), 0777);
+    dialogs_.ExpectMessage(Answer::Ok);
+    Start(kService + kParameters + Key("NORAS"));
+    ASSERT_EQ(dialogs_.Boxes().size(), 1u);
+    EXPECT_TRUE(dialogs_.Boxes()[0].text.contains(QString::fromStdString(dir_.Path().string()) +
+                                                  " darf von anderen Benutzern gelesen oder geändert werden (Modus 0777)"))
+        << dialogs_.Boxes()[0].text.toStdString();
+    EXPECT_TRUE(dialogs_.Boxes()[0].text.contains("chmod 700"));
+    ::chmod(dir_.Path().c_str(), 0700);
+    editor_.reset();
+    window_.reset();
+    registry_.reset();
+
+    Start(kService + kParameters + Key("NORAS") + Key("NORAS\\info"));
+    Press(3);  // a first save writes the file as the store writes it
+    const std::string before = kelvaston::test::ReadFile(dir_ / "Desk1.reg");
+    Model().Accounts[0].POPHost = "caf\xE9";  // no window sends this, but the model may hold it
+    dialogs_.ExpectMessage(Answer::Ok);
+    Press(3);
+    EXPECT_TRUE(dialogs_.Boxes().back().text.contains("\"POP Host\"")) << dialogs_.Boxes().back().text.toStdString();
+    EXPECT_TRUE(dialogs_.Boxes().back().text.contains("das Byte 0xE9")) << dialogs_.Boxes().back().text.toStdString();
+    EXPECT_EQ(kelvaston::test::ReadFile(dir_ / "Desk1.reg"), before);
+}
+
+// The pages are always taken back into the records they show: a Ctrl+click on the selected
+// node cannot leave them without one, and the up-down controls work from the keyboard.
+TEST_F(OddInput, EditsReachTheModelWhateverTheMouseOrKeyboardDid) {
+    Start(kService + kParameters + Key("NORAS") + "\"TimeOut\"=dword:00000258\n");
+    Click("NORAS");
+    QTreeWidgetItem* selected = W().SelectedNode();
+    const QPoint at = W().GlobalList->visualItemRect(selected).center();
+    QTest::mouseClick(W().GlobalList->viewport(), Qt::LeftButton, Qt::ControlModifier, at);
+    EXPECT_EQ(W().SelectedNode(), selected);
+    Type(W().ConnectionTimeOut, "33");
+    Press(3);
+    EXPECT_EQ(Model().Connections[0].TimeOut, "1980");
+
+    const QImage unfocused = W().ConnectionTimeOutUpDown->grab().toImage();
+    W().Kartei->setCurrentIndex(1);
+    QApplication::setActiveWindow(&W());
+    W().ConnectionTimeOutUpDown->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(W().ConnectionTimeOutUpDown->hasFocus());
+    EXPECT_NE(W().ConnectionTimeOutUpDown->grab().toImage(), unfocused);  // the focus shows
+    QTest::keyClick(W().ConnectionTimeOutUpDown, Qt::Key_Up);
+    QTest::keyClick(W().ConnectionTimeOutUpDown, Qt::Key_Up);
+    QTest::keyClick(W().ConnectionTimeOutUpDown, Qt::Key_Down);
+    EXPECT_EQ(W().ConnectionTimeOut->text(), "34");
 }
 
 TEST_F(OddInput, ADamagedStoreFileIsNamedWithItsLineAndLeftAlone) {

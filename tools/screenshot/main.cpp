@@ -23,10 +23,13 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     kelvaston::ui::PrepareAppearance(app);
     QTemporaryDir store;
-    if (!QFile::copy(QString::fromLocal8Bit(argv[1]), store.filePath(QStringLiteral("SERVER1.reg")))) {
+    const QString file = store.filePath(QStringLiteral("SERVER1.reg"));
+    if (!QFile::copy(QString::fromLocal8Bit(argv[1]), file)) {
         std::fprintf(stderr, "cannot read %s\n", argv[1]);
         return 1;
     }
+    // The store takes only files that are its owner's alone.
+    QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     kelvaston::platform::FileStoreRegistry registry({store.path().toStdString(), "SERVER1"});
     kelvaston::ui::POPConfig window;
     kelvaston::ui::QtDialogs dialogs(&window);
