@@ -344,9 +344,14 @@ Status Win32Registry::EnumValueBytes(Key key, std::uint32_t index, std::string* 
 Status Win32Registry::SetValueBytes(Key key, const std::string& name, std::uint32_t type, std::string_view data) {
     std::wstring wideName;
     if (!Utf8ToWide(name, &wideName)) return error::kNoUnicodeTranslation;
-    if (data.size() > static_cast<std::size_t>(UINT32_MAX)) return error::kInvalidParameter;
+    if (data.size() > static_cast<std::size_t>(UINT32_MAX) - 2) return error::kInvalidParameter;
+    // For a text type, RegSetValueExW looks at the character after the data: when the data's
+    // last character is not NUL and that one is, it stores the NUL too ("the caller forgot to
+    // count it"). Two bytes that are no NUL after the data keep exactly the bytes given.
+    std::string buffer(data);
+    buffer.append("\xFF\xFF");
     return static_cast<Status>(RegSetValueExW(ToHKey(key), wideName.c_str(), 0, type,
-                                              reinterpret_cast<const BYTE*>(data.data()),
+                                              reinterpret_cast<const BYTE*>(buffer.data()),
                                               static_cast<DWORD>(data.size())));
 }
 

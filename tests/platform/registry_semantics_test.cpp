@@ -205,25 +205,39 @@ TEST_F(RegistrySemantics, TextAndNumberValuesRoundTrip) {
     EXPECT_EQ(api_->QueryValueEx(key, "text", &type, nullptr, &size), error::kFileNotFound);
 }
 
-TEST_F(RegistrySemantics, OtherValueTypesKeepTheirBytes) {
+// Values set as the registry's own bytes come back as exactly those bytes, whatever they hold:
+// expandable and multi-part text with odd byte counts or unpaired surrogates, numbers of the
+// wrong size, types nobody knows. (A REG_SZ is given as the text UTF-16LE it always is.)
+TEST_F(RegistrySemantics, ValueBytesComeBackExactly) {
     const Key key = Create(scratch_, "foreign");
-    const std::vector<std::uint8_t> binary = {0x00, 0xFF, 0x10, 0x00, 0x7F};
-    ASSERT_EQ(api_->SetValueEx(key, "Blob", kRegBinary, binary.data(), 5), error::kSuccess);
-    const std::vector<std::uint8_t> qword = {1, 2, 3, 4, 5, 6, 7, 8};
-    ASSERT_EQ(api_->SetValueEx(key, "Big", kRegQword, qword.data(), 8), error::kSuccess);
-
-    // The order in which values are listed differs between registries: look them up by name.
-    KeyTree tree;
-    ASSERT_EQ(ReadTree(*api_, key, "foreign", &tree), error::kSuccess);
-    ASSERT_EQ(tree.values.size(), 2u);
-    const auto value = [&](const std::string& name) {
-        for (const auto& v : tree.values) {
-            if (v.name == name) return v;
-        }
-        return regfile::Value{};
+    const std::vector<regfile::Value> values = {
+        {"Blob", kRegBinary, std::string("\x00\xFF\x10\x00\x7F", 5)},
+        {"Big", kRegQword, std::string("\x01\x02\x03\x04\x05\x06\x07\x08", 8)},
+        {"Odd", kRegExpandSz, std::string("A\0B", 3)},
+        {"Unpaired", kRegExpandSz, std::string("A\0\0\xD8" "B\0", 6)},
+        {"Multi", kRegMultiSz, std::string("\0\xDC\0", 3)},
+        {"Short", kRegDword, std::string("\x01\x02", 2)},
+        {"Nothing", kRegNone, ""},
+        {"Unknown", 0x12345678, "?"},
+        {"Text", kRegSz, std::string("G\0r\0\xFC\0\xDF\0e\0\0\0", 12)},
     };
-    EXPECT_EQ(value("Blob"), (regfile::Value{"Blob", kRegBinary, std::string("\x00\xFF\x10\x00\x7F", 5)}));
-    EXPECT_EQ(value("Big"), (regfile::Value{"Big", kRegQword, std::string("\x01\x02\x03\x04\x05\x06\x07\x08", 8)}));
+    for (const auto& value : values) {
+        ASSERT_EQ(api_->SetValueBytes(key, value.name, value.type, value.data), error::kSuccess) << value.name;
+    }
+    // The order in which values are listed differs between registries: look them up by name.
+    std::vector<regfile::Value> read;
+    for (std::uint32_t index = 0;; ++index) {
+        regfile::Value value;
+        if (api_->EnumValueBytes(key, index, &value.name, &value.type, &value.data) != error::kSuccess) break;
+        read.push_back(value);
+    }
+    ASSERT_EQ(read.size(), values.size());
+    for (const auto& value : values) {
+        const auto found = std::find_if(read.begin(), read.end(), [&](const auto& v) { return v.name == value.name; });
+        ASSERT_NE(found, read.end()) << value.name;
+        EXPECT_EQ(found->type, value.type) << value.name;
+        EXPECT_EQ(found->data, value.data) << value.name;
+    }
 }
 
 TEST_F(RegistrySemantics, PathsIgnoreEmptyNamesButNotALeadingBackslash) {
