@@ -142,6 +142,25 @@ TEST_F(SaveTest, ANumberThatIsNoNumberFailsTheSaveAndKeepsTheStoredOne) {
     EXPECT_EQ(ServiceTree(), before);
 }
 
+// A text the registry cannot store fails the save, which names the value and the character:
+// on Windows a character the ANSI code page lacks, everywhere a byte that is no UTF-8.
+TEST_F(SaveTest, ATextTheRegistryCannotStoreNamesItsCharacter) {
+    Seed(kStored);
+    LoadAll();
+    const platform::KeyTree before = ServiceTree();
+#ifdef _WIN32
+    const std::string unstorable = "\xC4\x81";  // ā: no Western code page has it
+#else
+    const std::string unstorable = "\xE9";
+#endif
+    settings_.Accounts[1].SMTPTo = "m" + unstorable + "ller@example.com";
+    const SaveOutcome outcome = store_->SaveSettings();
+    EXPECT_EQ(outcome.result, SaveResult::FailedRestored);
+    EXPECT_EQ(outcome.value, "SMTP To");
+    EXPECT_EQ(outcome.unstorable, unstorable);
+    EXPECT_EQ(ServiceTree(), before);
+}
+
 // Keys the configuration does not know (names with blanks at their ends, which a load reads
 // trimmed; more keys than the removal's passes; subkeys of accounts and of "volatile") are
 // removed by their real names: the save succeeds, and so does the next one.

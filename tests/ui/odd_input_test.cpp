@@ -120,6 +120,13 @@ TEST_F(OddInput, StoreProblemsAreNamedWithThePathAndTheCause) {
     EXPECT_TRUE(dialogs_.Boxes().back().text.contains("\"POP Host\"")) << dialogs_.Boxes().back().text.toStdString();
     EXPECT_TRUE(dialogs_.Boxes().back().text.contains("das Byte 0xE9")) << dialogs_.Boxes().back().text.toStdString();
     EXPECT_EQ(kelvaston::test::ReadFile(dir_ / "Desk1.reg"), before);
+
+    // A computer name of any length: the message quotes its start.
+    W().OptionComputerLocal->SetValue(0);
+    dialogs_.ExpectInput(QString(100000, 'c'));
+    dialogs_.ExpectMessage(Answer::Ok);
+    Press(5);
+    EXPECT_LT(dialogs_.Boxes().back().text.size(), 200) << dialogs_.Boxes().back().text.left(200).toStdString();
 }
 
 // The pages are always taken back into the records they show: a Ctrl+click on the selected
