@@ -6,6 +6,7 @@
 
 #include "config/layout.h"
 #include "platform/registry_tree.h"
+#include "platform/task_pool.h"
 #include "platform/text.h"
 
 namespace kelvaston::config {
@@ -65,19 +66,16 @@ private:
 
 std::string Describe(const std::string& what, const std::string& key) { return what + " of key \"" + key + "\""; }
 
-// The stored Parameters tree as it was before the save touched it.
-struct StoredCopy {
-    bool existed = false;
-    platform::KeyTree tree;
-};
+using StoredCopy = ConfigStore::StoredCopy;
 
-Status CopyStoredParameters(platform::RegistryApi& api, Key root, StoredCopy* copy) {
+// Reads the stored Parameters tree, its keys at the same time, a key a call.
+Status CopyStoredParameters(platform::RegistryApi& api, Key root, StoredCopy* copy, platform::TaskPool* pool) {
     Key parameters = kNullKey;
     const Status status = api.OpenKeyEx(root, layout::kParametersKey, 0, platform::kKeyRead, &parameters);
     if (status == error::kFileNotFound) return error::kSuccess;
     if (status != error::kSuccess) return status;
     copy->existed = true;
-    const Status read = platform::ReadTree(api, parameters, layout::kParametersName, &copy->tree);
+    const Status read = platform::ReadTree(api, parameters, layout::kParametersName, &copy->tree, pool);
     api.CloseKey(parameters);
     return read;
 }
@@ -125,29 +123,6 @@ std::string ConfigStore::SubkeyName(Key key, std::uint32_t index) {
     return CutAtNul(std::string_view(buffer.data(), std::min<std::size_t>(length, buffer.size())));
 }
 
-void ConfigStore::DeleteParametersTree() {
-    Open(api_, settings_.RootKey, layout::kParametersKey, platform::kKeyAllAccess, settings_.ServiceKeyHandle);
-    if (settings_.ServiceKeyHandle != kNullKey) {
-        for (std::size_t pass = 0; pass < kConnectionSlots; ++pass) {
-            const std::string connection = SubkeyName(settings_.ServiceKeyHandle, 0);
-            if (connection.empty()) break;
-            Key connectionKey = kNullKey;
-            Open(api_, settings_.RootKey, layout::kParametersKey + "\\" + connection, platform::kKeyAllAccess,
-                 connectionKey);
-            if (connectionKey != kNullKey) {
-                for (std::size_t inner = 0; inner < kAccountSlots; ++inner) {
-                    const std::string account = SubkeyName(connectionKey, 0);
-                    if (account.empty()) break;
-                    api_.DeleteKey(connectionKey, account);
-                }
-            }
-            api_.DeleteKey(settings_.ServiceKeyHandle, connection);
-            Close(api_, connectionKey);
-        }
-    }
-    Close(api_, settings_.ServiceKeyHandle);
-}
-
 void ConfigStore::LoadGlobalSettings() {
     const Expecting expecting(cache_, Names(layout::kGlobalValues));
     for (const auto& value : layout::kGlobalValues) {
@@ -160,16 +135,41 @@ void ConfigStore::LoadConnections() {
     ClearConnections(settings_.Connections);
     const Expecting expecting(cache_, Names(layout::kConnectionValues));
     Open(api_, settings_.RootKey, layout::kParametersKey, platform::kKeyAllAccess, settings_.ParametersKeyHandle);
-    std::size_t count = 0;
-    for (std::uint32_t index = 0; index < kConnectionSlots; ++index) {
-        const std::string name = SubkeyName(settings_.ParametersKeyHandle, index);
-        if (name.empty() || name == layout::kVolatileKey) continue;
-        ConnectionRecord& connection = settings_.Connections[count++];
-        connection.Name = name;
-        const std::string path = layout::kParametersValuePath + "\\" + name;
-        for (const auto& value : layout::kConnectionValues) {
-            connection.*value.field = QueryValue(path, value.name, value.type, value.defaultText);
+    // Subkeys 0 to 50 are looked at, a wave of them at once, for their names and then their
+    // values; the model is filled from what was read in the order of the indexes, as one look
+    // after another would fill it.
+    platform::TaskPool pool(api_.ConcurrentCalls());
+    std::array<std::string, kConnectionSlots> names;
+    const std::size_t wave = api_.ConcurrentCalls();
+    for (std::size_t start = 0; start < kConnectionSlots; start += wave) {
+        const std::size_t count = std::min(wave, kConnectionSlots - start);
+        pool.ForEach(count, [&](std::size_t i) {
+            names[start + i] = SubkeyName(settings_.ParametersKeyHandle, static_cast<std::uint32_t>(start + i));
+        });
+        if (std::any_of(names.begin() + static_cast<std::ptrdiff_t>(start),
+                        names.begin() + static_cast<std::ptrdiff_t>(start + count),
+                        [](const std::string& name) { return name.empty(); })) {
+            // The end of the list: the cache answers the indexes after it.
+            for (std::size_t i = start + count; i < kConnectionSlots; ++i) {
+                names[i] = SubkeyName(settings_.ParametersKeyHandle, static_cast<std::uint32_t>(i));
+            }
+            break;
         }
+    }
+    std::array<ConnectionRecord, kConnectionSlots> read;
+    pool.ForEach(kConnectionSlots, [&](std::size_t i) {
+        if (names[i].empty() || names[i] == layout::kVolatileKey) return;
+        const std::string path = layout::kParametersValuePath + "\\" + names[i];
+        for (const auto& value : layout::kConnectionValues) {
+            read[i].*value.field = QueryValue(path, value.name, value.type, value.defaultText);
+        }
+    });
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < kConnectionSlots; ++i) {
+        if (names[i].empty() || names[i] == layout::kVolatileKey) continue;
+        ConnectionRecord& connection = settings_.Connections[count++];
+        connection = std::move(read[i]);
+        connection.Name = names[i];
     }
     for (auto& connection : settings_.Connections) {
         if (connection.Name == layout::kNoRasConnection) break;
@@ -184,85 +184,86 @@ void ConfigStore::LoadConnections() {
 void ConfigStore::LoadAccounts() {
     ClearAccounts(settings_.Accounts);
     const Expecting expecting(cache_, Names(layout::kAccountValues));
+    // Every connection's accounts are listed and read at the same time, each account's values
+    // as soon as its connection's list is known; the model is filled in the order of the
+    // connections and their accounts, up to the list's 251 slots, as one after another would be.
+    platform::TaskPool pool(api_.ConcurrentCalls());
+    const std::size_t connections = ConnectionCount(settings_.Connections);
+    std::vector<std::vector<AccountRecord>> found(connections);
+    for (std::size_t c = 0; c < connections; ++c) {
+        pool.Add([this, c, &found, &pool] {
+            const std::string& connection = settings_.Connections[c].Name;
+            std::vector<AccountRecord>& accounts = found[c];
+            Key connectionKey = kNullKey;
+            Open(api_, settings_.RootKey, layout::kParametersKey + "\\" + connection, platform::kKeyAllAccess,
+                 connectionKey);
+            for (std::uint32_t index = 0; index < kAccountSlots; ++index) {
+                std::string name = SubkeyName(connectionKey, index);
+                if (name.empty()) break;
+                accounts.emplace_back();
+                accounts.back().Name = std::move(name);
+                accounts.back().Connection = connection;
+            }
+            Close(api_, connectionKey);
+            for (AccountRecord& account : accounts) {  // the list stays as it is from here
+                pool.Add([this, &account] {
+                    const std::string path =
+                        layout::kParametersValuePath + "\\" + account.Connection + "\\" + account.Name;
+                    for (const auto& value : layout::kAccountValues) {
+                        account.*value.field = QueryValue(path, value.name, value.type, value.defaultText);
+                    }
+                });
+            }
+        });
+    }
+    pool.Wait();
     std::size_t count = 0;
-    for (const auto& connection : settings_.Connections) {
-        if (connection.Name.empty()) break;
-        Key connectionKey = kNullKey;
-        Open(api_, settings_.RootKey, layout::kParametersKey + "\\" + connection.Name, platform::kKeyAllAccess,
-             connectionKey);
-        for (std::uint32_t index = 0; index < kAccountSlots; ++index) {
-            const std::string name = SubkeyName(connectionKey, index);
-            if (name.empty()) break;
-            if (count == kAccountSlots) {  // the list is full: the rest is not loaded
-                Close(api_, connectionKey);
-                return;
-            }
-            AccountRecord& account = settings_.Accounts[count++];
-            account.Name = name;
-            account.Connection = connection.Name;
-            const std::string path = layout::kParametersValuePath + "\\" + connection.Name + "\\" + name;
-            for (const auto& value : layout::kAccountValues) {
-                account.*value.field = QueryValue(path, value.name, value.type, value.defaultText);
-            }
+    for (auto& accounts : found) {
+        for (auto& account : accounts) {
+            if (count == kAccountSlots) return;  // the list is full: the rest is not loaded
+            settings_.Accounts[count++] = std::move(account);
         }
-        Close(api_, connectionKey);
     }
 }
 
 SaveOutcome ConfigStore::SaveSettings() {
     // The copy that guards the save is read afresh: another program may have changed the
-    // registry since the load.
+    // registry since the load. It is also what the save compares the model with.
     cache_.Forget();
     StoredCopy copy;
-    if (const Status status = CopyStoredParameters(api_, settings_.RootKey, &copy); status != error::kSuccess) {
+    platform::TaskPool pool(api_.ConcurrentCalls());
+    if (const Status status = CopyStoredParameters(api_, settings_.RootKey, &copy, &pool); status != error::kSuccess) {
         // Nothing has been changed yet, so nothing needs to be put back.
         return {SaveResult::FailedRestored, "read the stored configuration", status, SaveStep::ReadStored, {}, {}, {}, {}};
     }
+    Open(api_, settings_.RootKey, layout::kServiceKey, platform::kKeyAllAccess, settings_.ServiceKeyHandle);
+    if (settings_.ServiceKeyHandle == kNullKey) {
+        return {SaveResult::ServiceMissing, "open the service's key", 0, SaveStep::OpenService, {}, {}, {}, {}};
+    }
+    platform::KeyTree target;
     SaveOutcome outcome;
     try {
-        outcome = WriteModel();
+        outcome = Target(copy, &target);
+        if (outcome.result == SaveResult::Saved) outcome = WriteChanges(copy, target);
     } catch (const std::exception& e) {
         outcome = {SaveResult::FailedRestored, std::string("unexpected error: ") + e.what(), error::kSuccess,
                    SaveStep::Unexpected, {}, {}, e.what(), {}};
     }
+    Close(api_, settings_.ParametersKeyHandle);
+    Close(api_, settings_.ServiceKeyHandle);
     if (outcome.result == SaveResult::Saved) {
         const Status flushed = api_.FlushKey(settings_.RootKey);
         if (flushed == error::kSuccess) return outcome;
         outcome = {SaveResult::FailedRestored, "write the registry to permanent storage", flushed, SaveStep::Flush,
-                   {}, {}, {}, {}};
+                   {}, {}, {}, {}, outcome.touched};
     }
-    Close(api_, settings_.ParametersKeyHandle);
-    Close(api_, settings_.ServiceKeyHandle);
+    if (!outcome.touched) return outcome;  // nothing reached the registry
     const bool restored = RestoreStoredParameters(api_, settings_.RootKey, copy) == error::kSuccess;
     // When permanent storage refused the save, it holds the old configuration still: a second
     // refusal after the restore loses nothing.
     const bool stored = api_.FlushKey(settings_.RootKey) == error::kSuccess || outcome.step == SaveStep::Flush;
-    if ((!restored || !stored) && outcome.result != SaveResult::ServiceMissing) {
-        outcome.result = SaveResult::FailedNotRestored;
-    }
+    if (!restored || !stored) outcome.result = SaveResult::FailedNotRestored;
     return outcome;
-}
-
-SaveOutcome ConfigStore::RemoveLeftovers() {
-    // The passes above stop after 51 keys and look keys up by their names with the blanks at
-    // their ends taken away, and an account key or "volatile" with subkeys of its own stays:
-    // any of them would make every later save fail.
-    Key parameters = kNullKey;
-    Status status = api_.OpenKeyEx(settings_.RootKey, layout::kParametersKey, 0, platform::kKeyAllAccess, &parameters);
-    if (status == error::kFileNotFound) return {};
-    if (status != error::kSuccess) {
-        return {SaveResult::FailedRestored, "open the Parameters key", status, SaveStep::RemoveStored, {}, {}, {}, {}};
-    }
-    std::vector<std::string> names;
-    status = platform::ListSubkeys(api_, parameters, &names);
-    std::string failed;
-    for (std::size_t i = 0; status == error::kSuccess && i < names.size(); ++i) {
-        status = platform::DeleteTree(api_, parameters, names[i], &failed);
-    }
-    api_.CloseKey(parameters);
-    if (status == error::kSuccess) return {};
-    return {SaveResult::FailedRestored, Describe("remove the stored key", failed), status, SaveStep::RemoveStored,
-            failed, {}, {}, {}};
 }
 
 std::string ConfigStore::Unstorable(Status status, const std::string& text) const {
@@ -277,81 +278,130 @@ std::string ConfigStore::Unstorable(Status status, const std::string& text) cons
     return text.substr(*at, length);
 }
 
-SaveOutcome ConfigStore::WriteModel() {
-    DeleteParametersTree();
-    if (SaveOutcome left = RemoveLeftovers(); left.result != SaveResult::Saved) return left;
-
-    Open(api_, settings_.RootKey, layout::kServiceKey, platform::kKeyAllAccess, settings_.ServiceKeyHandle);
-    if (settings_.ServiceKeyHandle == kNullKey) {
-        return {SaveResult::ServiceMissing, "open the service's key", 0, SaveStep::OpenService, {}, {}, {}, {}};
-    }
-
-    settings_.ParametersKeyHandle = kNullKey;
-    Status status = api_.CreateKey(settings_.ServiceKeyHandle, layout::kParametersName, &settings_.ParametersKeyHandle);
-    if (settings_.ParametersKeyHandle == kNullKey) {
-        return {SaveResult::FailedRestored, "create the Parameters key", status, SaveStep::CreateKey, {}, {}, {}, {}};
-    }
-
-    // Writes the values of one record into an open key; false when one of them fails.
-    const auto writeValues = [&](Key key, auto& record, const auto& fields, auto order, const std::string& keyName) {
+SaveOutcome ConfigStore::Target(const StoredCopy& stored, platform::KeyTree* target) {
+    // The Parameters key keeps its values and loses its subkeys; then the model is written into
+    // it in the order of a save: the global values, the connections, the accounts.
+    *target = platform::KeyTree{layout::kParametersName, stored.existed ? stored.tree.values : std::vector<Value>{}, {}};
+    const auto write = [&](platform::KeyTree& key, auto& record, const auto& fields, const auto& order,
+                           const std::string& keyName) -> std::optional<SaveOutcome> {
         ZeroEmptyNumbers(record, fields);
         for (const std::size_t i : order) {
             const auto& field = fields[i];
             const std::string& data = record.*field.field;
-            status = values_.SetValue(key, field.name, field.type, data,
-                                      field.IsNumber() ? 4u : static_cast<std::uint32_t>(data.size()));
-            if (status != error::kSuccess) {
-                return std::optional<SaveOutcome>(SaveOutcome{
-                    SaveResult::FailedRestored,
-                    Describe(std::string("write value \"") + field.name + "\" (\"" + data + "\")", keyName), status,
-                    SaveStep::WriteValue, keyName == layout::kParametersName ? std::string() : keyName, field.name,
-                    data, Unstorable(status, data)});
+            Value value{field.name, field.IsNumber() ? platform::kRegDword : platform::kRegSz, {}};
+            if (std::uint32_t number = 0; field.IsNumber()) {
+                if (!platform::ParseDword(data, &number)) {
+                    return SaveOutcome{SaveResult::FailedRestored,
+                                       Describe(std::string("write value \"") + field.name + "\" (\"" + data + "\")",
+                                                keyName),
+                                       error::kInvalidData, SaveStep::WriteValue,
+                                       keyName == layout::kParametersName ? std::string() : keyName, field.name, data,
+                                       {}};
+                }
+                for (int b = 0; b < 4; ++b) value.data.push_back(static_cast<char>((number >> (8 * b)) & 0xFF));
+            } else {
+                value.data = data.substr(0, data.find('\0'));  // a text value ends at its first NUL
             }
+            PutValue(key, std::move(value));
         }
-        return std::optional<SaveOutcome>();
+        return std::nullopt;
     };
-    const auto inOrder = [](std::size_t n) {
-        std::vector<std::size_t> order(n);
-        for (std::size_t i = 0; i < n; ++i) order[i] = i;
-        return order;
-    };
-
-    if (auto failed = writeValues(settings_.ParametersKeyHandle, settings_.Global, layout::kGlobalValues,
-                                  layout::kGlobalSaveOrder, layout::kParametersName)) {
+    if (auto failed = write(*target, settings_.Global, layout::kGlobalValues, layout::kGlobalSaveOrder,
+                            layout::kParametersName)) {
         return *failed;
     }
-    Close(api_, settings_.ServiceKeyHandle);
-
     for (auto& connection : settings_.Connections) {
         if (connection.Name.empty()) break;
-        Key key = kNullKey;
-        status = api_.CreateKey(settings_.ParametersKeyHandle, connection.Name, &key);
-        if (key == kNullKey) {
-            return {SaveResult::FailedRestored, Describe("create the key", connection.Name), status,
-                    SaveStep::CreateKey, connection.Name, {}, {}, Unstorable(status, connection.Name)};
+        platform::KeyTree* key = MakePath(*target, connection.Name);
+        if (key == nullptr) {
+            return {SaveResult::FailedRestored, Describe("create the key", connection.Name), error::kBadPathName,
+                    SaveStep::CreateKey, connection.Name, {}, {}, {}};
         }
-        auto failed = writeValues(key, connection, layout::kConnectionValues,
-                                  inOrder(layout::kConnectionValues.size()), connection.Name);
-        Close(api_, key);
-        if (failed) return *failed;
+        std::array<std::size_t, layout::kConnectionValues.size()> order;
+        for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+        if (auto failed = write(*key, connection, layout::kConnectionValues, order, connection.Name)) return *failed;
     }
-
     for (auto& account : settings_.Accounts) {
         if (account.Name.empty()) break;
         const std::string path = account.Connection + "\\" + account.Name;
-        Key key = kNullKey;
-        status = api_.CreateKey(settings_.ParametersKeyHandle, path, &key);
-        if (key == kNullKey) {
-            return {SaveResult::FailedRestored, Describe("create the key", path), status, SaveStep::CreateKey, path, {}, {},
-                    Unstorable(status, path)};
+        platform::KeyTree* key = MakePath(*target, path);
+        if (key == nullptr) {
+            return {SaveResult::FailedRestored, Describe("create the key", path), error::kBadPathName,
+                    SaveStep::CreateKey, path, {}, {}, {}};
         }
-        auto failed = writeValues(key, account, layout::kAccountValues, inOrder(layout::kAccountValues.size()), path);
-        Close(api_, key);
-        if (failed) return *failed;
+        std::array<std::size_t, layout::kAccountValues.size()> order;
+        for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+        if (auto failed = write(*key, account, layout::kAccountValues, order, path)) return *failed;
     }
-
-    Close(api_, settings_.ParametersKeyHandle);
     return {};
+}
+
+SaveOutcome ConfigStore::WriteChanges(const StoredCopy& stored, const platform::KeyTree& target) {
+    const std::vector<KeyChange> plan = PlanChanges(stored.existed ? &stored.tree : nullptr, target);
+    SaveOutcome outcome;
+    for (const KeyChange& change : plan) {
+        // Every change but the first needs the Parameters key; each key is opened (or made) once.
+        if (settings_.ParametersKeyHandle == kNullKey) {
+            outcome.touched = true;
+            const Status status =
+                api_.CreateKey(settings_.ServiceKeyHandle, layout::kParametersName, &settings_.ParametersKeyHandle);
+            if (settings_.ParametersKeyHandle == kNullKey) {
+                return {SaveResult::FailedRestored, "create the Parameters key", status, SaveStep::CreateKey, {}, {}, {},
+                        {}, true};
+            }
+        }
+        Key key = settings_.ParametersKeyHandle;
+        if (!change.path.empty()) {
+            key = kNullKey;
+            const Status status = api_.CreateKey(settings_.ParametersKeyHandle, change.path, &key);
+            if (key == kNullKey) {
+                return {SaveResult::FailedRestored, Describe("create the key", change.path), status, SaveStep::CreateKey,
+                        change.path, {}, {}, Unstorable(status, change.path), true};
+            }
+        }
+        outcome = Apply(key, change);
+        if (key != settings_.ParametersKeyHandle) api_.CloseKey(key);
+        if (outcome.result != SaveResult::Saved) return outcome;
+    }
+    outcome.touched = !plan.empty();
+    return outcome;
+}
+
+SaveOutcome ConfigStore::Apply(Key key, const KeyChange& change) {
+    const auto keyName = [&](const std::string& below) {
+        return change.path.empty() ? below : below.empty() ? change.path : change.path + "\\" + below;
+    };
+    for (const std::string& name : change.removeKeys) {
+        std::string failed;
+        if (const Status status = platform::DeleteTree(api_, key, name, &failed); status != error::kSuccess) {
+            return {SaveResult::FailedRestored, Describe("remove the stored key", keyName(failed)), status,
+                    SaveStep::RemoveStored, keyName(failed), {}, {}, {}, true};
+        }
+    }
+    for (const std::string& name : change.removeValues) {
+        if (const Status status = api_.DeleteValue(key, name); status != error::kSuccess) {
+            return {SaveResult::FailedRestored, Describe("remove the value \"" + name + "\"", keyName({})), status,
+                    SaveStep::RemoveStored, keyName({}), name, {}, {}, true};
+        }
+    }
+    for (const Value* value : change.setValues) {
+        // Through the value library, as the model's text: digits for a number.
+        const bool number = value->type == platform::kRegDword;
+        std::string data = value->data;
+        if (number) {
+            std::uint32_t n = 0;
+            for (int b = 3; b >= 0; --b) n = (n << 8) | static_cast<unsigned char>(value->data[static_cast<std::size_t>(b)]);
+            data = std::to_string(n);
+        }
+        const Status status = values_.SetValue(key, value->name, number ? platform::kTypeNumber : platform::kTypeText,
+                                               data, number ? 4u : static_cast<std::uint32_t>(data.size()));
+        if (status != error::kSuccess) {
+            return {SaveResult::FailedRestored,
+                    Describe("write value \"" + value->name + "\" (\"" + data + "\")", keyName({})), status,
+                    SaveStep::WriteValue, change.path, value->name, data, Unstorable(status, data), true};
+        }
+    }
+    return {SaveResult::Saved, {}, error::kSuccess, SaveStep::None, {}, {}, {}, {}, true};
 }
 
 }  // namespace kelvaston::config

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "config/save_plan.h"
 #include "config/settings.h"
 #include "platform/caching_registry.h"
 #include "platform/registry_api.h"
@@ -45,6 +46,7 @@ struct SaveOutcome {
     // kNoUnicodeTranslation: the first character of the name or text that the registry cannot
     // store (its UTF-8 bytes, or the one byte that is not UTF-8).
     std::string unstorable;
+    bool touched = false;  // a change had reached the registry: a failure puts the copy back
 };
 
 class ConfigStore {
@@ -66,23 +68,30 @@ public:
     // The name of subkey `index` of an open key; empty when there is none.
     std::string SubkeyName(platform::Key key, std::uint32_t index);
 
-    // Removes the connection and account keys (and "volatile") below the Parameters key.
-    void DeleteParametersTree();
-
     void LoadGlobalSettings();
     void LoadConnections();
     void LoadAccounts();
 
-    // Replaces the stored configuration with the model. Before anything is removed the stored
-    // Parameters tree is copied; when a later step fails, that copy is put back. The changes
-    // reach permanent storage together at the end.
+    // Replaces the stored connections and accounts with the model's, so that the Parameters key
+    // holds what removing every stored subkey and writing the whole model would leave, but
+    // writes only what differs from the stored tree. The stored tree is read first (its keys at
+    // the same time) and guards the save: when a step fails after something changed, it is put
+    // back. The changes reach permanent storage together at the end.
     SaveOutcome SaveSettings();
 
+    // The stored Parameters tree as it was before the save touched it.
+    struct StoredCopy {
+        bool existed = false;
+        platform::KeyTree tree;
+    };
+
 private:
-    SaveOutcome WriteModel();
-    // Removes whatever DeleteParametersTree left below the Parameters key, by the keys' real
-    // names and subkeys first.
-    SaveOutcome RemoveLeftovers();
+    // What the Parameters key holds after the model is written over `stored`; a failure when a
+    // number of the model is no number (nothing is written then).
+    SaveOutcome Target(const StoredCopy& stored, platform::KeyTree* target);
+    // Makes the registry's Parameters key hold `target`, writing only what differs.
+    SaveOutcome WriteChanges(const StoredCopy& stored, const platform::KeyTree& target);
+    SaveOutcome Apply(platform::Key key, const KeyChange& change);
     // What a failure to store `text` says: the character the registry cannot store, if that is why.
     std::string Unstorable(platform::Status status, const std::string& text) const;
 

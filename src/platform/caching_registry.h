@@ -2,10 +2,14 @@
 // few calls as possible, the more so against a remote registry where every call is a round trip:
 // the values of a key are read at once and kept, and the subkeys of an open key are listed once.
 // Whatever the program itself changes through it, a new connection, a flush (which may bring in
-// another program's changes) and closing a key forget what could have become stale.
+// another program's changes) and closing a key forget what could have become stale. Readers on
+// several threads may use it at once; a call it passes on is made outside its lock, so that
+// their round trips overlap.
 #pragma once
 
 #include <map>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -35,7 +39,8 @@ public:
     // Forgets everything read so far.
     void Forget();
     // The names of the values that the next reads of keys will ask for: a backend that can read
-    // named values at once then reads these. Empty: every value of a key is read.
+    // named values at once then reads these. Empty: every value of a key is read. Set it while
+    // no reader runs.
     void ExpectValues(std::vector<std::string> names) { expected_ = std::move(names); }
 
 protected:
@@ -43,8 +48,8 @@ protected:
 
 private:
     struct Subkeys {
-        std::vector<std::string> names;  // of indexes 0 .. size-1
-        bool complete = false;           // the index after the last name answered "no more"
+        std::map<std::uint32_t, std::string> names;  // by index, as far as they were asked for
+        std::optional<std::uint32_t> end;            // the first index that answered "no more"
     };
     struct Values {
         Status status = error::kSuccess;
@@ -53,19 +58,13 @@ private:
     };
 
     void ForgetValues();
-    // The values of a key, read once. A path spelt otherwise is another entry, of the same key.
-    const Values& Remembered(Key key, const std::string& subKey);
     // Reads the key's values, all of them or those of the names expected.
     Values Read(Key key, const std::string& subKey, bool all);
 
-    std::map<Key, Subkeys> subkeys_;
+    std::mutex mutex_;
+    std::unordered_map<Key, Subkeys> subkeys_;
     std::unordered_map<std::string, Values> values_;  // by handle and path
-    Values failed_;                                   // the last read that failed
     std::vector<std::string> expected_;
-    // The entry of the last key asked for: its values are usually asked for one after another.
-    Key lastKey_ = kNullKey;
-    std::string lastSubKey_;
-    const Values* last_ = nullptr;
     std::size_t lastFound_ = 0;  // the index of the value found last, in whichever key
 };
 

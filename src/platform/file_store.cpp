@@ -69,6 +69,11 @@ std::string DeliveredData(const regfile::Value& value) {
     return value.data;
 }
 
+// The value's data as the Windows registry would keep it: a text value as UTF-16LE with its NUL.
+std::string StoredBytes(const regfile::Value& value) {
+    return value.type == kRegSz ? text::Utf8ToUtf16Le(value.data) + std::string(2, '\0') : value.data;
+}
+
 }  // namespace
 
 FileStoreRegistry::FileStoreRegistry(FileStoreOptions options) : options_(std::move(options)) {
@@ -76,6 +81,7 @@ FileStoreRegistry::FileStoreRegistry(FileStoreOptions options) : options_(std::m
 }
 
 FileStoreRegistry::~FileStoreRegistry() {
+    std::lock_guard lock(mutex_);
     for (auto& [name, hive] : hives_) {
         HiveFileError ignored;
         hive->Flush(&ignored);
@@ -190,6 +196,7 @@ FileStoreRegistry::Resolved FileStoreRegistry::Lookup(Key key, std::uint32_t nee
 }
 
 void FileStoreRegistry::PrefetchLocalHive() {
+    std::lock_guard lock(mutex_);
     if (prefetch_.valid()) return;
     const auto file = FindFile(options_.localName).value_or(options_.folder / (options_.localName + ".reg"));
     prefetch_ = std::async(std::launch::async, [file] {
@@ -199,6 +206,7 @@ void FileStoreRegistry::PrefetchLocalHive() {
 }
 
 Status FileStoreRegistry::ConnectRegistry(const std::string& machine, Key hiveKey, Key* result) {
+    std::lock_guard lock(mutex_);
     if (result == nullptr) return error::kInvalidParameter;
     *result = kNullKey;
     lastProblem_.reset();
@@ -212,6 +220,7 @@ Status FileStoreRegistry::ConnectRegistry(const std::string& machine, Key hiveKe
 
 Status FileStoreRegistry::OpenKeyEx(Key parent, const std::string& subKey, std::uint32_t /*options*/,
                                     std::uint32_t access, Key* result) {
+    std::lock_guard lock(mutex_);
     if (result == nullptr) return error::kInvalidParameter;
     *result = kNullKey;
     const Resolved base = Lookup(parent, 0);
@@ -234,6 +243,7 @@ Status FileStoreRegistry::OpenKeyEx(Key parent, const std::string& subKey, std::
 }
 
 Status FileStoreRegistry::CreateKey(Key parent, const std::string& subKey, Key* result) {
+    std::lock_guard lock(mutex_);
     if (result == nullptr) return error::kInvalidParameter;
     *result = kNullKey;
     const Resolved base = Lookup(parent, 0);
@@ -267,6 +277,7 @@ Status FileStoreRegistry::CreateKey(Key parent, const std::string& subKey, Key* 
 }
 
 Status FileStoreRegistry::EnumKeyEx(Key key, std::uint32_t index, char* name, std::uint32_t* nameLength) {
+    std::lock_guard lock(mutex_);
     if (name == nullptr || nameLength == nullptr) return error::kInvalidParameter;
     const Resolved open = Lookup(key, kKeyEnumerateSubKeys);
     if (open.status != error::kSuccess) return open.status;
@@ -280,6 +291,7 @@ Status FileStoreRegistry::EnumKeyEx(Key key, std::uint32_t index, char* name, st
 }
 
 Status FileStoreRegistry::DeleteKey(Key parent, const std::string& subKey) {
+    std::lock_guard lock(mutex_);
     const Resolved base = Lookup(parent, 0);
     if (base.status != error::kSuccess) return base.status;
     std::vector<std::string_view> names;
@@ -295,6 +307,7 @@ Status FileStoreRegistry::DeleteKey(Key parent, const std::string& subKey) {
 }
 
 Status FileStoreRegistry::CloseKey(Key key) {
+    std::lock_guard lock(mutex_);
     if (key == kHKeyLocalMachine) return error::kSuccess;
     auto it = handles_.find(key);
     if (it == handles_.end()) return error::kInvalidHandle;
@@ -308,6 +321,7 @@ Status FileStoreRegistry::CloseKey(Key key) {
 }
 
 Status FileStoreRegistry::FlushKey(Key key) {
+    std::lock_guard lock(mutex_);
     const Resolved open = Lookup(key, 0);
     if (open.status != error::kSuccess) return open.status;
     HiveFileError problem;
@@ -316,6 +330,7 @@ Status FileStoreRegistry::FlushKey(Key key) {
 
 Status FileStoreRegistry::QueryValueEx(Key key, const std::string& name, std::uint32_t* type,
                                        std::uint8_t* data, std::uint32_t* dataSize) {
+    std::lock_guard lock(mutex_);
     if (data != nullptr && dataSize == nullptr) return error::kInvalidParameter;
     if (!text::IsValidUtf8(name)) return error::kNoUnicodeTranslation;
     const Resolved open = Lookup(key, kKeyQueryValue);
@@ -336,6 +351,7 @@ Status FileStoreRegistry::QueryValueEx(Key key, const std::string& name, std::ui
 
 Status FileStoreRegistry::SetValueEx(Key key, const std::string& name, std::uint32_t type,
                                      const std::uint8_t* data, std::uint32_t dataSize) {
+    std::lock_guard lock(mutex_);
     if (data == nullptr && dataSize != 0) return error::kInvalidParameter;
     if (const Status status = CheckValueName(name); status != error::kSuccess) return status;
     std::string bytes(reinterpret_cast<const char*>(data), dataSize);
@@ -350,6 +366,7 @@ Status FileStoreRegistry::SetValueEx(Key key, const std::string& name, std::uint
 }
 
 Status FileStoreRegistry::SetValueBytes(Key key, const std::string& name, std::uint32_t type, std::string_view data) {
+    std::lock_guard lock(mutex_);
     if (const Status status = CheckValueName(name); status != error::kSuccess) return status;
     std::string stored(data);
     // A text value is kept as its text; any other value as its bytes, whatever they are.
@@ -365,6 +382,7 @@ Status FileStoreRegistry::PutValue(Key key, const std::string& name, std::uint32
 
 Status FileStoreRegistry::EnumValue(Key key, std::uint32_t index, std::string* name, std::uint32_t* type,
                                     std::vector<std::uint8_t>* data) {
+    std::lock_guard lock(mutex_);
     const Resolved open = Lookup(key, kKeyQueryValue);
     if (open.status != error::kSuccess) return open.status;
     const auto& values = open.key->node->values;
@@ -381,6 +399,7 @@ Status FileStoreRegistry::EnumValue(Key key, std::uint32_t index, std::string* n
 
 Status FileStoreRegistry::EnumValueBytes(Key key, std::uint32_t index, std::string* name, std::uint32_t* type,
                                          std::string* data) {
+    std::lock_guard lock(mutex_);
     const Resolved open = Lookup(key, kKeyQueryValue);
     if (open.status != error::kSuccess) return open.status;
     const auto& values = open.key->node->values;
@@ -388,38 +407,64 @@ Status FileStoreRegistry::EnumValueBytes(Key key, std::uint32_t index, std::stri
     const regfile::Value& value = values[index];
     if (name != nullptr) *name = value.name;
     if (type != nullptr) *type = value.type;
-    if (data != nullptr) {
-        *data = value.type == kRegSz ? text::Utf8ToUtf16Le(value.data) + std::string(2, '\0') : value.data;
-    }
+    if (data != nullptr) *data = StoredBytes(value);
     return error::kSuccess;
 }
 
 Status FileStoreRegistry::DeleteValue(Key key, const std::string& name) {
+    std::lock_guard lock(mutex_);
     if (!text::IsValidUtf8(name)) return error::kNoUnicodeTranslation;
     const Resolved open = Lookup(key, kKeySetValue);
     if (open.status != error::kSuccess) return open.status;
     return open.key->hive->DeleteValue(*open.key->node, name);
 }
 
-Status FileStoreRegistry::QueryKeyValues(Key key, const std::string& subKey, std::vector<RegValue>* values) {
-    values->clear();
-    const Resolved base = Lookup(key, 0);
+Status FileStoreRegistry::Walk(const Resolved& base, const std::string& subKey, const Node** node) {
     if (base.status != error::kSuccess) return base.status;
     std::vector<std::string_view> names;
     if (const Status status = SplitSubKey(subKey, &names); status != error::kSuccess) return status;
-    const Node* node = base.key->node.get();
+    *node = base.key->node.get();
     for (const auto& name : names) {
-        node = node->FindChild(name);
-        if (node == nullptr) return error::kFileNotFound;
+        *node = (*node)->FindChild(name);
+        if (*node == nullptr) return error::kFileNotFound;
     }
     // Without a path the handle's own rights apply, as for QueryValueEx.
     if (names.empty() && (base.key->access & kKeyQueryValue) == 0) return error::kAccessDenied;
+    return error::kSuccess;
+}
+
+Status FileStoreRegistry::QueryKeyValues(Key key, const std::string& subKey, std::vector<RegValue>* values) {
+    std::lock_guard lock(mutex_);
+    values->clear();
+    const Node* node = nullptr;
+    if (const Status status = Walk(Lookup(key, 0), subKey, &node); status != error::kSuccess) return status;
     values->reserve(node->values.size());
     for (const auto& value : node->values) values->push_back({value.name, value.type, DeliveredData(value)});
     return error::kSuccess;
 }
 
+Status FileStoreRegistry::QueryKeyContents(Key key, const std::string& subKey, KeyContents* contents) {
+    std::lock_guard lock(mutex_);
+    contents->values.clear();
+    contents->subkeys.clear();
+    const Node* node = nullptr;
+    if (const Status status = Walk(Lookup(key, 0), subKey, &node); status != error::kSuccess) return status;
+    contents->values.reserve(node->values.size());
+    for (const auto& value : node->values) {
+        contents->values.push_back({value.name, value.type, StoredBytes(value)});
+    }
+    contents->subkeys.reserve(node->children.size());
+    for (const auto& child : node->children) contents->subkeys.push_back(child->name);
+    return error::kSuccess;
+}
+
+std::optional<HiveFileError> FileStoreRegistry::LastHiveFileError() const {
+    std::lock_guard lock(mutex_);
+    return lastProblem_;
+}
+
 Status FileStoreRegistry::LocalComputerName(char* buffer, std::uint32_t* size) {
+    std::lock_guard lock(mutex_);
     if (buffer == nullptr || size == nullptr) return error::kInvalidParameter;
     const std::string& name = options_.localName;
     if (*size < name.size() + 1) {

@@ -6,6 +6,7 @@
 #include <future>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -39,7 +40,7 @@ public:
     // other work meanwhile; the first use of that hive waits for it.
     void PrefetchLocalHive();
     // Why the last connection or flush failed on a file or the store folder.
-    std::optional<HiveFileError> LastHiveFileError() const override { return lastProblem_; }
+    std::optional<HiveFileError> LastHiveFileError() const override;
 
     Status ConnectRegistry(const std::string& machine, Key hive, Key* result) override;
     Status OpenKeyEx(Key parent, const std::string& subKey, std::uint32_t options,
@@ -62,6 +63,7 @@ public:
     Status LocalComputerName(char* buffer, std::uint32_t* size) override;
     // Served from one lookup of the key.
     Status QueryKeyValues(Key key, const std::string& subKey, std::vector<RegValue>* values) override;
+    Status QueryKeyContents(Key key, const std::string& subKey, KeyContents* contents) override;
 
 private:
     struct OpenKey {
@@ -80,12 +82,17 @@ private:
     std::optional<std::filesystem::path> FindFile(const std::string& computer) const;
     // The handle's key, checked for existence and for the access an operation needs.
     Resolved Lookup(Key key, std::uint32_t needed);
+    // The node of the key `subKey` below an open key, or why there is none.
+    Status Walk(const Resolved& base, const std::string& subKey, const filestore::Node** node);
     Key AddHandle(OpenKey key);
     // Stores a value whose name and data have been checked.
     Status PutValue(Key key, const std::string& name, std::uint32_t type, std::string data);
     // Keeps what a hive operation reported, for LastHiveFileError().
     Status Reported(Status status, HiveFileError&& problem);
 
+    // Every operation holds it: readers on several threads are served one after another, which
+    // costs them nothing beside the round trips a remote registry would take.
+    mutable std::mutex mutex_;
     FileStoreOptions options_;
     std::map<std::string, std::shared_ptr<filestore::Hive>> hives_;  // by folded file name
     std::unordered_map<Key, OpenKey> handles_;

@@ -25,6 +25,39 @@ Status RegistryApi::QueryKeyValues(Key key, const std::string& subKey, std::vect
     return status;
 }
 
+Status ListSubkeys(RegistryApi& api, Key key, std::vector<std::string>* names) {
+    std::vector<char> buffer(1024);
+    for (std::uint32_t index = 0;; ++index) {
+        auto length = static_cast<std::uint32_t>(buffer.size());
+        const Status status = api.EnumKeyEx(key, index, buffer.data(), &length);
+        if (status == error::kNoMoreItems) return error::kSuccess;
+        if (status == error::kMoreData && buffer.size() < 65536) {
+            buffer.resize(buffer.size() * 4);
+            --index;
+            continue;
+        }
+        if (status != error::kSuccess) return status;
+        names->emplace_back(buffer.data(), length);
+    }
+}
+
+Status RegistryApi::QueryKeyContents(Key key, const std::string& subKey, KeyContents* contents) {
+    contents->values.clear();
+    contents->subkeys.clear();
+    Key open = kNullKey;
+    Status status = OpenKeyEx(key, subKey, 0, kKeyRead, &open);
+    if (status != error::kSuccess) return status;
+    for (std::uint32_t index = 0; status == error::kSuccess; ++index) {
+        RegValue value;
+        status = EnumValueBytes(open, index, &value.name, &value.type, &value.data);
+        if (status == error::kSuccess) contents->values.push_back(std::move(value));
+    }
+    if (status == error::kNoMoreItems) status = error::kSuccess;
+    if (status == error::kSuccess) status = ListSubkeys(*this, open, &contents->subkeys);
+    CloseKey(open);
+    return status;
+}
+
 Status RegistryApi::QueryNamedValues(Key key, const std::string& subKey, const std::vector<std::string>& /*names*/,
                                      std::vector<RegValue>* values, bool* all) {
     *all = true;

@@ -61,6 +61,10 @@ inline constexpr std::uint32_t kKeyRead = 0x20019;
 inline constexpr std::uint32_t kKeyWrite = 0x20006;
 inline constexpr std::uint32_t kKeyAllAccess = 0xF003F;
 
+// The most calls Kelvaston keeps in flight at once against a registry whose calls wait for
+// round trips.
+inline constexpr std::size_t kMaxConcurrentCalls = 16;
+
 // Limits of the Windows registry.
 inline constexpr std::size_t kMaxKeyNameLength = 255;
 inline constexpr std::size_t kMaxValueNameLength = 16383;
@@ -72,6 +76,13 @@ struct RegValue {
     std::string name;
     std::uint32_t type = 0;
     std::string data;
+};
+
+// What a key holds: its values with their data as the registry keeps it (text types as UTF-16LE,
+// see EnumValueBytes), and the names of its subkeys in enumeration order.
+struct KeyContents {
+    std::vector<RegValue> values;
+    std::vector<std::string> subkeys;
 };
 
 // Why a backend that keeps hives in files could not use one: which file or folder, and what
@@ -101,6 +112,11 @@ std::string Describe(const HiveFileError& problem);
 class RegistryApi {
 public:
     virtual ~RegistryApi() = default;
+
+    // How many calls it pays to have in flight at once: 1 for a registry whose calls return at
+    // once (as a local one's do), up to kMaxConcurrentCalls for one where each waits for a round
+    // trip. Calls may come from several threads either way.
+    virtual std::size_t ConcurrentCalls() const { return 1; }
 
     // Why the last connection or flush failed, where a backend keeps hives in files.
     virtual std::optional<HiveFileError> LastHiveFileError() const { return std::nullopt; }
@@ -178,6 +194,11 @@ public:
     virtual Status QueryNamedValues(Key key, const std::string& subKey, const std::vector<std::string>& names,
                                     std::vector<RegValue>* values, bool* all);
 
+    // Everything the key `subKey` below `key` holds, read as one call where the backend can
+    // (the file store does, from one lookup). This default opens the key, enumerates its values
+    // and its subkeys and closes it again. A missing key: kFileNotFound.
+    virtual Status QueryKeyContents(Key key, const std::string& subKey, KeyContents* contents);
+
     // Value `name` of the key `subKey` below `key`, by way of QueryKeyValues: a backend or cache
     // that holds the key's values answers from them. Missing key or value: kFileNotFound.
     virtual Status QueryKeyValue(Key key, const std::string& subKey, const std::string& name, RegValue* value);
@@ -187,6 +208,9 @@ public:
     // *size is the length needed including the NUL.
     virtual Status LocalComputerName(char* buffer, std::uint32_t* size) = 0;
 };
+
+// The names of the subkeys of an open key, in enumeration order.
+Status ListSubkeys(RegistryApi& api, Key key, std::vector<std::string>* names);
 
 // The value of that name among `values`, found as the registry finds names; null when none.
 const RegValue* FindValue(const std::vector<RegValue>& values, const std::string& name);

@@ -1,6 +1,5 @@
 #include "platform/registry_decorators.h"
 
-#include <numeric>
 #include <thread>
 
 namespace kelvaston::platform {
@@ -10,7 +9,7 @@ const char* CallName(Call call) {
         "ConnectRegistry", "OpenKeyEx",    "CreateKey",  "EnumKeyEx", "DeleteKey",
         "CloseKey",        "FlushKey",     "QueryValueEx", "SetValueEx", "EnumValue",
         "DeleteValue",     "LocalComputerName", "QueryKeyValues", "QueryNamedValues",
-        "EnumValueBytes",  "SetValueBytes"};
+        "EnumValueBytes",  "SetValueBytes", "QueryKeyContents"};
     return kNames[static_cast<std::size_t>(call)];
 }
 
@@ -104,8 +103,19 @@ Status RegistryDecorator::QueryNamedValues(Key key, const std::string& subKey, c
     return inner_.QueryNamedValues(key, subKey, names, values, all);
 }
 
+Status RegistryDecorator::QueryKeyContents(Key key, const std::string& subKey, KeyContents* contents) {
+    if (auto failed = Before(Call::QueryKeyContents)) return *failed;
+    return inner_.QueryKeyContents(key, subKey, contents);
+}
+
 std::size_t CountingRegistry::Total() const {
-    return std::accumulate(counts_.begin(), counts_.end(), std::size_t{0});
+    std::size_t total = 0;
+    for (const auto& count : counts_) total += count;
+    return total;
+}
+
+void CountingRegistry::Reset() {
+    for (auto& count : counts_) count = 0;
 }
 
 std::optional<Status> CountingRegistry::Before(Call call) {
@@ -119,6 +129,7 @@ std::optional<Status> LatencyRegistry::Before(Call) {
 }
 
 void FaultInjectingRegistry::FailNth(std::optional<Call> kind, std::size_t nth, Status status, bool andAfter) {
+    std::lock_guard lock(mutex_);
     kind_ = kind;
     nth_ = nth;
     status_ = status;
@@ -128,7 +139,23 @@ void FaultInjectingRegistry::FailNth(std::optional<Call> kind, std::size_t nth, 
     fired_ = false;
 }
 
+void FaultInjectingRegistry::Disarm() {
+    std::lock_guard lock(mutex_);
+    armed_ = false;
+}
+
+bool FaultInjectingRegistry::Fired() const {
+    std::lock_guard lock(mutex_);
+    return fired_;
+}
+
+std::size_t FaultInjectingRegistry::CallsSeen() const {
+    std::lock_guard lock(mutex_);
+    return seen_;
+}
+
 std::optional<Status> FaultInjectingRegistry::Before(Call call) {
+    std::lock_guard lock(mutex_);
     if (!armed_ || (kind_ && *kind_ != call)) return std::nullopt;
     ++seen_;
     if (seen_ == nth_ || (andAfter_ && seen_ > nth_)) {

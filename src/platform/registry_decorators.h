@@ -3,7 +3,9 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <chrono>
+#include <mutex>
 #include <cstddef>
 #include <optional>
 
@@ -14,7 +16,7 @@ namespace kelvaston::platform {
 enum class Call : std::size_t {
     ConnectRegistry, OpenKeyEx, CreateKey, EnumKeyEx, DeleteKey, CloseKey, FlushKey,
     QueryValueEx, SetValueEx, EnumValue, DeleteValue, LocalComputerName, QueryKeyValues, QueryNamedValues,
-    EnumValueBytes, SetValueBytes, kCount
+    EnumValueBytes, SetValueBytes, QueryKeyContents, kCount
 };
 const char* CallName(Call call);
 
@@ -25,6 +27,7 @@ public:
 
     std::optional<HiveFileError> LastHiveFileError() const override { return inner_.LastHiveFileError(); }
     std::optional<std::size_t> UnstorableAt(std::string_view text) const override { return inner_.UnstorableAt(text); }
+    std::size_t ConcurrentCalls() const override { return inner_.ConcurrentCalls(); }
 
     Status ConnectRegistry(const std::string& machine, Key hive, Key* result) override;
     Status OpenKeyEx(Key parent, const std::string& subKey, std::uint32_t options,
@@ -48,6 +51,7 @@ public:
     Status QueryKeyValues(Key key, const std::string& subKey, std::vector<RegValue>* values) override;
     Status QueryNamedValues(Key key, const std::string& subKey, const std::vector<std::string>& names,
                             std::vector<RegValue>* values, bool* all) override;
+    Status QueryKeyContents(Key key, const std::string& subKey, KeyContents* contents) override;
 
 protected:
     // Called before each operation is forwarded; a value makes the call fail with that status
@@ -58,24 +62,27 @@ private:
     RegistryApi& inner_;
 };
 
+// Counts the calls, from any number of threads.
 class CountingRegistry final : public RegistryDecorator {
 public:
     using RegistryDecorator::RegistryDecorator;
     std::size_t Count(Call call) const { return counts_[static_cast<std::size_t>(call)]; }
     std::size_t Total() const;
-    void Reset() { counts_.fill(0); }
+    void Reset();
 
 protected:
     std::optional<Status> Before(Call call) override;
 
 private:
-    std::array<std::size_t, static_cast<std::size_t>(Call::kCount)> counts_{};
+    std::array<std::atomic<std::size_t>, static_cast<std::size_t>(Call::kCount)> counts_{};
 };
 
-// Adds a fixed delay to every call, as a remote registry's round trip would.
+// Adds a fixed delay to every call, as a remote registry's round trip would; calls made at the
+// same time wait at the same time.
 class LatencyRegistry final : public RegistryDecorator {
 public:
     LatencyRegistry(RegistryApi& inner, std::chrono::microseconds delay) : RegistryDecorator(inner), delay_(delay) {}
+    std::size_t ConcurrentCalls() const override { return kMaxConcurrentCalls; }
 
 protected:
     std::optional<Status> Before(Call call) override;
@@ -90,14 +97,15 @@ class FaultInjectingRegistry final : public RegistryDecorator {
 public:
     using RegistryDecorator::RegistryDecorator;
     void FailNth(std::optional<Call> kind, std::size_t nth, Status status, bool andAfter = false);
-    void Disarm() { armed_ = false; }
-    bool Fired() const { return fired_; }
-    std::size_t CallsSeen() const { return seen_; }
+    void Disarm();
+    bool Fired() const;
+    std::size_t CallsSeen() const;
 
 protected:
     std::optional<Status> Before(Call call) override;
 
 private:
+    mutable std::mutex mutex_;  // calls may come from several threads
     std::optional<Call> kind_;
     std::size_t nth_ = 0;
     std::size_t seen_ = 0;

@@ -1,5 +1,8 @@
 #include "platform/registry_tree.h"
 
+#include <functional>
+#include <mutex>
+
 #include "platform/text.h"
 
 namespace kelvaston::platform {
@@ -43,36 +46,7 @@ regfile::Value ValueFromBytes(std::string name, std::uint32_t type, std::string 
     return regfile::Value{std::move(name), type, std::move(bytes)};
 }
 
-Status ListSubkeys(RegistryApi& api, Key key, std::vector<std::string>* names) {
-    std::vector<char> buffer(1024);
-    for (std::uint32_t index = 0;; ++index) {
-        auto length = static_cast<std::uint32_t>(buffer.size());
-        const Status status = api.EnumKeyEx(key, index, buffer.data(), &length);
-        if (status == error::kNoMoreItems) return error::kSuccess;
-        if (status == error::kMoreData && buffer.size() < 65536) {
-            buffer.resize(buffer.size() * 4);
-            --index;
-            continue;
-        }
-        if (status != error::kSuccess) return status;
-        names->emplace_back(buffer.data(), length);
-    }
-}
-
 namespace {
-
-// The values of an open key as the registry's own bytes.
-Status ReadValues(RegistryApi& api, Key key, std::vector<regfile::Value>* values) {
-    for (std::uint32_t index = 0;; ++index) {
-        std::string name;
-        std::uint32_t type = 0;
-        std::string data;
-        const Status status = api.EnumValueBytes(key, index, &name, &type, &data);
-        if (status == error::kNoMoreItems) return error::kSuccess;
-        if (status != error::kSuccess) return status;
-        values->push_back(ValueFromBytes(std::move(name), type, std::move(data)));
-    }
-}
 
 // A key opened for a walk over a tree, with the tree it belongs to. Whoever takes it off the
 // walk's list closes it.
@@ -90,35 +64,50 @@ void CloseAll(RegistryApi& api, std::vector<OpenTree<Tree>>& pending) {
 
 }  // namespace
 
-Status ReadTree(RegistryApi& api, Key key, const std::string& name, KeyTree* tree) {
+Status ReadTree(RegistryApi& api, Key key, const std::string& name, KeyTree* tree, TaskPool* pool) {
     *tree = KeyTree{name, {}, {}};
-    // Keys are read one after another, each child opened while its parent is: no recursion,
-    // however deep the tree.
-    std::vector<OpenTree<KeyTree>> pending;
-    Key current = key;
-    KeyTree* into = tree;
-    for (;;) {
-        std::vector<std::string> names;
-        Status status = ReadValues(api, current, &into->values);
-        if (status == error::kSuccess) status = ListSubkeys(api, current, &names);
-        into->children.reserve(names.size());  // the children stay where they are from here
-        for (std::size_t i = 0; status == error::kSuccess && i < names.size(); ++i) {
-            Key child = kNullKey;
-            status = api.OpenKeyEx(current, names[i], 0, kKeyRead, &child);
-            if (status != error::kSuccess) break;
-            into->children.push_back(KeyTree{std::move(names[i]), {}, {}});
-            pending.push_back({child, &into->children.back()});
-        }
-        if (current != key) api.CloseKey(current);
+    std::mutex mutex;  // guards `failure` and, without a pool, `pending`
+    Status failure = error::kSuccess;
+    // Each key is read by its path below `key`: no handle is opened, and no recursion walks the
+    // tree, however deep it is. A key's children get their places in the tree before any of them
+    // is read, so that readers on other threads fill places that stay where they are.
+    struct Read {
+        std::string path;
+        KeyTree* into;
+    };
+    std::vector<Read> pending;
+    std::function<void(Read)> read = [&](Read next) {
+        KeyContents contents;
+        const Status status = api.QueryKeyContents(key, next.path, &contents);
+        std::lock_guard lock(mutex);
         if (status != error::kSuccess) {
-            CloseAll(api, pending);
-            return status;
+            if (failure == error::kSuccess) failure = status;
+            return;
         }
-        if (pending.empty()) return error::kSuccess;
-        current = pending.back().key;
-        into = pending.back().tree;
+        next.into->values.reserve(contents.values.size());
+        for (auto& value : contents.values) {
+            next.into->values.push_back(ValueFromBytes(std::move(value.name), value.type, std::move(value.data)));
+        }
+        next.into->children.reserve(contents.subkeys.size());
+        for (auto& child : contents.subkeys) {
+            std::string path = next.path.empty() ? child : next.path + "\\" + child;
+            next.into->children.push_back(KeyTree{std::move(child), {}, {}});
+            Read more{std::move(path), &next.into->children.back()};
+            if (pool != nullptr) {
+                pool->Add([&read, more = std::move(more)] { read(more); });
+            } else {
+                pending.push_back(std::move(more));
+            }
+        }
+    };
+    read({std::string(), tree});
+    if (pool != nullptr) pool->Wait();
+    while (!pending.empty()) {
+        Read next = std::move(pending.back());
         pending.pop_back();
+        read(std::move(next));
     }
+    return failure;
 }
 
 Status WriteTree(RegistryApi& api, Key parent, const KeyTree& tree) {

@@ -7,6 +7,7 @@
 
 #include "platform/reg_file.h"
 #include "platform/registry_api.h"
+#include "platform/task_pool.h"
 
 namespace kelvaston::platform {
 
@@ -30,12 +31,10 @@ struct KeyTree {
     ~KeyTree();
 };
 
-// The names of the subkeys of an open key, in enumeration order.
-Status ListSubkeys(RegistryApi& api, Key key, std::vector<std::string>* names);
-
-// Reads the key `key` (named `name` in the result) with all its values and subkeys. Values are
-// read as the registry's own bytes, so that writing them back changes none.
-Status ReadTree(RegistryApi& api, Key key, const std::string& name, KeyTree* tree);
+// Reads the key `key` (named `name` in the result) with all its values and subkeys, a key a
+// call (QueryKeyContents). Values are read as the registry's own bytes, so that writing them
+// back changes none. With a pool, the keys of a level are read at the same time.
+Status ReadTree(RegistryApi& api, Key key, const std::string& name, KeyTree* tree, TaskPool* pool = nullptr);
 
 // Creates `tree` as the subkey tree.name of `parent` (or merges into it when it exists) and
 // writes every value below it, byte for byte.

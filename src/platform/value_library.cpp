@@ -21,7 +21,7 @@ Status ValueLibrary::GetValue(Key root, const std::string& path, const std::stri
                               std::int32_t /*type*/, char* buffer, std::uint32_t size) {
     // The key's values come at once: a registry that keeps them answers the key's other values
     // without another call.
-    RegValue& found = found_;
+    RegValue found;
     const Status status = api_.QueryKeyValue(root, path, name, &found);
     if (status != error::kSuccess) return status;
     std::string_view textValue;

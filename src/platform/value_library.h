@@ -16,7 +16,8 @@ class ValueLibrary {
 public:
     explicit ValueLibrary(RegistryApi& api) : api_(api) {}
 
-    // Reads value `name` of the key `path` below `root` into `buffer` as NUL-terminated text:
+    // Reads value `name` of the key `path` below `root` into `buffer` as NUL-terminated text (from
+    // any number of threads at once):
     // a REG_DWORD as its decimal digits, a text value as its text. `size` counts characters:
     // the buffer holds text::kMaxUtf8BytesPerCharacter bytes for each.
     //   kSuccess     the value was read;
@@ -36,8 +37,7 @@ public:
 
 private:
     RegistryApi& api_;
-    RegValue found_;     // the last value read, and
-    std::string text_;   // the last text written: kept so that their buffers are reused
+    std::string text_;  // the last text written: kept so that its buffer is reused
 };
 
 // The decimal text of a REG_DWORD's digits, or nothing when `text` is not such a number.

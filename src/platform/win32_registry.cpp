@@ -147,7 +147,15 @@ Status Win32Registry::ConnectRegistry(const std::string& machine, Key hive, Key*
     HKEY out = nullptr;
     const LONG rc =
         RegConnectRegistryA(ansi.empty() ? nullptr : ansi.c_str(), ToHKey(hive), &out);
-    if (rc == ERROR_SUCCESS) *result = FromHKey(out);
+    if (rc == ERROR_SUCCESS) {
+        *result = FromHKey(out);
+        std::string name = machine.starts_with("\\\\") ? machine.substr(2) : machine;
+        char local[256] = {};
+        std::uint32_t size = sizeof local;
+        remote_ = !name.empty() && (LocalComputerName(local, &size) != error::kSuccess ||
+                                    CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, name.c_str(), -1, local, -1) !=
+                                        CSTR_EQUAL);
+    }
     return static_cast<Status>(rc);
 }
 
@@ -353,6 +361,40 @@ Status Win32Registry::SetValueBytes(Key key, const std::string& name, std::uint3
     return static_cast<Status>(RegSetValueExW(ToHKey(key), wideName.c_str(), 0, type,
                                               reinterpret_cast<const BYTE*>(buffer.data()),
                                               static_cast<DWORD>(data.size())));
+}
+
+Status Win32Registry::QueryKeyContents(Key key, const std::string& subKey, KeyContents* contents) {
+    contents->values.clear();
+    contents->subkeys.clear();
+    std::wstring widePath;
+    if (!Utf8ToWide(subKey, &widePath)) return error::kNoUnicodeTranslation;
+    HKEY open = nullptr;
+    LONG rc = RegOpenKeyExW(ToHKey(key), widePath.c_str(), 0, KEY_READ, &open);
+    if (rc != ERROR_SUCCESS) return static_cast<Status>(rc);
+    Status status = error::kSuccess;
+    for (std::uint32_t index = 0; status == error::kSuccess; ++index) {
+        RegValue value;
+        status = EnumValueBytes(FromHKey(open), index, &value.name, &value.type, &value.data);
+        if (status == error::kSuccess) contents->values.push_back(std::move(value));
+    }
+    if (status == error::kNoMoreItems) status = error::kSuccess;
+    // A key name has at most 255 characters.
+    std::wstring name(kMaxKeyNameLength + 1, L'\0');
+    for (DWORD index = 0; status == error::kSuccess; ++index) {
+        DWORD length = static_cast<DWORD>(name.size());
+        rc = RegEnumKeyExW(open, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
+        if (rc == ERROR_NO_MORE_ITEMS) break;
+        std::string utf8;
+        if (rc != ERROR_SUCCESS) {
+            status = static_cast<Status>(rc);
+        } else if (!WideToUtf8(std::wstring(name.data(), length), &utf8)) {
+            status = error::kNoUnicodeTranslation;
+        } else {
+            contents->subkeys.push_back(std::move(utf8));
+        }
+    }
+    RegCloseKey(open);
+    return status;
 }
 
 std::optional<std::size_t> Win32Registry::UnstorableAt(std::string_view text) const {

@@ -14,12 +14,17 @@
 // get the Windows macros.
 #pragma once
 
+#include <atomic>
+
 #include "platform/registry_api.h"
 
 namespace kelvaston::platform {
 
 class Win32Registry final : public RegistryApi {
 public:
+    // Calls to another computer's registry each wait for a round trip: they are worth
+    // overlapping. Those to this computer's are not.
+    std::size_t ConcurrentCalls() const override { return remote_ ? kMaxConcurrentCalls : 1; }
     Status ConnectRegistry(const std::string& machine, Key hive, Key* result) override;
     Status OpenKeyEx(Key parent, const std::string& subKey, std::uint32_t options,
                      std::uint32_t access, Key* result) override;
@@ -41,9 +46,16 @@ public:
     Status EnumValueBytes(Key key, std::uint32_t index, std::string* name, std::uint32_t* type,
                           std::string* data) override;
     Status SetValueBytes(Key key, const std::string& name, std::uint32_t type, std::string_view data) override;
+    // Through the wide functions as well: names of any character, paths of any length.
+    Status QueryKeyContents(Key key, const std::string& subKey, KeyContents* contents) override;
     // The first character that is not UTF-8 or that the ANSI code page lacks.
     std::optional<std::size_t> UnstorableAt(std::string_view text) const override;
     Status LocalComputerName(char* buffer, std::uint32_t* size) override;
+
+private:
+    std::atomic<bool> remote_{false};  // the last connection went to another computer
+
+public:
     // RegQueryMultipleValuesA: the named values in one round trip, between the key's open and
     // close. When a name is not there, every value of the key is read one by one instead.
     Status QueryNamedValues(Key key, const std::string& subKey, const std::vector<std::string>& names,

@@ -53,7 +53,11 @@ void Editor::ConnectComputer() {
     const QString name = Q(settings_.ComputerName);
 
     settings_.RootKey = platform::kNullKey;
-    Attempt([&] { store_.Api().ConnectRegistry(settings_.ComputerName, platform::kHKeyLocalMachine, &settings_.RootKey); });
+    Busy([&] {
+        Attempt([&] {
+            store_.Api().ConnectRegistry(settings_.ComputerName, platform::kHKeyLocalMachine, &settings_.RootKey);
+        });
+    });
     if (settings_.RootKey == platform::kNullKey) {
         QString text = QStringLiteral("Verbindung mit Computer ") + Shown(name) +
                        QStringLiteral(" kann nicht hergestellt werden.");
@@ -66,9 +70,11 @@ void Editor::ConnectComputer() {
 
     window_.SetStatus(QStringLiteral("Einstellungen lesen"));
     settings_.ServiceKeyHandle = platform::kNullKey;
-    Attempt([&] {
-        store_.Api().OpenKeyEx(settings_.RootKey, config::layout::kServiceKey, 0, platform::kKeyWrite,
-                       &settings_.ServiceKeyHandle);
+    Busy([&] {
+        Attempt([&] {
+            store_.Api().OpenKeyEx(settings_.RootKey, config::layout::kServiceKey, 0, platform::kKeyWrite,
+                                   &settings_.ServiceKeyHandle);
+        });
     });
     if (settings_.ServiceKeyHandle == platform::kNullKey) {
         dialogs_.Message(QStringLiteral("Der Kelvaston Dienst ist auf dem Computer ") + Shown(name) +
@@ -79,9 +85,11 @@ void Editor::ConnectComputer() {
     }
     store_.Api().CloseKey(settings_.ServiceKeyHandle);
     settings_.ServiceKeyHandle = platform::kNullKey;
-    Attempt([&] { store_.LoadGlobalSettings(); });
-    Attempt([&] { store_.LoadConnections(); });
-    Attempt([&] { store_.LoadAccounts(); });
+    Busy([&] {
+        Attempt([&] { store_.LoadGlobalSettings(); });
+        Attempt([&] { store_.LoadConnections(); });
+        Attempt([&] { store_.LoadAccounts(); });
+    });
 }
 
 void Editor::OnOptionComputerLocalClicked() {

@@ -183,7 +183,13 @@ void Editor::ReadSettingsAgain() {
 
 void Editor::Save() {
     ForSelectedNode(&Editor::TakeBackSettings);
-    ShowSaveOutcome(store_.SaveSettings());
+    // What the status bar said before comes back once the save is done.
+    const QString status = window_.StatusMessage();
+    window_.SetStatus(QStringLiteral("Einstellungen speichern"));
+    config::SaveOutcome outcome;
+    Busy([&] { outcome = store_.SaveSettings(); });
+    window_.SetStatus(status);
+    ShowSaveOutcome(outcome);
 }
 
 void Editor::ShowSaveOutcome(const config::SaveOutcome& outcome) {

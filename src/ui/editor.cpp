@@ -1,9 +1,13 @@
 #include "ui/editor.h"
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QLocale>
 #include <QTreeWidgetItem>
 #include <cmath>
+#include <exception>
+#include <thread>
 #include <unordered_map>
 
 #include "config/layout.h"
@@ -111,6 +115,25 @@ Editor::Editor(platform::RegistryApi& api, Dialogs& dialogs, POPConfig& window)
     connect(&window_, &POPConfig::OptionComputerLocalClicked, this, &Editor::OnOptionComputerLocalClicked);
     connect(&window_, &POPConfig::ToolbarClicked, this, &Editor::OnToolbar);
     exit_ = [] { QCoreApplication::quit(); };
+}
+
+void Editor::Busy(const std::function<void()>& work) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    QEventLoop loop;
+    std::exception_ptr failure;
+    std::thread worker([&] {
+        try {
+            work();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        // Queued: the loop ends once it runs, even when the work ended before it started.
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    worker.join();
+    QApplication::restoreOverrideCursor();
+    if (failure) std::rethrow_exception(failure);
 }
 
 QString Editor::FirstConnectionName() const { return Q(settings_.Connections[0].Name); }

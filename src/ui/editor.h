@@ -67,6 +67,11 @@ public:
     void InsertTemplate();
 
 private:
+    // Runs `work` (registry calls and the model, nothing of the window) on a thread of its own
+    // while the window goes on painting under a wait cursor; the user's input waits until the
+    // work is done. A remote registry takes seconds, and the window must not look hung.
+    void Busy(const std::function<void()>& work);
+
     using Operation = bool (Editor::*)(const std::optional<QString>&, const std::optional<QString>&);
     // Calls `operation` for the selected node: a connection with its name, an account with
     // its connection's and its own name, nothing selected without names.

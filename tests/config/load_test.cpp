@@ -1,5 +1,8 @@
 // Loading the configuration: the defaults of missing values, the order and limits of the lists,
 // and the keys that are not connections.
+#include <chrono>
+#include <optional>
+
 #include "platform/registry_decorators.h"
 #include "store_fixture.h"
 
@@ -149,18 +152,28 @@ TEST_F(LoadTest, AFullConfigurationLoadsWithAFewCallsPerKey) {
     }
     ASSERT_EQ(store_->SaveSettings().result, SaveResult::Saved);
 
-    platform::CountingRegistry counter(*registry_);
-    Settings loaded;
-    InitSettings(loaded);
-    ConfigStore store(counter, loaded);
-    ASSERT_EQ(store.Api().ConnectRegistry("", platform::kHKeyLocalMachine, &loaded.RootKey), platform::error::kSuccess);
-    store.LoadGlobalSettings();
-    store.LoadConnections();
-    store.LoadAccounts();
-    EXPECT_LE(counter.Total(), 800u);
-    EXPECT_EQ(AccountCount(loaded.Accounts), kAccountSlots);
-    EXPECT_EQ(loaded.Accounts[250].MaxMails, "7");
-    EXPECT_EQ(loaded.Accounts[250].SMTPTo, "x");
+    // Once one read after another, once with the reads overlapping as for a remote registry:
+    // the same model, in as few calls.
+    std::optional<Settings> first;
+    for (const bool overlapping : {false, true}) {
+        platform::CountingRegistry counter(*registry_);
+        platform::LatencyRegistry remote(counter, std::chrono::microseconds(0));
+        Settings loaded;
+        InitSettings(loaded);
+        ConfigStore store(overlapping ? static_cast<platform::RegistryApi&>(remote) : counter, loaded);
+        ASSERT_EQ(store.Api().ConnectRegistry("", platform::kHKeyLocalMachine, &loaded.RootKey),
+                  platform::error::kSuccess);
+        store.LoadGlobalSettings();
+        store.LoadConnections();
+        store.LoadAccounts();
+        EXPECT_LE(counter.Total(), 800u) << overlapping;
+        EXPECT_EQ(AccountCount(loaded.Accounts), kAccountSlots);
+        EXPECT_EQ(loaded.Accounts[250].MaxMails, "7");
+        EXPECT_EQ(loaded.Accounts[250].SMTPTo, "x");
+        if (!first) first = loaded;
+        EXPECT_EQ(loaded.Connections, first->Connections);
+        EXPECT_EQ(loaded.Accounts, first->Accounts);
+    }
 }
 
 TEST_F(LoadTest, ALongTextIsCutTo255Characters) {

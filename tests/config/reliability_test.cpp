@@ -105,7 +105,7 @@ TEST_F(Reliability, ARegistryThatRefusesEveryCallOfAKindIsReportedAndTheModelKep
     const auto [newFile, newTree] = CleanSave("neu");
     const auto [oldFile, oldTree] = CleanSave("alt");
     for (const auto kind : {platform::Call::SetValueEx, platform::Call::CreateKey, platform::Call::DeleteKey,
-                            platform::Call::OpenKeyEx, platform::Call::EnumValueBytes, platform::Call::FlushKey}) {
+                            platform::Call::OpenKeyEx, platform::Call::QueryKeyContents, platform::Call::FlushKey}) {
         SeedFile(oldFile);
         Fill(settings_, 10, 4, "neu");
         const Settings model = settings_;

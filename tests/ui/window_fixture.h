@@ -5,6 +5,7 @@
 
 #include <QLocale>
 #include <QTest>
+#include <functional>
 #include <memory>
 
 #include "platform/file_store.h"
@@ -31,18 +32,22 @@ protected:
         for (const auto& problem : dialogs_.Problems()) ADD_FAILURE() << problem;
         editor_.reset();
         window_.reset();
+        front_.reset();
         registry_.reset();
         QLocale::setDefault(QLocale::c());
     }
 
-    // Writes the local computer's hive ("Desk1") and starts the editor on it.
+    // Writes the local computer's hive ("Desk1") and starts the editor on it, through what
+    // `through` puts in front of the store when it is set.
     void Start(const std::string& body) {
         kelvaston::test::WriteFile(dir_ / "Desk1.reg", kHeader + body);
         registry_ = std::make_unique<platform::FileStoreRegistry>(platform::FileStoreOptions{dir_.Path(), "Desk1"});
         window_ = std::make_unique<POPConfig>();
-        editor_ = std::make_unique<Editor>(*registry_, dialogs_, *window_);
+        if (through) front_ = through(*registry_);
+        editor_ = std::make_unique<Editor>(front_ ? *front_ : *registry_, dialogs_, *window_);
         editor_->Main();
     }
+    std::function<std::unique_ptr<platform::RegistryApi>(platform::RegistryApi&)> through;
 
     POPConfig& W() { return *window_; }
     config::Settings& Model() { return editor_->Model(); }
@@ -80,6 +85,7 @@ protected:
 
     kelvaston::test::TempDir dir_;
     std::unique_ptr<platform::FileStoreRegistry> registry_;
+    std::unique_ptr<platform::RegistryApi> front_;
     ScriptedDialogs dialogs_;
     std::unique_ptr<POPConfig> window_;
     std::unique_ptr<Editor> editor_;

@@ -1,7 +1,14 @@
 // The window driven as a user drives it: start-up, clicks and keys in the tree, typing on the
 // pages, and what reaches the model.
+#include <QApplication>
 #include <QTest>
+#include <QThread>
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <set>
 
+#include "platform/registry_decorators.h"
 #include "window_fixture.h"
 
 namespace kelvaston::ui::test {
@@ -10,6 +17,68 @@ namespace {
 std::string Sample() {
     std::string text = kelvaston::test::ReadFile(KELVASTON_EXAMPLES_DIR "/sample.reg");
     return text.substr(text.find('\n') + 1);  // without the header, which Start() writes
+}
+
+// A registry whose calls take their time, as a remote one's do: the first call of each kind it
+// gets from another thread than the window's waits (up to 5 s) until the window's thread has
+// looked at the window, which it can only do while its event loop runs.
+class SlowRegistry final : public platform::RegistryDecorator {
+public:
+    SlowRegistry(platform::RegistryApi& inner, POPConfig*& window) : RegistryDecorator(inner), window_(window) {}
+    std::vector<std::pair<Qt::CursorShape, QString>> seen;  // cursor and status text, as looked at
+
+protected:
+    std::optional<platform::Status> Before(platform::Call call) override {
+        if (QThread::currentThread() == qApp->thread()) return std::nullopt;
+        std::unique_lock lock(mutex_);
+        if (!asked_.insert(call).second) return std::nullopt;
+        bool answered = false;
+        QMetaObject::invokeMethod(
+            qApp,
+            [&] {
+                const QCursor* cursor = QApplication::overrideCursor();
+                std::lock_guard guard(mutex_);
+                seen.emplace_back(cursor != nullptr ? cursor->shape() : Qt::ArrowCursor, window_->StatusMessage());
+                answered = true;
+                done_.notify_all();
+            },
+            Qt::QueuedConnection);
+        done_.wait_for(lock, std::chrono::seconds(5), [&] { return answered; });
+        if (!answered) seen.emplace_back(Qt::BlankCursor, QStringLiteral("the window did not answer"));
+        return std::nullopt;
+    }
+
+private:
+    POPConfig*& window_;
+    std::set<platform::Call> asked_;
+    std::mutex mutex_;
+    std::condition_variable done_;
+};
+
+// A remote registry takes seconds: meanwhile the window paints, with a wait cursor and the
+// status text, and it takes no input.
+TEST_F(WindowTest, TheWindowKeepsPaintingUnderAWaitCursorWhileTheRegistryWorks) {
+    POPConfig* window = nullptr;
+    SlowRegistry* slow = nullptr;
+    through = [&](platform::RegistryApi& store) {
+        auto registry = std::make_unique<SlowRegistry>(store, window);
+        slow = registry.get();
+        window = window_.get();
+        return registry;
+    };
+    Start(Sample());
+    ASSERT_NE(slow, nullptr);
+    const auto waitedWith = [&](const QString& status) {
+        return std::count(slow->seen.begin(), slow->seen.end(), std::pair(Qt::WaitCursor, status));
+    };
+    EXPECT_GT(waitedWith("Verbindung mit Remote Computer"), 0);
+    EXPECT_GT(waitedWith("Einstellungen lesen"), 0);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    slow->seen.clear();
+    W().Symbolleiste[3]->click();  // save
+    EXPECT_GT(waitedWith("Einstellungen speichern"), 0);
+    EXPECT_EQ(slow->seen.size(), static_cast<std::size_t>(waitedWith("Einstellungen speichern")));
+    EXPECT_EQ(W().StatusMessage(), "Einstellungen lesen");
 }
 
 TEST_F(WindowTest, StartWithoutTheServiceSaysSoBeforeTheWindowAppears) {
