@@ -112,18 +112,6 @@ CachingRegistry::Values CachingRegistry::Read(Key key, const std::string& subKey
     return read;
 }
 
-Status CachingRegistry::QueryKeyValues(Key key, const std::string& subKey, std::vector<RegValue>* values) {
-    {
-        // A key's values asked for at once are passed on: they are not asked for again one by one.
-        std::lock_guard lock(mutex_);
-        if (const auto known = values_.find(ValuesId(key, subKey)); known != values_.end() && known->second.all) {
-            *values = known->second.values;
-            return known->second.status;
-        }
-    }
-    return RegistryDecorator::QueryKeyValues(key, subKey, values);
-}
-
 Status CachingRegistry::QueryKeyValue(Key key, const std::string& subKey, const std::string& name, RegValue* value) {
     const std::string id = ValuesId(key, subKey);
     // At most three rounds: nothing known, the names expected known, all values known.

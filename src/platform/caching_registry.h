@@ -33,7 +33,6 @@ public:
                       std::uint32_t dataSize) override;
     Status DeleteValue(Key key, const std::string& name) override;
     Status SetValueBytes(Key key, const std::string& name, std::uint32_t type, std::string_view data) override;
-    Status QueryKeyValues(Key key, const std::string& subKey, std::vector<RegValue>* values) override;
     Status QueryKeyValue(Key key, const std::string& subKey, const std::string& name, RegValue* value) override;
 
     // Forgets everything read so far.

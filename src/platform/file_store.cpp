@@ -380,35 +380,40 @@ Status FileStoreRegistry::PutValue(Key key, const std::string& name, std::uint32
     return open.key->hive->SetValue(*open.key->node, regfile::Value{name, type, std::move(data)});
 }
 
+const regfile::Value* FileStoreRegistry::ValueAt(Key key, std::uint32_t index, std::string* name, std::uint32_t* type,
+                                                Status* status) {
+    const Resolved open = Lookup(key, kKeyQueryValue);
+    *status = open.status;
+    if (open.status != error::kSuccess) return nullptr;
+    const auto& values = open.key->node->values;
+    if (index >= values.size()) {
+        *status = error::kNoMoreItems;
+        return nullptr;
+    }
+    if (name != nullptr) *name = values[index].name;
+    if (type != nullptr) *type = values[index].type;
+    return &values[index];
+}
+
 Status FileStoreRegistry::EnumValue(Key key, std::uint32_t index, std::string* name, std::uint32_t* type,
                                     std::vector<std::uint8_t>* data) {
     std::lock_guard lock(mutex_);
-    const Resolved open = Lookup(key, kKeyQueryValue);
-    if (open.status != error::kSuccess) return open.status;
-    const auto& values = open.key->node->values;
-    if (index >= values.size()) return error::kNoMoreItems;
-    const regfile::Value& value = values[index];
-    if (name != nullptr) *name = value.name;
-    if (type != nullptr) *type = value.type;
-    if (data != nullptr) {
-        const std::string delivered = DeliveredData(value);
+    Status status = error::kSuccess;
+    const regfile::Value* value = ValueAt(key, index, name, type, &status);
+    if (value != nullptr && data != nullptr) {
+        const std::string delivered = DeliveredData(*value);
         data->assign(delivered.begin(), delivered.end());
     }
-    return error::kSuccess;
+    return status;
 }
 
 Status FileStoreRegistry::EnumValueBytes(Key key, std::uint32_t index, std::string* name, std::uint32_t* type,
                                          std::string* data) {
     std::lock_guard lock(mutex_);
-    const Resolved open = Lookup(key, kKeyQueryValue);
-    if (open.status != error::kSuccess) return open.status;
-    const auto& values = open.key->node->values;
-    if (index >= values.size()) return error::kNoMoreItems;
-    const regfile::Value& value = values[index];
-    if (name != nullptr) *name = value.name;
-    if (type != nullptr) *type = value.type;
-    if (data != nullptr) *data = StoredBytes(value);
-    return error::kSuccess;
+    Status status = error::kSuccess;
+    const regfile::Value* value = ValueAt(key, index, name, type, &status);
+    if (value != nullptr && data != nullptr) *data = StoredBytes(*value);
+    return status;
 }
 
 Status FileStoreRegistry::DeleteValue(Key key, const std::string& name) {

@@ -85,6 +85,10 @@ private:
     // The node of the key `subKey` below an open key, or why there is none.
     Status Walk(const Resolved& base, const std::string& subKey, const filestore::Node** node);
     Key AddHandle(OpenKey key);
+    // Value `index` of an open key, its name and type given out; null with `status` set when
+    // there is none. The caller holds the lock.
+    const regfile::Value* ValueAt(Key key, std::uint32_t index, std::string* name, std::uint32_t* type,
+                                  Status* status);
     // Stores a value whose name and data have been checked.
     Status PutValue(Key key, const std::string& name, std::uint32_t type, std::string data);
     // Keeps what a hive operation reported, for LastHiveFileError().
