@@ -130,6 +130,23 @@ TEST_F(SaveTest, WithoutTheServiceNothingIsWritten) {
 #endif
 }
 
+// A save writes only what differs: nothing when nothing changed (and one read per stored key,
+// however many values), one value when one changed.
+TEST_F(SaveTest, ASaveWritesOnlyWhatChanged) {
+    Seed(kStored);
+    LoadAll();
+    ASSERT_EQ(store_->SaveSettings().result, SaveResult::Saved);  // the stored tree as the model has it
+    for (const bool change : {false, true}) {
+        if (change) settings_.Accounts[0].POPHost = "pop.example.org";
+        platform::CountingRegistry counter(*registry_);
+        ASSERT_EQ(ConfigStore(counter, settings_).SaveSettings().result, SaveResult::Saved);
+        EXPECT_EQ(counter.Count(platform::Call::SetValueEx), change ? 1u : 0u);
+        EXPECT_EQ(counter.Count(platform::Call::CreateKey), change ? 2u : 0u);  // Parameters and the account
+        EXPECT_EQ(counter.Count(platform::Call::DeleteKey) + counter.Count(platform::Call::DeleteValue), 0u);
+        EXPECT_EQ(counter.Count(platform::Call::QueryKeyContents), 5u);  // Parameters, 2 connections, 2 accounts
+    }
+}
+
 TEST_F(SaveTest, ANumberThatIsNoNumberFailsTheSaveAndKeepsTheStoredOne) {
     Seed(kStored);
     LoadAll();

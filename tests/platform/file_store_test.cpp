@@ -1,10 +1,12 @@
-// The file store as a store: what reaches the disk, when, and what it never does to a file.
+// The file store as a store: what reaches the disk and when, which files and folders it takes,
+// and what it never does to a file.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <optional>
 
 #include "platform/file_store.h"
 #include "platform/reg_file.h"
@@ -20,11 +22,36 @@ using test::TempDir;
 using test::WriteFile;
 
 constexpr const char* kHeader = "Windows Registry Editor Version 5.00\n";
+constexpr uid_t kNobody = 65534;
+
+mode_t Mode(const std::filesystem::path& path) {
+    struct stat st {};
+    ::lstat(path.c_str(), &st);
+    return st.st_mode & 07777;
+}
+
+std::size_t FilesIn(const std::filesystem::path& folder) {
+    return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(folder), {}));
+}
+
+// Runs `body` in a child process (as nobody when this is root) and gives its exit code.
+template <class Body>
+int AsAnotherUser(Body&& body) {
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::geteuid() == 0 && ::setuid(kNobody) != 0) std::_Exit(99);
+        std::_Exit(body());
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+}
 
 class FileStoreTest : public ::testing::Test {
 protected:
-    std::unique_ptr<FileStoreRegistry> NewStore(const std::string& localName = "Desk1") {
-        return std::make_unique<FileStoreRegistry>(FileStoreOptions{dir_.Path(), localName});
+    std::unique_ptr<FileStoreRegistry> NewStore(const std::filesystem::path& folder = {}) {
+        return std::make_unique<FileStoreRegistry>(FileStoreOptions{folder.empty() ? dir_.Path() : folder, "Desk1"});
     }
     static Key Create(RegistryApi& api, Key parent, const std::string& path) {
         Key key = kNullKey;
@@ -44,132 +71,72 @@ protected:
         api.CloseKey(key);
         return tree;
     }
+    std::string Text() const { return ReadFile(dir_ / "Desk1.reg"); }
 
     TempDir dir_;
 };
 
-TEST_F(FileStoreTest, ChangesReachTheFileOnFlushOwnerOnlyAndNotBefore) {
-    auto store = NewStore();
-    const Key key = Create(*store, kHKeyLocalMachine, "SOFTWARE\\Firma \"Test\"");
-    SetText(*store, key, "Pfad", "c:\\mail\\");
-    const auto file = dir_ / "Desk1.reg";
-    EXPECT_FALSE(std::filesystem::exists(file)) << "written before a flush";
-
-    ASSERT_EQ(store->FlushKey(key), error::kSuccess);
-    struct stat st {};
-    ASSERT_EQ(::stat(file.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
-    EXPECT_EQ(ReadFile(file), std::string(kHeader) + std::string(regfile::kWholeFileMark) +
-                                  "\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\n"
-                                  "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Firma \"Test\"]\n"
-                                  "\"Pfad\"=\"c:\\\\mail\\\\\"\n\n; end of file\n");
-    // No temporary file is left behind, and one that a writer killed mid-write left is removed.
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.Path()), {}), 1);
-    WriteFile(dir_ / ".Desk1.reg.tmp-99999", "half a configuration");
-    SetText(*store, key, "Pfad", "d:\\");
-    ASSERT_EQ(store->FlushKey(key), error::kSuccess);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.Path()), {}), 1);
-    store->CloseKey(key);
-}
-
-TEST_F(FileStoreTest, ClosingTheConnectionAndEndingTheProgramWrite) {
+// Changes reach the file on a flush, when the connection closes and at the program's end; not
+// before. The file is written whole, as the store writes its files, and nothing else stays in
+// the folder: not the temporary file, nor one that a writer killed mid-write left behind.
+TEST_F(FileStoreTest, ChangesReachTheFileOnFlushOnCloseAndAtTheEnd) {
     {
         auto store = NewStore();
+        const Key key = Create(*store, kHKeyLocalMachine, "SOFTWARE\\Firma \"Test\"");
+        SetText(*store, key, "Pfad", "c:\\mail\\");
+        EXPECT_FALSE(std::filesystem::exists(dir_ / "Desk1.reg")) << "written before a flush";
+        ASSERT_EQ(store->FlushKey(key), error::kSuccess);
+        EXPECT_EQ(Text(), std::string(kHeader) + std::string(regfile::kWholeFileMark) +
+                              "\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\n"
+                              "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Firma \"Test\"]\n"
+                              "\"Pfad\"=\"c:\\\\mail\\\\\"\n\n; end of file\n");
+        WriteFile(dir_ / ".Desk1.reg.tmp-99999", "half a configuration");
+        store->CloseKey(key);
+
         Key root = kNullKey;
         ASSERT_EQ(store->ConnectRegistry("", kHKeyLocalMachine, &root), error::kSuccess);
         store->CloseKey(Create(*store, root, "A"));
         ASSERT_EQ(store->CloseKey(root), error::kSuccess);
-        EXPECT_NE(ReadFile(dir_ / "Desk1.reg").find("[HKEY_LOCAL_MACHINE\\A]"), std::string::npos);
-
+        EXPECT_NE(Text().find("[HKEY_LOCAL_MACHINE\\A]"), std::string::npos);
         store->CloseKey(Create(*store, kHKeyLocalMachine, "B"));
-    }  // the store goes away as at the program's normal exit
-    EXPECT_NE(ReadFile(dir_ / "Desk1.reg").find("[HKEY_LOCAL_MACHINE\\B]"), std::string::npos);
+    }
+    EXPECT_NE(Text().find("[HKEY_LOCAL_MACHINE\\B]"), std::string::npos);
+    EXPECT_EQ(FilesIn(dir_.Path()), 1u);
+    EXPECT_EQ(Mode(dir_ / "Desk1.reg"), 0600u);
 }
 
-TEST_F(FileStoreTest, ValuesOfOtherSoftwareSurviveByteForByte) {
-    const std::string original = std::string(kHeader) +
-                                 "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\n"
-                                 "@=\"default text\"\n"
-                                 "\"Path\"=hex(2):25,00,53,00,79,00,73,00,74,00,65,00,6d,00,52,00,6f,00,6f,\\\n"
-                                 "  00,74,00,25,00,00,00\n"
-                                 "\"List\"=hex(7):61,00,00,00,62,00,00,00,00,00\n"
-                                 "\"Blob\"=hex:00,ff,10\n"
-                                 "\"Big\"=hex(b):01,02,03,04,05,06,07,08\n"
-                                 "\"Odd\"=hex(4):01,02\n"
-                                 "\"None\"=hex(0):\n";
-    WriteFile(dir_ / "Desk1.reg", original);
-    const auto before = regfile::Parse(original);
-    ASSERT_TRUE(before.document) << before.error.message;
-    {
-        auto store = NewStore();
-        const Key key = Create(*store, kHKeyLocalMachine, "SOFTWARE\\Mine");
-        SetText(*store, key, "x", "y");
-        ASSERT_EQ(store->FlushKey(key), error::kSuccess);
-        store->CloseKey(key);
-    }
-    const auto after = regfile::Parse(ReadFile(dir_ / "Desk1.reg"));
-    ASSERT_TRUE(after.document) << after.error.message;
-    std::vector<regfile::Value> kept;
-    for (const auto& entry : after.document->entries) {
-        if (entry.kind == regfile::EntryKind::SetValue && entry.path.back() == "Other") kept.push_back(entry.value);
-    }
-    std::vector<regfile::Value> expected;
-    for (const auto& entry : before.document->entries) {
-        if (entry.kind == regfile::EntryKind::SetValue) expected.push_back(entry.value);
-    }
-    EXPECT_EQ(kept, expected);
-}
-
-TEST_F(FileStoreTest, AMalformedFileIsReportedAndNeverOverwritten) {
-    const std::string broken = std::string(kHeader) +
-                               "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tolvane]\n"
-                               "\"TimeOut\"=dword:0000025\n"
-                               "\"Max Mails\"=dword:zehn\n";
+// A file that does not parse is named with its line and never written over: another
+// computer's, the local one's (also when it was read ahead), one that another program broke.
+TEST_F(FileStoreTest, AFileThatDoesNotParseIsNamedAndNeverWrittenOver) {
+    const std::string broken = std::string(kHeader) + "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tolvane]\n"
+                                                      "\"TimeOut\"=dword:0000025\n\"Max Mails\"=dword:zehn\n";
     WriteFile(dir_ / "server1.reg", broken);
-    WriteFile(dir_ / "Desk1.reg", broken);
-    {
+    WriteFile(dir_ / "desk1.reg", broken);
+    for (const bool ahead : {false, true}) {
         auto store = NewStore();
+        if (ahead) store->PrefetchLocalHive();
         Key root = reinterpret_cast<Key>(&root);
-        EXPECT_EQ(store->ConnectRegistry("SERVER1", kHKeyLocalMachine, &root), error::kBadDb);
+        EXPECT_EQ(store->ConnectRegistry(ahead ? "" : "SERVER1", kHKeyLocalMachine, &root), error::kBadDb);
         EXPECT_EQ(root, kNullKey);
         ASSERT_TRUE(store->LastHiveFileError());
         EXPECT_EQ(store->LastHiveFileError()->line, 5);
-        EXPECT_EQ(std::filesystem::path(store->LastHiveFileError()->file).filename(), "server1.reg");
-
-        // The local hive as well: nothing can be read from it or written to it.
+        EXPECT_EQ(std::filesystem::path(store->LastHiveFileError()->file).filename(),
+                  ahead ? "desk1.reg" : "server1.reg");
         Key key = kNullKey;
         EXPECT_EQ(store->CreateKey(kHKeyLocalMachine, "SOFTWARE\\New", &key), error::kBadDb);
-        EXPECT_EQ(key, kNullKey);
     }
     EXPECT_EQ(ReadFile(dir_ / "server1.reg"), broken);
-    EXPECT_EQ(ReadFile(dir_ / "Desk1.reg"), broken);
-}
+    EXPECT_EQ(ReadFile(dir_ / "desk1.reg"), broken);
 
-TEST_F(FileStoreTest, AFileBrokenByAnotherProgramIsNotWrittenOver) {
+    std::filesystem::remove(dir_ / "desk1.reg");
     auto store = NewStore();
     const Key key = Create(*store, kHKeyLocalMachine, "SOFTWARE\\A");
     ASSERT_EQ(store->FlushKey(key), error::kSuccess);
     SetText(*store, key, "v", "1");
-    const std::string broken = std::string(kHeader) + "garbage\n";
     WriteFile(dir_ / "Desk1.reg", broken);
     EXPECT_EQ(store->FlushKey(key), error::kBadDb);
-    EXPECT_EQ(ReadFile(dir_ / "Desk1.reg"), broken);
+    EXPECT_EQ(Text(), broken);
     store->CloseKey(key);
-}
-
-TEST_F(FileStoreTest, AHiveReadAheadIsTheOneUsedAndItsErrorsStillReported) {
-    WriteFile(dir_ / "desk1.reg", std::string(kHeader) + "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Ahead]\n");
-    auto store = NewStore();
-    store->PrefetchLocalHive();
-    EXPECT_EQ(Tree(*store, "SOFTWARE").children.size(), 1u);
-
-    WriteFile(dir_ / "desk1.reg", std::string(kHeader) + "junk\n");
-    auto broken = NewStore();
-    broken->PrefetchLocalHive();
-    Key root = kNullKey;
-    EXPECT_EQ(broken->ConnectRegistry("", kHKeyLocalMachine, &root), error::kBadDb);
-    ASSERT_TRUE(broken->LastHiveFileError());
-    EXPECT_EQ(broken->LastHiveFileError()->line, 2);
 }
 
 TEST_F(FileStoreTest, OtherComputersAreReachedByTheirFileOnly) {
@@ -177,11 +144,13 @@ TEST_F(FileStoreTest, OtherComputersAreReachedByTheirFileOnly) {
     std::filesystem::create_directory(dir_ / "sub");
     WriteFile(dir_ / "sub" / "x.reg", kHeader);
     auto store = NewStore();
-    for (const char* name : {"Server1", "SERVER1", "\\\\server1"}) {
+    for (const char* name : {"Server1", "SERVER1", "\\\\server1", "DESK1", ""}) {
         Key root = kNullKey;
         ASSERT_EQ(store->ConnectRegistry(name, kHKeyLocalMachine, &root), error::kSuccess) << name;
         Key key = kNullKey;
-        EXPECT_EQ(store->OpenKeyEx(root, "software\\remote", 0, kKeyRead, &key), error::kSuccess) << name;
+        EXPECT_EQ(store->OpenKeyEx(root, "software\\remote", 0, kKeyRead, &key),
+                  *name != 'D' && *name != '\0' ? error::kSuccess : error::kFileNotFound)
+            << name;
         store->CloseKey(key);
         store->CloseKey(root);
     }
@@ -190,70 +159,46 @@ TEST_F(FileStoreTest, OtherComputersAreReachedByTheirFileOnly) {
         EXPECT_EQ(store->ConnectRegistry(name, kHKeyLocalMachine, &root), error::kBadNetPath) << name;
         EXPECT_EQ(root, kNullKey);
     }
-    // The local computer's hive needs no file yet.
-    Key root = kNullKey;
-    EXPECT_EQ(store->ConnectRegistry("DESK1", kHKeyLocalMachine, &root), error::kSuccess);
-    store->CloseKey(root);
 }
 
+// Two stores on one file: each lays its changes onto what the other wrote, so that neither
+// loses the other's keys, and each value ends as it ended in the store that changed it last.
 TEST_F(FileStoreTest, TwoStoresOnOneFileKeepEachOthersChanges) {
     auto first = NewStore();
     auto second = NewStore();
-    const Key a = Create(*first, kHKeyLocalMachine, "SOFTWARE\\A");
-    const Key b = Create(*second, kHKeyLocalMachine, "SOFTWARE\\B");
-    SetText(*first, a, "from", "first");
-    SetText(*second, b, "from", "second");
-    ASSERT_EQ(first->FlushKey(a), error::kSuccess);
-    ASSERT_EQ(second->FlushKey(b), error::kSuccess);
-
-    // The second store wrote on top of the first one's file and now sees both keys; an open
-    // handle to a key that both know stays usable.
-    EXPECT_EQ(Tree(*second, "SOFTWARE").children.size(), 2u);
-    ASSERT_EQ(second->DeleteKey(kHKeyLocalMachine, "SOFTWARE\\A"), error::kSuccess);
-    ASSERT_EQ(second->FlushKey(b), error::kSuccess);
-
-    // The first store meets the deletion when it writes again: its handle to A is dead.
-    SetText(*first, a, "late", "value");
-    ASSERT_EQ(first->FlushKey(a), error::kSuccess);
-    std::uint32_t size = 0;
-    EXPECT_EQ(first->QueryValueEx(a, "from", nullptr, nullptr, &size), error::kKeyDeleted);
-    const std::string text = ReadFile(dir_ / "Desk1.reg");
-    EXPECT_EQ(text.find("SOFTWARE\\A]"), std::string::npos);
-    EXPECT_NE(text.find("\"from\"=\"second\""), std::string::npos);
-    first->CloseKey(a);
-    second->CloseKey(b);
-}
-
-// When another store has written the file meanwhile, this store's changes are laid onto it
-// again at flush: each value ends as it ended here, whatever happened to it in between.
-TEST_F(FileStoreTest, ChangesLaidOntoAnotherStoresFileEndAsTheyEndedHere) {
-    auto first = NewStore();
-    auto second = NewStore();
-    Key k = Create(*first, kHKeyLocalMachine, "SOFTWARE\\K");
+    const Key k = Create(*first, kHKeyLocalMachine, "SOFTWARE\\K");
     SetText(*first, k, "value", "one");
     SetText(*first, k, "value", "two");
     SetText(*first, k, "gone", "soon");
     ASSERT_EQ(first->DeleteValue(k, "gone"), error::kSuccess);
-    first->CloseKey(k);
     const Key again = Create(*first, kHKeyLocalMachine, "SOFTWARE\\Again");
     SetText(*first, again, "state", "old");
     first->CloseKey(again);
     ASSERT_EQ(first->DeleteKey(kHKeyLocalMachine, "SOFTWARE\\Again"), error::kSuccess);
     const Key reborn = Create(*first, kHKeyLocalMachine, "SOFTWARE\\Again");
     SetText(*first, reborn, "state", "new");
-
     const Key other = Create(*second, kHKeyLocalMachine, "SOFTWARE\\Other");
     ASSERT_EQ(second->FlushKey(other), error::kSuccess);
     ASSERT_EQ(first->FlushKey(reborn), error::kSuccess);
+    std::string text = Text();
+    for (const char* there : {"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]", "\"value\"=\"two\"", "\"state\"=\"new\""}) {
+        EXPECT_NE(text.find(there), std::string::npos) << there;
+    }
+    for (const char* gone : {"\"value\"=\"one\"", "gone", "\"state\"=\"old\""}) EXPECT_EQ(text.find(gone), std::string::npos);
 
-    const std::string text = ReadFile(dir_ / "Desk1.reg");
-    EXPECT_NE(text.find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]"), std::string::npos) << text;
-    EXPECT_NE(text.find("\"value\"=\"two\""), std::string::npos) << text;
-    EXPECT_EQ(text.find("\"value\"=\"one\""), std::string::npos) << text;
-    EXPECT_EQ(text.find("gone"), std::string::npos) << text;
-    EXPECT_NE(text.find("\"state\"=\"new\""), std::string::npos) << text;
-    EXPECT_EQ(text.find("\"state\"=\"old\""), std::string::npos) << text;
-    first->CloseKey(reborn);
+    // The second store sees the first one's keys once it writes again, and deletes one; the
+    // first store's handle to it is dead once it meets the deletion at its next flush.
+    SetText(*second, other, "seen", "yes");
+    ASSERT_EQ(second->FlushKey(other), error::kSuccess);
+    EXPECT_EQ(Tree(*second, "SOFTWARE").children.size(), 3u);
+    ASSERT_EQ(second->DeleteKey(kHKeyLocalMachine, "SOFTWARE\\K"), error::kSuccess);
+    ASSERT_EQ(second->FlushKey(other), error::kSuccess);
+    SetText(*first, k, "late", "value");
+    ASSERT_EQ(first->FlushKey(reborn), error::kSuccess);
+    std::uint32_t size = 0;
+    EXPECT_EQ(first->QueryValueEx(k, "value", nullptr, nullptr, &size), error::kKeyDeleted);
+    EXPECT_EQ(Text().find("SOFTWARE\\K]"), std::string::npos);
+    for (const Key key : {k, reborn}) first->CloseKey(key);
     second->CloseKey(other);
 }
 
@@ -274,8 +219,6 @@ TEST_F(FileStoreTest, ConcurrentProcessesNeverTearTheFileOrLoseKeys) {
                     Key key = kNullKey;
                     const std::string path = "SOFTWARE\\P" + std::to_string(p) + "\\R" + std::to_string(r);
                     failures += store.CreateKey(kHKeyLocalMachine, path, &key) != error::kSuccess;
-                    const std::uint8_t n[4] = {static_cast<std::uint8_t>(r), 0, 0, 0};
-                    failures += store.SetValueEx(key, "Round", kRegDword, n, 4) != error::kSuccess;
                     failures += store.FlushKey(key) != error::kSuccess;
                     store.CloseKey(key);
                 }
@@ -295,40 +238,34 @@ TEST_F(FileStoreTest, ConcurrentProcessesNeverTearTheFileOrLoseKeys) {
     for (const auto& process : software.children) EXPECT_EQ(process.children.size(), std::size_t{kRounds});
 }
 
-// A store file its user may only read: write access is refused, the file is left alone. Root
-// may write any file, so then a child process gives up root for the user who owns the store.
+// A store file its user may only read: write access is refused, the file is left alone. (Root
+// may write any file, so a child process gives up root for the user who owns the store.)
 TEST_F(FileStoreTest, AReadOnlyStoreRefusesWriteAccess) {
     const std::string text = std::string(kHeader) + "\n[HKEY_LOCAL_MACHINE\\SYSTEM]\n";
     WriteFile(dir_ / "Desk1.reg", text);
-    constexpr uid_t kNobody = 65534;
     if (::geteuid() == 0) {
         ASSERT_EQ(::chown(dir_.Path().c_str(), kNobody, kNobody), 0);
         ASSERT_EQ(::chown((dir_ / "Desk1.reg").c_str(), kNobody, kNobody), 0);
     }
-    std::filesystem::permissions(dir_ / "Desk1.reg", std::filesystem::perms::owner_read);
-    std::filesystem::permissions(dir_.Path(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
-    std::fflush(nullptr);
-    const pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        if (::geteuid() == 0 && ::setuid(kNobody) != 0) std::_Exit(2);
-        FileStoreRegistry store(FileStoreOptions{dir_.Path(), "Desk1"});
-        Key key = kNullKey;
-        int failures = store.OpenKeyEx(kHKeyLocalMachine, "SYSTEM", 0, kKeyWrite, &key) != error::kAccessDenied;
-        failures += store.CreateKey(kHKeyLocalMachine, "SOFTWARE", &key) != error::kAccessDenied;
-        failures += store.OpenKeyEx(kHKeyLocalMachine, "SYSTEM", 0, kKeyRead, &key) != error::kSuccess;
-        store.CloseKey(key);
-        std::_Exit(failures);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
-    EXPECT_EQ(ReadFile(dir_ / "Desk1.reg"), text);
+    ::chmod((dir_ / "Desk1.reg").c_str(), 0400);
+    ::chmod(dir_.Path().c_str(), 0500);
+    EXPECT_EQ(AsAnotherUser([&] {
+                  FileStoreRegistry store(FileStoreOptions{dir_.Path(), "Desk1"});
+                  Key key = kNullKey;
+                  int failures = store.OpenKeyEx(kHKeyLocalMachine, "SYSTEM", 0, kKeyWrite, &key) != error::kAccessDenied;
+                  failures += store.CreateKey(kHKeyLocalMachine, "SOFTWARE", &key) != error::kAccessDenied;
+                  failures += store.OpenKeyEx(kHKeyLocalMachine, "SYSTEM", 0, kKeyRead, &key) != error::kSuccess;
+                  store.CloseKey(key);
+                  return failures;
+              }),
+              0);
+    EXPECT_EQ(Text(), text);
 }
 
 // Another user must neither read the passwords a store keeps nor plant keys in it: a folder or
 // file that another user owns or may change is refused with a message that names it, and left
-// as it is. Root is no exception (the cases that need another owner run as root only).
+// as it is; so is a file that cannot be read. Root is no exception (the cases that need another
+// owner run as root only).
 TEST_F(FileStoreTest, FoldersAndFilesOtherUsersCanReachAreRefused) {
     const std::string text = std::string(kHeader) + "\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\n\"Planted\"=\"1\"\n";
     const auto file = dir_ / "Desk1.reg";
@@ -345,7 +282,7 @@ TEST_F(FileStoreTest, FoldersAndFilesOtherUsersCanReachAreRefused) {
         {"a folder its group may write", 0770, 0600, 0, true, dir_.Path().string()},
         {"a file others may read", 0700, 0644, 0, true, file.string()},
         {"a file with every bit set", 0700, 06777, 0, true, file.string()},
-        {"a file of another user", 0700, 0600, 65534, true, file.string()},
+        {"a file of another user", 0700, 0600, kNobody, true, file.string()},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -353,9 +290,7 @@ TEST_F(FileStoreTest, FoldersAndFilesOtherUsersCanReachAreRefused) {
         WriteFile(file, text);
         ASSERT_EQ(::chmod(file.c_str(), c.fileMode), 0);
         ASSERT_EQ(::chmod(dir_.Path().c_str(), c.folderMode), 0);
-        if (c.fileOwner != 0) {
-            ASSERT_EQ(::chown(file.c_str(), c.fileOwner, c.fileOwner), 0);
-        }
+        ASSERT_EQ(::chown(file.c_str(), c.fileOwner != 0 ? c.fileOwner : ::geteuid(), ::getegid()), 0);
         {
             auto store = NewStore();
             Key hive = kNullKey;
@@ -369,50 +304,48 @@ TEST_F(FileStoreTest, FoldersAndFilesOtherUsersCanReachAreRefused) {
         }
         EXPECT_EQ(ReadFile(file), text);
         ::chmod(dir_.Path().c_str(), 0700);
-        if (c.fileOwner != 0) {
-            ASSERT_EQ(::chown(file.c_str(), 0, 0), 0);
-        }
+        ::chown(file.c_str(), ::geteuid(), ::getegid());
     }
-    // KELVASTON_REGISTRY naming a file instead of a folder.
-    FileStoreRegistry misnamed(FileStoreOptions{file, "Desk1"});
+    // A store "folder" that is a file, and a file its reader may not read.
+    auto misnamed = NewStore(file);
     Key key = kNullKey;
-    EXPECT_NE(misnamed.ConnectRegistry("", kHKeyLocalMachine, &key), error::kSuccess);
-    ASSERT_TRUE(misnamed.LastHiveFileError());
-    EXPECT_EQ(misnamed.LastHiveFileError()->kind, HiveFileError::Kind::NotAFolder);
+    EXPECT_NE(misnamed->ConnectRegistry("", kHKeyLocalMachine, &key), error::kSuccess);
+    ASSERT_TRUE(misnamed->LastHiveFileError());
+    EXPECT_EQ(misnamed->LastHiveFileError()->kind, HiveFileError::Kind::NotAFolder);
+    if (root) {
+        ::chmod(dir_.Path().c_str(), 0711);
+        EXPECT_EQ(AsAnotherUser([&] {
+                      FileStoreRegistry store(FileStoreOptions{dir_.Path(), "Desk1"});
+                      Key hive = kNullKey;
+                      const bool refused = store.ConnectRegistry("", kHKeyLocalMachine, &hive) == error::kAccessDenied;
+                      const auto problem = store.LastHiveFileError();
+                      return refused && problem && problem->kind == HiveFileError::Kind::Unreadable ? 0 : 1;
+                  }),
+                  0);
+    }
 }
 
-// What the store makes is its owner's alone from the first, whatever the umask, and a file
-// it writes is 0600 whatever the old file's or a link's target's mode was.
+// What the store makes is its owner's alone from the first, whatever the umask, and a file it
+// writes is 0600 whatever the old file's or a link's target's mode was.
 TEST_F(FileStoreTest, FoldersAndFilesItMakesArePrivateWhateverTheUmask) {
     const mode_t umask = ::umask(0);
     const auto nested = dir_ / "data" / "kelvaston" / "registry";
-    {
-        FileStoreRegistry store(FileStoreOptions{nested, "Desk1"});
-        const Key key = Create(store, kHKeyLocalMachine, "SOFTWARE\\A");
-        ASSERT_EQ(store.FlushKey(key), error::kSuccess);
-        store.CloseKey(key);
-    }
-    const auto mode = [](const std::filesystem::path& path) {
-        struct stat st {};
-        ::lstat(path.c_str(), &st);
-        return st.st_mode & 07777;
+    const auto write = [&](const std::string& key) {
+        auto store = NewStore(nested);
+        const Key created = Create(*store, kHKeyLocalMachine, key);
+        EXPECT_EQ(store->FlushKey(created), error::kSuccess);
+        store->CloseKey(created);
     };
-    for (const auto& folder : {dir_ / "data", dir_ / "data" / "kelvaston", nested}) EXPECT_EQ(mode(folder), 0700u) << folder;
-    EXPECT_EQ(mode(nested / "Desk1.reg"), 0600u);
-
+    write("SOFTWARE\\A");
+    for (const auto& folder : {dir_ / "data", dir_ / "data" / "kelvaston", nested}) EXPECT_EQ(Mode(folder), 0700u) << folder;
+    EXPECT_EQ(Mode(nested / "Desk1.reg"), 0600u);
     // A store file that is a link to a private file elsewhere: the write replaces the link.
-    const auto target = dir_ / "elsewhere.reg";
-    std::filesystem::rename(nested / "Desk1.reg", target);
-    std::filesystem::create_symlink(target, nested / "Desk1.reg");
-    {
-        FileStoreRegistry store(FileStoreOptions{nested, "Desk1"});
-        const Key key = Create(store, kHKeyLocalMachine, "SOFTWARE\\B");
-        ASSERT_EQ(store.FlushKey(key), error::kSuccess);
-        store.CloseKey(key);
-    }
+    std::filesystem::rename(nested / "Desk1.reg", dir_ / "elsewhere.reg");
+    std::filesystem::create_symlink(dir_ / "elsewhere.reg", nested / "Desk1.reg");
+    write("SOFTWARE\\B");
     ::umask(umask);
     EXPECT_FALSE(std::filesystem::is_symlink(nested / "Desk1.reg"));
-    EXPECT_EQ(mode(nested / "Desk1.reg"), 0600u);
+    EXPECT_EQ(Mode(nested / "Desk1.reg"), 0600u);
 }
 
 // The registry's depth limit: a path of 512 keys is made, flushed, read back and let go again
@@ -439,16 +372,11 @@ TEST_F(FileStoreTest, KeysAreKeptToTheRegistrysDepthLimit) {
 }
 
 TEST(FileStoreFolder, ComesFromTheEnvironment) {
-    const auto restore = [](const char* name, const char* old) {
-        if (old != nullptr) {
-            ::setenv(name, old, 1);
-        } else {
-            ::unsetenv(name);
-        }
-    };
-    const char* oldStore = std::getenv("KELVASTON_REGISTRY");
-    const char* oldXdg = std::getenv("XDG_DATA_HOME");
-    const char* oldHome = std::getenv("HOME");
+    std::vector<std::pair<const char*, std::optional<std::string>>> saved;
+    for (const char* name : {"KELVASTON_REGISTRY", "XDG_DATA_HOME", "HOME"}) {
+        const char* value = std::getenv(name);
+        saved.emplace_back(name, value != nullptr ? std::optional<std::string>(value) : std::nullopt);
+    }
     ::setenv("KELVASTON_REGISTRY", "/srv/reg", 1);
     ::setenv("XDG_DATA_HOME", "/data", 1);
     ::setenv("HOME", "/home/admin", 1);
@@ -457,10 +385,13 @@ TEST(FileStoreFolder, ComesFromTheEnvironment) {
     EXPECT_EQ(FileStoreRegistry::DefaultFolder(), "/data/kelvaston/registry");
     ::unsetenv("XDG_DATA_HOME");
     EXPECT_EQ(FileStoreRegistry::DefaultFolder(), "/home/admin/.local/share/kelvaston/registry");
-    restore("KELVASTON_REGISTRY", oldStore);
-    restore("XDG_DATA_HOME", oldXdg);
-    restore("HOME", oldHome);
-
+    for (const auto& [name, value] : saved) {
+        if (value) {
+            ::setenv(name, value->c_str(), 1);
+        } else {
+            ::unsetenv(name);
+        }
+    }
     const std::string host = FileStoreRegistry::HostComputerName();
     EXPECT_FALSE(host.empty());
     EXPECT_EQ(host.find('.'), std::string::npos);
