@@ -7,13 +7,13 @@
 #include <QFile>
 #include <QPixmap>
 #include <QTemporaryDir>
-#include <QTreeWidgetItemIterator>
 #include <cstdio>
 
 #include "platform/file_store.h"
 #include "ui/appearance.h"
 #include "ui/dialogs.h"
 #include "ui/editor.h"
+#include "ui/window_picture.h"
 
 int main(int argc, char** argv) {
     if (argc < 3) {
@@ -35,23 +35,9 @@ int main(int argc, char** argv) {
     kelvaston::ui::QtDialogs dialogs(&window);
     kelvaston::ui::Editor editor(registry, dialogs, window);
     editor.Main();
-    if (argc > 3) window.Kartei->setCurrentIndex(QString::fromLocal8Bit(argv[3]).toInt());
-    if (argc > 4) {
-        const QString path = QString::fromLocal8Bit(argv[4]);
-        for (QTreeWidgetItemIterator it(window.GlobalList); *it; ++it) {
-            const QString nodePath = (*it)->parent() ? (*it)->parent()->text(0) + '\\' + (*it)->text(0) : (*it)->text(0);
-            if (nodePath != path) continue;
-            if ((*it)->parent()) {
-                (*it)->parent()->setExpanded(true);
-                editor.ShowSettings((*it)->parent()->text(0), (*it)->text(0));
-            } else {
-                (*it)->setExpanded(true);
-                editor.ShowSettings((*it)->text(0));
-            }
-        }
-    }
-    QCoreApplication::processEvents();
-    if (!window.grab().save(QString::fromLocal8Bit(argv[2]))) {
+    const QImage picture = kelvaston::ui::WindowPicture(editor, argc > 3 ? QString::fromLocal8Bit(argv[3]).toInt() : 0,
+                                                        argc > 4 ? QString::fromLocal8Bit(argv[4]) : QString());
+    if (!picture.save(QString::fromLocal8Bit(argv[2]))) {
         std::fprintf(stderr, "cannot write %s\n", argv[2]);
         return 1;
     }
