@@ -122,14 +122,7 @@ Status CachingRegistry::QueryKeyValue(Key key, const std::string& subKey, const 
             if (const auto entry = values_.find(id); entry != values_.end()) {
                 const Values& known = entry->second;
                 if (known.status != error::kSuccess) return known.status;
-                // Values are mostly asked for in the order in which they are stored: the one after
-                // the last one found is tried first. Names are unique in a key.
-                const RegValue* found =
-                    lastFound_ + 1 < known.values.size() && known.values[lastFound_ + 1].name == name
-                        ? &known.values[lastFound_ + 1]
-                        : FindValue(known.values, name);
-                if (found != nullptr) {
-                    lastFound_ = static_cast<std::size_t>(found - known.values.data());
+                if (const RegValue* found = FindValue(known.values, name)) {
                     *value = *found;
                     return error::kSuccess;
                 }

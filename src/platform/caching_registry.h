@@ -64,7 +64,6 @@ private:
     std::unordered_map<Key, Subkeys> subkeys_;
     std::unordered_map<std::string, Values> values_;  // by handle and path
     std::vector<std::string> expected_;
-    std::size_t lastFound_ = 0;  // the index of the value found last, in whichever key
 };
 
 }  // namespace kelvaston::platform

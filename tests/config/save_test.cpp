@@ -235,6 +235,35 @@ TEST_F(SaveTest, ARemovalTheRegistryRefusesIsNamedAndChangesNothing) {
     EXPECT_GT(refused, 0);
 }
 
+// A registry that refuses the save's first write, and after it every removal of a key: the copy
+// that guards the save cannot be put back, and the save must say so rather than claim it was.
+class RefusingTheRestore final : public platform::RegistryDecorator {
+public:
+    using RegistryDecorator::RegistryDecorator;
+
+protected:
+    std::optional<platform::Status> Before(platform::Call call) override {
+        if (call == platform::Call::SetValueEx && !refused_) {
+            refused_ = true;
+            return error::kAccessDenied;
+        }
+        if (call == platform::Call::DeleteKey && refused_) return error::kAccessDenied;
+        return std::nullopt;
+    }
+
+private:
+    bool refused_ = false;
+};
+
+TEST_F(SaveTest, ACopyThatCannotBePutBackIsReportedAsSuch) {
+    Seed(kStored);
+    LoadAll();
+    RefusingTheRestore refusing(*registry_);
+    const SaveOutcome outcome = ConfigStore(refusing, settings_).SaveSettings();
+    EXPECT_EQ(outcome.result, SaveResult::FailedNotRestored);
+    EXPECT_EQ(outcome.step, SaveStep::WriteValue);
+}
+
 // Whichever registry call of a save fails, the stored configuration afterwards is either the
 // old one (and the outcome says so) or the new one (and the outcome says saved), in memory and
 // on disk.
