@@ -137,11 +137,8 @@ Status FileStoreRegistry::HiveFor(const std::string& machine, std::shared_ptr<Hi
     if (name.empty() || text::EqualsNoCase(name, options_.localName)) {
         file = FindFile(options_.localName).value_or(options_.folder / (options_.localName + ".reg"));
     } else {
-        // Only a plain name can reach a computer: nothing that walks out of the store folder.
-        const bool plain = name.size() <= 255 && name != "." && name != ".." &&
-                           name.find_first_of("/\\") == std::string_view::npos &&
-                           name.find('\0') == std::string_view::npos;
-        auto found = plain ? FindFile(std::string(name)) : std::nullopt;
+        // Found among the folder's own files, by name: no name, however odd, reaches outside it.
+        const auto found = FindFile(std::string(name));
         if (!found) return error::kBadNetPath;
         file = *found;
     }
