@@ -232,16 +232,67 @@ TEST(RegFileWrite, WrapsLongHexLinesAsRegeditDoes) {
     EXPECT_GT(lines, 6);
 }
 
-TEST(Text, FoldsCaseAsTheRegistryComparesNames) {
-    EXPECT_TRUE(text::EqualsNoCase("Tolvane Service", "TOLVANE SERVICE"));
-    EXPECT_TRUE(text::EqualsNoCase("m\xC3\xBCller", "M\xC3\x9CLLER"));      // ü Ü
-    EXPECT_TRUE(text::EqualsNoCase("\xC5\x82\xC3\xB3" "d\xC5\xBA", "\xC5\x81\xC3\x93" "D\xC5\xB9"));  // łódź
-    EXPECT_FALSE(text::EqualsNoCase("stra\xC3\x9F" "e", "STRASSE"));        // ß has no one-letter upper case
-    EXPECT_LT(text::FoldCase("NORAS"), text::FoldCase("volatile"));
-    // The copy-free comparisons agree with comparing folded copies, for ASCII and beyond.
-    const char* names[] = {"", "a", "A", "ab", "Ab ", "b", "\xC3\x9F", "\xC5\xBF", "S", "_x", "Zeta", "\xC3\xA4rger", "\xC3\x84" "b", "a\xC3\xA4",
-                           "A\xC3\x84", "\xC3\xBF", "z", "1a", "EnableWissenschaft", "enableWISSENSCHAFT",
-                           "EnableWissenschafu", "Verbindung \xC3\x84rger", "VERBINDUNG \xC3\xA4RGER"};
+// A code point in UTF-8, written out independently of the code under test.
+std::string Utf8(char32_t c) {
+    std::string out;
+    if (c < 0x80) return std::string(1, static_cast<char>(c));
+    const int length = c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+    for (int i = length - 1; i > 0; --i) out.insert(out.begin(), static_cast<char>(0x80 | ((c >> (6 * (length - 1 - i))) & 0x3F)));
+    const unsigned lead = length == 2 ? 0xC0 : length == 3 ? 0xE0 : 0xF0;
+    out.insert(out.begin(), static_cast<char>(lead | (c >> (6 * (length - 1)))));
+    return out;
+}
+
+// Every code point up to the end of Cyrillic, then every 13th one, and those at the edges of
+// UTF-8's and UTF-16's ranges: what every character shows, in a fraction of the time.
+std::vector<char32_t> CodePoints() {
+    std::vector<char32_t> points;
+    for (char32_t c = 0; c <= 0x10FFFF; c += c < 0x600 ? 1 : 13) points.push_back(c);
+    for (const unsigned edge : {0x7FFu, 0x800u, 0xD7FFu, 0xD800u, 0xDFFFu, 0xE000u, 0xFFFFu, 0x10000u, 0x10FFFFu}) {
+        points.push_back(static_cast<char32_t>(edge));
+    }
+    return points;
+}
+
+// The registry's upper case, as data: the lower-case letters it folds and what they become.
+// Everything else, ß, ı, ĸ, ŉ, ſ, µ, ς and the accented Greek letters among it, stays.
+char32_t RegistryUpper(char32_t c) {
+    struct Run {
+        char32_t from, to;
+        int delta;
+        int step;  // 1: every code point; 2: every other one, from `from`
+    };
+    static const Run runs[] = {{'a', 'z', -32, 1},         {0xE0, 0xF6, -32, 1},     {0xF8, 0xFE, -32, 1},
+                               {0xFF, 0xFF, 0x178 - 0xFF, 1}, {0x101, 0x12F, -1, 2},   {0x133, 0x137, -1, 2},
+                               {0x13A, 0x148, -1, 2},      {0x14B, 0x177, -1, 2},    {0x17A, 0x17E, -1, 2},
+                               {0x3B1, 0x3C1, -32, 1},     {0x3C3, 0x3C9, -32, 1},   {0x430, 0x44F, -32, 1},
+                               {0x450, 0x45F, -80, 1}};
+    for (const Run& run : runs) {
+        if (c >= run.from && c <= run.to && (c - run.from) % static_cast<char32_t>(run.step) == 0) {
+            return static_cast<char32_t>(static_cast<int>(c) + run.delta);
+        }
+    }
+    return c;
+}
+
+TEST(Text, FoldsEveryCharacterAsTheRegistryComparesNames) {
+    for (const char32_t c : CodePoints()) {
+        if (c == 0 || (c >= 0xD800 && c <= 0xDFFF)) continue;
+        const std::string name = "x" + Utf8(c);
+        const std::string upper = "X" + Utf8(RegistryUpper(c));
+        ASSERT_EQ(text::FoldCase(name), upper) << "U+" << std::hex << static_cast<unsigned>(c);
+        if (RegistryUpper(c) != c) {
+            ASSERT_TRUE(text::EqualsNoCase(name, upper)) << "U+" << std::hex << static_cast<unsigned>(c);
+            ASSERT_EQ(text::FoldedHash(name), text::FoldedHash(upper)) << "U+" << std::hex << static_cast<unsigned>(c);
+        }
+    }
+    EXPECT_FALSE(text::EqualsNoCase("stra\xC3\x9F" "e", "STRASSE"));
+    // The copy-free comparisons agree with comparing folded copies, for ASCII and beyond, at
+    // every length around a word of eight bytes.
+    const char* names[] = {"", "a", "A", "ab", "Ab ", "b", "\xC3\x9F", "\xC5\xBF", "S", "_x", "Zeta", "\xC3\xA4rger",
+                           "\xC3\x84" "b", "a\xC3\xA4", "A\xC3\x84", "\xC3\xBF", "z", "1a", "EnableWissenschaft",
+                           "enableWISSENSCHAFT", "EnableWissenschafu", "Verbindung \xC3\x84rger", "VERBINDUNG \xC3\xA4RGER",
+                           "abcdefg", "ABCDEFGH", "abcdefghi", "ABCDEFGH\xC3\xA4", "abcdefgh\xC3\x84"};
     for (const char* a : names) {
         for (const char* b : names) {
             const std::string fa = text::FoldCase(a);
@@ -254,17 +305,41 @@ TEST(Text, FoldsCaseAsTheRegistryComparesNames) {
             }
         }
     }
-    EXPECT_LT(text::FoldCase("b"), text::FoldCase("C"));
 }
 
-TEST(Text, ConvertsEncodingsWithoutLosingCharacters) {
-    const std::string sample = "A\xC3\xA4\xE2\x82\xAC\xF0\x9F\x93\xA7";  // A ä € 📧
-    EXPECT_EQ(text::Utf16LeToUtf8(text::Utf8ToUtf16Le(sample)), sample);
-    EXPECT_EQ(text::Cp1252ToUtf8("\x80\xE4\x9F"), "\xE2\x82\xAC\xC3\xA4\xC5\xB8");
-    EXPECT_TRUE(text::IsValidUtf8(sample));
-    EXPECT_FALSE(text::IsValidUtf8("M\xFCller"));
-    EXPECT_FALSE(text::IsValidUtf8("\xC0\xAF"));  // overlong
+// Every character goes to UTF-16LE and back unchanged, as two bytes or a surrogate pair;
+// sequences that are not UTF-8 are told apart by where they start.
+TEST(Text, ConvertsEveryCharacterAndNamesWhatIsNotUtf8) {
+    for (const char32_t c : CodePoints()) {
+        if (c >= 0xD800 && c <= 0xDFFF) {
+            ASSERT_EQ(text::FirstInvalidUtf8("ab" + Utf8(c)), 2u);  // UTF-8 holds no surrogates
+            continue;
+        }
+        const std::string utf8 = Utf8(c);
+        const std::string utf16 = text::Utf8ToUtf16Le(utf8);
+        std::string expected;
+        for (const char32_t unit : c < 0x10000 ? std::vector<char32_t>{c}
+                                                : std::vector<char32_t>{0xD800 + ((c - 0x10000) >> 10),
+                                                                        0xDC00 + ((c - 0x10000) & 0x3FF)}) {
+            expected += static_cast<char>(unit & 0xFF);
+            expected += static_cast<char>(unit >> 8);
+        }
+        ASSERT_EQ(utf16, expected) << "U+" << std::hex << static_cast<unsigned>(c);
+        ASSERT_EQ(text::Utf16LeToUtf8(utf16), utf8) << "U+" << std::hex << static_cast<unsigned>(c);
+        ASSERT_TRUE(text::IsValidUtf8(utf8)) << "U+" << std::hex << static_cast<unsigned>(c);
+        ASSERT_EQ(text::Utf16Length(utf8 + "x"), c < 0x10000 ? 2u : 3u);
+    }
+    for (const std::string& bad : {std::string("\xC0\xAF"), std::string("\xE0\x80\xAF"), std::string("\xF4\x90\x80\x80"),
+                                   std::string("\xC3"), std::string("\x80"), std::string("\xFF"),
+                                   std::string("\xE2\x82")}) {
+        EXPECT_EQ(text::FirstInvalidUtf8("12345678" + bad + "x"), 8u) << text::IsValidUtf8(bad);
+    }
+    EXPECT_EQ(text::FirstInvalidUtf8("\xEF\xBF\xBD"), std::string_view::npos);  // U+FFFD itself is fine
+    EXPECT_EQ(text::Utf16LeToUtf8(std::string("A\0\0\xD8" "B\0\0\xDC", 8)), "A\xEF\xBF\xBD" "B\xEF\xBF\xBD");
+    EXPECT_EQ(text::Utf16LeToUtf8(std::string("A\0B", 3)), "A");  // an odd byte at the end is dropped
+    EXPECT_EQ(text::Cp1252ToUtf8("\x80\xE4\x9F\x81"), "\xE2\x82\xAC\xC3\xA4\xC5\xB8\xC2\x81");
     EXPECT_EQ(text::TruncateUtf8("a\xC3\xA4", 2), "a");
+    EXPECT_EQ(text::FirstCharacters("a\xC3\xA4\xF0\x9F\x93\xA7z", 3), "a\xC3\xA4\xF0\x9F\x93\xA7");
 }
 
 }  // namespace
