@@ -1,5 +1,7 @@
 # Cross build for 64-bit Windows with Debian's mingw-w64 (the posix thread model, which
-# std::thread and std::mutex need). The executables link statically and need no DLLs.
+# std::thread and std::mutex need). The executables link statically and need no DLLs, unless
+# a toolchain that includes this one sets KELVASTON_MINGW_SHARED_RUNTIME (cmake/mingw-w64-qt.cmake:
+# Qt's DLLs use the runtime's DLLs, and a program linked against them must share those).
 # Tests run under Wine through cmake/wine-run.sh.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
@@ -15,7 +17,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+if(NOT KELVASTON_MINGW_SHARED_RUNTIME)
+    set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+endif()
 # advapi32 is among the libraries CMake links into every Windows executable; the platform
 # library also names it, for builds that drop the defaults.
 

@@ -149,13 +149,16 @@ TEST_F(CommandTest, NorasInOtherLetterCaseCanBeRemoved) {
 }
 
 TEST_F(CommandTest, ChooseComputerUpperCasesTheNameAndLoadsItsConfiguration) {
+#ifdef _WIN32
+    GTEST_SKIP() << "a second computer's registry is a store file; Windows would need a second computer";
+#endif
     kelvaston::test::WriteFile(dir_ / "SERVER2.reg", kHeader + kService + kParameters + Key("Fern"));
     Start(kTwo);
     W().OptionComputerLocal->click();
     ASSERT_TRUE(W().Symbolleiste[5]->isEnabled());
     Enter("server2");
     Press(5);
-    EXPECT_EQ(dialogs_.Boxes()[0].initial, "Desk1");
+    EXPECT_EQ(dialogs_.Boxes()[0].initial, Local());
     EXPECT_EQ(Model().ComputerName, "SERVER2");
     EXPECT_EQ(W().GlobalComputerName->text(), "SERVER2");
     EXPECT_EQ(Connections(), (std::vector<std::string>{"Fern", "NORAS"}));
@@ -185,10 +188,10 @@ TEST_F(CommandTest, SaveTakesThePagesBackAndReportsWhatFailed) {
     Press(3);
     EXPECT_TRUE(dialogs_.Boxes().empty());
     EXPECT_EQ(Model().Accounts[1].POPHost, "pop.example.org");
-    EXPECT_NE(kelvaston::test::ReadFile(dir_ / "Desk1.reg").find("\"POP Host\"=\"pop.example.org\""),
+    EXPECT_NE(Saved().find("\"POP Host\"=\"pop.example.org\""),
               std::string::npos);
 
-    const std::string before = kelvaston::test::ReadFile(dir_ / "Desk1.reg");
+    const std::string before = Saved();
     Type(W().AccountMaxMails, "viele");
     Answer(Answer::Ok);
     Press(3);
@@ -196,7 +199,7 @@ TEST_F(CommandTest, SaveTakesThePagesBackAndReportsWhatFailed) {
     EXPECT_EQ(LastBox().style, MessageStyle::Critical);
     EXPECT_TRUE(LastBox().text.contains("\"Max Mails\" (\"viele\") von \"Arcor\\vertrieb\""));
     EXPECT_TRUE(LastBox().text.contains("unverändert"));
-    EXPECT_EQ(kelvaston::test::ReadFile(dir_ / "Desk1.reg"), before);
+    EXPECT_EQ(Saved(), before);
 }
 
 TEST_F(CommandTest, SaveWithoutTheServiceSaysSo) {
@@ -215,10 +218,10 @@ TEST_F(CommandTest, ExitEndsAtOnceWithoutSaving) {
     editor_->SetExitAction([&] { ended = true; });
     Enter("Neu");
     Press(0);
-    const std::string before = kelvaston::test::ReadFile(dir_ / "Desk1.reg");
+    const std::string before = Saved();
     Press(4);
     EXPECT_TRUE(ended);
-    EXPECT_EQ(kelvaston::test::ReadFile(dir_ / "Desk1.reg"), before);
+    EXPECT_EQ(Saved(), before);
     editor_->OnToolbar(11);  // no such toolbar: nothing happens
     editor_->OnToolbar(-1);
 }

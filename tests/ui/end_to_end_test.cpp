@@ -101,7 +101,7 @@ TEST_F(EndToEnd, AUsersSessionReachesTheStoreFileExactly) {
     EXPECT_TRUE(ended);
 
     const Tree before = Parse(sample);
-    const Tree after = Parse(kelvaston::test::ReadFile(dir_ / "Desk1.reg"));
+    const Tree after = Parse(Saved());
     EXPECT_EQ(Below(after, false), Below(before, false)) << "something outside the connections changed";
 
     const Tree stored = Below(after, true);
@@ -146,7 +146,7 @@ TEST_F(EndToEnd, AUsersSessionReachesTheStoreFileExactly) {
     editor_.reset();
     window_.reset();
     registry_.reset();
-    Start(kelvaston::test::ReadFile(dir_ / "Desk1.reg").substr(sample.find('\n') + 1));
+    Start(Saved().substr(sample.find('\n') + 1));
     for (int i = 0; i < W().GlobalList->topLevelItemCount(); ++i) W().GlobalList->topLevelItem(i)->setExpanded(true);
     std::vector<QString> reloaded = TreePaths(W());
     EXPECT_EQ(reloaded.front(), "NORAS");

@@ -28,6 +28,9 @@ protected:
 // drawn otherwise or not greyed with its frame, all show as a difference. For a change that is
 // wanted, render the pictures anew (tools/screenshot) and look at them before they replace these.
 TEST(WindowPictures, EveryPageLooksAsItsPicture) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the pictures are the window on Linux, with Linux's fonts";
+#else
     kelvaston::test::TempDir store;
     kelvaston::test::WriteFile(store / "SERVER1.reg", kelvaston::test::ReadFile(KELVASTON_EXAMPLES_DIR "/sample.reg"));
     platform::FileStoreRegistry registry({store.Path(), "SERVER1"});
@@ -52,6 +55,7 @@ TEST(WindowPictures, EveryPageLooksAsItsPicture) {
             ADD_FAILURE() << page.picture << " differs; the window as it is now: " << saved.toStdString();
         }
     }
+#endif
 }
 
 TEST_F(LayoutTest, AtStartOnlyTheGlobalAndConnectionControlsTakeInput) {

@@ -7,6 +7,10 @@
 
 #include "window_fixture.h"
 
+#ifdef _WIN32
+#include "platform/windows_headers.h"
+#endif
+
 namespace kelvaston::ui::test {
 namespace {
 
@@ -19,7 +23,7 @@ protected:
         editor_.reset();
         window_.reset();
         registry_.reset();
-        const std::string text = kelvaston::test::ReadFile(dir_ / "Desk1.reg");
+        const std::string text = Saved();
         Start(text.substr(text.find('\n') + 1));
     }
     bool HasConnection(const std::string& name) {
@@ -31,6 +35,13 @@ protected:
 };
 
 TEST_F(OddInput, NamesThatCannotBeKeyNamesAreRefusedOthersRoundTrip) {
+#ifdef _WIN32
+    // Wine 8's RegCreateKeyA and RegOpenKeyExA refuse a path of more than 260 characters with
+    // 234 (ERROR_MORE_DATA), and a 255-character name below the service's key makes one.
+    if (GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr) {
+        GTEST_SKIP() << "Wine cannot take key paths over 260 characters through the ANSI functions";
+    }
+#endif
     Start(kService + kParameters + Key("NORAS"));
     const QString umlauts = QString(255, QChar(0xE4));  // 255 × ä: 510 bytes, 255 characters
     for (const QString& bad : {QString(256, 'x'), QStringLiteral("Arcor\\ISDN"), QStringLiteral("Zeilen\numbruch")}) {
@@ -65,7 +76,7 @@ TEST_F(OddInput, NamesThatCannotBeKeyNamesAreRefusedOthersRoundTrip) {
 TEST_F(OddInput, NumbersThatAreNoDwordFailTheSaveWithAMessage) {
     Start(kService + kParameters + Key("NORAS") + Key("NORAS\\info"));
     Press(3);  // a first save writes the file as the store writes it
-    const std::string before = kelvaston::test::ReadFile(dir_ / "Desk1.reg");
+    const std::string before = Saved();
     Click("NORAS\\info");
     for (const QString& bad : {QStringLiteral("99999999999"), QStringLiteral("-1"), QStringLiteral("zehn")}) {
         Type(W().AccountUDPPort, bad);
@@ -73,7 +84,7 @@ TEST_F(OddInput, NumbersThatAreNoDwordFailTheSaveWithAMessage) {
         Press(3);
         EXPECT_TRUE(dialogs_.Boxes().back().text.contains("\"UDP Port\" (\"" + bad + "\")")) << bad.toStdString();
         EXPECT_TRUE(dialogs_.Boxes().back().text.contains("0 bis 4294967295"));
-        EXPECT_EQ(kelvaston::test::ReadFile(dir_ / "Desk1.reg"), before);
+        EXPECT_EQ(Saved(), before);
     }
     // A number too large for any interval is not taken back: the old interval stays and saves.
     Type(W().AccountUDPPort, "15003");
@@ -81,7 +92,7 @@ TEST_F(OddInput, NumbersThatAreNoDwordFailTheSaveWithAMessage) {
     Type(W().ConnectionTimeOut, "1e999");
     Press(3);
     EXPECT_EQ(Model().Connections[0].TimeOut, "600");
-    EXPECT_NE(kelvaston::test::ReadFile(dir_ / "Desk1.reg").find("\"TimeOut\"=dword:00000258"), std::string::npos);
+    EXPECT_NE(Saved().find("\"TimeOut\"=dword:00000258"), std::string::npos);
 }
 
 TEST_F(OddInput, TextsLongerThanTheValueBufferAreSavedWholeAndReadBackCut) {
@@ -91,10 +102,11 @@ TEST_F(OddInput, TextsLongerThanTheValueBufferAreSavedWholeAndReadBackCut) {
     const QString command = QString(300, 'c');
     Type(W().AccountCommand, command);
     SaveAndRestart();
-    EXPECT_NE(kelvaston::test::ReadFile(dir_ / "Desk1.reg").find(std::string(300, 'c')), std::string::npos);
+    EXPECT_NE(Saved().find(std::string(300, 'c')), std::string::npos);
     EXPECT_EQ(Model().Accounts[0].Command, std::string(255, 'c'));
 }
 
+#ifndef _WIN32  // a store folder and file to damage are the file store's own
 // What keeps the store from being used, or a value from being stored, is said in German with
 // the path, the cause and the fix; nothing is written.
 TEST_F(OddInput, StoreProblemsAreNamedWithThePathAndTheCause) {
@@ -128,6 +140,7 @@ TEST_F(OddInput, StoreProblemsAreNamedWithThePathAndTheCause) {
     Press(5);
     EXPECT_LT(dialogs_.Boxes().back().text.size(), 200) << dialogs_.Boxes().back().text.left(200).toStdString();
 }
+#endif
 
 // The pages are always taken back into the records they show: a Ctrl+click on the selected
 // node cannot leave them without one, and the up-down controls work from the keyboard.
@@ -155,6 +168,9 @@ TEST_F(OddInput, EditsReachTheModelWhateverTheMouseOrKeyboardDid) {
 }
 
 TEST_F(OddInput, ADamagedStoreFileIsNamedWithItsLineAndLeftAlone) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the file store's own failure; the Windows registry has no file to damage";
+#endif
     const std::string broken = kService + kParameters + "\"DebugLevel\"=dword:zwei\n";
     dialogs_.ExpectMessage(Answer::Ok);
     Start(broken);
@@ -167,7 +183,7 @@ TEST_F(OddInput, ADamagedStoreFileIsNamedWithItsLineAndLeftAlone) {
     Press(3);  // the save cannot reach the registry either: nothing is written
     editor_.reset();
     registry_.reset();
-    EXPECT_EQ(kelvaston::test::ReadFile(dir_ / "Desk1.reg"), kHeader + broken);
+    EXPECT_EQ(Saved(), kHeader + broken);
 }
 
 }  // namespace

@@ -1,4 +1,8 @@
-// The real window on a file store of its own, with scripted dialogs.
+// The real window with scripted dialogs, on the local computer's registry: on Linux a file store
+// of its own; on Windows (and under Wine) the registry itself through advapi32, where the
+// service's key is replaced by what the test gives and read back as .reg text, so the same tests
+// check what reaches the real registry. Those tests hold the service's key and run one at a time
+// (RESOURCE_LOCK tolvane_service_key in CMakeLists.txt).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,7 +12,12 @@
 #include <functional>
 #include <memory>
 
+#ifdef _WIN32
+#include "platform/registry_tree.h"
+#include "platform/win32_registry.h"
+#else
 #include "platform/file_store.h"
+#endif
 #include "support/temp_dir.h"
 #include "ui/editor.h"
 
@@ -18,6 +27,7 @@ inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << tex
 namespace kelvaston::ui::test {
 
 inline const std::string kHeader = "Windows Registry Editor Version 5.00\n";
+inline const std::string kServicePath = "SYSTEM\\CurrentControlSet\\Services\\Tolvane Service";
 inline const std::string kService = "\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Tolvane Service]\n";
 inline const std::string kParameters =
     "\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Tolvane Service\\Parameters]\n";
@@ -37,17 +47,73 @@ protected:
         QLocale::setDefault(QLocale::c());
     }
 
-    // Writes the local computer's hive ("Desk1") and starts the editor on it, through what
-    // `through` puts in front of the store when it is set.
+    // Makes `body` the local computer's hive (the store's "Desk1", or the registry's service key)
+    // and starts the editor on it, through what `through` puts in front of the registry when set.
     void Start(const std::string& body) {
+#ifdef _WIN32
+        registry_ = std::make_unique<platform::Win32Registry>();
+        EXPECT_EQ(platform::DeleteTree(*registry_, platform::kHKeyLocalMachine, kServicePath), 0);
+        const auto parsed = platform::regfile::Parse(kHeader + body);
+        EXPECT_TRUE(parsed.document) << parsed.error.message;
+        const platform::regfile::Entry* failed = nullptr;
+        if (parsed.document) {
+            EXPECT_EQ(platform::ApplyEntries(*registry_, platform::kHKeyLocalMachine, parsed.document->entries, &failed), 0);
+        }
+#else
         kelvaston::test::WriteFile(dir_ / "Desk1.reg", kHeader + body);
         registry_ = std::make_unique<platform::FileStoreRegistry>(platform::FileStoreOptions{dir_.Path(), "Desk1"});
+#endif
         window_ = std::make_unique<POPConfig>();
         if (through) front_ = through(*registry_);
         editor_ = std::make_unique<Editor>(front_ ? *front_ : *registry_, dialogs_, *window_);
         editor_->Main();
     }
     std::function<std::unique_ptr<platform::RegistryApi>(platform::RegistryApi&)> through;
+
+    // The local computer's hive as a .reg file: the store's file; on Windows the keys down to the
+    // service's key and everything below it, in the layout the store writes.
+    std::string Saved() {
+#ifdef _WIN32
+        using platform::regfile::Value;
+        platform::Win32Registry registry;  // also after the test has let go of registry_
+        platform::regfile::Writer writer(platform::regfile::Encoding::Utf8Lf);
+        std::string path;
+        for (const char* name : {"SYSTEM", "CurrentControlSet", "Services"}) {
+            path += (path.empty() ? "" : "\\") + std::string(name);
+            std::vector<platform::RegValue> values;
+            EXPECT_EQ(registry.QueryKeyValues(platform::kHKeyLocalMachine, path, &values), 0);
+            std::vector<Value> stored;
+            for (auto& value : values) stored.push_back(platform::ValueFromApi(std::move(value)));
+            writer.AddKey("HKEY_LOCAL_MACHINE\\" + path, stored);
+        }
+        platform::Key key = platform::kNullKey;
+        platform::KeyTree tree;
+        if (registry.OpenKeyEx(platform::kHKeyLocalMachine, kServicePath, 0, platform::kKeyRead, &key) == 0) {
+            EXPECT_EQ(platform::ReadTree(registry, key, "Tolvane Service", &tree), 0);
+            registry.CloseKey(key);
+            const auto add = [&](const auto& self, const std::string& at, const platform::KeyTree& node) -> void {
+                writer.AddKey(at, node.values);
+                for (const auto& child : node.children) self(self, at + "\\" + child.name, child);
+            };
+            add(add, "HKEY_LOCAL_MACHINE\\" + kServicePath, tree);
+        }
+        return writer.Finish();
+#else
+        return kelvaston::test::ReadFile(dir_ / "Desk1.reg");
+#endif
+    }
+
+    // The local computer's name as the registry gives it.
+    QString Local() {
+#ifdef _WIN32
+        char name[256] = {};
+        std::uint32_t size = sizeof name;
+        EXPECT_EQ(platform::Win32Registry().LocalComputerName(name, &size), 0);
+        return QString::fromUtf8(name, size);
+#else
+        return QStringLiteral("Desk1");
+#endif
+    }
 
     POPConfig& W() { return *window_; }
     config::Settings& Model() { return editor_->Model(); }
@@ -84,7 +150,7 @@ protected:
     }
 
     kelvaston::test::TempDir dir_;
-    std::unique_ptr<platform::FileStoreRegistry> registry_;
+    std::unique_ptr<platform::RegistryApi> registry_;
     std::unique_ptr<platform::RegistryApi> front_;
     ScriptedDialogs dialogs_;
     std::unique_ptr<POPConfig> window_;

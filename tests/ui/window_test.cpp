@@ -89,14 +89,14 @@ TEST_F(WindowTest, StartWithoutTheServiceSaysSoBeforeTheWindowAppears) {
 
     ASSERT_EQ(dialogs_.Boxes().size(), 1u);
     EXPECT_EQ(dialogs_.Boxes()[0].title, "Dienst nicht installiert");
-    EXPECT_EQ(dialogs_.Boxes()[0].text,
-              "Der Kelvaston Dienst ist auf dem Computer Desk1 nicht installiert! Bitte wählen Sie einen anderen Computer.");
+    EXPECT_EQ(dialogs_.Boxes()[0].text, "Der Kelvaston Dienst ist auf dem Computer " + Local() +
+                                            " nicht installiert! Bitte wählen Sie einen anderen Computer.");
     EXPECT_EQ(dialogs_.Boxes()[0].style, MessageStyle::Critical);
     EXPECT_FALSE(visibleAtBox);
     EXPECT_TRUE(W().isVisible());
     EXPECT_EQ(W().GlobalList->topLevelItemCount(), 0);
     EXPECT_EQ(W().StatusMessage(), "");
-    EXPECT_EQ(W().GlobalComputerName->text(), "Desk1");
+    EXPECT_EQ(W().GlobalComputerName->text(), Local());
     // The empty first slot is "shown": an empty connection, 0 minutes, no account.
     EXPECT_EQ(W().ConnectionName->text(), "");
     EXPECT_EQ(W().ConnectionTimeOut->text(), "0");
@@ -273,14 +273,14 @@ TEST_F(WindowTest, CheckingLocalComputerReloadsAndShowsTheNameInUpperCase) {
     Type(W().AccountPOPHost, "ungespeichert.example.com");
     W().OptionComputerLocal->click();  // cleared: only "Rechner auswählen" changes
     EXPECT_TRUE(W().Symbolleiste[5]->isEnabled());
-    EXPECT_EQ(W().GlobalComputerName->text(), "Desk1");
+    EXPECT_EQ(W().GlobalComputerName->text(), Local());
     EXPECT_EQ(W().AccountPOPHost->text(), "ungespeichert.example.com");
 
     Click("NORAS\\info");
     W().OptionComputerLocal->click();  // checked: everything is read again
     EXPECT_FALSE(W().Symbolleiste[5]->isEnabled());
-    EXPECT_EQ(W().GlobalComputerName->text(), "DESK1");
-    EXPECT_EQ(Model().ComputerName, "Desk1");
+    EXPECT_EQ(W().GlobalComputerName->text(), Local().toUpper());
+    EXPECT_EQ(Model().ComputerName, Local().toStdString());
     EXPECT_NE(Model().Accounts[2].POPHost, "ungespeichert.example.com");
     EXPECT_EQ(W().ConnectionName->text(), "Arcor ISDN");
 }
