@@ -9,7 +9,6 @@
 
 #include <QLocale>
 #include <QTest>
-#include <functional>
 #include <memory>
 
 #ifdef _WIN32
@@ -42,13 +41,12 @@ protected:
         for (const auto& problem : dialogs_.Problems()) ADD_FAILURE() << problem;
         editor_.reset();
         window_.reset();
-        front_.reset();
         registry_.reset();
         QLocale::setDefault(QLocale::c());
     }
 
     // Makes `body` the local computer's hive (the store's "Desk1", or the registry's service key)
-    // and starts the editor on it, through what `through` puts in front of the registry when set.
+    // and starts the editor on it.
     void Start(const std::string& body) {
 #ifdef _WIN32
         registry_ = std::make_unique<platform::Win32Registry>();
@@ -64,11 +62,9 @@ protected:
         registry_ = std::make_unique<platform::FileStoreRegistry>(platform::FileStoreOptions{dir_.Path(), "Desk1"});
 #endif
         window_ = std::make_unique<POPConfig>();
-        if (through) front_ = through(*registry_);
-        editor_ = std::make_unique<Editor>(front_ ? *front_ : *registry_, dialogs_, *window_);
+        editor_ = std::make_unique<Editor>(*registry_, dialogs_, *window_);
         editor_->Main();
     }
-    std::function<std::unique_ptr<platform::RegistryApi>(platform::RegistryApi&)> through;
 
     // The local computer's hive as a .reg file: the store's file; on Windows the keys down to the
     // service's key and everything below it, in the layout the store writes.
@@ -151,7 +147,6 @@ protected:
 
     kelvaston::test::TempDir dir_;
     std::unique_ptr<platform::RegistryApi> registry_;
-    std::unique_ptr<platform::RegistryApi> front_;
     ScriptedDialogs dialogs_;
     std::unique_ptr<POPConfig> window_;
     std::unique_ptr<Editor> editor_;
