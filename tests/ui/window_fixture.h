@@ -9,6 +9,7 @@
 
 #include <QLocale>
 #include <QTest>
+#include <QTreeWidgetItemIterator>
 #include <memory>
 
 #ifdef _WIN32
@@ -112,18 +113,13 @@ protected:
     }
 
     POPConfig& W() { return *window_; }
+    void Press(int toolbar) { W().Symbolleiste[static_cast<std::size_t>(toolbar)]->click(); }
     config::Settings& Model() { return editor_->Model(); }
 
     // The node with this path ("Connection" or "Connection\Account").
     QTreeWidgetItem* Node(const QString& path) {
-        const QStringList parts = path.split('\\');
-        for (int i = 0; i < W().GlobalList->topLevelItemCount(); ++i) {
-            QTreeWidgetItem* top = W().GlobalList->topLevelItem(i);
-            if (top->text(0) != parts[0]) continue;
-            if (parts.size() == 1) return top;
-            for (int j = 0; j < top->childCount(); ++j) {
-                if (top->child(j)->text(0) == parts[1]) return top->child(j);
-            }
+        for (QTreeWidgetItemIterator it(W().GlobalList); *it != nullptr; ++it) {
+            if (((*it)->parent() ? (*it)->parent()->text(0) + '\\' : QString()) + (*it)->text(0) == path) return *it;
         }
         ADD_FAILURE() << "no node " << path.toStdString();
         return nullptr;
