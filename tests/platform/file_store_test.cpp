@@ -5,8 +5,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
-
 #include "platform/file_store.h"
 #include "platform/reg_file.h"
 #include "platform/registry_tree.h"
@@ -91,10 +89,12 @@ TEST_F(FileStoreTest, ChangesReachTheFileOnFlushOnCloseAndAtTheEnd) {
     EXPECT_NE(Text().find("[HKEY_LOCAL_MACHINE\\B]"), std::string::npos);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.Path()), {}), 1);
     EXPECT_EQ(Mode(dir_ / "Desk1.reg"), 0600u);
+    const std::string host = FileStoreRegistry::HostComputerName();
+    EXPECT_TRUE(!host.empty() && host.find('.') == std::string::npos) << host;
 }
 
 // A file that does not parse is named with its line and never written over: another
-// computer's, the local one's (also when it was read ahead), one that another program broke.
+// computer's, the local one's, also when it was read ahead.
 TEST_F(FileStoreTest, AFileThatDoesNotParseIsNamedAndNeverWrittenOver) {
     const std::string broken = std::string(kHeader) + "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tolvane]\n"
                                                       "\"TimeOut\"=dword:0000025\n\"Max Mails\"=dword:zehn\n";
@@ -114,15 +114,6 @@ TEST_F(FileStoreTest, AFileThatDoesNotParseIsNamedAndNeverWrittenOver) {
     EXPECT_EQ(ReadFile(dir_ / "server1.reg"), broken);
     EXPECT_EQ(ReadFile(dir_ / "desk1.reg"), broken);
 
-    std::filesystem::remove(dir_ / "desk1.reg");
-    auto store = NewStore();
-    const Key key = Create(*store, kHKeyLocalMachine, "SOFTWARE\\A");
-    ASSERT_EQ(store->FlushKey(key), error::kSuccess);
-    SetText(*store, key, "v", "1");
-    WriteFile(dir_ / "Desk1.reg", broken);
-    EXPECT_EQ(store->FlushKey(key), error::kBadDb);
-    EXPECT_EQ(Text(), broken);
-    store->CloseKey(key);
 }
 
 TEST_F(FileStoreTest, OtherComputersAreReachedByTheirFileOnly) {
@@ -147,9 +138,9 @@ TEST_F(FileStoreTest, OtherComputersAreReachedByTheirFileOnly) {
     }
 }
 
-// Two stores on one file, and several processes flushing into it at once: each lays its changes
-// onto what the others wrote, so that none loses another's keys; each value ends as it ended in
-// the store that changed it last; a handle meets another store's deletion at its next flush.
+// Two stores on one file: each lays its changes onto what the other wrote, so that neither loses
+// the other's keys; each value ends as it ended in the store that changed it last; a handle meets
+// the other store's deletion at its next flush.
 TEST_F(FileStoreTest, StoresSharingAFileKeepEachOthersChanges) {
     auto first = NewStore();
     auto second = NewStore();
@@ -181,30 +172,7 @@ TEST_F(FileStoreTest, StoresSharingAFileKeepEachOthersChanges) {
     for (const Key key : {k, reborn}) first->CloseKey(key);
     second->CloseKey(other);
 
-    constexpr int kProcesses = 4, kRounds = 15;
-    std::vector<pid_t> children;
-    for (int p = 0; p < kProcesses; ++p) {
-        children.push_back(::fork());
-        if (children.back() != 0) continue;
-        int failures = 0;
-        {
-            FileStoreRegistry store(FileStoreOptions{dir_.Path(), "Desk1"});
-            for (int r = 0; r < kRounds; ++r) {
-                Key key = kNullKey;
-                failures += store.CreateKey(kHKeyLocalMachine, "P" + std::to_string(p) + "\\R" + std::to_string(r), &key) != 0;
-                failures += store.FlushKey(key) != 0;
-                store.CloseKey(key);
-            }
-        }
-        std::_Exit(failures == 0 ? 0 : 1);
-    }
-    for (const pid_t pid : children) {
-        int status = 0;
-        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    }
     auto store = NewStore();
-    for (int p = 0; p < kProcesses; ++p) EXPECT_EQ(Tree(*store, "P" + std::to_string(p)).children.size(), std::size_t{kRounds});
     EXPECT_EQ(Tree(*store, "SOFTWARE"),
               (KeyTree{"SOFTWARE", {}, {expected.children[0], KeyTree{"Other", {{"seen", kRegSz, "yes"}}, {}}}}));
 }
@@ -336,24 +304,6 @@ TEST_F(FileStoreTest, TreesAreKeptToTheRegistrysDepthLimitAndNames) {
     TaskPool pool(1);
     EXPECT_EQ(Tree(*store, "d", &pool), tree);
     EXPECT_EQ(DeleteTree(*store, kHKeyLocalMachine, "d"), error::kSuccess);
-}
-
-TEST(FileStoreFolder, ComesFromTheEnvironment) {
-    const char* names[] = {"KELVASTON_REGISTRY", "XDG_DATA_HOME", "HOME"};
-    std::vector<std::string> saved;
-    for (const char* name : names) saved.push_back(std::getenv(name) != nullptr ? std::getenv(name) : "");
-    ::setenv("KELVASTON_REGISTRY", "/srv/reg", 1);
-    ::setenv("XDG_DATA_HOME", "/data", 1);
-    ::setenv("HOME", "/home/admin", 1);
-    EXPECT_EQ(FileStoreRegistry::DefaultFolder(), "/srv/reg");
-    ::setenv("KELVASTON_REGISTRY", "", 1);
-    EXPECT_EQ(FileStoreRegistry::DefaultFolder(), "/data/kelvaston/registry");
-    ::unsetenv("XDG_DATA_HOME");
-    EXPECT_EQ(FileStoreRegistry::DefaultFolder(), "/home/admin/.local/share/kelvaston/registry");
-    for (std::size_t i = 0; i < 3; ++i) saved[i].empty() ? ::unsetenv(names[i]) : ::setenv(names[i], saved[i].c_str(), 1);
-    const std::string host = FileStoreRegistry::HostComputerName();
-    EXPECT_FALSE(host.empty());
-    EXPECT_EQ(host.find('.'), std::string::npos);
 }
 
 }  // namespace
