@@ -15,18 +15,13 @@ class CachingRegistryTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(cache_.CreateKey(kHKeyLocalMachine, "SOFTWARE\\T\\a", &a_), error::kSuccess);
-        SetText(a_, "v", "1");
+        ASSERT_EQ(cache_.SetValueBytes(a_, "v", kRegSz, std::string("1\0\0\0", 4)), error::kSuccess);
         ASSERT_EQ(cache_.OpenKeyEx(kHKeyLocalMachine, "SOFTWARE\\T", 0, kKeyAllAccess, &t_), error::kSuccess);
         counter_.Reset();
     }
     void TearDown() override {
         cache_.CloseKey(a_);
         cache_.CloseKey(t_);
-    }
-    void SetText(Key key, const std::string& name, const std::string& text) {
-        ASSERT_EQ(cache_.SetValueEx(key, name, kRegSz, reinterpret_cast<const std::uint8_t*>(text.c_str()),
-                                    static_cast<std::uint32_t>(text.size() + 1)),
-                  error::kSuccess);
     }
     // The text of value `name` of key `path`, as the cache answers; "<missing>" when not there.
     std::string Read(const std::string& path, const std::string& name) {
@@ -63,26 +58,10 @@ TEST_F(CachingRegistryTest, ReadsAreAnsweredOnce) {
 
 }
 
-// The program's own changes are seen at once; another program's, below the cache, after the
-// next connection or flush.
-TEST_F(CachingRegistryTest, NothingIsStaleAfterAChangeAConnectionOrAFlush) {
-    EXPECT_EQ(Read("SOFTWARE\\T\\a", "v"), "1");
-    SetText(a_, "v", "2");
-    EXPECT_EQ(Read("SOFTWARE\\T\\a", "v"), "2");
-    ASSERT_EQ(cache_.DeleteValue(a_, "v"), error::kSuccess);
-    EXPECT_EQ(Read("SOFTWARE\\T\\a", "v"), "<missing>");
-    EXPECT_EQ(Read("SOFTWARE\\T\\b", "v"), "<missing>");
+// The program's own changes are seen at once (the registry-semantics suite runs through the
+// cache too); another program's, below the cache, after the next connection or flush.
+TEST_F(CachingRegistryTest, AnotherProgramsChangesAreSeenAfterAConnectionOrAFlush) {
     EXPECT_EQ(Subkeys(), std::vector<std::string>{"a"});
-    Key b = kNullKey;
-    ASSERT_EQ(cache_.CreateKey(t_, "b", &b), error::kSuccess);
-    SetText(b, "v", "neu");
-    cache_.CloseKey(b);
-    EXPECT_EQ(Read("SOFTWARE\\T\\b", "v"), "neu");
-    EXPECT_EQ(Subkeys(), (std::vector<std::string>{"a", "b"}));
-    ASSERT_EQ(cache_.DeleteKey(t_, "b"), error::kSuccess);
-    EXPECT_EQ(Read("SOFTWARE\\T\\b", "v"), "<missing>");
-    EXPECT_EQ(Subkeys(), std::vector<std::string>{"a"});
-
     Key direct = kNullKey;
     ASSERT_EQ(store_.CreateKey(kHKeyLocalMachine, "SOFTWARE\\T\\c", &direct), error::kSuccess);
     store_.CloseKey(direct);

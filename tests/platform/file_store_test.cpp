@@ -1,13 +1,16 @@
 // The file store as a store: what reaches the disk and when, which files and folders it takes,
-// and what it never does to a file.
+// and what it never does to a file; and the atomic replacement it writes its files with.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "platform/atomic_file.h"
 #include "platform/file_store.h"
 #include "platform/reg_file.h"
 #include "platform/registry_tree.h"
+#include "platform/text.h"
 #include "support/temp_dir.h"
 
 namespace kelvaston::platform {
@@ -47,9 +50,7 @@ protected:
         return key;
     }
     static void SetText(RegistryApi& api, Key key, const std::string& name, const std::string& text) {
-        ASSERT_EQ(api.SetValueEx(key, name, kRegSz, reinterpret_cast<const std::uint8_t*>(text.c_str()),
-                                 static_cast<std::uint32_t>(text.size() + 1)),
-                  error::kSuccess);
+        EXPECT_EQ(api.SetValueBytes(key, name, kRegSz, text::Utf8ToUtf16Le(text + '\0')), error::kSuccess) << name;
     }
     static KeyTree Tree(RegistryApi& api, const std::string& path, TaskPool* pool = nullptr) {
         Key key = kNullKey;
@@ -179,9 +180,10 @@ TEST_F(FileStoreTest, StoresSharingAFileKeepEachOthersChanges) {
 
 // Another user must neither read the passwords a store keeps nor plant keys in it: a folder or
 // file that another user owns or may change is refused with a message that names it, and left
-// as it is; so is a file that cannot be read, or a "folder" that is a file. A file its user may
-// only read gives no write access. (Root may write any file: those cases run as nobody.)
+// as it is; so is a "folder" that is a file. (These tests run as root, as CI does: root may
+// write any file, so the cases of another user run as nobody.)
 TEST_F(FileStoreTest, FoldersAndFilesOtherUsersCanReachAreRefused) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root, to give files to another user";
     const std::string text = std::string(kHeader) + "\n[HKEY_LOCAL_MACHINE\\SYSTEM]\n\"Planted\"=\"1\"\n";
     const auto file = dir_ / "Desk1.reg";
     const struct {
@@ -201,7 +203,6 @@ TEST_F(FileStoreTest, FoldersAndFilesOtherUsersCanReachAreRefused) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        if (c.fileOwner != 0 && ::geteuid() != 0) continue;
         WriteFile(file, text);
         ASSERT_EQ(::chmod(file.c_str(), c.fileMode), 0);
         ASSERT_EQ(::chmod(dir_.Path().c_str(), c.folderMode), 0);
@@ -229,28 +230,23 @@ TEST_F(FileStoreTest, FoldersAndFilesOtherUsersCanReachAreRefused) {
     ASSERT_TRUE(misnamed->LastHiveFileError());
     EXPECT_EQ(misnamed->LastHiveFileError()->kind, HiveFileError::Kind::NotAFolder);
 
+    // As another user: a file that user may only read gives no write access; one it may not
+    // read is refused as unreadable.
     ::chmod(file.c_str(), 0400);
-    ::chmod(dir_.Path().c_str(), 0500);
-    if (::geteuid() == 0) {
-        ASSERT_EQ(::chown(dir_.Path().c_str(), kNobody, kNobody) | ::chown(file.c_str(), kNobody, kNobody), 0);
-    }
-    EXPECT_EQ(AsAnotherUser([&] {
-                  FileStoreRegistry store(FileStoreOptions{dir_.Path(), "Desk1"});
-                  int failures = store.OpenKeyEx(kHKeyLocalMachine, "SYSTEM", 0, kKeyWrite, &key) != error::kAccessDenied;
-                  failures += store.CreateKey(kHKeyLocalMachine, "SOFTWARE", &key) != error::kAccessDenied;
-                  return failures + (store.OpenKeyEx(kHKeyLocalMachine, "SYSTEM", 0, kKeyRead, &key) != error::kSuccess);
-              }),
-              0);
-    if (::geteuid() != 0) return;
-    ::chown(file.c_str(), 0, 0);
     ::chmod(dir_.Path().c_str(), 0711);
-    EXPECT_EQ(AsAnotherUser([&] {
-                  FileStoreRegistry store(FileStoreOptions{dir_.Path(), "Desk1"});
-                  const bool refused = store.ConnectRegistry("", kHKeyLocalMachine, &key) == error::kAccessDenied;
-                  const auto problem = store.LastHiveFileError();
-                  return refused && problem && problem->kind == HiveFileError::Kind::Unreadable ? 0 : 1;
-              }),
-              0);
+    ASSERT_EQ(::chown(dir_.Path().c_str(), kNobody, kNobody), 0);
+    for (const uid_t owner : {kNobody, uid_t{0}}) {
+        ASSERT_EQ(::chown(file.c_str(), owner, owner), 0);
+        EXPECT_EQ(AsAnotherUser([&] {
+                      FileStoreRegistry store(FileStoreOptions{dir_.Path(), "Desk1"});
+                      if (owner == 0) return store.ConnectRegistry("", kHKeyLocalMachine, &key) == error::kAccessDenied &&
+                                             store.LastHiveFileError()->kind == HiveFileError::Kind::Unreadable ? 0 : 1;
+                      return (store.OpenKeyEx(kHKeyLocalMachine, "SYSTEM", 0, kKeyWrite, &key) != error::kAccessDenied) +
+                             (store.CreateKey(kHKeyLocalMachine, "SOFTWARE", &key) != error::kAccessDenied) +
+                             (store.OpenKeyEx(kHKeyLocalMachine, "SYSTEM", 0, kKeyRead, &key) != error::kSuccess);
+                  }),
+                  0) << owner;
+    }
     EXPECT_EQ(ReadFile(file), text);
 }
 
@@ -304,6 +300,40 @@ TEST_F(FileStoreTest, TreesAreKeptToTheRegistrysDepthLimitAndNames) {
     TaskPool pool(1);
     EXPECT_EQ(Tree(*store, "d", &pool), tree);
     EXPECT_EQ(DeleteTree(*store, kHKeyLocalMachine, "d"), error::kSuccess);
+}
+
+// Replacing a file as a whole: the new content takes the old file's place at once, readable by
+// its owner only; the old file stays when anything fails; nothing is left open or behind.
+TEST(AtomicFile, ReplacesTheFileWholeAndPrivatelyOrNotAtAll) {
+    test::TempDir dir;
+    const auto file = dir / "backup.reg";
+    WriteFile(file, "old");
+    ::chmod(file.c_str(), 0644);
+    const mode_t umask = ::umask(0);
+    int reused = -1;
+    {
+        AtomicFile replacement(file);
+        ASSERT_TRUE(replacement.Open() && replacement.Write("new ") && replacement.Write("text"));
+        EXPECT_EQ(ReadFile(file), "old");
+        ASSERT_TRUE(replacement.Commit());
+        // The descriptor the commit closed is the next one handed out; it must outlive this.
+        reused = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    }
+    ::umask(umask);
+    {
+        AtomicFile abandoned(file);  // never committed: the old file stays, the temporary one goes
+        ASSERT_TRUE(abandoned.Open() && abandoned.Write("half"));
+    }
+    EXPECT_NE(::fcntl(reused, F_GETFD), -1) << "a descriptor was closed twice";
+    ::close(reused);
+    EXPECT_EQ(ReadFile(file), "new text");
+    struct stat st {};
+    ::stat(file.c_str(), &st);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
+    AtomicFile nowhere(dir / "missing" / "x.reg");
+    EXPECT_FALSE(nowhere.Open() || nowhere.Write("x") || nowhere.Commit());
+    EXPECT_EQ(nowhere.Error(), std::errc::no_such_file_or_directory);
 }
 
 }  // namespace

@@ -62,13 +62,11 @@ TEST(RegFileParse, ReadsEveryEncodingAndLineEnd) {
             EXPECT_EQ(MustFail(file + "junk" + end).line, 13) << end.size();
         }
     }
-    // REGEDIT4: 8-bit text is Windows-1252, expandable text is 8-bit in the file and UTF-16LE in
-    // the registry.
-    const Document doc = MustParse("REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"Name\"=\"M\xFCller\"\n\"Exp\"=hex(2):25,41,25,00\n");
-    EXPECT_EQ(doc.flavor, Flavor::Regedit4);
-    ASSERT_EQ(doc.entries.size(), 3u);
-    EXPECT_EQ(doc.entries[1].value.data, "M\xC3\xBCller");
-    EXPECT_EQ(doc.entries[2].value.data, text::Utf8ToUtf16Le(std::string("%A%\0", 4)));
+    // REGEDIT4: 8-bit text is Windows-1252; expandable text, 8-bit there, is UTF-16LE here.
+    const Document four = MustParse("REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"N\"=\"M\xFCller\"\n\"E\"=hex(2):25,41,25,00\n");
+    EXPECT_EQ(four.flavor, Flavor::Regedit4);
+    EXPECT_EQ(four.entries.size() == 3 ? four.entries[1].value.data + four.entries[2].value.data : "",
+              "M\xC3\xBCller" + text::Utf8ToUtf16Le(std::string("%A%\0", 4)));
 }
 
 TEST(RegFileParse, NamesTheLineOfWhatIsWrong) {
@@ -213,22 +211,9 @@ TEST(Text, FoldsAndConvertsEveryCharacter) {
     }
 }
 
-// The copy-free comparisons agree with comparing folded copies, for ASCII and beyond, at every
-// length around a word of eight bytes; what is not UTF-8 is found where it starts.
-TEST(Text, ComparesNamesAndFindsWhatIsNotUtf8) {
-    const char* names[] = {"", "a", "A", "ab", "Ab ", "b", "\xC3\x9F", "\xC5\xBF", "S", "_x", "Zeta", "\xC3\xA4rger", "z",
-                           "\xC3\x84" "b", "a\xC3\xA4", "A\xC3\x84", "\xC3\xBF", "`", "{", "@", "[", "1a", "EnableWissenschaft",
-                           "enableWISSENSCHAFT", "EnableWissenschafu", "Verbindung \xC3\x84rger", "VERBINDUNG \xC3\xA4RGER",
-                           "abcdefg", "ABCDEFGH", "abcdefghi", "ABCDEFGH\xC3\xA4", "abcdefgh\xC3\x84", "zzzzzzzz", "````````"};
-    for (const char* a : names) {
-        for (const char* b : names) {
-            const std::string fa = text::FoldCase(a);
-            const int expected = fa.compare(text::FoldCase(b)), actual = text::CompareFolded(fa, b);
-            EXPECT_EQ((expected > 0) - (expected < 0), (actual > 0) - (actual < 0)) << a << " vs " << b;
-            EXPECT_EQ(text::EqualsNoCase(a, b), expected == 0) << a << " vs " << b;
-            EXPECT_TRUE(expected != 0 || text::FoldedHash(a) == text::FoldedHash(b)) << a << " vs " << b;
-        }
-    }
+// What is not UTF-8 is found where it starts; UTF-16 that is not whole becomes U+FFFD or is
+// dropped; Windows-1252 fills 0x80-0x9F with its own characters.
+TEST(Text, FindsWhatIsNotUtf8AndConvertsWhatIsLeft) {
     EXPECT_FALSE(text::EqualsNoCase("stra\xC3\x9F" "e", "STRASSE"));
     for (const char* bad : {"\xC0\xAF", "\xE0\x80\xAF", "\xF4\x90\x80\x80", "\xC3", "\x80", "\xFF", "\xE2\x82", "\xE2(\xA1"}) {
         EXPECT_EQ(text::FirstInvalidUtf8(std::string("12345678") + bad + "x"), 8u) << text::IsValidUtf8(bad);
