@@ -22,9 +22,7 @@ ParseError MustFail(std::string_view bytes) {
 }
 
 std::string Repeat(const std::string& text, int times) {
-    std::string repeated;
-    for (int i = 0; i < times; ++i) repeated += text;
-    return repeated;
+    return times == 0 ? "" : text + Repeat(text, times - 1);
 }
 
 // The body of a file as the Writer begins it, after the header.
@@ -35,114 +33,99 @@ std::string Dword(std::uint32_t n) {
                        static_cast<char>((n >> 16) & 0xFF), static_cast<char>(n >> 24)};
 }
 
-TEST(RegFileParse, ReadsWhatRegeditWritesInUtf16) {
-    const std::string text =
-        "Windows Registry Editor Version 5.00\r\n\r\n"
-        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Gr\xC3\xBC\xC3\x9F" "e]\r\n"
-        "@=\"Standard\"\r\n"
-        "\"Pfad\"=\"C:\\\\Programme\\\\\\\"x\\\"\"\r\n"
-        "\"TimeOut\"=dword:00000258\r\n"
-        "\"Blob\"=hex:01,02,\\\r\n"
-        "  03,ff\r\n\r\n";
-    const Document doc = MustParse("\xFF\xFE" + text::Utf8ToUtf16Le(text));
-    ASSERT_EQ(doc.entries.size(), 5u);
-    EXPECT_EQ(doc.entries[0].root, "HKEY_LOCAL_MACHINE");
-    EXPECT_EQ(doc.entries[0].path, (std::vector<std::string>{"SOFTWARE", "Gr\xC3\xBC\xC3\x9F" "e"}));
-    EXPECT_EQ(doc.entries[1].value, (Value{"", kRegSz, "Standard"}));
-    EXPECT_EQ(doc.entries[2].value, (Value{"Pfad", kRegSz, "C:\\Programme\\\"x\""}));
-    EXPECT_EQ(doc.entries[3].value, (Value{"TimeOut", kRegDword, Dword(600)}));
-    EXPECT_EQ(doc.entries[4].value, (Value{"Blob", kRegBinary, "\x01\x02\x03\xff"}));
-    EXPECT_EQ(doc.entries[4].line, 7);
-}
-
-TEST(RegFileParse, Regedit4DeletionsCommentsAndEightBitText) {
-    const Document doc = MustParse(
-        "REGEDIT4\n"
-        "; a comment\n"
-        "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Old]\n"
-        "[hkey_local_machine\\SOFTWARE\\New]   ; trailing comment\n"
-        "\"Gone\"=-\n"
-        "\"Name\"=\"M\xFCller\"\n"  // Windows-1252 ü
-        "\"Exp\"=hex(2):25,41,25,00\n");
-    ASSERT_EQ(doc.entries.size(), 5u);
-    EXPECT_EQ(doc.flavor, Flavor::Regedit4);
-    EXPECT_EQ(doc.entries[0].kind, EntryKind::DeleteKey);
-    EXPECT_EQ(doc.entries[1].root, "HKEY_LOCAL_MACHINE");
-    EXPECT_EQ(doc.entries[2].kind, EntryKind::DeleteValue);
-    EXPECT_EQ(doc.entries[3].value.data, "M\xC3\xBCller");
-    // REGEDIT4 keeps expandable text 8-bit; the registry holds it as UTF-16LE.
-    EXPECT_EQ(doc.entries[4].value.data, text::Utf8ToUtf16Le(std::string("%A%\0", 4)));
-}
-
-TEST(RegFileParse, EveryKindOfLineEndReadsAlike) {
-    const std::string lines[] = {"REGEDIT4", "[HKLM\\A]", "\"x\"=hex:01,\\", "  02", "\"y\"=\"z\""};
-    for (const std::string end : {"\n", "\r\n", "\r"}) {
+// What regedit writes, in every encoding and with every kind of line end, reads as the same
+// entries: UTF-16LE with its BOM, UTF-8 with or without one, REGEDIT4's 8-bit text.
+TEST(RegFileParse, ReadsEveryEncodingAndLineEnd) {
+    const std::string lines[] = {"Windows Registry Editor Version 5.00", "; a comment", "",
+                                 "[hkey_local_machine\\SOFTWARE\\Gr\xC3\xBC\xC3\x9F" "e]   ; trailing comment",
+                                 "@=\"Standard\"", "\"Pfad\"=\"C:\\\\Programme\\\\\\\"x\\\"\"",
+                                 "\"Time\\\"Out\"  =  dword:00000258", "\"Blob\"=hex:01,02,\\", "  03,ff",
+                                 "\"Exp\"=hex(2):25,00,41,00,25,00,00,00", "\"Gone\"=-", "[-HKEY_LOCAL_MACHINE\\Old]"};
+    const std::vector<Value> values = {{"", kRegSz, "Standard"},
+                                       {"Pfad", kRegSz, "C:\\Programme\\\"x\""},
+                                       {"Time\"Out", kRegDword, Dword(600)},
+                                       {"Blob", kRegBinary, "\x01\x02\x03\xff"},
+                                       {"Exp", kRegExpandSz, text::Utf8ToUtf16Le(std::string("%A%\0", 4))}};
+    for (const std::string end : {"\n", "\r\n", "\r", "mixed"}) {
         std::string file;
-        for (const auto& line : lines) file += line + end;
-        const Document doc = MustParse(file);
-        ASSERT_EQ(doc.entries.size(), 3u) << end.size();
-        EXPECT_EQ(doc.entries[1].value, (Value{"x", kRegBinary, "\x01\x02"}));
-        EXPECT_EQ(doc.entries[2].line, 5);
-        EXPECT_EQ(MustFail(file + "junk" + end).line, 6) << end.size();
+        for (const auto& line : lines) file += line + (end != "mixed" ? end : &line == &lines[4] ? "\r\n" : "\n");
+        for (const std::string& encoded : {file, "\xEF\xBB\xBF" + file, "\xFF\xFE" + text::Utf8ToUtf16Le(file)}) {
+            const Document doc = MustParse(encoded);
+            ASSERT_EQ(doc.entries.size(), 8u) << end.size();
+            EXPECT_EQ(doc.flavor, Flavor::Regedit5);
+            EXPECT_EQ(doc.entries[0].root, "HKEY_LOCAL_MACHINE");
+            EXPECT_EQ(doc.entries[0].path, (std::vector<std::string>{"SOFTWARE", "Gr\xC3\xBC\xC3\x9F" "e"}));
+            for (std::size_t i = 0; i < values.size(); ++i) EXPECT_EQ(doc.entries[i + 1].value, values[i]) << i;
+            EXPECT_EQ(doc.entries[4].line, 8);
+            EXPECT_EQ(std::pair(doc.entries[6].kind, doc.entries[7].kind), std::pair(EntryKind::DeleteValue, EntryKind::DeleteKey));
+            EXPECT_EQ(MustFail(file + "junk" + end).line, 13) << end.size();
+        }
     }
+    // REGEDIT4: 8-bit text is Windows-1252; expandable text, 8-bit there, is UTF-16LE here.
+    const Document four = MustParse("REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"N\"=\"M\xFCller\"\n\"E\"=hex(2):25,41,25,00\n");
+    EXPECT_EQ(four.flavor, Flavor::Regedit4);
+    EXPECT_EQ(four.entries.size() == 3 ? four.entries[1].value.data + four.entries[2].value.data : "",
+              "M\xC3\xBCller" + text::Utf8ToUtf16Le(std::string("%A%\0", 4)));
 }
 
 TEST(RegFileParse, NamesTheLineOfWhatIsWrong) {
     const std::string header = "Windows Registry Editor Version 5.00\n";
+    const std::string key = "[HKEY_LOCAL_MACHINE\\A]\n";
     const struct {
-        std::string body;
+        std::string file;
         int line;
         std::string says;
     } cases[] = {
-        {"\n\"x\"=\"y\"\n", 3, "before the first key"},
-        {"[HKEY_LOCAL_MACHINE\\A]\n\"x\"=dword:123456789\n", 3, "more than 8"},
-        {"[HKEY_LOCAL_MACHINE\\A]\n\"x\"=dword:zehn\n", 3, "without hexadecimal"},
-        {"[HKEY_LOCAL_MACHINE\\A]\n\"x\"=\"open\n", 3, "closing"},
-        {"[HKEY_LOCAL_MACHINE\\A]\n\"x\"=\"a\\tb\"\n", 3, "escape"},
-        {"[HKEY_LOCAL_MACHINE\\A]\n\"x\"=hex:01,zz\n", 3, "hex"},
-        {"[HKEY_LOCAL_MACHINE\\A]\n\"x\"=hex:01,\\\n", 3, "end of the file"},
-        {"[HKEY_LOCAL_MACHINE\\A]\n\"x\"=\"y\" junk\n", 3, "after"},
-        {"[HKEY_LOCAL_MACHINE\\A]\nx=1\n", 3, "unexpected"},
-        {"[HKEY_LOCAL_MACHINE\\A\n", 2, "closing ']'"},
-        {"[HKEY_NOWHERE\\A]\n", 2, "root"},
-        {"[HKEY_LOCAL_MACHINE\\A\\\\B]\n", 2, "empty key name"},
-        {"[HKEY_LOCAL_MACHINE\\" + std::string(256, 'n') + "]\n", 2, "255"},
-        {"[HKEY_LOCAL_MACHINE" + Repeat("\\d", 513) + "]\n", 2, "deeper than 512"},
-        {"[HKEY_LOCAL_MACHINE\\A]\n\"x\"=other:1\n", 3, "unrecognised"},
-        // A file with nothing but its header, or the start of the whole-file mark, was cut short.
-        {"", 1, "nothing follows"},
-        {"\n\n", 1, "nothing follows"},
-        {std::string(kWholeFileMark.substr(0, 20)), 1, "nothing follows"},
+        {header + "\n\"x\"=\"y\"\n", 3, "before the first key"},
+        {header + key + "\"x\"=dword:123456789\n", 3, "more than 8"},
+        {header + key + "\"x\"=dword:zehn\n", 3, "without hexadecimal"},
+        {header + key + "\"x\"=\"open\n", 3, "closing"},
+        {header + key + "\"x\"=\"a\\tb\"\n", 3, "escape"},
+        {header + key + "\"a\\tb\"=\"x\"\n", 3, "escape"},
+        {header + key + "\"x\"\n", 3, "expected '='"},
+        {header + key + "\"x\"=hex:01,zz\n", 3, "hex"},
+        {header + key + "\"x\"=hex:01,\\\n", 3, "end of the file"},
+        {header + key + "\"x\"=\"y\" junk\n", 3, "after"},
+        {header + key + "x=1\n", 3, "unexpected"},
+        {header + "[HKEY_LOCAL_MACHINE\\A\n", 2, "closing ']'"},
+        {header + "[HKEY_NOWHERE\\A]\n", 2, "root"},
+        {header + "[HKEY_LOCAL_MACHINE\\A\\\\B]\n", 2, "empty key name"},
+        {header + "[HKEY_LOCAL_MACHINE\\" + std::string(256, 'n') + "]\n", 2, "255"},
+        {header + "[HKEY_LOCAL_MACHINE" + Repeat("\\d", 513) + "]\n", 2, "deeper than 512"},
+        {header + key + std::string("\"x\"=\"a\0b\"\n", 10), 3, "NUL"},
+        {"REGEDIT4\r\n" + key + std::string("\r\n\"x\"=\"a\0b\"\r\n", 13), 4, "NUL"},
+        {"\n\nRegistry\n", 3, "header"},
+        // Nothing but the header, or the start of the whole-file mark: the file was cut short.
+        {"", 0, "empty"},
+        {"\xEF\xBB\xBF", 0, "empty"},
+        {"\xFF\xFE", 0, "empty"},
+        {header, 1, "nothing follows"},
+        {header + std::string(kWholeFileMark.substr(0, 20)), 1, "nothing follows"},
         // A file the Writer made: whole only with its last line, eight-digit dwords, UTF-8.
-        {Marked("[HKEY_LOCAL_MACHINE\\A]\n\"x\"=dword:00000001\n"), 5, "cut short"},
-        {Marked("[HKEY_LOCAL_MACHINE\\A]\n\"x\"=dword:000\n; end of file\n"), 5, "fewer than 8"},
-        {Marked("[HKEY_LOCAL_MACHINE\\A]\n\"x\"=\"caf\xE9\"\n; end of file\n"), 5, "not UTF-8"},
-        {Marked("; end of file\n[HKEY_LOCAL_MACHINE\\A]\n"), 5, "after the line"},
+        {header + Marked(key + "\"x\"=dword:00000001\n"), 5, "cut short"},
+        {header + Marked(key + "\"x\"=dword:000\n; end of file\n"), 5, "fewer than 8"},
+        {header + Marked(key + "\"x\"=\"caf\xE9\"\n; end of file\n"), 5, "not UTF-8"},
+        {"Windows Registry Editor Version 5.00\r\n" + std::string(kWholeFileMark) + "\r\n\r\n" + key +
+             "\"x\"=\"caf\xE9\"\r\n; end of file\r\n",
+         5, "not UTF-8"},
+        {header + Marked("; end of file\n" + key), 5, "after the line"},
     };
     for (const auto& c : cases) {
-        const ParseError error = MustFail(header + c.body);
-        EXPECT_EQ(error.line, c.line) << c.body;
-        EXPECT_NE(error.message.find(c.says), std::string::npos) << c.body << " -> " << error.message;
+        const ParseError error = MustFail(c.file);
+        EXPECT_EQ(error.line, c.line) << c.file;
+        EXPECT_NE(error.message.find(c.says), std::string::npos) << c.file << " -> " << error.message;
     }
-    EXPECT_EQ(MustFail("").line, 0);
-    EXPECT_EQ(MustFail("\n\nRegistry\n").line, 3);
-    constexpr char kEmbeddedNul[] = "[HKEY_LOCAL_MACHINE\\A]\n\"x\"=\"a\0b\"\n";
-    EXPECT_EQ(MustFail(header + std::string(kEmbeddedNul, sizeof kEmbeddedNul - 1)).line, 3);
 }
 
-TEST(RegFileWrite, WhatIsWrittenReadsBackExactly) {
+// What is written reads back exactly, hostile names and data included; whatever byte the file
+// is cut at, the cut copy is refused or (when only the last line end is missing) reads whole.
+TEST(RegFileWrite, WhatIsWrittenReadsBackExactlyAndACutCopyIsRefused) {
     const std::vector<Value> values = {
-        {"", kRegSz, "default"},
-        {"with \"quotes\" and \\", kRegSz, "line1\nline2\r\\end\""},
-        {"Umlaut \xC3\xA4", kRegSz, "\xC3\x9F"},
-        {"TimeOut", kRegDword, Dword(0xFFFFFFFF)},
-        {"Short dword", kRegDword, "\x01\x02"},
-        {"Long", kRegBinary, std::string(200, '\x5A')},
-        {"Empty", kRegBinary, ""},
-        {"Expand", kRegExpandSz, text::Utf8ToUtf16Le(std::string("%SystemRoot%\0", 13))},
-        {"Qword", kRegQword, std::string("\0\1\2\3\4\5\6\7", 8)},
-        {"Type 0x20000", 0x20000, "x"},
-    };
+        {"", kRegSz, "default"},        {"with \"quotes\" and \\", kRegSz, "line1\nline2\r\\end\" and then some more \"text\" \\\\"},
+        {"Umlaut \xC3\xA4", kRegSz, "\xC3\x9F"}, {"TimeOut", kRegDword, Dword(0xFFFFFFFF)}, {"Seven", kRegDword, Dword(7)},
+        {"Short dword", kRegDword, "\x01\x02"}, {"Empty", kRegBinary, ""}, {"Expand", kRegExpandSz, std::string("A\0\0\xD8" "B", 5)},
+        {"Multi", kRegMultiSz, text::Utf8ToUtf16Le(std::string("a\0b\0\0", 5))}, {"Qword", kRegQword, std::string("\0\1\2\3\4\5\6\7", 8)},
+        {"Type 0x20000", 0x20000, "x"}};
     for (const auto encoding : {Encoding::Utf8Lf, Encoding::Utf16LeBomCrlf}) {
         Writer writer(encoding);
         writer.AddKey("HKEY_LOCAL_MACHINE\\SOFTWARE\\Key ]with[ brackets]", values);
@@ -153,121 +136,42 @@ TEST(RegFileWrite, WhatIsWrittenReadsBackExactly) {
         EXPECT_EQ(doc.entries[0].path.back(), "Key ]with[ brackets]");
         for (std::size_t i = 0; i < values.size(); ++i) EXPECT_EQ(doc.entries[i + 1].value, values[i]) << i;
         EXPECT_EQ(doc.entries.back().path.back(), "Empty");
-    }
-}
-
-// Whatever byte a written file is cut at, the cut copy is refused, or (when only the last line
-// end is missing) reads as the whole file: it never reads as a smaller registry.
-TEST(RegFileWrite, ACopyCutShortAtAnyByteIsRefused) {
-    const std::vector<Value> values = {{"TimeOut", kRegDword, Dword(0x258)},
-                                       {"Host", kRegSz, "pop.example.net"},
-                                       {"Blob", kRegBinary, std::string(60, '\x7f')},
-                                       {"Odd", kRegExpandSz, "A\0B"}};
-    for (const auto encoding : {Encoding::Utf8Lf, Encoding::Utf16LeBomCrlf}) {
-        Writer writer(encoding);
-        writer.AddKey("HKEY_LOCAL_MACHINE\\SOFTWARE", values);
-        writer.AddKey("HKEY_LOCAL_MACHINE\\SOFTWARE\\Sub", values);
-        const std::string file = writer.Finish();
-        const std::vector<Entry> whole = MustParse(file).entries;
         std::size_t accepted = 0;
         for (std::size_t cut = 0; cut < file.size(); ++cut) {
             const ParseResult result = Parse(std::string_view(file).substr(0, cut));
             if (!result.document) continue;
             ++accepted;
-            EXPECT_EQ(result.document->entries.size(), whole.size()) << "cut at " << cut;
+            EXPECT_EQ(result.document->entries.size(), doc.entries.size()) << "cut at " << cut;
         }
         EXPECT_LE(accepted, 4u);  // the last line end: "\n", or "\r\n" in UTF-16
     }
 }
 
-TEST(RegFileWrite, HandsOnInWholeLinesWhatItWouldWriteAtOnce) {
-    const std::vector<Value> values = {{"Name", kRegSz, std::string(300, 'x')},
-                                       {"Blob", kRegBinary, std::string(500, '\x7F')},
-                                       {"Zahl", kRegDword, Dword(7)}};
-    for (const auto encoding : {Encoding::Utf8Lf, Encoding::Utf16LeBomCrlf}) {
-        Writer whole(encoding);
-        std::vector<std::string> pieces;
-        Writer pieced(encoding, [&](std::string_view piece) {
-            pieces.emplace_back(piece);
-            return true;
-        });
-        for (int k = 0; k < 200; ++k) {
-            const std::string path = "HKEY_LOCAL_MACHINE\\SOFTWARE\\K" + std::to_string(k);
-            whole.AddKey(path, values);
-            pieced.AddKey(path, values);
-        }
-        const std::string expected = whole.Finish();
-        EXPECT_EQ(pieced.Finish(), "");
-        ASSERT_GT(pieces.size(), 3u);
-        std::string joined;
-        for (const auto& piece : pieces) {
-            const std::string_view end = encoding == Encoding::Utf8Lf ? "\n" : std::string_view("\n\0", 2);
-            EXPECT_TRUE(std::string_view(piece).ends_with(end));
-            joined += piece;
-        }
-        EXPECT_EQ(joined, expected);
-        EXPECT_FALSE(pieced.Failed());
-    }
-    // An output that fails is not called again, and the writer says so.
-    int calls = 0;
-    Writer failing(Encoding::Utf8Lf, [&](std::string_view) { return ++calls > 1; });
-    for (int k = 0; k < 200; ++k) failing.AddKey("HKEY_LOCAL_MACHINE\\K" + std::to_string(k), values);
-    failing.Finish();
-    EXPECT_EQ(calls, 1);
-    EXPECT_TRUE(failing.Failed());
-}
-
-TEST(RegFileWrite, WrapsLongHexLinesAsRegeditDoes) {
-    Writer writer(Encoding::Utf8Lf);
-    writer.AddKey("HKEY_LOCAL_MACHINE\\A", std::vector<Value>{{"Blob", kRegBinary, std::string(100, '\x11')}});
-    const std::string file = writer.Finish();
-    std::size_t start = 0;
-    int lines = 0;
-    while (start < file.size()) {
-        const std::size_t end = file.find('\n', start);
-        EXPECT_LE(end - start, 80u) << file.substr(start, end - start);
-        start = end + 1;
-        ++lines;
-    }
-    EXPECT_GT(lines, 6);
-}
-
-// A code point in UTF-8, written out independently of the code under test.
+// A code point in UTF-8 and in UTF-16LE, written out independently of the code under test.
 std::string Utf8(char32_t c) {
-    std::string out;
     if (c < 0x80) return std::string(1, static_cast<char>(c));
     const int length = c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
-    for (int i = length - 1; i > 0; --i) out.insert(out.begin(), static_cast<char>(0x80 | ((c >> (6 * (length - 1 - i))) & 0x3F)));
-    const unsigned lead = length == 2 ? 0xC0 : length == 3 ? 0xE0 : 0xF0;
-    out.insert(out.begin(), static_cast<char>(lead | (c >> (6 * (length - 1)))));
+    std::string out(1, static_cast<char>((0xF00u >> length) | (c >> (6 * (length - 1)))));
+    for (int i = length - 2; i >= 0; --i) out += static_cast<char>(0x80 | ((c >> (6 * i)) & 0x3F));
     return out;
 }
-
-// Every code point up to the end of Cyrillic, then every 13th one, and those at the edges of
-// UTF-8's and UTF-16's ranges: what every character shows, in a fraction of the time.
-std::vector<char32_t> CodePoints() {
-    std::vector<char32_t> points;
-    for (char32_t c = 0; c <= 0x10FFFF; c += c < 0x600 ? 1 : 13) points.push_back(c);
-    for (const unsigned edge : {0x7FFu, 0x800u, 0xD7FFu, 0xD800u, 0xDFFFu, 0xE000u, 0xFFFFu, 0x10000u, 0x10FFFFu}) {
-        points.push_back(static_cast<char32_t>(edge));
-    }
-    return points;
+std::string Utf16(char32_t c) {
+    const auto unit = [](char32_t u) { return std::string{static_cast<char>(u & 0xFF), static_cast<char>(u >> 8)}; };
+    return c < 0x10000 ? unit(c) : unit(0xD800 + ((c - 0x10000) >> 10)) + unit(0xDC00 + ((c - 0x10000) & 0x3FF));
 }
 
-// The registry's upper case, as data: the lower-case letters it folds and what they become.
-// Everything else, ß, ı, ĸ, ŉ, ſ, µ, ς and the accented Greek letters among it, stays.
+// The registry's upper case, as data: runs of lower-case letters (every one, or every other one
+// from the first) and what they become. Everything else, ß, ı, ĸ, ŉ, ſ, µ, ς and the accented
+// Greek letters among it, stays.
 char32_t RegistryUpper(char32_t c) {
-    struct Run {
+    static const struct {
         char32_t from, to;
-        int delta;
-        int step;  // 1: every code point; 2: every other one, from `from`
-    };
-    static const Run runs[] = {{'a', 'z', -32, 1},         {0xE0, 0xF6, -32, 1},     {0xF8, 0xFE, -32, 1},
-                               {0xFF, 0xFF, 0x178 - 0xFF, 1}, {0x101, 0x12F, -1, 2},   {0x133, 0x137, -1, 2},
-                               {0x13A, 0x148, -1, 2},      {0x14B, 0x177, -1, 2},    {0x17A, 0x17E, -1, 2},
-                               {0x3B1, 0x3C1, -32, 1},     {0x3C3, 0x3C9, -32, 1},   {0x430, 0x44F, -32, 1},
-                               {0x450, 0x45F, -80, 1}};
-    for (const Run& run : runs) {
+        int delta, step;
+    } runs[] = {{'a', 'z', -32, 1},      {0xE0, 0xF6, -32, 1},   {0xF8, 0xFE, -32, 1},   {0xFF, 0xFF, 0x79, 1},
+                {0x101, 0x12F, -1, 2},  {0x133, 0x137, -1, 2},  {0x13A, 0x148, -1, 2},  {0x14B, 0x177, -1, 2},
+                {0x17A, 0x17E, -1, 2},  {0x3B1, 0x3C1, -32, 1}, {0x3C3, 0x3C9, -32, 1}, {0x430, 0x44F, -32, 1},
+                {0x450, 0x45F, -80, 1}};
+    for (const auto& run : runs) {
         if (c >= run.from && c <= run.to && (c - run.from) % static_cast<char32_t>(run.step) == 0) {
             return static_cast<char32_t>(static_cast<int>(c) + run.delta);
         }
@@ -275,64 +179,34 @@ char32_t RegistryUpper(char32_t c) {
     return c;
 }
 
-TEST(Text, FoldsEveryCharacterAsTheRegistryComparesNames) {
-    for (const char32_t c : CodePoints()) {
-        if (c == 0 || (c >= 0xD800 && c <= 0xDFFF)) continue;
-        const std::string name = "x" + Utf8(c);
-        const std::string upper = "X" + Utf8(RegistryUpper(c));
-        ASSERT_EQ(text::FoldCase(name), upper) << "U+" << std::hex << static_cast<unsigned>(c);
-        if (RegistryUpper(c) != c) {
-            ASSERT_TRUE(text::EqualsNoCase(name, upper)) << "U+" << std::hex << static_cast<unsigned>(c);
-            ASSERT_EQ(text::FoldedHash(name), text::FoldedHash(upper)) << "U+" << std::hex << static_cast<unsigned>(c);
+// Every code point up to the end of Cyrillic, then every 13th one, and those at the edges of
+// UTF-8's and UTF-16's ranges: folded as the registry compares names, and converted to UTF-16LE
+// and back unchanged. UTF-8 holds no surrogates.
+TEST(Text, FoldsAndConvertsEveryCharacter) {
+    std::vector<char32_t> points = {0x7FF, 0x800, 0xD7FF, 0xD800, 0xDFFF, 0xE000, 0xFFFF, 0x10000, 0x10FFFF};
+    for (char32_t c = 1; c <= 0x10FFFF; c += c < 0x600 ? 1 : 13) points.push_back(c);
+    for (const char32_t c : points) {
+        SCOPED_TRACE(testing::Message() << "U+" << std::hex << static_cast<unsigned>(c));
+        if (c >= 0xD800 && c <= 0xDFFF) {
+            ASSERT_EQ(text::FirstInvalidUtf8("ab" + Utf8(c)), 2u);
+            continue;
         }
-    }
-    EXPECT_FALSE(text::EqualsNoCase("stra\xC3\x9F" "e", "STRASSE"));
-    // The copy-free comparisons agree with comparing folded copies, for ASCII and beyond, at
-    // every length around a word of eight bytes.
-    const char* names[] = {"", "a", "A", "ab", "Ab ", "b", "\xC3\x9F", "\xC5\xBF", "S", "_x", "Zeta", "\xC3\xA4rger",
-                           "\xC3\x84" "b", "a\xC3\xA4", "A\xC3\x84", "\xC3\xBF", "z", "1a", "EnableWissenschaft",
-                           "enableWISSENSCHAFT", "EnableWissenschafu", "Verbindung \xC3\x84rger", "VERBINDUNG \xC3\xA4RGER",
-                           "abcdefg", "ABCDEFGH", "abcdefghi", "ABCDEFGH\xC3\xA4", "abcdefgh\xC3\x84"};
-    for (const char* a : names) {
-        for (const char* b : names) {
-            const std::string fa = text::FoldCase(a);
-            const int expected = fa.compare(text::FoldCase(b));
-            const int actual = text::CompareFolded(fa, b);
-            EXPECT_EQ((expected > 0) - (expected < 0), (actual > 0) - (actual < 0)) << a << " vs " << b;
-            EXPECT_EQ(text::EqualsNoCase(a, b), expected == 0) << a << " vs " << b;
-            if (expected == 0) {
-                EXPECT_EQ(text::FoldedHash(a), text::FoldedHash(b)) << a << " vs " << b;
-            }
-        }
+        const std::string name = "x" + Utf8(c), upper = "X" + Utf8(RegistryUpper(c));
+        ASSERT_EQ(text::FoldCase(name), upper);
+        ASSERT_TRUE(text::EqualsNoCase(name, upper));
+        ASSERT_EQ(text::FoldedHash(name), text::FoldedHash(upper));
+        ASSERT_EQ(text::Utf8ToUtf16Le(Utf8(c)), Utf16(c));
+        ASSERT_EQ(text::Utf16LeToUtf8(Utf16(c)), Utf8(c));
+        ASSERT_TRUE(text::IsValidUtf8(Utf8(c)));
+        ASSERT_EQ(text::Utf16Length(Utf8(c) + "x"), c < 0x10000 ? 2u : 3u);
     }
 }
 
-// Every character goes to UTF-16LE and back unchanged, as two bytes or a surrogate pair;
-// sequences that are not UTF-8 are told apart by where they start.
-TEST(Text, ConvertsEveryCharacterAndNamesWhatIsNotUtf8) {
-    for (const char32_t c : CodePoints()) {
-        if (c >= 0xD800 && c <= 0xDFFF) {
-            ASSERT_EQ(text::FirstInvalidUtf8("ab" + Utf8(c)), 2u);  // UTF-8 holds no surrogates
-            continue;
-        }
-        const std::string utf8 = Utf8(c);
-        const std::string utf16 = text::Utf8ToUtf16Le(utf8);
-        std::string expected;
-        for (const char32_t unit : c < 0x10000 ? std::vector<char32_t>{c}
-                                                : std::vector<char32_t>{0xD800 + ((c - 0x10000) >> 10),
-                                                                        0xDC00 + ((c - 0x10000) & 0x3FF)}) {
-            expected += static_cast<char>(unit & 0xFF);
-            expected += static_cast<char>(unit >> 8);
-        }
-        ASSERT_EQ(utf16, expected) << "U+" << std::hex << static_cast<unsigned>(c);
-        ASSERT_EQ(text::Utf16LeToUtf8(utf16), utf8) << "U+" << std::hex << static_cast<unsigned>(c);
-        ASSERT_TRUE(text::IsValidUtf8(utf8)) << "U+" << std::hex << static_cast<unsigned>(c);
-        ASSERT_EQ(text::Utf16Length(utf8 + "x"), c < 0x10000 ? 2u : 3u);
-    }
-    for (const std::string& bad : {std::string("\xC0\xAF"), std::string("\xE0\x80\xAF"), std::string("\xF4\x90\x80\x80"),
-                                   std::string("\xC3"), std::string("\x80"), std::string("\xFF"),
-                                   std::string("\xE2\x82")}) {
-        EXPECT_EQ(text::FirstInvalidUtf8("12345678" + bad + "x"), 8u) << text::IsValidUtf8(bad);
+// What is not UTF-8 is found where it starts; UTF-16 that is not whole becomes U+FFFD or is
+// dropped; Windows-1252 fills 0x80-0x9F with its own characters.
+TEST(Text, FindsWhatIsNotUtf8AndConvertsWhatIsLeft) {
+    for (const char* bad : {"\xC0\xAF", "\xE0\x80\xAF", "\xF4\x90\x80\x80", "\xC3", "\x80", "\xFF", "\xE2\x82", "\xE2(\xA1"}) {
+        EXPECT_EQ(text::FirstInvalidUtf8(std::string("12345678") + bad + "x"), 8u) << text::IsValidUtf8(bad);
     }
     EXPECT_EQ(text::FirstInvalidUtf8("\xEF\xBF\xBD"), std::string_view::npos);  // U+FFFD itself is fine
     EXPECT_EQ(text::Utf16LeToUtf8(std::string("A\0\0\xD8" "B\0\0\xDC", 8)), "A\xEF\xBF\xBD" "B\xEF\xBF\xBD");

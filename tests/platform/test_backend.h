@@ -16,8 +16,6 @@ public:
     // A key path below HKEY_LOCAL_MACHINE that the suite may create, fill and remove. The
     // backend makes sure it does not exist when the backend is created and removes it at the end.
     virtual std::string ScratchPath() const = 0;
-    // A computer name that no connection can reach.
-    virtual std::string UnreachableComputer() const { return "KELVASTON-NO-SUCH-HOST-7"; }
 };
 
 std::unique_ptr<TestBackend> MakeTestBackend();
