@@ -5,8 +5,6 @@
 #include <windows.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <sstream>
 
@@ -15,17 +13,13 @@
 #include "platform/text.h"
 #include "platform/win32_registry.h"
 #include "reg_tool.h"
+#include "support/temp_dir.h"
 #include "support/value_printer.h"
 
 namespace kelvaston::tools {
 namespace {
 
 const std::string kServicePath = "SYSTEM\\CurrentControlSet\\Services\\Tolvane Service";
-
-std::string ReadBytes(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 // Every key and value of a .reg file below the service's key, in a form that ignores the order
 // in which a registry lists values: key path -> (value name -> value).
@@ -58,8 +52,8 @@ TEST(RegToolOnWindows, SampleImportedAndExportedIsTheSameTree) {
     ASSERT_EQ(RunRegTool({"import", sample}, registry, out, err), 0) << err.str();
     ASSERT_EQ(RunRegTool({"export", "HKLM\\" + kServicePath, exported.string(), "/y"}, registry, out, err), 0)
         << err.str();
-    const Flat expected = Flatten(ReadBytes(sample));
-    const Flat actual = Flatten(ReadBytes(exported));
+    const Flat expected = Flatten(test::ReadFile(sample));
+    const Flat actual = Flatten(test::ReadFile(exported));
     EXPECT_EQ(actual.size(), 12u);  // the service, Parameters, volatile, 3 connections, 6 accounts
     EXPECT_EQ(actual, expected);
 
