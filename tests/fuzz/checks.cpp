@@ -28,8 +28,7 @@ struct Candidate { string text; Status refusal = kFits; };
 
 const std::vector<Candidate> kKeyNames = {
     {"a"}, {"A"}, {"\xC3\x84"}, {"\xC3\xA4"}, {" x "}, {"tab\tname"}, {"]"}, {"[x]"}, {";c"}, {"\"q\""}, {"-m"}, {"@"},
-    {"\xF0\x9F\x98\x80"}, {"\xEF\xBF\xBD"}, {string(255, 'k')},
-    {string(127, 'k') + "\xF0\x9F\x98\x80" + string(126, 'k')},  // 255 UTF-16 units
+    {"\xF0\x9F\x98\x80"}, {"\xEF\xBF\xBD"}, {string(255, 'k')}, {string(127, 'k') + "\xF0\x9F\x98\x80" + string(126, 'k')},
     {"line\nbreak", kInvalid}, {"cr\rname", kInvalid}, {string("nul\0x", 5), kInvalid}, {string(256, 'k'), kInvalid},
     {"caf\xE9", kNotUtf8}, {"\xED\xA0\x80", kNotUtf8}};
 const std::vector<Candidate> kValueNames = {
@@ -54,17 +53,11 @@ KeyTree Tree(platform::RegistryApi& api, Key root) {
 
 std::optional<Status> OnlyNotUtf8(Status refusal) { return refusal == kNotUtf8 ? std::optional(refusal) : std::nullopt; }
 
-string Join(const string& root, const std::vector<string>& names) {
-    string path = root;
-    for (const auto& name : names) path += "\\" + name;
-    return path;
-}
 
 class Run {
 public:
-    // Connects to the hive of `computer` in `folder`; `status` says how that went.
-    Run(const fs::path& folder, const string& computer, Status* status)
-        : folder_(folder), computer_(computer), store_(Open()) {
+    // Connects to the hive of computer FUZZ in `folder`; `status` says how that went.
+    Run(const fs::path& folder, Status* status) : folder_(folder), store_(Open()) {
         *status = store_->ConnectRegistry("", platform::kHKeyLocalMachine, &root_);
     }
     platform::FileStoreRegistry& Store() { return *store_; }
@@ -73,10 +66,10 @@ public:
         const KeyTree before = Tree(*store_, root_);
         string failed;
         switch (c.Below(6)) {
-            case 0: failed = CreatePath(c, before); break;
+            case 0: failed = KeyCall(c, before, true); break;
             case 1: failed = SetText(c); break;
             case 2: failed = SetBytes(c); break;
-            case 3: failed = DeleteKey(c, before); break;
+            case 3: failed = KeyCall(c, before, false); break;
             case 4: failed = DeleteValue(c, before); break;
             default: return Flush();
         }
@@ -102,7 +95,7 @@ public:
 
 private:
     std::unique_ptr<platform::FileStoreRegistry> Open() const {
-        return std::make_unique<platform::FileStoreRegistry>(platform::FileStoreOptions{folder_, computer_});
+        return std::make_unique<platform::FileStoreRegistry>(platform::FileStoreOptions{folder_, "FUZZ"});
     }
 
     // A path of one to three names, or now and then a chain at the depth limit; its refusal is
@@ -134,12 +127,14 @@ private:
         return {};
     }
 
-    string CreatePath(Choices& c, const KeyTree& before) {
+    // Creates or deletes a key of any path. A deletion is owed nothing but the refusal of text
+    // that is not UTF-8: a name that cannot be stored may name no key.
+    string KeyCall(Choices& c, const KeyTree& before, bool create) {
         const Candidate path = Path(c, false);
         Key key = platform::kNullKey;
-        const Status status = store_->CreateKey(root_, path.text, &key);
+        const Status status = create ? store_->CreateKey(root_, path.text, &key) : store_->DeleteKey(root_, path.text);
         if (key != platform::kNullKey) store_->CloseKey(key);
-        return Judge("CreateKey", status, path.refusal, before);
+        return Judge(create ? "CreateKey" : "DeleteKey", status, create ? std::optional(path.refusal) : OnlyNotUtf8(path.refusal), before);
     }
 
     // Sets a value with `set` on a key of a fitting path; what succeeds must read back as `expected`.
@@ -179,8 +174,7 @@ private:
     string SetBytes(Choices& c) {
         const Candidate& name = c.From(kValueNames);
         const auto type = std::vector<std::uint32_t>{0, platform::kRegSz, platform::kRegExpandSz, platform::kRegBinary,
-                                                     platform::kRegDword, platform::kRegMultiSz, platform::kRegQword,
-                                                     0x12345678}[c.Below(8)];
+                                                     platform::kRegDword, platform::kRegMultiSz, platform::kRegQword, 0x12345678}[c.Below(8)];
         string bytes(c.Below(10), '\0');
         for (char& b : bytes) b = static_cast<char>(c.Below(256));
         Status owed = name.refusal;
@@ -196,11 +190,6 @@ private:
         return SetValue(c, "SetValueBytes", name, owed, bytes, [&](Key key) { return store_->SetValueBytes(key, name.text, type, bytes); });
     }
 
-    string DeleteKey(Choices& c, const KeyTree& before) {
-        const Candidate path = Path(c, false);
-        return Judge("DeleteKey", store_->DeleteKey(root_, path.text), OnlyNotUtf8(path.refusal), before);
-    }
-
     string DeleteValue(Choices& c, const KeyTree& before) {
         Key key = platform::kNullKey;
         if (store_->OpenKeyEx(root_, Path(c, false).text, 0, platform::kKeyAllAccess, &key) != kFits) return {};
@@ -211,7 +200,6 @@ private:
     }
 
     fs::path folder_;
-    string computer_;
     std::unique_ptr<platform::FileStoreRegistry> store_;
     Key root_ = platform::kNullKey;
     bool deep_ = false;    // a chain at the depth limit was picked in this step
@@ -225,15 +213,11 @@ string Write(const std::vector<regfile::Entry>& entries, regfile::Encoding encod
         for (std::size_t j = i + 1; j < entries.size() && entries[j].kind == regfile::EntryKind::SetValue; ++j) {
             values.push_back(entries[j].value);
         }
-        if (entries[i].kind == regfile::EntryKind::Key) writer.AddKey(Join(entries[i].root, entries[i].path), values);
+        string path = entries[i].root;
+        for (const auto& name : entries[i].path) path += "\\" + name;
+        if (entries[i].kind == regfile::EntryKind::Key) writer.AddKey(path, values);
     }
     return writer.Finish();
-}
-
-bool Same(const std::vector<regfile::Entry>& a, const std::vector<regfile::Entry>& b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const regfile::Entry& x, const regfile::Entry& y) {
-        return x.kind == y.kind && x.root == y.root && x.path == y.path && x.value == y.value;
-    });
 }
 
 }  // namespace
@@ -243,7 +227,7 @@ string CheckStoreCalls(std::string_view choices, const fs::path& folder) {
     fs::remove_all(folder, ec);
     Choices pick{choices};
     Status status = kFits;
-    Run run(folder, "CALLS", &status);
+    Run run(folder, &status);
     for (int step = 1; pick.pos < choices.size() && step <= 64; ++step) {
         if (string failed = run.Step(pick); !failed.empty()) return "call " + std::to_string(step) + ": " + failed;
     }
@@ -262,7 +246,12 @@ string CheckRoundTrip(std::string_view bytes) {
         const regfile::ParseResult again = regfile::Parse(written);
         if (!again.document) return "the text written does not parse: " + std::to_string(again.error.line) + ": " + again.error.message;
         if (again.document->flavor != regfile::Flavor::Regedit5) return "the text written is not read as 5.00";
-        if (!Same(again.document->entries, kept)) return "the text written reads back as other entries";
+        const auto same = [](const regfile::Entry& a, const regfile::Entry& b) {
+            return a.kind == b.kind && a.root == b.root && a.path == b.path && a.value == b.value;
+        };
+        if (!std::equal(kept.begin(), kept.end(), again.document->entries.begin(), again.document->entries.end(), same)) {
+            return "the text written reads back as other entries";
+        }
         if (Write(again.document->entries, encoding) != written) return "writing what was read back changes the text";
     }
     return {};
@@ -279,22 +268,18 @@ string CheckStoreFile(std::string_view bytes, const fs::path& folder) {
     Status status = kFits;
     {
         // A hive that loads takes the calls its own bytes pick, as CheckStoreCalls does.
-        Run run(folder, "FUZZ", &status);
+        Run run(folder, &status);
         Key probe = platform::kNullKey;
-        if (status == kFits && !regfile::Parse(bytes).document) return "the store loaded a file that does not parse";
         if (status == kFits) {
+            if (!regfile::Parse(bytes).document) return "the store loaded a file that does not parse";
             Choices pick{bytes};
             for (int step = 1; step <= 8; ++step) {
                 if (string failed = run.Step(pick); !failed.empty()) return "call " + std::to_string(step) + ": " + failed;
             }
             return run.Flush();
         }
-        if (status != platform::error::kBadDb || !run.Store().LastHiveFileError()) {
-            return "the store refused the file with status " + std::to_string(status) + ", not saying where";
-        }
-        if (run.Store().CreateKey(platform::kHKeyLocalMachine, "probe", &probe) == kFits) {
-            return "a key was created in a hive whose file did not load";
-        }
+        if (status != platform::error::kBadDb || !run.Store().LastHiveFileError()) return "refused, not saying where";
+        if (run.Store().CreateKey(platform::kHKeyLocalMachine, "probe", &probe) == kFits) return "changed a hive not loaded";
     }  // the store's end writes whatever it still holds
     std::ifstream in(file, std::ios::binary);
     if (string(std::istreambuf_iterator<char>(in), {}) != bytes) return "a store file that did not load was overwritten";

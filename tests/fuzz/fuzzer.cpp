@@ -11,18 +11,12 @@
 
 #include "checks.h"
 
-namespace {
-std::filesystem::path folder;
-void RemoveFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(folder, ec);
-}
-}  // namespace
+static std::filesystem::path folder;
 
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
     const std::filesystem::path base = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : std::filesystem::temp_directory_path();
     folder = base / ("kelvaston-fuzz-" + std::to_string(::getpid()));
-    std::atexit(RemoveFolder);
+    std::atexit([] { std::error_code ec; std::filesystem::remove_all(folder, ec); });
     return 0;
 }
 

@@ -14,25 +14,22 @@ namespace {
 
 TEST(FuzzRegressions, EveryKeptInputAndSeedPassesTheFuzzersChecks) {
     kelvaston::test::TempDir dir;
-    std::size_t seeds = 0;
     for (const std::filesystem::path folder : {KELVASTON_FUZZ_REGRESSIONS, KELVASTON_FUZZ_CORPUS}) {
         for (const auto& entry : std::filesystem::directory_iterator(folder)) {
             if (entry.path().extension() == ".md") continue;
             SCOPED_TRACE(entry.path().filename().string());
             const std::string bytes = kelvaston::test::ReadFile(entry.path());
             EXPECT_EQ(CheckRoundTrip(bytes) + CheckStoreFile(bytes, dir / "store"), "");
-            seeds += folder == KELVASTON_FUZZ_CORPUS ? 1u : 0u;
         }
     }
-    EXPECT_GE(seeds, 5u);
 }
 
 // A fixed seed and a few hundred sequences here; KELVASTON_PROPERTY_CASES runs more.
 TEST(StoreCalls, WhatSucceedsReadsBackFromTheFileAndWhatIsRefusedChangesNothing) {
-    const char* cases = std::getenv("KELVASTON_PROPERTY_CASES");
     kelvaston::test::TempDir dir(kelvaston::test::TempDir::FastBase());
     std::mt19937 random(2026);
-    for (int n = 1; n <= (cases != nullptr ? std::atoi(cases) : 200); ++n) {
+    const char* cases = std::getenv("KELVASTON_PROPERTY_CASES");
+    for (int n = 1, count = cases != nullptr ? std::atoi(cases) : 200; n <= count; ++n) {
         std::string choices(300, '\0');
         for (char& c : choices) c = static_cast<char>(random());
         ASSERT_EQ(CheckStoreCalls(choices, dir / "store"), "") << "sequence " << n;

@@ -10,7 +10,6 @@
 
 #include <csignal>
 #include <cstdio>
-#include <filesystem>
 #include <sstream>
 
 #include "platform/file_store.h"
@@ -28,10 +27,7 @@ const std::string kSample = KELVASTON_EXAMPLES_DIR "/sample.reg";
 const std::string kNoras = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Tolvane Service\\Parameters\\NORAS";
 const std::string kHeader = "Windows Registry Editor Version 5.00\n\n";
 
-struct Result {
-    int code = -1;
-    std::string out, err;
-};
+struct Result { int code = -1; std::string out, err; };
 
 Result Tool(platform::RegistryApi& api, const std::vector<std::string>& args) {
     std::ostringstream out, err;
@@ -71,19 +67,12 @@ TEST(RegTool, Transcript) {
         {{}, 0, "Usage: kelvaston-reg", ""},
         {{"-?"}, 0, "REGEDIT4\"; UTF-16 or 8-bit)", ""},
         {{"query", "--help"}, 0, "Usage: kelvaston-reg", ""},
-        {{"frobnicate"}, 1, "unknown command \"frobnicate\"", "!"},
-        {{"query"}, 1, "query needs KEY (see --help)", "!"},
         {{"query", "HKLM\\A", "extra"}, 1, "unexpected argument \"extra\"", "!"},
         {{"add", "HKLM\\A", "/s"}, 1, "/s is not an option of add", "!"},
         {{"add", "HKLM\\A", "/f", "/F"}, 1, "/F is given twice", "!"},
         {{"add", "HKLM\\A", "/v"}, 1, "/v needs an argument", "!"},
-        {{"add", "HKLM\\A", "/v", "x", "/ve"}, 1, "give only one of /v, /ve and /va", "!"},
-        {{"add", "HKLM\\A", "/d", "1"}, 1, "name it with /v NAME", "!"},
-        {{"query", "HKCU\\Software"}, 1, "only HKLM keys can be used", "!"},
-        {{"query", "\\\\PC"}, 1, "write \\\\COMPUTER\\HKLM\\PATH", "!"},
         {{"query", "\\\\PC\\"}, 1, "write \\\\COMPUTER\\HKLM\\PATH", "!"},
-        {{"query", "\\\\" + std::string(100000, 'c') + "\\HKLM"}, 1, "cccc...", "!"},
-        {{"add", "\\\\Filiale\\HKLM\\X"}, 1, "computer \"Filiale\": no such computer is known", "!"},
+        {{"query", "\\\\" + std::string(100000, 'c') + "\\HKLM"}, 1, "cccc...\": no such computer is known", "!"},
         {{"add", sw, "/v", "n", "/d", "caf\xE9"}, 1, "/d is not UTF-8 text (byte 0xE9 at position 4)", "!"},
         {{"add", sw + "\\a\r\nb"}, 1, "a line break or NUL character in a key name", "!"},
         {{"add", deep}, 1, "deeper than 512 levels", "!"},
@@ -93,7 +82,6 @@ TEST(RegTool, Transcript) {
         {{"add", sw, "/v", "Mask", "/t", "REG_DWORD", "/d", "0xFFFFFFFF"}, 0, "", "\"Mask\"=dword:ffffffff"},
         {{"add", sw, "/v", "Five", "/t", "REG_DWORD", "/d", "0x5"}, 0, "", "\"Five\"=dword:00000005"},
         {{"add", sw, "/v", "x", "/t", "REG_DWORD", "/d", "4294967296"}, 1, "too large for a REG_DWORD", "!\"x\""},
-        {{"add", sw, "/v", "x", "/t", "REG_DWORD", "/d", "-1"}, 1, "is not a REG_DWORD number", "!\"x\""},
         {{"add", sw, "/v", "Host", "/d", "mail.example.com"}, 0, "", "\"Host\"=\"mail.example.com\""},
         {{"add", sw, "/v", "host", "/d", "other"}, 1, "\"host\" already exists", "!\"other\""},
         {{"add", sw, "/v", "host", "/d", "other", "/f"}, 0, "", "\"Host\"=\"other\""},
@@ -104,19 +92,16 @@ TEST(RegTool, Transcript) {
         {{"query", kNoras, "/s", "/v", "UDP Port"}, 0,
          "\n" + kNoras + "\\info\n    UDP Port    REG_DWORD    0x3a9a\n\n" + kNoras +
              "\\vertrieb\n    UDP Port    REG_DWORD    0x3a9b\n\nEnd of search: 2 match(es) found.\n", ""},
-        {{"query", kNoras, "/ve"}, 0, "\n    (Default)    REG_SZ    (value not set)\n", ""},
         {{"query", kNoras, "/v", "No Such"}, 1, "no value \"No Such\" was found in", ""},
         {{"import", texts}, 0, "", "[HKEY_LOCAL_MACHINE\\T]"},
         {{"query", "HKLM\\T"}, 0, "    e    REG_EXPAND_SZ    %A%\n    m    REG_MULTI_SZ    a\\0b\n    b    REG_BINARY    00AB\n", ""},
         {{"delete", kNoras}, 1, "nothing was deleted", ""},
-        {{"delete", kNoras, "/v", "No Such", "/f"}, 1, "\"No Such\" does not exist", ""},
         {{"delete", "HKLM", "/f"}, 1, "HKEY_LOCAL_MACHINE itself cannot be deleted", ""},
         {{"delete", kNoras, "/v", "timeout", "/f"}, 0, "", "NORAS]\n\"Enable Logging\"=dword:00000000\n\n"},
         {{"delete", kNoras + "\\info", "/va", "/f"}, 0, "", "NORAS\\info]\n\n["},
         {{"delete", kNoras, "/f"}, 0, "", "!NORAS"},
         {{"import", badDword}, 1, badDword + ":5: dword: with more than 8 hexadecimal digits", "!New"},
         {{"import", otherRoot}, 1, otherRoot + ":5: only HKEY_LOCAL_MACHINE keys can be imported", "!New"},
-        {{"import", (store.dir / "none.reg").string()}, 1, "cannot open the file", ""},
         {{"export", sw, backup}, 1, "already exists; nothing was written", ""},
         {{"export", "HKLM\\SOFTWARE\\Nothing", (store.dir / "none.reg").string()}, 1, "does not exist", ""},
         {{"export", sw, backup, "/Y"}, 0, "", ""},
@@ -132,10 +117,9 @@ TEST(RegTool, Transcript) {
             EXPECT_EQ(after, before);
             EXPECT_EQ(result.out, "");
             EXPECT_TRUE(result.err.starts_with("ERROR: ") && result.err.size() < 300) << result.err.substr(0, 300);
-        } else if (step.file.starts_with("!")) {
-            EXPECT_EQ(after.find(step.file.substr(1)), std::string::npos) << after;
         } else {
-            EXPECT_NE(after.find(step.file), std::string::npos) << after;
+            const bool absent = step.file.starts_with("!");
+            EXPECT_EQ(after.find(step.file.substr(absent ? 1 : 0)) == std::string::npos, absent) << after;
         }
     }
     EXPECT_EQ(ReadFile(backup).find("precious"), std::string::npos);
@@ -144,7 +128,8 @@ TEST(RegTool, Transcript) {
 
 // Text values of other software travel byte for byte (odd counts, unpaired surrogates); an
 // export is private to its owner and imports as the same tree, for one key or all of HKLM.
-TEST(RegTool, ImportExportKeepsEveryByte) {
+// And the tool closes every key it opens.
+TEST(RegTool, ImportExportKeepsEveryByteAndClosesKeys) {
     Store first;
     ASSERT_EQ(Tool(first.api, {"import", kSample}).code, 0);
     EXPECT_EQ(first.File(), ReadFile(kSample));  // the sample is written as the store writes
@@ -160,13 +145,8 @@ TEST(RegTool, ImportExportKeepsEveryByte) {
         ASSERT_EQ(Tool(second.api, {"import", exported}).code, 0);
         EXPECT_EQ(second.File(), key == "hklm" ? first.File() : ReadFile(kSample));  // for a key: the keys above it too
     }
-}
-
-// Every key the tool opens it closes again, also one it deletes.
-TEST(RegTool, ClosesWhatItOpens) {
-    Store store;
-    ASSERT_EQ(Tool(store.api, {"import", kSample}).code, 0);
-    platform::CountingRegistry counting(store.api);
+    // Every key the tool opens it closes again, also one it deletes.
+    platform::CountingRegistry counting(first.api);
     ASSERT_EQ(Tool(counting, {"delete", "HKLM\\SYSTEM", "/f"}).code, 0);
     EXPECT_EQ(counting.Count(Call::CloseKey), counting.Count(Call::ConnectRegistry) + counting.Count(Call::OpenKeyEx));
 }
@@ -189,11 +169,8 @@ Result InChild(platform::RegistryApi& api, const std::vector<std::string>& args,
     return result;
 }
 
-const auto kFullDisk = [] {
-    std::signal(SIGXFSZ, SIG_IGN);
-    const rlimit limit{4096, 4096};
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-};
+const rlimit kSmallFiles{4096, 4096};
+const auto kFullDisk = [] { std::signal(SIGXFSZ, SIG_IGN); ::setrlimit(RLIMIT_FSIZE, &kSmallFiles); };
 
 // What went wrong is said plainly, with the file and the real cause, and whether anything changed.
 TEST(RegTool, FailuresNameTheFileAndTheRealCause) {
@@ -213,20 +190,18 @@ TEST(RegTool, FailuresNameTheFileAndTheRealCause) {
                          }), "cannot read " + file + ": Permission denied"});
         ::chmod(store.dir.Path().c_str(), 0700);
     }
+    platform::FaultInjectingRegistry refusing(store.api), unsaved(store.api);
+    refusing.FailNth(Call::CreateKey, 1, platform::error::kAccessDenied, true);  // a read-only store
+    unsaved.FailNth(Call::FlushKey, 1, platform::error::kRegistryIoFailed);
+    cases.push_back({Tool(refusing, {"import", kSample}), kSample + ":4: cannot apply this line to "
+                     "HKEY_LOCAL_MACHINE\\SYSTEM: access is denied (error 5); nothing was imported"});
+    EXPECT_EQ(store.File(), before);
+    cases.push_back({Tool(unsaved, {"add", "HKLM\\New"}), "could not be saved, nothing was changed"});
     for (const auto& [result, message] : cases) {
         EXPECT_EQ(result.code, 1);
         EXPECT_NE(result.err.find(message), std::string::npos) << result.err;
     }
     EXPECT_EQ(ReadFile(backup), "the old backup");
-
-    platform::FaultInjectingRegistry refusing(store.api);
-    refusing.FailNth(Call::CreateKey, 1, platform::error::kAccessDenied, true);  // a read-only store
-    EXPECT_NE(Tool(refusing, {"import", kSample}).err.find(kSample + ":4: cannot apply this line to HKEY_LOCAL_MACHINE\\SYSTEM: "
-                                                           "access is denied (error 5); nothing was imported"), std::string::npos);
-    EXPECT_EQ(store.File(), before);
-    platform::FaultInjectingRegistry unsaved(store.api);
-    unsaved.FailNth(Call::FlushKey, 1, platform::error::kRegistryIoFailed);
-    EXPECT_NE(Tool(unsaved, {"add", "HKLM\\New"}).err.find("could not be saved, nothing was changed"), std::string::npos);
 }
 
 // The program itself, through $KELVASTON_REGISTRY: a store file that does not parse is named
@@ -234,16 +209,14 @@ TEST(RegTool, FailuresNameTheFileAndTheRealCause) {
 TEST(RegTool, ProgramNamesTheStoreProblem) {
     Store store;
     const std::string damaged = store.Put("Kaputt.reg", kHeader + "[HKEY_LOCAL_MACHINE\\SOFTWARE]\n\"x\"=dword:zz\n");
-    for (const auto& [folder, message] : std::vector<std::pair<std::string, std::string>>{
-             {store.dir.Path().string(), "\"kaputt\": the registry file is damaged at " + damaged + ":4: dword:"},
-             {damaged, "refusing to use " + damaged + ": it is not a folder"}}) {
-        const std::string command = "KELVASTON_REGISTRY='" + folder + "' '" KELVASTON_REG_PROGRAM "' query '\\\\kaputt\\HKLM' 2>&1";
-        FILE* pipe = ::popen(command.c_str(), "r");
-        ASSERT_NE(pipe, nullptr);
+    for (const std::string& folder : {store.dir.Path().string(), damaged}) {
+        FILE* pipe = ::popen(("KELVASTON_REGISTRY='" + folder + "' '" KELVASTON_REG_PROGRAM "' query '\\\\kaputt\\HKLM' 2>&1").c_str(), "r");
         std::string output(4096, '\0');
         output.resize(std::fread(output.data(), 1, output.size(), pipe));
         EXPECT_EQ(::pclose(pipe), 1 << 8);
-        EXPECT_NE(output.find(message), std::string::npos) << output;
+        EXPECT_NE(output.find(folder == damaged ? "refusing to use " + damaged + ": it is not a folder"
+                                                : "\"kaputt\": the registry file is damaged at " + damaged + ":4: dword:"),
+                  std::string::npos) << output;
     }
 }
 
