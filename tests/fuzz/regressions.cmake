@@ -3,9 +3,7 @@
 # tests/CMakeLists.txt. The store's checks need the file store, so Linux only.
 if(NOT WIN32)
     kelvaston_add_test(fuzz_regressions_test
-        SOURCES ${CMAKE_CURRENT_LIST_DIR}/regressions_test.cpp
-                ${CMAKE_CURRENT_LIST_DIR}/reg_file_checks.cpp
-                ${CMAKE_CURRENT_LIST_DIR}/store_call_checks.cpp
+        SOURCES ${CMAKE_CURRENT_LIST_DIR}/regressions_test.cpp ${CMAKE_CURRENT_LIST_DIR}/checks.cpp
         LIBS kelvaston_platform)
     target_include_directories(fuzz_regressions_test PRIVATE ${CMAKE_CURRENT_LIST_DIR})
     target_compile_definitions(fuzz_regressions_test PRIVATE
