@@ -3,7 +3,8 @@
 // on random stored trees and working copies with everything a stored configuration can hold
 // that the model does not: foreign keys and values, "volatile" and keys below it, names with
 // blanks at their ends, NORAS in other spellings, missing, misspelt, mistyped and reordered
-// values, numbers that are none. A second save of the same model then changes nothing.
+// values, numbers that are none, more keys than the list holds. A second save of the same model
+// then succeeds and changes nothing: no stored key locks a save out.
 #include <algorithm>
 #include <chrono>
 #include <random>
@@ -51,11 +52,13 @@ std::string StoredTree(Random& random) {
     std::string body = kServiceLine;
     if (random.OneIn(8)) return body;  // no Parameters key yet
     body += kParametersLine + ValueLines(random, layout::kGlobalValues);
+    for (int i = random.OneIn(8) ? 51 : 0; i > 0; --i) body += KeyLine("K" + std::to_string(100 + i));  // a full list
     std::vector<std::string> connections = kConnectionNames;
     for (std::size_t c = random.Below(5); c > 0; --c) {
         const std::string name = random.From(connections);
         std::erase_if(connections, [&](const std::string& n) { return platform::text::EqualsNoCase(n, name); });
         body += KeyLine(name) + ValueLines(random, layout::kConnectionValues);
+        if (random.OneIn(4)) body += KeyLine(name + "\\Extra\\deeper");
         for (std::size_t a = random.Below(3); a > 0; --a) {
             body += KeyLine(name + "\\" + kAccountNames[a]) + ValueLines(random, layout::kAccountValues);
             if (random.OneIn(5)) body += KeyLine(name + "\\" + kAccountNames[a] + "\\Extra") + "\"E\"=\"1\"\n";

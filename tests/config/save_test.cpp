@@ -1,8 +1,6 @@
 // Saving the configuration: what a save writes and what it reads back as, that stored keys
 // the model does not know never lock a save out, and that a save failing at any registry call
 // leaves the old or the new configuration and says which step failed.
-#include <algorithm>
-
 #include "store_fixture.h"
 
 namespace kelvaston::config::test {
@@ -49,33 +47,6 @@ TEST_F(SaveTest, WithoutTheServiceNothingIsWritten) {
     EXPECT_EQ(store_->SaveSettings().result, SaveResult::ServiceMissing);
     Connect();
     EXPECT_TRUE(ServiceTree().name.empty());
-}
-
-// Keys the configuration does not know (names with blanks at their ends, which a load reads
-// trimmed; more keys than the list holds; subkeys of accounts and of "volatile") are removed by
-// their real names: the save succeeds, and so does the next one.
-TEST_F(SaveTest, KeysTheConfigurationDoesNotKnowNeverLockTheSaveOut) {
-    std::string many;
-    for (int i = 0; i < 51; ++i) many += KeyLine("C" + std::to_string(100 + i));
-    for (const std::string& stored : {kStored + KeyLine(" Blank ") + KeyLine(" Blank \\x "),
-                                      kServiceLine + kParametersLine + many + KeyLine("volatile"),
-                                      kStored + KeyLine("volatile\\deep\\deeper") + KeyLine("Arcor\\info\\Extra")}) {
-        Seed(stored);
-        LoadAll();
-        for (int round = 1; round <= 2; ++round) {
-            const SaveOutcome outcome = store_->SaveSettings();
-            ASSERT_EQ(outcome.result, SaveResult::Saved) << "round " << round << ": " << outcome.failedStep;
-        }
-        std::vector<std::string> keys, connections;
-        for (std::size_t i = 0; i < ConnectionCount(settings_.Connections); ++i) {
-            connections.push_back(settings_.Connections[i].Name);
-        }
-        Connect();
-        const platform::KeyTree service = ServiceTree();
-        for (const auto& key : service.children.at(0).children) keys.push_back(key.name);
-        std::sort(connections.begin(), connections.end());
-        EXPECT_EQ(keys, connections);
-    }
 }
 
 // Fail the N-th registry call of a save, for every N: the registry (and the disk) then holds the
