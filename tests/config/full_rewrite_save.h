@@ -5,7 +5,6 @@
 #pragma once
 
 #include <array>
-#include <vector>
 
 #include "config/layout.h"
 #include "platform/registry_tree.h"
@@ -13,15 +12,13 @@
 
 namespace kelvaston::config::test {
 
+// Writes a record's values into the key `path` below `parent` (empty: `parent` itself), in
+// `order`, empty numbers as 0.
 template <class Record, std::size_t N>
 bool WriteRecord(platform::RegistryApi& api, platform::Key parent, const std::string& path, Record& record,
-                 const std::array<layout::ValueField<Record>, N>& fields, std::vector<std::size_t> order = {}) {
+                 const std::array<layout::ValueField<Record>, N>& fields, const std::array<std::size_t, N>& order) {
     platform::Key key = parent;
-    if (!path.empty() && api.CreateKey(parent, path, &key) != platform::error::kSuccess) key = platform::kNullKey;
-    if (key == platform::kNullKey) return false;
-    if (order.empty()) {
-        for (std::size_t i = 0; i < N; ++i) order.push_back(i);
-    }
+    if (!path.empty() && api.CreateKey(parent, path, &key) != platform::error::kSuccess) return false;
     platform::ValueLibrary values(api);
     bool ok = true;
     for (const std::size_t i : order) {
@@ -53,15 +50,15 @@ inline bool SaveByFullRewrite(platform::RegistryApi& api, Settings& settings) {
     std::vector<std::string> stored;
     ok = ok && platform::ListSubkeys(api, parameters, &stored) == platform::error::kSuccess;
     for (const std::string& name : stored) ok = ok && platform::DeleteTree(api, parameters, name) == platform::error::kSuccess;
-    ok = ok && WriteRecord(api, parameters, "", settings.Global, layout::kGlobalValues,
-                           {layout::kGlobalSaveOrder.begin(), layout::kGlobalSaveOrder.end()});
+    ok = ok && WriteRecord(api, parameters, "", settings.Global, layout::kGlobalValues, layout::kGlobalSaveOrder);
     for (std::size_t c = 0; c < kConnectionSlots && ok && !settings.Connections[c].Name.empty(); ++c) {
         ok = WriteRecord(api, parameters, settings.Connections[c].Name, settings.Connections[c],
-                         layout::kConnectionValues);
+                         layout::kConnectionValues, {0, 1});
     }
     for (auto& account : settings.Accounts) {
         if (!ok || account.Name.empty()) break;
-        ok = WriteRecord(api, parameters, account.Connection + "\\" + account.Name, account, layout::kAccountValues);
+        ok = WriteRecord(api, parameters, account.Connection + "\\" + account.Name, account, layout::kAccountValues,
+                         {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18});
     }
     if (parameters != platform::kNullKey) api.CloseKey(parameters);
     ok = ok && api.FlushKey(settings.RootKey) == platform::error::kSuccess;

@@ -21,14 +21,11 @@ TEST(DeleteAccount, TheLaterEntriesMoveUpAndTheLastSlotEmpties) {
     for (const std::size_t used : {kAccountSlots, std::size_t{3}}) {
         for (const int index : {-1, 0, 1, 2, 125, 249, 250, 251}) {
             AccountList accounts;
-            std::vector<std::string> expected;
-            for (std::size_t i = 0; i < kAccountSlots; ++i) {
-                accounts[i].Name = i < used ? "a" + std::to_string(i) : "";
-                expected.push_back(accounts[i].Name);
-            }
+            std::vector<std::string> expected(kAccountSlots);
+            for (std::size_t i = 0; i < used; ++i) accounts[i].Name = expected[i] = "a" + std::to_string(i);
             if (index >= 0 && index < static_cast<int>(kAccountSlots)) {
                 expected.erase(expected.begin() + index);
-                expected.push_back("");
+                expected.emplace_back();
             }
             DeleteAccount(accounts, index);
             for (std::size_t i = 0; i < kAccountSlots; ++i) {

@@ -39,11 +39,10 @@ std::string ValueLines(Random& random, const std::array<layout::ValueField<Recor
         if (random.OneIn(3) || (name == "Foreign" && !random.OneIn(3))) continue;
         if (random.OneIn(6)) name = platform::text::FoldCase(name);
         const std::size_t kind = random.Below(4);
-        lines += "\"" + name + "\"=" +
-                 (kind == 0   ? "\"" + random.From(kTexts) + "\""
-                  : kind == 1 ? std::string("hex:01,02,03")
-                              : "dword:0000000" + std::to_string(random.Below(10))) +
-                 "\n";
+        const std::string data = kind == 0   ? "\"" + random.From(kTexts) + "\""
+                                 : kind == 1 ? "hex:01,02,03"
+                                             : "dword:0000000" + std::to_string(random.Below(10));
+        lines += "\"" + name + "\"=" + data + "\n";
     }
     return lines;
 }

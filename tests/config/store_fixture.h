@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <string>
 
 #include "config/layout.h"
 #include "config/store.h"
@@ -13,9 +12,7 @@
 #else
 #include "platform/file_store.h"
 #endif
-#include "platform/reg_file.h"
 #include "platform/registry_decorators.h"
-#include "platform/registry_tree.h"
 #include "support/temp_dir.h"
 #include "support/value_printer.h"
 

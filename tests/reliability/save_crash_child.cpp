@@ -19,10 +19,7 @@ int main(int argc, char** argv) {
     platform::FileStoreRegistry registry({argv[1], "CRASH"});
     config::Settings settings;
     config::InitSettings(settings);
-    if (registry.ConnectRegistry("", platform::kHKeyLocalMachine, &settings.RootKey) != platform::error::kSuccess) {
-        std::fprintf(stderr, "save_crash_child: cannot connect to the store\n");
-        return 1;
-    }
+    if (registry.ConnectRegistry("", platform::kHKeyLocalMachine, &settings.RootKey) != platform::error::kSuccess) return 1;
     config::ConfigStore store(registry, settings);
     store.LoadGlobalSettings();
     store.LoadConnections();
