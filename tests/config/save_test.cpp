@@ -95,7 +95,8 @@ TEST_F(SaveTest, AFailureAtAnyCallLeavesTheOldOrTheNewConfiguration) {
 
 // A text the registry cannot store fails the save, which names the value and the character (on
 // Windows one the ANSI code page lacks, everywhere a byte that is no UTF-8) and puts the stored
-// configuration back; when the registry refuses that too, the save says so.
+// configuration back; when the registry refuses to remove keys, so that the stored configuration
+// cannot be put back, the save says so.
 TEST_F(SaveTest, ATextTheRegistryCannotStoreIsNamedAndUndone) {
 #ifdef _WIN32
     const std::string unstorable = "\xC4\x81";  // ā: no Western code page has it

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <random>
@@ -39,9 +40,8 @@ std::optional<KeyTree> StoredParameters(const std::filesystem::path& folder) {
             platform::error::kSuccess) {
         return std::nullopt;
     }
-    KeyTree tree;
+    KeyTree tree;  // the handles go with the registry
     const auto status = platform::ReadTree(registry, parameters, config::layout::kParametersName, &tree);
-    registry.CloseKey(parameters);
     return status == platform::error::kSuccess ? std::optional(tree) : std::nullopt;
 }
 
@@ -119,6 +119,7 @@ TEST(SaveCrash, AKilledSaveLeavesTheOldOrTheNewConfiguration) {
     EXPECT_TRUE(Succeeded(RunChild(folder, last, std::nullopt).first)) << "a save after the killed ones failed";
     EXPECT_EQ(StoredParameters(folder), trees[last - 'A']);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1) << "temporary files stay";
+    std::printf("figures: save-crash runs=%d kills=%d save-ms=%.1f seed=%u\n", runs, kills, durations[2], seed);
     EXPECT_GT(kills, 0) << "no save was killed: the test tested nothing";
 }
 
