@@ -1,159 +1,73 @@
-// Loading the configuration: the defaults of missing values, the order and limits of the lists,
-// and the keys that are not connections.
+// Loading the configuration: what odd and missing stored values load as, the order and limits
+// of the lists, the keys that are not connections; and the removal of a list's slot.
 #include <chrono>
 #include <optional>
 
-#include "platform/registry_decorators.h"
 #include "store_fixture.h"
 
 namespace kelvaston::config::test {
 namespace {
 
-std::vector<std::string> ConnectionNames(const Settings& settings) {
-    std::vector<std::string> names;
-    for (const auto& c : settings.Connections) {
-        if (!c.Name.empty()) names.push_back(c.Name);
-    }
-    return names;
+TEST(CutAtNul, TakesTheTextBeforeTheFirstNulWithoutBlanks) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {std::string("abc\0def", 7), "abc"}, {"  x ", "x"},  {std::string(5, '\0'), ""},
+        {std::string(500, ' '), ""},         {"\tx\t ", "\tx\t"}, {std::string(" a b \0 c ", 9), "a b"}};
+    for (const auto& [text, cut] : cases) EXPECT_EQ(CutAtNul(text), cut) << text;
 }
 
-TEST(CutAtNul, TakesTheTextBeforeTheFirstNulWithoutBlanks) {
-    EXPECT_EQ(CutAtNul(std::string("abc\0def", 7)), "abc");
-    EXPECT_EQ(CutAtNul("  x "), "x");
-    EXPECT_EQ(CutAtNul(std::string(5, '\0')), "");
-    EXPECT_EQ(CutAtNul(""), "");
-    EXPECT_EQ(CutAtNul(std::string(500, ' ')), "");
-    EXPECT_EQ(CutAtNul("\tx\t "), "\tx\t");  // only blanks go
+// Removing slot k of a full list, or of one with a few entries, for k at either end, in the
+// middle and outside: the later entries move up one slot, the last slot is empty.
+TEST(DeleteAccount, TheLaterEntriesMoveUpAndTheLastSlotEmpties) {
+    for (const std::size_t used : {kAccountSlots, std::size_t{3}}) {
+        for (const int index : {-1, 0, 1, 2, 125, 249, 250, 251}) {
+            AccountList accounts;
+            std::vector<std::string> expected(kAccountSlots);
+            for (std::size_t i = 0; i < used; ++i) accounts[i].Name = expected[i] = "a" + std::to_string(i);
+            if (index >= 0 && index < static_cast<int>(kAccountSlots)) {
+                expected.erase(expected.begin() + index);
+                expected.emplace_back();
+            }
+            DeleteAccount(accounts, index);
+            for (std::size_t i = 0; i < kAccountSlots; ++i) {
+                ASSERT_EQ(accounts[i].Name, expected[i]) << "slot " << i << " after removing " << index;
+            }
+        }
+    }
 }
 
 using LoadTest = StoreTest;
 
-TEST_F(LoadTest, MissingValuesTakeTheirDefaultsButEmptyTextStaysEmpty) {
-    Seed(kServiceLine + kParametersLine +
-         "\"ProxyHost\"=\"\"\n"
-         "\"DebugLevel\"=dword:00000000\n"
-         "\"TickerEMail\"=\"ticker@example.com\"\n" +
-         KeyLine("NORAS") + KeyLine("NORAS\\info") + "\"LogFile\"=\"\"\n\"Max Mails\"=dword:00000000\n");
+// Missing values and values with no text form load as their defaults; text where a number
+// belongs loads as that text (the save then refuses it); text ends at its first NUL and loses
+// its end blanks; an empty text stays empty; a long text is cut to 255 characters. Only the
+// exact name "volatile" is the service's own key, names lose their end blanks (and with them
+// their values), and NORAS is added when no key of that name is there.
+TEST_F(LoadTest, OddAndMissingValuesLoadAsDocumented) {
+    Seed(kServiceLine + kParametersLine + "\"ProxyHost\"=\"\"\n\"DebugLevel\"=\"zehn\"\n\"TriggerPort\"=hex:01,02,03\n" +
+         "\"BDWDir\"=hex(1):20,00,64,00,3a,00,20,00,00,00,78,00\n\"TickerEMail\"=\"" + std::string(300, 't') + "\"\n" +
+         KeyLine(" Blank ") + "\"TimeOut\"=dword:00000001\n" + KeyLine("Volatile") +
+         KeyLine("Volatile\\info") + "\"LogFile\"=\"\"\n\"Max Mails\"=dword:00000000\n\"POP Host\"=\" pop \"\n");
     LoadAll();
-    const GlobalSettings& g = settings_.Global;
-    EXPECT_EQ(g.BDWDir, "c:\\");
-    EXPECT_EQ(g.DebugLevel, "0");
-    EXPECT_EQ(g.ListenRAS, "0");
-    EXPECT_EQ(g.ProxyHost, "");
-    EXPECT_EQ(g.ProxyPort, "0");
-    EXPECT_EQ(g.TriggerPort, "15001");
-    EXPECT_EQ(g.TickerEMail, "ticker@example.com");
-
-    EXPECT_EQ(settings_.Connections[0], (ConnectionRecord{"NORAS", "0", "600"}));
-    const AccountRecord& a = settings_.Accounts[0];
-    EXPECT_EQ(a.Connection, "NORAS");
-    EXPECT_EQ(a.Name, "info");
-    EXPECT_EQ(a.LogFile, "");
-    EXPECT_EQ(a.MaxMails, "0");
-    EXPECT_EQ(a.AddressMode, "3");
-    EXPECT_EQ(a.POPDelete, "1");
-    EXPECT_EQ(a.UDPPort, "15002");
-    EXPECT_EQ(a.EnableKeepAlive, "0");
-    EXPECT_EQ(a.POPHost, "");
-    EXPECT_TRUE(settings_.Accounts[1].Name.empty());
+    EXPECT_EQ(settings_.Global, (GlobalSettings{"0", "d:", "zehn", "", "0", "15001", std::string(255, 't')}));
+    const ConnectionList connections = {{{"Blank", "0", "600"}, {"Volatile", "0", "600"}, {"NORAS", "", ""}}};
+    EXPECT_EQ(settings_.Connections, connections);
+    AccountList accounts;
+    accounts[0] = {"Volatile", "info", "3", "0", "", "0", "0", "0", "0", "0", "0", "", "0", "1", "pop", "", "", "", "",
+                   "", "15002"};
+    EXPECT_EQ(settings_.Accounts, accounts);
 }
 
-TEST_F(LoadTest, WithoutParametersOnlyNorasAndTheDefaults) {
-    Seed(kServiceLine);
-    settings_.Global.BDWDir = "stale";
-    LoadAll();
-    EXPECT_EQ(settings_.Global.BDWDir, "c:\\");
-    EXPECT_EQ(ConnectionNames(settings_), std::vector<std::string>{"NORAS"});
-    EXPECT_EQ(settings_.Connections[0], (ConnectionRecord{"NORAS", "", ""}));
-    EXPECT_TRUE(settings_.Accounts[0].Name.empty());
-}
-
-TEST_F(LoadTest, NorasIsAppendedOnlyWhenItHasNoKey) {
-    Seed(kServiceLine + kParametersLine + KeyLine("A") + KeyLine("NORAS") + KeyLine("volatile") +
-         "\"State\"=dword:00000001\n");
-    LoadAll();
-    EXPECT_EQ(ConnectionNames(settings_), (std::vector<std::string>{"A", "NORAS"}));
-
-    Seed(kServiceLine + kParametersLine + KeyLine("A") + "\"TimeOut\"=dword:00000000\n");
-    LoadAll();
-    EXPECT_EQ(ConnectionNames(settings_), (std::vector<std::string>{"A", "NORAS"}));
-    EXPECT_EQ(settings_.Connections[0], (ConnectionRecord{"A", "0", "0"}));
-    EXPECT_EQ(settings_.Connections[1], (ConnectionRecord{"NORAS", "", ""}));
-
-    // Only the exact name "volatile" is the service's own key.
-    Seed(kServiceLine + kParametersLine + KeyLine("Volatile"));
-    LoadAll();
-    EXPECT_EQ(ConnectionNames(settings_), (std::vector<std::string>{"Volatile", "NORAS"}));
-}
-
-TEST_F(LoadTest, AtMost51ConnectionsAndVolatileUsesUpAnIndex) {
-    std::string body = kServiceLine + kParametersLine;
-    for (int i = 0; i < 52; ++i) body += KeyLine("C" + std::string(i < 10 ? "0" : "") + std::to_string(i));
-    Seed(body);
-    LoadAll();
-    std::vector<std::string> names = ConnectionNames(settings_);
-    ASSERT_EQ(names.size(), 51u);
-    EXPECT_EQ(names.front(), "C00");
-    EXPECT_EQ(names.back(), "C50");  // no room for NORAS
-
-    body = kServiceLine + kParametersLine + KeyLine("volatile") + KeyLine("W1") + KeyLine("W2");
-    for (int i = 0; i < 49; ++i) body += KeyLine("A" + std::string(i < 10 ? "0" : "") + std::to_string(i));
-    Seed(body);  // enumerated: A00..A48, volatile, W1, W2
-    LoadAll();
-    names = ConnectionNames(settings_);
-    ASSERT_EQ(names.size(), 51u);
-    EXPECT_EQ(names[48], "A48");
-    EXPECT_EQ(names[49], "W1");
-    EXPECT_EQ(names[50], "NORAS");  // W2 stood at the 52nd index
-}
-
-TEST_F(LoadTest, AccountsFollowTheirConnectionsUpTo251InAll) {
-    std::string body = kServiceLine + kParametersLine + KeyLine("B") + KeyLine("B\\y") + "\"Max Mails\"=dword:00000005\n" +
-                       KeyLine("B\\x") + "\"POP Host\"=\"pop.example.com\"\n";
-    Seed(body);
-    LoadAll();
-    EXPECT_EQ(settings_.Accounts[0].Connection, "B");
-    EXPECT_EQ(settings_.Accounts[0].Name, "x");
-    EXPECT_EQ(settings_.Accounts[0].POPHost, "pop.example.com");
-    EXPECT_EQ(settings_.Accounts[1].Name, "y");
-    EXPECT_EQ(settings_.Accounts[1].MaxMails, "5");
-    EXPECT_EQ(settings_.Accounts[2].Connection, "");  // NORAS has no key, so no accounts
-
-    body = kServiceLine + kParametersLine;
+// 50 connections, "volatile" (which uses up an index of the 51 looked at) and one more; 126
+// accounts each for two of them, of which 251 fit. Read one after another and with the reads
+// overlapping as for a remote registry: the same lists, in a few calls per key.
+TEST_F(LoadTest, TheListsStopAt51IndexesAnd251Accounts) {
+    std::string body = kServiceLine + kParametersLine + KeyLine("volatile") + KeyLine("W1");
+    for (int i = 0; i < 50; ++i) body += KeyLine("A" + std::to_string(100 + i));
     for (int i = 0; i < 126; ++i) {
-        body += KeyLine("A\\a" + std::to_string(1000 + i));
-        body += KeyLine("B\\b" + std::to_string(1000 + i));
+        body += KeyLine("A100\\a" + std::to_string(100 + i)) + KeyLine("A101\\b" + std::to_string(100 + i));
+        if (i == 124) body += "\"Max Mails\"=dword:00000007\n";
     }
     Seed(body);
-    LoadAll();
-    EXPECT_EQ(AccountCount(settings_.Accounts), 251u);
-    EXPECT_EQ(settings_.Accounts[125].Name, "a1125");
-    EXPECT_EQ(settings_.Accounts[250].Name, "b1124");  // b1125, the 252nd, is not loaded
-}
-
-TEST_F(LoadTest, NamesWithBlanksAtTheEndsAreReadTrimmedAndTheirValuesMissed) {
-    Seed(kServiceLine + kParametersLine + KeyLine(" Blank ") + "\"TimeOut\"=dword:00000001\n");
-    LoadAll();
-    EXPECT_EQ(settings_.Connections[0], (ConnectionRecord{"Blank", "0", "600"}));
-}
-
-// Every value of a key comes with one read, every key is listed once: a full configuration
-// costs a few calls per key, not three per value (which would be over 15,000).
-TEST_F(LoadTest, AFullConfigurationLoadsWithAFewCallsPerKey) {
-    Seed(kServiceLine);
-    for (std::size_t c = 0; c < kConnectionSlots; ++c) {
-        settings_.Connections[c] = {c == 0 ? "NORAS" : "V" + std::to_string(100 + c), "1", "600"};
-    }
-    for (std::size_t a = 0; a < kAccountSlots; ++a) {
-        AccountRecord& r = settings_.Accounts[a];
-        r.Connection = settings_.Connections[a % kConnectionSlots].Name;
-        r.Name = "k" + std::to_string(1000 + a);
-        for (const auto& field : layout::kAccountValues) r.*field.field = field.IsNumber() ? "7" : "x";
-    }
-    ASSERT_EQ(store_->SaveSettings().result, SaveResult::Saved);
-
-    // Once one read after another, once with the reads overlapping as for a remote registry:
-    // the same model, in as few calls.
     std::optional<Settings> first;
     for (const bool overlapping : {false, true}) {
         platform::CountingRegistry counter(*registry_);
@@ -161,25 +75,20 @@ TEST_F(LoadTest, AFullConfigurationLoadsWithAFewCallsPerKey) {
         Settings loaded;
         InitSettings(loaded);
         ConfigStore store(overlapping ? static_cast<platform::RegistryApi&>(remote) : counter, loaded);
-        ASSERT_EQ(store.Api().ConnectRegistry("", platform::kHKeyLocalMachine, &loaded.RootKey),
-                  platform::error::kSuccess);
-        store.LoadGlobalSettings();
-        store.LoadConnections();
-        store.LoadAccounts();
-        EXPECT_LE(counter.Total(), 800u) << overlapping;
-        EXPECT_EQ(AccountCount(loaded.Accounts), kAccountSlots);
+        ASSERT_EQ(store.Api().ConnectRegistry("", platform::kHKeyLocalMachine, &loaded.RootKey), error::kSuccess);
+        LoadAll(store);
+        EXPECT_LE(counter.Total(), 3 * (50 + 252)) << overlapping;
+        ASSERT_EQ(ConnectionCount(loaded.Connections), kConnectionSlots);
+        EXPECT_EQ(loaded.Connections[49].Name, "A149");
+        EXPECT_EQ(loaded.Connections[50].Name, "NORAS");  // W1 stood at the 52nd index
+        ASSERT_EQ(AccountCount(loaded.Accounts), kAccountSlots);
+        EXPECT_EQ(loaded.Accounts[125].Name, "a225");
+        EXPECT_EQ(loaded.Accounts[250].Name, "b224");  // b225, the 252nd, is not loaded
         EXPECT_EQ(loaded.Accounts[250].MaxMails, "7");
-        EXPECT_EQ(loaded.Accounts[250].SMTPTo, "x");
         if (!first) first = loaded;
         EXPECT_EQ(loaded.Connections, first->Connections);
         EXPECT_EQ(loaded.Accounts, first->Accounts);
     }
-}
-
-TEST_F(LoadTest, ALongTextIsCutTo255Characters) {
-    Seed(kServiceLine + kParametersLine + "\"BDWDir\"=\"" + std::string(300, 'd') + "\"\n");
-    LoadAll();
-    EXPECT_EQ(settings_.Global.BDWDir, std::string(255, 'd'));
 }
 
 }  // namespace

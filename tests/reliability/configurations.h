@@ -3,12 +3,34 @@
 // of both, or either one only in part, is told apart from each.
 #pragma once
 
-#include "config/settings.h"
+#include <string>
+
+#include "config/layout.h"
 
 namespace kelvaston::reliability {
 
-// Fills the global values and both lists of `settings` with configuration 'A' or 'B'; the
-// target computer and the registry handles stay as they are.
-void FillConfiguration(config::Settings& settings, char which);
+// Fills the global values and both lists of `s` with configuration 'A' or 'B'.
+inline void FillConfiguration(config::Settings& s, char which) {
+    const bool a = which == 'A';
+    const std::string connection = a ? "Verbindung " : "Leitung ", account = a ? "konto" : "postfach";
+    const std::size_t shift = a ? 0 : 3;  // moves every number of B off A's
+    s.Global = {a ? "1" : "0", a ? "c:\\inetpub\\bdw" : "d:\\daten\\bdw", a ? "4" : "2",
+                a ? "proxy.example.com" : "cache.example.org", a ? "8080" : "3128", a ? "15001" : "15101",
+                a ? "ticker@example.com" : "nachrichten@example.org"};
+    for (std::size_t c = 0; c < config::kConnectionSlots; ++c) {
+        s.Connections[c] = {c == 0 ? "NORAS" : connection + std::to_string(c), a ? "1" : "0",
+                            std::to_string(300 + c + shift)};
+    }
+    for (std::size_t i = 0; i < config::kAccountSlots; ++i) {
+        config::AccountRecord& r = s.Accounts[i];
+        r.Connection = s.Connections[i % config::kConnectionSlots].Name;
+        r.Name = account + std::to_string(i);
+        for (const auto& field : config::layout::kAccountValues) {
+            r.*field.field = field.IsNumber() ? std::to_string((i + shift) % 7)
+                                              : std::string(a ? "wert-" : "inhalt-") + field.name;
+        }
+        r.POPHost = (a ? "pop" : "mail") + std::to_string(i) + ".example.net";
+    }
+}
 
 }  // namespace kelvaston::reliability

@@ -4,7 +4,7 @@
 //
 //     save_crash_child FOLDER A|B
 #include <cstdio>
-#include <cstring>
+#include <string>
 
 #include "config/store.h"
 #include "configurations.h"
@@ -12,27 +12,21 @@
 
 int main(int argc, char** argv) {
     using namespace kelvaston;
-    if (argc != 3 || (std::strcmp(argv[2], "A") != 0 && std::strcmp(argv[2], "B") != 0)) {
+    if (argc != 3 || (std::string(argv[2]) != "A" && std::string(argv[2]) != "B")) {
         std::fprintf(stderr, "usage: save_crash_child FOLDER A|B\n");
         return 2;
     }
     platform::FileStoreRegistry registry({argv[1], "CRASH"});
     config::Settings settings;
     config::InitSettings(settings);
-    if (const auto status = registry.ConnectRegistry("", platform::kHKeyLocalMachine, &settings.RootKey);
-        status != platform::error::kSuccess) {
-        std::fprintf(stderr, "save_crash_child: cannot connect to the store (status %d)\n", status);
-        return 1;
-    }
+    if (registry.ConnectRegistry("", platform::kHKeyLocalMachine, &settings.RootKey) != platform::error::kSuccess) return 1;
     config::ConfigStore store(registry, settings);
     store.LoadGlobalSettings();
     store.LoadConnections();
     store.LoadAccounts();
     reliability::FillConfiguration(settings, argv[2][0]);
     const config::SaveOutcome outcome = store.SaveSettings();
-    if (outcome.result != config::SaveResult::Saved) {
-        std::fprintf(stderr, "save_crash_child: the save failed: %s\n", outcome.failedStep.c_str());
-        return 1;
-    }
-    return 0;
+    if (outcome.result == config::SaveResult::Saved) return 0;
+    std::fprintf(stderr, "save_crash_child: the save failed: %s\n", outcome.failedStep.c_str());
+    return 1;
 }

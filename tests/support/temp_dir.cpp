@@ -7,51 +7,44 @@
 
 namespace kelvaston::test {
 
-TempDir::TempDir() : TempDir(std::filesystem::temp_directory_path()) {}
+namespace fs = std::filesystem;
 
-std::filesystem::path TempDir::FastBase() {
+TempDir::TempDir() : TempDir(fs::temp_directory_path()) {}
+
+fs::path TempDir::FastBase() {
     std::error_code ec;
-    const std::filesystem::path shm = "/dev/shm";
-    const auto status = std::filesystem::status(shm, ec);
-    const auto writable = std::filesystem::perms::others_write | std::filesystem::perms::owner_write;
-    if (!ec && std::filesystem::is_directory(status) && (status.permissions() & writable) == writable) return shm;
-    return std::filesystem::temp_directory_path();
+    const auto status = fs::status("/dev/shm", ec);
+    const auto writable = fs::perms::others_write | fs::perms::owner_write;
+    const bool usable = !ec && fs::is_directory(status) && (status.permissions() & writable) == writable;
+    return usable ? fs::path("/dev/shm") : fs::temp_directory_path();
 }
 
-TempDir::TempDir(const std::filesystem::path& base) {
+TempDir::TempDir(const fs::path& base) {
     std::random_device random;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        auto candidate = base / ("kelvaston-test-" + std::to_string(random()));
-        if (std::filesystem::create_directory(candidate)) {
-            // A store folder must be its owner's alone, whatever the umask.
-            std::filesystem::permissions(candidate, std::filesystem::perms::owner_all);
-            path_ = candidate;
-            return;
-        }
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+        const auto candidate = base / ("kelvaston-test-" + std::to_string(random()));
+        if (fs::create_directory(candidate)) path_ = candidate;
     }
-    throw std::runtime_error("cannot create a temporary folder");
+    if (path_.empty()) throw std::runtime_error("cannot create a temporary folder");
+    fs::permissions(path_, fs::perms::owner_all);  // a store folder is its owner's alone, whatever the umask
 }
 
 TempDir::~TempDir() {
     std::error_code ec;
-    std::filesystem::permissions(path_, std::filesystem::perms::owner_all, ec);
-    std::filesystem::remove_all(path_, ec);
+    fs::permissions(path_, fs::perms::owner_all, ec);
+    fs::remove_all(path_, ec);
 }
 
-std::string ReadFile(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
+std::string ReadFile(const fs::path& file) {
     std::ostringstream bytes;
-    bytes << in.rdbuf();
+    bytes << std::ifstream(file, std::ios::binary).rdbuf();
     return bytes.str();
 }
 
-void WriteFile(const std::filesystem::path& file, const std::string& bytes) {
-    {
-        std::ofstream out(file, std::ios::binary | std::ios::trunc);
-        out << bytes;
-    }
+void WriteFile(const fs::path& file, const std::string& bytes) {
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
     // As the store's own files: readable and writable by their owner only.
-    std::filesystem::permissions(file, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
 }
 
 }  // namespace kelvaston::test
