@@ -54,6 +54,57 @@ protected:
     test::TempDir dir_;
 };
 
+// Stores sharing one file, in one process or several flushing at once: each store's flush
+// merges into what the others wrote, so no key is lost and the file always parses.
+TEST_F(FileStoreTest, StoresSharingOneFileKeepEachOthersKeys) {
+    auto first = NewStore();
+    auto second = NewStore();
+    const Key k = Create(*first, kHKeyLocalMachine, "SOFTWARE\\K\\Deep");
+    const Key other = Create(*second, kHKeyLocalMachine, "SOFTWARE\\Other");
+    ASSERT_EQ(second->FlushKey(other), error::kSuccess);
+    ASSERT_EQ(first->FlushKey(k), error::kSuccess);
+    for (const char* there : {"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\K\\Deep]"}) {
+        EXPECT_NE(Text().find(there), std::string::npos) << there;
+    }
+    first->CloseKey(k);
+    second->CloseKey(other);
+
+    constexpr int kProcesses = 3, kRounds = 10;
+    std::vector<pid_t> children;
+    for (int p = 0; p < kProcesses; ++p) {
+        std::fflush(nullptr);
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            FileStoreRegistry store(FileStoreOptions{dir_.Path(), "Desk1"});
+            int failures = 0;
+            for (int r = 0; r < kRounds; ++r) {
+                Key key = kNullKey;
+                failures += store.CreateKey(kHKeyLocalMachine, "SOFTWARE\\P" + std::to_string(p) + "\\R" + std::to_string(r), &key) != 0;
+                failures += store.FlushKey(key) != error::kSuccess;
+                store.CloseKey(key);
+            }
+            std::_Exit(failures);
+        }
+        children.push_back(pid);
+    }
+    for (const pid_t pid : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    auto store = NewStore();
+    Key software = kNullKey;
+    ASSERT_EQ(store->OpenKeyEx(kHKeyLocalMachine, "SOFTWARE", 0, kKeyRead, &software), error::kSuccess);
+    KeyTree tree;
+    ASSERT_EQ(ReadTree(*store, software, "SOFTWARE", &tree), error::kSuccess);
+    store->CloseKey(software);
+    ASSERT_EQ(tree.children.size(), std::size_t{kProcesses + 2});
+    for (const auto& child : tree.children) {
+        if (child.name[0] == 'P') EXPECT_EQ(child.children.size(), std::size_t{kRounds}) << child.name;
+    }
+}
+
 // Changes reach the file on a flush, when the connection closes and at the program's end; not
 // before. The file is written whole and private, and nothing else stays in the folder: not the
 // temporary file, nor one that a writer killed mid-write left behind.

@@ -196,7 +196,7 @@ TEST(RegTool, FailuresNameTheFileAndTheRealCause) {
     cases.push_back({Tool(refusing, {"import", kSample}), kSample + ":4: cannot apply this line to "
                      "HKEY_LOCAL_MACHINE\\SYSTEM: access is denied (error 5); nothing was imported"});
     EXPECT_EQ(store.File(), before);
-    cases.push_back({Tool(unsaved, {"add", "HKLM\\New"}), "could not be saved, nothing was changed"});
+    cases.push_back({Tool(unsaved, {"add", "HKLM\\New"}), "the changes could not be saved: "});
     for (const auto& [result, message] : cases) {
         EXPECT_EQ(result.code, 1);
         EXPECT_NE(result.err.find(message), std::string::npos) << result.err;

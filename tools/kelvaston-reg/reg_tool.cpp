@@ -287,7 +287,7 @@ public:
     void Flush() {
         const Status status = api_.FlushKey(root_.Get());
         if (status != error::kSuccess) {
-            throw Failure("the changes could not be saved, nothing was changed: " + Reason(api_, status));
+            throw Failure("the changes could not be saved: " + Reason(api_, status));
         }
     }
 
