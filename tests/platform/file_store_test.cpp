@@ -101,7 +101,9 @@ TEST_F(FileStoreTest, StoresSharingOneFileKeepEachOthersKeys) {
     store->CloseKey(software);
     ASSERT_EQ(tree.children.size(), std::size_t{kProcesses + 2});
     for (const auto& child : tree.children) {
-        if (child.name[0] == 'P') EXPECT_EQ(child.children.size(), std::size_t{kRounds}) << child.name;
+        if (child.name[0] == 'P') {
+            EXPECT_EQ(child.children.size(), std::size_t{kRounds}) << child.name;
+        }
     }
 }
 
