@@ -99,9 +99,17 @@ TEST(WindowPictures, EveryPageLooksAsItsPicture) {
 #endif
 }
 
-// Keys and the mouse step an up-down within its range, from the number typed in its box.
-TEST(WindowLayout, UpDownStepsWithinItsRangeFromTheTypedNumber) {
+// An up-down shows when it has the focus; keys and the mouse step it within its range, from
+// the number typed in its box.
+TEST(WindowLayout, UpDownShowsItsFocusAndStepsWithinItsRangeFromTheTypedNumber) {
     POPConfig w;
+    w.show();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    const QImage unfocused = w.GlobalDebugLevelUpDown->grab().toImage();
+    w.GlobalDebugLevelUpDown->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(w.GlobalDebugLevelUpDown->hasFocus());
+    EXPECT_NE(w.GlobalDebugLevelUpDown->grab().toImage(), unfocused);
     const std::tuple<UpDown*, QLineEdit*, QString, Qt::Key, QString> steps[] = {
         {w.ConnectionTimeOutUpDown, w.ConnectionTimeOut, "9999", Qt::Key_Up, "9999"},
         {w.ConnectionTimeOutUpDown, w.ConnectionTimeOut, "1", Qt::Key_Down, "1"},
