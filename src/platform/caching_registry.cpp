@@ -41,6 +41,16 @@ Status CachingRegistry::FlushKey(Key key) {
     return RegistryDecorator::FlushKey(key);
 }
 
+Status CachingRegistry::BeginTransaction(Key key) {
+    Forget();
+    return RegistryDecorator::BeginTransaction(key);
+}
+
+bool CachingRegistry::AbortTransaction(Key key) {
+    Forget();
+    return RegistryDecorator::AbortTransaction(key);
+}
+
 Status CachingRegistry::SetValueEx(Key key, const std::string& name, std::uint32_t type, const std::uint8_t* data,
                                    std::uint32_t dataSize) {
     {

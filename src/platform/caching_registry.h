@@ -29,6 +29,9 @@ public:
     Status DeleteKey(Key parent, const std::string& subKey) override;
     Status CloseKey(Key key) override;
     Status FlushKey(Key key) override;
+    // A transaction reads the registry as it is when it begins, and an abort may undo writes.
+    Status BeginTransaction(Key key) override;
+    bool AbortTransaction(Key key) override;
     Status SetValueEx(Key key, const std::string& name, std::uint32_t type, const std::uint8_t* data,
                       std::uint32_t dataSize) override;
     Status DeleteValue(Key key, const std::string& name) override;

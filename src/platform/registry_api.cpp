@@ -4,6 +4,12 @@
 
 namespace kelvaston::platform {
 
+Status RegistryApi::BeginTransaction(Key /*key*/) { return error::kSuccess; }
+
+Status RegistryApi::CommitTransaction(Key key) { return FlushKey(key); }
+
+bool RegistryApi::AbortTransaction(Key /*key*/) { return false; }
+
 Status RegistryApi::QueryKeyValues(Key key, const std::string& subKey, std::vector<RegValue>* values) {
     values->clear();
     Key open = kNullKey;

@@ -151,6 +151,17 @@ public:
     // RegFlushKey: the hive's changes reach permanent storage before this returns.
     virtual Status FlushKey(Key key) = 0;
 
+    // A transaction over the hive of `key`: from BeginTransaction to CommitTransaction no other
+    // process writes that hive, and the changes made meanwhile reach it, and permanent storage,
+    // together or not at all. A backend without transactions (advapi32: a remote registry takes
+    // none) makes each call take effect on its own; there Begin does nothing, Commit flushes, and
+    // Abort returns false: the caller must put back what it changed. Where Abort returns true,
+    // every change since Begin is gone. Calls between Begin and its end may come from several
+    // threads of the one caller.
+    virtual Status BeginTransaction(Key key);
+    virtual Status CommitTransaction(Key key);
+    virtual bool AbortTransaction(Key key);
+
     // RegQueryValueExA. `data` may be null to learn type and size. Text values (REG_SZ,
     // REG_EXPAND_SZ, REG_MULTI_SZ) are delivered as program text with their terminating NUL
     // (counted in *dataSize); other types as their raw bytes. Too small a buffer: kMoreData,

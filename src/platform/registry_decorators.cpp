@@ -7,7 +7,8 @@ namespace kelvaston::platform {
 const char* CallName(Call call) {
     static constexpr std::array<const char*, static_cast<std::size_t>(Call::kCount)> kNames = {
         "ConnectRegistry", "OpenKeyEx",    "CreateKey",  "EnumKeyEx", "DeleteKey",
-        "CloseKey",        "FlushKey",     "QueryValueEx", "SetValueEx", "EnumValue",
+        "CloseKey",        "FlushKey",     "BeginTransaction", "CommitTransaction", "AbortTransaction",
+        "QueryValueEx", "SetValueEx", "EnumValue",
         "DeleteValue",     "LocalComputerName", "QueryKeyValues", "QueryNamedValues",
         "EnumValueBytes",  "SetValueBytes", "QueryKeyContents"};
     return kNames[static_cast<std::size_t>(call)];
@@ -50,6 +51,22 @@ Status RegistryDecorator::CloseKey(Key key) {
 Status RegistryDecorator::FlushKey(Key key) {
     if (auto failed = Before(Call::FlushKey)) return *failed;
     return inner_.FlushKey(key);
+}
+
+Status RegistryDecorator::BeginTransaction(Key key) {
+    if (auto failed = Before(Call::BeginTransaction)) return *failed;
+    return inner_.BeginTransaction(key);
+}
+
+Status RegistryDecorator::CommitTransaction(Key key) {
+    if (auto failed = Before(Call::CommitTransaction)) return *failed;
+    return inner_.CommitTransaction(key);
+}
+
+// Ending a transaction is never refused here: a caller whose abort failed could not end it.
+bool RegistryDecorator::AbortTransaction(Key key) {
+    Before(Call::AbortTransaction);
+    return inner_.AbortTransaction(key);
 }
 
 Status RegistryDecorator::QueryValueEx(Key key, const std::string& name, std::uint32_t* type,
