@@ -227,17 +227,27 @@ void ConfigStore::LoadAccounts() {
 }
 
 SaveOutcome ConfigStore::SaveSettings() {
-    // The copy that guards the save is read afresh: another program may have changed the
-    // registry since the load. It is also what the save compares the model with.
-    cache_.Forget();
+    const Key root = settings_.RootKey;
+    if (const Status begun = api_.BeginTransaction(root); begun != error::kSuccess) {
+        // Without a registry to write to there is no service to save for.
+        if (begun == error::kInvalidHandle) {
+            return {SaveResult::ServiceMissing, "open the service's key", begun, SaveStep::OpenService, {}, {}, {}, {}};
+        }
+        return {SaveResult::FailedRestored, "take the registry for the save", begun, SaveStep::Begin, {}, {}, {}, {}};
+    }
+    // The copy that guards the save is read inside the transaction: it is what the registry holds
+    // now, whatever another program changed since the load, and what the save compares the model
+    // with.
     StoredCopy copy;
     platform::TaskPool pool(api_.ConcurrentCalls());
-    if (const Status status = CopyStoredParameters(api_, settings_.RootKey, &copy, &pool); status != error::kSuccess) {
+    if (const Status status = CopyStoredParameters(api_, root, &copy, &pool); status != error::kSuccess) {
         // Nothing has been changed yet, so nothing needs to be put back.
+        api_.AbortTransaction(root);
         return {SaveResult::FailedRestored, "read the stored configuration", status, SaveStep::ReadStored, {}, {}, {}, {}};
     }
-    Open(api_, settings_.RootKey, layout::kServiceKey, platform::kKeyAllAccess, settings_.ServiceKeyHandle);
+    Open(api_, root, layout::kServiceKey, platform::kKeyAllAccess, settings_.ServiceKeyHandle);
     if (settings_.ServiceKeyHandle == kNullKey) {
+        api_.AbortTransaction(root);
         return {SaveResult::ServiceMissing, "open the service's key", 0, SaveStep::OpenService, {}, {}, {}, {}};
     }
     platform::KeyTree target;
@@ -252,16 +262,17 @@ SaveOutcome ConfigStore::SaveSettings() {
     Close(api_, settings_.ParametersKeyHandle);
     Close(api_, settings_.ServiceKeyHandle);
     if (outcome.result == SaveResult::Saved) {
-        const Status flushed = api_.FlushKey(settings_.RootKey);
-        if (flushed == error::kSuccess) return outcome;
-        outcome = {SaveResult::FailedRestored, "write the registry to permanent storage", flushed, SaveStep::Flush,
+        const Status committed = api_.CommitTransaction(root);
+        if (committed == error::kSuccess) return outcome;
+        outcome = {SaveResult::FailedRestored, "write the registry to permanent storage", committed, SaveStep::Flush,
                    {}, {}, {}, {}, outcome.touched};
     }
-    if (!outcome.touched) return outcome;  // nothing reached the registry
-    const bool restored = RestoreStoredParameters(api_, settings_.RootKey, copy) == error::kSuccess;
+    // A registry with transactions drops every change, also those of a commit that failed.
+    if (api_.AbortTransaction(root) || !outcome.touched) return outcome;
+    const bool restored = RestoreStoredParameters(api_, root, copy) == error::kSuccess;
     // When permanent storage refused the save, it holds the old configuration still: a second
     // refusal after the restore loses nothing.
-    const bool stored = api_.FlushKey(settings_.RootKey) == error::kSuccess || outcome.step == SaveStep::Flush;
+    const bool stored = api_.FlushKey(root) == error::kSuccess || outcome.step == SaveStep::Flush;
     if (!restored || !stored) outcome.result = SaveResult::FailedNotRestored;
     return outcome;
 }

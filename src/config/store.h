@@ -26,6 +26,7 @@ enum class SaveResult {
 // The step of a save that failed.
 enum class SaveStep {
     None,
+    Begin,          // the registry could not be taken for the save: it may not be written now
     ReadStored,     // copying the stored configuration before anything is removed
     RemoveStored,   // a stored key (`key`) could not be removed
     OpenService,    // the service's key could not be opened
@@ -74,9 +75,11 @@ public:
 
     // Replaces the stored connections and accounts with the model's, so that the Parameters key
     // holds what removing every stored subkey and writing the whole model would leave, but
-    // writes only what differs from the stored tree. The stored tree is read first (its keys at
-    // the same time) and guards the save: when a step fails after something changed, it is put
-    // back. The changes reach permanent storage together at the end.
+    // writes only what differs from the stored tree. The save is one transaction: the stored
+    // tree is read (its keys at the same time) and the changes written while no other program
+    // writes, so the result is what a full rewrite would leave on the registry as it is then.
+    // The changes reach permanent storage together at the end, or not at all: a registry with
+    // transactions drops them, on one without them the stored tree read first is put back.
     SaveOutcome SaveSettings();
 
     // The stored Parameters tree as it was before the save touched it.

@@ -82,10 +82,8 @@ FileStoreRegistry::FileStoreRegistry(FileStoreOptions options) : options_(std::m
 
 FileStoreRegistry::~FileStoreRegistry() {
     std::lock_guard lock(mutex_);
-    for (auto& [name, hive] : hives_) {
-        HiveFileError ignored;
-        hive->Flush(&ignored);
-    }
+    for (auto& [name, hive] : hives_) hive->Abort();
+    if (prefetch_.valid()) prefetch_.wait();
 }
 
 std::filesystem::path FileStoreRegistry::DefaultFolder() {
@@ -149,7 +147,7 @@ Status FileStoreRegistry::HiveFor(const std::string& machine, std::shared_ptr<Hi
     }
     HiveFileError problem;
     if (auto cached = hives_.find(id); cached != hives_.end()) {
-        if (const Status status = cached->second->Refresh(&problem); status != error::kSuccess) {
+        if (const Status status = cached->second->Current(&problem); status != error::kSuccess) {
             return Reported(status, std::move(problem));
         }
         *hive = cached->second;
@@ -172,24 +170,56 @@ Key FileStoreRegistry::AddHandle(OpenKey key) {
     return handle;
 }
 
-FileStoreRegistry::Resolved FileStoreRegistry::Lookup(Key key, std::uint32_t needed) {
-    OpenKey* open = nullptr;
-    if (key == kHKeyLocalMachine) {
-        if (!localMachine_.hive) {
-            std::shared_ptr<Hive> hive;
-            if (const Status status = HiveFor("", &hive); status != error::kSuccess) return {status};
-            localMachine_ = {hive, hive->Root().shared_from_this(), hive->ReadOnly() ? kKeyRead : kKeyAllAccess,
-                             false};
-        }
-        open = &localMachine_;
-    } else {
+FileStoreRegistry::OpenKey* FileStoreRegistry::Find(Key key, Status* status) {
+    *status = error::kSuccess;
+    lastProblem_.reset();  // a problem is told about the call that met it only
+    if (key != kHKeyLocalMachine) {
         auto it = handles_.find(key);
-        if (it == handles_.end()) return {error::kInvalidHandle};
-        open = &it->second;
+        if (it == handles_.end()) *status = error::kInvalidHandle;
+        return it == handles_.end() ? nullptr : &it->second;
     }
+    if (!localMachine_.hive) {
+        std::shared_ptr<Hive> hive;
+        if ((*status = HiveFor("", &hive)) != error::kSuccess) return nullptr;
+        // What the local computer's root may do is decided for each call from its hive.
+        localMachine_ = {hive, hive->Root().shared_from_this(), kKeyAllAccess};
+    }
+    return &localMachine_;
+}
+
+FileStoreRegistry::Resolved FileStoreRegistry::Lookup(Key key, std::uint32_t needed) {
+    Status status = error::kSuccess;
+    OpenKey* open = Find(key, &status);
+    if (open == nullptr) return {status};
+    HiveFileError problem;
+    if ((status = open->hive->Current(&problem)) != error::kSuccess) return {Reported(status, std::move(problem))};
     if (open->node->deleted) return {error::kKeyDeleted};
     if ((open->access & needed) != needed) return {error::kAccessDenied};
     return {error::kSuccess, open};
+}
+
+template <class Change>
+Status FileStoreRegistry::Changing(Key key, std::uint32_t needed, Change&& change) {
+    Status status = error::kSuccess;
+    OpenKey* open = Find(key, &status);
+    if (open == nullptr) return status;
+    Hive& hive = *open->hive;
+    const bool own = !hive.InTransaction();
+    HiveFileError problem;
+    if (own && (status = hive.Begin(&problem)) != error::kSuccess) return Reported(status, std::move(problem));
+    if (open->node->deleted) {
+        status = error::kKeyDeleted;
+    } else if ((open->access & needed) != needed) {
+        status = error::kAccessDenied;
+    } else {
+        status = change(*open);
+    }
+    if (!own) return status;
+    if (status != error::kSuccess) {
+        hive.Abort();
+        return status;
+    }
+    return Reported(hive.Commit(&problem), std::move(problem));
 }
 
 void FileStoreRegistry::PrefetchLocalHive() {
@@ -210,8 +240,7 @@ Status FileStoreRegistry::ConnectRegistry(const std::string& machine, Key hiveKe
     if (hiveKey != kHKeyLocalMachine) return error::kInvalidHandle;
     std::shared_ptr<Hive> hive;
     if (const Status status = HiveFor(machine, &hive); status != error::kSuccess) return status;
-    const std::uint32_t access = hive->ReadOnly() ? kKeyRead : kKeyAllAccess;
-    *result = AddHandle({hive, hive->Root().shared_from_this(), access, true});
+    *result = AddHandle({hive, hive->Root().shared_from_this(), kKeyAllAccess});
     return error::kSuccess;
 }
 
@@ -229,13 +258,14 @@ Status FileStoreRegistry::OpenKeyEx(Key parent, const std::string& subKey, std::
         node = node->FindChild(name);
         if (node == nullptr) return error::kFileNotFound;
     }
-    const bool readOnly = base.key->hive->ReadOnly();
+    const auto readOnly = base.key->hive->ReadOnly();
     if (access & kMaximumAllowed) {
         access = readOnly ? kKeyRead : kKeyAllAccess;
     } else if (readOnly && (access & kWriteRights) != 0) {
-        return error::kAccessDenied;
+        // Say which file or folder refuses, for whoever wonders why.
+        return Reported(error::kAccessDenied, HiveFileError(*readOnly));
     }
-    *result = AddHandle({base.key->hive, node->shared_from_this(), access, false});
+    *result = AddHandle({base.key->hive, node->shared_from_this(), access});
     return error::kSuccess;
 }
 
@@ -243,8 +273,6 @@ Status FileStoreRegistry::CreateKey(Key parent, const std::string& subKey, Key* 
     std::lock_guard lock(mutex_);
     if (result == nullptr) return error::kInvalidParameter;
     *result = kNullKey;
-    const Resolved base = Lookup(parent, 0);
-    if (base.status != error::kSuccess) return base.status;
     std::vector<std::string_view> names;
     if (const Status status = SplitSubKey(subKey, &names); status != error::kSuccess) return status;
     // Every name is checked before the first key is made: a path that cannot be kept whole
@@ -252,24 +280,38 @@ Status FileStoreRegistry::CreateKey(Key parent, const std::string& subKey, Key* 
     for (const auto& name : names) {
         if (regfile::KeyNameProblem(name) != nullptr) return error::kInvalidParameter;
     }
-    Hive& hive = *base.key->hive;
+    // A key that is there already is opened as it is, with what the hive allows now.
+    const Resolved base = Lookup(parent, 0);
+    if (base.status != error::kSuccess) return base.status;
     Node* node = base.key->node.get();
-    if (node->depth + names.size() > kMaxKeyDepth) return error::kInvalidParameter;
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        if (Node* existing = node->FindChild(names[i])) {
-            node = existing;
-            continue;
-        }
-        // Creating needs the right to create below the handle's key, and a writable hive.
-        if (hive.ReadOnly() || (i == 0 && (base.key->access & kKeyCreateSubKey) == 0)) {
-            return error::kAccessDenied;
-        }
-        if (const Status status = hive.CreateChild(*node, names[i], &node); status != error::kSuccess) {
-            return status;
-        }
+    std::size_t existing = 0;
+    for (; existing < names.size(); ++existing) {
+        Node* child = node->FindChild(names[existing]);
+        if (child == nullptr) break;
+        node = child;
     }
-    const std::uint32_t access = hive.ReadOnly() ? kKeyRead : kKeyAllAccess;
-    *result = AddHandle({base.key->hive, node->shared_from_this(), access, false});
+    if (existing < names.size()) {
+        const Status status = Changing(parent, 0, [&](OpenKey& open) {
+            Hive& hive = *open.hive;
+            // The tree may have been read again for the change: the walk starts anew.
+            Node* at = open.node.get();
+            if (at->depth + names.size() > kMaxKeyDepth) return error::kInvalidParameter;
+            for (std::size_t i = 0; i < names.size(); ++i) {
+                if (Node* child = at->FindChild(names[i])) {
+                    at = child;
+                    continue;
+                }
+                // Creating needs the right to create below the handle's key.
+                if (i == 0 && (open.access & kKeyCreateSubKey) == 0) return error::kAccessDenied;
+                if (const Status made = hive.CreateChild(*at, names[i], &at); made != error::kSuccess) return made;
+            }
+            node = at;
+            return error::kSuccess;
+        });
+        if (status != error::kSuccess) return status;
+    }
+    const std::uint32_t access = base.key->hive->ReadOnly() ? kKeyRead : kKeyAllAccess;
+    *result = AddHandle({base.key->hive, node->shared_from_this(), access});
     return error::kSuccess;
 }
 
@@ -289,40 +331,63 @@ Status FileStoreRegistry::EnumKeyEx(Key key, std::uint32_t index, char* name, st
 
 Status FileStoreRegistry::DeleteKey(Key parent, const std::string& subKey) {
     std::lock_guard lock(mutex_);
-    const Resolved base = Lookup(parent, 0);
-    if (base.status != error::kSuccess) return base.status;
     std::vector<std::string_view> names;
     if (const Status status = SplitSubKey(subKey, &names); status != error::kSuccess) return status;
     if (names.empty()) return error::kInvalidParameter;
-    Node* node = base.key->node.get();
-    for (const auto& name : names) {
-        node = node->FindChild(name);
+    // A key that is not there is reported without asking for the right to write.
+    const Resolved base = Lookup(parent, 0);
+    if (base.status != error::kSuccess) return base.status;
+    const auto find = [&names](Node* node) {
+        for (const auto& name : names) {
+            if (node == nullptr) break;
+            node = node->FindChild(name);
+        }
+        return node;
+    };
+    if (find(base.key->node.get()) == nullptr) return error::kFileNotFound;
+    return Changing(parent, 0, [&](OpenKey& open) {
+        Node* node = find(open.node.get());
         if (node == nullptr) return error::kFileNotFound;
-    }
-    if (base.key->hive->ReadOnly()) return error::kAccessDenied;
-    return base.key->hive->DeleteChild(*node->parent, *node);
+        return open.hive->DeleteChild(*node->parent, *node);
+    });
 }
 
 Status FileStoreRegistry::CloseKey(Key key) {
     std::lock_guard lock(mutex_);
     if (key == kHKeyLocalMachine) return error::kSuccess;
-    auto it = handles_.find(key);
-    if (it == handles_.end()) return error::kInvalidHandle;
-    Status status = error::kSuccess;
-    if (it->second.hiveRoot) {
-        HiveFileError problem;
-        status = Reported(it->second.hive->Flush(&problem), std::move(problem));
-    }
-    handles_.erase(it);
-    return status;
+    return handles_.erase(key) == 1 ? error::kSuccess : error::kInvalidHandle;
 }
 
 Status FileStoreRegistry::FlushKey(Key key) {
     std::lock_guard lock(mutex_);
-    const Resolved open = Lookup(key, 0);
-    if (open.status != error::kSuccess) return open.status;
+    return Lookup(key, 0).status;
+}
+
+Status FileStoreRegistry::BeginTransaction(Key key) {
+    std::lock_guard lock(mutex_);
+    Status status = error::kSuccess;
+    OpenKey* open = Find(key, &status);
+    if (open == nullptr) return status;
     HiveFileError problem;
-    return Reported(open.key->hive->Flush(&problem), std::move(problem));
+    return Reported(open->hive->Begin(&problem), std::move(problem));
+}
+
+Status FileStoreRegistry::CommitTransaction(Key key) {
+    std::lock_guard lock(mutex_);
+    Status status = error::kSuccess;
+    OpenKey* open = Find(key, &status);
+    if (open == nullptr) return status;
+    HiveFileError problem;
+    return Reported(open->hive->Commit(&problem), std::move(problem));
+}
+
+bool FileStoreRegistry::AbortTransaction(Key key) {
+    std::lock_guard lock(mutex_);
+    Status status = error::kSuccess;
+    OpenKey* open = Find(key, &status);
+    if (open == nullptr) return false;
+    open->hive->Abort();
+    return true;
 }
 
 Status FileStoreRegistry::QueryValueEx(Key key, const std::string& name, std::uint32_t* type,
@@ -372,9 +437,9 @@ Status FileStoreRegistry::SetValueBytes(Key key, const std::string& name, std::u
 }
 
 Status FileStoreRegistry::PutValue(Key key, const std::string& name, std::uint32_t type, std::string data) {
-    const Resolved open = Lookup(key, kKeySetValue);
-    if (open.status != error::kSuccess) return open.status;
-    return open.key->hive->SetValue(*open.key->node, regfile::Value{name, type, std::move(data)});
+    return Changing(key, kKeySetValue, [&](OpenKey& open) {
+        return open.hive->SetValue(*open.node, regfile::Value{name, type, std::move(data)});
+    });
 }
 
 const regfile::Value* FileStoreRegistry::ValueAt(Key key, std::uint32_t index, std::string* name, std::uint32_t* type,
@@ -416,9 +481,11 @@ Status FileStoreRegistry::EnumValueBytes(Key key, std::uint32_t index, std::stri
 Status FileStoreRegistry::DeleteValue(Key key, const std::string& name) {
     std::lock_guard lock(mutex_);
     if (!text::IsValidUtf8(name)) return error::kNoUnicodeTranslation;
+    // A value that is not there is reported without asking for the right to write.
     const Resolved open = Lookup(key, kKeySetValue);
     if (open.status != error::kSuccess) return open.status;
-    return open.key->hive->DeleteValue(*open.key->node, name);
+    if (open.key->node->FindValue(name) == nullptr) return error::kFileNotFound;
+    return Changing(key, kKeySetValue, [&](OpenKey& changed) { return changed.hive->DeleteValue(*changed.node, name); });
 }
 
 Status FileStoreRegistry::Walk(const Resolved& base, const std::string& subKey, const Node** node) {

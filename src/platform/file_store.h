@@ -24,7 +24,7 @@ struct FileStoreOptions {
 class FileStoreRegistry final : public RegistryApi {
 public:
     explicit FileStoreRegistry(FileStoreOptions options);
-    // Writes every hive that still has unwritten changes: the program's normal exit.
+    // A transaction still open at the end is dropped: its changes never reach the file.
     ~FileStoreRegistry() override;
     FileStoreRegistry(const FileStoreRegistry&) = delete;
     FileStoreRegistry& operator=(const FileStoreRegistry&) = delete;
@@ -49,7 +49,12 @@ public:
     Status EnumKeyEx(Key key, std::uint32_t index, char* name, std::uint32_t* nameLength) override;
     Status DeleteKey(Key parent, const std::string& subKey) override;
     Status CloseKey(Key key) override;
+    // Every change is in the file once its call returns; inside a transaction, once it commits.
     Status FlushKey(Key key) override;
+    // The whole hive of the key's computer: the lock held, the file written once at the commit.
+    Status BeginTransaction(Key key) override;
+    Status CommitTransaction(Key key) override;
+    bool AbortTransaction(Key key) override;
     Status QueryValueEx(Key key, const std::string& name, std::uint32_t* type, std::uint8_t* data,
                         std::uint32_t* dataSize) override;
     Status SetValueEx(Key key, const std::string& name, std::uint32_t type, const std::uint8_t* data,
@@ -70,7 +75,6 @@ private:
         std::shared_ptr<filestore::Hive> hive;
         std::shared_ptr<filestore::Node> node;
         std::uint32_t access = 0;
-        bool hiveRoot = false;  // delivered by ConnectRegistry: closing it writes the hive
     };
     struct Resolved {
         Status status = error::kSuccess;
@@ -80,8 +84,15 @@ private:
     // The hive of a computer name, loaded on first use; empty when it is unreachable.
     Status HiveFor(const std::string& machine, std::shared_ptr<filestore::Hive>* hive);
     std::optional<std::filesystem::path> FindFile(const std::string& computer) const;
-    // The handle's key, checked for existence and for the access an operation needs.
+    // The open key of a handle, its hive loaded; null with the status when there is none.
+    OpenKey* Find(Key key, Status* status);
+    // The handle's key for a read, its tree brought up to the last completed write of any
+    // process, and checked for existence and for the access the read needs.
     Resolved Lookup(Key key, std::uint32_t needed);
+    // Makes a change to the handle's key inside a transaction: the caller's, or one of its own
+    // that commits when the change succeeds. A call that fails leaves the hive as it was.
+    template <class Change>
+    Status Changing(Key key, std::uint32_t needed, Change&& change);
     // The node of the key `subKey` below an open key, or why there is none.
     Status Walk(const Resolved& base, const std::string& subKey, const filestore::Node** node);
     Key AddHandle(OpenKey key);

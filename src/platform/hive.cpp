@@ -69,27 +69,27 @@ bool ReadAll(int fd, std::size_t size, std::string* bytes) {
 
 // Reads a store file, refusing one that another user owns or may read or write: it holds
 // passwords, and keys another user planted there must not be taken for the configuration.
-std::optional<HiveFileError> ReadStoreFile(const std::filesystem::path& file, std::string* bytes) {
+// `st` receives what the system says of the file that was read.
+std::optional<HiveFileError> ReadStoreFile(const std::filesystem::path& file, std::string* bytes, struct stat* st) {
     const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return SystemProblem(HiveFileError::Kind::Unreadable, file, errno);
-    struct stat st {};
     std::optional<HiveFileError> problem;
-    if (::fstat(fd, &st) != 0) {
+    if (::fstat(fd, st) != 0) {
         problem = SystemProblem(HiveFileError::Kind::Unreadable, file, errno);
-    } else if (!S_ISREG(st.st_mode)) {
+    } else if (!S_ISREG(st->st_mode)) {
         problem = Unsafe(file, "is not a regular file; move it out of the store folder");
-    } else if (!OwnedSafely(st)) {
+    } else if (!OwnedSafely(*st)) {
         problem = Unsafe(file,
-                         "belongs to the user " + UserName(st.st_uid) +
+                         "belongs to the user " + UserName(st->st_uid) +
                              ", who could have planted keys in it; if it is yours, take it over with chown, else "
                              "remove it",
-                         UserName(st.st_uid));
-    } else if ((st.st_mode & 077) != 0) {
+                         UserName(st->st_uid));
+    } else if ((st->st_mode & 077) != 0) {
         problem = Unsafe(file,
-                         "may be read or changed by other users (mode " + Octal(st.st_mode) +
+                         "may be read or changed by other users (mode " + Octal(st->st_mode) +
                              "), and it holds passwords; make it private with: chmod 600 '" + file.string() + "'",
-                         {}, static_cast<int>(st.st_mode & 07777));
-    } else if (!ReadAll(fd, static_cast<std::size_t>(st.st_size), bytes)) {
+                         {}, static_cast<int>(st->st_mode & 07777));
+    } else if (!ReadAll(fd, static_cast<std::size_t>(st->st_size), bytes)) {
         problem = SystemProblem(HiveFileError::Kind::Unreadable, file, errno);
     }
     ::close(fd);
@@ -105,29 +105,6 @@ void MarkDeleted(Node& node) {
         next->deleted = true;
         for (auto& child : next->children) pending.push_back(child.get());
     }
-}
-
-// The names from the root down to `place`.
-std::vector<const std::string*> NamesTo(const Place* place) {
-    std::vector<const std::string*> names;
-    for (; place != nullptr; place = place->parent.get()) names.push_back(&place->name);
-    std::reverse(names.begin(), names.end());
-    return names;
-}
-
-Node* Find(Node& root, const Place* place) {
-    Node* node = &root;
-    for (const std::string* name : NamesTo(place)) {
-        node = node->FindChild(*name);
-        if (node == nullptr) return nullptr;
-    }
-    return node;
-}
-
-Node* Ensure(Node& root, const Place* place) {
-    Node* node = &root;
-    for (const std::string* name : NamesTo(place)) node = node->AddChild(*name);
-    return node;
 }
 
 // Makes `target` equal to `fresh`, keeping the nodes of keys present in both.
@@ -157,31 +134,86 @@ void Sync(Node& target, Node& fresh) {
     }
 }
 
-bool Writable(const std::filesystem::path& path) { return ::access(path.c_str(), W_OK) == 0; }
+// The file a store file's name leads to: itself, or the end of the links it is. Empty with
+// `problem` set when a link leads nowhere: the store it names is elsewhere (a disk that is not
+// mounted, say), and an empty registry must not be taken for it.
+std::optional<std::filesystem::path> Resolve(const std::filesystem::path& file, HiveFileError* problem) {
+    struct stat st {};
+    if (::lstat(file.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return file;
+    std::error_code ec;
+    auto target = std::filesystem::canonical(file, ec);
+    if (!ec) return target;
+    const auto link = std::filesystem::read_symlink(file, ec);
+    *problem = {HiveFileError::Kind::Unreadable, file.string(), 0,
+                "is a link to " + (ec ? std::string("a file") : link.string()) + ", which does not exist", ENOENT,
+                {}, -1};
+    return std::nullopt;
+}
 
-// Holds the store folder's lock for the lifetime of the object.
-class FolderLock {
+}  // namespace
+
+// The lock file beside a hive's file. Whoever reads the hive holds its lock shared, whoever
+// changes it holds it exclusively, from reading the file to replacing it. It also counts the
+// changes written to the hive: a reader tells by the count, not by timestamps that may repeat
+// within a second, whether the file it read is still the last one written.
+class HiveLock {
 public:
-    explicit FolderLock(const std::filesystem::path& folder)
-        : fd_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
-        if (fd_ >= 0 && ::flock(fd_, LOCK_EX) != 0) {
+    enum class Mode { Shared, Exclusive };
+
+    // Waits for the lock. A shared lock on a lock file that is not there, or that cannot be
+    // opened, is not held: no writer of this store has written yet, or could.
+    HiveLock(const std::filesystem::path& file, Mode mode) {
+        const auto lockFile = Hive::LockFile(file);
+        fd_ = mode == Mode::Shared
+                  ? ::open(lockFile.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)
+                  : ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd_ < 0) {
+            error_ = errno;
+            return;
+        }
+        int locked;
+        do {
+            locked = ::flock(fd_, mode == Mode::Shared ? LOCK_SH : LOCK_EX);
+        } while (locked != 0 && errno == EINTR);
+        if (locked != 0) {
+            error_ = errno;
             ::close(fd_);
             fd_ = -1;
         }
     }
-    ~FolderLock() {
+    ~HiveLock() {
         if (fd_ >= 0) ::close(fd_);  // closing releases the lock
     }
-    FolderLock(const FolderLock&) = delete;
-    FolderLock& operator=(const FolderLock&) = delete;
+    HiveLock(const HiveLock&) = delete;
+    HiveLock& operator=(const HiveLock&) = delete;
+
     bool Held() const { return fd_ >= 0; }
-    int Fd() const { return fd_; }
+    int Error() const { return error_; }
+
+    // The number of changes written so far: 0 before the first, or without the lock.
+    std::uint64_t Changes() const {
+        char digits[kWidth] = {};
+        if (fd_ < 0 || ::pread(fd_, digits, kWidth, 0) <= 0) return 0;
+        std::uint64_t count = 0;
+        for (char c : digits) {
+            if (c < '0' || c > '9') break;
+            count = count * 10 + static_cast<std::uint64_t>(c - '0');
+        }
+        return count;
+    }
+
+    // Counts one change more. False with errno set when the file cannot be written.
+    bool Count(std::uint64_t changes) {
+        char digits[kWidth + 1];
+        std::snprintf(digits, sizeof digits, "%020llu\n", static_cast<unsigned long long>(changes));
+        return ::pwrite(fd_, digits, kWidth, 0) == static_cast<ssize_t>(kWidth);
+    }
 
 private:
-    int fd_;
+    static constexpr std::size_t kWidth = 21;  // twenty digits and a line end: one write, always whole
+    int fd_ = -1;
+    int error_ = 0;
 };
-
-}  // namespace
 
 namespace {
 
@@ -359,9 +391,13 @@ bool MakePrivateFolders(const std::filesystem::path& folder, HiveFileError* prob
 
 Hive::Hive(std::filesystem::path file) : file_(std::move(file)), root_(std::make_shared<Node>()) {}
 
-std::optional<Hive::FileStamp> Hive::Stamp(const std::filesystem::path& file) {
-    struct stat st {};
-    if (::stat(file.c_str(), &st) != 0) return std::nullopt;
+Hive::~Hive() = default;
+
+std::filesystem::path Hive::LockFile(const std::filesystem::path& file) {
+    return file.parent_path() / ("." + file.filename().string() + ".lock");
+}
+
+Hive::FileStamp Hive::StampOf(const struct stat& st) {
     return FileStamp{st.st_dev, st.st_ino, st.st_size,
                      static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec,
                      static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec};
@@ -409,13 +445,16 @@ private:
 
 }  // namespace
 
-std::shared_ptr<Node> Hive::ReadTree(const std::filesystem::path& file, HiveFileError* problem, Status* status) {
+std::shared_ptr<Node> Hive::ReadTree(const std::filesystem::path& file, FileStamp* stamp, HiveFileError* problem,
+                                     Status* status) {
     std::string bytes;
-    if (auto refused = ReadStoreFile(file, &bytes)) {
+    struct stat st {};
+    if (auto refused = ReadStoreFile(file, &bytes, &st)) {
         *problem = std::move(*refused);
         *status = error::kAccessDenied;
         return nullptr;
     }
+    *stamp = StampOf(st);
     auto root = std::make_shared<Node>();
     TreeSink sink(*root);
     if (auto parseError = regfile::Parse(bytes, sink)) {
@@ -429,96 +468,62 @@ std::shared_ptr<Node> Hive::ReadTree(const std::filesystem::path& file, HiveFile
 
 std::shared_ptr<Hive> Hive::Open(const std::filesystem::path& file, HiveFileError* problem) {
     std::shared_ptr<Hive> hive(new Hive(file));
-    hive->stamp_ = Stamp(file);
-    // Only a file that is not there is an empty hive; one that cannot be looked at is not.
-    if (!hive->stamp_ && errno != ENOENT) {
-        *problem = SystemProblem(HiveFileError::Kind::Unreadable, file, errno);
-        return nullptr;
-    }
-    if (hive->stamp_) {
-        Status status = error::kSuccess;
-        hive->root_ = ReadTree(file, problem, &status);
-        if (!hive->root_) return nullptr;
-    }
-    const auto folder = file.parent_path();
-    hive->readOnly_ = (hive->stamp_ && !Writable(file)) ||
-                      (std::filesystem::exists(folder) && !Writable(folder));
+    if (hive->Current(problem) != error::kSuccess) return nullptr;
     return hive;
 }
 
-void Hive::Record(OpKind kind, Node& node, std::string_view name) {
-    node.Where();
-    if (journalNodes_.empty() || journalNodes_.back().get() != &node) journalNodes_.push_back(node.shared_from_this());
-    journal_.push_back({kind, &node, std::string(name)});
-}
-
-Status Hive::CreateChild(Node& parent, std::string_view name, Node** child) {
-    *child = parent.AddChild(name);
-    Record(OpKind::CreateKey, **child, {});
-    return error::kSuccess;
-}
-
-Status Hive::DeleteChild(Node& parent, Node& child) {
-    if (!child.children.empty()) return error::kAccessDenied;
-    Record(OpKind::DeleteKey, child, {});  // first: the node's place is worked out in the tree
-    if (!parent.RemoveChild(child)) {
-        journal_.pop_back();
-        return error::kFileNotFound;
+std::optional<HiveFileError> Hive::ReadOnly() const {
+    const auto folder = file_.parent_path();
+    for (const auto& path : {folder, file_}) {
+        // What is not there yet is made by the first change, in a folder that may be written.
+        if (::access(path.c_str(), F_OK) == 0 && ::access(path.c_str(), W_OK) != 0) {
+            return SystemProblem(HiveFileError::Kind::Unwritable, path, errno);
+        }
     }
-    return error::kSuccess;
+    return std::nullopt;
 }
 
-Status Hive::SetValue(Node& key, regfile::Value&& value) {
-    Record(OpKind::SetValue, key, value.name);
-    key.PutValue(std::move(value));
-    return error::kSuccess;
-}
-
-Status Hive::DeleteValue(Node& key, std::string_view name) {
-    if (!key.EraseValue(name)) return error::kFileNotFound;
-    Record(OpKind::DeleteValue, key, name);
-    return error::kSuccess;
-}
-
-void Hive::Replay(Node& root, const Op& op) {
-    const Place* place = op.node->place.get();
-    switch (op.kind) {
-        case OpKind::CreateKey:
-            Ensure(root, place);
-            break;
-        case OpKind::DeleteKey:
-            if (Node* node = Find(root, place); node != nullptr && node->children.empty()) {
-                node->parent->RemoveChild(*node);
-            }
-            break;
-        case OpKind::SetValue:
-            if (const regfile::Value* value = op.node->FindValue(op.name)) {
-                if (Node* node = Find(root, place)) node->PutValue(*value);
-            }
-            break;
-        case OpKind::DeleteValue:
-            if (Node* node = Find(root, place)) node->EraseValue(op.name);
-            break;
+Status Hive::Reload(std::uint64_t changes, HiveFileError* problem) {
+    const auto file = Resolve(file_, problem);
+    if (!file) {
+        version_.reset();
+        return error::kAccessDenied;
     }
-}
-
-Status Hive::Refresh(HiveFileError* problem) {
-    const auto stamp = Stamp(file_);
-    if (stamp == stamp_) return error::kSuccess;
+    Version now{changes, std::nullopt};
+    struct stat st {};
+    if (::stat(file->c_str(), &st) == 0) {
+        now.stamp = StampOf(st);
+    } else if (errno != ENOENT) {
+        *problem = SystemProblem(HiveFileError::Kind::Unreadable, *file, errno);
+        version_.reset();
+        return error::kAccessDenied;
+    }
+    if (version_ == now) return error::kSuccess;
     std::shared_ptr<Node> fresh = std::make_shared<Node>();
-    if (stamp) {
+    if (now.stamp) {
         Status status = error::kSuccess;
-        fresh = ReadTree(file_, problem, &status);
-        if (!fresh) return status;
+        fresh = ReadTree(*file, &*now.stamp, problem, &status);
+        if (!fresh) {
+            version_.reset();
+            return status;
+        }
     }
-    for (const Op& op : journal_) Replay(*fresh, op);
     Sync(*root_, *fresh);
-    stamp_ = stamp;
+    version_ = now;
     return error::kSuccess;
 }
 
-Status Hive::Flush(HiveFileError* problem) {
-    if (journal_.empty()) return error::kSuccess;
+Status Hive::Current(HiveFileError* problem) {
+    if (depth_ > 0) return error::kSuccess;
+    const HiveLock lock(file_, HiveLock::Mode::Shared);
+    return Reload(lock.Changes(), problem);
+}
+
+Status Hive::Begin(HiveFileError* problem) {
+    if (depth_ > 0) {
+        ++depth_;
+        return error::kSuccess;
+    }
     const auto folder = file_.parent_path();
     if (!MakePrivateFolders(folder, problem)) return error::kRegistryIoFailed;
     // The folder may have changed hands since the hive was opened.
@@ -526,9 +531,13 @@ Status Hive::Flush(HiveFileError* problem) {
         *problem = std::move(*unsafe);
         return error::kAccessDenied;
     }
-    FolderLock lock(folder);
-    if (!lock.Held()) {
-        *problem = SystemProblem(HiveFileError::Kind::Unwritable, folder, errno);
+    if (auto readOnly = ReadOnly()) {
+        *problem = std::move(*readOnly);
+        return error::kAccessDenied;
+    }
+    auto lock = std::make_unique<HiveLock>(file_, HiveLock::Mode::Exclusive);
+    if (!lock->Held()) {
+        *problem = SystemProblem(HiveFileError::Kind::Unwritable, LockFile(file_), lock->Error());
         return error::kRegistryIoFailed;
     }
     // Writers make their temporary files while they hold the lock: one that is there now was
@@ -538,12 +547,73 @@ Status Hive::Flush(HiveFileError* problem) {
     for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         if (it->path().filename().string().starts_with(stale)) std::filesystem::remove(it->path(), ec);
     }
-    if (const Status status = Refresh(problem); status != error::kSuccess) return status;
-    return WriteFile(problem);
+    if (const Status status = Reload(lock->Changes(), problem); status != error::kSuccess) return status;
+    lock_ = std::move(lock);
+    depth_ = 1;
+    changed_ = false;
+    return error::kSuccess;
+}
+
+Status Hive::Commit(HiveFileError* problem) {
+    if (depth_ == 0) return error::kInvalidParameter;
+    if (--depth_ > 0) return error::kSuccess;
+    const Status status = changed_ ? WriteFile(problem) : error::kSuccess;
+    // What the file did not take is dropped: the tree is read again before its next use.
+    if (status != error::kSuccess) version_.reset();
+    changed_ = false;
+    lock_.reset();
+    return status;
+}
+
+void Hive::Abort() {
+    if (depth_ == 0) return;
+    if (changed_) version_.reset();
+    depth_ = 0;
+    changed_ = false;
+    lock_.reset();
+}
+
+Status Hive::CreateChild(Node& parent, std::string_view name, Node** child) {
+    if (depth_ == 0) return error::kInvalidParameter;
+    *child = parent.AddChild(name);
+    changed_ = true;
+    return error::kSuccess;
+}
+
+Status Hive::DeleteChild(Node& parent, Node& child) {
+    if (depth_ == 0) return error::kInvalidParameter;
+    if (!child.children.empty()) return error::kAccessDenied;
+    if (!parent.RemoveChild(child)) return error::kFileNotFound;
+    changed_ = true;
+    return error::kSuccess;
+}
+
+Status Hive::SetValue(Node& key, regfile::Value&& value) {
+    if (depth_ == 0) return error::kInvalidParameter;
+    key.PutValue(std::move(value));
+    changed_ = true;
+    return error::kSuccess;
+}
+
+Status Hive::DeleteValue(Node& key, std::string_view name) {
+    if (depth_ == 0) return error::kInvalidParameter;
+    if (!key.EraseValue(name)) return error::kFileNotFound;
+    changed_ = true;
+    return error::kSuccess;
 }
 
 Status Hive::WriteFile(HiveFileError* problem) {
-    AtomicFile file(file_);
+    // Through a link to its target: the link stays, and so does the store it leads to.
+    const auto target = Resolve(file_, problem);
+    if (!target) return error::kRegistryIoFailed;
+    // The count goes up first: a reader never holds the lock between the count and the file, and
+    // a writer that dies after counting only makes readers read the file again.
+    const std::uint64_t changes = lock_->Changes() + 1;
+    if (!lock_->Count(changes)) {
+        *problem = SystemProblem(HiveFileError::Kind::Unwritable, LockFile(file_), errno);
+        return error::kRegistryIoFailed;
+    }
+    AtomicFile file(*target);
     // The text goes out in pieces as it is made: the whole file is never held in memory.
     if (file.Open()) {
         regfile::Writer writer(regfile::Encoding::Utf8Lf, [&file](std::string_view piece) { return file.Write(piece); });
@@ -552,12 +622,15 @@ Status Hive::WriteFile(HiveFileError* problem) {
         file.Commit();
     }
     if (file.Error()) {
-        *problem = SystemProblem(HiveFileError::Kind::Unwritable, file_, file.Error().value());
+        *problem = SystemProblem(HiveFileError::Kind::Unwritable, *target, file.Error().value());
         return error::kRegistryIoFailed;
     }
-    stamp_ = Stamp(file_);
-    journal_.clear();
-    journalNodes_.clear();
+    struct stat st {};
+    if (::stat(target->c_str(), &st) == 0) {
+        version_ = Version{changes, StampOf(st)};
+    } else {
+        version_.reset();
+    }
     return error::kSuccess;
 }
 

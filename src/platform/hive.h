@@ -1,17 +1,21 @@
 // One computer's HKEY_LOCAL_MACHINE in the file store: a tree of keys held in memory and kept
 // in one .reg file.
 //
-// Every change is applied to the tree at once and also recorded in a journal. A flush takes the
-// store folder's lock, reads the file again if another process has replaced it since, applies
-// the journal onto what it read, and replaces the file atomically (temporary file, fsync,
-// rename). So two processes sharing a file never tear it and never drop each other's changes to
-// different keys. A file that does not parse is never written over.
+// The file is the one truth. Beside it a lock file serialises the processes that use it and
+// counts the changes written: a reader holds the lock shared while it looks, a writer holds it
+// exclusively from reading the file to replacing it. Before every use the tree is compared with
+// the file by that count (and, for editors that do not keep the count, by the file's identity)
+// and read again when another process wrote since. Changes are made in a transaction: the lock
+// is held, the tree is current, and the file is replaced atomically (temporary file, fsync,
+// rename) once at its end, or not at all. So a read sees the last completed write of any
+// process, and a call that fails leaves the file and, read back, the tree as they were. A file
+// that does not parse is never written over.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstdint>
-#include <deque>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -85,35 +89,51 @@ std::optional<HiveFileError> CheckStoreFolder(const std::filesystem::path& folde
 // whatever the umask. False with `problem` set when that fails.
 bool MakePrivateFolders(const std::filesystem::path& folder, HiveFileError* problem);
 
+class HiveLock;
+
 class Hive {
 public:
-    // Opens the hive kept in `file`. A missing file is an empty hive; the file is created by the
-    // first flush that has something to write. The folder's lock serialises writers. A file
-    // that does not parse, or that another user owns or may read or write, is not opened:
+    // Opens the hive kept in `file` and reads it. A missing file is an empty hive; the file is
+    // made by the first change. A file that does not parse, that another user owns or may read
+    // or write, that is not a regular file, or that is a link to nothing is not opened:
     // `problem` says why.
     static std::shared_ptr<Hive> Open(const std::filesystem::path& file, HiveFileError* problem);
+    ~Hive();
+    Hive(const Hive&) = delete;
+    Hive& operator=(const Hive&) = delete;
 
     const std::filesystem::path& File() const { return file_; }
     Node& Root() { return *root_; }
-    bool ReadOnly() const { return readOnly_; }
-    bool Dirty() const { return !journal_.empty(); }
+    // Whether this process may not change the hive now (its folder or its file refuses writing),
+    // and then why.
+    std::optional<HiveFileError> ReadOnly() const;
 
-    // Changes. Each returns a Win32 status; the tree and the journal change only on success.
+    // Brings the tree up to the last completed write of any process. Keys that still exist keep
+    // their nodes, so open handles stay valid; keys that are gone are marked deleted. Inside a
+    // transaction the tree is current already.
+    Status Current(HiveFileError* problem);
+
+    // A transaction: from Begin to Commit or Abort no other process writes the hive, and the
+    // tree is current. Commit writes the changes made meanwhile to the file at once; when that
+    // fails, or on Abort, they are dropped: the tree is read again from the file before its next
+    // use. Begins nest; the outermost Commit writes.
+    Status Begin(HiveFileError* problem);
+    Status Commit(HiveFileError* problem);
+    void Abort();
+    bool InTransaction() const { return depth_ > 0; }
+
+    // Changes, made inside a transaction. Each returns a Win32 status and changes nothing unless
+    // it succeeds.
     Status CreateChild(Node& parent, std::string_view name, Node** child);
     Status DeleteChild(Node& parent, Node& child);
     Status SetValue(Node& key, regfile::Value&& value);
     Status DeleteValue(Node& key, std::string_view name);
 
-    // Reads the file again when another process has replaced it, and applies this process's
-    // unwritten changes onto it. Keys that still exist keep their nodes, so open handles stay
-    // valid; keys that are gone are marked deleted.
-    Status Refresh(HiveFileError* problem);
-
-    // Writes the changes to the file. Nothing to write: success without touching the file.
-    Status Flush(HiveFileError* problem);
-
     // The whole tree in the .reg format.
     void Serialize(regfile::Writer& writer) const;
+
+    // The lock file kept beside a hive's file.
+    static std::filesystem::path LockFile(const std::filesystem::path& file);
 
 private:
     struct FileStamp {
@@ -124,34 +144,29 @@ private:
         std::int64_t changed = 0;
         bool operator==(const FileStamp&) const = default;
     };
-    enum class OpKind { CreateKey, DeleteKey, SetValue, DeleteValue };
-    // One change, by its key's node, whose place says where the change belongs when it is laid
-    // onto a file another process has written. A value set refers to the node for its data:
-    // what the value holds when the journal is replayed is what is written, and later changes
-    // of the same value come after it in the journal anyway.
-    struct Op {
-        OpKind kind;
-        const Node* node;  // kept alive by journalNodes_, also once it is taken out of the tree
-        std::string name;  // SetValue, DeleteValue: the value's name
+    // What the tree was read from: the change count in the lock file and the file's identity.
+    struct Version {
+        std::uint64_t changes = 0;
+        std::optional<FileStamp> stamp;  // empty: there was no file
+        bool operator==(const Version&) const = default;
     };
 
-    // Records a change of `node`, whose place is worked out now, while its parents live.
-    void Record(OpKind kind, Node& node, std::string_view name);
-
     explicit Hive(std::filesystem::path file);
-    static std::optional<FileStamp> Stamp(const std::filesystem::path& file);
+    static FileStamp StampOf(const struct stat& st);
     // The tree the file holds; null with `problem` and `status` set when it cannot be used.
-    static std::shared_ptr<Node> ReadTree(const std::filesystem::path& file, HiveFileError* problem,
-                                          Status* status);
-    static void Replay(Node& root, const Op& op);
+    static std::shared_ptr<Node> ReadTree(const std::filesystem::path& file, FileStamp* stamp,
+                                          HiveFileError* problem, Status* status);
+    // Reads the file again unless the tree holds the version `changes` and the file's identity
+    // say is there. The caller holds the lock, or there is no lock file to hold.
+    Status Reload(std::uint64_t changes, HiveFileError* problem);
     Status WriteFile(HiveFileError* problem);
 
     std::filesystem::path file_;
     std::shared_ptr<Node> root_;
-    std::optional<FileStamp> stamp_;  // of the file as last read or written; empty: no file
-    std::deque<Op> journal_;  // grows by blocks: a save records thousands of changes
-    std::vector<std::shared_ptr<const Node>> journalNodes_;  // the nodes the journal refers to
-    bool readOnly_ = false;
+    std::optional<Version> version_;  // empty: the tree must be read again before it is used
+    std::unique_ptr<HiveLock> lock_;  // held from Begin to the end of the transaction
+    int depth_ = 0;
+    bool changed_ = false;
 };
 
 }  // namespace kelvaston::platform::filestore

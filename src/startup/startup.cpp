@@ -70,12 +70,22 @@ void Editor::ConnectComputer() {
 
     window_.SetStatus(QStringLiteral("Einstellungen lesen"));
     settings_.ServiceKeyHandle = platform::kNullKey;
+    platform::Status opened = platform::error::kSuccess;
     Busy([&] {
         Attempt([&] {
-            store_.Api().OpenKeyEx(settings_.RootKey, config::layout::kServiceKey, 0, platform::kKeyWrite,
-                                   &settings_.ServiceKeyHandle);
+            opened = store_.Api().OpenKeyEx(settings_.RootKey, config::layout::kServiceKey, 0, platform::kKeyWrite,
+                                            &settings_.ServiceKeyHandle);
         });
     });
+    const auto problem = store_.Api().LastHiveFileError();
+    if (settings_.ServiceKeyHandle == platform::kNullKey && opened == platform::error::kAccessDenied && problem) {
+        // The service is there, but the registry kept in files may not be written now: say where.
+        dialogs_.Message(QStringLiteral("Die Registrierung des Computers ") + Shown(name) +
+                             QStringLiteral(" kann nicht beschrieben werden.\n\n") + DescribeProblem(*problem),
+                         QStringLiteral("Registrierung schreibgeschützt"), MessageStyle::Critical);
+        window_.SetStatus(QString());
+        return;
+    }
     if (settings_.ServiceKeyHandle == platform::kNullKey) {
         dialogs_.Message(QStringLiteral("Der Kelvaston Dienst ist auf dem Computer ") + Shown(name) +
                              QStringLiteral(" nicht installiert! Bitte wählen Sie einen anderen Computer."),

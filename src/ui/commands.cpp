@@ -225,6 +225,10 @@ void Editor::ShowSaveOutcome(const config::SaveOutcome& outcome) {
                 what += QStringLiteral(" Er muss eine ganze Zahl von 0 bis 4294967295 sein.");
             }
             break;
+        case SaveStep::Begin:
+            what = QStringLiteral("Die Registrierung kann jetzt nicht beschrieben werden (%1).").arg(StatusText(outcome.status));
+            if (const auto problem = store_.Api().LastHiveFileError()) what += ' ' + DescribeProblem(*problem);
+            break;
         case SaveStep::Flush:
             what = QStringLiteral("Die Registrierung konnte nicht dauerhaft geschrieben werden.");
             if (const auto problem = store_.Api().LastHiveFileError()) what += ' ' + DescribeProblem(*problem);

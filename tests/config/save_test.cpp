@@ -2,6 +2,7 @@
 // failing at any registry call leaves the old or the new configuration and says which step
 // failed. What the saved tree holds is checked against the full rewrite (save_differential_test).
 #include "store_fixture.h"
+#include "support/without_transactions.h"
 
 namespace kelvaston::config::test {
 namespace {
@@ -94,30 +95,37 @@ TEST_F(SaveTest, AFailureAtAnyCallLeavesTheOldOrTheNewConfiguration) {
 }
 
 // A text the registry cannot store fails the save, which names the value and the character (on
-// Windows one the ANSI code page lacks, everywhere a byte that is no UTF-8) and puts the stored
-// configuration back; when the registry refuses to remove keys, so that the stored configuration
-// cannot be put back, the save says so.
+// Windows one the ANSI code page lacks, everywhere a byte that is no UTF-8) and leaves the stored
+// configuration as it was: a registry with transactions drops the changes, one without them has
+// the stored configuration put back. When that registry refuses to remove keys, so that it cannot
+// be put back, the save says so.
 TEST_F(SaveTest, ATextTheRegistryCannotStoreIsNamedAndUndone) {
 #ifdef _WIN32
     const std::string unstorable = "\xC4\x81";  // ā: no Western code page has it
 #else
     const std::string unstorable = "\xE9";
 #endif
-    for (const bool refuseRestore : {false, true}) {
-        Seed(kStored);
-        const platform::KeyTree before = ServiceTree();
-        LoadAll();
-        settings_.Global.ProxyHost = "proxy.example.org";
-        settings_.Accounts[1].SMTPTo = "m" + unstorable + "ller@example.com";
-        platform::FaultInjectingRegistry faulty(*registry_);
-        if (refuseRestore) faulty.FailNth(platform::Call::DeleteKey, 1, error::kAccessDenied, true);
-        const SaveOutcome outcome = ConfigStore(faulty, settings_).SaveSettings();
-        EXPECT_EQ(outcome.result, refuseRestore ? SaveResult::FailedNotRestored : SaveResult::FailedRestored);
-        if (refuseRestore) continue;
-        EXPECT_EQ(outcome.step, SaveStep::WriteValue);
-        EXPECT_EQ(outcome.value, "SMTP To");
-        EXPECT_EQ(outcome.unstorable, unstorable);
-        EXPECT_EQ(ServiceTree(), before);
+    for (const bool transactions : {true, false}) {
+        for (const bool refuseRestore : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "transactions " << transactions << ", restore refused " << refuseRestore);
+            Seed(kStored);
+            const platform::KeyTree before = ServiceTree();
+            LoadAll();
+            settings_.Global.ProxyHost = "proxy.example.org";
+            settings_.Accounts[1].SMTPTo = "m" + unstorable + "ller@example.com";
+            kelvaston::test::WithoutTransactions plain(*registry_);
+            platform::FaultInjectingRegistry faulty(transactions ? static_cast<platform::RegistryApi&>(*registry_) : plain);
+            if (refuseRestore) faulty.FailNth(platform::Call::DeleteKey, 1, error::kAccessDenied, true);
+            const SaveOutcome outcome = ConfigStore(faulty, settings_).SaveSettings();
+            const bool undone = transactions || !refuseRestore;
+            EXPECT_EQ(outcome.result, undone ? SaveResult::FailedRestored : SaveResult::FailedNotRestored);
+            if (!undone) continue;
+            EXPECT_EQ(ServiceTree(), before);
+            if (refuseRestore) continue;
+            EXPECT_EQ(outcome.step, SaveStep::WriteValue);
+            EXPECT_EQ(outcome.value, "SMTP To");
+            EXPECT_EQ(outcome.unstorable, unstorable);
+        }
     }
 }
 

@@ -3,8 +3,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
 
 #include "platform/atomic_file.h"
 #include "platform/file_store.h"
@@ -54,86 +58,133 @@ protected:
     test::TempDir dir_;
 };
 
-// Stores sharing one file, in one process or several flushing at once: each store's flush
-// merges into what the others wrote, so no key is lost and the file always parses.
-TEST_F(FileStoreTest, StoresSharingOneFileKeepEachOthersKeys) {
-    auto first = NewStore();
-    auto second = NewStore();
-    const Key k = Create(*first, kHKeyLocalMachine, "SOFTWARE\\K\\Deep");
-    const Key other = Create(*second, kHKeyLocalMachine, "SOFTWARE\\Other");
-    ASSERT_EQ(second->FlushKey(other), error::kSuccess);
-    ASSERT_EQ(first->FlushKey(k), error::kSuccess);
-    for (const char* there : {"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\K\\Deep]"}) {
-        EXPECT_NE(Text().find(there), std::string::npos) << there;
+// Two stores on one file, as two programs would have them: every call of one sees the last
+// completed write of the other, keys the other deleted are gone from open handles too, and
+// each store's writes keep what the other wrote before.
+TEST_F(FileStoreTest, EveryCallSeesTheLastCompletedWriteOfAnyStore) {
+    auto reader = NewStore(), writer = NewStore();
+    const Key mine = Create(*reader, kHKeyLocalMachine, "SOFTWARE\\Tolvane\\Mine");
+    const Key theirs = Create(*writer, kHKeyLocalMachine, "SOFTWARE\\Tolvane\\Mine");
+    const auto query = [&](const std::string& name) {
+        char data[64] = {};
+        std::uint32_t size = sizeof data;
+        const Status status = reader->QueryValueEx(mine, name, nullptr, reinterpret_cast<std::uint8_t*>(data), &size);
+        return status == error::kSuccess ? std::string(data) : "status " + std::to_string(status);
+    };
+    const auto set = [](RegistryApi& api, Key key, const std::string& name, const std::string& text) {
+        return api.SetValueEx(key, name, kRegSz, reinterpret_cast<const std::uint8_t*>(text.c_str()),
+                              static_cast<std::uint32_t>(text.size() + 1));
+    };
+    // Values of one size, written again and again: nothing but the content tells them apart.
+    for (const char* text : {"one", "two", "six", "ten"}) {
+        ASSERT_EQ(set(*writer, theirs, "POP Host", text), error::kSuccess);
+        EXPECT_EQ(query("POP Host"), text);
     }
-    first->CloseKey(k);
-    second->CloseKey(other);
+    ASSERT_EQ(writer->DeleteValue(theirs, "POP Host"), error::kSuccess);
+    EXPECT_EQ(query("POP Host"), "status 2");
+    ASSERT_EQ(set(*reader, mine, "TimeOut", "600"), error::kSuccess);
+    ASSERT_EQ(set(*writer, theirs, "POP User", "anna"), error::kSuccess);
+    EXPECT_EQ(query("TimeOut"), "600") << "the writer's change dropped the reader's";
+    EXPECT_EQ(query("POP User"), "anna");
 
-    constexpr int kProcesses = 3, kRounds = 10;
-    std::vector<pid_t> children;
-    for (int p = 0; p < kProcesses; ++p) {
-        std::fflush(nullptr);
-        const pid_t pid = ::fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            FileStoreRegistry store(FileStoreOptions{dir_.Path(), "Desk1"});
-            int failures = 0;
-            for (int r = 0; r < kRounds; ++r) {
-                Key key = kNullKey;
-                failures += store.CreateKey(kHKeyLocalMachine, "SOFTWARE\\P" + std::to_string(p) + "\\R" + std::to_string(r), &key) != 0;
-                failures += store.FlushKey(key) != error::kSuccess;
-                store.CloseKey(key);
-            }
-            std::_Exit(failures);
-        }
-        children.push_back(pid);
-    }
-    for (const pid_t pid : children) {
-        int status = 0;
-        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    }
-    auto store = NewStore();
-    Key software = kNullKey;
-    ASSERT_EQ(store->OpenKeyEx(kHKeyLocalMachine, "SOFTWARE", 0, kKeyRead, &software), error::kSuccess);
-    KeyTree tree;
-    ASSERT_EQ(ReadTree(*store, software, "SOFTWARE", &tree), error::kSuccess);
-    store->CloseKey(software);
-    ASSERT_EQ(tree.children.size(), std::size_t{kProcesses + 2});
-    for (const auto& child : tree.children) {
-        if (child.name[0] == 'P') {
-            EXPECT_EQ(child.children.size(), std::size_t{kRounds}) << child.name;
-        }
-    }
+    writer->CloseKey(Create(*writer, kHKeyLocalMachine, "SOFTWARE\\Tolvane\\Theirs"));
+    std::vector<std::string> names;
+    Key tolvane = kNullKey;
+    ASSERT_EQ(reader->OpenKeyEx(kHKeyLocalMachine, "SOFTWARE\\Tolvane", 0, kKeyRead, &tolvane), error::kSuccess);
+    ASSERT_EQ(ListSubkeys(*reader, tolvane, &names), error::kSuccess);
+    EXPECT_EQ(names, (std::vector<std::string>{"Mine", "Theirs"}));
+    writer->CloseKey(theirs);
+    ASSERT_EQ(writer->DeleteKey(kHKeyLocalMachine, "SOFTWARE\\Tolvane\\Mine"), error::kSuccess);
+    EXPECT_EQ(query("TimeOut"), "status 1018");
+    EXPECT_EQ(set(*reader, mine, "TimeOut", "60"), error::kKeyDeleted);
+    names.clear();
+    ASSERT_EQ(ListSubkeys(*reader, tolvane, &names), error::kSuccess);
+    EXPECT_EQ(names, (std::vector<std::string>{"Theirs"}));
+    EXPECT_EQ(Text().find("Mine"), std::string::npos);
 }
 
-// Changes reach the file on a flush, when the connection closes and at the program's end; not
-// before. The file is written whole and private, and nothing else stays in the folder: not the
+// A change is in the file when its call returns, a transaction's changes when it commits;
+// never those of a transaction aborted, or still open when the program ends. The file is
+// written whole and private, and the folder keeps nothing else but the lock file: not the
 // temporary file, nor one that a writer killed mid-write left behind.
-TEST_F(FileStoreTest, ChangesReachTheFileOnFlushOnCloseAndAtTheEnd) {
+TEST_F(FileStoreTest, ChangesReachTheFileWhenTheirCallOrTransactionEnds) {
+    const auto has = [&](const char* key) { return Text().find("[HKEY_LOCAL_MACHINE\\" + std::string(key) + "]") != std::string::npos; };
     {
         auto store = NewStore();
         const Key key = Create(*store, kHKeyLocalMachine, "SOFTWARE\\Firma \"Test\"");
         ASSERT_EQ(store->SetValueBytes(key, "Pfad", kRegSz, text::Utf8ToUtf16Le(std::string("c:\\mail\\", 9))), error::kSuccess);
-        EXPECT_FALSE(std::filesystem::exists(dir_ / "Desk1.reg")) << "written before a flush";
-        ASSERT_EQ(store->FlushKey(key), error::kSuccess);
         EXPECT_EQ(Text(), std::string(kHeader) + std::string(regfile::kWholeFileMark) +
                               "\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Firma \"Test\"]\n"
                               "\"Pfad\"=\"c:\\\\mail\\\\\"\n\n; end of file\n");
         WriteFile(dir_ / ".Desk1.reg.tmp-99999", "half a configuration");
-        store->CloseKey(key);
-        Key root = kNullKey;
-        ASSERT_EQ(store->ConnectRegistry("", kHKeyLocalMachine, &root), error::kSuccess);
-        store->CloseKey(Create(*store, root, "A"));
-        ASSERT_EQ(store->CloseKey(root), error::kSuccess);
-        EXPECT_NE(Text().find("[HKEY_LOCAL_MACHINE\\A]"), std::string::npos);
+        for (const bool commit : {false, true}) {
+            ASSERT_EQ(store->BeginTransaction(key), error::kSuccess);
+            ASSERT_EQ(store->BeginTransaction(kHKeyLocalMachine), error::kSuccess);  // nested
+            store->CloseKey(Create(*store, kHKeyLocalMachine, "A"));
+            ASSERT_EQ(store->DeleteValue(key, "Pfad"), error::kSuccess);
+            ASSERT_EQ(store->CommitTransaction(kHKeyLocalMachine), error::kSuccess);
+            EXPECT_FALSE(has("A")) << "written before the outermost commit";
+            if (commit) {
+                ASSERT_EQ(store->CommitTransaction(key), error::kSuccess);
+            } else {
+                EXPECT_TRUE(store->AbortTransaction(key));
+                Key a = kNullKey;
+                EXPECT_EQ(store->OpenKeyEx(kHKeyLocalMachine, "A", 0, kKeyRead, &a), error::kFileNotFound);
+                EXPECT_EQ(store->QueryValueEx(key, "Pfad", nullptr, nullptr, nullptr), error::kSuccess);
+            }
+            EXPECT_EQ(has("A"), commit);
+            EXPECT_EQ(Text().find("Pfad") == std::string::npos, commit);
+        }
+        EXPECT_EQ(store->CommitTransaction(key), error::kInvalidParameter) << "no transaction is open";
+        ASSERT_EQ(store->BeginTransaction(key), error::kSuccess);
         store->CloseKey(Create(*store, kHKeyLocalMachine, "B"));
+        store->CloseKey(key);
     }
-    EXPECT_NE(Text().find("[HKEY_LOCAL_MACHINE\\B]"), std::string::npos);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.Path()), {}), 1);
+    EXPECT_FALSE(has("B"));
+    std::vector<std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(dir_.Path())) files.push_back(entry.path().filename());
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::string>{".Desk1.reg.lock", "Desk1.reg"}));
     EXPECT_EQ(Mode(dir_ / "Desk1.reg"), 0600u);
     const std::string host = FileStoreRegistry::HostComputerName();
     EXPECT_TRUE(!host.empty() && host.find('.') == std::string::npos) << host;
+}
+
+// A call whose write the disk refuses changes nothing, also later: nothing of it stays pending
+// to be written by the next change or at the end, and reads give what the file holds.
+TEST_F(FileStoreTest, AFailedWriteLeavesNothingPending) {
+    {
+        auto store = NewStore();
+        store->CloseKey(Create(*store, kHKeyLocalMachine, "SOFTWARE\\Kept"));
+    }
+    const std::string before = Text();
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        FileStoreRegistry store(FileStoreOptions{dir_.Path(), "Desk1"});
+        Key kept = kNullKey, added = kNullKey;
+        if (store.OpenKeyEx(kHKeyLocalMachine, "SOFTWARE\\Kept", 0, kKeyAllAccess, &kept) != error::kSuccess) std::_Exit(10);
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit small{before.size() + 40, before.size() + 40};
+        ::setrlimit(RLIMIT_FSIZE, &small);
+        const std::string big(200, 'x');
+        int failures = 0;
+        failures += store.SetValueEx(kept, "big", kRegSz, reinterpret_cast<const std::uint8_t*>(big.c_str()), 201) !=
+                    error::kRegistryIoFailed;
+        failures += !store.LastHiveFileError() || store.LastHiveFileError()->systemError != EFBIG;
+        failures += store.QueryValueEx(kept, "big", nullptr, nullptr, nullptr) != error::kFileNotFound;
+        failures += store.CreateKey(kHKeyLocalMachine, std::string(100, 'k'), &added) != error::kRegistryIoFailed;
+        failures += added != kNullKey;
+        // A small change fits; the failed ones must not come with it.
+        failures += store.CreateKey(kHKeyLocalMachine, "S", &added) != error::kSuccess;
+        std::_Exit(failures);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(Text().find("big"), std::string::npos);
+    EXPECT_EQ(Text().find("kkkk"), std::string::npos);
+    EXPECT_NE(Text().find("[HKEY_LOCAL_MACHINE\\S]"), std::string::npos);
 }
 
 // A file that does not parse is named with its line and never written over: another
@@ -236,8 +287,9 @@ TEST_F(FileStoreTest, FoldersAndFilesOtherUsersCanReachAreRefused) {
     EXPECT_EQ(ReadFile(file), text);
 }
 
-// What the store makes is its owner's alone from the first, whatever the umask, and a file it
-// writes is 0600 whatever a link's target's mode was: the write replaces the link.
+// What the store makes is its owner's alone from the first, whatever the umask. A store file
+// that is a link is written through it, the target made 0600 whatever its mode was; a link to
+// nothing is no registry: it is named and left as it is, never replaced by an empty one.
 TEST_F(FileStoreTest, FoldersAndFilesItMakesArePrivateWhateverTheUmask) {
     const mode_t umask = ::umask(0);
     const auto nested = dir_ / "data" / "kelvaston" / "registry";
@@ -251,11 +303,25 @@ TEST_F(FileStoreTest, FoldersAndFilesItMakesArePrivateWhateverTheUmask) {
     for (const auto& folder : {dir_ / "data", dir_ / "data" / "kelvaston", nested}) EXPECT_EQ(Mode(folder), 0700u) << folder;
     EXPECT_EQ(Mode(nested / "Desk1.reg"), 0600u);
     std::filesystem::rename(nested / "Desk1.reg", dir_ / "elsewhere.reg");
+    ::chmod((dir_ / "elsewhere.reg").c_str(), 0600);
     std::filesystem::create_symlink(dir_ / "elsewhere.reg", nested / "Desk1.reg");
     write("SOFTWARE\\B");
     ::umask(umask);
-    EXPECT_FALSE(std::filesystem::is_symlink(nested / "Desk1.reg"));
-    EXPECT_EQ(Mode(nested / "Desk1.reg"), 0600u);
+    EXPECT_TRUE(std::filesystem::is_symlink(nested / "Desk1.reg"));
+    EXPECT_EQ(Mode(dir_ / "elsewhere.reg"), 0600u);
+    EXPECT_NE(ReadFile(dir_ / "elsewhere.reg").find("SOFTWARE\\B]"), std::string::npos);
+    EXPECT_NE(ReadFile(dir_ / "elsewhere.reg").find("SOFTWARE\\A]"), std::string::npos);
+
+    std::filesystem::remove(dir_ / "elsewhere.reg");
+    auto store = NewStore(nested);
+    Key key = kNullKey;
+    EXPECT_EQ(store->ConnectRegistry("", kHKeyLocalMachine, &key), error::kAccessDenied);
+    ASSERT_TRUE(store->LastHiveFileError());
+    EXPECT_EQ(store->LastHiveFileError()->file, (nested / "Desk1.reg").string());
+    EXPECT_NE(store->LastHiveFileError()->message.find("elsewhere.reg, which does not exist"), std::string::npos);
+    EXPECT_NE(store->CreateKey(kHKeyLocalMachine, "SOFTWARE\\C", &key), error::kSuccess);
+    EXPECT_TRUE(std::filesystem::is_symlink(nested / "Desk1.reg"));
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "elsewhere.reg"));
 }
 
 // The registry's depth limit: a tree 512 keys deep is made, flushed, read back (on a pool of one

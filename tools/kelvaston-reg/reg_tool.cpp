@@ -575,7 +575,7 @@ int Add(const Command& command, RegistryApi& api, std::ostream& out) {
     }
     KeyHandle key(api);
     if (const Status status = api.CreateKey(session.Root(), Join(spec.path), key.Out()); status != error::kSuccess) {
-        throw Failure("cannot create " + spec.Display() + ": " + StatusText(status));
+        throw Failure("cannot create " + spec.Display() + ": " + Reason(api, status));
     }
     if (command.valueName) {
         const Status status = api.SetValueEx(key.Get(), *command.valueName, type,
