@@ -15,6 +15,7 @@ void InitSettings(Settings& settings) {
     settings.ComputerName.clear();
     ClearConnections(settings.Connections);
     ClearAccounts(settings.Accounts);
+    settings.Loaded = {};
 }
 
 void ClearConnections(ConnectionList& connections) { connections.fill(ConnectionRecord{}); }

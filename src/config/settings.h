@@ -5,6 +5,7 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
 #include "platform/registry_api.h"
 
@@ -64,17 +65,36 @@ inline constexpr std::size_t kAccountSlots = 251;
 using ConnectionList = std::array<ConnectionRecord, kConnectionSlots>;
 using AccountList = std::array<AccountRecord, kAccountSlots>;
 
+// A connection of the list as the last load made it, with the keys it came from: a save
+// removes a stored key only when the load read it and the list no longer holds it.
+struct LoadedConnection {
+    std::string Key;   // the stored key's name; empty when the load found none
+    std::string Name;  // its name in the list now (a rename in the window follows it)
+    std::vector<std::string> Accounts;  // the names of the keys below `Key` read as accounts
+};
+
+// What the last load read below the Parameters key, one entry per connection it put into the
+// list, in that order, and whether keys were stored that it did not read: connections past the
+// indexes it looks at, accounts past a list's slots, keys named with blanks only.
+struct LoadedKeys {
+    std::vector<LoadedConnection> Connections;
+    bool ConnectionsLeftOut = false;
+    bool AccountsLeftOut = false;
+};
+
 struct Settings {
     GlobalSettings Global;
     ConnectionList Connections;
     AccountList Accounts;
+    LoadedKeys Loaded;
     std::string ComputerName;
     platform::Key RootKey = platform::kNullKey;
     platform::Key ServiceKeyHandle = platform::kNullKey;
     platform::Key ParametersKeyHandle = platform::kNullKey;
 };
 
-// The initial texts of the global values, an empty computer name and both lists cleared.
+// The initial texts of the global values, an empty computer name, both lists cleared and
+// nothing loaded.
 void InitSettings(Settings& settings);
 void ClearConnections(ConnectionList& connections);
 void ClearAccounts(AccountList& accounts);

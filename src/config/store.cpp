@@ -116,11 +116,17 @@ std::string ConfigStore::QueryValue(const std::string& path, const std::string& 
 }
 
 std::string ConfigStore::SubkeyName(Key key, std::uint32_t index) {
+    const std::optional<std::string> name = StoredName(key, index);
+    return name ? CutAtNul(*name) : std::string();
+}
+
+std::optional<std::string> ConfigStore::StoredName(Key key, std::uint32_t index) {
     std::array<char, kNameBufferSize> buffer;
     std::uint32_t length = kNameBufferSize;
     // A failed call delivers no name. A name comes NUL-terminated, its length counted.
-    if (api_.EnumKeyEx(key, index, buffer.data(), &length) != error::kSuccess) return {};
-    return CutAtNul(std::string_view(buffer.data(), std::min<std::size_t>(length, buffer.size())));
+    if (api_.EnumKeyEx(key, index, buffer.data(), &length) != error::kSuccess) return std::nullopt;
+    const std::string_view name(buffer.data(), std::min<std::size_t>(length, buffer.size()));
+    return std::string(name.substr(0, name.find('\0')));
 }
 
 void ConfigStore::LoadGlobalSettings() {
@@ -133,28 +139,40 @@ void ConfigStore::LoadGlobalSettings() {
 
 void ConfigStore::LoadConnections() {
     ClearConnections(settings_.Connections);
+    settings_.Loaded = {};
     const Expecting expecting(cache_, Names(layout::kConnectionValues));
     Open(api_, settings_.RootKey, layout::kParametersKey, platform::kKeyAllAccess, settings_.ParametersKeyHandle);
     // Subkeys 0 to 50 are looked at, a wave of them at once, for their names and then their
     // values; the model is filled from what was read in the order of the indexes, as one look
     // after another would fill it.
     platform::TaskPool pool(api_.ConcurrentCalls());
+    std::array<std::optional<std::string>, kConnectionSlots> keys;  // as stored; none past the end
     std::array<std::string, kConnectionSlots> names;
+    const auto look = [&](std::size_t i) {
+        keys[i] = StoredName(settings_.ParametersKeyHandle, static_cast<std::uint32_t>(i));
+        names[i] = keys[i] ? CutAtNul(*keys[i]) : std::string();
+    };
     const std::size_t wave = api_.ConcurrentCalls();
     for (std::size_t start = 0; start < kConnectionSlots; start += wave) {
         const std::size_t count = std::min(wave, kConnectionSlots - start);
-        pool.ForEach(count, [&](std::size_t i) {
-            names[start + i] = SubkeyName(settings_.ParametersKeyHandle, static_cast<std::uint32_t>(start + i));
-        });
+        pool.ForEach(count, [&](std::size_t i) { look(start + i); });
         if (std::any_of(names.begin() + static_cast<std::ptrdiff_t>(start),
                         names.begin() + static_cast<std::ptrdiff_t>(start + count),
                         [](const std::string& name) { return name.empty(); })) {
             // The end of the list: the cache answers the indexes after it.
-            for (std::size_t i = start + count; i < kConnectionSlots; ++i) {
-                names[i] = SubkeyName(settings_.ParametersKeyHandle, static_cast<std::uint32_t>(i));
-            }
+            for (std::size_t i = start + count; i < kConnectionSlots; ++i) look(i);
             break;
         }
+    }
+    // A key that is not read as a connection and is not the service's own stays as it is stored;
+    // the window says so. Past the indexes looked at, "volatile" can stand only once.
+    for (std::size_t i = 0; i < kConnectionSlots; ++i) {
+        if (keys[i] && names[i].empty()) settings_.Loaded.ConnectionsLeftOut = true;
+    }
+    for (auto index = static_cast<std::uint32_t>(kConnectionSlots); !settings_.Loaded.ConnectionsLeftOut; ++index) {
+        const std::optional<std::string> beyond = StoredName(settings_.ParametersKeyHandle, index);
+        if (!beyond) break;
+        if (CutAtNul(*beyond) != layout::kVolatileKey) settings_.Loaded.ConnectionsLeftOut = true;
     }
     std::array<ConnectionRecord, kConnectionSlots> read;
     pool.ForEach(kConnectionSlots, [&](std::size_t i) {
@@ -170,11 +188,31 @@ void ConfigStore::LoadConnections() {
         ConnectionRecord& connection = settings_.Connections[count++];
         connection = std::move(read[i]);
         connection.Name = names[i];
+        settings_.Loaded.Connections.push_back({*keys[i], names[i], {}});
     }
     for (auto& connection : settings_.Connections) {
         if (connection.Name == layout::kNoRasConnection) break;
         if (connection.Name.empty()) {
             connection.Name = layout::kNoRasConnection;
+            settings_.Loaded.Connections.push_back({{}, connection.Name, {}});
+            // A NORAS key that stands past the indexes looked at is read now: otherwise a save
+            // would write the empty record over its values.
+            const bool seen = std::any_of(keys.begin(), keys.end(), [](const std::optional<std::string>& key) {
+                return key && platform::text::EqualsNoCase(*key, layout::kNoRasConnection);
+            });
+            Key noras = kNullKey;
+            if (!seen) {
+                Open(api_, settings_.RootKey, layout::kParametersKey + "\\" + layout::kNoRasConnection,
+                     platform::kKeyRead, noras);
+            }
+            if (noras != kNullKey) {
+                Close(api_, noras);
+                const std::string path = layout::kParametersValuePath + "\\" + layout::kNoRasConnection;
+                for (const auto& value : layout::kConnectionValues) {
+                    connection.*value.field = QueryValue(path, value.name, value.type, value.defaultText);
+                }
+                settings_.Loaded.Connections.back().Key = layout::kNoRasConnection;
+            }
             break;
         }
     }
@@ -190,19 +228,29 @@ void ConfigStore::LoadAccounts() {
     platform::TaskPool pool(api_.ConcurrentCalls());
     const std::size_t connections = ConnectionCount(settings_.Connections);
     std::vector<std::vector<AccountRecord>> found(connections);
+    std::vector<std::vector<std::string>> keys(connections);  // the accounts' names as stored
+    // Whether a connection's key holds keys that are not read as accounts: past the list's
+    // slots, or after a name of blanks, which ends the list.
+    std::vector<char> leftOut(connections, 0);
     for (std::size_t c = 0; c < connections; ++c) {
-        pool.Add([this, c, &found, &pool] {
+        pool.Add([this, c, &found, &keys, &leftOut, &pool] {
             const std::string& connection = settings_.Connections[c].Name;
             std::vector<AccountRecord>& accounts = found[c];
             Key connectionKey = kNullKey;
             Open(api_, settings_.RootKey, layout::kParametersKey + "\\" + connection, platform::kKeyAllAccess,
                  connectionKey);
-            for (std::uint32_t index = 0; index < kAccountSlots; ++index) {
-                std::string name = SubkeyName(connectionKey, index);
-                if (name.empty()) break;
+            for (std::uint32_t index = 0;; ++index) {
+                std::optional<std::string> key = StoredName(connectionKey, index);
+                if (!key) break;
+                std::string name = CutAtNul(*key);
+                if (name.empty() || index == kAccountSlots) {
+                    leftOut[c] = 1;
+                    break;
+                }
                 accounts.emplace_back();
                 accounts.back().Name = std::move(name);
                 accounts.back().Connection = connection;
+                keys[c].push_back(std::move(*key));
             }
             Close(api_, connectionKey);
             for (AccountRecord& account : accounts) {  // the list stays as it is from here
@@ -217,11 +265,17 @@ void ConfigStore::LoadAccounts() {
         });
     }
     pool.Wait();
+    auto& loaded = settings_.Loaded;
+    loaded.AccountsLeftOut = std::any_of(leftOut.begin(), leftOut.end(), [](char left) { return left != 0; });
     std::size_t count = 0;
-    for (auto& accounts : found) {
-        for (auto& account : accounts) {
-            if (count == kAccountSlots) return;  // the list is full: the rest is not loaded
-            settings_.Accounts[count++] = std::move(account);
+    for (std::size_t c = 0; c < connections; ++c) {
+        for (std::size_t a = 0; a < found[c].size(); ++a) {
+            if (count == kAccountSlots) {  // the list is full: the rest is not loaded
+                loaded.AccountsLeftOut = true;
+                return;
+            }
+            settings_.Accounts[count++] = std::move(found[c][a]);
+            if (c < loaded.Connections.size()) loaded.Connections[c].Accounts.push_back(std::move(keys[c][a]));
         }
     }
 }
@@ -289,10 +343,47 @@ std::string ConfigStore::Unstorable(Status status, const std::string& text) cons
     return text.substr(*at, length);
 }
 
+void ConfigStore::KeepUnread(const platform::KeyTree& stored, platform::KeyTree* target) const {
+    // The keys the load read are remembered by name and looked up in the tree stored now; an
+    // index past which nothing was read would not do, as another program that adds or removes a
+    // key since the load shifts the keys after it. So a key another program added is kept too.
+    using platform::text::EqualsNoCase;
+    const auto& loaded = settings_.Loaded.Connections;
+    const auto& model = settings_.Connections;
+    for (const platform::KeyTree& key : stored.children) {
+        if (CutAtNul(key.name) == layout::kVolatileKey) continue;  // the service's own: not kept
+        const auto read = std::find_if(loaded.begin(), loaded.end(), [&](const LoadedConnection& connection) {
+            return !connection.Key.empty() && EqualsNoCase(connection.Key, key.name);
+        });
+        if (read == loaded.end()) {
+            target->children.push_back(key);
+            continue;
+        }
+        // The accounts not read stay below the connection while the window holds it (under its
+        // name there); a connection removed in the window goes with all of its accounts.
+        const bool held = std::any_of(model.begin(), model.end(), [&](const ConnectionRecord& connection) {
+            return !connection.Name.empty() && EqualsNoCase(connection.Name, read->Name);
+        });
+        if (!held) continue;
+        for (const platform::KeyTree& account : key.children) {
+            const auto same = [&](const std::string& name) { return EqualsNoCase(name, account.name); };
+            if (std::any_of(read->Accounts.begin(), read->Accounts.end(), same)) continue;
+            platform::KeyTree* connection = MakePath(*target, read->Name);
+            if (connection == nullptr) break;
+            if (std::none_of(connection->children.begin(), connection->children.end(),
+                             [&](const platform::KeyTree& child) { return same(child.name); })) {
+                connection->children.push_back(account);
+            }
+        }
+    }
+}
+
 SaveOutcome ConfigStore::Target(const StoredCopy& stored, platform::KeyTree* target) {
-    // The Parameters key keeps its values and loses its subkeys; then the model is written into
-    // it in the order of a save: the global values, the connections, the accounts.
+    // The Parameters key keeps its values and the keys the last load did not read, and loses its
+    // other subkeys; then the model is written into it in the order of a save: the global
+    // values, the connections, the accounts, each into a kept key of its name if there is one.
     *target = platform::KeyTree{layout::kParametersName, stored.existed ? stored.tree.values : std::vector<Value>{}, {}};
+    if (stored.existed) KeepUnread(stored.tree, target);
     const auto write = [&](platform::KeyTree& key, auto& record, const auto& fields, const auto& order,
                            const std::string& keyName) -> std::optional<SaveOutcome> {
         ZeroEmptyNumbers(record, fields);

@@ -2,6 +2,7 @@
 // back, through the registry operations and the value library.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -92,9 +93,13 @@ private:
     // What the Parameters key holds after the model is written over `stored`; a failure when a
     // number of the model is no number (nothing is written then).
     SaveOutcome Target(const StoredCopy& stored, platform::KeyTree* target);
+    // Puts into `target` the stored keys that the last load did not read, as they are stored.
+    void KeepUnread(const platform::KeyTree& stored, platform::KeyTree* target) const;
     // Makes the registry's Parameters key hold `target`, writing only what differs.
     SaveOutcome WriteChanges(const StoredCopy& stored, const platform::KeyTree& target);
     SaveOutcome Apply(platform::Key key, const KeyChange& change);
+    // The name of subkey `index` of an open key as stored, end blanks and all; none when there is none.
+    std::optional<std::string> StoredName(platform::Key key, std::uint32_t index);
     // What a failure to store `text` says: the character the registry cannot store, if that is why.
     std::string Unstorable(platform::Status status, const std::string& text) const;
 

@@ -48,6 +48,7 @@ void Editor::ConnectComputer() {
     Attempt([&] {
         config::ClearConnections(settings_.Connections);
         config::ClearAccounts(settings_.Accounts);
+        settings_.Loaded = {};
     });
     window_.SetStatus(QStringLiteral("Verbindung mit Remote Computer"));
     const QString name = Q(settings_.ComputerName);
@@ -100,6 +101,8 @@ void Editor::ConnectComputer() {
         Attempt([&] { store_.LoadConnections(); });
         Attempt([&] { store_.LoadAccounts(); });
     });
+    const QString leftOut = LeftOutText(settings_.Loaded.ConnectionsLeftOut, settings_.Loaded.AccountsLeftOut);
+    if (!leftOut.isEmpty()) dialogs_.Message(leftOut, kLeftOutTitle, MessageStyle::Information);
 }
 
 void Editor::OnOptionComputerLocalClicked() {

@@ -131,6 +131,10 @@ void Editor::RenameConnection() {
     for (auto& slot : settings_.Accounts) {
         if (SameUpper(slot.Connection, oldName)) slot.Connection = S(entry);
     }
+    // The accounts the load left out move with their connection when it is saved.
+    for (auto& loaded : settings_.Loaded.Connections) {
+        if (SameUpper(loaded.Name, oldName)) loaded.Name = S(entry);
+    }
     ClosingRefresh();
 }
 

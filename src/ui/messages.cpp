@@ -103,4 +103,21 @@ QString UnstorableText(const std::string& bytes) {
         .arg(QString::number(byte, 16).toUpper().rightJustified(2, QLatin1Char('0')));
 }
 
+QString LeftOutText(bool connections, bool accounts) {
+    if (connections && accounts) {
+        return QStringLiteral("Es sind mehr Verbindungen und Accounts gespeichert, als angezeigt werden können. Die "
+                              "übrigen Verbindungen und Accounts werden nicht angezeigt und beim Speichern unverändert "
+                              "beibehalten.");
+    }
+    if (connections) {
+        return QStringLiteral("Es sind mehr Verbindungen gespeichert, als angezeigt werden können. Die übrigen "
+                              "Verbindungen werden nicht angezeigt und beim Speichern unverändert beibehalten.");
+    }
+    if (accounts) {
+        return QStringLiteral("Es sind mehr Accounts gespeichert, als angezeigt werden können. Die übrigen Accounts "
+                              "werden nicht angezeigt und beim Speichern unverändert beibehalten.");
+    }
+    return {};
+}
+
 }  // namespace kelvaston::ui

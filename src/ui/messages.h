@@ -21,4 +21,9 @@ QString Shown(const QString& name);
 // The character (or stray byte) the registry could not store, as a message names it.
 QString UnstorableText(const std::string& bytes);
 
+// What the window says after a load that left stored connections or accounts out of its lists:
+// they are not shown and a save keeps them as they are. Empty when nothing was left out.
+QString LeftOutText(bool connections, bool accounts);
+inline const QString kLeftOutTitle = QStringLiteral("Hinweis");
+
 }  // namespace kelvaston::ui

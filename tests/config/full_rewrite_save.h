@@ -1,13 +1,18 @@
 // The save as it was before it wrote only what changed: remove every stored connection and
-// account key (the Parameters key keeps its own values), then write all of the model, and put
-// the stored tree back when anything fails. Kept here as the reference the save is compared
-// with: on any stored tree and any working copy, both must leave the same tree.
+// account key that the load read, and "volatile" (the Parameters key keeps its own values), then
+// write all of the model, and put the stored tree back when anything fails. Keys the load did
+// not read stay; accounts it did not read below a connection that the model still holds are
+// written back below it first. Kept here as the reference the save is compared with: on any
+// stored tree and any working copy, both must leave the same tree.
 #pragma once
 
+#include <algorithm>
 #include <array>
 
 #include "config/layout.h"
+#include "config/store.h"
 #include "platform/registry_tree.h"
+#include "platform/text.h"
 #include "platform/value_library.h"
 
 namespace kelvaston::config::test {
@@ -47,9 +52,32 @@ inline bool SaveByFullRewrite(platform::RegistryApi& api, Settings& settings) {
         api.CloseKey(parameters);
     }
     bool ok = api.CreateKey(service, layout::kParametersName, &parameters) == platform::error::kSuccess;
-    std::vector<std::string> stored;
-    ok = ok && platform::ListSubkeys(api, parameters, &stored) == platform::error::kSuccess;
-    for (const std::string& name : stored) ok = ok && platform::DeleteTree(api, parameters, name) == platform::error::kSuccess;
+    using platform::text::EqualsNoCase;
+    std::vector<std::pair<std::string, platform::KeyTree>> unread;  // accounts, below the model's connection
+    for (const platform::KeyTree& key : copy.children) {
+        const auto& loaded = settings.Loaded.Connections;
+        const auto read = std::find_if(loaded.begin(), loaded.end(), [&](const LoadedConnection& c) {
+            return !c.Key.empty() && EqualsNoCase(c.Key, key.name);
+        });
+        if (CutAtNul(key.name) != layout::kVolatileKey && read == loaded.end()) continue;
+        if (read != loaded.end() &&
+            std::any_of(settings.Connections.begin(), settings.Connections.end(),
+                        [&](const ConnectionRecord& c) { return !c.Name.empty() && EqualsNoCase(c.Name, read->Name); })) {
+            for (const platform::KeyTree& account : key.children) {
+                if (std::none_of(read->Accounts.begin(), read->Accounts.end(),
+                                 [&](const std::string& name) { return EqualsNoCase(name, account.name); })) {
+                    unread.emplace_back(read->Name, account);
+                }
+            }
+        }
+        ok = ok && platform::DeleteTree(api, parameters, key.name) == platform::error::kSuccess;
+    }
+    for (const auto& [connection, account] : unread) {
+        platform::Key key = platform::kNullKey;
+        ok = ok && api.CreateKey(parameters, connection, &key) == platform::error::kSuccess;
+        ok = ok && platform::WriteTree(api, key, account) == platform::error::kSuccess;
+        if (key != platform::kNullKey) api.CloseKey(key);
+    }
     ok = ok && WriteRecord(api, parameters, "", settings.Global, layout::kGlobalValues, layout::kGlobalSaveOrder);
     for (std::size_t c = 0; c < kConnectionSlots && ok && !settings.Connections[c].Name.empty(); ++c) {
         ok = WriteRecord(api, parameters, settings.Connections[c].Name, settings.Connections[c],

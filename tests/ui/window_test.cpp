@@ -82,5 +82,69 @@ TEST_F(WindowTest, DependentControlsFollowEveryChangeOfTheirCheckBox) {
     EXPECT_FALSE(W().Rahmen[3]->isEnabled());
 }
 
+// After each load (at start-up, on "Einstellungen einlesen") that leaves
+// stored connections or accounts out of the lists, one box says they are kept; none when the
+// lists hold everything, up to their limits.
+TEST_F(WindowTest, KeysLeftOutOfTheListsAreMentionedOnceAfterEachLoad) {
+    const QString connections = "Es sind mehr Verbindungen gespeichert, als angezeigt werden können. Die übrigen "
+                                "Verbindungen werden nicht angezeigt und beim Speichern unverändert beibehalten.";
+    const QString accounts = "Es sind mehr Accounts gespeichert, als angezeigt werden können. Die übrigen Accounts "
+                             "werden nicht angezeigt und beim Speichern unverändert beibehalten.";
+    const QString both = "Es sind mehr Verbindungen und Accounts gespeichert, als angezeigt werden können. Die übrigen "
+                         "Verbindungen und Accounts werden nicht angezeigt und beim Speichern unverändert beibehalten.";
+    const auto keys = [](const std::string& prefix, int count) {
+        std::string body;
+        for (int i = 0; i < count; ++i) body += Key(prefix + std::to_string(100 + i));
+        return body;
+    };
+    const struct {
+        std::string body;
+        QString box;  // empty: none
+    } cases[] = {
+        {Sample(), {}},
+        {kService + kParameters + keys("A", 50) + Key("NORAS") + Key("volatile"), {}},  // 51 connections
+        {kService + kParameters + keys("A", 51) + Key("NORAS"), connections},
+        {kService + kParameters + keys("NORAS\\a", 251), {}},
+        {kService + kParameters + keys("NORAS\\a", 252), accounts},
+        {kService + kParameters + keys("A", 51) + keys("A100\\a", 252) + Key("NORAS"), both},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.box.toStdString());
+        dialogs_.Clear();
+        const int boxes = c.box.isEmpty() ? 0 : 1;
+        for (int load = 0; load < 2 * boxes; ++load) dialogs_.ExpectMessage(Answer::Ok);
+        Start(c.body);
+        Press(2);  // Einstellungen einlesen
+        ASSERT_EQ(dialogs_.Boxes().size(), static_cast<std::size_t>(2 * boxes));
+        for (const auto& box : dialogs_.Boxes()) {
+            EXPECT_EQ(box.text, c.box);
+            EXPECT_EQ(box.title, "Hinweis");
+            EXPECT_EQ(box.style, MessageStyle::Information);
+            EXPECT_FALSE(box.input);
+        }
+    }
+}
+
+// A connection renamed in the window takes the accounts the load left out below it along.
+TEST_F(WindowTest, ARenamedConnectionTakesItsAccountsLeftOutAlong) {
+    std::string body = kService + kParameters + Key("NORAS") + Key("Ost");
+    for (int i = 0; i < 260; ++i) body += Key("Ost\\k" + std::to_string(1000 + i)) + "\"Max Mails\"=dword:00000007\n";
+    dialogs_.ExpectMessage(Answer::Ok);
+    Start(body);
+    Click("Ost");
+    dialogs_.ExpectInput("West");
+    Press(10);
+    Press(3);
+    const std::string saved = Saved();
+    const auto count = [&](const std::string& text) {
+        std::size_t n = 0;
+        for (std::size_t at = saved.find(text); at != std::string::npos; at = saved.find(text, at + 1)) ++n;
+        return n;
+    };
+    EXPECT_EQ(count("Parameters\\West\\k"), 260u);
+    EXPECT_EQ(count("\"Max Mails\"=dword:00000007"), 260u);
+    EXPECT_EQ(saved.find("Parameters\\Ost"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace kelvaston::ui::test
