@@ -150,6 +150,51 @@ TEST_F(FileStoreTest, ChangesReachTheFileWhenTheirCallOrTransactionEnds) {
     EXPECT_TRUE(!host.empty() && host.find('.') == std::string::npos) << host;
 }
 
+// On a file system that keeps whole seconds (ext3, some network file systems, ext4 with small
+// inodes), a file replaced twice within a second can come back with the same device, inode,
+// size and times. The stores must still see each other's writes. Runs where this user may mount
+// such a file system (root, with loop devices), and says so where it cannot.
+TEST_F(FileStoreTest, WritesWithinOneSecondOnACoarseFileSystemAreSeen) {
+    const auto image = dir_ / "coarse.img", mount = dir_ / "coarse";
+    std::filesystem::create_directory(mount);
+    const std::string made = "truncate -s 8M '" + image.string() + "' && mkfs.ext4 -q -F -I 128 '" + image.string() +
+                             "' >/dev/null 2>&1 && mount -o loop '" + image.string() + "' '" + mount.string() + "' 2>/dev/null";
+    if (::geteuid() != 0 || std::system(made.c_str()) != 0) {
+        GTEST_SKIP() << "cannot mount an ext4 with whole-second times here (needs root and loop devices)";
+    }
+    struct Unmount {
+        std::string command;
+        ~Unmount() { [[maybe_unused]] const int ignored = std::system(command.c_str()); }
+    } unmount{"umount '" + mount.string() + "'"};
+    const auto folder = mount / "store";
+    const auto set = [&](const std::string& text) {
+        auto store = NewStore(folder);  // a program of its own for each change
+        const Key key = Create(*store, kHKeyLocalMachine, "SOFTWARE\\Tolvane");
+        EXPECT_EQ(store->SetValueEx(key, "POP Host", kRegSz, reinterpret_cast<const std::uint8_t*>(text.c_str()),
+                                    static_cast<std::uint32_t>(text.size() + 1)),
+                  error::kSuccess);
+        store->CloseKey(key);
+    };
+    set("aaa");
+    auto reader = NewStore(folder);
+    const Key key = Create(*reader, kHKeyLocalMachine, "SOFTWARE\\Tolvane");
+    const auto query = [&] {
+        char data[16] = {};
+        std::uint32_t size = sizeof data;
+        reader->QueryValueEx(key, "POP Host", nullptr, reinterpret_cast<std::uint8_t*>(data), &size);
+        return std::string(data);
+    };
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_EQ(query(), "aaa");
+        set("bbb");
+        set("aaa");
+        set("ccc");
+        EXPECT_EQ(query(), "ccc") << "round " << round;
+        set("aaa");
+    }
+    reader->CloseKey(key);
+}
+
 // A call whose write the disk refuses changes nothing, also later: nothing of it stays pending
 // to be written by the next change or at the end, and reads give what the file holds.
 TEST_F(FileStoreTest, AFailedWriteLeavesNothingPending) {
