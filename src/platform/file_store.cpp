@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -72,6 +73,14 @@ std::string DeliveredData(const regfile::Value& value) {
 // The value's data as the Windows registry would keep it: a text value as UTF-16LE with its NUL.
 std::string StoredBytes(const regfile::Value& value) {
     return value.type == kRegSz ? text::Utf8ToUtf16Le(value.data) + std::string(2, '\0') : value.data;
+}
+
+// Why a change to a read-only hive is refused: its file, or else its folder, may not be written.
+HiveFileError ReadOnlyProblem(const Hive& hive) {
+    const auto& file = hive.File();
+    const bool fileLocked = ::access(file.c_str(), F_OK) == 0 && ::access(file.c_str(), W_OK) != 0;
+    const auto path = fileLocked ? file : file.parent_path();
+    return {HiveFileError::Kind::Unwritable, path.string(), 0, std::strerror(EACCES), EACCES, {}, -1};
 }
 
 }  // namespace
@@ -188,7 +197,12 @@ FileStoreRegistry::Resolved FileStoreRegistry::Lookup(Key key, std::uint32_t nee
         open = &it->second;
     }
     if (open->node->deleted) return {error::kKeyDeleted};
-    if ((open->access & needed) != needed) return {error::kAccessDenied};
+    if ((open->access & needed) != needed) {
+        if (open->hive->ReadOnly() && (needed & kWriteRights) != 0) {
+            return {Reported(error::kAccessDenied, ReadOnlyProblem(*open->hive))};
+        }
+        return {error::kAccessDenied};
+    }
     return {error::kSuccess, open};
 }
 
@@ -233,7 +247,7 @@ Status FileStoreRegistry::OpenKeyEx(Key parent, const std::string& subKey, std::
     if (access & kMaximumAllowed) {
         access = readOnly ? kKeyRead : kKeyAllAccess;
     } else if (readOnly && (access & kWriteRights) != 0) {
-        return error::kAccessDenied;
+        return Reported(error::kAccessDenied, ReadOnlyProblem(*base.key->hive));
     }
     *result = AddHandle({base.key->hive, node->shared_from_this(), access, false});
     return error::kSuccess;
@@ -261,9 +275,8 @@ Status FileStoreRegistry::CreateKey(Key parent, const std::string& subKey, Key* 
             continue;
         }
         // Creating needs the right to create below the handle's key, and a writable hive.
-        if (hive.ReadOnly() || (i == 0 && (base.key->access & kKeyCreateSubKey) == 0)) {
-            return error::kAccessDenied;
-        }
+        if (hive.ReadOnly()) return Reported(error::kAccessDenied, ReadOnlyProblem(hive));
+        if (i == 0 && (base.key->access & kKeyCreateSubKey) == 0) return error::kAccessDenied;
         if (const Status status = hive.CreateChild(*node, names[i], &node); status != error::kSuccess) {
             return status;
         }
@@ -299,7 +312,7 @@ Status FileStoreRegistry::DeleteKey(Key parent, const std::string& subKey) {
         node = node->FindChild(name);
         if (node == nullptr) return error::kFileNotFound;
     }
-    if (base.key->hive->ReadOnly()) return error::kAccessDenied;
+    if (base.key->hive->ReadOnly()) return Reported(error::kAccessDenied, ReadOnlyProblem(*base.key->hive));
     return base.key->hive->DeleteChild(*node->parent, *node);
 }
 
