@@ -21,9 +21,56 @@ std::error_code LastError() {
 #endif
 }
 
+class AtomicFileCategory final : public std::error_category {
+public:
+    const char* name() const noexcept override { return "kelvaston.atomic_file"; }
+    std::string message(int /*condition*/) const override {
+        return "it is not a regular file, and only a regular file is replaced";
+    }
+};
+
 }  // namespace
 
-AtomicFile::AtomicFile(std::filesystem::path file) : file_(std::move(file)) {}
+AtomicFile::AtomicFile(std::filesystem::path file, Links links) : file_(std::move(file)), links_(links) {}
+
+std::error_code AtomicFile::NotARegularFile() {
+    static const AtomicFileCategory category;
+    return {1, category};
+}
+
+std::filesystem::path AtomicFile::FollowLinks(const std::filesystem::path& file, std::error_code* error) {
+    error->clear();
+    std::filesystem::path at = file;
+    for (int links = 0; links <= 40; ++links) {
+        std::error_code ec;
+        if (!std::filesystem::is_symlink(std::filesystem::symlink_status(at, ec))) return at;
+        const std::filesystem::path next = std::filesystem::read_symlink(at, ec);
+        if (ec) {
+            *error = ec;
+            return at;
+        }
+        at = next.is_absolute() ? next : at.parent_path() / next;
+    }
+    *error = std::make_error_code(std::errc::too_many_symbolic_link_levels);
+    return at;
+}
+
+bool AtomicFile::PlaceIsReplaceable() {
+    std::error_code ec;
+    const auto status = std::filesystem::symlink_status(target_, ec);
+    if (ec && status.type() != std::filesystem::file_type::not_found) return Fail(ec);
+    switch (status.type()) {
+        case std::filesystem::file_type::not_found:
+        case std::filesystem::file_type::regular:
+            return true;
+        case std::filesystem::file_type::symlink:
+            if (links_ == Links::Replace) return true;
+            break;
+        default:
+            break;
+    }
+    return Fail(NotARegularFile());
+}
 
 std::string AtomicFile::TemporaryPrefix(const std::filesystem::path& file) {
     return "." + file.filename().string() + ".tmp-";
@@ -42,7 +89,14 @@ AtomicFile::~AtomicFile() {
 }
 
 bool AtomicFile::Open() {
-    temporary_ = file_.parent_path() / (TemporaryPrefix(file_) + std::to_string(GetCurrentProcessId()));
+    target_ = file_;
+    if (links_ == Links::WriteThrough) {
+        std::error_code ec;
+        target_ = FollowLinks(file_, &ec);
+        if (ec) return Fail(ec);
+    }
+    if (!PlaceIsReplaceable()) return false;
+    temporary_ = target_.parent_path() / (TemporaryPrefix(target_) + std::to_string(GetCurrentProcessId()));
     HANDLE handle = CreateFileW(temporary_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
@@ -73,8 +127,8 @@ bool AtomicFile::Commit() {
     if (!flushed) Fail(LastError());
     CloseHandle(reinterpret_cast<HANDLE>(handle_));
     open_ = false;
-    if (!flushed) return false;
-    if (!MoveFileExW(temporary_.c_str(), file_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!flushed || !PlaceIsReplaceable()) return false;
+    if (!MoveFileExW(temporary_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         return Fail(LastError());
     }
     committed_ = true;
@@ -89,7 +143,14 @@ AtomicFile::~AtomicFile() {
 }
 
 bool AtomicFile::Open() {
-    temporary_ = file_.parent_path() / (TemporaryPrefix(file_) + std::to_string(::getpid()));
+    target_ = file_;
+    if (links_ == Links::WriteThrough) {
+        std::error_code ec;
+        target_ = FollowLinks(file_, &ec);
+        if (ec) return Fail(ec);
+    }
+    if (!PlaceIsReplaceable()) return false;
+    temporary_ = target_.parent_path() / (TemporaryPrefix(target_) + std::to_string(::getpid()));
     // A file of that name is a leftover of a writer with the same process id: never followed
     // if it is a link, never reused with its mode.
     ::unlink(temporary_.c_str());
@@ -125,10 +186,12 @@ bool AtomicFile::Commit() {
     if (::close(fd) != 0) Fail(LastError());
     open_ = false;
     if (error_) return false;
-    if (::rename(temporary_.c_str(), file_.c_str()) != 0) return Fail(LastError());
+    // Looked at again right before the rename: what is there now is what would be replaced.
+    if (!PlaceIsReplaceable()) return false;
+    if (::rename(temporary_.c_str(), target_.c_str()) != 0) return Fail(LastError());
     committed_ = true;
     // The rename is durable once the folder itself is synced.
-    const auto folder = file_.parent_path().empty() ? std::filesystem::path(".") : file_.parent_path();
+    const auto folder = target_.parent_path().empty() ? std::filesystem::path(".") : target_.parent_path();
     if (const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
         ::fsync(dir);
         ::close(dir);

@@ -4,6 +4,12 @@
 // read-only folder) leaves the old file as it was. The new file is its owner's only (0600 on
 // POSIX) whatever the old file's mode, a link's target's mode or the umask: Kelvaston's files
 // hold passwords.
+//
+// Only a regular file is ever replaced. A folder, a device, a fifo or a socket at the file's
+// place makes Open() and Commit() fail with NotARegularFile(), and nothing is written. A
+// symbolic link there is replaced itself (Links::Replace, the store's own files, which it reads
+// as they are) or written through (Links::WriteThrough, a file the user names): then the link's
+// final target is replaced as above, and the link stays as it was.
 #pragma once
 
 #include <filesystem>
@@ -15,7 +21,13 @@ namespace kelvaston::platform {
 
 class AtomicFile {
 public:
-    explicit AtomicFile(std::filesystem::path file);
+    // What a symbolic link at the file's place stands for.
+    enum class Links {
+        Replace,       // the link is replaced by the new file
+        WriteThrough,  // the file the link leads to (through any further links) is replaced
+    };
+
+    explicit AtomicFile(std::filesystem::path file, Links links = Links::Replace);
     // Removes the temporary file unless Commit() succeeded.
     ~AtomicFile();
     AtomicFile(const AtomicFile&) = delete;
@@ -30,6 +42,15 @@ public:
 
     const std::error_code& Error() const { return error_; }
     const std::filesystem::path& File() const { return file_; }
+    // The file that is replaced: File(), or with Links::WriteThrough the end of its links. Set
+    // by Open().
+    const std::filesystem::path& Target() const { return target_; }
+
+    // The error for a place that holds something other than a regular file (or link).
+    static std::error_code NotARegularFile();
+    // Where the symbolic links starting at `file` lead: `file` itself when it is no link. A
+    // chain of more than 40 links fails (too_many_symbolic_link_levels), as the system's does.
+    static std::filesystem::path FollowLinks(const std::filesystem::path& file, std::error_code* error);
 
     // The start of the names of the temporary files made for `file`: whoever holds the lock
     // that writers of `file` take may remove those that a killed writer left behind.
@@ -38,7 +59,12 @@ public:
 private:
     bool Fail(std::error_code error);
 
+    // Whether the place may be replaced: nothing there, a regular file, or a link to replace.
+    bool PlaceIsReplaceable();
+
     std::filesystem::path file_;
+    Links links_;
+    std::filesystem::path target_;
     std::filesystem::path temporary_;
     std::error_code error_;
     std::intptr_t handle_ = -1;  // a file descriptor, or a Windows HANDLE

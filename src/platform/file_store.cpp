@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -194,7 +195,13 @@ FileStoreRegistry::Resolved FileStoreRegistry::Lookup(Key key, std::uint32_t nee
     HiveFileError problem;
     if ((status = open->hive->Current(&problem)) != error::kSuccess) return {Reported(status, std::move(problem))};
     if (open->node->deleted) return {error::kKeyDeleted};
-    if ((open->access & needed) != needed) return {error::kAccessDenied};
+    if ((open->access & needed) != needed) {
+        // A handle opened while the hive could not be written: say which file or folder refuses.
+        if (auto readOnly = open->hive->ReadOnly(); readOnly && (needed & kWriteRights) != 0) {
+            return {Reported(error::kAccessDenied, std::move(*readOnly))};
+        }
+        return {error::kAccessDenied};
+    }
     return {error::kSuccess, open};
 }
 

@@ -68,6 +68,21 @@ int HexDigit(char c) {
     return -1;
 }
 
+// Why `bytes` are not UTF-16LE text, which a REG_SZ in hex(1) form must be: nothing when they are.
+const char* Utf16Problem(std::string_view bytes) {
+    if (bytes.size() % 2 != 0) return "an odd number of bytes";
+    bool high = false;  // the unit before was a high surrogate
+    for (std::size_t i = 0; i < bytes.size(); i += 2) {
+        const unsigned unit = static_cast<unsigned>(static_cast<unsigned char>(bytes[i])) |
+                              (static_cast<unsigned>(static_cast<unsigned char>(bytes[i + 1])) << 8u);
+        const bool isHigh = unit >= 0xD800 && unit <= 0xDBFF;
+        const bool isLow = unit >= 0xDC00 && unit <= 0xDFFF;
+        if (high != isLow) return "a UTF-16 surrogate without its pair";
+        high = isHigh;
+    }
+    return high ? "a UTF-16 surrogate without its pair" : nullptr;
+}
+
 // Splits a key path into its root's canonical name and the names below it, as views.
 bool SplitPath(std::string_view fullPath, std::string_view* root, std::vector<std::string_view>* names,
                std::string* error) {
@@ -270,7 +285,7 @@ private:
         std::string_view root;
         std::string error;
         if (!SplitPath(inner, &root, &names_, &error)) return Error(number, std::move(error));
-        haveKey_ = kind == EntryKind::Key;
+        section_ = kind == EntryKind::Key ? Section::Key : Section::Deleted;
         return Accepted(sink_.OnKey(kind, root, names_, number), number);
     }
 
@@ -302,7 +317,7 @@ private:
     }
 
     bool ParseValueLine(std::string_view line, int number) {
-        if (!haveKey_) return Error(number, "a value line before the first key line");
+        if (section_ == Section::None) return Error(number, "a value line before the first key line");
         Value value;
         std::size_t pos = 1;
         if (line.front() == '"') {
@@ -335,6 +350,10 @@ private:
         } else {
             return Error(number, "unrecognised value data (expected \"text\", dword:, hex: or -)");
         }
+        // A value line below a "[-KEY]" line belongs to no key: regedit and Wine's reg import
+        // pass over it and import the rest, and so does this parser, once the line has been read
+        // as a value line (a malformed one is still an error).
+        if (section_ == Section::Deleted) return true;
         return Accepted(sink_.OnValue(kind, std::move(value), number), number);
     }
 
@@ -387,6 +406,15 @@ private:
             rest = TrimLeft(rest);
         }
         value.type = type;
+        if (type == kRegSz && flavor_ == Flavor::Regedit5) {
+            // A text value written in hex form: UTF-16LE up to its NUL. Bytes that are not UTF-16
+            // text could only be kept as other characters (U+FFFD, or nothing for an odd byte):
+            // they are refused instead, as the file store's SetValueBytes refuses them.
+            if (const char* problem = Utf16Problem(bytes)) {
+                return Error(number, std::string("hex(1) data that is not UTF-16 text: ") + problem +
+                                         "; a text value cannot hold it as it is");
+            }
+        }
         if (type == kRegSz) {
             // A text value written in hex form: UTF-16LE (or 8-bit in REGEDIT4) up to its NUL.
             std::string decoded = flavor_ == Flavor::Regedit5
@@ -440,7 +468,9 @@ private:
     Flavor flavor_ = Flavor::Regedit5;
     ParseError error_;
     std::vector<std::string_view> names_;  // of the last key line
-    bool haveKey_ = false;
+    // Where a value line is: before the first key line, below a key line or below a "[-KEY]".
+    enum class Section { None, Key, Deleted };
+    Section section_ = Section::None;
     bool undecodable_ = false;
     bool whole_ = false;  // the Writer made the file: it must end with kEndOfFileLine
     bool ended_ = false;  // kEndOfFileLine has been read

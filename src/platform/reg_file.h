@@ -75,8 +75,12 @@ inline constexpr std::string_view kEndOfFileLine = "; end of file";
 // Parses a whole file. The encoding is UTF-16LE when the file starts with the FF FE byte order
 // mark; otherwise UTF-8 (with or without its BOM) when the bytes are valid UTF-8, else
 // Windows-1252 (but for a file the Writer made, which must be UTF-8). Anything the format does
-// not allow is reported with its line; nothing is skipped silently except blank lines and ";"
-// comments. A file the Writer made must end with kEndOfFileLine and hold dword data of exactly
+// not allow is reported with its line; nothing is skipped silently except blank lines, ";"
+// comments and value lines below a "[-KEY]" line, which belong to no key (regedit and Wine's
+// reg pass over them too; they must still be well-formed). A text value in hex(1) form must be
+// UTF-16LE text (an even number of bytes, every surrogate paired) in a version 5.00 file: it is
+// taken up to its first NUL, and bytes that are not text are refused, not changed into other
+// characters. A file the Writer made must end with kEndOfFileLine and hold dword data of exactly
 // eight digits; a file with nothing after its header, or nothing but the start of
 // kWholeFileMark, is taken for one cut short too.
 std::optional<ParseError> Parse(std::string_view fileBytes, Sink& sink, Flavor* flavor = nullptr);

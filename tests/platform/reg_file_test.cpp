@@ -76,7 +76,17 @@ TEST(RegFileParse, NamesTheLineOfWhatIsWrong) {
         int line;
         std::string says;
     } cases[] = {
-        {header + "\n\"x\"=\"y\"\n", 3, "before the first key"},
+        {header + "\n\"x\"=\"y\"\n", 3, "a value line before the first key line"},
+        // Below a [-KEY] line a value line is passed over, but it must still be one.
+        {header + "[-HKEY_LOCAL_MACHINE\\A]\n\"x\"=dword:zz\n", 3, "without hexadecimal"},
+        {header + "[-HKEY_LOCAL_MACHINE\\A]\n\"x\"=hex:01,\\\n", 3, "end of the file"},
+        // A text in hex(1) form is UTF-16LE text, or it is refused: never kept as other text.
+        {header + key + "\"x\"=hex(1):00,d8,00,00\n", 3,
+         "hex(1) data that is not UTF-16 text: a UTF-16 surrogate without its pair"},
+        {header + key + "\"x\"=hex(1):41,00,00,dc,00,00\n", 3, "surrogate without its pair"},
+        {header + key + "\"x\"=hex(1):00,d8,41,00,00,00\n", 3, "surrogate without its pair"},
+        {header + key + "\"x\"=hex(1):41\n", 3, "hex(1) data that is not UTF-16 text: an odd number of bytes"},
+        {header + key + "\"x\"=hex(1):41,00,\\\n  00\n", 3, "an odd number of bytes"},
         {header + key + "\"x\"=dword:123456789\n", 3, "more than 8"},
         {header + key + "\"x\"=dword:zehn\n", 3, "without hexadecimal"},
         {header + key + "\"x\"=\"open\n", 3, "closing"},
@@ -114,6 +124,37 @@ TEST(RegFileParse, NamesTheLineOfWhatIsWrong) {
         const ParseError error = MustFail(c.file);
         EXPECT_EQ(error.line, c.line) << c.file;
         EXPECT_NE(error.message.find(c.says), std::string::npos) << c.file << " -> " << error.message;
+    }
+}
+
+// Value lines below a [-KEY] line belong to no key: they are passed over, as regedit and Wine's
+// reg pass over them, and the file's other lines are read as ever.
+TEST(RegFileParse, PassesOverValuesBelowAKeyDeletion) {
+    const Document doc = MustParse("Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\A]\n\"a\"=\"1\"\n\n"
+                                   "[-HKEY_LOCAL_MACHINE\\A\\B]\n\"x\"=\"y\"\n\"z\"=-\n\"h\"=hex:01,\\\n  02\n@=dword:00000001\n\n"
+                                   "[HKEY_LOCAL_MACHINE\\C]\n\"c\"=\"3\"\n");
+    ASSERT_EQ(doc.entries.size(), 5u);
+    const EntryKind kinds[] = {EntryKind::Key, EntryKind::SetValue, EntryKind::DeleteKey, EntryKind::Key,
+                               EntryKind::SetValue};
+    const int lines[] = {3, 4, 6, 13, 14};
+    for (std::size_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(doc.entries[i].kind, kinds[i]) << i;
+        EXPECT_EQ(doc.entries[i].line, lines[i]) << i;
+    }
+    EXPECT_EQ(doc.entries[4].value, (Value{"c", kRegSz, "3"}));
+}
+
+// A text value in hex(1) form is UTF-16LE text up to its first NUL, surrogate pairs included.
+TEST(RegFileParse, TextInHexFormIsUtf16Text) {
+    const std::string head = "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\A]\n";
+    const std::pair<std::string, std::string> cases[] = {{"41,00,00,00", "A"},
+                                                         {"3d,d8,00,de,00,00", "\xF0\x9F\x98\x80"},
+                                                         {"", ""},
+                                                         {"20,00,64,00,3a,00,00,00,78,00", " d:"}};
+    for (const auto& [bytes, textValue] : cases) {
+        const Document doc = MustParse(head + "\"x\"=hex(1):" + bytes + "\n");
+        ASSERT_EQ(doc.entries.size(), 2u) << bytes;
+        EXPECT_EQ(doc.entries[1].value, (Value{"x", kRegSz, textValue})) << bytes;
     }
 }
 

@@ -3,28 +3,39 @@
 // refused command must leave the store file as it was and say why in one short line.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
 #include <sstream>
+#include <thread>
 
+#include "platform/atomic_file.h"
 #include "platform/file_store.h"
+#include "platform/reg_file.h"
 #include "platform/registry_decorators.h"
+#include "platform/registry_tree.h"
 #include "reg_tool.h"
 #include "support/temp_dir.h"
 
 namespace kelvaston::tools {
 namespace {
 
+namespace error = platform::error;
+namespace fs = std::filesystem;
 using platform::Call;
+using platform::Key;
+using platform::Status;
 using test::ReadFile;
 
 const std::string kSample = KELVASTON_EXAMPLES_DIR "/sample.reg";
-const std::string kNoras = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Tolvane Service\\Parameters\\NORAS";
+const std::string kParameters = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Tolvane Service\\Parameters";
+const std::string kNoras = kParameters + "\\NORAS";
 const std::string kHeader = "Windows Registry Editor Version 5.00\n\n";
 
 struct Result { int code = -1; std::string out, err; };
@@ -35,11 +46,13 @@ Result Tool(platform::RegistryApi& api, const std::vector<std::string>& args) {
     return {code, out.str(), err.str()};
 }
 
-// An empty store whose local computer is TESTPC; other files are written next to its own.
+// An empty store whose local computer is TESTPC, in the folder "store" of a temporary folder;
+// other files are written beside that folder.
 struct Store {
     test::TempDir dir;
-    platform::FileStoreRegistry api{platform::FileStoreOptions{dir.Path(), "TESTPC"}};
-    std::string File() const { return ReadFile(dir / "TESTPC.reg"); }
+    fs::path folder = dir / "store";
+    platform::FileStoreRegistry api{platform::FileStoreOptions{folder, "TESTPC"}};
+    std::string File() const { return ReadFile(folder / "TESTPC.reg"); }
     std::string Put(const std::string& name, const std::string& bytes) const {
         test::WriteFile(dir / name, bytes);
         return (dir / name).string();
@@ -63,6 +76,31 @@ TEST(RegTool, Transcript) {
     const std::string otherRoot = store.Put("hkcu.reg", kHeader + "[HKEY_LOCAL_MACHINE\\New]\n\n[HKEY_CURRENT_USER\\X]\n");
     const std::string backup = store.Put("backup.reg", "precious");
     const std::string sw = "HKLM\\SOFTWARE\\Demo";
+    // Values below a [-KEY] line belong to no key: passed over, as regedit does.
+    const std::string tweak = store.Put("tweak.reg", kHeader + "[HKEY_LOCAL_MACHINE\\Tweak\\Old]\n\"v\"=\"1\"\n\n"
+                                                               "[-HKEY_LOCAL_MACHINE\\Tweak\\Old]\n\"Stray\"=\"x\"\n\"Gone\"=-\n\n"
+                                                               "[HKEY_LOCAL_MACHINE\\Tweak\\New]\n\"k\"=\"v\"\n");
+    // Text values in hex(1) form that are not UTF-16 text: refused, never stored as other text.
+    const std::string surrogate = store.Put("surrogate.reg", kHeader + "[HKEY_LOCAL_MACHINE\\Text]\n\"ok\"=\"fine\"\n"
+                                                                       "\"s\"=hex(1):00,d8,00,00\n");
+    const std::string oddText = store.Put("oddtext.reg", kHeader + "[HKEY_LOCAL_MACHINE\\Text]\n\"o\"=hex(1):41\n");
+    // The store's own files are never written by an export, named directly or through links;
+    // a link elsewhere is written through, a character device written into.
+    const std::string storeFile = (store.folder / "TESTPC.reg").string();
+    const std::string storeTemporary = (store.folder / ".TESTPC.reg.tmp-1").string();
+    const std::string linkIntoStore = (store.dir / "link-into-store.reg").string();
+    fs::create_symlink(store.folder / "TESTPC.reg", linkIntoStore);
+    fs::create_directory_symlink(store.folder, store.dir / "store-link");
+    const std::string backupTarget = store.Put("backup-target.reg", "old target");
+    const std::string backupLink = (store.dir / "backup-link.reg").string();
+    fs::create_symlink(backupTarget, backupLink);
+    // A device of its own as root (/dev/null itself would be at stake); else /dev/null, which
+    // only root could replace.
+    std::string device = "/dev/null";
+    if (::geteuid() == 0) {
+        device = (store.dir / "null").string();
+        if (::mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0) device.clear();
+    }
     const std::vector<Step> steps = {
         {{}, 0, "Usage: kelvaston-reg", ""},
         {{"-?"}, 0, "REGEDIT4\"; UTF-16 or 8-bit)", ""},
@@ -86,6 +124,8 @@ TEST(RegTool, Transcript) {
         {{"add", sw, "/v", "host", "/d", "other"}, 1, "\"host\" already exists", "!\"other\""},
         {{"add", sw, "/v", "host", "/d", "other", "/f"}, 0, "", "\"Host\"=\"other\""},
         {{"add", "HKLM\\SOFTWARE\\Fresh", "/v", "x", "/t", "REG_BINARY", "/d", "00"}, 1, "cannot be given to add", "!Fresh"},
+        {{"add", "HKLM\\SOFTWARE\\NewKey\\Deep", "/v", std::string(16384, 'v'), "/d", "x"}, 1,
+         "the value name is longer than 16383 characters, the registry's limit; nothing was changed", "!NewKey"},
         {{"query", "hklm\\system\\currentcontrolset\\services\\tolvane service\\parameters\\noras"}, 0,
          "\n" + kNoras + "\n    Enable Logging    REG_DWORD    0x0\n    TimeOut    REG_DWORD    0x258\n\n" + kNoras +
              "\\info\n" + kNoras + "\\vertrieb\n", ""},
@@ -94,6 +134,11 @@ TEST(RegTool, Transcript) {
              "\\vertrieb\n    UDP Port    REG_DWORD    0x3a9b\n\nEnd of search: 2 match(es) found.\n", ""},
         {{"query", kNoras, "/v", "No Such"}, 1, "no value \"No Such\" was found in", ""},
         {{"import", texts}, 0, "", "[HKEY_LOCAL_MACHINE\\T]"},
+        {{"import", tweak}, 0, "", "[HKEY_LOCAL_MACHINE\\Tweak]\n\n[HKEY_LOCAL_MACHINE\\Tweak\\New]\n\"k\"=\"v\"\n\n"},
+        {{"query", "HKLM\\Tweak", "/s", "/v", "Stray"}, 1, "no value \"Stray\" was found in or below", ""},
+        {{"import", surrogate}, 1,
+         surrogate + ":5: hex(1) data that is not UTF-16 text: a UTF-16 surrogate without its pair", ""},
+        {{"import", oddText}, 1, oddText + ":4: hex(1) data that is not UTF-16 text: an odd number of bytes", ""},
         {{"query", "HKLM\\T"}, 0, "    e    REG_EXPAND_SZ    %A%\n    m    REG_MULTI_SZ    a\\0b\n    b    REG_BINARY    00AB\n", ""},
         {{"delete", kNoras}, 1, "nothing was deleted", ""},
         {{"delete", "HKLM", "/f"}, 1, "HKEY_LOCAL_MACHINE itself cannot be deleted", ""},
@@ -105,8 +150,20 @@ TEST(RegTool, Transcript) {
         {{"export", sw, backup}, 1, "already exists; nothing was written", ""},
         {{"export", "HKLM\\SOFTWARE\\Nothing", (store.dir / "none.reg").string()}, 1, "does not exist", ""},
         {{"export", sw, backup, "/Y"}, 0, "", ""},
+        {{"export", kParameters + "\\T-Online", storeFile, "/y"}, 1,
+         "refusing to write " + storeFile + ": it is in the registry's store folder " + store.folder.string(), ""},
+        {{"export", sw, storeTemporary, "/y"}, 1,
+         "refusing to write " + storeTemporary + ": it is in the registry's store folder", ""},
+        {{"export", sw, linkIntoStore, "/y"}, 1,
+         "refusing to write " + linkIntoStore + ": it is in the registry's store folder", ""},
+        {{"export", sw, (store.dir / "store-link" / "new.reg").string()}, 1, "it is in the registry's store folder", ""},
+        {{"export", sw, store.dir.Path().string(), "/y"}, 1,
+         store.dir.Path().string() + " is a folder; nothing was written", ""},
+        {{"export", sw, backupLink, "/y"}, 0, "", ""},
+        {{"export", sw, device, "/y"}, 0, "", ""},
     };
     for (const Step& step : steps) {
+        if (step.args.size() > 2 && step.args[2].empty()) continue;  // no device to write into
         const std::string before = store.File();
         const Result result = Tool(store.api, step.args);
         const std::string after = store.File();
@@ -124,6 +181,17 @@ TEST(RegTool, Transcript) {
     }
     EXPECT_EQ(ReadFile(backup).find("precious"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(store.dir / "none.reg"));
+    EXPECT_FALSE(fs::exists(storeTemporary));
+    EXPECT_FALSE(fs::exists(store.folder / "new.reg"));
+    // The link stays a link, and its target, replaced, holds the export privately.
+    EXPECT_TRUE(fs::is_symlink(backupLink));
+    struct stat st {};
+    EXPECT_TRUE(::lstat(backupTarget.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0777) == 0600);
+    const auto exported = platform::regfile::Parse(ReadFile(backupTarget));
+    EXPECT_TRUE(exported.document && !exported.document->entries.empty()) << ReadFile(backupTarget);
+    if (!device.empty()) {
+        EXPECT_TRUE(fs::is_character_file(device)) << device;
+    }
 }
 
 // Text values of other software travel byte for byte (odd counts, unpaired surrogates); an
@@ -176,7 +244,7 @@ const auto kFullDisk = [] { std::signal(SIGXFSZ, SIG_IGN); ::setrlimit(RLIMIT_FS
 TEST(RegTool, FailuresNameTheFileAndTheRealCause) {
     Store store;
     ASSERT_EQ(Tool(store.api, {"import", kSample}).code, 0);
-    const std::string before = store.File(), file = (store.dir / "TESTPC.reg").string();
+    const std::string before = store.File(), file = (store.folder / "TESTPC.reg").string();
     const std::string backup = store.Put("backup.reg", "the old backup");
     std::vector<std::pair<Result, std::string>> cases = {
         {InChild(store.api, {"add", "HKLM\\Big", "/v", "x", "/d", std::string(8000, 'x')}, kFullDisk),
@@ -184,24 +252,242 @@ TEST(RegTool, FailuresNameTheFileAndTheRealCause) {
         {InChild(store.api, {"export", "HKLM", backup, "/y"}, kFullDisk),
          "cannot write the file " + backup + ": File too large; the file is left as it was"}};
     if (::geteuid() == 0) {  // a store file another user cannot read (root reads everything)
-        platform::FileStoreRegistry fresh({store.dir.Path(), "TESTPC"});
+        platform::FileStoreRegistry fresh({store.folder, "TESTPC"});
         cases.push_back({InChild(fresh, {"query", "HKLM"}, [&] {
-                             if (::chmod(store.dir.Path().c_str(), 0711) != 0 || ::setuid(65534) != 0) std::_Exit(2);
+                             if (::chmod(store.dir.Path().c_str(), 0711) != 0 || ::chmod(store.folder.c_str(), 0711) != 0 ||
+                                 ::setuid(65534) != 0) {
+                                 std::_Exit(2);
+                             }
                          }), "cannot read " + file + ": Permission denied"});
         ::chmod(store.dir.Path().c_str(), 0700);
+        ::chmod(store.folder.c_str(), 0700);
+    }
+    {   // A store folder this user may not write (chmod 500): every change names the folder.
+        Store locked;
+        ASSERT_EQ(Tool(locked.api, {"import", kSample}).code, 0);
+        const std::string folder = locked.folder.string(), lockedFile = (locked.folder / "TESTPC.reg").string();
+        const bool root = ::geteuid() == 0;  // root may write anything: the child becomes a user who owns the store
+        const auto lockOut = [&] {
+            if (root && (::chmod(locked.dir.Path().c_str(), 0711) != 0 || ::chown(folder.c_str(), 65534, 65534) != 0 ||
+                         ::chown(lockedFile.c_str(), 65534, 65534) != 0)) {
+                std::_Exit(2);
+            }
+            if (::chmod(folder.c_str(), 0500) != 0 || (root && ::setuid(65534) != 0)) std::_Exit(2);
+        };
+        const std::vector<std::vector<std::string>> changes = {{"add", "HKLM\\SOFTWARE\\New", "/v", "x", "/d", "y"},
+                                                               {"add", kParameters, "/v", "ProxyHost", "/d", "y", "/f"},
+                                                               {"import", kSample},
+                                                               {"delete", kNoras, "/f"}};
+        for (const auto& args : changes) {
+            platform::FileStoreRegistry fresh({locked.folder, "TESTPC"});
+            cases.push_back({InChild(fresh, args, lockOut), "cannot write in the folder " + folder + ": Permission denied"});
+            if (root && (::chown(folder.c_str(), 0, 0) != 0 || ::chown(lockedFile.c_str(), 0, 0) != 0)) FAIL();
+            ::chmod(folder.c_str(), 0700);
+            ::chmod(locked.dir.Path().c_str(), 0700);
+        }
     }
     platform::FaultInjectingRegistry refusing(store.api), unsaved(store.api);
     refusing.FailNth(Call::CreateKey, 1, platform::error::kAccessDenied, true);  // a read-only store
-    unsaved.FailNth(Call::FlushKey, 1, platform::error::kRegistryIoFailed);
+    unsaved.FailNth(Call::CommitTransaction, 1, platform::error::kRegistryIoFailed);
     cases.push_back({Tool(refusing, {"import", kSample}), kSample + ":4: cannot apply this line to "
                      "HKEY_LOCAL_MACHINE\\SYSTEM: access is denied (error 5); nothing was imported"});
     EXPECT_EQ(store.File(), before);
     cases.push_back({Tool(unsaved, {"add", "HKLM\\New"}), "the changes could not be saved: "});
+    EXPECT_EQ(store.File(), before);
     for (const auto& [result, message] : cases) {
         EXPECT_EQ(result.code, 1);
         EXPECT_NE(result.err.find(message), std::string::npos) << result.err;
     }
     EXPECT_EQ(ReadFile(backup), "the old backup");
+}
+
+// A registry without transactions, as advapi32 is: Begin does nothing, Commit flushes, and Abort
+// undoes nothing and returns false, so that the tool must put back what it wrote itself.
+class WithoutTransactions final : public platform::RegistryDecorator {
+public:
+    using RegistryDecorator::RegistryDecorator;
+    Status BeginTransaction(Key /*key*/) override { return error::kSuccess; }
+    Status CommitTransaction(Key key) override { return FlushKey(key); }
+    bool AbortTransaction(Key /*key*/) override { return false; }
+
+protected:
+    std::optional<Status> Before(Call /*call*/) override { return std::nullopt; }
+};
+
+// A registry whose Abort undoes everything since Begin and returns true, as the file store's
+// transactions do: it copies the hive at Begin and writes the copy back at Abort, by `direct`,
+// past any faults. It counts the writes that reach it after an Abort: the tool must make none.
+class WithTransactions final : public platform::RegistryDecorator {
+public:
+    WithTransactions(RegistryApi& faulty, RegistryApi& direct) : RegistryDecorator(faulty), direct_(direct) {}
+    Status BeginTransaction(Key key) override { return platform::ReadTree(direct_, key, "", &copy_); }
+    Status CommitTransaction(Key key) override { return FlushKey(key); }
+    bool AbortTransaction(Key key) override {
+        aborted_ = true;
+        platform::KeyContents now;
+        EXPECT_EQ(direct_.QueryKeyContents(key, "", &now), error::kSuccess);
+        for (const auto& name : now.subkeys) EXPECT_EQ(platform::DeleteTree(direct_, key, name), error::kSuccess);
+        for (const auto& value : now.values) EXPECT_EQ(direct_.DeleteValue(key, value.name), error::kSuccess);
+        for (const auto& value : copy_.values) {
+            EXPECT_EQ(direct_.SetValueBytes(key, value.name, value.type, platform::ValueBytes(value)), error::kSuccess);
+        }
+        for (const auto& child : copy_.children) EXPECT_EQ(platform::WriteTree(direct_, key, child), error::kSuccess);
+        return true;
+    }
+    std::size_t writesAfterAbort = 0;
+
+protected:
+    std::optional<Status> Before(Call call) override {
+        const bool write = call == Call::CreateKey || call == Call::DeleteKey || call == Call::SetValueEx ||
+                           call == Call::SetValueBytes || call == Call::DeleteValue;
+        if (aborted_ && write) ++writesAfterAbort;
+        return std::nullopt;
+    }
+
+private:
+    RegistryApi& direct_;
+    platform::KeyTree copy_;
+    bool aborted_ = false;
+};
+
+// A registry on a computer whose code page holds ASCII only, as advapi32's ANSI calls there.
+class AsciiCodePage final : public platform::RegistryDecorator {
+public:
+    using RegistryDecorator::RegistryDecorator;
+    std::optional<std::size_t> UnstorableAt(std::string_view text) const override {
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            if (static_cast<unsigned char>(text[i]) >= 0x80) return i;
+        }
+        return std::nullopt;
+    }
+
+protected:
+    std::optional<Status> Before(Call /*call*/) override { return std::nullopt; }
+};
+
+// A command that fails changes nothing: whichever call fails (each in turn, every command that
+// writes), on a registry whose Abort undoes it all and on one where the tool must put back what
+// it wrote (keys made, keys deleted with all below them, values set, added and deleted).
+TEST(RegTool, ACommandThatFailsChangesNothing) {
+    Store store;
+    ASSERT_EQ(Tool(store.api, {"import", kSample}).code, 0);
+    ASSERT_EQ(Tool(store.api, {"add", kParameters, "/v", "Last", "/d", "after the others"}).code, 0);
+    const std::string before = store.File();
+    const std::string change = store.Put(
+        "change.reg", kHeader + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Demo\\Sub]\n\"a\"=\"1\"\n\n[" + kParameters +
+                          "]\n\"ProxyHost\"=\"changed\"\n\"New\"=dword:00000001\n\"DebugLevel\"=-\n\n[-" + kParameters +
+                          "\\Arcor ISDN]\n\n[" + kParameters + "\\Arcor ISDN\\again]\n\"b\"=\"2\"\n\n[" + kParameters +
+                          "\\Arcor ISDN\\a.wagner]\n\"POP Host\"=\"elsewhere\"\n\n[-" + kNoras + "\\info]\n");
+    const std::vector<std::vector<std::string>> commands = {
+        {"import", change},
+        {"add", "HKLM\\SOFTWARE\\NewKey\\Deep", "/v", "x", "/d", "y"},
+        {"add", kParameters, "/v", "ProxyHost", "/d", "other", "/f"},
+        {"delete", kParameters + "\\Arcor ISDN", "/f"},
+        {"delete", kParameters, "/va", "/f"},
+        {"delete", kParameters, "/v", "DebugLevel", "/f"}};
+    for (const bool transactions : {false, true}) {
+        for (const auto& args : commands) {
+            // What the command makes of the store when no call fails.
+            std::string after;
+            {
+                platform::FileStoreRegistry registry({store.folder, "TESTPC"});
+                ASSERT_EQ(Tool(registry, args).code, 0);
+            }
+            after = store.File();
+            ASSERT_NE(after, before);
+            test::WriteFile(store.folder / "TESTPC.reg", before);
+            std::size_t failed = 0;
+            for (std::size_t nth = 1;; ++nth) {
+                SCOPED_TRACE(args[0] + " " + args[1] + (transactions ? " with" : " without") +
+                             " transactions, call " + std::to_string(nth) + " fails");
+                platform::FileStoreRegistry registry({store.folder, "TESTPC"});
+                platform::FaultInjectingRegistry faulty(registry);
+                WithoutTransactions without(faulty);
+                WithTransactions with(faulty, registry);
+                faulty.FailNth(std::nullopt, nth, error::kAccessDenied);
+                const Result result = Tool(transactions ? static_cast<platform::RegistryApi&>(with) : without, args);
+                ASSERT_EQ(registry.FlushKey(platform::kHKeyLocalMachine), error::kSuccess);
+                EXPECT_EQ(with.writesAfterAbort, 0u);
+                // A call whose failure does no harm (closing a key) leaves the command whole.
+                EXPECT_EQ(store.File(), result.code == 0 ? after : before) << result.err;
+                EXPECT_EQ(result.err.find("putting back"), std::string::npos) << result.err;
+                test::WriteFile(store.folder / "TESTPC.reg", before);
+                if (!faulty.Fired()) break;
+                failed += result.code == 1 ? 1 : 0;
+            }
+            EXPECT_GE(failed, 5u) << args[0];
+        }
+    }
+    // A name the registry cannot store, after a key it can: the file is refused before the first
+    // write, and so are a key, and a new value in a key that is there, named so by add.
+    AsciiCodePage ascii(store.api);
+    const std::string omega = store.Put("omega.reg", kHeader + "[HKEY_LOCAL_MACHINE\\ZM\\First]\n\"a\"=\"b\"\n\n"
+                                                               "[HKEY_LOCAL_MACHINE\\ZM\\\xCE\xA9mega]\n");
+    const std::string valueName = store.Put("value.reg", kHeader + "[" + kParameters + "]\n\"\xCE\xA9\"=\"x\"\n");
+    const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
+        {{"import", omega},
+         omega + ":6: the key name \"\xCE\xA9mega\" holds \"\xCE\xA9\", which this computer's registry cannot store"},
+        {{"import", valueName},
+         valueName + ":4: cannot apply this line to " + kParameters + ": the value name \"\xCE\xA9\" holds"},
+        {{"add", "HKLM\\ZM\\\xCE\xA9mega"}, "the key name \"\xCE\xA9mega\" holds \"\xCE\xA9\", which"},
+        {{"add", "HKLM\\ZM", "/v", "x", "/d", "\xCE\xA9"}, "the data given with /d holds \"\xCE\xA9\""}};
+    for (const auto& [args, message] : refused) {
+        const Result result = Tool(ascii, args);
+        EXPECT_EQ(result.code, 1);
+        EXPECT_NE(result.err.find(message), std::string::npos) << result.err;
+        EXPECT_EQ(store.File(), before);
+    }
+    // Such a name in a key the import makes is stored: deleting the new key takes it away again.
+    EXPECT_EQ(Tool(ascii, {"import", store.Put("new.reg", kHeader + "[HKEY_LOCAL_MACHINE\\ZM]\n\"\xCE\xA9\"=\"x\"\n")}).code, 0);
+}
+
+// An export never replaces what is not a regular file: a fifo is written into, as a shell's
+// redirection would, and stays a fifo.
+TEST(RegTool, ExportWritesIntoAFifo) {
+    Store store;
+    ASSERT_EQ(Tool(store.api, {"import", kSample}).code, 0);
+    const std::string fifo = (store.dir / "fifo").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::string received;
+    std::thread reader([&] {
+        const int fd = ::open(fifo.c_str(), O_RDONLY);
+        char buffer[4096];
+        for (ssize_t n; fd >= 0 && (n = ::read(fd, buffer, sizeof buffer)) > 0;) {
+            received.append(buffer, static_cast<std::size_t>(n));
+        }
+        if (fd >= 0) ::close(fd);
+    });
+    const Result result = Tool(store.api, {"export", kNoras, fifo});
+    if (result.code != 0) {  // the reader waits for a writer: give it one, so that it ends
+        const int fd = ::open(fifo.c_str(), O_WRONLY);
+        if (fd >= 0) ::close(fd);
+    }
+    reader.join();
+    EXPECT_EQ(result.code, 0) << result.err;
+    EXPECT_EQ(result.out, "");
+    EXPECT_TRUE(fs::is_fifo(fifo));
+    // Replacing it is refused, and so is a chain of links that never ends.
+    platform::AtomicFile replacement(fifo, platform::AtomicFile::Links::WriteThrough);
+    EXPECT_FALSE(replacement.Open());
+    EXPECT_EQ(replacement.Error(), platform::AtomicFile::NotARegularFile());
+    EXPECT_TRUE(fs::is_fifo(fifo));
+    fs::create_symlink("loop-b", store.dir / "loop-a");
+    fs::create_symlink("loop-a", store.dir / "loop-b");
+    platform::AtomicFile looping(store.dir / "loop-a", platform::AtomicFile::Links::WriteThrough);
+    EXPECT_FALSE(looping.Open());
+    EXPECT_EQ(looping.Error(), std::make_error_code(std::errc::too_many_symbolic_link_levels));
+    const auto parsed = platform::regfile::Parse(received);
+    ASSERT_TRUE(parsed.document) << parsed.error.message;
+    EXPECT_EQ(parsed.document->entries.front().path.back(), "NORAS");
+    // The program's own output in a pipe: the file and nothing after it.
+    FILE* pipe = ::popen(("KELVASTON_REGISTRY='" + store.folder.string() + "' '" KELVASTON_REG_PROGRAM
+                          "' export '\\\\TESTPC\\HKLM\\SYSTEM\\CurrentControlSet' /dev/stdout 2>&1").c_str(), "r");
+    std::string piped(1 << 20, '\0');
+    piped.resize(std::fread(piped.data(), 1, piped.size(), pipe));
+    EXPECT_EQ(::pclose(pipe), 0);
+    const auto whole = platform::regfile::Parse(piped);
+    ASSERT_TRUE(whole.document) << whole.error.line << ": " << whole.error.message;
+    EXPECT_EQ(whole.document->entries.size(), platform::regfile::Parse(ReadFile(kSample)).document->entries.size() - 1);
 }
 
 // The program itself, through $KELVASTON_REGISTRY: a store file that does not parse is named

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "platform/reg_file.h"
+#include "platform/registry_decorators.h"
 #include "platform/registry_tree.h"
 #include "platform/text.h"
 #include "platform/win32_registry.h"
@@ -54,6 +55,80 @@ TEST(RegToolOnWindows, SampleImportedAndExportedIsTheSameTree) {
     EXPECT_EQ(Flatten(test::ReadFile(exported)), expected);
 
     platform::DeleteTree(registry, platform::kHKeyLocalMachine, kServicePath);
+}
+
+const std::string kHeader = "Windows Registry Editor Version 5.00\r\n\r\n";
+
+// HKLM\ZM with everything below it, as the registry holds it now.
+platform::KeyTree Zm(platform::Win32Registry& registry) {
+    platform::KeyTree tree;
+    platform::Key key = platform::kNullKey;
+    if (registry.OpenKeyEx(platform::kHKeyLocalMachine, "ZM", 0, platform::kKeyRead, &key) != platform::error::kSuccess) {
+        return tree;
+    }
+    EXPECT_EQ(platform::ReadTree(registry, key, "ZM", &tree), platform::error::kSuccess);
+    registry.CloseKey(key);
+    return tree;
+}
+
+// A key name this computer's ANSI code page lacks, after a key it can hold: the file is refused
+// before the first write, so that the good key before it is not made either.
+TEST(RegToolOnWindows, AFileWithANameTheCodePageLacksChangesNothing) {
+    platform::Win32Registry registry;
+    platform::DeleteTree(registry, platform::kHKeyLocalMachine, "ZM");
+    ASSERT_TRUE(registry.UnstorableAt("\xCE\xA9")) << "the code page holds the Omega: no name to test with";
+    const test::TempDir dir;
+    const auto file = dir / "omega.reg";
+    test::WriteFile(file, kHeader + "[HKEY_LOCAL_MACHINE\\ZM\\First]\r\n\"a\"=\"b\"\r\n\r\n"
+                                    "[HKEY_LOCAL_MACHINE\\ZM\\\xCE\xA9mega]\r\n");
+    std::ostringstream out, err;
+    EXPECT_EQ(RunRegTool({"import", file.string()}, registry, out, err), 1);
+    EXPECT_NE(err.str().find(file.string() + ":6: the key name \"\xCE\xA9mega\" holds \"\xCE\xA9\", which this "
+                             "computer's registry cannot store"),
+              std::string::npos)
+        << err.str();
+    EXPECT_EQ(Zm(registry), platform::KeyTree());  // no HKLM\ZM, and no HKLM\ZM\First
+    platform::DeleteTree(registry, platform::kHKeyLocalMachine, "ZM");
+}
+
+// advapi32 has no transactions: whichever call of an import fails, the tool puts back what it
+// had written (keys made, a key deleted with what was below it, values set, added and deleted).
+TEST(RegToolOnWindows, AnImportThatFailsHalfWayIsPutBack) {
+    platform::Win32Registry registry;
+    platform::DeleteTree(registry, platform::kHKeyLocalMachine, "ZM");
+    const test::TempDir dir;
+    const auto setup = dir / "setup.reg", change = dir / "change.reg";
+    test::WriteFile(setup, kHeader + "[HKEY_LOCAL_MACHINE\\ZM\\Keep]\r\n\"a\"=\"1\"\r\n\"b\"=dword:00000002\r\n"
+                                     "\"d\"=hex(2):25,00,41,00,25,00,00,00\r\n\r\n[HKEY_LOCAL_MACHINE\\ZM\\Old]\r\n"
+                                     "\"o\"=\"x\"\r\n\r\n[HKEY_LOCAL_MACHINE\\ZM\\Old\\Sub]\r\n\"s\"=\"y\"\r\n");
+    test::WriteFile(change, kHeader + "[HKEY_LOCAL_MACHINE\\ZM\\New\\Deep]\r\n\"n\"=\"1\"\r\n\r\n"
+                                      "[HKEY_LOCAL_MACHINE\\ZM\\Keep]\r\n\"a\"=\"changed\"\r\n\"c\"=\"new\"\r\n\"b\"=-\r\n\r\n"
+                                      "[-HKEY_LOCAL_MACHINE\\ZM\\Old]\r\n\r\n[HKEY_LOCAL_MACHINE\\ZM\\Old\\Again]\r\n"
+                                      "\"x\"=\"y\"\r\n");
+    std::ostringstream out, err;
+    ASSERT_EQ(RunRegTool({"import", setup.string()}, registry, out, err), 0) << err.str();
+    const platform::KeyTree before = Zm(registry);
+    ASSERT_EQ(before.children.size(), 2u);
+    std::size_t failed = 0;
+    for (std::size_t nth = 1;; ++nth) {
+        SCOPED_TRACE("call " + std::to_string(nth) + " fails");
+        platform::FaultInjectingRegistry faulty(registry);
+        faulty.FailNth(std::nullopt, nth, platform::error::kAccessDenied);
+        std::ostringstream quiet, message;
+        const int code = RunRegTool({"import", change.string()}, faulty, quiet, message);
+        if (code == 1) {
+            ++failed;
+            EXPECT_EQ(Zm(registry), before) << message.str();
+            EXPECT_EQ(message.str().find("putting back"), std::string::npos) << message.str();
+        } else {  // imported: set up again
+            EXPECT_NE(Zm(registry), before);
+            platform::DeleteTree(registry, platform::kHKeyLocalMachine, "ZM");
+            ASSERT_EQ(RunRegTool({"import", setup.string()}, registry, out, err), 0) << err.str();
+        }
+        if (!faulty.Fired()) break;
+    }
+    EXPECT_GE(failed, 10u);
+    platform::DeleteTree(registry, platform::kHKeyLocalMachine, "ZM");
 }
 
 }  // namespace
