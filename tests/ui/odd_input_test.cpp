@@ -45,13 +45,16 @@ TEST_F(OddInput, LongAndUmlautNamesSurviveTheSaveBlankEdgesDoNot) {
     EXPECT_EQ(Model().Accounts[0].Connection + "\\" + Model().Accounts[0].Name, umlauts.toStdString() + "\\Müller & Söhne");
 }
 
+// A number field left by a click in the tree goes into its record as typed; the save, which
+// looks at the shown page first (see numbers_test.cpp), then fails naming the value and the key.
 TEST_F(OddInput, NumbersThatAreNoDwordFailTheSaveWithAMessage) {
     Start(kService + kParameters + Key("NORAS") + Key("NORAS\\info"));
     Press(3);  // a first save writes the file as the store writes it
     const std::string before = Saved();
-    Click("NORAS\\info");
     for (const QString& bad : {QStringLiteral("99999999999"), QStringLiteral("-1"), QStringLiteral("zehn")}) {
+        Click("NORAS\\info");
         Type(W().AccountUDPPort, bad);
+        Click("NORAS");
         dialogs_.ExpectMessage(Answer::Ok);
         Press(3);
         EXPECT_TRUE(dialogs_.Boxes().back().text.contains("\"UDP Port\" (\"" + bad + "\") von \"NORAS\\info\"")) << bad.toStdString();
