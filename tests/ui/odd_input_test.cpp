@@ -63,6 +63,31 @@ TEST_F(OddInput, NumbersThatAreNoDwordFailTheSaveWithAMessage) {
     }
 }
 
+// Every text value loses the blanks at its ends with the load, and a save stores it so; a text
+// typed with blanks keeps them until the next load.
+TEST_F(OddInput, TextsLoseTheirEndBlanksWithTheLoad) {
+    const std::vector<std::string> global = {"BDWDir", "ProxyHost", "TickerEMail"};
+    const std::vector<std::string> account = {"Command",  "LogFile",   "POP Host", "POP Passwort",
+                                              "POP User", "SMTP From", "SMTP Host", "SMTP To"};
+    const auto values = [](const std::vector<std::string>& names, const std::string& text) {
+        std::string lines;
+        for (const auto& name : names) lines += "\"" + name + "\"=\"" + text + "\"\n";
+        return lines;
+    };
+    Start(kService + kParameters + values(global, "  pass word  ") + Key("NORAS") + Key("NORAS\\info") +
+          values(account, "  pass word  "));
+    Click("NORAS\\info");
+    EXPECT_EQ(W().AccountPOPPasswort->text() + "|" + W().GlobalProxyHost->text(), "pass word|pass word");
+    Type(W().AccountSMTPTo, " typed ");
+    Press(3);
+    const std::string saved = Saved();
+    for (const auto& name : global) EXPECT_NE(saved.find("\"" + name + "\"=\"pass word\"\n"), std::string::npos) << name;
+    for (const auto& name : account) {
+        const std::string text = name == "SMTP To" ? " typed " : "pass word";
+        EXPECT_NE(saved.find("\"" + name + "\"=\"" + text + "\"\n"), std::string::npos) << name;
+    }
+}
+
 TEST_F(OddInput, AStoredNumberThatIsNoNumberNeverEndsTheProgram) {
     Start(kService + kParameters + "\"Listen RAS\"=\"ja\"\n\"ProxyHost\"=\"p.example.com\"\n" + Key("A") +
           "\"Enable Logging\"=\"viel\"\n" + Key("A\\x") + "\"Enable UDP\"=dword:00000007\n");
