@@ -252,6 +252,7 @@ bool Editor::ShowSettingsSteps(const std::optional<QString>& connection, const s
         ZeroIfEmpty(record->TimeOut);
         w.ConnectionEnableLogging->SetValue(ReadNumber(record->EnableLogging) != 0 ? 1 : 0);
         w.ConnectionTimeOut->setText(ShowInterval(record->TimeOut));
+        w.ConnectionTimeOut->setCursorPosition(0);  // a long number shows its first digits
     }
 
     const std::vector<AccountControl> controls = AccountControls(w);

@@ -10,9 +10,14 @@ namespace kelvaston::ui {
 QString IntervalText(std::uint32_t seconds) {
     QLocale locale;
     locale.setNumberOptions(QLocale::OmitGroupSeparator);
-    // Below 2^32 seconds, 15 significant digits leave the minutes off by less than a millionth of
-    // a second: the nearest whole second is always the stored one.
-    return locale.toString(static_cast<double>(seconds) / 60, 'g', 15);
+    const double minutes = static_cast<double>(seconds) / 60;
+    // The fewest decimals that give the seconds back: two at most, as a hundredth of a minute is
+    // less than a second. The text fits the narrow field.
+    for (int decimals = 0; decimals <= 2; ++decimals) {
+        const QString text = locale.toString(minutes, 'f', decimals);
+        if (IntervalSeconds(text) == seconds) return text;
+    }
+    return locale.toString(minutes, 'g', 15);
 }
 
 std::optional<std::uint32_t> IntervalSeconds(const QString& text) {

@@ -12,8 +12,8 @@ namespace kelvaston::ui {
 // The largest number a dword holds.
 inline constexpr std::uint32_t kLargestNumber = 4294967295u;
 
-// `seconds` in minutes, in the user's number format, with as many decimals as 15 significant
-// digits give and no trailing zeros: IntervalSeconds takes every such text back to `seconds`.
+// `seconds` in minutes, in the user's number format, with the fewest decimals that
+// IntervalSeconds takes back to `seconds` (61 seconds: "1,02"; 90 seconds: "1,5").
 QString IntervalText(std::uint32_t seconds);
 
 // The seconds that the minutes of `text` make, rounded to the nearest whole second; none when
