@@ -186,6 +186,9 @@ void Editor::ReadSettingsAgain() {
 }
 
 void Editor::Save() {
+    // A number that cannot be stored stops the save before the pages are taken back: nothing is
+    // written, and every edit stays on the pages to be corrected and saved again.
+    if (RefuseUnfitNumber()) return;
     ForSelectedNode(&Editor::TakeBackSettings);
     // What the status bar said before comes back once the save is done.
     const QString status = window_.StatusMessage();
@@ -194,6 +197,9 @@ void Editor::Save() {
     Busy([&] { outcome = store_.SaveSettings(); });
     window_.SetStatus(status);
     ShowSaveOutcome(outcome);
+    // The pages show what is stored now: an interval typed in minutes to the whole second, an
+    // empty number as 0.
+    if (outcome.result == config::SaveResult::Saved) ShowSelectedNode();
 }
 
 void Editor::ShowSaveOutcome(const config::SaveOutcome& outcome) {

@@ -9,9 +9,13 @@
 #include <exception>
 #include <thread>
 #include <unordered_map>
+#include <utility>
 
 #include "config/layout.h"
+#include "platform/value_library.h"
 #include "ui/icons.h"
+#include "ui/messages.h"
+#include "ui/numbers.h"
 
 namespace kelvaston::ui {
 namespace {
@@ -43,6 +47,14 @@ QString FormatNumber(double value) {
     QLocale locale;
     locale.setNumberOptions(QLocale::OmitGroupSeparator);
     return locale.toString(value, 'g', 15);
+}
+
+// A stored interval in minutes: exactly, for every number of seconds a dword holds, in that
+// taking it back gives the same seconds.
+QString ShowInterval(const std::string& seconds) {
+    std::uint32_t number = 0;
+    if (platform::ParseDword(seconds, &number)) return IntervalText(number);
+    return FormatNumber(ReadNumber(seconds) / 60);  // a text value: shown if it is a number at all
 }
 
 // A check box's state from a stored whole number: 0 clear, 1 set, 2 grey.
@@ -78,6 +90,30 @@ std::vector<AccountControl> AccountControls(POPConfig& w) {
             {w.AccountSMTPHost, &AccountRecord::SMTPHost, false},
             {w.AccountSMTPTo, &AccountRecord::SMTPTo, false},
             {w.AccountUDPPort, &AccountRecord::UDPPort, true}};
+}
+
+// The number fields of the pages, in the order of the pages, with their captions as the window
+// shows them: the global ones always, the interval with a connection, the rest with an account.
+struct NumberField {
+    QLineEdit* box;
+    QString caption;
+    int page;  // of the Kartei
+    enum { Global, Connection, Account } shownWith;
+    bool minutes;
+};
+
+std::vector<NumberField> NumberFields(POPConfig& w) {
+    const QString accountPage = QStringLiteral("Verbindungen / Accounts");
+    return {{w.GlobalTriggerPort, QStringLiteral("Port für UDP Messages"), 0, NumberField::Global, false},
+            {w.GlobalProxyPort, QStringLiteral("Proxy Port"), 0, NumberField::Global, false},
+            {w.GlobalDebugLevel, QStringLiteral("Protokoll Level"), 0, NumberField::Global, false},
+            {w.ConnectionTimeOut, QStringLiteral("Intervall in dem Nachrichten abgeholt werden"), 1,
+             NumberField::Connection, true},
+            {w.AccountMaxMails, QStringLiteral("max. Mails pro Thread"), 1, NumberField::Account, false},
+            {w.AccountAddressMode, QStringLiteral("Adress Modus"), 1, NumberField::Account, false},
+            {w.AccountUDPPort, QStringLiteral("Benachrichtigung über UDP-Broadcast auf Port"), 1, NumberField::Account,
+             false},
+            {w.AccountAddressModeTicker, QStringLiteral("Adress Modus"), 2, NumberField::Account, false}};
 }
 
 ConnectionRecord* FindConnection(config::Settings& s, const QString& name) {
@@ -215,7 +251,8 @@ bool Editor::ShowSettingsSteps(const std::optional<QString>& connection, const s
         ZeroIfEmpty(record->EnableLogging);
         ZeroIfEmpty(record->TimeOut);
         w.ConnectionEnableLogging->SetValue(ReadNumber(record->EnableLogging) != 0 ? 1 : 0);
-        w.ConnectionTimeOut->setText(FormatNumber(ReadNumber(record->TimeOut) / 60));
+        w.ConnectionTimeOut->setText(ShowInterval(record->TimeOut));
+        w.ConnectionTimeOut->setCursorPosition(0);  // a long number shows its first digits
     }
 
     const std::vector<AccountControl> controls = AccountControls(w);
@@ -257,6 +294,7 @@ bool Editor::TakeBackSettings(const std::optional<QString>& connection, const st
 
 bool Editor::TakeBackSettingsSteps(const std::optional<QString>& connection, const std::optional<QString>& account) {
     POPConfig& w = window_;
+    bool whole = true;
     GlobalSettings& g = settings_.Global;
     g.BDWDir = S(w.GlobalBDWDir->text());
     g.DebugLevel = S(w.GlobalDebugLevel->text());
@@ -271,9 +309,18 @@ bool Editor::TakeBackSettingsSteps(const std::optional<QString>& connection, con
     if (ConnectionRecord* record = FindConnection(settings_, connectionName)) {
         record->Name = S(w.ConnectionName->text());
         record->EnableLogging = std::to_string(w.ConnectionEnableLogging->Value() != 0 ? 1 : 0);
-        record->TimeOut = S(FormatNumber(ReadNumber(S(w.ConnectionTimeOut->text())) * 60));
+        // The rest of the pages is taken back all the same: no edit there is lost for this one.
+        if (const auto seconds = IntervalSeconds(w.ConnectionTimeOut->text())) {
+            record->TimeOut = std::to_string(*seconds);
+        } else {
+            whole = false;
+            refusedInterval_ =
+                UnfitNumberText(NumberFields(w)[3].caption, w.Kartei->tabText(1), w.ConnectionTimeOut->text(), true) +
+                QStringLiteral("\n\nDie Verbindung \"%1\" behält ihr Intervall von %2 Minuten.")
+                    .arg(Q(record->Name), ShowInterval(record->TimeOut));
+        }
     }
-    if (!account) return true;
+    if (!account) return whole;
     if (AccountRecord* record = FindAccount(settings_, connectionName, *account)) {
         for (const auto& c : AccountControls(w)) {
             if (auto* box = qobject_cast<CheckBox*>(c.control)) {
@@ -283,7 +330,7 @@ bool Editor::TakeBackSettingsSteps(const std::optional<QString>& connection, con
             }
         }
     }
-    return true;
+    return whole;
 }
 
 void Editor::ForSelectedNode(Operation operation) {
@@ -297,15 +344,50 @@ void Editor::ForSelectedNode(Operation operation) {
     }
 }
 
+bool Editor::RefuseUnfitNumber() {
+    // The pages that a save takes back, as ForSelectedNode finds them.
+    const QTreeWidgetItem* node = window_.SelectedNode();
+    int shown = NumberField::Global;
+    if (node != nullptr && node->data(0, kPictureRole).toInt() == kConnectionPicture) {
+        shown = NumberField::Connection;
+    } else if (node != nullptr && node->data(0, kPictureRole).toInt() == kAccountPicture) {
+        if (node->parent() == nullptr) return false;  // nothing is taken back
+        shown = NumberField::Account;
+    }
+    for (const NumberField& field : NumberFields(window_)) {
+        if (field.shownWith > shown) continue;
+        const QString text = field.box->text();
+        if (field.minutes ? IntervalSeconds(text).has_value() : FitsANumber(text)) continue;
+        window_.Kartei->setCurrentIndex(field.page);
+        field.box->setFocus();
+        field.box->selectAll();
+        dialogs_.Message(UnfitNumberText(field.caption, window_.Kartei->tabText(field.page), text, field.minutes) +
+                             QStringLiteral("\n\nEs wurde nichts gespeichert. Berichtigen Sie das Feld und speichern "
+                                            "Sie erneut."),
+                         QStringLiteral("Einstellungen speichern"), MessageStyle::Warning);
+        return true;
+    }
+    return false;
+}
+
 void Editor::OnTreePressed() { ForSelectedNode(&Editor::TakeBackSettings); }
 
-void Editor::OnTreeReleased() { ForSelectedNode(&Editor::ShowSettings); }
+void Editor::OnTreeReleased() { ShowSelectedNode(); }
+
+void Editor::ShowSelectedNode() {
+    ForSelectedNode(&Editor::ShowSettings);
+    // Said only now: a box between the press and the release would take the release, and the
+    // tree would select a node whose pages are never shown.
+    if (refusedInterval_.isEmpty()) return;
+    const QString why = std::exchange(refusedInterval_, QString());
+    dialogs_.Message(why, QStringLiteral("Intervall"), MessageStyle::Warning);
+}
 
 void Editor::OnTreeSelectionMovedByKey() {
     // The pages still show the records of the last node shown: they go back there, never into
     // the records of the node the keyboard moved to, which is then shown.
     TakeBackSettings(shownConnection_, shownAccount_);
-    ForSelectedNode(&Editor::ShowSettings);
+    ShowSelectedNode();
 }
 
 }  // namespace kelvaston::ui

@@ -41,8 +41,9 @@ public:
     // the node. Returns false when it stopped early at a stored value that is not a number.
     bool ShowSettings(const std::optional<QString>& connection = std::nullopt,
                       const std::optional<QString>& account = std::nullopt);
-    // Copies the pages back into the global values and the named records. Returns false when
-    // it stopped early at a connection interval that is not a number.
+    // Copies the pages back into the global values and the named records. An interval that
+    // gives no number of seconds is left out (the connection keeps its interval, and the next
+    // showing of the pages says so); false then.
     bool TakeBackSettings(const std::optional<QString>& connection = std::nullopt,
                           const std::optional<QString>& account = std::nullopt);
 
@@ -87,6 +88,12 @@ private:
     QString SelectedConnection(bool accountsCount) const;
     QString SelectedAccount() const;
     void ShowSaveOutcome(const config::SaveOutcome& outcome);
+    // Says which number field of the pages holds a text that cannot be stored, if one does, and
+    // brings it to the front; true then. Only the pages that a save takes back are looked at.
+    bool RefuseUnfitNumber();
+    // Shows the selected node on the pages, then says why an interval was left out of the
+    // last taking back, if one was.
+    void ShowSelectedNode();
     // Says why a typed name cannot be a key's name, if it cannot; true then.
     bool RefuseUnfitName(const QString& name, const QString& title);
 
@@ -101,6 +108,8 @@ private:
     // What the pages show: the names of the last ShowSettings.
     std::optional<QString> shownConnection_;
     std::optional<QString> shownAccount_;
+    // Why the last taking back left an interval out; said once the next node is shown.
+    QString refusedInterval_;
     std::function<void()> exit_;
 };
 

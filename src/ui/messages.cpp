@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "ui/numbers.h"
+
 namespace kelvaston::ui {
 namespace {
 
@@ -101,6 +103,16 @@ QString UnstorableText(const std::string& bytes) {
     const auto byte = static_cast<unsigned char>(bytes.empty() ? 0 : bytes.front());
     return QStringLiteral("das Byte 0x%1, das zu keinem UTF-8-Zeichen gehört")
         .arg(QString::number(byte, 16).toUpper().rightJustified(2, QLatin1Char('0')));
+}
+
+QString UnfitNumberText(const QString& caption, const QString& page, const QString& text, bool minutes) {
+    const QString field = QStringLiteral("Das Feld \"%1\" auf der Seite \"%2\" enthält \"%3\". ").arg(caption, page, Shown(text));
+    if (!minutes) return field + QStringLiteral("Dort ist eine ganze Zahl von 0 bis %1 einzutragen.").arg(kLargestNumber);
+    return field + QStringLiteral("Dort ist das Intervall in Minuten einzutragen, von 0 bis %1 (%2 Sekunden), zum "
+                                  "Beispiel %3 für 90 Sekunden.")
+                       .arg(IntervalText(kLargestNumber))
+                       .arg(kLargestNumber)
+                       .arg(IntervalText(90));
 }
 
 QString LeftOutText(bool connections, bool accounts) {

@@ -21,6 +21,10 @@ QString Shown(const QString& name);
 // The character (or stray byte) the registry could not store, as a message names it.
 QString UnstorableText(const std::string& bytes);
 
+// Why a number field's text cannot be stored: the field by its caption and its page, the text,
+// and what belongs there (a whole number, or for the interval minutes in the user's format).
+QString UnfitNumberText(const QString& caption, const QString& page, const QString& text, bool minutes);
+
 // What the window says after a load that left stored connections or accounts out of its lists:
 // they are not shown and a save keeps them as they are. Empty when nothing was left out.
 QString LeftOutText(bool connections, bool accounts);

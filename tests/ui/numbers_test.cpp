@@ -1,0 +1,203 @@
+// The number fields of the pages through the window: what is shown and left alone is stored
+// again byte for byte, what is typed is stored as the page means it, and what cannot be stored
+// refuses the save with a message before anything is written, every edit still on the pages.
+#include <cstdio>
+
+#include "ui/numbers.h"
+#include "window_fixture.h"
+
+namespace kelvaston::ui::test {
+namespace {
+
+class Numbers : public WindowTest {
+protected:
+    // A dword value's line as the store writes it.
+    static std::string Dword(const std::string& name, std::uint32_t value) {
+        char digits[9];
+        std::snprintf(digits, sizeof digits, "%08x", value);
+        return "\"" + name + "\"=dword:" + digits + "\n";
+    }
+    static std::string Replaced(std::string text, const std::string& line, const std::string& by) {
+        const auto at = text.find(line);
+        EXPECT_NE(at, std::string::npos) << line;
+        if (at != std::string::npos) text.replace(at, line.size(), by);
+        return text;
+    }
+};
+
+// Every stored interval, shown in minutes and taken back unchanged, gives the stored text again:
+// all up to 99,999 seconds, the top 20,000 below 2^32, and 100,000 spread over the rest, in a
+// locale with a decimal comma and in one with a decimal point.
+TEST(Interval, EveryStoredNumberOfSecondsComesBackFromItsMinutes) {
+    std::vector<std::uint32_t> seconds;
+    for (std::uint32_t s = 0; s < 100000; ++s) seconds.push_back(s);
+    for (std::uint32_t k = 0; k < 20000; ++k) seconds.push_back(kLargestNumber - k);
+    for (std::uint32_t i = 0; i < 100000; ++i) seconds.push_back(i * 2654435761u);  // spread over 2^32
+    for (const QLocale& locale : {QLocale(QLocale::German, QLocale::Germany), QLocale(QLocale::English)}) {
+        QLocale::setDefault(locale);
+        std::size_t wrong = 0;
+        for (const std::uint32_t s : seconds) {
+            const QString shown = IntervalText(s);
+            const auto back = IntervalSeconds(shown);
+            const std::string stored = std::to_string(s);
+            if (back && std::to_string(*back) == stored) continue;
+            if (++wrong <= 5) {
+                ADD_FAILURE() << locale.name().toStdString() << ": " << stored << " shown as " << shown.toStdString()
+                              << " comes back as " << (back ? std::to_string(*back) : "nothing");
+            }
+        }
+        EXPECT_EQ(wrong, 0u) << locale.name().toStdString();
+    }
+    QLocale::setDefault(QLocale::c());
+}
+
+// Stored intervals that are no whole number of minutes, and the largest ones: each connection is
+// shown and taken back (a click moves on to the next), and the save stores the file as it was.
+TEST_F(Numbers, StoredIntervalsShownAndLeftAloneAreStoredAgainByteForByte) {
+    const std::uint32_t seconds[] = {0u,         1u,          7u,          8u,          59u,        61u,
+                                     62u,        90u,         3599u,       99999u,      4294967234u, 4294967294u,
+                                     4294967295u};
+    std::string body = kService + kParameters;
+    for (std::size_t i = 0; i < std::size(seconds); ++i) {
+        body += Key("C" + std::to_string(10 + i)) + Dword("TimeOut", seconds[i]);
+    }
+    Start(body + Key("NORAS"));
+    Press(3);  // the first connection (0 seconds) only: the file as the store writes it
+    const std::string before = Saved();
+    for (std::size_t i = 0; i < std::size(seconds); ++i) Click(QString("C%1").arg(10 + i));
+    Click("NORAS");
+    EXPECT_EQ(Node("C17")->text(0), "C17");
+    Click("C17");
+    EXPECT_EQ(W().ConnectionTimeOut->text(), "1,5");  // 90 seconds
+    Press(3);
+    EXPECT_EQ(Saved(), before);
+}
+
+// Every number field of the pages, each with texts a user types: what the store then holds (the
+// file with the one value changed, or unchanged) and what the window says, word for word.
+TEST_F(Numbers, EachNumberFieldStoresWhatItMeansOrRefusesTheSaveNamingFieldAndText) {
+    Start(kService + kParameters + Key("NORAS") + Key("NORAS\\info"));
+    Click("NORAS\\info");
+    Press(3);
+    const std::string before = Saved();
+    const struct Field {
+        QLineEdit* box;
+        QString caption;
+        int page;
+        std::string value;  // the stored value's line as the sample holds it
+        bool minutes;
+    } fields[] = {
+        {W().GlobalTriggerPort, "Port für UDP Messages", 0, Dword("TriggerPort", 15001), false},
+        {W().GlobalProxyPort, "Proxy Port", 0, Dword("ProxyPort", 0), false},
+        {W().GlobalDebugLevel, "Protokoll Level", 0, Dword("DebugLevel", 0), false},
+        {W().ConnectionTimeOut, "Intervall in dem Nachrichten abgeholt werden", 1, Dword("TimeOut", 600), true},
+        {W().AccountMaxMails, "max. Mails pro Thread", 1, Dword("Max Mails", 10), false},
+        {W().AccountAddressMode, "Adress Modus", 1, Dword("Addressmode", 3), false},
+        {W().AccountUDPPort, "Benachrichtigung über UDP-Broadcast auf Port", 1, Dword("UDP Port", 15002), false},
+        {W().AccountAddressModeTicker, "Adress Modus", 2, Dword("Addressmode Ticker", 0), false},
+    };
+    const QString pages[] = {"Global", "Verbindungen / Accounts", "Newsticker"};
+    const QString number = "Dort ist eine ganze Zahl von 0 bis 4294967295 einzutragen.";
+    const QString minutes = "Dort ist das Intervall in Minuten einzutragen, von 0 bis 71582788,25 (4294967295 Sekunden), "
+                            "zum Beispiel 1,5 für 90 Sekunden.";
+    const QString refused = "\n\nEs wurde nichts gespeichert. Berichtigen Sie das Feld und speichern Sie erneut.";
+    // A stored number, or none: the save is refused.
+    using Stored = std::optional<std::uint32_t>;
+    const struct Typed {
+        QString text;
+        Stored number;   // in a field of a whole number
+        Stored seconds;  // in the interval, typed in minutes
+    } typed[] = {
+        {"zehn", {}, {}},
+        {"", 0u, 0u},
+        {"-1", {}, {}},
+        {"4294967295", 4294967295u, {}},
+        {"4294967296", {}, {}},
+        {"1,5", {}, 90u},
+        {" 7 ", 7u, 420u},
+        {"1,01", {}, 61u},  // to the nearest second
+        {"1.5", {}, {}},    // a point is no decimal point in German
+        {"71582788,25", {}, 4294967295u},
+        {"71582788,26", {}, {}},
+        {"0x10", {}, {}},
+    };
+    for (const Field& field : fields) {
+        const QString original = field.box->text();
+        for (const Typed& t : typed) {
+            SCOPED_TRACE(field.caption.toStdString() + " <- \"" + t.text.toStdString() + "\"");
+            W().Kartei->setCurrentIndex(field.page == 0 ? 1 : 0);
+            dialogs_.Clear();
+            Type(field.box, t.text);
+            const Stored stored = field.minutes ? t.seconds : t.number;
+            if (!stored) dialogs_.ExpectMessage(Answer::Ok);
+            Press(3);
+            if (stored) {
+                EXPECT_TRUE(dialogs_.Boxes().empty());
+                const std::string name = field.value.substr(1, field.value.find('"', 1) - 1);
+                EXPECT_EQ(Saved(), Replaced(before, field.value, Dword(name, *stored)));
+            } else {
+                ASSERT_EQ(dialogs_.Boxes().size(), 1u);
+                EXPECT_EQ(dialogs_.Boxes()[0].text, "Das Feld \"" + field.caption + "\" auf der Seite \"" +
+                                                         pages[field.page] + "\" enthält \"" + t.text + "\". " +
+                                                         (field.minutes ? minutes : number) + refused);
+                EXPECT_EQ(dialogs_.Boxes()[0].title, "Einstellungen speichern");
+                EXPECT_EQ(dialogs_.Boxes()[0].style, MessageStyle::Warning);
+                EXPECT_EQ(Saved(), before);
+                EXPECT_EQ(field.box->text(), t.text);  // still there to be corrected
+                EXPECT_EQ(W().Kartei->currentIndex(), field.page);
+            }
+            for (const auto& problem : dialogs_.Problems()) ADD_FAILURE() << problem;
+            dialogs_.Clear();
+            Type(field.box, original);
+            Press(3);
+            EXPECT_EQ(Saved(), before);
+        }
+    }
+}
+
+// Letters in the interval and other edits of the account on the page: the save is refused and
+// stores none of them; the page keeps all of them, and once the interval is mended the save
+// stores them all. A click in the tree instead keeps the other edits and says that the interval
+// stays as it was.
+TEST_F(Numbers, LettersInTheIntervalLoseNoOtherEdit) {
+    Start(kService + kParameters + Key("NORAS") + Dword("TimeOut", 600) + Key("NORAS\\info") +
+          "\"POP Host\"=\"pop.alt\"\n\"POP Passwort\"=\"alt\"\n");
+    Click("NORAS\\info");
+    Press(3);
+    const std::string before = Saved();
+    Type(W().AccountPOPHost, "pop.neu");
+    Type(W().AccountPOPPasswort, "neu");
+    Type(W().ConnectionTimeOut, "zwölf");
+    dialogs_.ExpectMessage(Answer::Ok);
+    Press(3);
+    ASSERT_EQ(dialogs_.Boxes().size(), 1u);
+    EXPECT_TRUE(dialogs_.Boxes()[0].text.startsWith("Das Feld \"Intervall in dem Nachrichten abgeholt werden\""));
+    EXPECT_EQ(Saved(), before);
+    EXPECT_EQ(W().AccountPOPHost->text() + W().AccountPOPPasswort->text() + W().ConnectionTimeOut->text(),
+              "pop.neuneuzwölf");
+
+    Type(W().ConnectionTimeOut, "12");
+    Press(3);
+    std::string after = Replaced(before, Dword("TimeOut", 600), Dword("TimeOut", 720));
+    after = Replaced(after, "\"POP Host\"=\"pop.alt\"", "\"POP Host\"=\"pop.neu\"");
+    after = Replaced(after, "\"POP Passwort\"=\"alt\"", "\"POP Passwort\"=\"neu\"");
+    EXPECT_EQ(Saved(), after);
+
+    dialogs_.Clear();
+    Type(W().AccountPOPHost, "pop.dritt");
+    Type(W().ConnectionTimeOut, "elf");
+    dialogs_.ExpectMessage(Answer::Ok);
+    Click("NORAS");
+    ASSERT_EQ(dialogs_.Boxes().size(), 1u);
+    EXPECT_EQ(dialogs_.Boxes()[0].text,
+              "Das Feld \"Intervall in dem Nachrichten abgeholt werden\" auf der Seite \"Verbindungen / Accounts\" "
+              "enthält \"elf\". Dort ist das Intervall in Minuten einzutragen, von 0 bis 71582788,25 (4294967295 "
+              "Sekunden), zum Beispiel 1,5 für 90 Sekunden.\n\nDie Verbindung \"NORAS\" behält ihr Intervall von 12 "
+              "Minuten.");
+    EXPECT_EQ(W().ConnectionTimeOut->text(), "12");
+    Press(3);
+    EXPECT_EQ(Saved(), Replaced(after, "\"POP Host\"=\"pop.neu\"", "\"POP Host\"=\"pop.dritt\""));
+}
+
+}  // namespace
+}  // namespace kelvaston::ui::test
