@@ -12,6 +12,7 @@
 
 #include "platform/atomic_file.h"
 #include "platform/file_store.h"
+#include "platform/hive.h"
 #include "platform/reg_file.h"
 #include "platform/registry_tree.h"
 #include "platform/text.h"
@@ -193,6 +194,43 @@ TEST_F(FileStoreTest, WritesWithinOneSecondOnACoarseFileSystemAreSeen) {
         set("aaa");
     }
     reader->CloseKey(key);
+}
+
+// A store whose folder this user may not write is read, and refuses changes naming the folder;
+// once the folder may be written again, the same store writes, without starting anew. (As
+// root, which may write anywhere, the case runs as another user who owns the folder.)
+TEST_F(FileStoreTest, AFolderThatMayNotBeWrittenIsNamedUntilItMayAgain) {
+    {
+        auto store = NewStore();
+        store->CloseKey(Create(*store, kHKeyLocalMachine, "SYSTEM\\Tolvane"));
+    }
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(dir_.Path().c_str(), kNobody, kNobody), 0);
+        ASSERT_EQ(::chown((dir_ / "Desk1.reg").c_str(), kNobody, kNobody), 0);
+        ASSERT_EQ(::chown(filestore::Hive::LockFile(dir_ / "Desk1.reg").c_str(), kNobody, kNobody), 0);
+    }
+    const std::string folder = dir_.Path().string();
+    EXPECT_EQ(AsAnotherUser([&] {
+                  FileStoreRegistry store(FileStoreOptions{folder, "Desk1"});
+                  int failures = 0;
+                  Key key = kNullKey;
+                  if (::chmod(folder.c_str(), 0500) != 0) return 100;
+                  failures += store.OpenKeyEx(kHKeyLocalMachine, "SYSTEM\\Tolvane", 0, kKeyRead, &key) != error::kSuccess;
+                  store.CloseKey(key);
+                  failures += store.OpenKeyEx(kHKeyLocalMachine, "SYSTEM\\Tolvane", 0, kKeyWrite, &key) != error::kAccessDenied;
+                  failures += !store.LastHiveFileError() || store.LastHiveFileError()->file != folder ||
+                              store.LastHiveFileError()->kind != HiveFileError::Kind::Unwritable;
+                  failures += store.CreateKey(kHKeyLocalMachine, "SYSTEM\\Neu", &key) != error::kAccessDenied;
+                  failures += !store.LastHiveFileError() || store.LastHiveFileError()->file != folder;
+                  if (::chmod(folder.c_str(), 0700) != 0) return 101;
+                  failures += store.OpenKeyEx(kHKeyLocalMachine, "SYSTEM\\Tolvane", 0, kKeyWrite, &key) != error::kSuccess;
+                  store.CloseKey(key);
+                  failures += store.CreateKey(kHKeyLocalMachine, "SYSTEM\\Neu", &key) != error::kSuccess;
+                  return failures;
+              }),
+              0);
+    ::chmod(dir_.Path().c_str(), 0700);
+    EXPECT_NE(Text().find("SYSTEM\\Neu]"), std::string::npos);
 }
 
 // A call whose write the disk refuses changes nothing, also later: nothing of it stays pending

@@ -1,5 +1,6 @@
 // The window driven as a user drives it: start-up, clicks and keys in the tree, typing on the
 // pages, and what reaches the model.
+#include "platform/registry_decorators.h"
 #include "window_fixture.h"
 
 namespace kelvaston::ui::test {
@@ -145,6 +146,54 @@ TEST_F(WindowTest, ARenamedConnectionTakesItsAccountsLeftOutAlong) {
     EXPECT_EQ(count("\"Max Mails\"=dword:00000007"), 260u);
     EXPECT_EQ(saved.find("Parameters\\Ost"), std::string::npos);
 }
+
+#ifndef _WIN32
+// A registry kept in files whose folder may not be written: the start says so, naming the
+// folder, instead of calling the service not installed; once it may be written again, reading
+// the settings again loads them, without a new start. (The store's own refusal is the file
+// store's test; here it stands as a wrapper that refuses what the store refuses.)
+TEST_F(WindowTest, AStoreThatMayNotBeWrittenIsNamedAndReadOnceItMayAgain) {
+    class ReadOnly final : public platform::RegistryDecorator {
+    public:
+        using RegistryDecorator::RegistryDecorator;
+        bool refusing = true;
+        platform::Status OpenKeyEx(platform::Key parent, const std::string& subKey, std::uint32_t options,
+                                   std::uint32_t access, platform::Key* result) override {
+            if (refusing && (access & platform::kKeySetValue) != 0) {
+                *result = platform::kNullKey;
+                return platform::error::kAccessDenied;
+            }
+            return RegistryDecorator::OpenKeyEx(parent, subKey, options, access, result);
+        }
+        std::optional<platform::HiveFileError> LastHiveFileError() const override {
+            if (!refusing) return RegistryDecorator::LastHiveFileError();
+            return platform::HiveFileError{platform::HiveFileError::Kind::Unwritable, "/srv/registry", 0,
+                                           "Permission denied", EACCES, {}, -1};
+        }
+
+    protected:
+        std::optional<platform::Status> Before(platform::Call /*call*/) override { return std::nullopt; }
+    };
+    kelvaston::test::WriteFile(dir_ / "Desk1.reg", kHeader + Sample());
+    registry_ = std::make_unique<platform::FileStoreRegistry>(platform::FileStoreOptions{dir_.Path(), "Desk1"});
+    ReadOnly store(*registry_);
+    window_ = std::make_unique<POPConfig>();
+    editor_ = std::make_unique<Editor>(store, dialogs_, *window_);
+    dialogs_.ExpectMessage(Answer::Ok);
+    editor_->Main();
+    ASSERT_EQ(dialogs_.Boxes().size(), 1u);
+    EXPECT_EQ(dialogs_.Boxes()[0].title, "Registrierung schreibgeschützt");
+    EXPECT_EQ(dialogs_.Boxes()[0].style, MessageStyle::Critical);
+    EXPECT_EQ(dialogs_.Boxes()[0].text, "Die Registrierung des Computers Desk1 kann nicht beschrieben werden.\n\n"
+                                        "/srv/registry kann nicht geschrieben werden: Zugriff verweigert. Die Datei "
+                                        "bleibt, wie sie war.");
+    EXPECT_EQ(W().GlobalList->topLevelItemCount(), 0);
+    store.refusing = false;
+    Press(2);
+    EXPECT_EQ(dialogs_.Boxes().size(), 1u);
+    EXPECT_EQ(W().GlobalList->topLevelItemCount(), 3);  // the sample's three connections
+}
+#endif
 
 }  // namespace
 }  // namespace kelvaston::ui::test
