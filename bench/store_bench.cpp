@@ -1,5 +1,7 @@
 // Load and save of a full configuration (51 connections, 251 accounts) through the file store:
 // time of each and the registry calls they make, beside a bare read and write of the same file.
+// Then large stores: loads of many keys and values, and the parse and import of a large file
+// with each kind of line end, whose times must grow with the size, not with its square.
 // Prints figures; it passes or fails nothing.
 #include <fcntl.h>
 #include <unistd.h>
@@ -9,6 +11,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -16,7 +20,9 @@
 #include "config/layout.h"
 #include "config/store.h"
 #include "platform/file_store.h"
+#include "platform/reg_file.h"
 #include "platform/registry_decorators.h"
+#include "platform/registry_tree.h"
 
 namespace {
 
@@ -94,9 +100,301 @@ std::string Breakdown(const platform::CountingRegistry& counter) {
     return text;
 }
 
+// Large stores ----------------------------------------------------------------------------
+
+constexpr std::size_t kSiblings = 200'000;
+constexpr std::size_t kManyValues = 100'000;
+
+// A time taken: on the clock, and the processor time of the process meanwhile (the same but for
+// waiting: on a machine that others share as well, the steadier of the two).
+struct Took {
+    double ms = 0;
+    double cpuMs = 0;
+};
+
+double ProcessCpuMs() {
+    timespec t{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
+}
+
+// The quickest of up to three runs of `body`, fewer once the runs took 5 s: the store took
+// minutes for some of these before its time grew linearly. `body` may time a part of itself
+// through its argument; else the whole run is timed.
+Took BestOfRuns(const std::function<void(Took*)>& body) {
+    std::vector<Took> runs;
+    double spent = 0;
+    while (runs.size() < 3 && spent < 5000) {
+        Took took{-1, -1};
+        const auto start = Clock::now();
+        const double cpuStart = ProcessCpuMs();
+        body(&took);
+        if (took.ms < 0) took = {Milliseconds(Clock::now() - start), ProcessCpuMs() - cpuStart};
+        runs.push_back(took);
+        spent += Milliseconds(Clock::now() - start);
+    }
+    return *std::min_element(runs.begin(), runs.end(), [](const Took& a, const Took& b) { return a.ms < b.ms; });
+}
+
+// Writes `file` as a store file (private, as the store requires) with what `fill` adds.
+void WriteStoreFile(const std::filesystem::path& file, const std::function<void(platform::regfile::Writer&)>& fill) {
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    platform::regfile::Writer writer(platform::regfile::Encoding::Utf8Lf, [fd](std::string_view piece) {
+        return ::write(fd, piece.data(), piece.size()) == static_cast<ssize_t>(piece.size());
+    });
+    fill(writer);
+    writer.Finish();
+    if (fd < 0 || writer.Failed()) std::perror("writing a store file");
+    ::close(fd);
+}
+
+std::string Numbered(const char* prefix, std::size_t n) {
+    char name[32];
+    std::snprintf(name, sizeof name, "%s%06zu", prefix, n);
+    return name;
+}
+
+// Connects to the store in `folder` (its file read and the tree built), timed, and checks that
+// the key `path` holds `subkeys` subkeys, in order, and `values` values.
+Took LoadFigure(const std::filesystem::path& folder, const std::string& path, std::size_t subkeys,
+                std::size_t values) {
+    return BestOfRuns([&](Took* took) {
+        platform::FileStoreRegistry registry({folder, "LARGE"});
+        platform::Key root = platform::kNullKey;
+        const auto start = Clock::now();
+        const double cpuStart = ProcessCpuMs();
+        const bool loaded =
+            registry.ConnectRegistry("", platform::kHKeyLocalMachine, &root) == platform::error::kSuccess;
+        *took = {Milliseconds(Clock::now() - start), ProcessCpuMs() - cpuStart};
+        platform::KeyContents contents;
+        if (!loaded || registry.QueryKeyContents(root, path, &contents) != platform::error::kSuccess ||
+            contents.subkeys.size() != subkeys || contents.values.size() != values ||
+            !std::is_sorted(contents.subkeys.begin(), contents.subkeys.end())) {
+            std::fprintf(stderr, "the large store %s did not load as written\n", folder.c_str());
+            std::exit(1);
+        }
+        registry.CloseKey(root);
+    });
+}
+
+// A file of about 6 MB as regedit exports one: 13,600 keys in 68 groups, each with a default
+// text, a text, a dword and 64 bytes of binary data over three lines; with LF line ends.
+constexpr std::size_t kImportKeys = 13'600;
+
+std::string ImportFile() {
+    platform::regfile::Writer writer(platform::regfile::Encoding::Utf8Lf);
+    std::string blob;
+    for (int b = 0; b < 64; ++b) blob += static_cast<char>(b * 37);
+    for (std::size_t k = 0; k < kImportKeys; ++k) {
+        const std::string key = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Import\\" + Numbered("Group", k / 200) + "\\" +
+                                Numbered("Key", k);
+        const std::vector<platform::regfile::Value> values = {
+            {"", platform::kRegSz, "default text of " + key},
+            {"Description", platform::kRegSz, "A longer text that says what the key " + std::to_string(k) + " is for"},
+            {"Count", platform::kRegDword, std::string("\x07\0\0\0", 4)},
+            {"Blob", platform::kRegBinary, blob}};
+        writer.AddKey(key, values);
+    }
+    return writer.Finish();
+}
+
+std::string WithLineEnds(const std::string& lf, std::string_view end) {
+    std::string text;
+    text.reserve(lf.size() * 2);
+    for (const char c : lf) {
+        if (c == '\n') {
+            text += end;
+        } else {
+            text += c;
+        }
+    }
+    return text;
+}
+
+// `only`, when not empty, picks the figures whose names hold it.
+void LargeStores(const std::filesystem::path& base, std::string_view only) {
+    const auto wanted = [only](std::string_view figure) { return figure.find(only) != std::string_view::npos; };
+    std::printf("\nLarge stores (best of up to 3 runs)\n");
+    std::vector<std::string> figures;
+    const auto report = [&](const std::string& what, const std::string& figure, Took took) {
+        std::printf("  %-50s %9.1f ms  (processor %9.1f ms)\n", what.c_str(), took.ms, took.cpuMs);
+        char line[160];
+        std::snprintf(line, sizeof line, "figures: %s ms=%.1f cpu-ms=%.1f", figure.c_str(), took.ms, took.cpuMs);
+        figures.emplace_back(line);
+    };
+
+    // 200,000 sibling keys, in the order the store writes them and shuffled.
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < kSiblings; ++i) names.push_back(Numbered("Key", i));
+    for (const bool shuffled : {false, true}) {
+        if (!wanted(shuffled ? "load-200k-sibling-keys-shuffled" : "load-200k-sibling-keys")) continue;
+        const auto folder = base / (shuffled ? "siblings-shuffled" : "siblings");
+        std::filesystem::create_directories(folder);
+        std::vector<std::string> order = names;
+        if (shuffled) std::shuffle(order.begin(), order.end(), std::mt19937(7));
+        WriteStoreFile(folder / "LARGE.reg", [&](platform::regfile::Writer& writer) {
+            writer.AddKey("HKEY_LOCAL_MACHINE\\SOFTWARE", {});
+            for (const auto& name : order) writer.AddKey("HKEY_LOCAL_MACHINE\\SOFTWARE\\" + name, {});
+        });
+        report(shuffled ? "load 200,000 sibling keys, file shuffled" : "load 200,000 sibling keys",
+               shuffled ? "load-200k-sibling-keys-shuffled" : "load-200k-sibling-keys",
+               LoadFigure(folder, "SOFTWARE", kSiblings, 0));
+    }
+
+    // About 200,000 keys in chains down to the registry's depth limit: SOFTWARE, a chain's own
+    // key, then 510 keys one below the other.
+    if (wanted("load-200k-nested-keys")) {
+        const auto folder = base / "nested";
+        std::filesystem::create_directories(folder);
+        constexpr std::size_t kChainLength = platform::kMaxKeyDepth - 1;
+        constexpr std::size_t kChains = (kSiblings + kChainLength - 1) / kChainLength;
+        WriteStoreFile(folder / "LARGE.reg", [&](platform::regfile::Writer& writer) {
+            writer.AddKey("HKEY_LOCAL_MACHINE\\SOFTWARE", {});
+            for (std::size_t c = 0; c < kChains; ++c) {
+                std::string path = "HKEY_LOCAL_MACHINE\\SOFTWARE\\" + Numbered("Chain", c);
+                writer.AddKey(path, {});
+                for (std::size_t d = 2; d < platform::kMaxKeyDepth; ++d) writer.AddKey(path += "\\k", {});
+            }
+        });
+        char what[80];
+        std::snprintf(what, sizeof what, "load %zu nested keys, %zu chains %zu deep", kChains * kChainLength,
+                      kChains, platform::kMaxKeyDepth);
+        report(what, "load-200k-nested-keys", LoadFigure(folder, "SOFTWARE", kChains, 0));
+    }
+
+    // 100,000 values in one key: loaded from a file, and set through the registry interface (the
+    // file written at the end included).
+    if (wanted("100k-values-one-key")) {
+        const auto folder = base / "values";
+        std::filesystem::create_directories(folder);
+        std::vector<platform::regfile::Value> values;
+        for (std::size_t i = 0; i < kManyValues; ++i) {
+            values.push_back({Numbered("Value", i), platform::kRegDword, std::string("\1\0\0\0", 4)});
+        }
+        WriteStoreFile(folder / "LARGE.reg", [&](platform::regfile::Writer& writer) {
+            writer.AddKey("HKEY_LOCAL_MACHINE\\SOFTWARE\\Many", values);
+        });
+        report("load 100,000 values in one key", "load-100k-values-one-key",
+               LoadFigure(folder, "SOFTWARE\\Many", 0, kManyValues));
+        const auto empty = base / "values-set";
+        report("set 100,000 values in one key (interface)", "set-100k-values-one-key", BestOfRuns([&](Took*) {
+                   std::filesystem::remove_all(empty);
+                   std::filesystem::create_directories(empty);
+                   platform::FileStoreRegistry registry({empty, "LARGE"});
+                   platform::Key key = platform::kNullKey;
+                   registry.CreateKey(platform::kHKeyLocalMachine, "SOFTWARE\\Many", &key);
+                   for (const auto& value : values) registry.SetValueBytes(key, value.name, value.type, value.data);
+                   registry.CloseKey(key);
+               }));
+    }
+
+    // 100,000 sibling keys made through the registry interface, in their order and shuffled
+    // (the file written at the end included); and deleted again with their parent, as
+    // kelvaston-reg delete does (the file written at the end included).
+    const std::vector<std::string> half(names.begin(), names.begin() + kSiblings / 2);
+    for (const bool shuffled : {false, true}) {
+        const std::string figure = shuffled ? "create-100k-sibling-keys-shuffled" : "create-100k-sibling-keys";
+        if (!wanted(figure)) continue;
+        const auto folder = base / "created";
+        std::vector<std::string> order = half;
+        if (shuffled) std::shuffle(order.begin(), order.end(), std::mt19937(11));
+        report(shuffled ? "create 100,000 sibling keys, shuffled (interface)"
+                        : "create 100,000 sibling keys (interface)",
+               figure, BestOfRuns([&](Took*) {
+                   std::filesystem::remove_all(folder);
+                   std::filesystem::create_directories(folder);
+                   platform::FileStoreRegistry registry({folder, "LARGE"});
+                   for (const auto& name : order) {
+                       platform::Key key = platform::kNullKey;
+                       registry.CreateKey(platform::kHKeyLocalMachine, "SOFTWARE\\" + name, &key);
+                       registry.CloseKey(key);
+                   }
+               }));
+    }
+    if (wanted("delete-100k-sibling-keys")) {
+        const auto folder = base / "deleted";
+        std::filesystem::create_directories(folder);
+        report("delete 100,000 sibling keys (interface)", "delete-100k-sibling-keys", BestOfRuns([&](Took* took) {
+                   WriteStoreFile(folder / "LARGE.reg", [&](platform::regfile::Writer& writer) {
+                       writer.AddKey("HKEY_LOCAL_MACHINE\\SOFTWARE", {});
+                       for (const auto& name : half) writer.AddKey("HKEY_LOCAL_MACHINE\\SOFTWARE\\" + name, {});
+                   });
+                   platform::FileStoreRegistry registry({folder, "LARGE"});
+                   platform::Key root = platform::kNullKey;
+                   registry.ConnectRegistry("", platform::kHKeyLocalMachine, &root);
+                   const auto start = Clock::now();
+                   const double cpuStart = ProcessCpuMs();
+                   if (platform::DeleteTree(registry, root, "SOFTWARE") != platform::error::kSuccess ||
+                       registry.FlushKey(root) != platform::error::kSuccess) {
+                       std::fprintf(stderr, "deleting the keys failed\n");
+                       std::exit(1);
+                   }
+                   *took = {Milliseconds(Clock::now() - start), ProcessCpuMs() - cpuStart};
+                   registry.CloseKey(root);
+               }));
+    }
+
+    // The parse and the import (parse, apply to an empty store, write the file) of a 6 MB file
+    // with each kind of line end.
+    bool anyImport = false;
+    for (const char* figure : {"parse-6mb-lf", "parse-6mb-cr", "parse-6mb-crlf", "import-6mb-lf", "import-6mb-cr",
+                               "import-6mb-crlf"}) {
+        anyImport = anyImport || wanted(figure);
+    }
+    const std::string lf = anyImport ? ImportFile() : std::string();
+    if (!lf.empty()) std::printf("  (import file: %zu bytes with LF line ends)\n", lf.size());
+    const struct {
+        const char* name;
+        std::string_view end;
+    } ends[] = {{"lf", "\n"}, {"cr", "\r"}, {"crlf", "\r\n"}};
+    for (const auto& end : ends) {
+        if (!wanted("parse-6mb-" + std::string(end.name)) && !wanted("import-6mb-" + std::string(end.name))) continue;
+        const std::string file = WithLineEnds(lf, end.end);
+        std::size_t entries = 0;
+        const Took parse = BestOfRuns([&](Took*) {
+            const platform::regfile::ParseResult parsed = platform::regfile::Parse(file);
+            entries = parsed.document ? parsed.document->entries.size() : 0;
+        });
+        if (entries != 5 * kImportKeys) {
+            std::fprintf(stderr, "the import file with %s line ends parsed to %zu entries\n", end.name, entries);
+            std::exit(1);
+        }
+        const auto folder = base / ("import-" + std::string(end.name));
+        const Took import = BestOfRuns([&](Took*) {
+            std::filesystem::remove_all(folder);
+            std::filesystem::create_directories(folder);
+            platform::FileStoreRegistry registry({folder, "LARGE"});
+            const platform::regfile::ParseResult parsed = platform::regfile::Parse(file);
+            platform::Key root = platform::kNullKey;
+            registry.ConnectRegistry("", platform::kHKeyLocalMachine, &root);
+            const platform::regfile::Entry* failed = nullptr;
+            if (!parsed.document || platform::ApplyEntries(registry, root, parsed.document->entries, &failed) !=
+                                        platform::error::kSuccess ||
+                registry.FlushKey(root) != platform::error::kSuccess) {
+                std::fprintf(stderr, "the import with %s line ends failed\n", end.name);
+                std::exit(1);
+            }
+            registry.CloseKey(root);
+        });
+        report("parse 6 MB file, " + std::string(end.name) + " line ends", "parse-6mb-" + std::string(end.name), parse);
+        report("import 6 MB file, " + std::string(end.name) + " line ends", "import-6mb-" + std::string(end.name),
+               import);
+    }
+    std::printf("\n");
+    for (const auto& line : figures) std::printf("%s\n", line.c_str());
+}
+
 }  // namespace
 
-int main() {
+// With an argument, only the large stores' figures whose names hold it.
+int main(int argc, char** argv) {
+    const std::string_view only = argc > 1 ? argv[1] : "";
+    const auto large = std::filesystem::temp_directory_path() / ("kelvaston-bench-large-" + std::to_string(::getpid()));
+    if (!only.empty()) {
+        LargeStores(large, only);
+        std::filesystem::remove_all(large);
+        return 0;
+    }
     const auto folder = std::filesystem::temp_directory_path() / ("kelvaston-bench-" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);
     const auto file = folder / "BENCH.reg";
@@ -208,5 +506,8 @@ int main() {
     std::printf("figures: load-30ms ms=%.0f\n", remoteLoadMs[1]);
     std::printf("figures: save-unchanged-30ms ms=%.0f\n", remoteSaveMs[1]);
     std::filesystem::remove_all(folder);
+
+    LargeStores(large, only);
+    std::filesystem::remove_all(large);
     return 0;
 }

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <iterator>
@@ -215,73 +216,192 @@ private:
     int error_ = 0;
 };
 
-namespace {
+// A key looks through its first few subkeys and values one after another; only beyond these
+// does it keep a table of them.
+constexpr std::size_t kFewChildren = 8;
+constexpr std::size_t kFewValues = 16;
 
-bool HashBefore(const std::pair<std::uint32_t, Node*>& entry, std::uint32_t hash) { return entry.first < hash; }
+template <class Entry>
+std::size_t HashSlots<Entry>::Home(std::uint32_t hash) const {
+    // The hash's best mixed bits, its high ones after a multiplication, pick the slot.
+    const auto bits = static_cast<unsigned>(std::countr_zero(slots_->size()));
+    return static_cast<std::size_t>(static_cast<std::uint32_t>(hash * 0x9E3779B9u) >> (32 - bits));
+}
 
-}  // namespace
+template <class Entry>
+void HashSlots<Entry>::Reset(std::size_t count) {
+    const std::size_t size = std::bit_ceil(std::max<std::size_t>(16, 2 * count));
+    if (slots_) {
+        slots_->assign(size, Entry{});
+    } else {
+        slots_ = std::make_unique<std::vector<Entry>>(size, Entry{});
+    }
+}
 
-Node* Node::FindChild(std::string_view childName) const {
-    const std::uint32_t wanted = text::FoldedHash(childName);
-    for (auto it = std::lower_bound(byHash.begin(), byHash.end(), wanted, HashBefore);
-         it != byHash.end() && it->first == wanted; ++it) {
-        if (text::CompareFolded(it->second->folded, childName) == 0) return it->second;
+template <class Entry>
+void HashSlots<Entry>::Insert(std::uint32_t hash, Entry entry) {
+    std::vector<Entry>& slots = *slots_;
+    const std::size_t mask = slots.size() - 1;
+    std::size_t at = Home(hash);
+    while (slots[at] != Entry{}) at = (at + 1) & mask;
+    slots[at] = entry;
+}
+
+template <class Entry>
+template <class Matches>
+Entry HashSlots<Entry>::Find(std::uint32_t hash, const Matches& matches) const {
+    const std::vector<Entry>& slots = *slots_;
+    const std::size_t mask = slots.size() - 1;
+    for (std::size_t at = Home(hash); slots[at] != Entry{}; at = (at + 1) & mask) {
+        if (matches(slots[at])) return slots[at];
+    }
+    return Entry{};
+}
+
+template <class Entry>
+template <class HashOf>
+void HashSlots<Entry>::Erase(Entry entry, std::uint32_t hash, const HashOf& hashOf) {
+    std::vector<Entry>& slots = *slots_;
+    const std::size_t mask = slots.size() - 1;
+    std::size_t gap = Home(hash);
+    while (slots[gap] != entry) {
+        if (slots[gap] == Entry{}) return;
+        gap = (gap + 1) & mask;
+    }
+    // The entries after the gap that would not be found across it move up into it: those whose
+    // home slot is not between the gap and where they are.
+    for (std::size_t at = (gap + 1) & mask; slots[at] != Entry{}; at = (at + 1) & mask) {
+        const std::size_t home = Home(hashOf(slots[at]));
+        const bool stays = gap <= at ? (gap < home && home <= at) : (gap < home || home <= at);
+        if (stays) continue;
+        slots[gap] = slots[at];
+        gap = at;
+    }
+    slots[gap] = Entry{};
+}
+
+template <class Entry>
+template <class Change>
+void HashSlots<Entry>::ForEach(const Change& change) {
+    for (Entry& entry : *slots_) {
+        if (entry != Entry{}) change(entry);
+    }
+}
+
+Node* Node::FindChild(std::string_view childName) const { return FindChild(text::FoldedHash(childName), childName); }
+
+Node* Node::FindChild(std::uint32_t nameHash, std::string_view childName) const {
+    const auto matches = [&](const Node* child) {
+        return child->hash == nameHash && text::CompareFolded(child->folded, childName) == 0;
+    };
+    if (byHash.Active()) return byHash.Find(nameHash, matches);
+    for (const auto& child : children) {
+        if (matches(child.get())) return child.get();
     }
     return nullptr;
 }
 
-Node* Node::AddChild(std::string_view childName) {
-    if (Node* existing = FindChild(childName)) return existing;
+Node* Node::MakeChild(std::vector<std::shared_ptr<Node>>::const_iterator at, std::string_view childName,
+                      std::uint32_t nameHash) {
     auto node = std::make_shared<Node>();
     node->name = childName;
     node->folded = text::FoldCase(childName);
-    node->hash = text::FoldedHash(childName);
+    node->hash = nameHash;
     node->parent = this;
     node->depth = depth + 1;
-    Node* added = node.get();
-    children.insert(ChildPosition(children, childName), std::move(node));
-    byHash.insert(std::lower_bound(byHash.begin(), byHash.end(), added->hash, HashBefore), {added->hash, added});
-    return added;
+    Node* made = node.get();
+    children.insert(at, std::move(node));
+    if (byHash.Active() && byHash.HasRoomFor(children.size() - 1)) {
+        byHash.Insert(nameHash, made);
+    } else if (children.size() > kFewChildren) {
+        IndexChildren();
+    }
+    return made;
+}
+
+void Node::IndexChildren() {
+    if (children.size() <= kFewChildren) {
+        byHash.Drop();
+        return;
+    }
+    byHash.Reset(children.size());
+    for (const auto& child : children) byHash.Insert(child->hash, child.get());
+}
+
+Node* Node::AddChild(std::string_view childName) {
+    const std::uint32_t nameHash = text::FoldedHash(childName);
+    if (Node* existing = FindChild(nameHash, childName)) return existing;
+    // Keys mostly come in their order: then the new one goes last.
+    const bool last = children.empty() || text::CompareFolded(children.back()->folded, childName) < 0;
+    return MakeChild(last ? children.end() : ChildPosition(children, childName), childName, nameHash);
+}
+
+Node* Node::AppendChild(std::string_view childName, bool* outOfOrder) {
+    const std::uint32_t nameHash = text::FoldedHash(childName);
+    if (Node* existing = FindChild(nameHash, childName)) return existing;
+    if (!children.empty() && text::CompareFolded(children.back()->folded, childName) > 0) *outOfOrder = true;
+    return MakeChild(children.end(), childName, nameHash);
+}
+
+void Node::OrderChildren() {
+    std::sort(children.begin(), children.end(),
+              [](const std::shared_ptr<Node>& a, const std::shared_ptr<Node>& b) { return a->folded < b->folded; });
 }
 
 bool Node::RemoveChild(const Node& child) {
     auto pos = ChildPosition(children, child.folded);
     if (pos == children.end() || pos->get() != &child) return false;
-    for (auto it = std::lower_bound(byHash.begin(), byHash.end(), child.hash, HashBefore); it != byHash.end(); ++it) {
-        if (it->second == &child) {
-            byHash.erase(it);
-            break;
-        }
+    if (byHash.Active()) {
+        byHash.Erase(pos->get(), child.hash, [](const Node* entry) { return entry->hash; });
     }
     MarkDeleted(**pos);
     children.erase(pos);
+    if (children.size() <= kFewChildren) byHash.Drop();
     return true;
 }
 
 void Node::SetChildren(std::vector<std::shared_ptr<Node>> ordered) {
     children = std::move(ordered);
-    byHash.clear();
-    byHash.reserve(children.size());
-    for (const auto& child : children) byHash.emplace_back(child->hash, child.get());
-    std::sort(byHash.begin(), byHash.end());
+    IndexChildren();
+}
+
+std::size_t Node::ValuePosition(std::uint32_t nameHash, std::string_view valueName) const {
+    const std::vector<std::uint32_t>& hashes = valueHashes.hashes;
+    if (valueHashes.positions.Active()) {
+        const std::uint32_t found = valueHashes.positions.Find(nameHash, [&](std::uint32_t position) {
+            return hashes[position - 1] == nameHash && text::EqualsNoCase(values[position - 1].name, valueName);
+        });
+        return found == 0 ? std::string::npos : found - 1;
+    }
+    for (std::size_t i = 0; i < hashes.size(); ++i) {
+        if (hashes[i] == nameHash && text::EqualsNoCase(values[i].name, valueName)) return i;
+    }
+    return std::string::npos;
+}
+
+void Node::IndexValues() {
+    HashSlots<std::uint32_t>& positions = valueHashes.positions;
+    if (values.size() <= kFewValues) {
+        positions.Drop();
+        return;
+    }
+    positions.Reset(values.size());
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        positions.Insert(valueHashes.hashes[i], static_cast<std::uint32_t>(i + 1));
+    }
 }
 
 regfile::Value* Node::FindValue(std::string_view valueName) {
-    const std::uint32_t wanted = text::FoldedHash(valueName);
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        if (valueHashes[i] == wanted && text::EqualsNoCase(values[i].name, valueName)) return &values[i];
-    }
-    return nullptr;
+    const std::size_t position = ValuePosition(text::FoldedHash(valueName), valueName);
+    return position == std::string::npos ? nullptr : &values[position];
 }
 
 void Node::PutValue(regfile::Value&& value) {
     const std::uint32_t nameHash = text::FoldedHash(value.name);
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        if (valueHashes[i] == nameHash && text::EqualsNoCase(values[i].name, value.name)) {
-            values[i].type = value.type;
-            values[i].data = std::move(value.data);
-            return;
-        }
+    if (const std::size_t i = ValuePosition(nameHash, value.name); i != std::string::npos) {
+        values[i].type = value.type;
+        values[i].data = std::move(value.data);
+        return;
     }
     // Values mostly arrive one after another for the same key: growing by four times takes
     // fewer moves of the values already there than doubling, and a key with a few values keeps
@@ -289,22 +409,34 @@ void Node::PutValue(regfile::Value&& value) {
     if (values.size() == values.capacity()) {
         const std::size_t room = std::max<std::size_t>(8, values.size() * 4);
         values.reserve(room);
-        valueHashes.reserve(room);
+        valueHashes.hashes.reserve(room);
     }
-    valueHashes.push_back(nameHash);
+    valueHashes.hashes.push_back(nameHash);
     values.push_back(std::move(value));
+    HashSlots<std::uint32_t>& positions = valueHashes.positions;
+    if (positions.Active() && positions.HasRoomFor(values.size() - 1)) {
+        positions.Insert(nameHash, static_cast<std::uint32_t>(values.size()));
+    } else if (values.size() > kFewValues) {
+        IndexValues();
+    }
 }
 
 bool Node::EraseValue(std::string_view valueName) {
-    const std::uint32_t wanted = text::FoldedHash(valueName);
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        if (valueHashes[i] == wanted && text::EqualsNoCase(values[i].name, valueName)) {
-            values.erase(values.begin() + static_cast<std::ptrdiff_t>(i));
-            valueHashes.erase(valueHashes.begin() + static_cast<std::ptrdiff_t>(i));
-            return true;
-        }
+    const std::uint32_t nameHash = text::FoldedHash(valueName);
+    const std::size_t i = ValuePosition(nameHash, valueName);
+    if (i == std::string::npos) return false;
+    HashSlots<std::uint32_t>& positions = valueHashes.positions;
+    if (positions.Active()) {
+        std::vector<std::uint32_t>& hashes = valueHashes.hashes;
+        const auto erased = static_cast<std::uint32_t>(i + 1);
+        positions.Erase(erased, nameHash, [&](std::uint32_t position) { return hashes[position - 1]; });
+        // The values after it move up by one.
+        positions.ForEach([erased](std::uint32_t& position) { position -= position > erased ? 1 : 0; });
     }
-    return false;
+    values.erase(values.begin() + static_cast<std::ptrdiff_t>(i));
+    valueHashes.hashes.erase(valueHashes.hashes.begin() + static_cast<std::ptrdiff_t>(i));
+    if (values.size() <= kFewValues) positions.Drop();
+    return true;
 }
 
 Node::~Node() {
@@ -407,7 +539,9 @@ namespace {
 
 // Builds a hive's tree from its file, entry by entry. Key lines of a file written by the store
 // come parents first, so the nodes of the previous key line are reused for the names it shares
-// with the next one.
+// with the next one. Keys are taken in file order, each new one last among its siblings; the
+// keys whose children did not come in their order have them sorted once the file is read, so a
+// load takes time in proportion to the keys (n log n at worst), whatever their order.
 class TreeSink final : public regfile::Sink {
 public:
     explicit TreeSink(Node& root) : root_(root) {}
@@ -422,7 +556,10 @@ public:
         names_.resize(shared);
         Node* node = shared == 0 ? &root_ : nodes_.back();
         for (std::size_t i = shared; i < path.size(); ++i) {
-            node = node->AddChild(path[i]);
+            bool outOfOrder = false;
+            Node* child = node->AppendChild(path[i], &outOfOrder);
+            if (outOfOrder && (unordered_.empty() || unordered_.back() != node)) unordered_.push_back(node);
+            node = child;
             nodes_.push_back(node);
             names_.emplace_back(path[i]);
         }
@@ -436,11 +573,19 @@ public:
         return nullptr;
     }
 
+    void OnEnd() override {
+        std::sort(unordered_.begin(), unordered_.end());
+        unordered_.erase(std::unique(unordered_.begin(), unordered_.end()), unordered_.end());
+        for (Node* node : unordered_) node->OrderChildren();
+        unordered_.clear();
+    }
+
 private:
     Node& root_;
     Node* current_ = nullptr;
     std::vector<Node*> nodes_;        // of the last key line's names
     std::vector<std::string> names_;  // those names as written
+    std::vector<Node*> unordered_;    // the keys whose children came out of order
 };
 
 }  // namespace

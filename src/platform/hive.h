@@ -40,6 +40,56 @@ struct Place {
     ~Place();
 };
 
+// A table that finds entries by the hash of a name: open addressing with linear probing, at most
+// half full, in slots that hold Entry{} when empty. What an entry's hash is and whether it is
+// the one wanted, the caller says. Only keys with many subkeys or values have one: a table that
+// is not active takes the room of a pointer.
+template <class Entry>
+class HashSlots {
+public:
+    HashSlots() = default;
+    HashSlots(const HashSlots& other)
+        : slots_(other.slots_ ? std::make_unique<std::vector<Entry>>(*other.slots_) : nullptr) {}
+    HashSlots& operator=(const HashSlots& other) {
+        if (this != &other) *this = HashSlots(other);
+        return *this;
+    }
+    HashSlots(HashSlots&&) noexcept = default;
+    HashSlots& operator=(HashSlots&&) noexcept = default;
+    ~HashSlots() = default;
+
+    bool Active() const { return slots_ != nullptr; }
+    // Empties the table and sizes it for `count` entries, which the caller inserts again.
+    void Reset(std::size_t count);
+    // Lets the table go.
+    void Drop() { slots_.reset(); }
+    // Whether the table holds `count` entries and one more without growing.
+    bool HasRoomFor(std::size_t count) const { return slots_ && 2 * (count + 1) <= slots_->size(); }
+    void Insert(std::uint32_t hash, Entry entry);
+    // The entry for which `matches(entry)` holds; Entry{} when none does.
+    template <class Matches>
+    Entry Find(std::uint32_t hash, const Matches& matches) const;
+    // Takes `entry`, whose hash is `hash`, out of the table; `hashOf` gives the hashes of the
+    // entries that move up into the gap.
+    template <class HashOf>
+    void Erase(Entry entry, std::uint32_t hash, const HashOf& hashOf);
+    // Calls `change(entry)` on every entry, in no order.
+    template <class Change>
+    void ForEach(const Change& change);
+
+private:
+    std::size_t Home(std::uint32_t hash) const;
+
+    std::unique_ptr<std::vector<Entry>> slots_;  // a power of two of them; none when not active
+};
+
+// How a key finds its values by name. It belongs to the values as they stand: whatever moves or
+// copies a key's values moves or copies it along.
+struct ValueIndex {
+    std::vector<std::uint32_t> hashes;     // of the values' names in comparison form, in their order
+    HashSlots<std::uint32_t> positions;    // 1 + the position of each value; for many values only
+};
+
 struct Node : std::enable_shared_from_this<Node> {
     std::string name;    // as created
     std::string folded;  // the name in the registry's comparison form
@@ -49,12 +99,14 @@ struct Node : std::enable_shared_from_this<Node> {
     mutable std::shared_ptr<const Place> place;  // see Where()
     std::vector<regfile::Value> values;           // in creation order; change them through
                                                   // PutValue and EraseValue only
-    std::vector<std::uint32_t> valueHashes;       // of the values' names in comparison form
+    ValueIndex valueHashes;                       // the values' index: whatever replaces
+                                                  // `values` as a whole moves it along
     std::uint32_t hash = 0;                       // text::FoldedHash(name)
     std::vector<std::shared_ptr<Node>> children;  // sorted by `folded`: the enumeration order
-    // The children again, by the hash of their names: how a name is found. Kept by the
-    // functions below that add and remove children.
-    std::vector<std::pair<std::uint32_t, Node*>> byHash;
+    // The children again, by the hash of their names, for a key with many: how a name is found
+    // (a key with a few looks through `children`). Kept by the functions below that add and
+    // remove children.
+    HashSlots<Node*> byHash;
 
     Node() = default;
     Node(const Node&) = delete;
@@ -66,19 +118,34 @@ struct Node : std::enable_shared_from_this<Node> {
     Node* FindChild(std::string_view name) const;
     // The child of that name, made when there is none.
     Node* AddChild(std::string_view name);
+    // The same for a bulk load, which adds the children in any order: a child made now goes
+    // last, whatever its name, and `outOfOrder` is set when that breaks the order. FindChild
+    // works meanwhile; OrderChildren() must be called before the children are read in order.
+    Node* AppendChild(std::string_view name, bool* outOfOrder);
+    void OrderChildren();
     // Takes a child out of the tree, with everything below it marked deleted.
     bool RemoveChild(const Node& child);
     // Replaces the children, as they are already ordered.
     void SetChildren(std::vector<std::shared_ptr<Node>> ordered);
     regfile::Value* FindValue(std::string_view name);
     const regfile::Value* FindValue(std::string_view valueName) const { return const_cast<Node*>(this)->FindValue(valueName); }
-    // Sets a value; one of the same name in another case keeps its name.
+    // Sets a value; one of the same name in another case keeps its name and its place.
     void PutValue(regfile::Value&& value);
     void PutValue(const regfile::Value& value) { PutValue(regfile::Value(value)); }
     bool EraseValue(std::string_view name);
     // Where the node is; null for the root. A node keeps its place for its life, so the place
     // is made once and shared by every change recorded for the node.
     const std::shared_ptr<const Place>& Where() const;
+
+private:
+    Node* FindChild(std::uint32_t nameHash, std::string_view name) const;
+    // Makes the child `childName` at `at` among the children.
+    Node* MakeChild(std::vector<std::shared_ptr<Node>>::const_iterator at, std::string_view childName,
+                    std::uint32_t nameHash);
+    void IndexChildren();
+    // The position of the value of that name; npos when there is none.
+    std::size_t ValuePosition(std::uint32_t nameHash, std::string_view valueName) const;
+    void IndexValues();
 };
 
 // Whether a store folder may be used: it must be a folder that belongs to this user (or to the

@@ -83,9 +83,18 @@ const char* Utf16Problem(std::string_view bytes) {
     return high ? "a UTF-16 surrogate without its pair" : nullptr;
 }
 
-// Splits a key path into its root's canonical name and the names below it, as views.
+// Why a name of a key line of a file cannot be a key's name: as KeyNameProblem, for a name
+// from a file's text, which is UTF-8 without line breaks or NULs already.
+const char* NameInTextProblem(std::string_view name) {
+    if (name.empty()) return "empty key name in the path";
+    if (text::LongerThan(name, kMaxKeyNameLength)) return "key name longer than 255 characters";
+    return nullptr;
+}
+
+// Splits a key path into its root's canonical name and the names below it, as views. `inText`:
+// the path comes from a file's text (see NameInTextProblem).
 bool SplitPath(std::string_view fullPath, std::string_view* root, std::vector<std::string_view>* names,
-               std::string* error) {
+               std::string* error, bool inText = false) {
     names->clear();
     const auto firstEnd = fullPath.find('\\');
     const std::string_view first = fullPath.substr(0, firstEnd);
@@ -98,12 +107,13 @@ bool SplitPath(std::string_view fullPath, std::string_view* root, std::vector<st
         return false;
     }
     if (firstEnd == std::string_view::npos) return true;
+    // One pass over the names: a path of a file holds as many as the registry is deep, mostly
+    // short ones.
     std::size_t start = firstEnd + 1;
-    for (;;) {
-        const auto end = fullPath.find('\\', start);
-        const std::string_view name =
-            fullPath.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
-        if (const char* problem = KeyNameProblem(name)) {
+    for (std::size_t end = start;; ++end) {
+        if (end < fullPath.size() && fullPath[end] != '\\') continue;
+        const std::string_view name = fullPath.substr(start, end - start);
+        if (const char* problem = inText ? NameInTextProblem(name) : KeyNameProblem(name)) {
             *error = problem;
             return false;
         }
@@ -112,7 +122,7 @@ bool SplitPath(std::string_view fullPath, std::string_view* root, std::vector<st
             return false;
         }
         names->push_back(name);
-        if (end == std::string_view::npos) return true;
+        if (end == fullPath.size()) return true;
         start = end + 1;
     }
 }
@@ -155,18 +165,35 @@ std::optional<std::string_view> DecodeFile(std::string_view bytes, std::string& 
     return decoded;
 }
 
+// Whether any of the eight bytes of `word` is `byte`.
+bool HasByte(std::uint64_t word, unsigned char byte) {
+    constexpr std::uint64_t kEvery = 0x0101010101010101ull;
+    const std::uint64_t x = word ^ (kEvery * byte);
+    return ((x - kEvery) & ~x & (kEvery * 0x80)) != 0;
+}
+
+// The position of the first "\r" or "\n" of `text` from `pos` on; the text's size when none.
+std::size_t LineEnd(std::string_view text, std::size_t pos) {
+    for (; pos + 8 <= text.size(); pos += 8) {  // eight bytes at a time while there is none
+        std::uint64_t word;
+        std::memcpy(&word, text.data() + pos, 8);
+        if (HasByte(word, '\n') || HasByte(word, '\r')) break;
+    }
+    while (pos < text.size() && text[pos] != '\n' && text[pos] != '\r') ++pos;
+    return pos;
+}
+
 // The physical lines of a text, one after another; "\r\n", "\n" and a lone "\r" end a line.
 class Lines {
 public:
     explicit Lines(std::string_view text) : text_(text) {}
 
-    // The next line and its number (1-based); false at the end of the text.
+    // The next line and its number (1-based); false at the end of the text. Each call reads on
+    // from the end of the line before, so the lines take time in proportion to the text,
+    // whatever their ends.
     bool Next(std::string_view* line, int* number) {
         if (pos_ >= text_.size()) return false;
-        // The next "\n", unless a lone "\r" ends the line before it.
-        std::size_t end = text_.find('\n', pos_);
-        if (end == std::string_view::npos) end = text_.size();
-        if (const auto cr = text_.substr(pos_, end - pos_).find('\r'); cr != std::string_view::npos) end = pos_ + cr;
+        const std::size_t end = LineEnd(text_, pos_);
         *line = text_.substr(pos_, end - pos_);
         *number = ++number_;
         pos_ = end;
@@ -284,7 +311,7 @@ private:
         }
         std::string_view root;
         std::string error;
-        if (!SplitPath(inner, &root, &names_, &error)) return Error(number, std::move(error));
+        if (!SplitPath(inner, &root, &names_, &error, true)) return Error(number, std::move(error));
         section_ = kind == EntryKind::Key ? Section::Key : Section::Deleted;
         return Accepted(sink_.OnKey(kind, root, names_, number), number);
     }
@@ -506,13 +533,6 @@ private:
     Entry current_;
 };
 
-// Whether any of the eight bytes of `word` is `byte`.
-bool HasByte(std::uint64_t word, unsigned char byte) {
-    constexpr std::uint64_t kEvery = 0x0101010101010101ull;
-    const std::uint64_t x = word ^ (kEvery * byte);
-    return ((x - kEvery) & ~x & (kEvery * 0x80)) != 0;
-}
-
 void AppendEscaped(std::string& out, std::string_view s) {
     out += '"';
     std::size_t run = 0;
@@ -544,6 +564,7 @@ std::optional<ParseError> Parse(std::string_view fileBytes, Sink& sink, Flavor* 
     Parser parser(fileBytes, sink);
     auto error = parser.Run();
     if (flavor != nullptr) *flavor = parser.flavor();
+    if (!error) sink.OnEnd();
     return error;
 }
 

@@ -62,6 +62,9 @@ public:
                             int line) = 0;
     // A value line of the key line before it: SetValue with the value, DeleteValue with its name.
     virtual const char* OnValue(EntryKind kind, Value&& value, int line) = 0;
+    // The end of a file that parsed whole, after its last entry; not called when the parse
+    // failed.
+    virtual void OnEnd() {}
 };
 
 // Every file the Writer makes carries these two comment lines: the first right after the

@@ -9,6 +9,10 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstring>
+#include <random>
+#include <sstream>
+#include <tuple>
 
 #include "platform/atomic_file.h"
 #include "platform/file_store.h"
@@ -436,6 +440,201 @@ TEST_F(FileStoreTest, TreesAreKeptToTheRegistrysDepthLimitAndNames) {
     EXPECT_EQ(read, tree);
     store->CloseKey(key);
     EXPECT_EQ(DeleteTree(*store, kHKeyLocalMachine, "d"), error::kSuccess);
+}
+
+// The subkeys of a key, as enumerated.
+std::vector<std::string> Subkeys(RegistryApi& api, Key key, const std::string& path) {
+    KeyContents contents;
+    EXPECT_EQ(api.QueryKeyContents(key, path, &contents), error::kSuccess) << path;
+    return contents.subkeys;
+}
+
+// Names in the order the registry enumerates them: by their folded form.
+std::vector<std::string> InRegistryOrder(std::vector<std::string> names) {
+    std::sort(names.begin(), names.end(),
+              [](const std::string& a, const std::string& b) { return text::FoldCase(a) < text::FoldCase(b); });
+    return names;
+}
+
+// A file's keys load in the registry's order whatever order the file lists them in (and with
+// lone CRs as line ends): thousands of siblings, names that differ only in case (ASCII, umlauts, ÿ and Ÿ) taken for one key that
+// keeps its first spelling, subkeys listed before their parents and in reverse. The file
+// written afterwards lists them in that order, and reads back the same.
+TEST_F(FileStoreTest, KeysOfAFileInAnyOrderLoadInTheRegistrysOrder) {
+    std::vector<std::string> names;
+    for (int i = 0; i < 3000; ++i) names.push_back("Key" + std::to_string(i));
+    for (const char* odd : {"_under", "[bracket", "a", "Z", "M\xC3\xBCller", "\xC3\xBF" "end", "\xC3\xA4"}) {
+        names.push_back(odd);
+    }
+    std::shuffle(names.begin(), names.end(), std::mt19937(5));
+    std::vector<std::string> subs;  // of Key7, listed before it and each before the one above it
+    for (char c = 'a'; c <= 't'; ++c) subs.push_back(std::string("Sub ") + c);
+    std::string file = kHeader;
+    const std::string software = "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\";
+    for (auto sub = subs.rbegin(); sub != subs.rend(); ++sub) file += software + "Key7\\" + *sub + "]\n";
+    for (const auto& name : names) file += software + name + "]\n\"first\"=\"" + name + "\"\n";
+    for (const char* again : {"KEY17", "key2999", "m\xC3\x9CLLER", "\xC5\xB8" "END", "A", "z", "KEY7", "\xC3\x84"}) {
+        file += software + again + "]\n\"again\"=\"" + again + "\"\n";
+    }
+    std::replace(file.begin(), file.end(), '\n', '\r');  // lone CRs end its lines
+    WriteFile(dir_ / "Desk1.reg", file);
+    {
+        auto store = NewStore();
+        ASSERT_EQ(Subkeys(*store, kHKeyLocalMachine, "SOFTWARE"), InRegistryOrder(names));
+        EXPECT_EQ(Subkeys(*store, kHKeyLocalMachine, "software\\KEY7"), subs);
+        // A key's name, its first spelling and its second one.
+        for (const auto& [name, first, again] :
+             {std::tuple("key17", "Key17", "KEY17"), std::tuple("M\xC3\xBCLLER", "M\xC3\xBCller", "m\xC3\x9CLLER"),
+              std::tuple("\xC5\xB8" "end", "\xC3\xBF" "end", "\xC5\xB8" "END"), std::tuple("a", "a", "A")}) {
+            std::vector<RegValue> values;
+            ASSERT_EQ(store->QueryKeyValues(kHKeyLocalMachine, "SOFTWARE\\" + std::string(name), &values),
+                      error::kSuccess)
+                << name;
+            ASSERT_EQ(values.size(), 2u) << name;
+            EXPECT_EQ(values[0].name + "=" + values[0].data.substr(0, std::strlen(first)) + " " + values[1].name + "=" +
+                          values[1].data.substr(0, std::strlen(again)),
+                      "first=" + std::string(first) + " again=" + again);
+        }
+        store->CloseKey(Create(*store, kHKeyLocalMachine, "SOFTWARE\\Key0\\new"));
+    }
+    std::vector<std::string> written;  // the file's key lines right below SOFTWARE
+    std::istringstream lines(Text());
+    const std::string prefix = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\";
+    for (std::string line; std::getline(lines, line);) {
+        if (line.starts_with(prefix) && line.find('\\', prefix.size()) == std::string::npos) {
+            written.push_back(line.substr(prefix.size(), line.size() - prefix.size() - 1));
+        }
+    }
+    EXPECT_EQ(written, InRegistryOrder(names));
+    auto store = NewStore();
+    EXPECT_EQ(Subkeys(*store, kHKeyLocalMachine, "SOFTWARE"), InRegistryOrder(names));
+    EXPECT_EQ(Subkeys(*store, kHKeyLocalMachine, "SOFTWARE\\key0"), std::vector<std::string>{"new"});
+}
+
+// Keys with many subkeys and values, through changes on either side of where a key starts to
+// keep a table of them: siblings made in any order and deleted and made again in another case
+// enumerate in order and are found by any spelling, deleted ones not; a value set again in
+// another case keeps its name and its place, a deleted one's followers move up, one set anew
+// goes last. Another store's changes merged into these keys are found the same way.
+TEST_F(FileStoreTest, ManySubkeysAndValuesThroughDeletionsAndMerges) {
+    auto store = NewStore();
+    const Key parent = Create(*store, kHKeyLocalMachine, "SOFTWARE\\Many");
+    std::vector<std::string> model;  // the subkeys as spelt when made
+    const auto check = [&](const std::vector<std::string>& gone) {
+        ASSERT_EQ(Subkeys(*store, parent, ""), InRegistryOrder(model));
+        for (const auto& name : model) {
+            Key key = kNullKey;
+            ASSERT_EQ(store->OpenKeyEx(parent, text::FoldCase(name), 0, kKeyRead, &key), error::kSuccess) << name;
+            store->CloseKey(key);
+        }
+        for (const auto& name : gone) {
+            Key key = kNullKey;
+            EXPECT_EQ(store->OpenKeyEx(parent, name, 0, kKeyRead, &key), error::kFileNotFound) << name;
+        }
+    };
+    std::mt19937 random(3);
+    // One by one up to 30 and down to none again, then to 2000 made in shuffled order.
+    std::vector<std::string> names;
+    for (int i = 0; i < 2000; ++i) names.push_back("n" + std::to_string(i));
+    for (std::size_t i = 0; i < 30; ++i) {
+        store->CloseKey(Create(*store, parent, names[i]));
+        model.push_back(names[i]);
+        check({});
+    }
+    while (!model.empty()) {
+        const std::string gone = model[random() % model.size()];
+        ASSERT_EQ(store->DeleteKey(parent, gone), error::kSuccess) << gone;
+        std::erase(model, gone);
+        check({gone});
+    }
+    std::shuffle(names.begin(), names.end(), random);
+    for (const auto& name : names) store->CloseKey(Create(*store, parent, name));
+    model = names;
+    std::vector<std::string> gone;
+    for (std::size_t i = 0; i < names.size(); i += 3) {
+        ASSERT_EQ(store->DeleteKey(parent, names[i]), error::kSuccess);
+        std::erase(model, names[i]);
+        if (i % 2 == 0) {
+            store->CloseKey(Create(*store, parent, text::FoldCase(names[i])));
+            model.push_back(text::FoldCase(names[i]));
+        } else {
+            gone.push_back(names[i]);
+        }
+    }
+    check(gone);
+
+    // Values: 40 of them, one set again in another case, one deleted and set anew, then
+    // deleted down to 10.
+    const Key key = Create(*store, parent, "values");
+    model.push_back("values");
+    std::vector<std::pair<std::string, std::string>> values;  // in their order
+    const auto set = [&](const std::string& name, const std::string& data) {
+        ASSERT_EQ(store->SetValueBytes(key, name, kRegBinary, data), error::kSuccess);
+        auto at = std::find_if(values.begin(), values.end(),
+                               [&](const auto& value) { return text::EqualsNoCase(value.first, name); });
+        if (at == values.end()) {
+            values.emplace_back(name, data);
+        } else {
+            at->second = data;
+        }
+    };
+    const auto checkValues = [&] {
+        std::string name, data;
+        std::uint32_t type = 0;
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            ASSERT_EQ(store->EnumValueBytes(key, static_cast<std::uint32_t>(i), &name, &type, &data), error::kSuccess);
+            EXPECT_EQ(name + "=" + data, values[i].first + "=" + values[i].second) << i;
+            std::uint32_t size = 0;
+            EXPECT_EQ(store->QueryValueEx(key, text::FoldCase(values[i].first), nullptr, nullptr, &size),
+                      error::kSuccess);
+            EXPECT_EQ(size, values[i].second.size());
+        }
+        EXPECT_EQ(store->EnumValueBytes(key, static_cast<std::uint32_t>(values.size()), &name, &type, &data),
+                  error::kNoMoreItems);
+    };
+    for (int i = 0; i < 40; ++i) set("v" + std::to_string(i), std::string(static_cast<std::size_t>(i), 'd'));
+    set("V5", "changed");
+    ASSERT_EQ(store->DeleteValue(key, "V3"), error::kSuccess);
+    values.erase(values.begin() + 3);
+    set("v3", "anew");
+    checkValues();
+    while (values.size() > 10) {
+        const std::size_t at = random() % values.size();
+        ASSERT_EQ(store->DeleteValue(key, values[at].first), error::kSuccess);
+        EXPECT_EQ(store->DeleteValue(key, values[at].first), error::kFileNotFound);
+        values.erase(values.begin() + static_cast<std::ptrdiff_t>(at));
+        checkValues();
+    }
+    for (int i = 0; i < 30; ++i) set("w" + std::to_string(i), "w");
+    ASSERT_EQ(store->FlushKey(parent), error::kSuccess);
+
+    // Another store deletes and adds subkeys and values; merged into this store's keys.
+    {
+        auto other = NewStore();
+        Key many = kNullKey, otherValues = kNullKey;
+        ASSERT_EQ(other->OpenKeyEx(kHKeyLocalMachine, "SOFTWARE\\Many", 0, kKeyAllAccess, &many), error::kSuccess);
+        ASSERT_EQ(other->OpenKeyEx(many, "values", 0, kKeyAllAccess, &otherValues), error::kSuccess);
+        for (std::size_t i = 0; i < 100; ++i) {
+            ASSERT_EQ(other->DeleteKey(many, model[i]), error::kSuccess);
+            gone.push_back(model[i]);
+            other->CloseKey(Create(*other, many, "other" + std::to_string(i)));
+        }
+        ASSERT_EQ(other->DeleteValue(otherValues, values[0].first), error::kSuccess);
+        ASSERT_EQ(other->SetValueBytes(otherValues, "from other", kRegBinary, "o"), error::kSuccess);
+        other->CloseKey(otherValues);
+        other->CloseKey(many);
+    }
+    model.erase(model.begin(), model.begin() + 100);
+    for (int i = 0; i < 100; ++i) model.push_back("other" + std::to_string(i));
+    values.erase(values.begin());
+    values.emplace_back("from other", "o");
+    store->CloseKey(Create(*store, parent, "mine"));
+    model.push_back("mine");
+    ASSERT_EQ(store->FlushKey(parent), error::kSuccess);
+    check(gone);
+    checkValues();
+    store->CloseKey(key);
+    store->CloseKey(parent);
 }
 
 // Replacing a file as a whole: the new content takes the old file's place at once, readable by

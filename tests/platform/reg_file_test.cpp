@@ -2,6 +2,8 @@
 // with its line.
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "platform/reg_file.h"
 #include "platform/registry_api.h"
 #include "platform/text.h"
@@ -104,6 +106,11 @@ TEST(RegFileParse, NamesTheLineOfWhatIsWrong) {
         {header + "[HKEY_LOCAL_MACHINE" + Repeat("\\d", 513) + "]\n", 2, "deeper than 512"},
         {header + key + std::string("\"x\"=\"a\0b\"\n", 10), 3, "NUL"},
         {"REGEDIT4\r\n" + key + std::string("\r\n\"x\"=\"a\0b\"\r\n", 13), 4, "NUL"},
+        // Lines counted with lone CRs, and with CR CR LF: a line end and a blank line.
+        {"REGEDIT4\r[HKEY_LOCAL_MACHINE\\A]\r" + std::string("\r\"x\"=\"a\0b\"\r", 10), 4, "NUL"},
+        {"REGEDIT4\r[HKEY_LOCAL_MACHINE\\A]\r\"x\"=dword:zehn\r", 3, "without hexadecimal"},
+        {"REGEDIT4\r\r\n[HKEY_LOCAL_MACHINE\\A]\r\r\n\"x\"=dword:zehn\r\r\n", 5, "without hexadecimal"},
+        {"REGEDIT4\r[HKEY_LOCAL_MACHINE\\A]\r\"x\"=hex:01,\\\r", 3, "end of the file"},
         {"\n\nRegistry\n", 3, "header"},
         // Nothing but the header, or the start of the whole-file mark: the file was cut short.
         {"", 0, "empty"},
@@ -117,6 +124,9 @@ TEST(RegFileParse, NamesTheLineOfWhatIsWrong) {
         {header + Marked(key + "\"x\"=\"caf\xE9\"\n; end of file\n"), 5, "not UTF-8"},
         {"Windows Registry Editor Version 5.00\r\n" + std::string(kWholeFileMark) + "\r\n\r\n" + key +
              "\"x\"=\"caf\xE9\"\r\n; end of file\r\n",
+         5, "not UTF-8"},
+        {"Windows Registry Editor Version 5.00\r" + std::string(kWholeFileMark) + "\r\r[HKEY_LOCAL_MACHINE\\A]\r"
+                                                                                  "\"x\"=\"caf\xE9\"\r; end of file\r",
          5, "not UTF-8"},
         {header + Marked("; end of file\n" + key), 5, "after the line"},
     };
@@ -155,6 +165,71 @@ TEST(RegFileParse, TextInHexFormIsUtf16Text) {
         const Document doc = MustParse(head + "\"x\"=hex(1):" + bytes + "\n");
         ASSERT_EQ(doc.entries.size(), 2u) << bytes;
         EXPECT_EQ(doc.entries[1].value, (Value{"x", kRegSz, textValue})) << bytes;
+    }
+}
+
+// What a parse gives as text: the entries with their lines, or the error with its line.
+std::string Outcome(std::string_view file) {
+    const ParseResult result = Parse(file);
+    if (!result.document) return "error at line " + std::to_string(result.error.line) + ": " + result.error.message;
+    std::string text;
+    for (const Entry& entry : result.document->entries) {
+        text += std::to_string(entry.line) + " " + std::to_string(static_cast<int>(entry.kind)) + " " + entry.root;
+        for (const auto& name : entry.path) text += "\\" + name;
+        text += " " + entry.value.name + "=" + std::to_string(entry.value.type) + ":" + entry.value.data + "\n";
+    }
+    return text;
+}
+
+std::string WithLineEnds(const std::string& text, const std::string& end) {
+    std::string out;
+    for (const char c : text) {
+        if (c == '\n') {
+            out += end;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+// Each line end ends one line, whatever its kind: "\r\n" and a lone "\r" as "\n", also as the
+// file's last bytes or not there at all, after thousands of lines of every length around the
+// eight bytes the reader looks at at once, and in a file the Writer made. "\r\r\n" and "\r\r" end
+// a line and a blank one, which also ends continued hex data.
+TEST(RegFileParse, EveryLineEndEndsOneLine) {
+    std::string lines = "Windows Registry Editor Version 5.00\n";
+    for (std::size_t k = 0; k < 1500; ++k) {
+        lines += "[HKEY_LOCAL_MACHINE\\K\\" + std::string(k % 19, 'k') + std::to_string(k) + "]\n";
+        lines += "\"" + std::string(k % 23, 'v') + "n\"=\"" + std::string(k % 17, 't') + "\"\n";
+    }
+    Writer writer(Encoding::Utf8Lf);
+    const std::vector<Value> values = {{"v", kRegSz, "w"}, {"b", kRegBinary, std::string(100, 'b')}};
+    writer.AddKey("HKEY_LOCAL_MACHINE\\W", values);
+    const std::string written = writer.Finish();
+    const struct {
+        const char* name;
+        std::string end;
+        std::string same;  // the line ends it stands for
+    } cases[] = {{"CR LF", "\r\n", "\n"},
+                 {"CR", "\r", "\n"},
+                 {"CR CR LF", "\r\r\n", "\n\n"},
+                 {"CR CR", "\r\r", "\n\n"}};
+    for (const auto& c : cases) {
+        for (const std::string* text : {&std::as_const(lines), &written}) {
+            for (const bool lastEnd : {true, false}) {
+                SCOPED_TRACE(testing::Message() << c.name << (text == &written ? " in the Writer's file" : "")
+                                                << (lastEnd ? "" : ", none at the end"));
+                std::string file = WithLineEnds(*text, c.end), same = WithLineEnds(*text, c.same);
+                if (!lastEnd) {
+                    file.resize(file.size() - c.end.size());
+                    same.resize(same.size() - c.same.size());
+                }
+                const std::string outcome = Outcome(file);
+                EXPECT_EQ(outcome, Outcome(same));
+                EXPECT_EQ(outcome.starts_with("error"), text == &written && c.same == "\n\n") << outcome.substr(0, 200);
+            }
+        }
     }
 }
 
