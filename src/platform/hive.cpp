@@ -444,34 +444,11 @@ Node::~Node() {
     while (!pending.empty()) {
         std::shared_ptr<Node> node = std::move(pending.back());
         pending.pop_back();
-        // A node that an open key or the journal still holds keeps its subtree.
+        // A node that an open key still holds keeps its subtree.
         if (node.use_count() != 1) continue;
         for (auto& child : node->children) pending.push_back(std::move(child));
         node->children.clear();
     }
-}
-
-Place::~Place() {
-    // The places above that only this one keeps go with it, one after another.
-    std::shared_ptr<const Place> next = std::move(parent);
-    while (next && next.use_count() == 1) {
-        // Places are made as mutable objects and handed out as const ones (see Where()).
-        std::shared_ptr<const Place> above = std::move(const_cast<Place&>(*next).parent);
-        next = std::move(above);
-    }
-}
-
-const std::shared_ptr<const Place>& Node::Where() const {
-    if (place || parent == nullptr) return place;
-    // This node and the nodes above it that have no place yet, nearest first.
-    std::vector<const Node*> missing;
-    for (const Node* node = this; node->parent != nullptr && !node->place; node = node->parent) {
-        missing.push_back(node);
-    }
-    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-        (*it)->place = std::make_shared<Place>((*it)->parent->place, (*it)->name);
-    }
-    return place;
 }
 
 std::optional<HiveFileError> CheckStoreFolder(const std::filesystem::path& folder) {

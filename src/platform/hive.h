@@ -27,19 +27,6 @@
 
 namespace kelvaston::platform::filestore {
 
-// A key's place in the tree: its name and its parent's place (none for a key right below the
-// root). Changes recorded in the journal keep the place of their key, which outlives its node.
-struct Place {
-    std::shared_ptr<const Place> parent;
-    std::string name;
-
-    Place(std::shared_ptr<const Place> above, std::string key) : parent(std::move(above)), name(std::move(key)) {}
-    Place(const Place&) = delete;
-    Place& operator=(const Place&) = delete;
-    // A chain of places is let go one place after another, never by recursion.
-    ~Place();
-};
-
 // A table that finds entries by the hash of a name: open addressing with linear probing, at most
 // half full, in slots that hold Entry{} when empty. What an entry's hash is and whether it is
 // the one wanted, the caller says. Only keys with many subkeys or values have one: a table that
@@ -96,7 +83,6 @@ struct Node : std::enable_shared_from_this<Node> {
     Node* parent = nullptr;
     std::size_t depth = 0;  // keys from the root: 0 for the root itself
     bool deleted = false;
-    mutable std::shared_ptr<const Place> place;  // see Where()
     std::vector<regfile::Value> values;           // in creation order; change them through
                                                   // PutValue and EraseValue only
     ValueIndex valueHashes;                       // the values' index: whatever replaces
@@ -133,9 +119,6 @@ struct Node : std::enable_shared_from_this<Node> {
     void PutValue(regfile::Value&& value);
     void PutValue(const regfile::Value& value) { PutValue(regfile::Value(value)); }
     bool EraseValue(std::string_view name);
-    // Where the node is; null for the root. A node keeps its place for its life, so the place
-    // is made once and shared by every change recorded for the node.
-    const std::shared_ptr<const Place>& Where() const;
 
 private:
     Node* FindChild(std::uint32_t nameHash, std::string_view name) const;
