@@ -19,9 +19,11 @@ std::string Utf8ToUtf16Le(std::string_view utf8);
 // Windows-1252 (the usual 8-bit code page of a German or English Windows) to UTF-8.
 std::string Cp1252ToUtf8(std::string_view bytes);
 
-// The form in which the registry compares names: every character in upper case (ASCII,
-// Latin-1, Latin Extended-A, Greek and Cyrillic). Equal folded forms name the same key or value;
-// ordering the folded forms gives the order in which Windows enumerates subkeys.
+// The form in which the registry compares names: every character of the Basic Multilingual
+// Plane that has an upper-case partner in upper case, as the registry's own case table has it
+// (one code point for one, never a letter whose upper case belongs to another letter: ß, ς, ı
+// and ſ stay). Equal folded forms name the same key or value; ordering the folded forms gives
+// the order in which Windows enumerates subkeys. The window checks new names with it too.
 std::string FoldCase(std::string_view utf8);
 bool EqualsNoCase(std::string_view a, std::string_view b);
 // A hash of the folded form: names equal but for case hash alike.

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "config/layout.h"
+#include "platform/text.h"
 #include "ui/editor.h"
 #include "ui/messages.h"
 
@@ -23,12 +24,26 @@ QString Trimmed(const QString& text) {
 }
 QString Trimmed(const std::string& text) { return Trimmed(Q(text)); }
 
-bool SameUpper(const std::string& a, const QString& b) { return Q(a).toUpper() == b.toUpper(); }
+// Whether the registry takes the two names for one key: compared as the registry compares
+// names, which is not Qt's upper case (ß stays, and a letter may have an upper case that Qt
+// does not know or knows otherwise).
+bool SameKey(const std::string& a, const QString& b) { return platform::text::EqualsNoCase(a, S(b)); }
+// The same without the spaces at both ends: besides the names the registry merges, the window
+// refuses a name that differs from another only there.
+bool SameKeyTrimmed(const std::string& a, const QString& b) { return SameKey(S(Trimmed(a)), Trimmed(b)); }
+
+// The load leaves the subkey "volatile" of the Parameters key to the service and reads no
+// connection from it; a connection of that name (in any case: one key) would be lost after its
+// save, and a save would write into the service's own key.
+bool IsServiceKey(const QString& name) { return SameKey(config::layout::kVolatileKey, name); }
 
 const QString kChooseConnectionFirst = QStringLiteral("Wählen Sie zuerst eine Verbindung aus");
 const QString kChooseAccountFirst = QStringLiteral("Wählen Sie zuerst einen Account aus");
 const QString kNoConnectionTitle = QStringLiteral("keine Verbindung");
 const QString kConnectionExists = QStringLiteral("Diese Verbindung existiert schon. Wählen Sie einen anderen Namen");
+const QString kAccountExists = QStringLiteral("Dieser Account existiert schon. Wählen Sie einen anderen Namen");
+const QString kServiceKeyName = QStringLiteral("Den Namen \"volatile\" verwendet der Dienst selbst für einen eigenen "
+                                               "Schlüssel. Wählen Sie einen anderen Namen für die Verbindung");
 
 // A name becomes a registry key's name: at most 255 characters, no backslash (which would make
 // it a path of two keys) and no control character (a line break cannot stand in a key line of
@@ -85,12 +100,18 @@ bool Editor::RefuseUnfitName(const QString& name, const QString& title) {
     return true;
 }
 
+bool Editor::RefuseServiceKey(const QString& name) {
+    if (!IsServiceKey(name)) return false;
+    dialogs_.Message(kServiceKeyName, QStringLiteral("Verbindung"), MessageStyle::Information);
+    return true;
+}
+
 void Editor::NewConnection() {
     const QString entry = dialogs_.Input(QStringLiteral("Geben Sie den Namen der neuen Verbindung ein."),
                                          QStringLiteral("Neue Verbindung"), QStringLiteral("neue Verbindung"));
-    if (entry.isEmpty() || RefuseUnfitName(entry, QStringLiteral("Verbindung"))) return;
+    if (entry.isEmpty() || RefuseUnfitName(entry, QStringLiteral("Verbindung")) || RefuseServiceKey(entry)) return;
     for (auto& slot : settings_.Connections) {
-        if (Trimmed(slot.Name) == Trimmed(entry)) {
+        if (SameKeyTrimmed(slot.Name, entry)) {
             dialogs_.Message(kConnectionExists, QStringLiteral("Verbindung"), MessageStyle::Information);
             return;
         }
@@ -116,24 +137,25 @@ void Editor::RenameConnection() {
     }
     const QString entry = dialogs_.Input(QStringLiteral("Geben Sie den neuen Namen der Verbindung ein!"),
                                          QStringLiteral("Verbindung"), oldName);
-    if (entry.isEmpty() || RefuseUnfitName(entry, QStringLiteral("Verbindung"))) return;
-    // The new name must not be another connection's: compared as for a new connection.
+    if (entry.isEmpty() || RefuseUnfitName(entry, QStringLiteral("Verbindung")) || RefuseServiceKey(entry)) return;
+    // The new name must not be another connection's: compared as for a new connection. The
+    // connection's own name in other case is its own key.
     for (const auto& slot : settings_.Connections) {
-        if (!SameUpper(slot.Name, oldName) && Trimmed(slot.Name) == Trimmed(entry)) {
+        if (!SameKey(slot.Name, oldName) && SameKeyTrimmed(slot.Name, entry)) {
             dialogs_.Message(kConnectionExists, QStringLiteral("Verbindung"), MessageStyle::Information);
             return;
         }
         if (slot.Name.empty()) break;
     }
     for (auto& slot : settings_.Connections) {
-        if (SameUpper(slot.Name, oldName)) slot.Name = S(entry);
+        if (SameKey(slot.Name, oldName)) slot.Name = S(entry);
     }
     for (auto& slot : settings_.Accounts) {
-        if (SameUpper(slot.Connection, oldName)) slot.Connection = S(entry);
+        if (SameKey(slot.Connection, oldName)) slot.Connection = S(entry);
     }
     // The accounts the load left out move with their connection when it is saved.
     for (auto& loaded : settings_.Loaded.Connections) {
-        if (SameUpper(loaded.Name, oldName)) loaded.Name = S(entry);
+        if (SameKey(loaded.Name, oldName)) loaded.Name = S(entry);
     }
     ClosingRefresh();
 }
@@ -273,9 +295,9 @@ void Editor::NewAccount() {
                                          QStringLiteral("Neuer Account"), QStringLiteral("neuer Account"));
     if (entry.isEmpty() || RefuseUnfitName(entry, QStringLiteral("Account"))) return;
     for (auto& slot : settings_.Accounts) {
-        if (Trimmed(slot.Connection) == connection && Trimmed(slot.Name) == Trimmed(entry)) {
-            dialogs_.Message(QStringLiteral("Dieser Account existiert schon. Wählen Sie einen anderen Namen"),
-                             QStringLiteral("Account"), MessageStyle::Information);
+        // An account of the same key below the same connection key.
+        if (SameKey(slot.Connection, connection) && SameKeyTrimmed(slot.Name, entry)) {
+            dialogs_.Message(kAccountExists, QStringLiteral("Account"), MessageStyle::Information);
             return;
         }
         if (Trimmed(slot.Name).isEmpty()) {
@@ -338,7 +360,7 @@ void Editor::CopyAccount() {
     std::optional<std::string> target;
     for (const auto& slot : settings_.Connections) {
         if (slot.Name.empty()) break;
-        if (SameUpper(slot.Name, enteredTarget)) {
+        if (SameKey(slot.Name, enteredTarget)) {
             target = slot.Name;  // the name as stored wins over the entry
             break;
         }
@@ -353,7 +375,7 @@ void Editor::CopyAccount() {
     std::optional<std::size_t> source;
     for (std::size_t i = 0; i < settings_.Accounts.size(); ++i) {
         const config::AccountRecord& slot = settings_.Accounts[i];
-        if (slot.Name == S(newName) && SameUpper(slot.Connection, Q(*target))) {
+        if (!slot.Name.empty() && SameKey(slot.Name, newName) && SameKey(slot.Connection, Q(*target))) {
             if (dialogs_.Message(QStringLiteral("Dieser Account existiert schon. Möchten Sie ihn überschreiben?"),
                                  QStringLiteral("Account"), MessageStyle::Question) != Answer::Yes) {
                 return;

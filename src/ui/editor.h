@@ -96,6 +96,8 @@ private:
     void ShowSelectedNode();
     // Says why a typed name cannot be a key's name, if it cannot; true then.
     bool RefuseUnfitName(const QString& name, const QString& title);
+    // Refuses, with a message, the name of the service's own subkey as a connection's name.
+    bool RefuseServiceKey(const QString& name);
 
     bool ShowSettingsSteps(const std::optional<QString>& connection, const std::optional<QString>& account);
     bool TakeBackSettingsSteps(const std::optional<QString>& connection, const std::optional<QString>& account);

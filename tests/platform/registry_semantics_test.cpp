@@ -3,12 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iomanip>
+#include <map>
+#include <sstream>
 #include <vector>
 
 #include "platform/reg_file.h"
 #include "platform/registry_api.h"
 #include "platform/registry_tree.h"
 #include "platform/test_backend.h"
+#include "platform/text.h"
 
 namespace kelvaston::platform {
 namespace {
@@ -72,6 +76,85 @@ TEST_F(RegistrySemantics, NamesIgnoreCaseKeepTheirCaseAndEnumerateSorted) {
     EXPECT_EQ(Open(scratch_, "noras", kKeyRead, &key), error::kFileNotFound);
     Create(scratch_, "Noras");
     EXPECT_EQ(Subkeys(scratch_), (std::vector<std::string>{"b", "c", "M\xC3\xBCller", "Noras", "volatile"}));
+}
+
+std::string Utf8(char32_t c) {
+    const std::string units = c < 0x10000 ? std::string{static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)}
+                                          : std::string{static_cast<char>((0xD800 + ((c - 0x10000) >> 10)) & 0xFF),
+                                                        static_cast<char>((0xD800 + ((c - 0x10000) >> 10)) >> 8),
+                                                        static_cast<char>((0xDC00 + ((c - 0x10000) & 0x3FF)) & 0xFF),
+                                                        static_cast<char>((0xDC00 + ((c - 0x10000) & 0x3FF)) >> 8)};
+    return text::Utf16LeToUtf8(units);
+}
+
+std::string CodePoints(const std::string& utf8) {
+    const std::string units = text::Utf8ToUtf16Le(utf8);
+    std::ostringstream out;
+    for (std::size_t i = 0; i + 1 < units.size(); i += 2) {
+        out << (i == 0 ? "U+" : "+") << std::hex << std::uppercase << std::setw(4) << std::setfill('0')
+            << (static_cast<unsigned char>(units[i]) | (static_cast<unsigned char>(units[i + 1]) << 8));
+    }
+    return out.str();
+}
+
+// Every code point of the Basic Multilingual Plane that can stand in a key name, and the
+// supplementary blocks with cased letters (Deseret, Osage, Old Hungarian, Medefaidrin, Adlam),
+// each a key name in batches of 256 below a parent of their own. The registry keeps a name
+// apart from those before it exactly when EqualsNoCase does, and opens a key by another
+// spelling (the store's folded form; the platform's own upper and lower case) exactly when
+// EqualsNoCase says the spelling equals a name of the batch. On Windows this judges the
+// store's case folding against the registry's.
+TEST_F(RegistrySemantics, NamesAreOneKeyExactlyWhenTheStoreSaysTheyAreEqual) {
+    std::vector<std::pair<char32_t, char32_t>> ranges;
+    for (char32_t first = 0; first < 0x10000; first += 0x100) ranges.emplace_back(first, first + 0xFF);
+    for (const char32_t first : {0x10400u, 0x10C80u, 0x16E00u, 0x1E900u}) ranges.emplace_back(first, first + 0xFF);
+    std::vector<std::string> wrong;
+    for (const auto& [first, last] : ranges) {
+        std::vector<std::string> names, probes;
+        for (char32_t c = first; c <= last; ++c) {
+            // No control character, no backslash (a path), no surrogate (not a character).
+            if (c < 0x20 || c == 0x7F || c == '\\' || (c >= 0xD800 && c <= 0xDFFF)) continue;
+            names.push_back(Utf8(c));
+        }
+        // The first name of each of the store's classes, by its folded form; EqualsNoCase must
+        // agree with that form (checked natively, for every code point, with the text helpers).
+        std::map<std::string, std::string> kept;
+        for (const std::string& name : names) {
+            const auto [at, added] = kept.emplace(text::FoldCase(name), name);
+            if (!added) {
+                EXPECT_TRUE(text::EqualsNoCase(at->second, name)) << CodePoints(name);
+            }
+            std::vector<std::string> spellings = backend_->OtherCaseForms(name);
+            spellings.push_back(text::FoldCase(name));
+            for (const std::string& spelling : spellings) {
+                if (spelling.empty() || spelling.find_first_of(std::string("\\\0", 2)) != std::string::npos) continue;
+                if (std::find(names.begin(), names.end(), spelling) != names.end()) continue;  // opens anyway
+                if (std::find(probes.begin(), probes.end(), spelling) == probes.end()) probes.push_back(spelling);
+            }
+        }
+        const test::TestBackend::NameBatch batch = backend_->CreateAndProbe(CodePoints(Utf8(first)), names, probes);
+        std::vector<std::string> enumerated = batch.enumerated, apart;
+        for (const auto& [folded, name] : kept) apart.push_back(name);
+        std::sort(enumerated.begin(), enumerated.end());
+        std::sort(apart.begin(), apart.end());
+        std::vector<std::string> missing, extra;
+        std::set_difference(apart.begin(), apart.end(), enumerated.begin(), enumerated.end(), std::back_inserter(missing));
+        std::set_difference(enumerated.begin(), enumerated.end(), apart.begin(), apart.end(), std::back_inserter(extra));
+        for (const std::string& name : missing) wrong.push_back(CodePoints(name) + " merged by the registry, kept apart by the store");
+        for (const std::string& name : extra) wrong.push_back(CodePoints(name) + " kept apart by the registry, merged by the store");
+        ASSERT_EQ(batch.opened.size(), probes.size());
+        for (std::size_t i = 0; i < probes.size(); ++i) {
+            const auto same = kept.find(text::FoldCase(probes[i]));
+            const bool equal = same != kept.end() && text::EqualsNoCase(same->second, probes[i]);
+            if (batch.opened[i] != equal) {
+                wrong.push_back(CodePoints(probes[i]) + (batch.opened[i] ? " opens a key of the batch from " : " opens no key of the batch from ") +
+                                CodePoints(Utf8(first)) + ", the store says it " + (equal ? "would" : "would not"));
+            }
+        }
+    }
+    std::ostringstream listed;
+    for (std::size_t i = 0; i < wrong.size() && i < 60; ++i) listed << wrong[i] << "\n";
+    EXPECT_TRUE(wrong.empty()) << wrong.size() << " disagreements, the first of them:\n" << listed.str();
 }
 
 // Paths: every missing key on the way is made, empty names are passed over, a leading

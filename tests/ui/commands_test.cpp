@@ -10,6 +10,16 @@ const std::string kTwo = kService + kParameters + Key("Arcor") + Key("Arcor\\inf
                          Key("NORAS") + Key("NORAS\\info") + Key("Zeta") + Key("Zeta\\z1");
 const std::string kNoService = "\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\n";
 const QString kExists = "Diese Verbindung existiert schon. Wählen Sie einen anderen Namen";
+const QString kAccountExists = "Dieser Account existiert schon. Wählen Sie einen anderen Namen";
+const QString kOverwrite = "Dieser Account existiert schon. Möchten Sie ihn überschreiben?";
+const QString kServiceKey = "Den Namen \"volatile\" verwendet der Dienst selbst für einen eigenen Schlüssel. Wählen Sie "
+                            "einen anderen Namen für die Verbindung";
+// Names the registry keeps apart though Qt's upper case makes them one (Straße, STRASSE), and
+// names it takes for one though they differ in more than ASCII case (fullwidth ａｂｃ, ＡＢＣ).
+const std::string kNames = kService + kParameters + Key("NORAS") + Key("NORAS\\info") + Key("STRASSE") +
+                           Key("STRASSE\\s1") + Key("Stra\u00DFe") + Key("Stra\u00DFe\\s2") + Key("T-Online") +
+                           Key("T-Online\\\uFF41\uFF42\uFF43");
+const QString kNamesAccounts = "NORAS\\info,STRASSE\\s1,Stra\u00DFe\\s2,T-Online\\\uFF41\uFF42\uFF43";
 const QString kRemoveAll = "Das Löschen der Verbindung beinhaltet auch das löschen aller enthaltenen Accounts. Möchten Sie fortfahren?";
 const QString kUnfit = "Ein Name darf höchstens 255 Zeichen lang sein und weder einen umgekehrten Schrägstrich (\\) noch "
                        "ein Steuerzeichen wie einen Zeilenumbruch enthalten.";
@@ -24,9 +34,28 @@ struct Case {
 };
 
 const Case kCases[] = {
-    {"new connection: duplicates after trimming refused, other letter case accepted", kTwo,
-     {"in  NORAS ", "ok", "press 0", "in    ", "ok", "press 0", "in ", "press 0", "click Zeta", "in noras ", "press 0"},
-     "Arcor,NORAS,Zeta,noras ", "Arcor\\info,Arcor\\vertrieb,NORAS\\info,Zeta\\z1", {kExists, kExists}},
+    {"new connection: duplicates after trimming refused, in any letter case", kTwo,
+     {"in  NORAS ", "ok", "press 0", "in    ", "ok", "press 0", "in ", "press 0", "click Zeta", "in noras ", "ok", "press 0"},
+     "Arcor,NORAS,Zeta", "Arcor\\info,Arcor\\vertrieb,NORAS\\info,Zeta\\z1", {kExists, kExists, kExists}},
+    {"new connection: refused where the registry would merge it with another, and as the service's own key", kNames,
+     {"in noras", "ok", "press 0", "in stra\u00DFe", "ok", "press 0", "in Strasse", "ok", "press 0", "in volatile", "ok",
+      "press 0", "in VOLATILE", "ok", "press 0", "in STRA\u1E9EE", "press 0"},
+     "NORAS,STRASSE,Stra\u00DFe,T-Online,STRA\u1E9EE", kNamesAccounts, {kExists, kExists, kExists, kServiceKey, kServiceKey}},
+    {"rename: refused into a name the registry merges with another's, and into the service's key; "
+     "a name Qt's upper case alone makes alike is another connection", kNames,
+     {"click T-Online", "in noras", "ok", "press 10", "click Stra\u00DFe", "in Gasse", "press 10", "click STRASSE",
+      "in Volatile", "ok", "press 10", "click STRASSE", "in strasse", "press 10"},
+     "NORAS,strasse,Gasse,T-Online", "NORAS\\info,strasse\\s1,Gasse\\s2,T-Online\\\uFF41\uFF42\uFF43", {kExists, kServiceKey}},
+    {"new account: refused where the registry would merge it with an account of that connection", kNames,
+     {"click NORAS", "in INFO", "ok", "press 1", "click T-Online\\\uFF41\uFF42\uFF43", "in \uFF21\uFF22\uFF23", "ok",
+      "press 1", "click STRASSE", "in info", "press 1", "click Stra\u00DFe\\s2", "in S2 ", "ok", "press 1"},
+     "NORAS,STRASSE,Stra\u00DFe,T-Online", kNamesAccounts + ",STRASSE\\info", {kAccountExists, kAccountExists, kAccountExists}},
+    {"copy account: the target connection and account as the registry finds them", kNames,
+     {"click T-Online\\\uFF41\uFF42\uFF43", "in stra\u00DFe", "in kopie", "press 8", "click T-Online\\\uFF41\uFF42\uFF43",
+      "in T-ONLINE", "in \uFF21\uFF22\uFF23", "no", "press 8", "click T-Online\\\uFF41\uFF42\uFF43", "in \uFF54-\uFF4F\uFF4E\uFF4C\uFF49\uFF4E\uFF45",
+      "in x", "ok", "press 8"},
+     "NORAS,STRASSE,Stra\u00DFe,T-Online", kNamesAccounts + ",Stra\u00DFe\\kopie",
+     {kOverwrite, "Diese Verbindung existiert nicht."}},
     {"new connection: names that cannot be key names are refused", kTwo,
      {"in " + QString(256, 'x'), "ok", "press 0", "in Arcor\\ISDN", "ok", "press 0", "in Zeilen\numbruch", "ok", "press 0"},
      "Arcor,NORAS,Zeta", "Arcor\\info,Arcor\\vertrieb,NORAS\\info,Zeta\\z1", {kUnfit, kUnfit, kUnfit}},
@@ -45,10 +74,9 @@ const Case kCases[] = {
     {"save without the service says so", kNoService, {"ok", "ok", "press 3"}, "", "",
      {"Der Service ist auf diesem Rechner nicht installiert"}},
     {"new account: to the selected node's connection, unfit and duplicate names refused", kTwo,
-     {"click Zeta\\z1", "in  z1 ", "ok", "press 1", "in a\\b", "ok", "press 1", "in ", "press 1", "in Z1", "press 1",
+     {"click Zeta\\z1", "in  z1 ", "ok", "press 1", "in a\\b", "ok", "press 1", "in ", "press 1", "in Z1", "ok", "press 1",
       "click NORAS", "in vertrieb", "press 1"},
-     "Arcor,NORAS,Zeta", "Arcor\\info,Arcor\\vertrieb,NORAS\\info,Zeta\\z1,Zeta\\Z1,NORAS\\vertrieb",
-     {"Dieser Account existiert schon. Wählen Sie einen anderen Namen", kUnfit}},
+     "Arcor,NORAS,Zeta", "Arcor\\info,Arcor\\vertrieb,NORAS\\info,Zeta\\z1,NORAS\\vertrieb", {kAccountExists, kUnfit, kAccountExists}},
     {"remove account: only the selected one, only after Yes, never a connection node", kTwo,
      {"click NORAS\\info", "no", "press 6", "yes", "press 6", "click Arcor", "ok", "press 6"}, "Arcor,NORAS,Zeta",
      "Arcor\\info,Arcor\\vertrieb,Zeta\\z1",
