@@ -2,9 +2,9 @@
 // removing every stored key and writing the whole model leaves (full_rewrite_save.h). Both run
 // on random stored trees and working copies with everything a stored configuration can hold
 // that the model does not: foreign keys and values, "volatile" and keys below it, names with
-// blanks at their ends, NORAS in other spellings, missing, misspelt, mistyped and reordered
-// values, numbers that are none, more keys than the list holds. A second save of the same model
-// then succeeds and changes nothing: no stored key locks a save out.
+// blanks at their ends, NORAS and account names in other spellings, missing, misspelt, mistyped
+// and reordered values, numbers that are none, more keys than the list holds. A second save of
+// the same model then succeeds and changes nothing: no stored key locks a save out.
 #include <algorithm>
 #include <chrono>
 #include <random>
@@ -17,7 +17,11 @@ namespace kelvaston::config::test {
 namespace {
 
 const std::vector<std::string> kConnectionNames = {"NORAS", "noras", " Blank ", "volatile", "VOLATILE", "Arcor", "C1"};
-const std::vector<std::string> kAccountNames = {"info", "Info ", "x", " y"};
+// Account names as stores hold them: the same name in other case (one key to the registry, also
+// beyond ASCII), with blanks at either end, and others.
+const std::vector<std::string> kAccountNames = {
+    "info", "Info", "INFO", "info ", " Info", "x", "X", " y", "y ", "a b", "vertrieb", "Vertrieb ",
+    "\xC3\x84mter", "\xC3\xA4MTER", "\xC3\xA4mter "};
 const std::vector<std::string> kTexts = {"", "7", "zehn", "99999999999", "pop.example.net", " 12 "};
 
 struct Random {
@@ -58,9 +62,11 @@ std::string StoredTree(Random& random) {
         std::erase_if(connections, [&](const std::string& n) { return platform::text::EqualsNoCase(n, name); });
         body += KeyLine(name) + ValueLines(random, layout::kConnectionValues);
         if (random.OneIn(4)) body += KeyLine(name + "\\Extra\\deeper");
-        for (std::size_t a = random.Below(3); a > 0; --a) {
-            body += KeyLine(name + "\\" + kAccountNames[a]) + ValueLines(random, layout::kAccountValues);
-            if (random.OneIn(5)) body += KeyLine(name + "\\" + kAccountNames[a] + "\\Extra") + "\"E\"=\"1\"\n";
+        // Two spellings of one name under one connection are one key, holding both lines' values.
+        for (std::size_t a = random.Below(4); a > 0; --a) {
+            const std::string& account = random.From(kAccountNames);
+            body += KeyLine(name + "\\" + account) + ValueLines(random, layout::kAccountValues);
+            if (random.OneIn(5)) body += KeyLine(name + "\\" + account + "\\Extra") + "\"E\"=\"1\"\n";
         }
     }
     return body;

@@ -307,60 +307,75 @@ TEST_F(FileStoreTest, AFileThatDoesNotParseIsNamedAndNeverWrittenOver) {
 
 // Another user must neither read the passwords a store keeps nor plant keys in it: a folder or
 // file that another user owns or may change is refused with a message that names it, and left
-// as it is; so is a "folder" that is a file. (These tests run as root, as CI does: root may
-// write any file, so the cases of another user run as nobody.)
-TEST_F(FileStoreTest, FoldersAndFilesOtherUsersCanReachAreRefused) {
-    if (::geteuid() != 0) GTEST_SKIP() << "needs root, to give files to another user";
-    const std::string text = std::string(kHeader) + "\n[HKEY_LOCAL_MACHINE\\SYSTEM]\n\"Planted\"=\"1\"\n";
-    const auto file = dir_ / "Desk1.reg";
-    const struct {
-        const char* what;
-        mode_t folderMode, fileMode;
-        uid_t fileOwner;
-        std::string refusal;  // what the refusal names, if any
-    } cases[] = {
-        {"private", 0700, 0600, 0, ""},
-        {"a folder others may enter", 0755, 0600, 0, ""},
-        {"a folder others may write", 0777, 0600, 0, dir_.Path().string()},
-        {"a folder its group may write", 0770, 0600, 0, dir_.Path().string()},
-        {"a file others may read", 0700, 0644, 0, file.string()},
-        {"a file with every bit set", 0700, 06777, 0, file.string()},
-        {"a file of another user", 0700, 0600, kNobody, file.string()},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        WriteFile(file, text);
-        ASSERT_EQ(::chmod(file.c_str(), c.fileMode), 0);
-        ASSERT_EQ(::chmod(dir_.Path().c_str(), c.folderMode), 0);
-        ASSERT_EQ(::chown(file.c_str(), c.fileOwner != 0 ? c.fileOwner : ::geteuid(), ::getegid()), 0);
+// as it is; so is a "folder" that is a file. The modes need only chmod and run as any user; a
+// file of another user and the store as another user need root (the next test).
+class FileStoreRefusalTest : public FileStoreTest {
+protected:
+    const std::string text_ = std::string(kHeader) + "\n[HKEY_LOCAL_MACHINE\\SYSTEM]\n\"Planted\"=\"1\"\n";
+    const std::filesystem::path file_ = dir_ / "Desk1.reg";
+
+    // A store on the file with these modes and owner refuses it as unsafe, naming `refusal`, or
+    // (with an empty `refusal`) opens it; the file stays as it was either way.
+    void ExpectRefusal(mode_t folderMode, mode_t fileMode, uid_t fileOwner, const std::string& refusal) {
+        WriteFile(file_, text_);
+        ASSERT_EQ(::chown(file_.c_str(), fileOwner, ::getegid()), 0);  // first: a chown clears setuid
+        ASSERT_EQ(::chmod(file_.c_str(), fileMode), 0);
+        ASSERT_EQ(::chmod(dir_.Path().c_str(), folderMode), 0);
+        ASSERT_EQ(Mode(file_), fileMode);
         {
             auto store = NewStore();
             Key hive = kNullKey;
-            EXPECT_EQ(store->ConnectRegistry("", kHKeyLocalMachine, &hive) != error::kSuccess, !c.refusal.empty());
+            EXPECT_EQ(store->ConnectRegistry("", kHKeyLocalMachine, &hive) != error::kSuccess, !refusal.empty());
             store->CloseKey(hive);
-            if (!c.refusal.empty()) {
+            if (!refusal.empty()) {
                 ASSERT_TRUE(store->LastHiveFileError());
                 EXPECT_EQ(store->LastHiveFileError()->kind, HiveFileError::Kind::Unsafe);
-                EXPECT_EQ(store->LastHiveFileError()->file, c.refusal);
+                EXPECT_EQ(store->LastHiveFileError()->file, refusal);
                 EXPECT_EQ(store->LastHiveFileError()->line, 0);
                 EXPECT_NE(store->CreateKey(kHKeyLocalMachine, "SOFTWARE\\New", &hive), error::kSuccess);
             }
         }
-        EXPECT_EQ(ReadFile(file), text);
+        EXPECT_EQ(ReadFile(file_), text_);
     }
-    auto misnamed = NewStore(file);
+};
+
+TEST_F(FileStoreRefusalTest, FoldersAndFilesOtherUsersCanReachAreRefused) {
+    const struct {
+        const char* what;
+        mode_t folderMode, fileMode;
+        std::string refusal;  // what the refusal names, if any
+    } cases[] = {
+        {"private", 0700, 0600, ""},
+        {"a folder others may enter", 0755, 0600, ""},
+        {"a folder others may write", 0777, 0600, dir_.Path().string()},
+        {"a folder its group may write", 0770, 0600, dir_.Path().string()},
+        {"a file others may read", 0700, 0644, file_.string()},
+        {"a file with every bit set", 0700, 06777, file_.string()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ExpectRefusal(c.folderMode, c.fileMode, ::geteuid(), c.refusal);
+    }
+    auto misnamed = NewStore(file_);
     Key key = kNullKey;
     EXPECT_NE(misnamed->ConnectRegistry("", kHKeyLocalMachine, &key), error::kSuccess);
     ASSERT_TRUE(misnamed->LastHiveFileError());
     EXPECT_EQ(misnamed->LastHiveFileError()->kind, HiveFileError::Kind::NotAFolder);
+}
+
+// Root may give files to another user and be another user (nobody); CI runs as root.
+TEST_F(FileStoreRefusalTest, FilesOfAnotherUserAreRefusedAndAnotherUserGetsNoMoreThanItsModes) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root, to give files to another user and to be one";
+    ExpectRefusal(0700, 0600, kNobody, file_.string());
 
     // As another user: a file that user may only read gives no write access; one it may not
     // read is refused as unreadable.
-    ::chmod(file.c_str(), 0400);
+    Key key = kNullKey;
+    ::chmod(file_.c_str(), 0400);
     ::chmod(dir_.Path().c_str(), 0711);
     ASSERT_EQ(::chown(dir_.Path().c_str(), kNobody, kNobody), 0);
     for (const uid_t owner : {kNobody, uid_t{0}}) {
-        ASSERT_EQ(::chown(file.c_str(), owner, owner), 0);
+        ASSERT_EQ(::chown(file_.c_str(), owner, owner), 0);
         EXPECT_EQ(AsAnotherUser([&] {
                       FileStoreRegistry store(FileStoreOptions{dir_.Path(), "Desk1"});
                       if (owner == 0) return store.ConnectRegistry("", kHKeyLocalMachine, &key) == error::kAccessDenied &&
@@ -371,7 +386,7 @@ TEST_F(FileStoreTest, FoldersAndFilesOtherUsersCanReachAreRefused) {
                   }),
                   0) << owner;
     }
-    EXPECT_EQ(ReadFile(file), text);
+    EXPECT_EQ(ReadFile(file_), text_);
 }
 
 // What the store makes is its owner's alone from the first, whatever the umask. A store file

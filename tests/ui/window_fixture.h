@@ -35,6 +35,16 @@ inline std::string Key(const std::string& path) {
     return "\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Tolvane Service\\Parameters\\" + path + "]\n";
 }
 
+// A golden file is rewritten only with KELVASTON_UPDATE_GOLDEN=1 (any other value, even 0,
+// compares); a run that rewrites one fails, so that the diff is reviewed before it is committed.
+// Returns whether `actual` was written, in which case there is nothing to compare.
+inline bool UpdateGolden(const std::string& golden, const std::string& actual) {
+    if (qEnvironmentVariable("KELVASTON_UPDATE_GOLDEN") != QLatin1String("1")) return false;
+    kelvaston::test::WriteFile(golden, actual);
+    ADD_FAILURE() << "golden file rewritten, review the diff: " << golden;
+    return true;
+}
+
 class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override { QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany)); }
