@@ -487,8 +487,18 @@ SaveOutcome ConfigStore::Apply(Key key, const KeyChange& change) {
         }
     }
     for (const Value* value : change.setValues) {
+        // A value of another kind, kept from the stored tree (below a key the load did not read),
+        // goes back byte for byte, as the registry holds it.
+        const bool number = value->type == platform::kRegDword && value->data.size() == 4;
+        if (!number && value->type != platform::kRegSz) {
+            const Status status = api_.SetValueBytes(key, value->name, value->type, platform::ValueBytes(*value));
+            if (status != error::kSuccess) {
+                return {SaveResult::FailedRestored, Describe("write value \"" + value->name + "\"", keyName({})),
+                        status, SaveStep::WriteValue, change.path, value->name, {}, {}, true};
+            }
+            continue;
+        }
         // Through the value library, as the model's text: digits for a number.
-        const bool number = value->type == platform::kRegDword;
         std::string data = value->data;
         if (number) {
             std::uint32_t n = 0;
