@@ -51,6 +51,20 @@ struct SaveOutcome {
     bool touched = false;  // a change had reached the registry: a failure puts the copy back
 };
 
+// Holds the registry of `root` still for the reads made during its life, where the registry can:
+// a load's many reads then see one state of it, not another program's write half way.
+class ReadingAtOnce {
+public:
+    ReadingAtOnce(platform::RegistryApi& api, platform::Key root) : api_(api), root_(root) { api_.BeginReading(root_); }
+    ~ReadingAtOnce() { api_.EndReading(root_); }
+    ReadingAtOnce(const ReadingAtOnce&) = delete;
+    ReadingAtOnce& operator=(const ReadingAtOnce&) = delete;
+
+private:
+    platform::RegistryApi& api_;
+    platform::Key root_;
+};
+
 class ConfigStore {
 public:
     // Everything the store reads and writes goes through a cache over `registry`, so that a load

@@ -397,6 +397,21 @@ bool FileStoreRegistry::AbortTransaction(Key key) {
     return true;
 }
 
+Status FileStoreRegistry::BeginReading(Key key) {
+    std::lock_guard lock(mutex_);
+    Status status = error::kSuccess;
+    OpenKey* open = Find(key, &status);
+    if (open == nullptr) return status;
+    HiveFileError problem;
+    return Reported(open->hive->BeginReading(&problem), std::move(problem));
+}
+
+void FileStoreRegistry::EndReading(Key key) {
+    std::lock_guard lock(mutex_);
+    Status status = error::kSuccess;
+    if (OpenKey* open = Find(key, &status)) open->hive->EndReading();
+}
+
 Status FileStoreRegistry::QueryValueEx(Key key, const std::string& name, std::uint32_t* type,
                                        std::uint8_t* data, std::uint32_t* dataSize) {
     std::lock_guard lock(mutex_);

@@ -55,6 +55,9 @@ public:
     Status BeginTransaction(Key key) override;
     Status CommitTransaction(Key key) override;
     bool AbortTransaction(Key key) override;
+    // The hive's lock held shared: other programs read meanwhile, none writes.
+    Status BeginReading(Key key) override;
+    void EndReading(Key key) override;
     Status QueryValueEx(Key key, const std::string& name, std::uint32_t* type, std::uint8_t* data,
                         std::uint32_t* dataSize) override;
     Status SetValueEx(Key key, const std::string& name, std::uint32_t type, const std::uint8_t* data,

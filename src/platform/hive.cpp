@@ -636,7 +636,7 @@ Status Hive::Reload(std::uint64_t changes, HiveFileError* problem) {
 }
 
 Status Hive::Current(HiveFileError* problem) {
-    if (depth_ > 0) return error::kSuccess;
+    if (depth_ > 0 || readDepth_ > 0) return error::kSuccess;
     const HiveLock lock(file_, HiveLock::Mode::Shared);
     return Reload(lock.Changes(), problem);
 }
@@ -646,6 +646,8 @@ Status Hive::Begin(HiveFileError* problem) {
         ++depth_;
         return error::kSuccess;
     }
+    // Its own shared lock would keep the exclusive one from it for ever.
+    if (readDepth_ > 0) return error::kAccessDenied;
     const auto folder = file_.parent_path();
     if (!MakePrivateFolders(folder, problem)) return error::kRegistryIoFailed;
     // The folder may have changed hands since the hive was opened.
@@ -674,6 +676,22 @@ Status Hive::Begin(HiveFileError* problem) {
     depth_ = 1;
     changed_ = false;
     return error::kSuccess;
+}
+
+Status Hive::BeginReading(HiveFileError* problem) {
+    if (depth_ > 0 || readDepth_ > 0) {
+        ++readDepth_;
+        return error::kSuccess;
+    }
+    auto lock = std::make_unique<HiveLock>(file_, HiveLock::Mode::Shared);
+    if (const Status status = Reload(lock->Changes(), problem); status != error::kSuccess) return status;
+    readLock_ = std::move(lock);
+    readDepth_ = 1;
+    return error::kSuccess;
+}
+
+void Hive::EndReading() {
+    if (readDepth_ > 0 && --readDepth_ == 0) readLock_.reset();
 }
 
 Status Hive::Commit(HiveFileError* problem) {

@@ -172,6 +172,11 @@ public:
     void Abort();
     bool InTransaction() const { return depth_ > 0; }
 
+    // Reads that see one state of the hive: its lock held shared, the tree current. No change
+    // and no transaction may begin meanwhile. Nested in a transaction, they are part of it.
+    Status BeginReading(HiveFileError* problem);
+    void EndReading();
+
     // Changes, made inside a transaction. Each returns a Win32 status and changes nothing unless
     // it succeeds.
     Status CreateChild(Node& parent, std::string_view name, Node** child);
@@ -215,6 +220,8 @@ private:
     std::shared_ptr<Node> root_;
     std::optional<Version> version_;  // empty: the tree must be read again before it is used
     std::unique_ptr<HiveLock> lock_;  // held from Begin to the end of the transaction
+    std::unique_ptr<HiveLock> readLock_;  // held shared from BeginReading to its end
+    int readDepth_ = 0;
     int depth_ = 0;
     bool changed_ = false;
 };

@@ -10,6 +10,10 @@ Status RegistryApi::CommitTransaction(Key key) { return FlushKey(key); }
 
 bool RegistryApi::AbortTransaction(Key /*key*/) { return false; }
 
+Status RegistryApi::BeginReading(Key /*key*/) { return error::kSuccess; }
+
+void RegistryApi::EndReading(Key /*key*/) {}
+
 Status RegistryApi::QueryKeyValues(Key key, const std::string& subKey, std::vector<RegValue>* values) {
     values->clear();
     Key open = kNullKey;

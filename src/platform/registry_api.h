@@ -162,6 +162,12 @@ public:
     virtual Status CommitTransaction(Key key);
     virtual bool AbortTransaction(Key key);
 
+    // A stretch of reads of the hive of `key` that no other process's write falls into, so that
+    // they see one state of it: what a load reads in many calls. No change may be made in it.
+    // A backend that cannot hold writers off (advapi32) does nothing here.
+    virtual Status BeginReading(Key key);
+    virtual void EndReading(Key key);
+
     // RegQueryValueExA. `data` may be null to learn type and size. Text values (REG_SZ,
     // REG_EXPAND_SZ, REG_MULTI_SZ) are delivered as program text with their terminating NUL
     // (counted in *dataSize); other types as their raw bytes. Too small a buffer: kMoreData,

@@ -8,6 +8,7 @@ const char* CallName(Call call) {
     static constexpr std::array<const char*, static_cast<std::size_t>(Call::kCount)> kNames = {
         "ConnectRegistry", "OpenKeyEx",    "CreateKey",  "EnumKeyEx", "DeleteKey",
         "CloseKey",        "FlushKey",     "BeginTransaction", "CommitTransaction", "AbortTransaction",
+        "BeginReading",    "EndReading",
         "QueryValueEx", "SetValueEx", "EnumValue",
         "DeleteValue",     "LocalComputerName", "QueryKeyValues", "QueryNamedValues",
         "EnumValueBytes",  "SetValueBytes", "QueryKeyContents"};
@@ -67,6 +68,16 @@ Status RegistryDecorator::CommitTransaction(Key key) {
 bool RegistryDecorator::AbortTransaction(Key key) {
     Before(Call::AbortTransaction);
     return inner_.AbortTransaction(key);
+}
+
+Status RegistryDecorator::BeginReading(Key key) {
+    if (auto failed = Before(Call::BeginReading)) return *failed;
+    return inner_.BeginReading(key);
+}
+
+void RegistryDecorator::EndReading(Key key) {
+    Before(Call::EndReading);
+    inner_.EndReading(key);
 }
 
 Status RegistryDecorator::QueryValueEx(Key key, const std::string& name, std::uint32_t* type,

@@ -15,7 +15,7 @@ namespace kelvaston::platform {
 
 enum class Call : std::size_t {
     ConnectRegistry, OpenKeyEx, CreateKey, EnumKeyEx, DeleteKey, CloseKey, FlushKey,
-    BeginTransaction, CommitTransaction, AbortTransaction, QueryValueEx, SetValueEx, EnumValue, DeleteValue, LocalComputerName, QueryKeyValues, QueryNamedValues,
+    BeginTransaction, CommitTransaction, AbortTransaction, BeginReading, EndReading, QueryValueEx, SetValueEx, EnumValue, DeleteValue, LocalComputerName, QueryKeyValues, QueryNamedValues,
     EnumValueBytes, SetValueBytes, QueryKeyContents, kCount
 };
 const char* CallName(Call call);
@@ -40,6 +40,8 @@ public:
     Status BeginTransaction(Key key) override;
     Status CommitTransaction(Key key) override;
     bool AbortTransaction(Key key) override;
+    Status BeginReading(Key key) override;
+    void EndReading(Key key) override;
     Status QueryValueEx(Key key, const std::string& name, std::uint32_t* type, std::uint8_t* data,
                         std::uint32_t* dataSize) override;
     Status SetValueEx(Key key, const std::string& name, std::uint32_t type, const std::uint8_t* data,

@@ -97,6 +97,7 @@ void Editor::ConnectComputer() {
     store_.Api().CloseKey(settings_.ServiceKeyHandle);
     settings_.ServiceKeyHandle = platform::kNullKey;
     Busy([&] {
+        const config::ReadingAtOnce reading(store_.Api(), settings_.RootKey);
         Attempt([&] { store_.LoadGlobalSettings(); });
         Attempt([&] { store_.LoadConnections(); });
         Attempt([&] { store_.LoadAccounts(); });
