@@ -37,9 +37,10 @@ QString DescribeProblem(const platform::HiveFileError& problem) {
         case Kind::Malformed: {
             QString text = QStringLiteral("Die Registrierungsdatei %1 ist fehlerhaft").arg(path);
             if (problem.line > 0) text += QStringLiteral(" (Zeile %1)").arg(problem.line);
-            return text + QStringLiteral(": %1. Sie wird nicht verändert; berichtigen Sie sie dort oder stellen Sie "
-                                         "sie aus einer Sicherung wieder her.")
-                              .arg(Q(problem.message));
+            // What the reader found there is said in English by the tool, as all its messages are.
+            return text + QStringLiteral(". Sie wird nicht verändert; berichtigen Sie sie dort oder stellen Sie sie "
+                                         "aus einer Sicherung wieder her. Was dort nicht stimmt, nennt der Befehl "
+                                         "„kelvaston-reg query HKLM“.");
         }
         case Kind::Unreadable:
             return QStringLiteral("%1 kann nicht gelesen werden: %2.").arg(path, SystemErrorText(problem.systemError));

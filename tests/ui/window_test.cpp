@@ -148,6 +148,27 @@ TEST_F(WindowTest, ARenamedConnectionTakesItsAccountsLeftOutAlong) {
 }
 
 #ifndef _WIN32
+// A damaged store file: the start names it and its line in German, and a save without a
+// registry to write to says that the service is not installed there, as a warning.
+TEST_F(WindowTest, ADamagedStoreIsNamedInGermanAndASaveFindsNoService) {
+    dialogs_.ExpectMessage(Answer::Ok);
+    dialogs_.ExpectMessage(Answer::Ok);
+    Start("\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\n\"Max Mails\"=dword:zehn\n");
+    ASSERT_EQ(dialogs_.Boxes().size(), 1u);
+    EXPECT_EQ(dialogs_.Boxes()[0].text,
+              "Verbindung mit Computer Desk1 kann nicht hergestellt werden.\n\nDie Registrierungsdatei " +
+                  QString::fromStdString((dir_ / "Desk1.reg").string()) +
+                  " ist fehlerhaft (Zeile 4). Sie wird nicht verändert; berichtigen Sie sie dort oder stellen Sie sie "
+                  "aus einer Sicherung wieder her. Was dort nicht stimmt, nennt der Befehl „kelvaston-reg query HKLM“.");
+    Press(3);
+    ASSERT_EQ(dialogs_.Boxes().size(), 2u);
+    EXPECT_EQ(dialogs_.Boxes()[1].text, "Der Service ist auf diesem Rechner nicht installiert");
+    EXPECT_EQ(dialogs_.Boxes()[1].title, "Fehler");
+    EXPECT_EQ(dialogs_.Boxes()[1].style, MessageStyle::Warning);
+}
+#endif
+
+#ifndef _WIN32
 // A registry kept in files whose folder may not be written: the start says so, naming the
 // folder, instead of calling the service not installed; once it may be written again, reading
 // the settings again loads them, without a new start. (The store's own refusal is the file
