@@ -57,8 +57,11 @@ std::optional<Status> OnlyNotUtf8(Status refusal) { return refusal == kNotUtf8 ?
 class Run {
 public:
     // Connects to the hive of computer FUZZ in `folder`; `status` says how that went.
+    // The calls between two flushes make one transaction, as a program making many changes makes
+    // them: each call outside one would write the whole file.
     Run(const fs::path& folder, Status* status) : folder_(folder), store_(Open()) {
         *status = store_->ConnectRegistry("", platform::kHKeyLocalMachine, &root_);
+        if (*status == kFits) *status = store_->BeginTransaction(root_);
     }
     platform::FileStoreRegistry& Store() { return *store_; }
 
@@ -83,14 +86,24 @@ public:
     }
 
     string Flush() {
-        if (const Status status = store_->FlushKey(root_); status != kFits) return "a flush failed: " + std::to_string(status);
-        const auto second = Open();
-        Key root = platform::kNullKey;
-        if (const Status status = second->ConnectRegistry("", platform::kHKeyLocalMachine, &root); status != kFits) {
-            const auto problem = second->LastHiveFileError();
-            return "the file the store wrote does not load: " + (problem ? Describe(*problem) : std::to_string(status));
+        if (const Status status = store_->CommitTransaction(root_); status != kFits) {
+            return "a commit failed: " + std::to_string(status);
         }
-        return Tree(*second, root) == Tree(*store_, root_) ? "" : "the file reads back as another tree";
+        string failed;
+        {
+            const auto second = Open();
+            Key root = platform::kNullKey;
+            if (const Status status = second->ConnectRegistry("", platform::kHKeyLocalMachine, &root); status != kFits) {
+                const auto problem = second->LastHiveFileError();
+                failed = "the file the store wrote does not load: " + (problem ? Describe(*problem) : std::to_string(status));
+            } else if (Tree(*second, root) != Tree(*store_, root_)) {
+                failed = "the file reads back as another tree";
+            }
+        }
+        if (const Status status = store_->BeginTransaction(root_); failed.empty() && status != kFits) {
+            failed = "a transaction could not begin: " + std::to_string(status);
+        }
+        return failed;
     }
 
 private:
