@@ -55,6 +55,16 @@ std::filesystem::path AtomicFile::FollowLinks(const std::filesystem::path& file,
     return at;
 }
 
+bool AtomicFile::ChooseTarget() {
+    target_ = file_;
+    if (links_ == Links::WriteThrough) {
+        std::error_code ec;
+        target_ = FollowLinks(file_, &ec);
+        if (ec) return Fail(ec);
+    }
+    return PlaceIsReplaceable();
+}
+
 bool AtomicFile::PlaceIsReplaceable() {
     std::error_code ec;
     const auto status = std::filesystem::symlink_status(target_, ec);
@@ -89,13 +99,7 @@ AtomicFile::~AtomicFile() {
 }
 
 bool AtomicFile::Open() {
-    target_ = file_;
-    if (links_ == Links::WriteThrough) {
-        std::error_code ec;
-        target_ = FollowLinks(file_, &ec);
-        if (ec) return Fail(ec);
-    }
-    if (!PlaceIsReplaceable()) return false;
+    if (!ChooseTarget()) return false;
     temporary_ = target_.parent_path() / (TemporaryPrefix(target_) + std::to_string(GetCurrentProcessId()));
     HANDLE handle = CreateFileW(temporary_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -143,13 +147,7 @@ AtomicFile::~AtomicFile() {
 }
 
 bool AtomicFile::Open() {
-    target_ = file_;
-    if (links_ == Links::WriteThrough) {
-        std::error_code ec;
-        target_ = FollowLinks(file_, &ec);
-        if (ec) return Fail(ec);
-    }
-    if (!PlaceIsReplaceable()) return false;
+    if (!ChooseTarget()) return false;
     temporary_ = target_.parent_path() / (TemporaryPrefix(target_) + std::to_string(::getpid()));
     // A file of that name is a leftover of a writer with the same process id: never followed
     // if it is a link, never reused with its mode.

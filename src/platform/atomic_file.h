@@ -59,6 +59,8 @@ public:
 private:
     bool Fail(std::error_code error);
 
+    // Sets the file to replace, File() or the end of its links, and checks that it may be.
+    bool ChooseTarget();
     // Whether the place may be replaced: nothing there, a regular file, or a link to replace.
     bool PlaceIsReplaceable();
 
