@@ -22,7 +22,8 @@ std::u32string Decode(const std::string& utf8) {
     const std::string units = platform::text::Utf8ToUtf16Le(utf8);
     std::u32string out;
     for (std::size_t i = 0; i + 1 < units.size(); i += 2) {
-        const char32_t u = static_cast<unsigned char>(units[i]) | (static_cast<unsigned char>(units[i + 1]) << 8);
+        const auto u = static_cast<char32_t>(static_cast<unsigned char>(units[i])) |
+                       (static_cast<char32_t>(static_cast<unsigned char>(units[i + 1])) << 8);
         if (u >= 0xDC00 && u <= 0xDFFF && !out.empty() && out.back() >= 0xD800 && out.back() <= 0xDBFF) {
             out.back() = 0x10000 + ((out.back() - 0xD800) << 10) + (u - 0xDC00);
         } else {
