@@ -23,33 +23,30 @@ std::string Account(const std::string& path) { return KeyLine(path) + Canonical(
 
 // Removes the key `path` (below Parameters) from a service's tree; false when it is not there.
 bool Remove(platform::KeyTree& service, const std::string& path) {
-    platform::KeyTree* at = nullptr;
-    for (auto& child : service.children) {
-        if (child.name == layout::kParametersName) at = &child;
-    }
-    std::string rest = path;
-    while (at != nullptr) {
-        const std::string name = rest.substr(0, rest.find('\\'));
-        rest = rest.find('\\') == std::string::npos ? std::string() : rest.substr(rest.find('\\') + 1);
+    platform::KeyTree* at = &service;
+    for (std::string rest = std::string(layout::kParametersName) + "\\" + path;;) {
+        const std::size_t slash = rest.find('\\');
         auto& children = at->children;
-        const auto found = std::find_if(children.begin(), children.end(), [&](auto& c) { return c.name == name; });
+        const auto found = std::find_if(children.begin(), children.end(),
+                                        [&](auto& c) { return c.name == rest.substr(0, slash); });
         if (found == children.end()) return false;
-        if (rest.empty()) {
+        if (slash == std::string::npos) {
             children.erase(found);
             return true;
         }
         at = &*found;
+        rest = rest.substr(slash + 1);
     }
-    return false;
 }
 
-// What the window does when the user removes a connection: the connection and its accounts.
-void RemoveConnection(Settings& settings, const std::string& name) {
+// What the window does when the user removes a connection (with its accounts) or an account.
+void RemoveInWindow(Settings& settings, const std::string& path) {
     for (std::size_t i = 0; i < kConnectionSlots; ++i) {
-        if (settings.Connections[i].Name == name) DeleteConnection(settings.Connections, static_cast<int>(i));
+        if (settings.Connections[i].Name == path) DeleteConnection(settings.Connections, static_cast<int>(i));
     }
     for (std::size_t i = 0; i < kAccountSlots;) {
-        if (settings.Accounts[i].Connection == name) {
+        const AccountRecord& a = settings.Accounts[i];
+        if (!a.Name.empty() && (a.Connection == path || a.Connection + "\\" + a.Name == path)) {
             DeleteAccount(settings.Accounts, static_cast<int>(i));
         } else {
             ++i;
@@ -136,17 +133,7 @@ TEST_F(LeftOutTest, ASaveKeepsEveryKeyTheLoadLeftOut) {
 
         Connect();
         LoadAll();
-        const std::size_t slash = c.removedInWindow.find('\\');
-        if (slash == std::string::npos) {
-            RemoveConnection(settings_, c.removedInWindow);
-        } else {
-            const auto accounts = settings_.Accounts;
-            const auto found = std::find_if(accounts.begin(), accounts.end(), [&](const AccountRecord& a) {
-                return a.Connection + "\\" + a.Name == c.removedInWindow;
-            });
-            ASSERT_NE(found, accounts.end());
-            DeleteAccount(settings_.Accounts, static_cast<int>(found - accounts.begin()));
-        }
+        RemoveInWindow(settings_, c.removedInWindow);
         ASSERT_EQ(store_->SaveSettings().result, SaveResult::Saved);
         ASSERT_TRUE(Remove(expected, c.removedInWindow));
         EXPECT_EQ(ServiceTree(), expected);
@@ -162,7 +149,7 @@ TEST_F(LeftOutTest, KeysAddedSinceTheLoadAreKeptAndShiftNothing) {
     Seed(kServiceLine + kParametersLine + Canonical(layout::kGlobalValues) + body + Connection("NORAS"));
     LoadAll();
     ASSERT_TRUE(settings_.Loaded.ConnectionsLeftOut);
-    RemoveConnection(settings_, "M150");
+    RemoveInWindow(settings_, "M150");
     // Meanwhile another program adds three connections.
     std::string added;
     for (const char* name : {"A1", "A2", "A3"}) added += Connection(name);

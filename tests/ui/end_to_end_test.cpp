@@ -33,8 +33,7 @@ Tree Parse(const std::string& bytes) {
 class EndToEnd : public WindowTest {};
 
 TEST_F(EndToEnd, AUsersSessionReachesTheStoreFileExactly) {
-    const std::string sample = kelvaston::test::ReadFile(KELVASTON_EXAMPLES_DIR "/sample.reg");
-    Start(sample.substr(sample.find('\n') + 1));
+    Start(Sample());
     bool ended = false;
     editor_->SetExitAction([&] { ended = true; });
     // A new connection, with a new account filled in on the pages.
@@ -88,8 +87,7 @@ TEST_F(EndToEnd, AUsersSessionReachesTheStoreFileExactly) {
 // window never showed; read again, the window shows the same and that one. (On Linux the other
 // program is a store of its own on the same file; on Windows the registry itself.)
 TEST_F(EndToEnd, ASaveAfterAnotherProgramsChangesLeavesWhatTheWindowShows) {
-    const std::string sample = kelvaston::test::ReadFile(KELVASTON_EXAMPLES_DIR "/sample.reg");
-    Start(sample.substr(sample.find('\n') + 1));
+    Start(Sample());
 #ifdef _WIN32
     platform::Win32Registry other;
 #else

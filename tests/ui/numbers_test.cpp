@@ -1,8 +1,6 @@
 // The number fields of the pages through the window: what is shown and left alone is stored
 // again byte for byte, what is typed is stored as the page means it, and what cannot be stored
 // refuses the save with a message before anything is written, every edit still on the pages.
-#include <cstdio>
-
 #include "ui/numbers.h"
 #include "window_fixture.h"
 
@@ -13,9 +11,7 @@ class Numbers : public WindowTest {
 protected:
     // A dword value's line as the store writes it.
     static std::string Dword(const std::string& name, std::uint32_t value) {
-        char digits[9];
-        std::snprintf(digits, sizeof digits, "%08x", value);
-        return "\"" + name + "\"=dword:" + digits + "\n";
+        return "\"" + name + "\"=dword:" + QString::asprintf("%08x", value).toStdString() + "\n";
     }
     static std::string Replaced(std::string text, const std::string& line, const std::string& by) {
         const auto at = text.find(line);
@@ -54,8 +50,7 @@ TEST(Interval, EveryStoredNumberOfSecondsComesBackFromItsMinutes) {
 // Stored intervals that are no whole number of minutes, and the largest ones: each connection is
 // shown and taken back (a click moves on to the next), and the save stores the file as it was.
 TEST_F(Numbers, StoredIntervalsShownAndLeftAloneAreStoredAgainByteForByte) {
-    const std::uint32_t seconds[] = {0u,         1u,          7u,          8u,          59u,        61u,
-                                     62u,        90u,         3599u,       99999u,      4294967234u, 4294967294u,
+    const std::uint32_t seconds[] = {0u, 1u, 7u, 8u, 59u, 61u, 62u, 90u, 3599u, 99999u, 4294967234u, 4294967294u,
                                      4294967295u};
     std::string body = kService + kParameters;
     for (std::size_t i = 0; i < std::size(seconds); ++i) {

@@ -47,6 +47,11 @@ inline bool UpdateGolden(const std::string& golden, const std::string& actual) {
 
 class WindowTest : public ::testing::Test {
 protected:
+    // examples/sample.reg without its header, which Start() writes.
+    static std::string Sample() {
+        const std::string text = kelvaston::test::ReadFile(KELVASTON_EXAMPLES_DIR "/sample.reg");
+        return text.substr(text.find('\n') + 1);
+    }
     void SetUp() override { QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany)); }
     void TearDown() override {
         for (const auto& problem : dialogs_.Problems()) ADD_FAILURE() << problem;

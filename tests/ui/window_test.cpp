@@ -6,11 +6,6 @@
 namespace kelvaston::ui::test {
 namespace {
 
-std::string Sample() {
-    std::string text = kelvaston::test::ReadFile(KELVASTON_EXAMPLES_DIR "/sample.reg");
-    return text.substr(text.find('\n') + 1);  // without the header, which Start() writes
-}
-
 TEST_F(WindowTest, StartWithoutTheServiceSaysSoBeforeTheWindowAppears) {
     bool visibleAtBox = true;
     dialogs_.OnShow([&](const ScriptedDialogs::Shown&) { visibleAtBox = window_->isVisible(); });
@@ -87,12 +82,12 @@ TEST_F(WindowTest, DependentControlsFollowEveryChangeOfTheirCheckBox) {
 // stored connections or accounts out of the lists, one box says they are kept; none when the
 // lists hold everything, up to their limits.
 TEST_F(WindowTest, KeysLeftOutOfTheListsAreMentionedOnceAfterEachLoad) {
-    const QString connections = "Es sind mehr Verbindungen gespeichert, als angezeigt werden können. Die übrigen "
-                                "Verbindungen werden nicht angezeigt und beim Speichern unverändert beibehalten.";
-    const QString accounts = "Es sind mehr Accounts gespeichert, als angezeigt werden können. Die übrigen Accounts "
-                             "werden nicht angezeigt und beim Speichern unverändert beibehalten.";
-    const QString both = "Es sind mehr Verbindungen und Accounts gespeichert, als angezeigt werden können. Die übrigen "
-                         "Verbindungen und Accounts werden nicht angezeigt und beim Speichern unverändert beibehalten.";
+    const auto left = [](const QString& what) {
+        return "Es sind mehr " + what + " gespeichert, als angezeigt werden können. Die übrigen " + what +
+               " werden nicht angezeigt und beim Speichern unverändert beibehalten.";
+    };
+    const QString connections = left("Verbindungen"), accounts = left("Accounts");
+    const QString both = left("Verbindungen und Accounts");
     const auto keys = [](const std::string& prefix, int count) {
         std::string body;
         for (int i = 0; i < count; ++i) body += Key(prefix + std::to_string(100 + i));
@@ -180,11 +175,11 @@ TEST_F(WindowTest, AStoreThatMayNotBeWrittenIsNamedAndReadOnceItMayAgain) {
         bool refusing = true;
         platform::Status OpenKeyEx(platform::Key parent, const std::string& subKey, std::uint32_t options,
                                    std::uint32_t access, platform::Key* result) override {
-            if (refusing && (access & platform::kKeySetValue) != 0) {
-                *result = platform::kNullKey;
-                return platform::error::kAccessDenied;
+            if (!refusing || (access & platform::kKeySetValue) == 0) {
+                return RegistryDecorator::OpenKeyEx(parent, subKey, options, access, result);
             }
-            return RegistryDecorator::OpenKeyEx(parent, subKey, options, access, result);
+            *result = platform::kNullKey;
+            return platform::error::kAccessDenied;
         }
         std::optional<platform::HiveFileError> LastHiveFileError() const override {
             if (!refusing) return RegistryDecorator::LastHiveFileError();
