@@ -17,21 +17,22 @@
 
 namespace kelvaston::config::test {
 
+using platform::error::kSuccess;
+
 // Writes a record's values into the key `path` below `parent` (empty: `parent` itself), in
 // `order`, empty numbers as 0.
 template <class Record, std::size_t N>
 bool WriteRecord(platform::RegistryApi& api, platform::Key parent, const std::string& path, Record& record,
                  const std::array<layout::ValueField<Record>, N>& fields, const std::array<std::size_t, N>& order) {
     platform::Key key = parent;
-    if (!path.empty() && api.CreateKey(parent, path, &key) != platform::error::kSuccess) return false;
+    if (!path.empty() && api.CreateKey(parent, path, &key) != kSuccess) return false;
     platform::ValueLibrary values(api);
     bool ok = true;
     for (const std::size_t i : order) {
         std::string& data = record.*fields[i].field;
         if (fields[i].IsNumber() && data.empty()) data = "0";
-        ok = ok && values.SetValue(key, fields[i].name, fields[i].type, data,
-                                   fields[i].IsNumber() ? 4u : static_cast<std::uint32_t>(data.size())) ==
-                       platform::error::kSuccess;
+        const auto size = fields[i].IsNumber() ? 4u : static_cast<std::uint32_t>(data.size());
+        ok = ok && values.SetValue(key, fields[i].name, fields[i].type, data, size) == kSuccess;
     }
     if (key != parent) api.CloseKey(key);
     return ok;
@@ -40,18 +41,17 @@ bool WriteRecord(platform::RegistryApi& api, platform::Key parent, const std::st
 // True when the save went through; on a failure the stored tree has been put back.
 inline bool SaveByFullRewrite(platform::RegistryApi& api, Settings& settings) {
     platform::Key service = platform::kNullKey, parameters = platform::kNullKey;
-    if (api.OpenKeyEx(settings.RootKey, layout::kServiceKey, 0, platform::kKeyAllAccess, &service) !=
-        platform::error::kSuccess) {
+    if (api.OpenKeyEx(settings.RootKey, layout::kServiceKey, 0, platform::kKeyAllAccess, &service) != kSuccess) {
         return false;
     }
     platform::KeyTree copy;
-    const bool existed = api.OpenKeyEx(service, layout::kParametersName, 0, platform::kKeyRead, &parameters) ==
-                         platform::error::kSuccess;
+    const bool existed =
+        api.OpenKeyEx(service, layout::kParametersName, 0, platform::kKeyRead, &parameters) == kSuccess;
     if (existed) {
         platform::ReadTree(api, parameters, layout::kParametersName, &copy);
         api.CloseKey(parameters);
     }
-    bool ok = api.CreateKey(service, layout::kParametersName, &parameters) == platform::error::kSuccess;
+    bool ok = api.CreateKey(service, layout::kParametersName, &parameters) == kSuccess;
     using platform::text::EqualsNoCase;
     std::vector<std::pair<std::string, platform::KeyTree>> unread;  // accounts, below the model's connection
     for (const platform::KeyTree& key : copy.children) {
@@ -60,9 +60,8 @@ inline bool SaveByFullRewrite(platform::RegistryApi& api, Settings& settings) {
             return !c.Key.empty() && EqualsNoCase(c.Key, key.name);
         });
         if (CutAtNul(key.name) != layout::kVolatileKey && read == loaded.end()) continue;
-        if (read != loaded.end() &&
-            std::any_of(settings.Connections.begin(), settings.Connections.end(),
-                        [&](const ConnectionRecord& c) { return !c.Name.empty() && EqualsNoCase(c.Name, read->Name); })) {
+        const auto named = [&](const ConnectionRecord& c) { return !c.Name.empty() && EqualsNoCase(c.Name, read->Name); };
+        if (read != loaded.end() && std::any_of(settings.Connections.begin(), settings.Connections.end(), named)) {
             for (const platform::KeyTree& account : key.children) {
                 if (std::none_of(read->Accounts.begin(), read->Accounts.end(),
                                  [&](const std::string& name) { return EqualsNoCase(name, account.name); })) {
@@ -70,12 +69,12 @@ inline bool SaveByFullRewrite(platform::RegistryApi& api, Settings& settings) {
                 }
             }
         }
-        ok = ok && platform::DeleteTree(api, parameters, key.name) == platform::error::kSuccess;
+        ok = ok && platform::DeleteTree(api, parameters, key.name) == kSuccess;
     }
     for (const auto& [connection, account] : unread) {
         platform::Key key = platform::kNullKey;
-        ok = ok && api.CreateKey(parameters, connection, &key) == platform::error::kSuccess;
-        ok = ok && platform::WriteTree(api, key, account) == platform::error::kSuccess;
+        ok = ok && api.CreateKey(parameters, connection, &key) == kSuccess;
+        ok = ok && platform::WriteTree(api, key, account) == kSuccess;
         if (key != platform::kNullKey) api.CloseKey(key);
     }
     ok = ok && WriteRecord(api, parameters, "", settings.Global, layout::kGlobalValues, layout::kGlobalSaveOrder);
@@ -89,7 +88,7 @@ inline bool SaveByFullRewrite(platform::RegistryApi& api, Settings& settings) {
                          {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18});
     }
     if (parameters != platform::kNullKey) api.CloseKey(parameters);
-    ok = ok && api.FlushKey(settings.RootKey) == platform::error::kSuccess;
+    ok = ok && api.FlushKey(settings.RootKey) == kSuccess;
     if (!ok) {
         platform::DeleteTree(api, service, layout::kParametersName);
         if (existed) platform::WriteTree(api, service, copy);

@@ -80,16 +80,16 @@ TEST_F(Numbers, EachNumberFieldStoresWhatItMeansOrRefusesTheSaveNamingFieldAndTe
         QString caption;
         int page;
         std::string value;  // the stored value's line as the sample holds it
-        bool minutes;
+        bool minutes = false;
     } fields[] = {
-        {W().GlobalTriggerPort, "Port für UDP Messages", 0, Dword("TriggerPort", 15001), false},
-        {W().GlobalProxyPort, "Proxy Port", 0, Dword("ProxyPort", 0), false},
-        {W().GlobalDebugLevel, "Protokoll Level", 0, Dword("DebugLevel", 0), false},
+        {W().GlobalTriggerPort, "Port für UDP Messages", 0, Dword("TriggerPort", 15001)},
+        {W().GlobalProxyPort, "Proxy Port", 0, Dword("ProxyPort", 0)},
+        {W().GlobalDebugLevel, "Protokoll Level", 0, Dword("DebugLevel", 0)},
         {W().ConnectionTimeOut, "Intervall in dem Nachrichten abgeholt werden", 1, Dword("TimeOut", 600), true},
-        {W().AccountMaxMails, "max. Mails pro Thread", 1, Dword("Max Mails", 10), false},
-        {W().AccountAddressMode, "Adress Modus", 1, Dword("Addressmode", 3), false},
-        {W().AccountUDPPort, "Benachrichtigung über UDP-Broadcast auf Port", 1, Dword("UDP Port", 15002), false},
-        {W().AccountAddressModeTicker, "Adress Modus", 2, Dword("Addressmode Ticker", 0), false},
+        {W().AccountMaxMails, "max. Mails pro Thread", 1, Dword("Max Mails", 10)},
+        {W().AccountAddressMode, "Adress Modus", 1, Dword("Addressmode", 3)},
+        {W().AccountUDPPort, "Benachrichtigung über UDP-Broadcast auf Port", 1, Dword("UDP Port", 15002)},
+        {W().AccountAddressModeTicker, "Adress Modus", 2, Dword("Addressmode Ticker", 0)},
     };
     const QString pages[] = {"Global", "Verbindungen / Accounts", "Newsticker"};
     const QString number = "Dort ist eine ganze Zahl von 0 bis 4294967295 einzutragen.";
@@ -103,18 +103,11 @@ TEST_F(Numbers, EachNumberFieldStoresWhatItMeansOrRefusesTheSaveNamingFieldAndTe
         Stored number;   // in a field of a whole number
         Stored seconds;  // in the interval, typed in minutes
     } typed[] = {
-        {"zehn", {}, {}},
-        {"", 0u, 0u},
-        {"-1", {}, {}},
-        {"4294967295", 4294967295u, {}},
-        {"4294967296", {}, {}},
-        {"1,5", {}, 90u},
-        {" 7 ", 7u, 420u},
+        {"zehn", {}, {}}, {"", 0u, 0u}, {"-1", {}, {}}, {"4294967295", 4294967295u, {}}, {"4294967296", {}, {}},
+        {"1,5", {}, 90u}, {" 7 ", 7u, 420u}, {"0x10", {}, {}},
         {"1,01", {}, 61u},  // to the nearest second
         {"1.5", {}, {}},    // a point is no decimal point in German
-        {"71582788,25", {}, 4294967295u},
-        {"71582788,26", {}, {}},
-        {"0x10", {}, {}},
+        {"71582788,25", {}, 4294967295u}, {"71582788,26", {}, {}},
     };
     for (const Field& field : fields) {
         const QString original = field.box->text();
