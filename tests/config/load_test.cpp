@@ -76,7 +76,7 @@ TEST_F(LoadTest, TheListsStopAt51IndexesAnd251Accounts) {
         InitSettings(loaded);
         ConfigStore store(overlapping ? static_cast<platform::RegistryApi&>(remote) : counter, loaded);
         ASSERT_EQ(store.Api().ConnectRegistry("", platform::kHKeyLocalMachine, &loaded.RootKey), error::kSuccess);
-        LoadAll(store);
+        LoadAll(&store);
         EXPECT_LE(counter.Total(), 3 * (50 + 252)) << overlapping;
         ASSERT_EQ(ConnectionCount(loaded.Connections), kConnectionSlots);
         EXPECT_EQ(loaded.Connections[49].Name, "A149");

@@ -78,12 +78,12 @@ protected:
         ASSERT_EQ(registry_->ConnectRegistry("", platform::kHKeyLocalMachine, &settings_.RootKey), error::kSuccess);
         store_ = std::make_unique<ConfigStore>(*registry_, settings_);
     }
-    static void LoadAll(ConfigStore& store) {
+    void LoadAll(ConfigStore* other = nullptr) {
+        ConfigStore& store = other != nullptr ? *other : *store_;
         store.LoadGlobalSettings();
         store.LoadConnections();
         store.LoadAccounts();
     }
-    void LoadAll() { LoadAll(*store_); }
     // Everything below the service's key, as stored now; empty when the key is missing.
     platform::KeyTree ServiceTree() {
         platform::Key key = platform::kNullKey;

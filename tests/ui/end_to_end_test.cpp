@@ -97,9 +97,8 @@ TEST_F(EndToEnd, ASaveAfterAnotherProgramsChangesLeavesWhatTheWindowShows) {
     const auto otherSets = [&](const std::string& path, const std::string& name, std::uint32_t type, const std::string& data) {
         platform::Key key = platform::kNullKey;
         ASSERT_EQ(other.CreateKey(platform::kHKeyLocalMachine, parameters + "\\" + path, &key), 0);
-        ASSERT_EQ(other.SetValueEx(key, name, type, reinterpret_cast<const std::uint8_t*>(data.data()),
-                                   static_cast<std::uint32_t>(data.size())),
-                  0);
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(data.data());
+        ASSERT_EQ(other.SetValueEx(key, name, type, bytes, static_cast<std::uint32_t>(data.size())), 0);
         other.CloseKey(key);
     };
     for (const bool edited : {false, true}) {
