@@ -15,11 +15,19 @@ const QString kOverwrite = "Dieser Account existiert schon. Möchten Sie ihn üb
 const QString kServiceKey = "Den Namen \"volatile\" verwendet der Dienst selbst für einen eigenen Schlüssel. Wählen Sie "
                             "einen anderen Namen für die Verbindung";
 // Names the registry keeps apart though Qt's upper case makes them one (Straße, STRASSE), and
-// names it takes for one though they differ in more than ASCII case (fullwidth ａｂｃ, ＡＢＣ).
+// names it takes for one though they differ in more than ASCII case (fullwidth ａｂｃ, ＡＢＣ; on
+// Windows, whose ANSI calls cannot name a key in fullwidth letters, äöü and ÄÖÜ).
+#ifdef _WIN32
+#define KELVASTON_ABC "\u00E4\u00F6\u00FC"
+#define KELVASTON_ABC_UPPER "\u00C4\u00D6\u00DC"
+#else
+#define KELVASTON_ABC "\uFF41\uFF42\uFF43"
+#define KELVASTON_ABC_UPPER "\uFF21\uFF22\uFF23"
+#endif
 const std::string kNames = kService + kParameters + Key("NORAS") + Key("NORAS\\info") + Key("STRASSE") +
                            Key("STRASSE\\s1") + Key("Stra\u00DFe") + Key("Stra\u00DFe\\s2") + Key("T-Online") +
-                           Key("T-Online\\\uFF41\uFF42\uFF43");
-const QString kNamesAccounts = "NORAS\\info,STRASSE\\s1,Stra\u00DFe\\s2,T-Online\\\uFF41\uFF42\uFF43";
+                           Key("T-Online\\" KELVASTON_ABC);
+const QString kNamesAccounts = "NORAS\\info,STRASSE\\s1,Stra\u00DFe\\s2,T-Online\\" KELVASTON_ABC;
 const QString kRemoveAll = "Das Löschen der Verbindung beinhaltet auch das löschen aller enthaltenen Accounts. Möchten Sie fortfahren?";
 const QString kUnfit = "Ein Name darf höchstens 255 Zeichen lang sein und weder einen umgekehrten Schrägstrich (\\) noch "
                        "ein Steuerzeichen wie einen Zeilenumbruch enthalten.";
@@ -45,14 +53,14 @@ const Case kCases[] = {
      "a name Qt's upper case alone makes alike is another connection", kNames,
      {"click T-Online", "in noras", "ok", "press 10", "click Stra\u00DFe", "in Gasse", "press 10", "click STRASSE",
       "in Volatile", "ok", "press 10", "click STRASSE", "in strasse", "press 10"},
-     "NORAS,strasse,Gasse,T-Online", "NORAS\\info,strasse\\s1,Gasse\\s2,T-Online\\\uFF41\uFF42\uFF43", {kExists, kServiceKey}},
+     "NORAS,strasse,Gasse,T-Online", "NORAS\\info,strasse\\s1,Gasse\\s2,T-Online\\" KELVASTON_ABC, {kExists, kServiceKey}},
     {"new account: refused where the registry would merge it with an account of that connection", kNames,
-     {"click NORAS", "in INFO", "ok", "press 1", "click T-Online\\\uFF41\uFF42\uFF43", "in \uFF21\uFF22\uFF23", "ok",
+     {"click NORAS", "in INFO", "ok", "press 1", "click T-Online\\" KELVASTON_ABC, "in " KELVASTON_ABC_UPPER, "ok",
       "press 1", "click STRASSE", "in info", "press 1", "click Stra\u00DFe\\s2", "in S2 ", "ok", "press 1"},
      "NORAS,STRASSE,Stra\u00DFe,T-Online", kNamesAccounts + ",STRASSE\\info", {kAccountExists, kAccountExists, kAccountExists}},
     {"copy account: the target connection and account as the registry finds them", kNames,
-     {"click T-Online\\\uFF41\uFF42\uFF43", "in stra\u00DFe", "in kopie", "press 8", "click T-Online\\\uFF41\uFF42\uFF43",
-      "in T-ONLINE", "in \uFF21\uFF22\uFF23", "no", "press 8", "click T-Online\\\uFF41\uFF42\uFF43", "in \uFF54-\uFF4F\uFF4E\uFF4C\uFF49\uFF4E\uFF45",
+     {"click T-Online\\" KELVASTON_ABC, "in stra\u00DFe", "in kopie", "press 8", "click T-Online\\" KELVASTON_ABC,
+      "in T-ONLINE", "in " KELVASTON_ABC_UPPER, "no", "press 8", "click T-Online\\" KELVASTON_ABC, "in \uFF54-\uFF4F\uFF4E\uFF4C\uFF49\uFF4E\uFF45",
       "in x", "ok", "press 8"},
      "NORAS,STRASSE,Stra\u00DFe,T-Online", kNamesAccounts + ",Stra\u00DFe\\kopie",
      {kOverwrite, "Diese Verbindung existiert nicht."}},
