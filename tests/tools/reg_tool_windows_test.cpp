@@ -40,7 +40,7 @@ std::map<std::string, platform::regfile::Value> Flatten(const std::string& bytes
 }
 
 // The exit status and error output of a command.
-std::pair<int, std::string> Run(platform::RegistryApi& registry, const std::vector<std::string>& args) {
+std::pair<int, std::string> Command(platform::RegistryApi& registry, const std::vector<std::string>& args) {
     std::ostringstream out, err;
     const int code = RunRegTool(args, registry, out, err);
     return {code, err.str()};
@@ -52,8 +52,8 @@ TEST(RegToolOnWindows, SampleImportedAndExportedIsTheSameTree) {
     const std::string sample = std::string(KELVASTON_EXAMPLES_DIR) + "/sample.reg";
     const test::TempDir dir;
     const auto exported = dir / "export.reg";
-    ASSERT_EQ(Run(registry, {"import", sample}).first, 0);
-    ASSERT_EQ(Run(registry, {"export", "HKLM\\" + kServicePath, exported.string(), "/y"}).first, 0);
+    ASSERT_EQ(Command(registry, {"import", sample}).first, 0);
+    ASSERT_EQ(Command(registry, {"export", "HKLM\\" + kServicePath, exported.string(), "/y"}).first, 0);
     const auto expected = Flatten(test::ReadFile(sample));
     EXPECT_GT(expected.size(), 12u);  // the service, Parameters, volatile, 3 connections, 6 accounts, values
     EXPECT_EQ(Flatten(test::ReadFile(exported)), expected);
@@ -94,12 +94,12 @@ TEST(RegToolOnWindows, AFailedImportChangesNothing) {
                                       "[HKEY_LOCAL_MACHINE\\ZM\\Keep]\r\n\"a\"=\"changed\"\r\n\"c\"=\"new\"\r\n\"b\"=-\r\n\r\n"
                                       "[-HKEY_LOCAL_MACHINE\\ZM\\Old]\r\n\r\n[HKEY_LOCAL_MACHINE\\ZM\\Old\\Again]\r\n"
                                       "\"x\"=\"y\"\r\n");
-    const auto [refused, why] = Run(registry, {"import", omega.string()});
+    const auto [refused, why] = Command(registry, {"import", omega.string()});
     EXPECT_EQ(refused, 1);
     EXPECT_NE(why.find(omega.string() + ":6: the key name \"\xCE\xA9mega\" holds \"\xCE\xA9\", which this "
                        "computer's registry cannot store"), std::string::npos) << why;
     EXPECT_EQ(Zm(registry), platform::KeyTree());  // no HKLM\ZM, and no HKLM\ZM\First
-    ASSERT_EQ(Run(registry, {"import", setup.string()}).first, 0);
+    ASSERT_EQ(Command(registry, {"import", setup.string()}).first, 0);
     const platform::KeyTree before = Zm(registry);
     ASSERT_EQ(before.children.size(), 2u);
     std::size_t failed = 0;
@@ -107,7 +107,7 @@ TEST(RegToolOnWindows, AFailedImportChangesNothing) {
         SCOPED_TRACE("call " + std::to_string(nth) + " fails");
         platform::FaultInjectingRegistry faulty(registry);
         faulty.FailNth(std::nullopt, nth, platform::error::kAccessDenied);
-        const auto [code, message] = Run(faulty, {"import", change.string()});
+        const auto [code, message] = Command(faulty, {"import", change.string()});
         if (code == 1) {
             ++failed;
             EXPECT_EQ(Zm(registry), before) << message;
@@ -115,7 +115,7 @@ TEST(RegToolOnWindows, AFailedImportChangesNothing) {
         } else {  // imported: set up again
             EXPECT_NE(Zm(registry), before);
             platform::DeleteTree(registry, platform::kHKeyLocalMachine, "ZM");
-            ASSERT_EQ(Run(registry, {"import", setup.string()}).first, 0);
+            ASSERT_EQ(Command(registry, {"import", setup.string()}).first, 0);
         }
         if (!faulty.Fired()) break;
     }
