@@ -35,14 +35,12 @@ using platform::KeyTree;
 std::optional<KeyTree> StoredParameters(const std::filesystem::path& folder) {
     platform::FileStoreRegistry registry({folder, "CRASH"});
     platform::Key root = platform::kNullKey, parameters = platform::kNullKey;
-    if (registry.ConnectRegistry("", platform::kHKeyLocalMachine, &root) != platform::error::kSuccess ||
-        registry.OpenKeyEx(root, config::layout::kParametersKey, 0, platform::kKeyRead, &parameters) !=
-            platform::error::kSuccess) {
-        return std::nullopt;
-    }
     KeyTree tree;  // the handles go with the registry
-    const auto status = platform::ReadTree(registry, parameters, config::layout::kParametersName, &tree);
-    return status == platform::error::kSuccess ? std::optional(tree) : std::nullopt;
+    const bool read =
+        registry.ConnectRegistry("", platform::kHKeyLocalMachine, &root) == platform::error::kSuccess &&
+        registry.OpenKeyEx(root, config::layout::kParametersKey, 0, platform::kKeyRead, &parameters) == platform::error::kSuccess &&
+        platform::ReadTree(registry, parameters, config::layout::kParametersName, &tree) == platform::error::kSuccess;
+    return read ? std::optional(tree) : std::nullopt;
 }
 
 // Runs save_crash_child saving configuration `which`, killed after `killAfterMs` if given and

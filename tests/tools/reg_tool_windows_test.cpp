@@ -39,21 +39,24 @@ std::map<std::string, platform::regfile::Value> Flatten(const std::string& bytes
     return flat;
 }
 
+// The exit status and error output of a command.
+std::pair<int, std::string> Command(platform::RegistryApi& registry, const std::vector<std::string>& args) {
+    std::ostringstream out, err;
+    const int code = RunRegTool(args, registry, out, err);
+    return {code, err.str()};
+}
+
 TEST(RegToolOnWindows, SampleImportedAndExportedIsTheSameTree) {
     platform::Win32Registry registry;
     platform::DeleteTree(registry, platform::kHKeyLocalMachine, kServicePath);
     const std::string sample = std::string(KELVASTON_EXAMPLES_DIR) + "/sample.reg";
     const test::TempDir dir;
     const auto exported = dir / "export.reg";
-
-    std::ostringstream out, err;
-    ASSERT_EQ(RunRegTool({"import", sample}, registry, out, err), 0) << err.str();
-    ASSERT_EQ(RunRegTool({"export", "HKLM\\" + kServicePath, exported.string(), "/y"}, registry, out, err), 0)
-        << err.str();
+    ASSERT_EQ(Command(registry, {"import", sample}).first, 0);
+    ASSERT_EQ(Command(registry, {"export", "HKLM\\" + kServicePath, exported.string(), "/y"}).first, 0);
     const auto expected = Flatten(test::ReadFile(sample));
     EXPECT_GT(expected.size(), 12u);  // the service, Parameters, volatile, 3 connections, 6 accounts, values
     EXPECT_EQ(Flatten(test::ReadFile(exported)), expected);
-
     platform::DeleteTree(registry, platform::kHKeyLocalMachine, kServicePath);
 }
 
@@ -71,33 +74,19 @@ platform::KeyTree Zm(platform::Win32Registry& registry) {
     return tree;
 }
 
-// A key name this computer's ANSI code page lacks, after a key it can hold: the file is refused
-// before the first write, so that the good key before it is not made either.
-TEST(RegToolOnWindows, AFileWithANameTheCodePageLacksChangesNothing) {
+// An import that fails changes nothing. A key name this computer's ANSI code page lacks, after a
+// key it can hold: the file is refused before the first write, so that the good key before it is
+// not made either. And advapi32 has no transactions: whichever call of an import fails, the tool
+// puts back what it had written (keys made, a key deleted with what was below it, values set,
+// added and deleted).
+TEST(RegToolOnWindows, AFailedImportChangesNothing) {
     platform::Win32Registry registry;
     platform::DeleteTree(registry, platform::kHKeyLocalMachine, "ZM");
     ASSERT_TRUE(registry.UnstorableAt("\xCE\xA9")) << "the code page holds the Omega: no name to test with";
     const test::TempDir dir;
-    const auto file = dir / "omega.reg";
-    test::WriteFile(file, kHeader + "[HKEY_LOCAL_MACHINE\\ZM\\First]\r\n\"a\"=\"b\"\r\n\r\n"
-                                    "[HKEY_LOCAL_MACHINE\\ZM\\\xCE\xA9mega]\r\n");
-    std::ostringstream out, err;
-    EXPECT_EQ(RunRegTool({"import", file.string()}, registry, out, err), 1);
-    EXPECT_NE(err.str().find(file.string() + ":6: the key name \"\xCE\xA9mega\" holds \"\xCE\xA9\", which this "
-                             "computer's registry cannot store"),
-              std::string::npos)
-        << err.str();
-    EXPECT_EQ(Zm(registry), platform::KeyTree());  // no HKLM\ZM, and no HKLM\ZM\First
-    platform::DeleteTree(registry, platform::kHKeyLocalMachine, "ZM");
-}
-
-// advapi32 has no transactions: whichever call of an import fails, the tool puts back what it
-// had written (keys made, a key deleted with what was below it, values set, added and deleted).
-TEST(RegToolOnWindows, AnImportThatFailsHalfWayIsPutBack) {
-    platform::Win32Registry registry;
-    platform::DeleteTree(registry, platform::kHKeyLocalMachine, "ZM");
-    const test::TempDir dir;
-    const auto setup = dir / "setup.reg", change = dir / "change.reg";
+    const auto omega = dir / "omega.reg", setup = dir / "setup.reg", change = dir / "change.reg";
+    test::WriteFile(omega, kHeader + "[HKEY_LOCAL_MACHINE\\ZM\\First]\r\n\"a\"=\"b\"\r\n\r\n"
+                                     "[HKEY_LOCAL_MACHINE\\ZM\\\xCE\xA9mega]\r\n");
     test::WriteFile(setup, kHeader + "[HKEY_LOCAL_MACHINE\\ZM\\Keep]\r\n\"a\"=\"1\"\r\n\"b\"=dword:00000002\r\n"
                                      "\"d\"=hex(2):25,00,41,00,25,00,00,00\r\n\r\n[HKEY_LOCAL_MACHINE\\ZM\\Old]\r\n"
                                      "\"o\"=\"x\"\r\n\r\n[HKEY_LOCAL_MACHINE\\ZM\\Old\\Sub]\r\n\"s\"=\"y\"\r\n");
@@ -105,8 +94,12 @@ TEST(RegToolOnWindows, AnImportThatFailsHalfWayIsPutBack) {
                                       "[HKEY_LOCAL_MACHINE\\ZM\\Keep]\r\n\"a\"=\"changed\"\r\n\"c\"=\"new\"\r\n\"b\"=-\r\n\r\n"
                                       "[-HKEY_LOCAL_MACHINE\\ZM\\Old]\r\n\r\n[HKEY_LOCAL_MACHINE\\ZM\\Old\\Again]\r\n"
                                       "\"x\"=\"y\"\r\n");
-    std::ostringstream out, err;
-    ASSERT_EQ(RunRegTool({"import", setup.string()}, registry, out, err), 0) << err.str();
+    const auto [refused, why] = Command(registry, {"import", omega.string()});
+    EXPECT_EQ(refused, 1);
+    EXPECT_NE(why.find(omega.string() + ":6: the key name \"\xCE\xA9mega\" holds \"\xCE\xA9\", which this "
+                       "computer's registry cannot store"), std::string::npos) << why;
+    EXPECT_EQ(Zm(registry), platform::KeyTree());  // no HKLM\ZM, and no HKLM\ZM\First
+    ASSERT_EQ(Command(registry, {"import", setup.string()}).first, 0);
     const platform::KeyTree before = Zm(registry);
     ASSERT_EQ(before.children.size(), 2u);
     std::size_t failed = 0;
@@ -114,16 +107,15 @@ TEST(RegToolOnWindows, AnImportThatFailsHalfWayIsPutBack) {
         SCOPED_TRACE("call " + std::to_string(nth) + " fails");
         platform::FaultInjectingRegistry faulty(registry);
         faulty.FailNth(std::nullopt, nth, platform::error::kAccessDenied);
-        std::ostringstream quiet, message;
-        const int code = RunRegTool({"import", change.string()}, faulty, quiet, message);
+        const auto [code, message] = Command(faulty, {"import", change.string()});
         if (code == 1) {
             ++failed;
-            EXPECT_EQ(Zm(registry), before) << message.str();
-            EXPECT_EQ(message.str().find("putting back"), std::string::npos) << message.str();
+            EXPECT_EQ(Zm(registry), before) << message;
+            EXPECT_EQ(message.find("putting back"), std::string::npos) << message;
         } else {  // imported: set up again
             EXPECT_NE(Zm(registry), before);
             platform::DeleteTree(registry, platform::kHKeyLocalMachine, "ZM");
-            ASSERT_EQ(RunRegTool({"import", setup.string()}, registry, out, err), 0) << err.str();
+            ASSERT_EQ(Command(registry, {"import", setup.string()}).first, 0);
         }
         if (!faulty.Fired()) break;
     }
