@@ -370,23 +370,18 @@ Status FileStoreRegistry::FlushKey(Key key) {
     return Lookup(key, 0).status;
 }
 
-Status FileStoreRegistry::BeginTransaction(Key key) {
+Status FileStoreRegistry::OnHive(Key key, Status (Hive::*operation)(HiveFileError*)) {
     std::lock_guard lock(mutex_);
     Status status = error::kSuccess;
     OpenKey* open = Find(key, &status);
     if (open == nullptr) return status;
     HiveFileError problem;
-    return Reported(open->hive->Begin(&problem), std::move(problem));
+    return Reported((*open->hive.*operation)(&problem), std::move(problem));
 }
 
-Status FileStoreRegistry::CommitTransaction(Key key) {
-    std::lock_guard lock(mutex_);
-    Status status = error::kSuccess;
-    OpenKey* open = Find(key, &status);
-    if (open == nullptr) return status;
-    HiveFileError problem;
-    return Reported(open->hive->Commit(&problem), std::move(problem));
-}
+Status FileStoreRegistry::BeginTransaction(Key key) { return OnHive(key, &Hive::Begin); }
+
+Status FileStoreRegistry::CommitTransaction(Key key) { return OnHive(key, &Hive::Commit); }
 
 bool FileStoreRegistry::AbortTransaction(Key key) {
     std::lock_guard lock(mutex_);
@@ -397,14 +392,7 @@ bool FileStoreRegistry::AbortTransaction(Key key) {
     return true;
 }
 
-Status FileStoreRegistry::BeginReading(Key key) {
-    std::lock_guard lock(mutex_);
-    Status status = error::kSuccess;
-    OpenKey* open = Find(key, &status);
-    if (open == nullptr) return status;
-    HiveFileError problem;
-    return Reported(open->hive->BeginReading(&problem), std::move(problem));
-}
+Status FileStoreRegistry::BeginReading(Key key) { return OnHive(key, &Hive::BeginReading); }
 
 void FileStoreRegistry::EndReading(Key key) {
     std::lock_guard lock(mutex_);

@@ -105,6 +105,8 @@ private:
                                   Status* status);
     // Stores a value whose name and data have been checked.
     Status PutValue(Key key, const std::string& name, std::uint32_t type, std::string data);
+    // Runs an operation on the whole hive of the handle's key, keeping what it reports.
+    Status OnHive(Key key, Status (filestore::Hive::*operation)(HiveFileError*));
     // Keeps what a hive operation reported, for LastHiveFileError().
     Status Reported(Status status, HiveFileError&& problem);
 
