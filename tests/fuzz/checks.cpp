@@ -1,39 +1,49 @@
 #include <algorithm>
+#include <cstdint>
 #include <fstream>
+#include <map>
 #include <memory>
-#include <optional>
+#include <vector>
 
 #include "checks.h"
 #include "platform/file_store.h"
 #include "platform/reg_file.h"
 #include "platform/registry_tree.h"
-#include "platform/text.h"
 
 namespace kelvaston::fuzz {
 namespace {
 
 namespace fs = std::filesystem;
 namespace regfile = platform::regfile;
-namespace text = platform::text;
 using platform::Key;
-using platform::KeyTree;
 using platform::Status;
 using std::string;
 
 const Status kFits = platform::error::kSuccess, kNotUtf8 = platform::error::kNoUnicodeTranslation,
-             kInvalid = platform::error::kInvalidParameter;
+             kInvalid = platform::error::kInvalidParameter, kMissing = platform::error::kFileNotFound;
 
-// A name or a text with the refusal the store owes it: kFits when a .reg file holds it.
-struct Candidate { string text; Status refusal = kFits; };
+// A name or a text with what the store owes it: `refusal` where it is to be stored (kFits when a
+// .reg file holds it), `lookup` where a call only looks it up (a name that cannot be stored
+// names nothing, so only text that is not UTF-8 and key names over 255 characters are refused
+// there). `fold` is the name's class as the registry compares names, written out here by hand:
+// names of one class name the same key or value; 0 for names that are never stored. Key classes
+// count in the order the registry lists keys, by their names upper-cased, as UTF-8 bytes:
+// " X " "\"Q\"" "-M" ";C" "@" "A" "D" "FIT" "KK..K" "KK..<U+1F600>.." "SS" "TAB.." "[X]" "]" "Ä"
+// "ß" (no upper case of its own) "<U+FFFD>" "<U+1F600>".
+struct Candidate { string text; Status refusal = kFits; int fold = 0; Status lookup = refusal; };
 
 const std::vector<Candidate> kKeyNames = {
-    {"a"}, {"A"}, {"\xC3\x84"}, {"\xC3\xA4"}, {" x "}, {"tab\tname"}, {"]"}, {"[x]"}, {";c"}, {"\"q\""}, {"-m"}, {"@"},
-    {"\xF0\x9F\x98\x80"}, {"\xEF\xBF\xBD"}, {string(255, 'k')}, {string(127, 'k') + "\xF0\x9F\x98\x80" + string(126, 'k')},
-    {"line\nbreak", kInvalid}, {"cr\rname", kInvalid}, {string("nul\0x", 5), kInvalid}, {string(256, 'k'), kInvalid},
-    {"caf\xE9", kNotUtf8}, {"\xED\xA0\x80", kNotUtf8}};
+    {"a", kFits, 6}, {"A", kFits, 6}, {"\xC3\x84", kFits, 15}, {"\xC3\xA4", kFits, 15}, {" x ", kFits, 1}, {"tab\tname", kFits, 12},
+    {"]", kFits, 14}, {"[x]", kFits, 13}, {";c", kFits, 4}, {"\"q\"", kFits, 2}, {"-m", kFits, 3}, {"@", kFits, 5},
+    {"\xF0\x9F\x98\x80", kFits, 18}, {"\xEF\xBF\xBD", kFits, 17}, {string(255, 'k'), kFits, 9},
+    {string(127, 'k') + "\xF0\x9F\x98\x80" + string(126, 'k'), kFits, 10}, {"line\nbreak", kInvalid, 0, kFits},
+    {"cr\rname", kInvalid, 0, kFits}, {string("nul\0x", 5), kInvalid, 0, kFits}, {string(256, 'k'), kInvalid},
+    {"caf\xE9", kNotUtf8}, {"\xED\xA0\x80", kNotUtf8}, {"ss", kFits, 11}, {"\xC3\x9F", kFits, 16}};
+const Candidate kDeep{"d", kFits, 7}, kFit{"fit", kFits, 8};  // a chain at the depth limit; what stands in for a refused name
 const std::vector<Candidate> kValueNames = {
-    {""}, {"n"}, {"N"}, {"line\nbreak"}, {"cr\r"}, {"back\\slash"}, {"quote\""}, {"\xC3\x9F"}, {"=@;["}, {string(16383, 'v')},
-    {string("a\0b", 3), kInvalid}, {string(16384, 'v'), kInvalid}, {"\xFF", kNotUtf8}};
+    {"", kFits, 1}, {"n", kFits, 2}, {"N", kFits, 2}, {"line\nbreak", kFits, 3}, {"cr\r", kFits, 4}, {"back\\slash", kFits, 5},
+    {"quote\"", kFits, 6}, {"\xC3\x9F", kFits, 7}, {"=@;[", kFits, 8}, {string(16383, 'v'), kFits, 9},
+    {string("a\0b", 3), kInvalid, 0, kFits}, {string(16384, 'v'), kInvalid, 0, kFits}, {"\xFF", kNotUtf8}, {"SS", kFits, 10}};
 const std::vector<Candidate> kTexts = {
     {""}, {"plain"}, {"c:\\path\\"}, {"quote\"s"}, {"line\nbreak\r\n\r"}, {"\x01\x1f\x7f\t"}, {"\xC3\xBC\xF0\x9F\x98\x80"},
     {string(5000, 'l')}, {"caf\xE9", kNotUtf8}, {"\xC3", kNotUtf8}};
@@ -46,58 +56,159 @@ struct Choices {
     const Candidate& From(const std::vector<Candidate>& items) { return items[Below(items.size())]; }
 };
 
-KeyTree Tree(platform::RegistryApi& api, Key root) {
-    KeyTree tree;
-    return platform::ReadTree(api, root, "HKEY_LOCAL_MACHINE", &tree) == kFits ? tree : KeyTree{"<unreadable>", {}, {}};
+// The UTF-16LE form of UTF-8 text, as the registry keeps text values.
+string Utf16(const string& utf8) {
+    string out;
+    const auto unit = [&out](std::uint32_t u) { out += {static_cast<char>(u & 0xFF), static_cast<char>(u >> 8)}; };
+    for (std::size_t i = 0, n = 1; i < utf8.size(); i += n) {
+        const auto lead = static_cast<unsigned char>(utf8[i]);
+        n = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        std::uint32_t c = n == 1 ? lead : lead & (0x7Fu >> n);
+        for (std::size_t k = 1; k < n && i + k < utf8.size(); ++k) c = c << 6 | (static_cast<unsigned char>(utf8[i + k]) & 0x3Fu);
+        if (c >= 0x10000) unit(0xD800 + ((c - 0x10000) >> 10));
+        unit(c >= 0x10000 ? 0xDC00 + (c & 0x3FF) : c);
+    }
+    return out;
 }
 
-std::optional<Status> OnlyNotUtf8(Status refusal) { return refusal == kNotUtf8 ? std::optional(refusal) : std::nullopt; }
+// What the store should hold below a key, kept by the test: subkeys by class (so in the order
+// the registry lists them), values in the order first set, each under the name first given.
+struct Model {
+    string name;
+    std::map<int, Model> keys;
+    std::vector<std::pair<int, platform::RegValue>> values;  // their data as the registry keeps it
+};
 
+// One listing for the store and for the model, which agree when their trees do: each value,
+// then each subkey with its own listing, every name and data after its length.
+void Item(string* out, char kind, const string& bytes) { *out += kind + std::to_string(bytes.size()) + ':' + bytes; }
+
+void List(const Model& key, string* out) {
+    for (const auto& [fold, value] : key.values) {
+        Item(out, 'v', value.name), Item(out, 't', std::to_string(value.type)), Item(out, 'd', value.data);
+    }
+    for (const auto& [fold, child] : key.keys) Item(out, 'k', child.name), List(child, out), *out += '}';
+}
+
+// The store's side, read as a program reads it, one call for each value and subkey.
+void List(platform::RegistryApi& api, Key key, string* out) {
+    string name, data, buffer(1024, '\0');
+    std::uint32_t type = 0, i = 0, size = 1024;
+    Status status = kFits;
+    for (; (status = api.EnumValueBytes(key, i, &name, &type, &data)) == kFits; ++i) {
+        Item(out, 'v', name), Item(out, 't', std::to_string(type)), Item(out, 'd', data);
+    }
+    if (status != platform::error::kNoMoreItems) *out += "<values unreadable>";
+    for (i = 0; (status = api.EnumKeyEx(key, i, buffer.data(), &size)) == kFits; ++i, size = 1024) {
+        const string child(buffer.data(), size);
+        Key open = platform::kNullKey;
+        Item(out, 'k', child);
+        if (api.OpenKeyEx(key, child, 0, platform::kKeyRead, &open) == kFits) List(api, open, out);
+        *out += open == platform::kNullKey ? "<unopenable>}" : "}";
+        api.CloseKey(open);
+    }
+    if (status != platform::error::kNoMoreItems) *out += "<subkeys unreadable>";
+}
+
+template <class... Tree>
+string Listing(Tree&... tree) {
+    string out;
+    List(tree..., &out);
+    return out;
+}
+
+// Where the listing `found` first departs from `wanted`; nothing when they agree.
+string Differs(const string& found, const string& wanted) {
+    if (found == wanted) return {};
+    const auto at = static_cast<std::size_t>(std::mismatch(found.begin(), found.end(), wanted.begin(), wanted.end()).first - found.begin());
+    const std::size_t from = at < 40 ? 0 : at - 40;
+    return "the tree is not the model's: ..." + found.substr(from, 80) + "... where the model has ..." + wanted.substr(from, 80);
+}
+
+string Judge(const string& call, Status status, Status owed) {
+    return status == owed ? "" : call + " should have given " + std::to_string(owed) + ", got " + std::to_string(status);
+}
+
+// A key path with its names and what the store owes it where a call makes it and where one only
+// looks it up: text that is not UTF-8 is refused before anything else.
+struct Path {
+    string text;
+    Status create = kFits, lookup = kFits;
+    std::vector<const Candidate*> names;
+};
+Status Worse(Status a, Status b) { return a == kNotUtf8 || b == kFits ? a : b; }
 
 class Run {
 public:
-    // Connects to the hive of computer FUZZ in `folder`; `status` says how that went.
-    // The calls between two flushes make one transaction, as a program making many changes makes
-    // them: each call outside one would write the whole file.
-    Run(const fs::path& folder, Status* status) : folder_(folder), store_(Open()) {
+    // Connects to the hive of computer FUZZ in `folder`; `status` says how that went. The calls
+    // work below its root, or `apart` below a key "fuzz" made anew, and what the hive held
+    // beside it must come through them as it was. The calls between two flushes make one
+    // transaction, as a program making many changes makes them: each call outside one would
+    // write the whole file.
+    Run(const fs::path& folder, Status* status, bool apart = false)
+        : folder_(folder), store_(Open()), baseName_(apart ? "fuzz" : "") {
         *status = store_->ConnectRegistry("", platform::kHKeyLocalMachine, &root_);
         if (*status == kFits) *status = store_->BeginTransaction(root_);
+        base_ = root_;
+        if (*status != kFits || !apart) return;
+        platform::DeleteTree(*store_, root_, baseName_);
+        outside_ = Listing(*store_, root_);
+        *status = store_->CreateKey(root_, baseName_, &base_);
     }
     platform::FileStoreRegistry& Store() { return *store_; }
 
+    // One call, then the store's whole tree must be the model's.
     string Step(Choices& c) {
-        const KeyTree before = Tree(*store_, root_);
         string failed;
         switch (c.Below(6)) {
-            case 0: failed = KeyCall(c, before, true); break;
+            case 0: failed = CreateKey(c); break;
             case 1: failed = SetText(c); break;
             case 2: failed = SetBytes(c); break;
-            case 3: failed = KeyCall(c, before, false); break;
-            case 4: failed = DeleteValue(c, before); break;
-            default: return Flush();
+            case 3: failed = DeleteKey(c); break;
+            case 4: failed = DeleteValue(c); break;
+            default: failed = Flush();
         }
+        if (failed.empty()) failed = Differs(Listing(*store_, base_), Listing(model_));
         // A chain at the depth limit is flushed and read back once, then removed: every later
-        // reading of the whole tree would cost its depth squared.
+        // call would list it again.
         if (!deep_ || !failed.empty()) return failed;
         deep_ = false;
         failed = Flush();
-        platform::DeleteTree(*store_, root_, "d");
+        platform::DeleteTree(*store_, base_, kDeep.text);
+        model_.keys.erase(kDeep.fold);
         return failed;
     }
 
-    string Flush() {
-        if (const Status status = store_->CommitTransaction(root_); status != kFits) {
-            return "a commit failed: " + std::to_string(status);
-        }
+    // Commits; a second store reading the file must see the model's tree.
+    string Flush() { return ReadBack(baseName_, Listing(model_)); }
+
+    // The last flush. Apart, the key "fuzz" then goes, and the file must hold what it held before.
+    string Finish() {
+        if (string failed = Flush(); !failed.empty() || baseName_.empty()) return failed;
+        platform::DeleteTree(*store_, root_, baseName_);
+        return ReadBack("", outside_);
+    }
+
+private:
+    std::unique_ptr<platform::FileStoreRegistry> Open() const {
+        return std::make_unique<platform::FileStoreRegistry>(platform::FileStoreOptions{folder_, "FUZZ"});
+    }
+
+    // Commits the calls so far and begins the next transaction; a second store reading the file
+    // must list the key `subKey` as `wanted`.
+    string ReadBack(const string& subKey, const string& wanted) {
+        if (const Status status = store_->CommitTransaction(root_); status != kFits) return "a commit failed: " + std::to_string(status);
         string failed;
         {
             const auto second = Open();
-            Key root = platform::kNullKey;
+            Key root = platform::kNullKey, key = platform::kNullKey;
             if (const Status status = second->ConnectRegistry("", platform::kHKeyLocalMachine, &root); status != kFits) {
                 const auto problem = second->LastHiveFileError();
                 failed = "the file the store wrote does not load: " + (problem ? Describe(*problem) : std::to_string(status));
-            } else if (Tree(*second, root) != Tree(*store_, root_)) {
-                failed = "the file reads back as another tree";
+            } else if (second->OpenKeyEx(root, subKey, 0, platform::kKeyRead, &key) != kFits) {
+                failed = "the file lost the key " + subKey;
+            } else if (string differs = Differs(Listing(*second, key), wanted); !differs.empty()) {
+                failed = "read back from the file, " + differs;
             }
         }
         if (const Status status = store_->BeginTransaction(root_); failed.empty() && status != kFits) {
@@ -106,67 +217,88 @@ public:
         return failed;
     }
 
-private:
-    std::unique_ptr<platform::FileStoreRegistry> Open() const {
-        return std::make_unique<platform::FileStoreRegistry>(platform::FileStoreOptions{folder_, "FUZZ"});
-    }
-
-    // A path of one to three names, or now and then a chain at the depth limit; its refusal is
-    // the first of its names', but a name that is not UTF-8 wins.
-    Candidate Path(Choices& c, bool fitting) {
-        Candidate path;
+    // A path of one to three names, or now and then a chain at the depth limit. `fitting`: one
+    // the store must make, refused names standing in for by "fit".
+    Path PickPath(Choices& c, bool fitting) {
+        Path path;
         if (c.Below(256) == 255) {  // never from the zeros after the end of the input
             const std::size_t depth = 505 + c.Below(12);
-            path = {"d", depth > platform::kMaxKeyDepth ? kInvalid : kFits};
-            for (std::size_t i = 1; i < depth; ++i) path.text += "\\d";
-            if (fitting && path.refusal != kFits) path = {"d"};
+            path.names.assign(fitting && depth + depth_() > platform::kMaxKeyDepth ? 1 : depth, &kDeep);
             deep_ = true;
         } else {
             for (std::size_t i = 0, names = 1 + c.Below(3); i < names; ++i) {
-                Candidate name = c.From(kKeyNames);
-                if (fitting && name.refusal != kFits) name = {"fit"};
-                path.text += (i == 0 ? "" : "\\") + name.text;
-                if (path.refusal != kNotUtf8 && (name.refusal == kNotUtf8 || path.refusal == kFits)) path.refusal = name.refusal;
+                const Candidate& name = c.From(kKeyNames);
+                path.names.push_back(fitting && name.refusal != kFits ? &kFit : &name);
             }
         }
+        for (const Candidate* name : path.names) {
+            path.text += (path.text.empty() ? "" : "\\") + name->text;
+            path.create = Worse(path.create, name->refusal);
+            path.lookup = Worse(path.lookup, name->lookup);
+        }
+        if (path.names.size() + depth_() > platform::kMaxKeyDepth) path.create = kInvalid;
         return path;
     }
+    std::size_t depth_() const { return baseName_.empty() ? 0 : 1; }
 
-    // The call's outcome against what the store owes it (anything when nothing is owed); a
-    // call that fails must leave the tree as it was.
-    string Judge(const string& call, Status status, std::optional<Status> owed, const KeyTree& before) {
-        if (owed && status != *owed) return call + " should have given " + std::to_string(*owed) + ", got " + std::to_string(status);
-        if (status != kFits && Tree(*store_, root_) != before) return call + " failed and changed the tree";
-        return {};
-    }
-
-    // Creates or deletes a key of any path. A deletion is owed nothing but the refusal of text
-    // that is not UTF-8: a name that cannot be stored may name no key.
-    string KeyCall(Choices& c, const KeyTree& before, bool create) {
-        const Candidate path = Path(c, false);
-        Key key = platform::kNullKey;
-        const Status status = create ? store_->CreateKey(root_, path.text, &key) : store_->DeleteKey(root_, path.text);
-        if (key != platform::kNullKey) store_->CloseKey(key);
-        return Judge(create ? "CreateKey" : "DeleteKey", status, create ? std::optional(path.refusal) : OnlyNotUtf8(path.refusal), before);
-    }
-
-    // Sets a value with `set` on a key of a fitting path; what succeeds must read back as `expected`.
-    template <class Set>
-    string SetValue(Choices& c, const string& call, const Candidate& name, Status owed, const string& expected, Set set) {
-        Key key = platform::kNullKey;
-        if (store_->CreateKey(root_, Path(c, true).text, &key) != kFits) return "creating a path that fits failed";
-        const KeyTree created = Tree(*store_, root_);
-        const Status status = set(key);
-        string problem = Judge(call, status, owed, created);
-        if (problem.empty() && status == kFits) {
-            string found, data;
-            std::uint32_t type = 0, i = 0;
-            bool there = false;
-            while (!there && store_->EnumValueBytes(key, i++, &found, &type, &data) == kFits) there = text::EqualsNoCase(found, name.text);
-            if (!there || data != expected) problem = call + " does not read back as set";
+    // The model's key at the first `count` names of the path (all: the path's own); null when
+    // there is none.
+    Model* Find(const Path& path, std::size_t count) {
+        Model* at = &model_;
+        for (std::size_t i = 0; at != nullptr && i < count; ++i) {
+            const auto it = at->keys.find(path.names[i]->fold);
+            at = it == at->keys.end() ? nullptr : &it->second;
         }
+        return at;
+    }
+    static auto ValueOf(Model& key, int fold) {
+        return std::find_if(key.values.begin(), key.values.end(), [fold](const auto& value) { return value.first == fold; });
+    }
+
+    string CreateKey(Choices& c) {
+        const Path path = PickPath(c, false);
+        Key key = platform::kNullKey;
+        const Status status = store_->CreateKey(base_, path.text, &key);
         store_->CloseKey(key);
-        return problem;
+        Model* at = &model_;
+        for (const Candidate* name : path.names) {
+            if (path.create == kFits) at = &at->keys.try_emplace(name->fold, Model{name->text, {}, {}}).first->second;
+        }
+        return Judge("CreateKey", status, path.create);
+    }
+
+    // A key goes only when it has no subkeys.
+    string DeleteKey(Choices& c) {
+        const Path path = PickPath(c, false);
+        Model* parent = path.lookup == kFits ? Find(path, path.names.size() - 1) : nullptr;
+        const Model* key = parent != nullptr ? Find(path, path.names.size()) : nullptr;
+        const Status owed = path.lookup != kFits ? path.lookup
+                            : key == nullptr     ? kMissing
+                            : key->keys.empty()  ? kFits
+                                                 : platform::error::kAccessDenied;
+        const Status status = store_->DeleteKey(base_, path.text);
+        if (owed == kFits) parent->keys.erase(path.names.back()->fold);
+        return Judge("DeleteKey", status, owed);
+    }
+
+    // Sets a value with `set` on a key of a fitting path, made first; when the store owes the
+    // call success, the value then holds `type` and `stored`.
+    template <class Set>
+    string SetValue(Choices& c, const string& call, const Candidate& name, Status owed, std::uint32_t type,
+                    const string& stored, Set set) {
+        const Path path = PickPath(c, true);
+        Key key = platform::kNullKey;
+        if (const Status status = store_->CreateKey(base_, path.text, &key); status != kFits) return Judge("CreateKey", status, kFits);
+        Model* at = &model_;
+        for (const Candidate* part : path.names) at = &at->keys.try_emplace(part->fold, Model{part->text, {}, {}}).first->second;
+        const Status status = set(key);
+        store_->CloseKey(key);
+        if (auto it = ValueOf(*at, name.fold); owed == kFits && it != at->values.end()) {
+            it->second.type = type, it->second.data = stored;
+        } else if (owed == kFits) {
+            at->values.push_back({name.fold, {name.text, type, stored}});
+        }
+        return Judge(call, status, owed);
     }
 
     string SetText(Choices& c) {
@@ -175,10 +307,8 @@ private:
         const auto type = std::vector<std::uint32_t>{platform::kRegSz, platform::kRegExpandSz, platform::kRegMultiSz}[c.Below(3)];
         // A REG_SZ ends at its first NUL; the other text types keep theirs.
         const string data = value.text + (c.Below(2) == 0 ? string("\0after", 6) : "") + '\0';
-        const string kept = type == platform::kRegSz ? data.substr(0, data.find('\0')) : data;
-        const Status owed = name.refusal != kFits ? name.refusal : text::IsValidUtf8(kept) ? kFits : kNotUtf8;
-        const string expected = text::Utf8ToUtf16Le(kept) + (type == platform::kRegSz ? string(2, '\0') : "");
-        return SetValue(c, "SetValueEx", name, owed, expected, [&](Key key) {
+        const string stored = type == platform::kRegSz ? Utf16(value.text) + string(2, '\0') : Utf16(data);
+        return SetValue(c, "SetValueEx", name, name.refusal != kFits ? name.refusal : value.refusal, type, stored, [&](Key key) {
             return store_->SetValueEx(key, name.text, type, reinterpret_cast<const std::uint8_t*>(data.data()),
                                       static_cast<std::uint32_t>(data.size()));
         });
@@ -192,30 +322,42 @@ private:
         for (char& b : bytes) b = static_cast<char>(c.Below(256));
         Status owed = name.refusal;
         if (type == platform::kRegSz) {
-            // A text value's bytes come back only as UTF-16LE that ends in its one NUL.
+            // A text value's bytes are kept only as UTF-16LE that ends in its one NUL.
             const Candidate& value = c.From(kTexts);
             const std::size_t form = c.Below(3);
-            bytes = form == 0   ? text::Utf8ToUtf16Le(value.refusal == kFits ? value.text : "t") + string(2, '\0')
+            bytes = form == 0   ? Utf16(value.refusal == kFits ? value.text : "t") + string(2, '\0')
                     : form == 1 ? string(1 + 2 * bytes.size(), 'x')  // an odd count
                                 : string("t\0\0\0x\0\0\0", 8);        // a NUL before the end
             if (form != 0 && owed == kFits) owed = kInvalid;
         }
-        return SetValue(c, "SetValueBytes", name, owed, bytes, [&](Key key) { return store_->SetValueBytes(key, name.text, type, bytes); });
+        return SetValue(c, "SetValueBytes", name, owed, type, bytes, [&](Key key) { return store_->SetValueBytes(key, name.text, type, bytes); });
     }
 
-    string DeleteValue(Choices& c, const KeyTree& before) {
+    string DeleteValue(Choices& c) {
+        const Path path = PickPath(c, false);
+        Model* at = path.lookup == kFits ? Find(path, path.names.size()) : nullptr;
+        const Status owedOpen = path.lookup != kFits ? path.lookup : at == nullptr ? kMissing : kFits;
         Key key = platform::kNullKey;
-        if (store_->OpenKeyEx(root_, Path(c, false).text, 0, platform::kKeyAllAccess, &key) != kFits) return {};
+        if (const Status status = store_->OpenKeyEx(base_, path.text, 0, platform::kKeyAllAccess, &key); status != kFits || owedOpen != kFits) {
+            store_->CloseKey(key);
+            return Judge("OpenKeyEx", status, owedOpen);
+        }
         const Candidate& name = c.From(kValueNames);
+        const auto it = ValueOf(*at, name.fold);
+        const Status owed = name.lookup != kFits ? name.lookup : it == at->values.end() ? kMissing : kFits;
         const Status status = store_->DeleteValue(key, name.text);
         store_->CloseKey(key);
-        return Judge("DeleteValue", status, OnlyNotUtf8(name.refusal), before);
+        if (owed == kFits) at->values.erase(it);
+        return Judge("DeleteValue", status, owed);
     }
 
     fs::path folder_;
     std::unique_ptr<platform::FileStoreRegistry> store_;
-    Key root_ = platform::kNullKey;
-    bool deep_ = false;    // a chain at the depth limit was picked in this step
+    string baseName_;          // the key the calls work below; empty: the root
+    Key root_ = platform::kNullKey, base_ = platform::kNullKey;
+    string outside_;           // apart: the listing of what the hive held beside it
+    Model model_;              // what the store should hold below it
+    bool deep_ = false;        // a chain at the depth limit was picked in this step
 };
 
 // The keys of `entries` with the values that follow each, as the Writer takes them.
@@ -244,7 +386,7 @@ string CheckStoreCalls(std::string_view choices, const fs::path& folder) {
     for (int step = 1; pick.pos < choices.size() && step <= 64; ++step) {
         if (string failed = run.Step(pick); !failed.empty()) return "call " + std::to_string(step) + ": " + failed;
     }
-    return run.Flush();
+    return run.Finish();
 }
 
 string CheckRoundTrip(std::string_view bytes) {
@@ -281,7 +423,7 @@ string CheckStoreFile(std::string_view bytes, const fs::path& folder) {
     Status status = kFits;
     {
         // A hive that loads takes the calls its own bytes pick, as CheckStoreCalls does.
-        Run run(folder, &status);
+        Run run(folder, &status, true);
         Key probe = platform::kNullKey;
         if (status == kFits) {
             if (!regfile::Parse(bytes).document) return "the store loaded a file that does not parse";
@@ -289,7 +431,7 @@ string CheckStoreFile(std::string_view bytes, const fs::path& folder) {
             for (int step = 1; step <= 8; ++step) {
                 if (string failed = run.Step(pick); !failed.empty()) return "call " + std::to_string(step) + ": " + failed;
             }
-            return run.Flush();
+            return run.Finish();
         }
         if (status != platform::error::kBadDb || !run.Store().LastHiveFileError()) return "refused, not saying where";
         if (run.Store().CreateKey(platform::kHKeyLocalMachine, "probe", &probe) == kFits) return "changed a hive not loaded";
