@@ -1,9 +1,7 @@
 #include <algorithm>
-#include <cstdint>
 #include <fstream>
 #include <map>
 #include <memory>
-#include <vector>
 
 #include "checks.h"
 #include "platform/file_store.h"
@@ -26,11 +24,12 @@ const Status kFits = platform::error::kSuccess, kNotUtf8 = platform::error::kNoU
 // .reg file holds it), `lookup` where a call only looks it up (a name that cannot be stored
 // names nothing, so only text that is not UTF-8 and key names over 255 characters are refused
 // there). `fold` is the name's class as the registry compares names, written out here by hand:
-// names of one class name the same key or value; 0 for names that are never stored. Key classes
-// count in the order the registry lists keys, by their names upper-cased, as UTF-8 bytes:
-// " X " "\"Q\"" "-M" ";C" "@" "A" "D" "FIT" "KK..K" "KK..<U+1F600>.." "SS" "TAB.." "[X]" "]" "Ä"
-// "ß" (no upper case of its own) "<U+FFFD>" "<U+1F600>".
-struct Candidate { string text; Status refusal = kFits; int fold = 0; Status lookup = refusal; };
+// names of one class name the same key or value; 0 for names never stored. Key classes count in
+// the order the registry lists keys, by their names upper-cased, as UTF-8 bytes: " X " "\"Q\""
+// "-M" ";C" "@" "A" "D" "FIT" "KK..K" "KK..<U+1F600>.." "SS" "TAB.." "[X]" "]" "Ä" "ß" (which
+// has no upper case of its own) "<U+FFFD>" "<U+1F600>". `utf16`: a text's UTF-16LE form, where
+// it is not ASCII.
+struct Candidate { string text; Status refusal = kFits; int fold = 0; Status lookup = refusal; string utf16 = {}; };
 
 const std::vector<Candidate> kKeyNames = {
     {"a", kFits, 6}, {"A", kFits, 6}, {"\xC3\x84", kFits, 15}, {"\xC3\xA4", kFits, 15}, {" x ", kFits, 1}, {"tab\tname", kFits, 12},
@@ -45,8 +44,8 @@ const std::vector<Candidate> kValueNames = {
     {"quote\"", kFits, 6}, {"\xC3\x9F", kFits, 7}, {"=@;[", kFits, 8}, {string(16383, 'v'), kFits, 9},
     {string("a\0b", 3), kInvalid, 0, kFits}, {string(16384, 'v'), kInvalid, 0, kFits}, {"\xFF", kNotUtf8}, {"SS", kFits, 10}};
 const std::vector<Candidate> kTexts = {
-    {""}, {"plain"}, {"c:\\path\\"}, {"quote\"s"}, {"line\nbreak\r\n\r"}, {"\x01\x1f\x7f\t"}, {"\xC3\xBC\xF0\x9F\x98\x80"},
-    {string(5000, 'l')}, {"caf\xE9", kNotUtf8}, {"\xC3", kNotUtf8}};
+    {""}, {"plain"}, {"c:\\path\\"}, {"quote\"s"}, {"line\nbreak\r\n\r"}, {"\x01\x1f\x7f\t"},
+    {"\xC3\xBC\xF0\x9F\x98\x80", kFits, 0, kFits, string("\xFC\0\x3D\xD8\0\xDE", 6)}, {string(5000, 'l')}, {"caf\xE9", kNotUtf8}, {"\xC3", kNotUtf8}};
 
 // Picks from the input's bytes; zeros once they run out, so that every input is a whole run.
 struct Choices {
@@ -56,23 +55,15 @@ struct Choices {
     const Candidate& From(const std::vector<Candidate>& items) { return items[Below(items.size())]; }
 };
 
-// The UTF-16LE form of UTF-8 text, as the registry keeps text values.
-string Utf16(const string& utf8) {
-    string out;
-    const auto unit = [&out](std::uint32_t u) { out += {static_cast<char>(u & 0xFF), static_cast<char>(u >> 8)}; };
-    for (std::size_t i = 0, n = 1; i < utf8.size(); i += n) {
-        const auto lead = static_cast<unsigned char>(utf8[i]);
-        n = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-        std::uint32_t c = n == 1 ? lead : lead & (0x7Fu >> n);
-        for (std::size_t k = 1; k < n && i + k < utf8.size(); ++k) c = c << 6 | (static_cast<unsigned char>(utf8[i + k]) & 0x3Fu);
-        if (c >= 0x10000) unit(0xD800 + ((c - 0x10000) >> 10));
-        unit(c >= 0x10000 ? 0xDC00 + (c & 0x3FF) : c);
-    }
+// A text as the registry keeps it, in UTF-16LE.
+string Utf16(const Candidate& text) {
+    string out = text.utf16;
+    for (const char ch : text.utf16.empty() ? text.text : "") out += {ch, '\0'};
     return out;
 }
 
-// What the store should hold below a key, kept by the test: subkeys by class (so in the order
-// the registry lists them), values in the order first set, each under the name first given.
+// What the store should hold below a key, as the test keeps it: subkeys by class (so in the
+// order the registry lists them), values in the order first set, each under the name first given.
 struct Model {
     string name;
     std::map<int, Model> keys;
@@ -81,48 +72,37 @@ struct Model {
 
 // One listing for the store and for the model, which agree when their trees do: each value,
 // then each subkey with its own listing, every name and data after its length.
-void Item(string* out, char kind, const string& bytes) { *out += kind + std::to_string(bytes.size()) + ':' + bytes; }
+string Item(char kind, const string& bytes) { return kind + std::to_string(bytes.size()) + ':' + bytes; }
+string Item(const platform::RegValue& v) { return Item('v', v.name) + Item('t', std::to_string(v.type)) + Item('d', v.data); }
 
-void List(const Model& key, string* out) {
-    for (const auto& [fold, value] : key.values) {
-        Item(out, 'v', value.name), Item(out, 't', std::to_string(value.type)), Item(out, 'd', value.data);
-    }
-    for (const auto& [fold, child] : key.keys) Item(out, 'k', child.name), List(child, out), *out += '}';
-}
-
-// The store's side, read as a program reads it, one call for each value and subkey.
-void List(platform::RegistryApi& api, Key key, string* out) {
-    string name, data, buffer(1024, '\0');
-    std::uint32_t type = 0, i = 0, size = 1024;
-    Status status = kFits;
-    for (; (status = api.EnumValueBytes(key, i, &name, &type, &data)) == kFits; ++i) {
-        Item(out, 'v', name), Item(out, 't', std::to_string(type)), Item(out, 'd', data);
-    }
-    if (status != platform::error::kNoMoreItems) *out += "<values unreadable>";
-    for (i = 0; (status = api.EnumKeyEx(key, i, buffer.data(), &size)) == kFits; ++i, size = 1024) {
-        const string child(buffer.data(), size);
-        Key open = platform::kNullKey;
-        Item(out, 'k', child);
-        if (api.OpenKeyEx(key, child, 0, platform::kKeyRead, &open) == kFits) List(api, open, out);
-        *out += open == platform::kNullKey ? "<unopenable>}" : "}";
-        api.CloseKey(open);
-    }
-    if (status != platform::error::kNoMoreItems) *out += "<subkeys unreadable>";
-}
-
-template <class... Tree>
-string Listing(Tree&... tree) {
+string Listing(const Model& key) {
     string out;
-    List(tree..., &out);
+    for (const auto& [fold, value] : key.values) out += Item(value);
+    for (const auto& [fold, child] : key.keys) out += Item('k', child.name) + Listing(child) + '}';
     return out;
 }
 
-// Where the listing `found` first departs from `wanted`; nothing when they agree.
+// The store's side, read as a program reads it: a call for each value and each subkey.
+string Listing(platform::RegistryApi& api, Key key) {
+    platform::RegValue value;
+    string out, name(1024, '\0');
+    std::uint32_t i = 0, size = 1024;
+    Status status = kFits;
+    while ((status = api.EnumValueBytes(key, i++, &value.name, &value.type, &value.data)) == kFits) out += Item(value);
+    out += status == platform::error::kNoMoreItems ? "" : "<values unreadable>";
+    for (i = 0; (status = api.EnumKeyEx(key, i++, name.data(), &size)) == kFits; size = 1024) {
+        Key child = platform::kNullKey;
+        const Status opened = api.OpenKeyEx(key, name.substr(0, size), 0, platform::kKeyRead, &child);
+        out += Item('k', name.substr(0, size)) + (opened == kFits ? Listing(api, child) : "<unopenable>") + '}';
+        api.CloseKey(child);
+    }
+    return out + (status == platform::error::kNoMoreItems ? "" : "<subkeys unreadable>");
+}
+
 string Differs(const string& found, const string& wanted) {
-    if (found == wanted) return {};
     const auto at = static_cast<std::size_t>(std::mismatch(found.begin(), found.end(), wanted.begin(), wanted.end()).first - found.begin());
-    const std::size_t from = at < 40 ? 0 : at - 40;
-    return "the tree is not the model's: ..." + found.substr(from, 80) + "... where the model has ..." + wanted.substr(from, 80);
+    const string from = found.substr(at < 40 ? 0 : at - 40, 80), model = wanted.substr(at < 40 ? 0 : at - 40, 80);
+    return found == wanted ? "" : "the tree is not the model's: ..." + from + "... where the model has ..." + model;
 }
 
 string Judge(const string& call, Status status, Status owed) {
@@ -130,44 +110,47 @@ string Judge(const string& call, Status status, Status owed) {
 }
 
 // A key path with its names and what the store owes it where a call makes it and where one only
-// looks it up: text that is not UTF-8 is refused before anything else.
-struct Path {
-    string text;
-    Status create = kFits, lookup = kFits;
-    std::vector<const Candidate*> names;
-};
+// looks it up. Text that is not UTF-8 is refused before anything else.
+struct Path { string text; Status create = kFits, lookup = kFits; std::vector<const Candidate*> names; };
 Status Worse(Status a, Status b) { return a == kNotUtf8 || b == kFits ? a : b; }
 
 class Run {
 public:
     // Connects to the hive of computer FUZZ in `folder`; `status` says how that went. The calls
-    // work below its root, or `apart` below a key "fuzz" made anew, and what the hive held
-    // beside it must come through them as it was. The calls between two flushes make one
-    // transaction, as a program making many changes makes them: each call outside one would
-    // write the whole file.
-    Run(const fs::path& folder, Status* status, bool apart = false)
-        : folder_(folder), store_(Open()), baseName_(apart ? "fuzz" : "") {
+    // work below its root, or below a key `base` made anew, where what the hive held beside it
+    // must come through them as it was. The calls between two flushes make one transaction, as
+    // a program making many changes makes them: each call outside one would write the whole file.
+    Run(const fs::path& folder, Status* status, const string& base = "") : folder_(folder), store_(Open()), baseName_(base) {
         *status = store_->ConnectRegistry("", platform::kHKeyLocalMachine, &root_);
         if (*status == kFits) *status = store_->BeginTransaction(root_);
         base_ = root_;
-        if (*status != kFits || !apart) return;
-        platform::DeleteTree(*store_, root_, baseName_);
+        if (*status != kFits || base.empty()) return;
+        platform::DeleteTree(*store_, root_, base);
         outside_ = Listing(*store_, root_);
-        *status = store_->CreateKey(root_, baseName_, &base_);
+        *status = store_->CreateKey(root_, base, &base_);
     }
     platform::FileStoreRegistry& Store() { return *store_; }
 
-    // One call, then the store's whole tree must be the model's.
-    string Step(Choices& c) {
-        string failed;
-        switch (c.Below(6)) {
-            case 0: failed = CreateKey(c); break;
-            case 1: failed = SetText(c); break;
-            case 2: failed = SetBytes(c); break;
-            case 3: failed = DeleteKey(c); break;
-            case 4: failed = DeleteValue(c); break;
-            default: failed = Flush();
+    // Up to `most` calls while the choices last, after each of which the store's whole tree must
+    // be the model's; then the last flush, and the base key goes again.
+    string Calls(Choices pick, int most) {
+        for (int step = 1; pick.pos < pick.bytes.size() && step <= most; ++step) {
+            if (string failed = Step(pick); !failed.empty()) return "call " + std::to_string(step) + ": " + failed;
         }
+        if (string failed = Flush(); !failed.empty() || baseName_.empty()) return failed;
+        platform::DeleteTree(*store_, root_, baseName_);
+        return ReadBack("", outside_);
+    }
+
+private:
+    std::unique_ptr<platform::FileStoreRegistry> Open() const {
+        return std::make_unique<platform::FileStoreRegistry>(platform::FileStoreOptions{folder_, "FUZZ"});
+    }
+
+    string Step(Choices& c) {
+        const std::size_t call = c.Below(6);
+        string failed = call == 0 || call == 3 ? KeyCall(c, call == 0) : call == 1 || call == 2 ? SetValue(c, call == 1)
+                        : call == 4 ? DeleteValue(c) : Flush();
         if (failed.empty()) failed = Differs(Listing(*store_, base_), Listing(model_));
         // A chain at the depth limit is flushed and read back once, then removed: every later
         // call would list it again.
@@ -182,18 +165,6 @@ public:
     // Commits; a second store reading the file must see the model's tree.
     string Flush() { return ReadBack(baseName_, Listing(model_)); }
 
-    // The last flush. Apart, the key "fuzz" then goes, and the file must hold what it held before.
-    string Finish() {
-        if (string failed = Flush(); !failed.empty() || baseName_.empty()) return failed;
-        platform::DeleteTree(*store_, root_, baseName_);
-        return ReadBack("", outside_);
-    }
-
-private:
-    std::unique_ptr<platform::FileStoreRegistry> Open() const {
-        return std::make_unique<platform::FileStoreRegistry>(platform::FileStoreOptions{folder_, "FUZZ"});
-    }
-
     // Commits the calls so far and begins the next transaction; a second store reading the file
     // must list the key `subKey` as `wanted`.
     string ReadBack(const string& subKey, const string& wanted) {
@@ -202,51 +173,44 @@ private:
         {
             const auto second = Open();
             Key root = platform::kNullKey, key = platform::kNullKey;
-            if (const Status status = second->ConnectRegistry("", platform::kHKeyLocalMachine, &root); status != kFits) {
-                const auto problem = second->LastHiveFileError();
-                failed = "the file the store wrote does not load: " + (problem ? Describe(*problem) : std::to_string(status));
-            } else if (second->OpenKeyEx(root, subKey, 0, platform::kKeyRead, &key) != kFits) {
-                failed = "the file lost the key " + subKey;
-            } else if (string differs = Differs(Listing(*second, key), wanted); !differs.empty()) {
-                failed = "read back from the file, " + differs;
-            }
+            const Status status = second->ConnectRegistry("", platform::kHKeyLocalMachine, &root);
+            const auto problem = second->LastHiveFileError();
+            failed = status != kFits ? "the file the store wrote does not load: " + (problem ? Describe(*problem) : std::to_string(status))
+                     : second->OpenKeyEx(root, subKey, 0, platform::kKeyRead, &key) != kFits ? "the file lost its key " + subKey
+                     : Differs(Listing(*second, key), wanted);
         }
-        if (const Status status = store_->BeginTransaction(root_); failed.empty() && status != kFits) {
-            failed = "a transaction could not begin: " + std::to_string(status);
-        }
-        return failed;
+        const Status status = store_->BeginTransaction(root_);
+        return failed.empty() && status != kFits ? "a transaction could not begin: " + std::to_string(status) : failed;
     }
 
-    // A path of one to three names, or now and then a chain at the depth limit. `fitting`: one
-    // the store must make, refused names standing in for by "fit".
+    // A path of one to three names, or now and then a chain at the depth limit. `fitting`: a path
+    // the store must make, "fit" standing in for refused names.
     Path PickPath(Choices& c, bool fitting) {
         Path path;
+        const std::size_t limit = platform::kMaxKeyDepth - (baseName_.empty() ? 0 : 1);
         if (c.Below(256) == 255) {  // never from the zeros after the end of the input
             const std::size_t depth = 505 + c.Below(12);
-            path.names.assign(fitting && depth + depth_() > platform::kMaxKeyDepth ? 1 : depth, &kDeep);
+            path.names.assign(fitting && depth > limit ? 1 : depth, &kDeep);
             deep_ = true;
-        } else {
-            for (std::size_t i = 0, names = 1 + c.Below(3); i < names; ++i) {
-                const Candidate& name = c.From(kKeyNames);
-                path.names.push_back(fitting && name.refusal != kFits ? &kFit : &name);
-            }
+        }
+        for (std::size_t i = 0, names = path.names.empty() ? 1 + c.Below(3) : 0; i < names; ++i) {
+            const Candidate& name = c.From(kKeyNames);
+            path.names.push_back(fitting && name.refusal != kFits ? &kFit : &name);
         }
         for (const Candidate* name : path.names) {
             path.text += (path.text.empty() ? "" : "\\") + name->text;
-            path.create = Worse(path.create, name->refusal);
-            path.lookup = Worse(path.lookup, name->lookup);
+            path.create = Worse(path.create, name->refusal), path.lookup = Worse(path.lookup, name->lookup);
         }
-        if (path.names.size() + depth_() > platform::kMaxKeyDepth) path.create = kInvalid;
+        if (path.names.size() > limit) path.create = kInvalid;
         return path;
     }
-    std::size_t depth_() const { return baseName_.empty() ? 0 : 1; }
 
-    // The model's key at the first `count` names of the path (all: the path's own); null when
-    // there is none.
-    Model* Find(const Path& path, std::size_t count) {
+    // The model's key at the first `count` names of the path, made when `make`; null when there is none.
+    Model* Walk(const Path& path, std::size_t count, bool make = false) {
         Model* at = &model_;
         for (std::size_t i = 0; at != nullptr && i < count; ++i) {
-            const auto it = at->keys.find(path.names[i]->fold);
+            const Candidate& name = *path.names[i];
+            const auto it = make ? at->keys.try_emplace(name.fold, Model{name.text, {}, {}}).first : at->keys.find(name.fold);
             at = it == at->keys.end() ? nullptr : &it->second;
         }
         return at;
@@ -255,93 +219,72 @@ private:
         return std::find_if(key.values.begin(), key.values.end(), [fold](const auto& value) { return value.first == fold; });
     }
 
-    string CreateKey(Choices& c) {
+    // Creates or deletes a key of any path. A key with subkeys is not deleted.
+    string KeyCall(Choices& c, bool create) {
         const Path path = PickPath(c, false);
-        Key key = platform::kNullKey;
-        const Status status = store_->CreateKey(base_, path.text, &key);
-        store_->CloseKey(key);
-        Model* at = &model_;
-        for (const Candidate* name : path.names) {
-            if (path.create == kFits) at = &at->keys.try_emplace(name->fold, Model{name->text, {}, {}}).first->second;
+        Model* parent = path.lookup == kFits ? Walk(path, path.names.size() - 1) : nullptr;
+        const Model* key = parent != nullptr ? Walk(path, path.names.size()) : nullptr;
+        const Status owed = create ? path.create : path.lookup != kFits ? path.lookup : key == nullptr ? kMissing
+                                                   : key->keys.empty() ? kFits : platform::error::kAccessDenied;
+        Key made = platform::kNullKey;
+        const Status status = create ? store_->CreateKey(base_, path.text, &made) : store_->DeleteKey(base_, path.text);
+        store_->CloseKey(made);
+        if (owed == kFits && create) Walk(path, path.names.size(), true);
+        if (owed == kFits && !create) parent->keys.erase(path.names.back()->fold);
+        return Judge(create ? "CreateKey" : "DeleteKey", status, owed);
+    }
+
+    // Sets a value, as text (SetValueEx) or as the registry's own bytes (SetValueBytes), on a key
+    // of a fitting path made first.
+    string SetValue(Choices& c, bool asText) {
+        const Candidate& name = c.From(kValueNames);
+        Status owed = name.refusal;
+        std::uint32_t type = 0;
+        string data, stored;
+        if (asText) {
+            const Candidate& value = c.From(kTexts);
+            type = std::vector<std::uint32_t>{platform::kRegSz, platform::kRegExpandSz, platform::kRegMultiSz}[c.Below(3)];
+            // A REG_SZ ends at its first NUL; the other text types keep theirs.
+            data = value.text + (c.Below(2) == 0 ? string("\0after", 6) : "") + '\0';
+            stored = Utf16(value) + Utf16({type == platform::kRegSz ? string(1, '\0') : data.substr(value.text.size())});
+            owed = owed == kFits ? value.refusal : owed;
+        } else {
+            type = std::vector<std::uint32_t>{0, platform::kRegSz, platform::kRegExpandSz, platform::kRegBinary,
+                                              platform::kRegDword, platform::kRegMultiSz, platform::kRegQword, 0x12345678}[c.Below(8)];
+            data.resize(c.Below(10));
+            for (char& b : data) b = static_cast<char>(c.Below(256));
+            if (type == platform::kRegSz) {
+                // A text value's bytes are kept only as UTF-16LE that ends in its one NUL.
+                const Candidate& value = c.From(kTexts);
+                const std::size_t form = c.Below(3);
+                data = form == 0   ? Utf16(value.refusal == kFits ? value : kTexts[1]) + string(2, '\0')
+                       : form == 1 ? string(1 + 2 * data.size(), 'x')  // an odd count
+                                   : string("t\0\0\0x\0\0\0", 8);       // a NUL before the end
+                owed = form != 0 && owed == kFits ? kInvalid : owed;
+            }
+            stored = data;
         }
-        return Judge("CreateKey", status, path.create);
-    }
-
-    // A key goes only when it has no subkeys.
-    string DeleteKey(Choices& c) {
-        const Path path = PickPath(c, false);
-        Model* parent = path.lookup == kFits ? Find(path, path.names.size() - 1) : nullptr;
-        const Model* key = parent != nullptr ? Find(path, path.names.size()) : nullptr;
-        const Status owed = path.lookup != kFits ? path.lookup
-                            : key == nullptr     ? kMissing
-                            : key->keys.empty()  ? kFits
-                                                 : platform::error::kAccessDenied;
-        const Status status = store_->DeleteKey(base_, path.text);
-        if (owed == kFits) parent->keys.erase(path.names.back()->fold);
-        return Judge("DeleteKey", status, owed);
-    }
-
-    // Sets a value with `set` on a key of a fitting path, made first; when the store owes the
-    // call success, the value then holds `type` and `stored`.
-    template <class Set>
-    string SetValue(Choices& c, const string& call, const Candidate& name, Status owed, std::uint32_t type,
-                    const string& stored, Set set) {
         const Path path = PickPath(c, true);
         Key key = platform::kNullKey;
         if (const Status status = store_->CreateKey(base_, path.text, &key); status != kFits) return Judge("CreateKey", status, kFits);
-        Model* at = &model_;
-        for (const Candidate* part : path.names) at = &at->keys.try_emplace(part->fold, Model{part->text, {}, {}}).first->second;
-        const Status status = set(key);
+        Model& at = *Walk(path, path.names.size(), true);
+        const Status status = asText ? store_->SetValueEx(key, name.text, type, reinterpret_cast<const std::uint8_t*>(data.data()),
+                                                          static_cast<std::uint32_t>(data.size()))
+                                     : store_->SetValueBytes(key, name.text, type, data);
         store_->CloseKey(key);
-        if (auto it = ValueOf(*at, name.fold); owed == kFits && it != at->values.end()) {
-            it->second.type = type, it->second.data = stored;
-        } else if (owed == kFits) {
-            at->values.push_back({name.fold, {name.text, type, stored}});
-        }
-        return Judge(call, status, owed);
-    }
-
-    string SetText(Choices& c) {
-        const Candidate& name = c.From(kValueNames);
-        const Candidate& value = c.From(kTexts);
-        const auto type = std::vector<std::uint32_t>{platform::kRegSz, platform::kRegExpandSz, platform::kRegMultiSz}[c.Below(3)];
-        // A REG_SZ ends at its first NUL; the other text types keep theirs.
-        const string data = value.text + (c.Below(2) == 0 ? string("\0after", 6) : "") + '\0';
-        const string stored = type == platform::kRegSz ? Utf16(value.text) + string(2, '\0') : Utf16(data);
-        return SetValue(c, "SetValueEx", name, name.refusal != kFits ? name.refusal : value.refusal, type, stored, [&](Key key) {
-            return store_->SetValueEx(key, name.text, type, reinterpret_cast<const std::uint8_t*>(data.data()),
-                                      static_cast<std::uint32_t>(data.size()));
-        });
-    }
-
-    string SetBytes(Choices& c) {
-        const Candidate& name = c.From(kValueNames);
-        const auto type = std::vector<std::uint32_t>{0, platform::kRegSz, platform::kRegExpandSz, platform::kRegBinary,
-                                                     platform::kRegDword, platform::kRegMultiSz, platform::kRegQword, 0x12345678}[c.Below(8)];
-        string bytes(c.Below(10), '\0');
-        for (char& b : bytes) b = static_cast<char>(c.Below(256));
-        Status owed = name.refusal;
-        if (type == platform::kRegSz) {
-            // A text value's bytes are kept only as UTF-16LE that ends in its one NUL.
-            const Candidate& value = c.From(kTexts);
-            const std::size_t form = c.Below(3);
-            bytes = form == 0   ? Utf16(value.refusal == kFits ? value.text : "t") + string(2, '\0')
-                    : form == 1 ? string(1 + 2 * bytes.size(), 'x')  // an odd count
-                                : string("t\0\0\0x\0\0\0", 8);        // a NUL before the end
-            if (form != 0 && owed == kFits) owed = kInvalid;
-        }
-        return SetValue(c, "SetValueBytes", name, owed, type, bytes, [&](Key key) { return store_->SetValueBytes(key, name.text, type, bytes); });
+        auto it = ValueOf(at, name.fold);
+        if (owed == kFits && it == at.values.end()) it = at.values.insert(it, {name.fold, {name.text, 0, ""}});
+        if (owed == kFits) it->second.type = type, it->second.data = stored;
+        return Judge(asText ? "SetValueEx" : "SetValueBytes", status, owed);
     }
 
     string DeleteValue(Choices& c) {
         const Path path = PickPath(c, false);
-        Model* at = path.lookup == kFits ? Find(path, path.names.size()) : nullptr;
+        Model* at = path.lookup == kFits ? Walk(path, path.names.size()) : nullptr;
         const Status owedOpen = path.lookup != kFits ? path.lookup : at == nullptr ? kMissing : kFits;
         Key key = platform::kNullKey;
-        if (const Status status = store_->OpenKeyEx(base_, path.text, 0, platform::kKeyAllAccess, &key); status != kFits || owedOpen != kFits) {
-            store_->CloseKey(key);
-            return Judge("OpenKeyEx", status, owedOpen);
-        }
+        const Status opened = store_->OpenKeyEx(base_, path.text, 0, platform::kKeyAllAccess, &key);
+        if (opened != kFits || owedOpen != kFits) return store_->CloseKey(key), Judge("OpenKeyEx", opened, owedOpen);
         const Candidate& name = c.From(kValueNames);
         const auto it = ValueOf(*at, name.fold);
         const Status owed = name.lookup != kFits ? name.lookup : it == at->values.end() ? kMissing : kFits;
@@ -353,11 +296,10 @@ private:
 
     fs::path folder_;
     std::unique_ptr<platform::FileStoreRegistry> store_;
-    string baseName_;          // the key the calls work below; empty: the root
+    string baseName_, outside_;  // the key the calls work below (empty: the root); what the hive held beside it
     Key root_ = platform::kNullKey, base_ = platform::kNullKey;
-    string outside_;           // apart: the listing of what the hive held beside it
-    Model model_;              // what the store should hold below it
-    bool deep_ = false;        // a chain at the depth limit was picked in this step
+    Model model_;                // what the store should hold below the base
+    bool deep_ = false;          // a chain at the depth limit was picked in this step
 };
 
 // The keys of `entries` with the values that follow each, as the Writer takes them.
@@ -380,13 +322,8 @@ string Write(const std::vector<regfile::Entry>& entries, regfile::Encoding encod
 string CheckStoreCalls(std::string_view choices, const fs::path& folder) {
     std::error_code ec;
     fs::remove_all(folder, ec);
-    Choices pick{choices};
     Status status = kFits;
-    Run run(folder, &status);
-    for (int step = 1; pick.pos < choices.size() && step <= 64; ++step) {
-        if (string failed = run.Step(pick); !failed.empty()) return "call " + std::to_string(step) + ": " + failed;
-    }
-    return run.Finish();
+    return Run(folder, &status).Calls({choices}, 64);
 }
 
 string CheckRoundTrip(std::string_view bytes) {
@@ -423,16 +360,9 @@ string CheckStoreFile(std::string_view bytes, const fs::path& folder) {
     Status status = kFits;
     {
         // A hive that loads takes the calls its own bytes pick, as CheckStoreCalls does.
-        Run run(folder, &status, true);
+        Run run(folder, &status, "fuzz");
         Key probe = platform::kNullKey;
-        if (status == kFits) {
-            if (!regfile::Parse(bytes).document) return "the store loaded a file that does not parse";
-            Choices pick{bytes};
-            for (int step = 1; step <= 8; ++step) {
-                if (string failed = run.Step(pick); !failed.empty()) return "call " + std::to_string(step) + ": " + failed;
-            }
-            return run.Finish();
-        }
+        if (status == kFits) return regfile::Parse(bytes).document ? run.Calls({bytes}, 8) : "the store loaded a file that does not parse";
         if (status != platform::error::kBadDb || !run.Store().LastHiveFileError()) return "refused, not saying where";
         if (run.Store().CreateKey(platform::kHKeyLocalMachine, "probe", &probe) == kFits) return "changed a hive not loaded";
     }  // the store's end writes whatever it still holds
