@@ -1,7 +1,9 @@
 #include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
+#include <utility>
 
 #include "checks.h"
 #include "platform/file_store.h"
@@ -33,10 +35,9 @@ struct Candidate { string text; Status refusal = kFits; int fold = 0; Status loo
 
 const std::vector<Candidate> kKeyNames = {
     {"a", kFits, 6}, {"A", kFits, 6}, {"\xC3\x84", kFits, 15}, {"\xC3\xA4", kFits, 15}, {" x ", kFits, 1}, {"tab\tname", kFits, 12},
-    {"]", kFits, 14}, {"[x]", kFits, 13}, {";c", kFits, 4}, {"\"q\"", kFits, 2}, {"-m", kFits, 3}, {"@", kFits, 5},
-    {"\xF0\x9F\x98\x80", kFits, 18}, {"\xEF\xBF\xBD", kFits, 17}, {string(255, 'k'), kFits, 9},
-    {string(127, 'k') + "\xF0\x9F\x98\x80" + string(126, 'k'), kFits, 10}, {"line\nbreak", kInvalid, 0, kFits},
-    {"cr\rname", kInvalid, 0, kFits}, {string("nul\0x", 5), kInvalid, 0, kFits}, {string(256, 'k'), kInvalid},
+    {"]", kFits, 14}, {"[x]", kFits, 13}, {";c", kFits, 4}, {"\"q\"", kFits, 2}, {"-m", kFits, 3}, {"@", kFits, 5}, {"\xF0\x9F\x98\x80", kFits, 18},
+    {"\xEF\xBF\xBD", kFits, 17}, {string(255, 'k'), kFits, 9}, {string(127, 'k') + "\xF0\x9F\x98\x80" + string(126, 'k'), kFits, 10},
+    {"line\nbreak", kInvalid, 0, kFits}, {"cr\rname", kInvalid, 0, kFits}, {string("nul\0x", 5), kInvalid, 0, kFits}, {string(256, 'k'), kInvalid},
     {"caf\xE9", kNotUtf8}, {"\xED\xA0\x80", kNotUtf8}, {"ss", kFits, 11}, {"\xC3\x9F", kFits, 16}};
 const Candidate kDeep{"d", kFits, 7}, kFit{"fit", kFits, 8};  // a chain at the depth limit; what stands in for a refused name
 const std::vector<Candidate> kValueNames = {
@@ -49,8 +50,7 @@ const std::vector<Candidate> kTexts = {
 
 // Picks from the input's bytes; zeros once they run out, so that every input is a whole run.
 struct Choices {
-    std::string_view bytes;
-    std::size_t pos = 0;
+    std::string_view bytes; std::size_t pos = 0;
     std::size_t Below(std::size_t n) { return (pos < bytes.size() ? static_cast<unsigned char>(bytes[pos++]) : 0u) % n; }
     const Candidate& From(const std::vector<Candidate>& items) { return items[Below(items.size())]; }
 };
@@ -64,11 +64,8 @@ string Utf16(const Candidate& text) {
 
 // What the store should hold below a key, as the test keeps it: subkeys by class (so in the
 // order the registry lists them), values in the order first set, each under the name first given.
-struct Model {
-    string name;
-    std::map<int, Model> keys;
-    std::vector<std::pair<int, platform::RegValue>> values;  // their data as the registry keeps it
-};
+// Values hold their data as the registry keeps it.
+struct Model { string name; std::map<int, Model> keys; std::vector<std::pair<int, platform::RegValue>> values; };
 
 // One listing for the store and for the model, which agree when their trees do: each value,
 // then each subkey with its own listing, every name and data after its length.
@@ -87,27 +84,22 @@ string Listing(platform::RegistryApi& api, Key key) {
     platform::RegValue value;
     string out, name(1024, '\0');
     std::uint32_t i = 0, size = 1024;
-    Status status = kFits;
-    while ((status = api.EnumValueBytes(key, i++, &value.name, &value.type, &value.data)) == kFits) out += Item(value);
-    out += status == platform::error::kNoMoreItems ? "" : "<values unreadable>";
-    for (i = 0; (status = api.EnumKeyEx(key, i++, name.data(), &size)) == kFits; size = 1024) {
+    while (api.EnumValueBytes(key, i++, &value.name, &value.type, &value.data) == kFits) out += Item(value);
+    for (i = 0; api.EnumKeyEx(key, i++, name.data(), &size) == kFits; size = 1024) {
         Key child = platform::kNullKey;
         const Status opened = api.OpenKeyEx(key, name.substr(0, size), 0, platform::kKeyRead, &child);
         out += Item('k', name.substr(0, size)) + (opened == kFits ? Listing(api, child) : "<unopenable>") + '}';
         api.CloseKey(child);
     }
-    return out + (status == platform::error::kNoMoreItems ? "" : "<subkeys unreadable>");
+    return out;
 }
 
 string Differs(const string& found, const string& wanted) {
     const auto at = static_cast<std::size_t>(std::mismatch(found.begin(), found.end(), wanted.begin(), wanted.end()).first - found.begin());
-    const string from = found.substr(at < 40 ? 0 : at - 40, 80), model = wanted.substr(at < 40 ? 0 : at - 40, 80);
-    return found == wanted ? "" : "the tree is not the model's: ..." + from + "... where the model has ..." + model;
+    return found == wanted ? "" : "the tree is not the model's from byte " + std::to_string(at) + ": " + found.substr(at, 60) + "... for " + wanted.substr(at, 60);
 }
 
-string Judge(const string& call, Status status, Status owed) {
-    return status == owed ? "" : call + " should have given " + std::to_string(owed) + ", got " + std::to_string(status);
-}
+string Judge(const string& call, Status status, Status owed) { return status == owed ? "" : call + " gave " + std::to_string(status) + ", not " + std::to_string(owed); }
 
 // A key path with its names and what the store owes it where a call makes it and where one only
 // looks it up. Text that is not UTF-8 is refused before anything else.
@@ -137,15 +129,12 @@ public:
         for (int step = 1; pick.pos < pick.bytes.size() && step <= most; ++step) {
             if (string failed = Step(pick); !failed.empty()) return "call " + std::to_string(step) + ": " + failed;
         }
-        if (string failed = Flush(); !failed.empty() || baseName_.empty()) return failed;
-        platform::DeleteTree(*store_, root_, baseName_);
-        return ReadBack("", outside_);
+        const string failed = Flush();
+        return !failed.empty() || baseName_.empty() ? failed : (platform::DeleteTree(*store_, root_, baseName_), ReadBack("", outside_));
     }
 
 private:
-    std::unique_ptr<platform::FileStoreRegistry> Open() const {
-        return std::make_unique<platform::FileStoreRegistry>(platform::FileStoreOptions{folder_, "FUZZ"});
-    }
+    std::unique_ptr<platform::FileStoreRegistry> Open() const { return std::make_unique<platform::FileStoreRegistry>(platform::FileStoreOptions{folder_, "FUZZ"}); }
 
     string Step(Choices& c) {
         const std::size_t call = c.Below(6);
@@ -154,12 +143,10 @@ private:
         if (failed.empty()) failed = Differs(Listing(*store_, base_), Listing(model_));
         // A chain at the depth limit is flushed and read back once, then removed: every later
         // call would list it again.
-        if (!deep_ || !failed.empty()) return failed;
-        deep_ = false;
+        if (!std::exchange(deep_, false) || !failed.empty()) return failed;
         failed = Flush();
-        platform::DeleteTree(*store_, base_, kDeep.text);
         model_.keys.erase(kDeep.fold);
-        return failed;
+        return platform::DeleteTree(*store_, base_, kDeep.text), failed;
     }
 
     // Commits; a second store reading the file must see the model's tree.
@@ -169,18 +156,13 @@ private:
     // must list the key `subKey` as `wanted`.
     string ReadBack(const string& subKey, const string& wanted) {
         if (const Status status = store_->CommitTransaction(root_); status != kFits) return "a commit failed: " + std::to_string(status);
-        string failed;
-        {
-            const auto second = Open();
-            Key root = platform::kNullKey, key = platform::kNullKey;
-            const Status status = second->ConnectRegistry("", platform::kHKeyLocalMachine, &root);
-            const auto problem = second->LastHiveFileError();
-            failed = status != kFits ? "the file the store wrote does not load: " + (problem ? Describe(*problem) : std::to_string(status))
-                     : second->OpenKeyEx(root, subKey, 0, platform::kKeyRead, &key) != kFits ? "the file lost its key " + subKey
-                     : Differs(Listing(*second, key), wanted);
-        }
-        const Status status = store_->BeginTransaction(root_);
-        return failed.empty() && status != kFits ? "a transaction could not begin: " + std::to_string(status) : failed;
+        const auto second = Open();
+        Key root = platform::kNullKey, key = platform::kNullKey;
+        const Status status = second->ConnectRegistry("", platform::kHKeyLocalMachine, &root);
+        const string failed = status != kFits ? "the file the store wrote does not load: " + std::to_string(status)
+                              : second->OpenKeyEx(root, subKey, 0, platform::kKeyRead, &key) != kFits ? "the file lost its key " + subKey
+                                                                                                        : Differs(Listing(*second, key), wanted);
+        return store_->BeginTransaction(root_) == kFits || !failed.empty() ? failed : "a transaction could not begin";
     }
 
     // A path of one to three names, or now and then a chain at the depth limit. `fitting`: a path
@@ -188,20 +170,15 @@ private:
     Path PickPath(Choices& c, bool fitting) {
         Path path;
         const std::size_t limit = platform::kMaxKeyDepth - (baseName_.empty() ? 0 : 1);
-        if (c.Below(256) == 255) {  // never from the zeros after the end of the input
-            const std::size_t depth = 505 + c.Below(12);
-            path.names.assign(fitting && depth > limit ? 1 : depth, &kDeep);
-            deep_ = true;
+        const bool deep = c.Below(256) == 255;  // never from the zeros after the end of the input
+        const std::size_t depth = deep ? 505 + c.Below(12) : 1 + c.Below(3);
+        deep_ = deep_ || deep;
+        for (std::size_t i = 0; i < (fitting && depth > limit ? 1 : depth); ++i) {
+            const Candidate* name = deep ? &kDeep : &c.From(kKeyNames);
+            path.names.push_back(name = fitting && name->refusal != kFits ? &kFit : name);
+            path.text += (i == 0 ? "" : "\\") + name->text;
+            path.create = Worse(Worse(path.create, name->refusal), i < limit ? kFits : kInvalid), path.lookup = Worse(path.lookup, name->lookup);
         }
-        for (std::size_t i = 0, names = path.names.empty() ? 1 + c.Below(3) : 0; i < names; ++i) {
-            const Candidate& name = c.From(kKeyNames);
-            path.names.push_back(fitting && name.refusal != kFits ? &kFit : &name);
-        }
-        for (const Candidate* name : path.names) {
-            path.text += (path.text.empty() ? "" : "\\") + name->text;
-            path.create = Worse(path.create, name->refusal), path.lookup = Worse(path.lookup, name->lookup);
-        }
-        if (path.names.size() > limit) path.create = kInvalid;
         return path;
     }
 
@@ -215,22 +192,19 @@ private:
         }
         return at;
     }
-    static auto ValueOf(Model& key, int fold) {
-        return std::find_if(key.values.begin(), key.values.end(), [fold](const auto& value) { return value.first == fold; });
-    }
+    static auto ValueOf(Model& key, int fold) { return std::find_if(key.values.begin(), key.values.end(), [fold](auto& v) { return v.first == fold; }); }
 
     // Creates or deletes a key of any path. A key with subkeys is not deleted.
     string KeyCall(Choices& c, bool create) {
         const Path path = PickPath(c, false);
-        Model* parent = path.lookup == kFits ? Walk(path, path.names.size() - 1) : nullptr;
+        Model* parent = Walk(path, path.names.size() - 1);  // a name that cannot be stored names no key
         const Model* key = parent != nullptr ? Walk(path, path.names.size()) : nullptr;
         const Status owed = create ? path.create : path.lookup != kFits ? path.lookup : key == nullptr ? kMissing
                                                    : key->keys.empty() ? kFits : platform::error::kAccessDenied;
         Key made = platform::kNullKey;
         const Status status = create ? store_->CreateKey(base_, path.text, &made) : store_->DeleteKey(base_, path.text);
         store_->CloseKey(made);
-        if (owed == kFits && create) Walk(path, path.names.size(), true);
-        if (owed == kFits && !create) parent->keys.erase(path.names.back()->fold);
+        if (owed == kFits) create ? void(Walk(path, path.names.size(), true)) : void(parent->keys.erase(path.names.back()->fold));
         return Judge(create ? "CreateKey" : "DeleteKey", status, owed);
     }
 
@@ -238,31 +212,23 @@ private:
     // of a fitting path made first.
     string SetValue(Choices& c, bool asText) {
         const Candidate& name = c.From(kValueNames);
-        Status owed = name.refusal;
-        std::uint32_t type = 0;
-        string data, stored;
-        if (asText) {
-            const Candidate& value = c.From(kTexts);
-            type = std::vector<std::uint32_t>{platform::kRegSz, platform::kRegExpandSz, platform::kRegMultiSz}[c.Below(3)];
-            // A REG_SZ ends at its first NUL; the other text types keep theirs.
-            data = value.text + (c.Below(2) == 0 ? string("\0after", 6) : "") + '\0';
-            stored = Utf16(value) + Utf16({type == platform::kRegSz ? string(1, '\0') : data.substr(value.text.size())});
-            owed = owed == kFits ? value.refusal : owed;
-        } else {
-            type = std::vector<std::uint32_t>{0, platform::kRegSz, platform::kRegExpandSz, platform::kRegBinary,
-                                              platform::kRegDword, platform::kRegMultiSz, platform::kRegQword, 0x12345678}[c.Below(8)];
-            data.resize(c.Below(10));
-            for (char& b : data) b = static_cast<char>(c.Below(256));
-            if (type == platform::kRegSz) {
-                // A text value's bytes are kept only as UTF-16LE that ends in its one NUL.
-                const Candidate& value = c.From(kTexts);
-                const std::size_t form = c.Below(3);
-                data = form == 0   ? Utf16(value.refusal == kFits ? value : kTexts[1]) + string(2, '\0')
-                       : form == 1 ? string(1 + 2 * data.size(), 'x')  // an odd count
-                                   : string("t\0\0\0x\0\0\0", 8);       // a NUL before the end
-                owed = form != 0 && owed == kFits ? kInvalid : owed;
-            }
-            stored = data;
+        const Candidate* value = asText ? &c.From(kTexts) : nullptr;
+        const std::uint32_t type = asText ? std::vector<std::uint32_t>{platform::kRegSz, platform::kRegExpandSz, platform::kRegMultiSz}[c.Below(3)]
+                                          : std::vector<std::uint32_t>{0, platform::kRegSz, platform::kRegExpandSz, platform::kRegBinary,
+                                                                       platform::kRegDword, platform::kRegMultiSz, platform::kRegQword, 0x12345678}[c.Below(8)];
+        // As text a REG_SZ ends at its first NUL, the other text types keep theirs.
+        string data = asText ? value->text + (c.Below(2) == 0 ? string("\0after", 6) : "") + '\0' : string(c.Below(10), '\0');
+        if (!asText) std::generate(data.begin(), data.end(), [&c] { return static_cast<char>(c.Below(256)); });
+        Status owed = name.refusal != kFits ? name.refusal : asText ? value->refusal : kFits;
+        string stored = asText ? Utf16(*value) + Utf16({type == platform::kRegSz ? string(1, '\0') : data.substr(value->text.size())}) : data;
+        if (!asText && type == platform::kRegSz) {
+            // As bytes a text value's are kept only as UTF-16LE that ends in its one NUL.
+            const Candidate& text = c.From(kTexts);
+            const std::size_t form = c.Below(3);
+            stored = data = form == 0   ? Utf16(text.refusal == kFits ? text : kTexts[1]) + string(2, '\0')
+                            : form == 1 ? string(1 + 2 * data.size(), 'x')  // an odd count
+                                        : string("t\0\0\0x\0\0\0", 8);       // a NUL before the end
+            owed = form != 0 && owed == kFits ? kInvalid : owed;
         }
         const Path path = PickPath(c, true);
         Key key = platform::kNullKey;
@@ -272,19 +238,16 @@ private:
                                                           static_cast<std::uint32_t>(data.size()))
                                      : store_->SetValueBytes(key, name.text, type, data);
         store_->CloseKey(key);
-        auto it = ValueOf(at, name.fold);
-        if (owed == kFits && it == at.values.end()) it = at.values.insert(it, {name.fold, {name.text, 0, ""}});
-        if (owed == kFits) it->second.type = type, it->second.data = stored;
+        if (const auto it = ValueOf(at, name.fold); owed == kFits) it == at.values.end() ? at.values.push_back({name.fold, {name.text, type, stored}}) : void(it->second = {it->second.name, type, stored});
         return Judge(asText ? "SetValueEx" : "SetValueBytes", status, owed);
     }
 
     string DeleteValue(Choices& c) {
         const Path path = PickPath(c, false);
-        Model* at = path.lookup == kFits ? Walk(path, path.names.size()) : nullptr;
+        Model* at = Walk(path, path.names.size());
         const Status owedOpen = path.lookup != kFits ? path.lookup : at == nullptr ? kMissing : kFits;
         Key key = platform::kNullKey;
-        const Status opened = store_->OpenKeyEx(base_, path.text, 0, platform::kKeyAllAccess, &key);
-        if (opened != kFits || owedOpen != kFits) return store_->CloseKey(key), Judge("OpenKeyEx", opened, owedOpen);
+        if (const Status opened = store_->OpenKeyEx(base_, path.text, 0, platform::kKeyAllAccess, &key); opened != kFits || owedOpen != kFits) return store_->CloseKey(key), Judge("OpenKeyEx", opened, owedOpen);
         const Candidate& name = c.From(kValueNames);
         const auto it = ValueOf(*at, name.fold);
         const Status owed = name.lookup != kFits ? name.lookup : it == at->values.end() ? kMissing : kFits;
@@ -307,9 +270,7 @@ string Write(const std::vector<regfile::Entry>& entries, regfile::Encoding encod
     regfile::Writer writer(encoding);
     for (std::size_t i = 0; i < entries.size(); ++i) {
         std::vector<regfile::Value> values;
-        for (std::size_t j = i + 1; j < entries.size() && entries[j].kind == regfile::EntryKind::SetValue; ++j) {
-            values.push_back(entries[j].value);
-        }
+        for (std::size_t j = i + 1; j < entries.size() && entries[j].kind == regfile::EntryKind::SetValue; ++j) values.push_back(entries[j].value);
         string path = entries[i].root;
         for (const auto& name : entries[i].path) path += "\\" + name;
         if (entries[i].kind == regfile::EntryKind::Key) writer.AddKey(path, values);
@@ -330,9 +291,8 @@ string CheckRoundTrip(std::string_view bytes) {
     const regfile::ParseResult parsed = regfile::Parse(bytes);
     if (!parsed.document) return parsed.error.message.empty() || parsed.error.line < 0 ? "a parse failed, not saying where" : "";
     std::vector<regfile::Entry> kept;  // deletions have no written form
-    for (const auto& entry : parsed.document->entries) {
-        if (entry.kind == regfile::EntryKind::Key || entry.kind == regfile::EntryKind::SetValue) kept.push_back(entry);
-    }
+    std::copy_if(parsed.document->entries.begin(), parsed.document->entries.end(), std::back_inserter(kept),
+                 [](const auto& entry) { return entry.kind == regfile::EntryKind::Key || entry.kind == regfile::EntryKind::SetValue; });
     for (const auto encoding : {regfile::Encoding::Utf8Lf, regfile::Encoding::Utf16LeBomCrlf}) {
         const string written = Write(kept, encoding);
         const regfile::ParseResult again = regfile::Parse(written);
@@ -361,13 +321,11 @@ string CheckStoreFile(std::string_view bytes, const fs::path& folder) {
     {
         // A hive that loads takes the calls its own bytes pick, as CheckStoreCalls does.
         Run run(folder, &status, "fuzz");
-        Key probe = platform::kNullKey;
         if (status == kFits) return regfile::Parse(bytes).document ? run.Calls({bytes}, 8) : "the store loaded a file that does not parse";
         if (status != platform::error::kBadDb || !run.Store().LastHiveFileError()) return "refused, not saying where";
-        if (run.Store().CreateKey(platform::kHKeyLocalMachine, "probe", &probe) == kFits) return "changed a hive not loaded";
+        if (Key probe = platform::kNullKey; run.Store().CreateKey(platform::kHKeyLocalMachine, "probe", &probe) == kFits) return "changed a hive not loaded";
     }  // the store's end writes whatever it still holds
-    std::ifstream in(file, std::ios::binary);
-    if (string(std::istreambuf_iterator<char>(in), {}) != bytes) return "a store file that did not load was overwritten";
+    if (std::ifstream in(file, std::ios::binary); string(std::istreambuf_iterator<char>(in), {}) != bytes) return "a store file that did not load was overwritten";
     for (const auto& entry : fs::directory_iterator(folder)) {
         if (entry.path() != file) return "the store left " + entry.path().filename().string() + " in its folder";
     }
