@@ -17,16 +17,20 @@ std::string CheckRoundTrip(std::string_view bytes);
 
 // The bytes as the store file of computer "FUZZ" in `folder` (emptied first). A file the store
 // cannot load stays byte for byte as it was, even after a change was attempted. A file it loads
-// takes a few of the calls CheckStoreCalls makes, picked by its own bytes, under the same checks.
+// takes a few of the calls CheckStoreCalls makes, picked by its own bytes, below a key of their
+// own, under the same checks; the keys and values the file held beside it must read back as
+// they were.
 std::string CheckStoreFile(std::string_view bytes, const std::filesystem::path& folder);
 
 // The file store's first promise as a property. The bytes pick a sequence of calls (creating
 // keys, setting values as text and as bytes, deleting keys and values, flushing) with names and
 // data a .reg file can and cannot hold: line breaks, NULs, text that is not UTF-8, odd byte
-// counts, names at and past the length limits, paths at and past the depth limit. After every
-// call: a call whose names and data fit succeeds, one whose do not fails with the registry's
-// error and leaves the tree as it was, a value set reads back byte for byte; after every flush,
-// a second store reading the file sees the same tree. The store lives in `folder` (emptied first).
+// counts, names at and past the length limits, paths at and past the depth limit, names equal
+// but for case. A model of the registry kept here, with the case classes of the names written
+// out by hand, says what each call owes: its status, and the whole tree afterwards as the
+// registry's own enumeration calls list it (names as first given, subkeys in the registry's
+// order, values in the order set). After every flush a second store reading the file must list
+// the model's tree. The store lives in `folder` (emptied first).
 std::string CheckStoreCalls(std::string_view choices, const std::filesystem::path& folder);
 
 }  // namespace kelvaston::fuzz
