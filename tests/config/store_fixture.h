@@ -102,7 +102,7 @@ protected:
         platform::DeleteTree(registry, platform::kHKeyLocalMachine, layout::kServiceKey);
     }
 #else
-    kelvaston::test::TempDir dir_{kelvaston::test::TempDir::FastBase()};  // a tmpfs: no waits for the disk
+    kelvaston::test::TempDir dir_;
 #endif
     std::unique_ptr<platform::RegistryApi> registry_;
     Settings settings_;

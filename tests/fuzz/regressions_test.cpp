@@ -41,7 +41,7 @@ TEST(FuzzRegressions, EveryKeptInputAndSeedPassesTheFuzzersChecks) {
 
 // A fixed seed and a few hundred sequences here; KELVASTON_PROPERTY_CASES runs more.
 TEST(StoreCalls, WhatSucceedsReadsBackFromTheFileAndWhatIsRefusedChangesNothing) {
-    kelvaston::test::TempDir dir(kelvaston::test::TempDir::FastBase());
+    kelvaston::test::TempDir dir;
     std::mt19937 random(2026);
     const char* cases = std::getenv("KELVASTON_PROPERTY_CASES");
     for (int n = 1, count = cases != nullptr ? std::atoi(cases) : 200; n <= count; ++n) {

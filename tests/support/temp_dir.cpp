@@ -9,7 +9,7 @@ namespace kelvaston::test {
 
 namespace fs = std::filesystem;
 
-TempDir::TempDir() : TempDir(fs::temp_directory_path()) {}
+TempDir::TempDir() : TempDir(FastBase()) {}
 
 fs::path TempDir::FastBase() {
     std::error_code ec;

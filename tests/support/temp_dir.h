@@ -1,4 +1,4 @@
-// A fresh folder below the system's temporary folder, removed with everything in it at the end.
+// A fresh folder, removed with everything in it at the end.
 #pragma once
 
 #include <filesystem>
@@ -8,8 +8,9 @@ namespace kelvaston::test {
 
 class TempDir {
 public:
+    // Below FastBase(): the stores write their file whole, with an fsync, at every change, and
+    // on a tmpfs that costs nothing; no test can see what an fsync did anyway.
     TempDir();
-    // Below `base` instead: a tmpfs such as /dev/shm makes every fsync free.
     explicit TempDir(const std::filesystem::path& base);
     // /dev/shm where it can be written, else the system's temporary folder.
     static std::filesystem::path FastBase();
