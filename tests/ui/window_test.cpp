@@ -1,5 +1,7 @@
 // The window driven as a user drives it: start-up, clicks and keys in the tree, typing on the
 // pages, and what reaches the model.
+#include <QApplication>
+
 #include "platform/registry_decorators.h"
 #include "window_fixture.h"
 
@@ -187,8 +189,16 @@ TEST_F(WindowTest, AStoreThatMayNotBeWrittenIsNamedAndReadOnceItMayAgain) {
                                            "Permission denied", EACCES, {}, -1};
         }
 
+        int waited = 0, bare = 0;  // connections and key openings under the wait cursor, and not
+
     protected:
-        std::optional<platform::Status> Before(platform::Call /*call*/) override { return std::nullopt; }
+        std::optional<platform::Status> Before(platform::Call call) override {
+            if (call == platform::Call::ConnectRegistry || call == platform::Call::OpenKeyEx) {
+                const QCursor* cursor = QApplication::overrideCursor();
+                ++(cursor != nullptr && cursor->shape() == Qt::WaitCursor ? waited : bare);
+            }
+            return std::nullopt;
+        }
     };
     kelvaston::test::WriteFile(dir_ / "Desk1.reg", kHeader + Sample());
     registry_ = std::make_unique<platform::FileStoreRegistry>(platform::FileStoreOptions{dir_.Path(), "Desk1"});
@@ -196,6 +206,7 @@ TEST_F(WindowTest, AStoreThatMayNotBeWrittenIsNamedAndReadOnceItMayAgain) {
     window_ = std::make_unique<POPConfig>();
     editor_ = std::make_unique<Editor>(store, dialogs_, *window_);
     dialogs_.ExpectMessage(Answer::Ok);
+    dialogs_.OnShow([](const ScriptedDialogs::Shown&) { EXPECT_EQ(QApplication::overrideCursor(), nullptr); });
     editor_->Main();
     ASSERT_EQ(dialogs_.Boxes().size(), 1u);
     EXPECT_EQ(dialogs_.Boxes()[0].title, "Registrierung schreibgeschützt");
@@ -208,6 +219,13 @@ TEST_F(WindowTest, AStoreThatMayNotBeWrittenIsNamedAndReadOnceItMayAgain) {
     Press(2);
     EXPECT_EQ(dialogs_.Boxes().size(), 1u);
     EXPECT_EQ(W().GlobalList->topLevelItemCount(), 3);  // the sample's three connections
+    store.refusing = true;
+    dialogs_.ExpectMessage(Answer::Ok);
+    Press(3);  // a save that fails
+    EXPECT_EQ(dialogs_.Boxes().size(), 2u);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_GT(store.waited, 3);
+    EXPECT_EQ(store.bare, 0);
 }
 #endif
 
