@@ -97,6 +97,9 @@ const Case kCases[] = {
      "Arcor\\info,Arcor\\vertrieb,NORAS\\info,Zeta\\z1", {}, {kConnectionShown}},
     {"save without the service says so", kNoService, {"ok", "ok", "press 3"}, "", "",
      {"Der Service ist auf diesem Rechner nicht installiert"}, {kConnectionShown}},
+    {"stored numbers that are none never end the program", kService + kParameters + "\"Listen RAS\"=\"ja\"\n" + Key("A") +
+     "\"Enable Logging\"=\"viel\"\n" + Key("A\\x") + "\"Enable UDP\"=dword:00000007\n", {"click A\\x", "click A"}, "A,NORAS",
+     "A\\x", {}},
     {"template: only on a shown account, only after Yes", kOwnValues,
      {"press 9", "click Zeta\\z1", "no", "press 9", "press 3"}, "Arcor,NORAS,Zeta",
      "Arcor\\info,Arcor\\vertrieb,NORAS\\info,Zeta\\z1", {kTemplate},
