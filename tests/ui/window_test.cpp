@@ -167,7 +167,9 @@ TEST_F(WindowTest, ADamagedStoreIsNamedInGermanAndASaveFindsNoService) {
 // A registry kept in files whose folder may not be written: the start says so, naming the
 // folder, instead of calling the service not installed; once it may be written again, reading
 // the settings again loads them, without a new start. (The store's own refusal is the file
-// store's test; here it stands as a wrapper that refuses what the store refuses.)
+// store's test; here it stands as a wrapper that refuses what the store refuses.) Loads and
+// saves wait for the registry under the wait cursor, which no message box and nothing after
+// them, failed or not, still shows.
 TEST_F(WindowTest, AStoreThatMayNotBeWrittenIsNamedAndReadOnceItMayAgain) {
     class ReadOnly final : public platform::RegistryDecorator {
     public:
