@@ -32,13 +32,30 @@ const QString kRemoveAll = "Das Löschen der Verbindung beinhaltet auch das lös
 const QString kUnfit = "Ein Name darf höchstens 255 Zeichen lang sein und weder einen umgekehrten Schrägstrich (\\) noch "
                        "ein Steuerzeichen wie einen Zeilenumbruch enthalten.";
 
+// One account, with every value other than the template's ("Enable Account" grey, which still
+// lets the account frame and its "Template" button be used).
+const std::string kOwnValues =
+    kService + kParameters + Key("NORAS") + Key("NORAS\\info") +
+    "\"Addressmode\"=dword:00000001\n\"Addressmode Ticker\"=dword:00000002\n\"Command\"=\"run.cmd\"\n"
+    "\"Enable Account\"=dword:00000002\n\"Enable Command\"=dword:00000001\n\"Enable From UDP\"=dword:00000001\n"
+    "\"Enable UDP\"=dword:00000001\n\"Enable Wissenschaft\"=dword:00000001\n\"LogFile\"=\"d:\\\\z.log\"\n"
+    "\"Max Mails\"=dword:00000005\n\"POP Delete\"=dword:00000000\n\"POP Host\"=\"pop.alt\"\n\"POP Passwort\"=\"geheim\"\n"
+    "\"POP User\"=\"alt\"\n\"SMTP From\"=\"von@alt\"\n\"SMTP Host\"=\"smtp.alt\"\n\"SMTP To\"=\"an@alt\"\n\"UDP Port\"=dword:00000007\n";
+const QString kTemplate = "Das Einfügen des Templates überschreibt alle Einstellungen in diesem Account. Möchten Sie fortfahren?";
+const QString kConnectionShown = "toolbars=0,1,2,3,4,6,7,8,10";  // "Rechner auswählen" and "Template" off
+
 struct Case {
     const char* name;
     std::string start;
-    // "click <node>", "press <toolbar>", "in <entry>" (the next input box), "ok", "yes", "no".
+    // "click <node>", "press <toolbar>", "in <entry>" (the next input box), "ok", "yes", "no",
+    // "local" (a click on "lokaler Rechner").
     std::vector<QString> script;
     QString connections, accounts;  // the model's names, joined by commas
     QStringList messages;           // the message boxes shown after the start
+    // After the script: "toolbars=" the enabled buttons, "computer=" the computer's name shown,
+    // else a line that the store holds (with "!", must not hold).
+    QStringList after = {};
+    std::string other = {};  // the store's computer MAIL2, when given
 };
 
 const Case kCases[] = {
@@ -78,9 +95,38 @@ const Case kCases[] = {
      "NORAS,Zeta", "NORAS\\info,Zeta\\z1",
      {"Wählen Sie zuerst eine Verbindung aus", "Diese Verbindung darf nicht gelöscht werden.", kRemoveAll, kRemoveAll}},
     {"reading again drops unsaved edits", kTwo, {"in Neu", "press 0", "press 2"}, "Arcor,NORAS,Zeta",
-     "Arcor\\info,Arcor\\vertrieb,NORAS\\info,Zeta\\z1", {}},
+     "Arcor\\info,Arcor\\vertrieb,NORAS\\info,Zeta\\z1", {}, {kConnectionShown}},
     {"save without the service says so", kNoService, {"ok", "ok", "press 3"}, "", "",
-     {"Der Service ist auf diesem Rechner nicht installiert"}},
+     {"Der Service ist auf diesem Rechner nicht installiert"}, {kConnectionShown}},
+    {"stored numbers that are none never end the program", kService + kParameters + "\"Listen RAS\"=\"ja\"\n" + Key("A") +
+     "\"Enable Logging\"=\"viel\"\n" + Key("A\\x") + "\"Enable UDP\"=dword:00000007\n", {"click A\\x", "click A"}, "A,NORAS",
+     "A\\x", {}},
+    {"template: only on a shown account, only after Yes", kOwnValues,
+     {"press 9", "click NORAS\\info", "no", "press 9", "press 3"}, "NORAS", "NORAS\\info", {kTemplate},
+     {"\"Max Mails\"=dword:00000005", "\"POP User\"=\"alt\"", "\"Enable Account\"=dword:00000002"}},
+    {"template: every value of the account page, saved into the shown account", kOwnValues,
+     {"click NORAS\\info", "yes", "press 9", "press 3"}, "NORAS", "NORAS\\info", {kTemplate},
+     {"toolbars=0,1,2,3,4,6,7,8,9,10", "\"Addressmode\"=dword:00000003", "\"Addressmode Ticker\"=dword:00000000",
+      "\"Command\"=\"\"", "\"Enable Account\"=dword:00000001", "\"Enable Command\"=dword:00000000",
+      "\"Enable From UDP\"=dword:00000000", "\"Enable UDP\"=dword:00000000", "\"Enable Wissenschaft\"=dword:00000000",
+      "\"LogFile\"=\"c:\\\\Log.txt\"", "\"Max Mails\"=dword:0000000a", "\"POP Delete\"=dword:00000001",
+      "\"POP Passwort\"=\"\"", "\"POP User\"=\"popuser\"", "\"UDP Port\"=dword:00003a9a", "!\"POP Host\"=\"pop.alt\"",
+      "!\"POP Host\"=\"\"", "!\"SMTP From\"=\"von@alt\"", "!\"SMTP From\"=\"\"", "!\"SMTP Host\"=\"smtp.alt\"",
+      "!\"SMTP Host\"=\"\"", "!\"SMTP To\"=\"an@alt\"", "!\"SMTP To\"=\"\""}},
+#ifndef _WIN32
+    {"choose computer: only once \"lokaler Rechner\" is clear; the name in upper case", kTwo,
+     {"press 5", "local", "in mail2", "press 5"}, "Fern,NORAS", "Fern\\f1", {},
+     {"computer=MAIL2", "toolbars=0,1,2,3,4,5,6,7,8,10"}, kService + kParameters + Key("NORAS") + Key("Fern\\f1")},
+    {"choose computer: an unknown one is named; the lists stay empty", kTwo, {"local", "in Nirgends", "ok", "press 5"},
+     "", "", {"Verbindung mit Computer NIRGENDS kann nicht hergestellt werden."},
+     {"computer=NIRGENDS", "toolbars=0,1,2,3,4,5,6,7,8,10"}},
+    {"choose computer: Cancel connects to the empty name, the local computer", kTwo,
+     {"local", "in mail2", "press 5", "in ", "press 5"}, "Arcor,NORAS,Zeta", "Arcor\\info,Arcor\\vertrieb,NORAS\\info,Zeta\\z1",
+     {}, {"computer="}, kService + kParameters + Key("Fern")},
+    {"checking \"lokaler Rechner\" again loads the local computer", kTwo, {"local", "in mail2", "press 5", "local"},
+     "Arcor,NORAS,Zeta", "Arcor\\info,Arcor\\vertrieb,NORAS\\info,Zeta\\z1", {}, {"computer=DESK1", kConnectionShown},
+     kService + kParameters + Key("Fern")},
+#endif
     {"new account: to the selected node's connection, unfit and duplicate names refused", kTwo,
      {"click Zeta\\z1", "in  z1 ", "ok", "press 1", "in a\\b", "ok", "press 1", "in ", "press 1", "in Z1", "ok", "press 1",
       "click NORAS", "in vertrieb", "press 1"},
@@ -106,20 +152,20 @@ class CommandTest : public WindowTest, public ::testing::WithParamInterface<Case
 TEST_P(CommandTest, EndsWithTheExpectedModelAndMessages) {
     const Case& c = GetParam();
     std::size_t before = 0;
+    if (!c.other.empty()) kelvaston::test::WriteFile(dir_ / "Mail2.reg", kHeader + c.other);
     for (const QString& step : c.script) {
         const QString arg = step.section(' ', 1);
         if (step.startsWith("in ")) dialogs_.ExpectInput(arg);
         if (step == "ok" || step == "yes" || step == "no") {
             dialogs_.ExpectMessage(step == "ok" ? Answer::Ok : step == "yes" ? Answer::Yes : Answer::No);
         }
-        if (step.startsWith("click ") || step.startsWith("press ")) {
-            if (!window_) {
-                Start(c.start);
-                before = dialogs_.Boxes().size();
-            }
-            if (step.startsWith("click ")) Click(arg);
-            else Press(arg.toInt());
+        if (!window_ && (step.startsWith("click ") || step.startsWith("press ") || step == "local")) {
+            Start(c.start);
+            before = dialogs_.Boxes().size();
         }
+        if (step.startsWith("click ")) Click(arg);
+        if (step.startsWith("press ")) Press(arg.toInt());
+        if (step == "local") W().OptionComputerLocal->click();
     }
     QStringList connections, accounts, messages;
     for (const auto& r : Model().Connections) {
@@ -134,6 +180,16 @@ TEST_P(CommandTest, EndsWithTheExpectedModelAndMessages) {
     EXPECT_EQ(connections.join(','), c.connections);
     EXPECT_EQ(accounts.join(','), c.accounts);
     EXPECT_EQ(messages, c.messages);
+    QStringList enabled;
+    for (std::size_t i = 0; i < W().Symbolleiste.size(); ++i) {
+        if (W().Symbolleiste[i]->isEnabled()) enabled << QString::number(i);
+    }
+    for (const QString& expected : c.after) {
+        const bool absent = expected.startsWith('!');
+        if (expected.startsWith("toolbars=")) EXPECT_EQ(expected, "toolbars=" + enabled.join(','));
+        else if (expected.startsWith("computer=")) EXPECT_EQ(expected, "computer=" + W().GlobalComputerName->text());
+        else EXPECT_EQ(Saved().find(expected.mid(absent ? 1 : 0).toStdString()) == std::string::npos, absent) << expected.toStdString();
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Toolbar, CommandTest, ::testing::ValuesIn(kCases), [](const ::testing::TestParamInfo<Case>& param) {
