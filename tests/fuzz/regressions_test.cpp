@@ -44,7 +44,7 @@ TEST(StoreCalls, WhatSucceedsReadsBackFromTheFileAndWhatIsRefusedChangesNothing)
     kelvaston::test::TempDir dir;
     std::mt19937 random(2026);
     const char* cases = std::getenv("KELVASTON_PROPERTY_CASES");
-    for (int n = 1, count = cases != nullptr ? std::atoi(cases) : 200; n <= count; ++n) {
+    for (int n = 1, count = cases != nullptr ? std::atoi(cases) : 100; n <= count; ++n) {
         std::string choices(300, '\0');
         for (char& c : choices) c = static_cast<char>(random());
         ASSERT_EQ(CheckStoreCalls(choices, dir / "store"), "") << "sequence " << n;
