@@ -2,7 +2,6 @@
 // with its line.
 #include <gtest/gtest.h>
 
-#include <map>
 #include <vector>
 #include <utility>
 
@@ -263,98 +262,6 @@ TEST(RegFileWrite, WhatIsWrittenReadsBackExactlyAndACutCopyIsRefused) {
         }
         EXPECT_LE(accepted, 4u);  // the last line end: "\n", or "\r\n" in UTF-16
     }
-}
-
-// A code point in UTF-8 and in UTF-16LE, written out independently of the code under test.
-std::string Utf8(char32_t c) {
-    if (c < 0x80) return std::string(1, static_cast<char>(c));
-    const int length = c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
-    std::string out(1, static_cast<char>((0xF00u >> length) | (c >> (6 * (length - 1)))));
-    for (int i = length - 2; i >= 0; --i) out += static_cast<char>(0x80 | ((c >> (6 * i)) & 0x3F));
-    return out;
-}
-std::string Utf16(char32_t c) {
-    const auto unit = [](char32_t u) { return std::string{static_cast<char>(u & 0xFF), static_cast<char>(u >> 8)}; };
-    return c < 0x10000 ? unit(c) : unit(0xD800 + ((c - 0x10000) >> 10)) + unit(0xDC00 + ((c - 0x10000) & 0x3FF));
-}
-
-// Every code point: converted to UTF-16LE and back unchanged (UTF-8 holds no surrogates), and
-// folded into a form that is a fixed point of the folding, one code point for one, ASCII for
-// ASCII alone (the ASCII shortcuts of the comparisons rely on that) and nothing outside the
-// Basic Multilingual Plane folded. The code points that fold alike are all equal to each other,
-// to their folded form, hash alike and compare as equal, and are not equal to a neighbour that
-// folds otherwise: EqualsNoCase, FoldedHash and CompareFolded are the one equivalence FoldCase
-// makes.
-TEST(Text, FoldingIsOneEquivalenceAndConversionsKeepEveryCharacter) {
-    std::map<std::string, std::vector<std::string>> classes;
-    for (char32_t c = 1; c <= 0x10FFFF; ++c) {
-        SCOPED_TRACE(testing::Message() << "U+" << std::hex << static_cast<unsigned>(c));
-        if (c >= 0xD800 && c <= 0xDFFF) {
-            ASSERT_EQ(text::FirstInvalidUtf8("ab" + Utf8(c)), 2u);
-            continue;
-        }
-        ASSERT_EQ(text::Utf8ToUtf16Le(Utf8(c)), Utf16(c));
-        ASSERT_EQ(text::Utf16LeToUtf8(Utf16(c)), Utf8(c));
-        ASSERT_TRUE(text::IsValidUtf8(Utf8(c)));
-        ASSERT_EQ(text::Utf16Length(Utf8(c) + "x"), c < 0x10000 ? 2u : 3u);
-        const std::string name = Utf8(c), folded = text::FoldCase(name);
-        if (c >= 0x10000) {
-            ASSERT_EQ(folded, name);
-            continue;
-        }
-        ASSERT_EQ(text::Utf16Length(folded), 1u);
-        ASSERT_EQ(folded.size() == 1, c < 0x80);
-        ASSERT_EQ(text::FoldCase(folded), folded);
-        classes[folded].push_back(name);
-    }
-    for (const auto& [folded, names] : classes) {
-        for (const std::string& a : names) {
-            ASSERT_TRUE(text::EqualsNoCase("x" + a, "X" + folded)) << a;
-            ASSERT_EQ(text::FoldedHash(a + "12345678"), text::FoldedHash(folded + "12345678")) << a;
-            ASSERT_EQ(text::CompareFolded(text::FoldCase("Name" + folded), "nAME" + a), 0) << a;
-            for (const std::string& b : names) ASSERT_TRUE(text::EqualsNoCase(a, b)) << a << " " << b;
-        }
-        const auto next = classes.upper_bound(folded);
-        if (next != classes.end()) {
-            ASSERT_FALSE(text::EqualsNoCase(names.front(), next->second.back())) << names.front();
-            ASSERT_NE(text::CompareFolded(folded, next->second.back()), 0) << names.front();
-        }
-    }
-}
-
-// Pairs tried on the registry of Wine 8: one key, or two.
-TEST(Text, FoldsThePairsTheRegistryTakesForOneName) {
-    const struct {
-        const char *a, *b;
-        bool one;
-    } pairs[] = {{"\u00C4", "\u00E4", true},   {"\u03A9", "\u03C9", true},   {"\u03C3", "\u03A3", true},
-                 {"\u00FF", "\u0178", true},   {"\uFF21", "\uFF41", true},   {"\u24D0", "\u24B6", true},
-                 {"\uAB70", "\u13A0", true},   {"\u023F", "\u2C7E", true},   {"\u0250", "\u2C6F", true},
-                 {"\u1FB3", "\u1FBC", true},   {"\uA7B5", "\uA7B4", true},   {"\u00DF", "SS", false},
-                 {"\u03C2", "\u03A3", false},  {"\u03C2", "\u03C3", false},  {"\u0131", "I", false},
-                 {"i", "\u0130", false},       {"\u017F", "S", false},       {"\u00B5", "\u039C", false},
-                 {"\u01C5", "\u01C6", false},  {"\u01C5", "\u01C4", false},  {"\u01C8", "\u01C9", false},
-                 {"\uFB00", "FF", false},      {"\u1C80", "\u0412", false},  {"\U00010400", "\U00010428", false}};
-    for (const auto& pair : pairs) {
-        const std::string a = std::string("Name ") + pair.a, b = std::string("NAME ") + pair.b;
-        EXPECT_EQ(text::EqualsNoCase(a, b), pair.one) << a << " " << b;
-        EXPECT_EQ(text::FoldCase(a) == text::FoldCase(b), pair.one) << a << " " << b;
-        EXPECT_EQ(text::CompareFolded(text::FoldCase(a), b) == 0, pair.one) << a << " " << b;
-    }
-}
-
-// What is not UTF-8 is found where it starts; UTF-16 that is not whole becomes U+FFFD or is
-// dropped; Windows-1252 fills 0x80-0x9F with its own characters.
-TEST(Text, FindsWhatIsNotUtf8AndConvertsWhatIsLeft) {
-    for (const char* bad : {"\xC0\xAF", "\xE0\x80\xAF", "\xF4\x90\x80\x80", "\xC3", "\x80", "\xFF", "\xE2\x82", "\xE2(\xA1"}) {
-        EXPECT_EQ(text::FirstInvalidUtf8(std::string("12345678") + bad + "x"), 8u) << text::IsValidUtf8(bad);
-    }
-    EXPECT_EQ(text::FirstInvalidUtf8("\xEF\xBF\xBD"), std::string_view::npos);  // U+FFFD itself is fine
-    EXPECT_EQ(text::Utf16LeToUtf8(std::string("A\0\0\xD8" "B\0\0\xDC", 8)), "A\xEF\xBF\xBD" "B\xEF\xBF\xBD");
-    EXPECT_EQ(text::Utf16LeToUtf8(std::string("A\0B", 3)), "A");  // an odd byte at the end is dropped
-    EXPECT_EQ(text::Cp1252ToUtf8("\x80\xE4\x9F\x81"), "\xE2\x82\xAC\xC3\xA4\xC5\xB8\xC2\x81");
-    EXPECT_EQ(text::TruncateUtf8("a\xC3\xA4", 2), "a");
-    EXPECT_EQ(text::FirstCharacters("a\xC3\xA4\xF0\x9F\x93\xA7z", 3), "a\xC3\xA4\xF0\x9F\x93\xA7");
 }
 
 }  // namespace
