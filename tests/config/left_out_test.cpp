@@ -22,21 +22,14 @@ std::string Connection(const std::string& name) { return KeyLine(name) + Canonic
 std::string Account(const std::string& path) { return KeyLine(path) + Canonical(layout::kAccountValues); }
 
 // Removes the key `path` (below Parameters) from a service's tree; false when it is not there.
-bool Remove(platform::KeyTree& service, const std::string& path) {
-    platform::KeyTree* at = &service;
-    for (std::string rest = std::string(layout::kParametersName) + "\\" + path;;) {
-        const std::size_t slash = rest.find('\\');
-        auto& children = at->children;
-        const auto found = std::find_if(children.begin(), children.end(),
-                                        [&](auto& c) { return c.name == rest.substr(0, slash); });
-        if (found == children.end()) return false;
-        if (slash == std::string::npos) {
-            children.erase(found);
-            return true;
-        }
-        at = &*found;
-        rest = rest.substr(slash + 1);
-    }
+bool Remove(Tree& tree, const std::string& path, bool below = false) {
+    const std::size_t slash = path.find('\\');
+    const std::string name = below ? path.substr(0, slash) : "Parameters";
+    const auto found = std::find_if(tree.children.begin(), tree.children.end(), [&](auto& c) { return c.name == name; });
+    if (found == tree.children.end()) return false;
+    if (!below) return Remove(*found, path, true);
+    if (slash == std::string::npos) return tree.children.erase(found), true;
+    return Remove(*found, path.substr(slash + 1), true);
 }
 
 // What the window does when the user removes a connection (with its accounts) or an account.
@@ -122,7 +115,7 @@ TEST_F(LeftOutTest, ASaveKeepsEveryKeyTheLoadLeftOut) {
     for (const Case& c : Cases()) {
         SCOPED_TRACE(c.what);
         Seed(kServiceLine + kParametersLine + Canonical(layout::kGlobalValues) + c.body);
-        platform::KeyTree expected = ServiceTree();
+        Tree expected = ServiceTree();
         Remove(expected, layout::kVolatileKey);
         LoadAll();
         EXPECT_EQ(settings_.Loaded.ConnectionsLeftOut, c.connectionsLeftOut);
@@ -155,7 +148,7 @@ TEST_F(LeftOutTest, KeysAddedSinceTheLoadAreKeptAndShiftNothing) {
     for (const char* name : {"A1", "A2", "A3"}) added += Connection(name);
     Settings model = settings_;
     Seed(kServiceLine + kParametersLine + Canonical(layout::kGlobalValues) + added + body + Connection("NORAS"));
-    platform::KeyTree expected = ServiceTree();
+    Tree expected = ServiceTree();
     ASSERT_TRUE(Remove(expected, "M150"));
     model.RootKey = settings_.RootKey;
     settings_ = model;

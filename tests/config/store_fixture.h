@@ -3,7 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <memory>
+#include <ostream>
+#include <string>
+#include <tuple>
+#include <vector>
 
 #include "config/layout.h"
 #include "config/store.h"
@@ -34,6 +39,51 @@ inline const std::string kParametersLine =
 // "[...\Parameters\<path>]" as a key line.
 inline std::string KeyLine(const std::string& path) {
     return "\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Tolvane Service\\Parameters\\" + path + "]\n";
+}
+
+using platform::Key;
+using platform::kNullKey;
+using error::kSuccess;
+
+inline constexpr const char* kServicePath = "SYSTEM\\CurrentControlSet\\Services\\Tolvane Service";
+
+// A key as the registry enumerates it: its values (name, type, bytes as kept) in their order,
+// and its subkeys in theirs: sorted by name. Two equal trees read the same.
+struct Tree {
+    std::string name;
+    std::vector<std::tuple<std::string, std::uint32_t, std::string>> values;
+    std::vector<Tree> children;
+    bool operator==(const Tree&) const = default;
+};
+
+// In failure messages, a line a key and a line a value, its data in hex.
+inline void PrintTo(const Tree& tree, std::ostream* out, const std::string& path = "") {
+    *out << "\n[" << path << tree.name << "]";
+    for (const auto& [name, type, data] : tree.values) {
+        *out << "\n\"" << name << "\"=" << type << ":" << std::hex;
+        for (const char byte : data) *out << ((byte >> 4) & 15) << (byte & 15);
+        *out << std::dec;
+    }
+    for (const Tree& child : tree.children) PrintTo(child, out, path + tree.name + "\\");
+}
+
+// The key `path` below `parent` with everything below it, named `name`; an empty tree when it is
+// missing.
+inline Tree ReadKey(platform::RegistryApi& api, Key parent, const std::string& path, const std::string& name) {
+    Key key = kNullKey;
+    if (api.OpenKeyEx(parent, path, 0, platform::kKeyRead, &key) != kSuccess) return {};
+    Tree tree{name, {}, {}};
+    std::string value, data;
+    std::uint32_t type = 0;
+    for (std::uint32_t i = 0; api.EnumValueBytes(key, i, &value, &type, &data) == kSuccess; ++i) {
+        tree.values.emplace_back(value, type, data);
+    }
+    std::array<char, 512> buffer{};
+    for (std::uint32_t i = 0, size = 512; api.EnumKeyEx(key, i, buffer.data(), &size) == kSuccess; ++i, size = 512) {
+        tree.children.push_back(ReadKey(api, key, std::string(buffer.data(), size), std::string(buffer.data(), size)));
+    }
+    api.CloseKey(key);
+    return tree;
 }
 
 // The configuration store on the registry of this platform: on Linux a file store of its own,
@@ -85,16 +135,7 @@ protected:
         store.LoadAccounts();
     }
     // Everything below the service's key, as stored now; empty when the key is missing.
-    platform::KeyTree ServiceTree() {
-        platform::Key key = platform::kNullKey;
-        platform::KeyTree tree;
-        if (registry_->OpenKeyEx(settings_.RootKey, layout::kServiceKey, 0, platform::kKeyRead, &key) ==
-            error::kSuccess) {
-            EXPECT_EQ(platform::ReadTree(*registry_, key, "Tolvane Service", &tree), error::kSuccess);
-            registry_->CloseKey(key);
-        }
-        return tree;
-    }
+    Tree ServiceTree() { return ReadKey(*registry_, settings_.RootKey, kServicePath, "Tolvane Service"); }
 
 #ifdef _WIN32
     static void RemoveTestKeys() {
