@@ -66,87 +66,76 @@ inline std::string Upper(std::string name) {
 }
 inline bool SameName(const std::string& a, const std::string& b) { return Upper(a) == Upper(b); }
 
-// Creates the key tree.name (a path) below `parent` and writes the tree into it.
-inline bool WriteKey(platform::RegistryApi& api, Key parent, const Tree& tree) {
+// Creates the key `path` below `parent` with these values: byte for byte, or else as a program
+// hands them to RegSetValueEx (text as text, a number as its four bytes).
+inline bool WriteKey(platform::RegistryApi& api, Key parent, const std::string& path, const Values& values, bool bytes) {
     Key key = kNullKey;
-    bool ok = api.CreateKey(parent, tree.name, &key) == kSuccess;
-    for (const auto& [name, type, data] : tree.values) ok = ok && api.SetValueBytes(key, name, type, data) == kSuccess;
-    for (const Tree& child : tree.children) ok = ok && WriteKey(api, key, child);
-    if (key != kNullKey) api.CloseKey(key);
-    return ok;
-}
-
-// Removes the subkey `tree` of `parent`, its subkeys first.
-inline bool DeleteKey(platform::RegistryApi& api, Key parent, const Tree& tree) {
-    Key key = kNullKey;
-    bool ok = api.OpenKeyEx(parent, tree.name, 0, platform::kKeyAllAccess, &key) == kSuccess;
-    for (const Tree& child : tree.children) ok = ok && DeleteKey(api, key, child);
-    if (key != kNullKey) api.CloseKey(key);
-    return ok && api.DeleteKey(parent, tree.name) == kSuccess;
-}
-
-// Creates the key `path` below `parent` and writes a record's values into it in table order.
-// `check` only tells whether every number field holds a number, writing nothing.
-template <class Record, std::size_t N>
-bool WriteValues(platform::RegistryApi& api, Key parent, const std::string& path, const Record& record,
-                 const std::array<Field<Record>, N>& fields, bool check) {
-    Key key = kNullKey;
-    bool ok = check || api.CreateKey(parent, path, &key) == kSuccess;
-    for (const auto& [name, type, field] : fields) {
-        std::string data = record.*field;
-        ok = ok && (type == 1 || DwordBytes(record.*field, &data)) &&
-             (check || api.SetValueEx(key, name, type, reinterpret_cast<const std::uint8_t*>(data.data()),
-                                      static_cast<std::uint32_t>(data.size())) == kSuccess);
+    bool ok = api.CreateKey(parent, path, &key) == kSuccess;
+    for (const auto& [name, type, data] : values) {
+        const auto* start = reinterpret_cast<const std::uint8_t*>(data.data());
+        ok = ok && (bytes ? api.SetValueBytes(key, name, type, data)
+                          : api.SetValueEx(key, name, type, start, static_cast<std::uint32_t>(data.size()))) == kSuccess;
     }
     if (key != kNullKey) api.CloseKey(key);
     return ok;
+}
+
+// Appends the key `path` with a record's values, in table order, to `model`; false when a number
+// field holds no number.
+template <class Record, std::size_t N>
+bool AddKey(const std::string& path, const Record& record, const std::array<Field<Record>, N>& fields, Tree* model) {
+    Values& values = model->emplace_back(path, Values{}).second;
+    for (const auto& [name, type, field] : fields) {
+        std::string data = record.*field;
+        if (type == 4 && !DwordBytes(record.*field, &data)) return false;
+        values.emplace_back(name, type, data);
+    }
+    return true;
 }
 
 // True when the save went through. A field that holds no number fails it before anything is
 // written.
 inline bool SaveByFullRewrite(platform::RegistryApi& api, const Settings& settings) {
-    Key service = kNullKey, parameters = kNullKey;
     // The global values, each connection, then each account, lists up to their first empty name.
-    const auto writeModel = [&](bool check) {
-        bool ok = WriteValues(api, service, "Parameters", settings.Global, kGlobalFields, check);
-        for (std::size_t c = 0; c < kConnectionSlots && !settings.Connections[c].Name.empty(); ++c) {
-            const ConnectionRecord& connection = settings.Connections[c];
-            ok = ok && WriteValues(api, service, "Parameters\\" + connection.Name, connection, kConnectionFields, check);
-        }
-        for (std::size_t a = 0; a < kAccountSlots && !settings.Accounts[a].Name.empty(); ++a) {
-            const AccountRecord& account = settings.Accounts[a];
-            const std::string path = "Parameters\\" + account.Connection + "\\" + account.Name;
-            ok = ok && WriteValues(api, service, path, account, kAccountFields, check);
-        }
-        return ok;
-    };
-    if (!writeModel(true) ||
-        api.OpenKeyEx(settings.RootKey, kServicePath, 0, platform::kKeyAllAccess, &service) != kSuccess) {
+    Tree model;
+    bool numbers = AddKey("Parameters", settings.Global, kGlobalFields, &model);
+    for (const ConnectionRecord& c : settings.Connections) {
+        if (c.Name.empty()) break;
+        numbers = numbers && AddKey("Parameters\\" + c.Name, c, kConnectionFields, &model);
+    }
+    for (const AccountRecord& a : settings.Accounts) {
+        if (a.Name.empty()) break;
+        numbers = numbers && AddKey("Parameters\\" + a.Connection + "\\" + a.Name, a, kAccountFields, &model);
+    }
+    Key service = kNullKey;
+    if (!numbers || api.OpenKeyEx(settings.RootKey, kServicePath, 0, platform::kKeyAllAccess, &service) != kSuccess) {
         return false;
     }
-    const Tree stored = ReadKey(api, service, "Parameters", "Parameters");
-    api.OpenKeyEx(service, "Parameters", 0, platform::kKeyAllAccess, &parameters);
+    Tree stored, unread;  // unread: accounts, by their path below the model's connection
+    ReadKey(api, service, "Parameters", "", &stored);
     const auto& loaded = settings.Loaded.Connections;
-    bool ok = true;
-    std::vector<Tree> unread;  // accounts, named by their path below the model's connection
-    for (const Tree& key : stored.children) {
-        const auto read = std::find_if(loaded.begin(), loaded.end(),
-                                       [&](const LoadedConnection& c) { return SameName(c.Key, key.name); });
-        if (read == loaded.end() && key.name != "volatile") continue;
+    std::vector<std::string> removed;
+    for (const auto& [path, values] : stored) {
+        const std::size_t slash = path.find('\\');
+        const std::string connection = path.substr(0, slash);
+        const auto read = std::ranges::find_if(loaded, [&](const auto& c) { return SameName(c.Key, connection); });
+        if (path.empty() || (read == loaded.end() && connection != "volatile")) continue;
+        removed.push_back("Parameters\\" + path);
+        const std::string account =
+            slash == std::string::npos ? "" : path.substr(slash + 1, path.find('\\', slash + 1) - slash - 1);
         const auto held = [&](const ConnectionRecord& c) { return !c.Name.empty() && SameName(c.Name, read->Name); };
-        for (const Tree& account : key.children) {
-            if (read != loaded.end() && std::any_of(settings.Connections.begin(), settings.Connections.end(), held) &&
-                std::none_of(read->Accounts.begin(), read->Accounts.end(),
-                             [&](const std::string& name) { return SameName(name, account.name); })) {
-                unread.push_back(account);
-                unread.back().name = read->Name + "\\" + account.name;
-            }
+        if (!account.empty() && read != loaded.end() && std::ranges::any_of(settings.Connections, held) &&
+            std::ranges::none_of(read->Accounts, [&](const std::string& name) { return SameName(name, account); })) {
+            unread.emplace_back("Parameters\\" + read->Name + path.substr(slash), values);
         }
-        ok = ok && DeleteKey(api, parameters, key);
     }
-    for (const Tree& account : unread) ok = ok && WriteKey(api, parameters, account);
-    if (parameters != kNullKey) api.CloseKey(parameters);
-    ok = ok && writeModel(false) && api.FlushKey(settings.RootKey) == kSuccess;
+    bool ok = true;
+    for (auto key = removed.rbegin(); ok && key != removed.rend(); ++key) {  // subkeys before their parents
+        ok = api.DeleteKey(service, *key) == kSuccess;
+    }
+    for (const auto& [path, values] : unread) ok = ok && WriteKey(api, service, path, values, true);
+    for (const auto& [path, values] : model) ok = ok && WriteKey(api, service, path, values, false);
+    ok = ok && api.FlushKey(settings.RootKey) == kSuccess;
     api.CloseKey(service);
     return ok;
 }

@@ -21,15 +21,11 @@ std::string Canonical(const std::array<layout::ValueField<Record>, N>& fields) {
 std::string Connection(const std::string& name) { return KeyLine(name) + Canonical(layout::kConnectionValues); }
 std::string Account(const std::string& path) { return KeyLine(path) + Canonical(layout::kAccountValues); }
 
-// Removes the key `path` (below Parameters) from a service's tree; false when it is not there.
-bool Remove(Tree& tree, const std::string& path, bool below = false) {
-    const std::size_t slash = path.find('\\');
-    const std::string name = below ? path.substr(0, slash) : "Parameters";
-    const auto found = std::find_if(tree.children.begin(), tree.children.end(), [&](auto& c) { return c.name == name; });
-    if (found == tree.children.end()) return false;
-    if (!below) return Remove(*found, path, true);
-    if (slash == std::string::npos) return tree.children.erase(found), true;
-    return Remove(*found, path.substr(slash + 1), true);
+// Removes the key `path` (below Parameters) and everything below it from a service's tree;
+// false when it is not there.
+bool Remove(Tree& service, const std::string& path) {
+    const std::string key = "Parameters\\" + path;
+    return std::erase_if(service, [&](const auto& k) { return k.first == key || k.first.starts_with(key + "\\"); });
 }
 
 // What the window does when the user removes a connection (with its accounts) or an account.
@@ -37,12 +33,10 @@ void RemoveInWindow(Settings& settings, const std::string& path) {
     for (std::size_t i = 0; i < kConnectionSlots; ++i) {
         if (settings.Connections[i].Name == path) DeleteConnection(settings.Connections, static_cast<int>(i));
     }
-    for (std::size_t i = 0; i < kAccountSlots;) {
-        const AccountRecord& a = settings.Accounts[i];
+    for (int i = static_cast<int>(kAccountSlots) - 1; i >= 0; --i) {  // from the end: what moves up was seen
+        const AccountRecord& a = settings.Accounts[static_cast<std::size_t>(i)];
         if (!a.Name.empty() && (a.Connection == path || a.Connection + "\\" + a.Name == path)) {
-            DeleteAccount(settings.Accounts, static_cast<int>(i));
-        } else {
-            ++i;
+            DeleteAccount(settings.Accounts, i);
         }
     }
 }

@@ -10,7 +10,6 @@
 #include <random>
 
 #include "full_rewrite_save.h"
-#include "store_fixture.h"
 
 namespace kelvaston::config::test {
 namespace {

@@ -46,7 +46,7 @@ TEST_F(SaveTest, WithoutTheServiceNothingIsWritten) {
     Seed("\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services]\n");
     EXPECT_EQ(store_->SaveSettings().result, SaveResult::ServiceMissing);
     Connect();
-    EXPECT_TRUE(ServiceTree().name.empty());
+    EXPECT_TRUE(ServiceTree().empty());
 }
 
 // Fail the N-th registry call of a save, for every N: the registry (and the disk) then holds the

@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <ostream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -47,43 +46,31 @@ using error::kSuccess;
 
 inline constexpr const char* kServicePath = "SYSTEM\\CurrentControlSet\\Services\\Tolvane Service";
 
-// A key as the registry enumerates it: its values (name, type, bytes as kept) in their order,
-// and its subkeys in theirs: sorted by name. Two equal trees read the same.
-struct Tree {
-    std::string name;
-    std::vector<std::tuple<std::string, std::uint32_t, std::string>> values;
-    std::vector<Tree> children;
-    bool operator==(const Tree&) const = default;
-};
+// A key and everything below it, an entry a key: its path below the first key (empty for that
+// one) and its values (name, type, bytes as kept) in the order they were made. Parents come
+// before their subkeys, and subkeys in the registry's order, sorted by name: two equal trees
+// read the same.
+using Values = std::vector<std::tuple<std::string, std::uint32_t, std::string>>;
+using Tree = std::vector<std::pair<std::string, Values>>;
 
-// In failure messages, a line a key and a line a value, its data in hex.
-inline void PrintTo(const Tree& tree, std::ostream* out, const std::string& path = "") {
-    *out << "\n[" << path << tree.name << "]";
-    for (const auto& [name, type, data] : tree.values) {
-        *out << "\n\"" << name << "\"=" << type << ":" << std::hex;
-        for (const char byte : data) *out << ((byte >> 4) & 15) << (byte & 15);
-        *out << std::dec;
-    }
-    for (const Tree& child : tree.children) PrintTo(child, out, path + tree.name + "\\");
-}
-
-// The key `path` below `parent` with everything below it, named `name`; an empty tree when it is
-// missing.
-inline Tree ReadKey(platform::RegistryApi& api, Key parent, const std::string& path, const std::string& name) {
+// Appends the key `path` below `parent`, as `as`, and everything below it to `tree`; nothing when
+// the key is missing.
+inline void ReadKey(platform::RegistryApi& api, Key parent, const std::string& path, const std::string& as, Tree* tree) {
     Key key = kNullKey;
-    if (api.OpenKeyEx(parent, path, 0, platform::kKeyRead, &key) != kSuccess) return {};
-    Tree tree{name, {}, {}};
-    std::string value, data;
+    if (api.OpenKeyEx(parent, path, 0, platform::kKeyRead, &key) != kSuccess) return;
+    Values values;
+    std::string name, data;
     std::uint32_t type = 0;
-    for (std::uint32_t i = 0; api.EnumValueBytes(key, i, &value, &type, &data) == kSuccess; ++i) {
-        tree.values.emplace_back(value, type, data);
+    for (std::uint32_t i = 0; api.EnumValueBytes(key, i, &name, &type, &data) == kSuccess; ++i) {
+        values.emplace_back(name, type, data);
     }
+    tree->emplace_back(as, std::move(values));
     std::array<char, 512> buffer{};
     for (std::uint32_t i = 0, size = 512; api.EnumKeyEx(key, i, buffer.data(), &size) == kSuccess; ++i, size = 512) {
-        tree.children.push_back(ReadKey(api, key, std::string(buffer.data(), size), std::string(buffer.data(), size)));
+        const std::string child(buffer.data(), size);
+        ReadKey(api, key, child, as.empty() ? child : as + "\\" + child, tree);
     }
     api.CloseKey(key);
-    return tree;
 }
 
 // The configuration store on the registry of this platform: on Linux a file store of its own,
@@ -135,7 +122,11 @@ protected:
         store.LoadAccounts();
     }
     // Everything below the service's key, as stored now; empty when the key is missing.
-    Tree ServiceTree() { return ReadKey(*registry_, settings_.RootKey, kServicePath, "Tolvane Service"); }
+    Tree ServiceTree() {
+        Tree tree;
+        ReadKey(*registry_, settings_.RootKey, kServicePath, "", &tree);
+        return tree;
+    }
 
 #ifdef _WIN32
     static void RemoveTestKeys() {
