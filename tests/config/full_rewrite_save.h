@@ -9,6 +9,7 @@
 #pragma once
 
 #include <algorithm>
+#include <ranges>
 
 #include "store_fixture.h"
 
@@ -49,8 +50,7 @@ inline bool DwordBytes(const std::string& text, std::string* bytes) {
         const auto digit = static_cast<unsigned char>(text[i] - '0');
         if (digit > 9 || (n = n * 10 + digit) > 0xFFFFFFFFu) return false;
     }
-    bytes->clear();
-    for (int shift = 0; shift < 32; shift += 8) bytes->push_back(static_cast<char>(n >> shift & 0xFF));
+    *bytes = {static_cast<char>(n), static_cast<char>(n >> 8), static_cast<char>(n >> 16), static_cast<char>(n >> 24)};
     return text.empty() || first != std::string::npos;
 }
 
@@ -58,10 +58,8 @@ inline bool DwordBytes(const std::string& text, std::string* bytes) {
 // (its connection and account lists, "K101".."K151", "Extra"): ASCII letters in either case and
 // the UTF-8 "ä" / "Ä" are one letter each. Not a comparison for any other names.
 inline std::string Upper(std::string name) {
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        if (name[i] >= 'a' && name[i] <= 'z') name[i] = static_cast<char>(name[i] - 'a' + 'A');
-        if (name.compare(i, 2, "\xC3\xA4") == 0) name[i + 1] = '\x84';
-    }
+    std::ranges::transform(name, name.begin(), [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; });
+    for (auto at = name.find("\xC3\xA4"); at != std::string::npos; at = name.find("\xC3\xA4", at)) name[at + 1] = '\x84';
     return name;
 }
 inline bool SameName(const std::string& a, const std::string& b) { return Upper(a) == Upper(b); }
@@ -69,14 +67,14 @@ inline bool SameName(const std::string& a, const std::string& b) { return Upper(
 // Creates the key `path` below `parent` with these values: byte for byte, or else as a program
 // hands them to RegSetValueEx (text as text, a number as its four bytes).
 inline bool WriteKey(platform::RegistryApi& api, Key parent, const std::string& path, const Values& values, bool bytes) {
-    Key key = kNullKey;
+    Key key = platform::kNullKey;
     bool ok = api.CreateKey(parent, path, &key) == kSuccess;
     for (const auto& [name, type, data] : values) {
         const auto* start = reinterpret_cast<const std::uint8_t*>(data.data());
         ok = ok && (bytes ? api.SetValueBytes(key, name, type, data)
                           : api.SetValueEx(key, name, type, start, static_cast<std::uint32_t>(data.size()))) == kSuccess;
     }
-    if (key != kNullKey) api.CloseKey(key);
+    if (key != platform::kNullKey) api.CloseKey(key);
     return ok;
 }
 
@@ -86,9 +84,8 @@ template <class Record, std::size_t N>
 bool AddKey(const std::string& path, const Record& record, const std::array<Field<Record>, N>& fields, Tree* model) {
     Values& values = model->emplace_back(path, Values{}).second;
     for (const auto& [name, type, field] : fields) {
-        std::string data = record.*field;
+        std::string& data = std::get<2>(values.emplace_back(name, type, record.*field));
         if (type == 4 && !DwordBytes(record.*field, &data)) return false;
-        values.emplace_back(name, type, data);
     }
     return true;
 }
@@ -99,43 +96,37 @@ inline bool SaveByFullRewrite(platform::RegistryApi& api, const Settings& settin
     // The global values, each connection, then each account, lists up to their first empty name.
     Tree model;
     bool numbers = AddKey("Parameters", settings.Global, kGlobalFields, &model);
-    for (const ConnectionRecord& c : settings.Connections) {
-        if (c.Name.empty()) break;
+    const auto used = std::views::take_while([](const auto& record) { return !record.Name.empty(); });
+    for (const ConnectionRecord& c : settings.Connections | used) {
         numbers = numbers && AddKey("Parameters\\" + c.Name, c, kConnectionFields, &model);
     }
-    for (const AccountRecord& a : settings.Accounts) {
-        if (a.Name.empty()) break;
+    for (const AccountRecord& a : settings.Accounts | used) {
         numbers = numbers && AddKey("Parameters\\" + a.Connection + "\\" + a.Name, a, kAccountFields, &model);
     }
-    Key service = kNullKey;
+    Key service = platform::kNullKey;
     if (!numbers || api.OpenKeyEx(settings.RootKey, kServicePath, 0, platform::kKeyAllAccess, &service) != kSuccess) {
         return false;
     }
-    Tree stored, unread;  // unread: accounts, by their path below the model's connection
-    ReadKey(api, service, "Parameters", "", &stored);
+    const Tree stored = ReadKey(api, service, "Parameters");
     const auto& loaded = settings.Loaded.Connections;
-    std::vector<std::string> removed;
-    for (const auto& [path, values] : stored) {
+    Tree unread;  // accounts, by their path below the model's connection
+    bool ok = true;
+    for (auto key = stored.rbegin(); key != stored.rend(); ++key) {  // subkeys before their parents
+        const auto& [path, values] = *key;
         const std::size_t slash = path.find('\\');
         const std::string connection = path.substr(0, slash);
+        const std::string account = path.substr(slash + 1, path.find('\\', slash + 1) - slash - 1);
         const auto read = std::ranges::find_if(loaded, [&](const auto& c) { return SameName(c.Key, connection); });
         if (path.empty() || (read == loaded.end() && connection != "volatile")) continue;
-        removed.push_back("Parameters\\" + path);
-        const std::string account =
-            slash == std::string::npos ? "" : path.substr(slash + 1, path.find('\\', slash + 1) - slash - 1);
+        ok = ok && api.DeleteKey(service, "Parameters\\" + path) == kSuccess;
         const auto held = [&](const ConnectionRecord& c) { return !c.Name.empty() && SameName(c.Name, read->Name); };
-        if (!account.empty() && read != loaded.end() && std::ranges::any_of(settings.Connections, held) &&
+        if (slash != std::string::npos && read != loaded.end() && std::ranges::any_of(settings.Connections, held) &&
             std::ranges::none_of(read->Accounts, [&](const std::string& name) { return SameName(name, account); })) {
             unread.emplace_back("Parameters\\" + read->Name + path.substr(slash), values);
         }
     }
-    bool ok = true;
-    for (auto key = removed.rbegin(); ok && key != removed.rend(); ++key) {  // subkeys before their parents
-        ok = api.DeleteKey(service, *key) == kSuccess;
-    }
     for (const auto& [path, values] : unread) ok = ok && WriteKey(api, service, path, values, true);
     for (const auto& [path, values] : model) ok = ok && WriteKey(api, service, path, values, false);
-    ok = ok && api.FlushKey(settings.RootKey) == kSuccess;
     api.CloseKey(service);
     return ok;
 }

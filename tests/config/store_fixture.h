@@ -3,11 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <memory>
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include "config/layout.h"
 #include "config/store.h"
@@ -41,7 +38,6 @@ inline std::string KeyLine(const std::string& path) {
 }
 
 using platform::Key;
-using platform::kNullKey;
 using error::kSuccess;
 
 inline constexpr const char* kServicePath = "SYSTEM\\CurrentControlSet\\Services\\Tolvane Service";
@@ -53,24 +49,23 @@ inline constexpr const char* kServicePath = "SYSTEM\\CurrentControlSet\\Services
 using Values = std::vector<std::tuple<std::string, std::uint32_t, std::string>>;
 using Tree = std::vector<std::pair<std::string, Values>>;
 
-// Appends the key `path` below `parent`, as `as`, and everything below it to `tree`; nothing when
-// the key is missing.
-inline void ReadKey(platform::RegistryApi& api, Key parent, const std::string& path, const std::string& as, Tree* tree) {
-    Key key = kNullKey;
-    if (api.OpenKeyEx(parent, path, 0, platform::kKeyRead, &key) != kSuccess) return;
-    Values values;
+// The key `path` below `parent`, as `as`, and everything below it; empty when the key is missing.
+inline Tree ReadKey(platform::RegistryApi& api, Key parent, const std::string& path, const std::string& as = "") {
+    Key key = platform::kNullKey;
+    if (api.OpenKeyEx(parent, path, 0, platform::kKeyRead, &key) != kSuccess) return {};
+    Tree tree{{as, {}}};
     std::string name, data;
     std::uint32_t type = 0;
     for (std::uint32_t i = 0; api.EnumValueBytes(key, i, &name, &type, &data) == kSuccess; ++i) {
-        values.emplace_back(name, type, data);
+        tree[0].second.emplace_back(name, type, data);
     }
-    tree->emplace_back(as, std::move(values));
     std::array<char, 512> buffer{};
     for (std::uint32_t i = 0, size = 512; api.EnumKeyEx(key, i, buffer.data(), &size) == kSuccess; ++i, size = 512) {
         const std::string child(buffer.data(), size);
-        ReadKey(api, key, child, as.empty() ? child : as + "\\" + child, tree);
+        for (auto& below : ReadKey(api, key, child, as.empty() ? child : as + "\\" + child)) tree.push_back(below);
     }
     api.CloseKey(key);
+    return tree;
 }
 
 // The configuration store on the registry of this platform: on Linux a file store of its own,
@@ -122,11 +117,7 @@ protected:
         store.LoadAccounts();
     }
     // Everything below the service's key, as stored now; empty when the key is missing.
-    Tree ServiceTree() {
-        Tree tree;
-        ReadKey(*registry_, settings_.RootKey, kServicePath, "", &tree);
-        return tree;
-    }
+    Tree ServiceTree() { return ReadKey(*registry_, settings_.RootKey, kServicePath); }
 
 #ifdef _WIN32
     static void RemoveTestKeys() {
