@@ -46,7 +46,7 @@ TEST_F(SaveTest, WithoutTheServiceNothingIsWritten) {
     Seed("\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services]\n");
     EXPECT_EQ(store_->SaveSettings().result, SaveResult::ServiceMissing);
     Connect();
-    EXPECT_TRUE(ServiceTree().name.empty());
+    EXPECT_TRUE(ServiceTree().empty());
 }
 
 // Fail the N-th registry call of a save, for every N: the registry (and the disk) then holds the
@@ -62,12 +62,12 @@ TEST_F(SaveTest, AFailureAtAnyCallLeavesTheOldOrTheNewConfiguration) {
             added.Name = "neu";
         };
         Seed(stored);
-        const platform::KeyTree oldTree = ServiceTree();
+        const Tree oldTree = ServiceTree();
         LoadAll();
         edit(settings_);
         platform::CountingRegistry counter(*registry_);
         ASSERT_EQ(ConfigStore(counter, settings_).SaveSettings().result, SaveResult::Saved);
-        const platform::KeyTree newTree = ServiceTree();
+        const Tree newTree = ServiceTree();
         const std::size_t calls = counter.Total();
         std::size_t failed = 0;
         for (std::size_t k = 1; k <= calls; ++k) {
@@ -109,7 +109,7 @@ TEST_F(SaveTest, ATextTheRegistryCannotStoreIsNamedAndUndone) {
         for (const bool refuseRestore : {false, true}) {
             SCOPED_TRACE(testing::Message() << "transactions " << transactions << ", restore refused " << refuseRestore);
             Seed(kStored);
-            const platform::KeyTree before = ServiceTree();
+            const Tree before = ServiceTree();
             LoadAll();
             settings_.Global.ProxyHost = "proxy.example.org";
             settings_.Accounts[1].SMTPTo = "m" + unstorable + "ller@example.com";

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <tuple>
 
 #include "config/layout.h"
 #include "config/store.h"
@@ -34,6 +35,37 @@ inline const std::string kParametersLine =
 // "[...\Parameters\<path>]" as a key line.
 inline std::string KeyLine(const std::string& path) {
     return "\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Tolvane Service\\Parameters\\" + path + "]\n";
+}
+
+using platform::Key;
+using error::kSuccess;
+
+inline constexpr const char* kServicePath = "SYSTEM\\CurrentControlSet\\Services\\Tolvane Service";
+
+// A key and everything below it, an entry a key: its path below the first key (empty for that
+// one) and its values (name, type, bytes as kept) in the order they were made. Parents come
+// before their subkeys, and subkeys in the registry's order, sorted by name: two equal trees
+// read the same.
+using Values = std::vector<std::tuple<std::string, std::uint32_t, std::string>>;
+using Tree = std::vector<std::pair<std::string, Values>>;
+
+// The key `path` below `parent`, as `as`, and everything below it; empty when the key is missing.
+inline Tree ReadKey(platform::RegistryApi& api, Key parent, const std::string& path, const std::string& as = "") {
+    Key key = platform::kNullKey;
+    if (api.OpenKeyEx(parent, path, 0, platform::kKeyRead, &key) != kSuccess) return {};
+    Tree tree{{as, {}}};
+    std::string name, data;
+    std::uint32_t type = 0;
+    for (std::uint32_t i = 0; api.EnumValueBytes(key, i, &name, &type, &data) == kSuccess; ++i) {
+        tree[0].second.emplace_back(name, type, data);
+    }
+    std::array<char, 512> buffer{};
+    for (std::uint32_t i = 0, size = 512; api.EnumKeyEx(key, i, buffer.data(), &size) == kSuccess; ++i, size = 512) {
+        const std::string child(buffer.data(), size);
+        for (auto& below : ReadKey(api, key, child, as.empty() ? child : as + "\\" + child)) tree.push_back(below);
+    }
+    api.CloseKey(key);
+    return tree;
 }
 
 // The configuration store on the registry of this platform: on Linux a file store of its own,
@@ -85,16 +117,7 @@ protected:
         store.LoadAccounts();
     }
     // Everything below the service's key, as stored now; empty when the key is missing.
-    platform::KeyTree ServiceTree() {
-        platform::Key key = platform::kNullKey;
-        platform::KeyTree tree;
-        if (registry_->OpenKeyEx(settings_.RootKey, layout::kServiceKey, 0, platform::kKeyRead, &key) ==
-            error::kSuccess) {
-            EXPECT_EQ(platform::ReadTree(*registry_, key, "Tolvane Service", &tree), error::kSuccess);
-            registry_->CloseKey(key);
-        }
-        return tree;
-    }
+    Tree ServiceTree() { return ReadKey(*registry_, settings_.RootKey, kServicePath); }
 
 #ifdef _WIN32
     static void RemoveTestKeys() {
