@@ -67,29 +67,17 @@ void ShowCheck(CheckBox* box, const std::string& text) {
 struct AccountControl {
     QWidget* control;
     std::string AccountRecord::*field;
-    bool zeroIfEmpty;
+    bool zeroIfEmpty;  // a number or flag: shown as 0 when empty
 };
 
-// The 18 account controls, in the order in which every step handles them.
+// The account page's controls, in the order of the account values, which every step follows.
 std::vector<AccountControl> AccountControls(POPConfig& w) {
-    return {{w.AccountAddressMode, &AccountRecord::AddressMode, true},
-            {w.AccountAddressModeTicker, &AccountRecord::AddressModeTicker, true},
-            {w.AccountCommand, &AccountRecord::Command, false},
-            {w.AccountEnableAccount, &AccountRecord::EnableAccount, true},
-            {w.AccountEnableCommand, &AccountRecord::EnableCommand, true},
-            {w.AccountEnableFromUDP, &AccountRecord::EnableFromUDP, true},
-            {w.AccountEnableUDP, &AccountRecord::EnableUDP, true},
-            {w.AccountEnableWissenschaft, &AccountRecord::EnableWissenschaft, true},
-            {w.AccountLogFile, &AccountRecord::LogFile, false},
-            {w.AccountMaxMails, &AccountRecord::MaxMails, true},
-            {w.AccountPOPDelete, &AccountRecord::POPDelete, true},
-            {w.AccountPOPHost, &AccountRecord::POPHost, false},
-            {w.AccountPOPPasswort, &AccountRecord::POPPasswort, false},
-            {w.AccountPOPUser, &AccountRecord::POPUser, false},
-            {w.AccountSMTPFrom, &AccountRecord::SMTPFrom, false},
-            {w.AccountSMTPHost, &AccountRecord::SMTPHost, false},
-            {w.AccountSMTPTo, &AccountRecord::SMTPTo, false},
-            {w.AccountUDPPort, &AccountRecord::UDPPort, true}};
+    std::vector<AccountControl> controls;
+    for (const auto& value : config::layout::kAccountValues) {
+        QWidget* control = w.AccountControl(value.field);
+        if (control != nullptr) controls.push_back({control, value.field, value.IsNumber()});
+    }
+    return controls;
 }
 
 // The number fields of the pages, in the order of the pages, with their captions as the window

@@ -11,10 +11,13 @@
 #include <QStyleOption>
 #include <cmath>
 
+#include "config/layout.h"
 #include "ui/icons.h"
 
 namespace kelvaston::ui {
 namespace {
+
+using config::AccountRecord;
 
 constexpr int kTextHeight = 285;   // a text box, in twips
 constexpr int kCheckHeight = 255;  // a check box
@@ -172,16 +175,39 @@ QLabel* POPConfig::Label(QWidget* parent, const QString& text, const QRect& twip
     return label;
 }
 
-QLineEdit* POPConfig::TextBox(QWidget* parent, const QRect& twips) {
+QLineEdit* POPConfig::TextBox(QWidget* parent, const QRect& twips, AccountField shows) {
     auto* box = new QLineEdit(parent);
     box->setGeometry(twips);
+    if (shows != nullptr) accountControls_.emplace_back(shows, box);
     return box;
 }
 
-CheckBox* POPConfig::Check(QWidget* parent, const QString& text, const QRect& twips) {
+CheckBox* POPConfig::Check(QWidget* parent, const QString& text, const QRect& twips, AccountField shows) {
     auto* box = new CheckBox(text, parent);
     box->setGeometry(twips);
+    if (shows != nullptr) accountControls_.emplace_back(shows, box);
     return box;
+}
+
+QWidget* POPConfig::AccountControl(AccountField field) const {
+    for (const auto& [shows, control] : accountControls_) {
+        if (shows == field) return control;
+    }
+    return nullptr;
+}
+
+void POPConfig::CheckAccountControls() {
+    std::size_t shown = 0;
+    for (const auto& value : config::layout::kAccountValues) {
+        const bool hasControl = AccountControl(value.field) != nullptr;
+        if (hasControl != (value.templateText != nullptr)) {
+            qFatal("The account value \"%s\" and the account page disagree on its control.", value.name);
+        }
+        if (hasControl) ++shown;
+    }
+    if (shown != accountControls_.size()) qFatal("The account page shows a value twice or one it has no row for.");
+    // Nothing of an account is shown before an account is selected.
+    for (const auto& [field, control] : accountControls_) control->setEnabled(false);
 }
 
 QGroupBox* POPConfig::Frame(QWidget* page, int index, const QString& title, int top, int height) {
@@ -258,6 +284,7 @@ POPConfig::POPConfig(QWidget* parent) : QWidget(parent) {
     BuildGlobalPage(global);
     BuildConnectionPage(connection);
     BuildTickerPage(ticker);
+    CheckAccountControls();
     Kartei->setCurrentIndex(0);
 
     Status = new QStatusBar(this);
@@ -336,7 +363,8 @@ void POPConfig::BuildConnectionPage(QWidget* page) {
     minutes->setFont(small);
 
     QGroupBox* account = Frame(page, 3, QStringLiteral("  "), 1800, 3975);
-    AccountEnableAccount = Check(account, QStringLiteral("Account aktivieren"), Twips(120, 0, 1890, kCheckHeight));
+    AccountEnableAccount = Check(account, QStringLiteral("Account aktivieren"), Twips(120, 0, 1890, kCheckHeight),
+                                 &AccountRecord::EnableAccount);
     AccountEnableAccount->setAutoFillBackground(true);
     Bild[3] = new Picture(FrameIcon(3), account);
     Bild[3]->setGeometry(Twips(120, 300, 480, 480));
@@ -346,70 +374,60 @@ void POPConfig::BuildConnectionPage(QWidget* page) {
         Label(account, text, Twips(left, top, width, kTextHeight), Qt::AlignRight | Qt::AlignVCenter);
     };
     label(QStringLiteral("POP Host :"), 480, 330, 1260);
-    AccountPOPHost = TextBox(account, Twips(1800, 330, 4935, kTextHeight));
+    AccountPOPHost = TextBox(account, Twips(1800, 330, 4935, kTextHeight), &AccountRecord::POPHost);
     label(QStringLiteral("Benutzer :"), 480, 690, 1260);
-    AccountPOPUser = TextBox(account, Twips(1800, 690, 2235, kTextHeight));
+    AccountPOPUser = TextBox(account, Twips(1800, 690, 2235, kTextHeight), &AccountRecord::POPUser);
     label(QStringLiteral("Passwort :"), 4080, 690, 960);
-    AccountPOPPasswort = TextBox(account, Twips(5100, 690, 1635, kTextHeight));
+    AccountPOPPasswort = TextBox(account, Twips(5100, 690, 1635, kTextHeight), &AccountRecord::POPPasswort);
     AccountPOPPasswort->setEchoMode(QLineEdit::Password);
-    AccountPOPDelete =
-        Check(account, QStringLiteral("Nachrichten nach Übertragung löschen"), Twips(720, 1065, 3540, kCheckHeight));
+    AccountPOPDelete = Check(account, QStringLiteral("Nachrichten nach Übertragung löschen"),
+                             Twips(720, 1065, 3540, kCheckHeight), &AccountRecord::POPDelete);
     label(QStringLiteral("max. Mails pro Thread :"), 4320, 1050, 2220);
-    AccountMaxMails = TextBox(account, Twips(6600, 1050, 315, kTextHeight));
+    AccountMaxMails = TextBox(account, Twips(6600, 1050, 315, kTextHeight), &AccountRecord::MaxMails);
     AccountMaxMails->setAlignment(Qt::AlignHCenter);
     AccountLine[0] = new QFrame(account);
     AccountLine[0]->setFrameShape(QFrame::HLine);
     AccountLine[0]->setFrameShadow(QFrame::Sunken);
     AccountLine[0]->setGeometry(Twips(300, 1410, 6600, 30));
     label(QStringLiteral("SMTP Host :"), 480, 1530, 1260);
-    AccountSMTPHost = TextBox(account, Twips(1800, 1530, 3495, kTextHeight));
+    AccountSMTPHost = TextBox(account, Twips(1800, 1530, 3495, kTextHeight), &AccountRecord::SMTPHost);
     label(QStringLiteral("Adress Modus :"), 5310, 1530, 1245);
-    AccountAddressMode = TextBox(account, Twips(6600, 1530, 315, kTextHeight));
+    AccountAddressMode = TextBox(account, Twips(6600, 1530, 315, kTextHeight), &AccountRecord::AddressMode);
     AccountAddressMode->setAlignment(Qt::AlignHCenter);
     label(QStringLiteral("From Adresse :"), 480, 1890, 1260);
-    AccountSMTPFrom = TextBox(account, Twips(1800, 1890, 2055, kTextHeight));
+    AccountSMTPFrom = TextBox(account, Twips(1800, 1890, 2055, kTextHeight), &AccountRecord::SMTPFrom);
     label(QStringLiteral("To Adresse :"), 3900, 1890, 1020);
-    AccountSMTPTo = TextBox(account, Twips(4980, 1890, 2055, kTextHeight));
+    AccountSMTPTo = TextBox(account, Twips(4980, 1890, 2055, kTextHeight), &AccountRecord::SMTPTo);
     MakeToolbar(9, account, QStringLiteral("Template"), 10, Twips(300, 2460, 1275, kToolbarHeight));
     AccountEnableUDP = Check(account, QStringLiteral("Benachrichtigung über UDP-Broadcast auf Port :"),
-                             Twips(1680, 2490, 4260, kCheckHeight));
-    AccountUDPPort = TextBox(account, Twips(5955, 2475, 1035, kTextHeight));
+                             Twips(1680, 2490, 4260, kCheckHeight), &AccountRecord::EnableUDP);
+    AccountUDPPort = TextBox(account, Twips(5955, 2475, 1035, kTextHeight), &AccountRecord::UDPPort);
     AccountUDPPort->setAlignment(Qt::AlignHCenter);
     AccountEnableFromUDP = Check(account, QStringLiteral("erw. Benachrichtigung über UDP (Angabe des Absenders)"),
-                                 Twips(1680, 2850, 5160, kCheckHeight));
+                                 Twips(1680, 2850, 5160, kCheckHeight), &AccountRecord::EnableFromUDP);
     AccountLine[1] = new QFrame(account);
     AccountLine[1]->setFrameShape(QFrame::HLine);
     AccountLine[1]->setFrameShadow(QFrame::Sunken);
     AccountLine[1]->setGeometry(Twips(300, 3180, 6600, 30));
-    AccountEnableCommand =
-        Check(account, QStringLiteral("Befehl ausführen :"), Twips(720, 3300, 1860, kCheckHeight));
-    AccountCommand = TextBox(account, Twips(2640, 3285, 4095, kTextHeight));
+    AccountEnableCommand = Check(account, QStringLiteral("Befehl ausführen :"), Twips(720, 3300, 1860, kCheckHeight),
+                                 &AccountRecord::EnableCommand);
+    AccountCommand = TextBox(account, Twips(2640, 3285, 4095, kTextHeight), &AccountRecord::Command);
     label(QStringLiteral("Protokollpfad (lokal auf Server) :"), 600, 3645, 2760);
-    AccountLogFile = TextBox(account, Twips(3420, 3645, 3315, kTextHeight));
-
-    for (QWidget* control : std::initializer_list<QWidget*>{
-             AccountEnableAccount, AccountPOPHost, AccountPOPUser, AccountPOPPasswort, AccountPOPDelete,
-             AccountMaxMails, AccountSMTPHost, AccountAddressMode, AccountSMTPFrom, AccountSMTPTo,
-             AccountEnableUDP, AccountUDPPort, AccountEnableFromUDP, AccountEnableCommand, AccountCommand,
-             AccountLogFile}) {
-        control->setEnabled(false);
-    }
+    AccountLogFile = TextBox(account, Twips(3420, 3645, 3315, kTextHeight), &AccountRecord::LogFile);
 }
 
 void POPConfig::BuildTickerPage(QWidget* page) {
     QGroupBox* ticker = Frame(page, 4, QStringLiteral("    "), 420, 1935);
-    AccountEnableWissenschaft =
-        Check(ticker, QStringLiteral("Newsticker aktivieren"), Twips(120, 0, 2130, kCheckHeight));
+    AccountEnableWissenschaft = Check(ticker, QStringLiteral("Newsticker aktivieren"), Twips(120, 0, 2130, kCheckHeight),
+                                      &AccountRecord::EnableWissenschaft);
     AccountEnableWissenschaft->setAutoFillBackground(true);
-    AccountEnableWissenschaft->setEnabled(false);
     Bild[5] = new Picture(FrameIcon(5), ticker);
     Bild[5]->setGeometry(Twips(120, 300, 480, 480));
     const auto label = [&](const QString& text, int top) {
         Label(ticker, text, Twips(480, top, 1980, kTextHeight), Qt::AlignRight | Qt::AlignVCenter);
     };
     label(QStringLiteral("Adress Modus :"), 420);
-    AccountAddressModeTicker = TextBox(ticker, Twips(2520, 420, 315, kTextHeight));
-    AccountAddressModeTicker->setEnabled(false);
+    AccountAddressModeTicker = TextBox(ticker, Twips(2520, 420, 315, kTextHeight), &AccountRecord::AddressModeTicker);
     label(QStringLiteral("Pfad für HTML-Seiten :"), 840);
     GlobalBDWDir = TextBox(ticker, Twips(2520, 840, 4455, kTextHeight));
     label(QStringLiteral("Adresse für Newsticker :"), 1260);

@@ -16,7 +16,11 @@
 #include <QTreeWidget>
 #include <QWidget>
 #include <array>
+#include <string>
+#include <utility>
 #include <vector>
+
+#include "config/settings.h"
 
 namespace kelvaston::ui {
 
@@ -167,6 +171,11 @@ public:
     void SetStatus(const QString& text);
     QString StatusMessage() const;
 
+    // The control of the account page that shows an account value, by the value's field; null
+    // for a value without one.
+    using AccountField = std::string config::AccountRecord::*;
+    QWidget* AccountControl(AccountField field) const;
+
 signals:
     void ToolbarClicked(int index);
     void TreePressed();
@@ -181,8 +190,9 @@ protected:
 private:
     QLabel* Label(QWidget* parent, const QString& text, const QRect& twips,
                   Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter);
-    QLineEdit* TextBox(QWidget* parent, const QRect& twips);
-    CheckBox* Check(QWidget* parent, const QString& text, const QRect& twips);
+    // A control given the field of an account value shows that value.
+    QLineEdit* TextBox(QWidget* parent, const QRect& twips, AccountField shows = nullptr);
+    CheckBox* Check(QWidget* parent, const QString& text, const QRect& twips, AccountField shows = nullptr);
     QGroupBox* Frame(QWidget* page, int index, const QString& title, int top, int height);
     void MakeToolbar(int index, QWidget* parent, const QString& caption, int picture, const QRect& twips);
     void BuildGlobalPage(QWidget* page);
@@ -190,9 +200,13 @@ private:
     void BuildTickerPage(QWidget* page);
     void SetTabOrder();
     void ConnectRules();
+    // Switches the account controls off and stops the program if an account value with a
+    // template text has no control, or a control no such value.
+    void CheckAccountControls();
 
     bool mouseDown_ = false;
     int quiet_ = 0;
+    std::vector<std::pair<AccountField, QWidget*>> accountControls_;
 };
 
 }  // namespace kelvaston::ui
