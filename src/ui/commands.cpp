@@ -58,17 +58,17 @@ bool FitsAKeyName(const QString& name) {
 
 void Editor::OnToolbar(int index) {
     switch (index) {
-        case 0: NewConnection(); break;
-        case 1: NewAccount(); break;
-        case 2: ReadSettingsAgain(); break;
-        case 3: Save(); break;
-        case 4: exit_(); break;
-        case 5: ChooseComputer(); break;
-        case 6: RemoveAccount(); break;
-        case 7: RemoveConnection(); break;
-        case 8: CopyAccount(); break;
-        case 9: InsertTemplate(); break;
-        case 10: RenameConnection(); break;
+        case toolbar::NewConnection: NewConnection(); break;
+        case toolbar::NewAccount: NewAccount(); break;
+        case toolbar::ReadSettingsAgain: ReadSettingsAgain(); break;
+        case toolbar::Save: Save(); break;
+        case toolbar::Exit: exit_(); break;
+        case toolbar::ChooseComputer: ChooseComputer(); break;
+        case toolbar::RemoveAccount: RemoveAccount(); break;
+        case toolbar::RemoveConnection: RemoveConnection(); break;
+        case toolbar::CopyAccount: CopyAccount(); break;
+        case toolbar::InsertTemplate: InsertTemplate(); break;
+        case toolbar::RenameConnection: RenameConnection(); break;
         default: break;
     }
 }

@@ -218,9 +218,10 @@ QGroupBox* POPConfig::Frame(QWidget* page, int index, const QString& title, int 
     return frame;
 }
 
-void POPConfig::MakeToolbar(int index, QWidget* parent, const QString& caption, int picture, const QRect& twips) {
+void POPConfig::MakeToolbar(toolbar::Index index, QWidget* parent, const QString& caption, int picture,
+                            const QRect& twips) {
     auto* button = new QToolButton(parent);
-    button->setObjectName(QStringLiteral("Symbolleiste_%1").arg(index));
+    button->setObjectName(QStringLiteral("Symbolleiste_%1").arg(static_cast<int>(index)));
     button->setText(caption);
     button->setIcon(ImageListPicture(picture));
     button->setIconSize(QSize(16, 16));
@@ -263,14 +264,21 @@ POPConfig::POPConfig(QWidget* parent) : QWidget(parent) {
         if (quiet_ == 0 && !mouseDown_) emit TreeSelectionMovedByKey();
     });
 
-    MakeToolbar(0, this, QStringLiteral("Neue &Verbindung"), 1, Twips(60, 4620, 2535, kToolbarHeight));
-    MakeToolbar(1, this, QStringLiteral("Neuer &Account"), 2, Twips(60, 4980, 2535, kToolbarHeight));
-    MakeToolbar(8, this, QStringLiteral("Account &kopieren"), 8, Twips(60, 5340, 2535, kToolbarHeight));
-    MakeToolbar(7, this, QStringLiteral("Verbindung &löschen"), 7, Twips(60, 5700, 2535, kToolbarHeight));
-    MakeToolbar(6, this, QStringLiteral("Accou&nt löschen"), 7, Twips(60, 6060, 2535, kToolbarHeight));
-    MakeToolbar(2, this, QStringLiteral("&Einstellungen einlesen"), 4, Twips(2700, 6060, 2355, kToolbarHeight));
-    MakeToolbar(3, this, QStringLiteral("Einstellungen &speichern"), 3, Twips(5100, 6060, 2535, kToolbarHeight));
-    MakeToolbar(4, this, QStringLiteral("&Beenden"), 5, Twips(8940, 6060, 1275, kToolbarHeight));
+    MakeToolbar(toolbar::NewConnection, this, QStringLiteral("Neue &Verbindung"), 1,
+                Twips(60, 4620, 2535, kToolbarHeight));
+    MakeToolbar(toolbar::NewAccount, this, QStringLiteral("Neuer &Account"), 2,
+                Twips(60, 4980, 2535, kToolbarHeight));
+    MakeToolbar(toolbar::CopyAccount, this, QStringLiteral("Account &kopieren"), 8,
+                Twips(60, 5340, 2535, kToolbarHeight));
+    MakeToolbar(toolbar::RemoveConnection, this, QStringLiteral("Verbindung &löschen"), 7,
+                Twips(60, 5700, 2535, kToolbarHeight));
+    MakeToolbar(toolbar::RemoveAccount, this, QStringLiteral("Accou&nt löschen"), 7,
+                Twips(60, 6060, 2535, kToolbarHeight));
+    MakeToolbar(toolbar::ReadSettingsAgain, this, QStringLiteral("&Einstellungen einlesen"), 4,
+                Twips(2700, 6060, 2355, kToolbarHeight));
+    MakeToolbar(toolbar::Save, this, QStringLiteral("Einstellungen &speichern"), 3,
+                Twips(5100, 6060, 2535, kToolbarHeight));
+    MakeToolbar(toolbar::Exit, this, QStringLiteral("&Beenden"), 5, Twips(8940, 6060, 1275, kToolbarHeight));
 
     Kartei = new QTabWidget(this);
     Kartei->setObjectName(QStringLiteral("Kartei"));
@@ -309,8 +317,9 @@ void POPConfig::BuildGlobalPage(QWidget* page) {
     GlobalComputerName = TextBox(computer, Twips(2400, 450, 2340, kTextHeight));
     GlobalComputerName->setEnabled(false);
     GlobalComputerName->setToolTip(QStringLiteral("zu verwaltender Rechner"));
-    MakeToolbar(5, computer, QStringLiteral("Rechner auswählen"), 6, Twips(4860, 420, 2055, kToolbarHeight));
-    Symbolleiste[5]->setEnabled(false);
+    MakeToolbar(toolbar::ChooseComputer, computer, QStringLiteral("Rechner auswählen"), 6,
+                Twips(4860, 420, 2055, kToolbarHeight));
+    Symbolleiste[toolbar::ChooseComputer]->setEnabled(false);
 
     QGroupBox* settings = Frame(page, 1, QStringLiteral("globale Einstellungen"), 1680, 4095);
     Bild[1] = new Picture(FrameIcon(1), settings);
@@ -347,7 +356,8 @@ void POPConfig::BuildConnectionPage(QWidget* page) {
     Label(connection, QStringLiteral("Name :"), Twips(660, 390, 630, kTextHeight));
     ConnectionName = TextBox(connection, Twips(1320, 390, 1155, kTextHeight));
     ConnectionName->setEnabled(false);
-    MakeToolbar(10, connection, QStringLiteral("Umbenennen"), 1, Twips(2940, 360, 1695, kToolbarHeight));
+    MakeToolbar(toolbar::RenameConnection, connection, QStringLiteral("Umbenennen"), 1,
+                Twips(2940, 360, 1695, kToolbarHeight));
     ConnectionEnableLogging =
         Check(connection, QStringLiteral("&Protokollierung aktivieren"), Twips(4695, 405, 2430, kCheckHeight));
     Label(connection, QStringLiteral("Intervall in dem Nachrichten abgeholt werden :"),
@@ -398,7 +408,8 @@ void POPConfig::BuildConnectionPage(QWidget* page) {
     AccountSMTPFrom = TextBox(account, Twips(1800, 1890, 2055, kTextHeight), &AccountRecord::SMTPFrom);
     label(QStringLiteral("To Adresse :"), 3900, 1890, 1020);
     AccountSMTPTo = TextBox(account, Twips(4980, 1890, 2055, kTextHeight), &AccountRecord::SMTPTo);
-    MakeToolbar(9, account, QStringLiteral("Template"), 10, Twips(300, 2460, 1275, kToolbarHeight));
+    MakeToolbar(toolbar::InsertTemplate, account, QStringLiteral("Template"), 10,
+                Twips(300, 2460, 1275, kToolbarHeight));
     AccountEnableUDP = Check(account, QStringLiteral("Benachrichtigung über UDP-Broadcast auf Port :"),
                              Twips(1680, 2490, 4260, kCheckHeight), &AccountRecord::EnableUDP);
     AccountUDPPort = TextBox(account, Twips(5955, 2475, 1035, kTextHeight), &AccountRecord::UDPPort);
@@ -418,8 +429,8 @@ void POPConfig::BuildConnectionPage(QWidget* page) {
 
 void POPConfig::BuildTickerPage(QWidget* page) {
     QGroupBox* ticker = Frame(page, 4, QStringLiteral("    "), 420, 1935);
-    AccountEnableWissenschaft = Check(ticker, QStringLiteral("Newsticker aktivieren"), Twips(120, 0, 2130, kCheckHeight),
-                                      &AccountRecord::EnableWissenschaft);
+    AccountEnableWissenschaft = Check(ticker, QStringLiteral("Newsticker aktivieren"),
+                                      Twips(120, 0, 2130, kCheckHeight), &AccountRecord::EnableWissenschaft);
     AccountEnableWissenschaft->setAutoFillBackground(true);
     Bild[5] = new Picture(FrameIcon(5), ticker);
     Bild[5]->setGeometry(Twips(120, 300, 480, 480));
@@ -451,16 +462,18 @@ void POPConfig::ConnectRules() {
 }
 
 void POPConfig::SetTabOrder() {
+    using namespace toolbar;
+    const auto& button = Symbolleiste;
     const std::vector<QWidget*> order = {
         GlobalList, OptionComputerLocal, GlobalComputerName, GlobalTriggerPort, GlobalProxyPort, GlobalProxyHost,
-        GlobalDebugLevel, GlobalDebugLevelUpDown, ConnectionName, Symbolleiste[10], ConnectionEnableLogging,
+        GlobalDebugLevel, GlobalDebugLevelUpDown, ConnectionName, button[RenameConnection], ConnectionEnableLogging,
         ConnectionTimeOut, ConnectionTimeOutUpDown, AccountEnableAccount, AccountPOPHost, AccountPOPUser,
         AccountPOPPasswort, AccountPOPDelete, AccountMaxMails, AccountSMTPHost, AccountAddressMode,
         AccountSMTPFrom, AccountSMTPTo, AccountEnableUDP, AccountUDPPort, AccountEnableCommand, AccountCommand,
         AccountLogFile, AccountEnableWissenschaft, AccountAddressModeTicker, GlobalBDWDir, GlobalTickerEMail,
-        Symbolleiste[0], Symbolleiste[1], Symbolleiste[8], Symbolleiste[7], Symbolleiste[6], Symbolleiste[2],
-        Symbolleiste[3], Symbolleiste[4], AccountEnableFromUDP, GlobalListenRAS, Kartei, Symbolleiste[5],
-        Symbolleiste[9]};
+        button[NewConnection], button[NewAccount], button[CopyAccount], button[RemoveConnection],
+        button[RemoveAccount], button[ReadSettingsAgain], button[Save], button[Exit], AccountEnableFromUDP,
+        GlobalListenRAS, Kartei, button[ChooseComputer], button[InsertTemplate]};
     for (QWidget* widget : order) {
         if (widget->focusPolicy() == Qt::NoFocus) widget->setFocusPolicy(Qt::TabFocus);
     }

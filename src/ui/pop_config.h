@@ -99,6 +99,25 @@ protected:
                                                          const QEvent* event) const override;
 };
 
+// The toolbars by the command each one gives: their indexes in POPConfig::Symbolleiste, and what
+// ToolbarClicked reports.
+namespace toolbar {
+enum Index : int {
+    NewConnection = 0,
+    NewAccount = 1,
+    ReadSettingsAgain = 2,
+    Save = 3,
+    Exit = 4,
+    ChooseComputer = 5,
+    RemoveAccount = 6,
+    RemoveConnection = 7,
+    CopyAccount = 8,
+    InsertTemplate = 9,
+    RenameConnection = 10,
+    Count
+};
+}  // namespace toolbar
+
 // Tree node kinds, told apart by their picture in the image list.
 inline constexpr int kConnectionPicture = 1;
 inline constexpr int kAccountPicture = 2;
@@ -124,7 +143,7 @@ public:
 
     QTabWidget* Kartei;
     std::array<QGroupBox*, 5> Rahmen{};
-    std::array<QToolButton*, 11> Symbolleiste{};
+    std::array<QToolButton*, toolbar::Count> Symbolleiste{};
     std::array<Picture*, 6> Bild{};
     std::array<QFrame*, 2> AccountLine{};
     std::vector<QLabel*> Beschriftung;
@@ -194,7 +213,7 @@ private:
     QLineEdit* TextBox(QWidget* parent, const QRect& twips, AccountField shows = nullptr);
     CheckBox* Check(QWidget* parent, const QString& text, const QRect& twips, AccountField shows = nullptr);
     QGroupBox* Frame(QWidget* page, int index, const QString& title, int top, int height);
-    void MakeToolbar(int index, QWidget* parent, const QString& caption, int picture, const QRect& twips);
+    void MakeToolbar(toolbar::Index index, QWidget* parent, const QString& caption, int picture, const QRect& twips);
     void BuildGlobalPage(QWidget* page);
     void BuildConnectionPage(QWidget* page);
     void BuildTickerPage(QWidget* page);
