@@ -81,15 +81,15 @@ void Editor::ClosingRefresh() {
 QString Editor::SelectedConnection(bool accountsCount) const {
     const QTreeWidgetItem* node = window_.SelectedNode();
     if (node == nullptr) return {};
-    const int picture = node->data(0, kPictureRole).toInt();
-    if (picture == kConnectionPicture) return node->text(0);
-    if (picture == kAccountPicture && accountsCount && node->parent() != nullptr) return node->parent()->text(0);
+    const NodeKind kind = KindOf(*node);
+    if (kind == NodeKind::Connection) return node->text(0);
+    if (kind == NodeKind::Account && accountsCount && node->parent() != nullptr) return node->parent()->text(0);
     return {};
 }
 
 QString Editor::SelectedAccount() const {
     const QTreeWidgetItem* node = window_.SelectedNode();
-    if (node == nullptr || node->data(0, kPictureRole).toInt() != kAccountPicture) return {};
+    if (node == nullptr || KindOf(*node) != NodeKind::Account) return {};
     return node->text(0);
 }
 

@@ -118,11 +118,16 @@ enum Index : int {
 };
 }  // namespace toolbar
 
-// Tree node kinds, told apart by their picture in the image list.
+// What a node of the tree stands for, kept in its data under kKindRole; a node without one is
+// of no kind.
+enum class NodeKind : int { None = 0, Connection = 1, Account = 2 };
+inline constexpr int kKindRole = Qt::UserRole;
+inline NodeKind KindOf(const QTreeWidgetItem& node) {
+    return static_cast<NodeKind>(node.data(0, kKindRole).toInt());
+}
+// The pictures of the image list that nodes of each kind show.
 inline constexpr int kConnectionPicture = 1;
 inline constexpr int kAccountPicture = 2;
-inline constexpr int kPictureRole = Qt::UserRole;
-inline constexpr int kKeyRole = Qt::UserRole + 1;
 
 class POPConfig final : public QWidget {
     Q_OBJECT
