@@ -1,6 +1,8 @@
 // Where and how the service keeps its configuration below HKEY_LOCAL_MACHINE: the keys, and one
 // table per kind of key naming each value with its type, the model field that mirrors it and
-// the default that a load uses when the value is missing. Load and save both walk these tables.
+// the default that a load uses when the value is missing, and for an account what a new account
+// and the template give it. Load and save both walk these tables, and so do the editor's pages
+// and commands for an account.
 #pragma once
 
 #include <array>
@@ -55,27 +57,36 @@ inline constexpr std::array<ValueField<ConnectionRecord>, 2> kConnectionValues =
     {"TimeOut", kTypeNumber, &ConnectionRecord::TimeOut, "600"},
 }};
 
-// Loaded and saved in this order.
-inline constexpr std::array<ValueField<AccountRecord>, 19> kAccountValues = {{
-    {"Addressmode", kTypeNumber, &AccountRecord::AddressMode, "3"},
-    {"Addressmode Ticker", kTypeNumber, &AccountRecord::AddressModeTicker, "0"},
-    {"Command", kTypeText, &AccountRecord::Command, ""},
-    {"Enable Account", kTypeNumber, &AccountRecord::EnableAccount, "0"},
-    {"Enable Command", kTypeNumber, &AccountRecord::EnableCommand, "0"},
-    {"Enable From UDP", kTypeNumber, &AccountRecord::EnableFromUDP, "0"},
-    {"Enable KeepAlive", kTypeNumber, &AccountRecord::EnableKeepAlive, "0"},
-    {"Enable UDP", kTypeNumber, &AccountRecord::EnableUDP, "0"},
-    {"Enable Wissenschaft", kTypeNumber, &AccountRecord::EnableWissenschaft, "0"},
-    {"LogFile", kTypeText, &AccountRecord::LogFile, "c:\\Log.txt"},
-    {"Max Mails", kTypeNumber, &AccountRecord::MaxMails, "10"},
-    {"POP Delete", kTypeNumber, &AccountRecord::POPDelete, "1"},
-    {"POP Host", kTypeText, &AccountRecord::POPHost, ""},
-    {"POP Passwort", kTypeText, &AccountRecord::POPPasswort, ""},
-    {"POP User", kTypeText, &AccountRecord::POPUser, ""},
-    {"SMTP From", kTypeText, &AccountRecord::SMTPFrom, ""},
-    {"SMTP Host", kTypeText, &AccountRecord::SMTPHost, ""},
-    {"SMTP To", kTypeText, &AccountRecord::SMTPTo, ""},
-    {"UDP Port", kTypeNumber, &AccountRecord::UDPPort, "15002"},
+// An account value with what the commands give it besides a load: a new account, and the
+// template on the account page. A value with a template text has a control on the account page
+// (the window finds it by the field); the template's texts are examples of what each field takes.
+struct AccountValue : ValueField<AccountRecord> {
+    const char* newAccountText;  // null: a new account keeps what its slot held
+    const char* templateText;    // null: the value has no control
+};
+
+// Loaded and saved in this order, and in this order the editor shows, takes back and fills the
+// account page.
+inline constexpr std::array<AccountValue, 19> kAccountValues = {{
+    {{"Addressmode", kTypeNumber, &AccountRecord::AddressMode, "3"}, "3", "3"},
+    {{"Addressmode Ticker", kTypeNumber, &AccountRecord::AddressModeTicker, "0"}, "0", "0"},
+    {{"Command", kTypeText, &AccountRecord::Command, ""}, "", ""},
+    {{"Enable Account", kTypeNumber, &AccountRecord::EnableAccount, "0"}, "1", "1"},
+    {{"Enable Command", kTypeNumber, &AccountRecord::EnableCommand, "0"}, "0", "0"},
+    {{"Enable From UDP", kTypeNumber, &AccountRecord::EnableFromUDP, "0"}, "0", "0"},
+    {{"Enable KeepAlive", kTypeNumber, &AccountRecord::EnableKeepAlive, "0"}, nullptr, nullptr},
+    {{"Enable UDP", kTypeNumber, &AccountRecord::EnableUDP, "0"}, "0", "0"},
+    {{"Enable Wissenschaft", kTypeNumber, &AccountRecord::EnableWissenschaft, "0"}, "0", "0"},
+    {{"LogFile", kTypeText, &AccountRecord::LogFile, "c:\\Log.txt"}, "c:\\Log.txt", "c:\\Log.txt"},
+    {{"Max Mails", kTypeNumber, &AccountRecord::MaxMails, "10"}, "10", "10"},
+    {{"POP Delete", kTypeNumber, &AccountRecord::POPDelete, "1"}, "1", "1"},
+    {{"POP Host", kTypeText, &AccountRecord::POPHost, ""}, "", "pop.example.net"},
+    {{"POP Passwort", kTypeText, &AccountRecord::POPPasswort, ""}, "", ""},
+    {{"POP User", kTypeText, &AccountRecord::POPUser, ""}, "", "popuser"},
+    {{"SMTP From", kTypeText, &AccountRecord::SMTPFrom, ""}, "", "postmaster@example.com"},
+    {{"SMTP Host", kTypeText, &AccountRecord::SMTPHost, ""}, "", "smtp.example.net"},
+    {{"SMTP To", kTypeText, &AccountRecord::SMTPTo, ""}, "", "info@example.com"},
+    {{"UDP Port", kTypeNumber, &AccountRecord::UDPPort, "15002"}, "15002", "15002"},
 }};
 
 }  // namespace kelvaston::config::layout

@@ -34,16 +34,16 @@ void Close(platform::RegistryApi& api, Key& slot) {
 }
 
 // Empty numbers and flags of a record become "0" before the record is written.
-template <class Record, std::size_t N>
-void ZeroEmptyNumbers(Record& record, const std::array<layout::ValueField<Record>, N>& fields) {
+template <class Record, class Field, std::size_t N>
+void ZeroEmptyNumbers(Record& record, const std::array<Field, N>& fields) {
     for (const auto& field : fields) {
         if (field.IsNumber() && (record.*field.field).empty()) record.*field.field = "0";
     }
 }
 
 // The names of a table's values: what a load step will ask each of its keys for.
-template <class Record, std::size_t N>
-std::vector<std::string> Names(const std::array<layout::ValueField<Record>, N>& fields) {
+template <class Field, std::size_t N>
+std::vector<std::string> Names(const std::array<Field, N>& fields) {
     std::vector<std::string> names;
     names.reserve(N);
     for (const auto& field : fields) names.emplace_back(field.name);

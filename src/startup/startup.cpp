@@ -115,7 +115,7 @@ void Editor::OnOptionComputerLocalClicked() {
         BuildTree();
         ShowSettings(FirstConnectionName());
     }
-    window_.Symbolleiste[5]->setEnabled(value == 0);
+    window_.Symbolleiste[toolbar::ChooseComputer]->setEnabled(value == 0);
 }
 
 }  // namespace kelvaston::ui

@@ -2,6 +2,7 @@
 // writes the registry.
 #include <QTreeWidgetItem>
 #include <algorithm>
+#include <utility>
 
 #include "config/layout.h"
 #include "platform/text.h"
@@ -57,17 +58,17 @@ bool FitsAKeyName(const QString& name) {
 
 void Editor::OnToolbar(int index) {
     switch (index) {
-        case 0: NewConnection(); break;
-        case 1: NewAccount(); break;
-        case 2: ReadSettingsAgain(); break;
-        case 3: Save(); break;
-        case 4: exit_(); break;
-        case 5: ChooseComputer(); break;
-        case 6: RemoveAccount(); break;
-        case 7: RemoveConnection(); break;
-        case 8: CopyAccount(); break;
-        case 9: InsertTemplate(); break;
-        case 10: RenameConnection(); break;
+        case toolbar::NewConnection: NewConnection(); break;
+        case toolbar::NewAccount: NewAccount(); break;
+        case toolbar::ReadSettingsAgain: ReadSettingsAgain(); break;
+        case toolbar::Save: Save(); break;
+        case toolbar::Exit: exit_(); break;
+        case toolbar::ChooseComputer: ChooseComputer(); break;
+        case toolbar::RemoveAccount: RemoveAccount(); break;
+        case toolbar::RemoveConnection: RemoveConnection(); break;
+        case toolbar::CopyAccount: CopyAccount(); break;
+        case toolbar::InsertTemplate: InsertTemplate(); break;
+        case toolbar::RenameConnection: RenameConnection(); break;
         default: break;
     }
 }
@@ -80,15 +81,15 @@ void Editor::ClosingRefresh() {
 QString Editor::SelectedConnection(bool accountsCount) const {
     const QTreeWidgetItem* node = window_.SelectedNode();
     if (node == nullptr) return {};
-    const int picture = node->data(0, kPictureRole).toInt();
-    if (picture == kConnectionPicture) return node->text(0);
-    if (picture == kAccountPicture && accountsCount && node->parent() != nullptr) return node->parent()->text(0);
+    const NodeKind kind = KindOf(*node);
+    if (kind == NodeKind::Connection) return node->text(0);
+    if (kind == NodeKind::Account && accountsCount && node->parent() != nullptr) return node->parent()->text(0);
     return {};
 }
 
 QString Editor::SelectedAccount() const {
     const QTreeWidgetItem* node = window_.SelectedNode();
-    if (node == nullptr || node->data(0, kPictureRole).toInt() != kAccountPicture) return {};
+    if (node == nullptr || KindOf(*node) != NodeKind::Account) return {};
     return node->text(0);
 }
 
@@ -301,22 +302,13 @@ void Editor::NewAccount() {
             return;
         }
         if (Trimmed(slot.Name).isEmpty()) {
-            const std::string keepAlive = slot.EnableKeepAlive;
-            slot = config::AccountRecord{};
-            slot.Connection = S(connection);
-            slot.Name = S(entry);
-            slot.AddressMode = "3";
-            slot.AddressModeTicker = "0";
-            slot.EnableCommand = "0";
-            slot.EnableAccount = "1";
-            slot.EnableUDP = "0";
-            slot.EnableFromUDP = "0";
-            slot.EnableWissenschaft = "0";
-            slot.EnableKeepAlive = keepAlive;
-            slot.LogFile = "c:\\Log.txt";
-            slot.MaxMails = "10";
-            slot.POPDelete = "1";
-            slot.UDPPort = "15002";
+            config::AccountRecord fresh;
+            fresh.Connection = S(connection);
+            fresh.Name = S(entry);
+            for (const auto& value : config::layout::kAccountValues) {
+                fresh.*value.field = value.newAccountText != nullptr ? value.newAccountText : slot.*value.field;
+            }
+            slot = std::move(fresh);
             break;
         }
     }
@@ -410,25 +402,20 @@ void Editor::InsertTemplate() {
                          QStringLiteral("Template kopieren"), MessageStyle::Question) != Answer::Yes) {
         return;
     }
-    POPConfig& w = window_;
-    w.AccountAddressMode->setText(QStringLiteral("3"));
-    w.AccountAddressModeTicker->setText(QStringLiteral("0"));
-    w.AccountCommand->clear();
-    w.AccountEnableAccount->SetValue(1);
-    w.AccountEnableCommand->SetValue(0);
-    w.AccountEnableFromUDP->SetValue(0);
-    w.AccountEnableUDP->SetValue(0);
-    w.AccountEnableWissenschaft->SetValue(0);
-    w.AccountLogFile->setText(QStringLiteral("c:\\Log.txt"));
-    w.AccountMaxMails->setText(QStringLiteral("10"));
-    w.AccountPOPDelete->SetValue(1);
-    w.AccountPOPHost->setText(QStringLiteral("pop.example.net"));
-    w.AccountPOPPasswort->clear();
-    w.AccountPOPUser->setText(QStringLiteral("popuser"));
-    w.AccountSMTPFrom->setText(QStringLiteral("postmaster@example.com"));
-    w.AccountSMTPHost->setText(QStringLiteral("smtp.example.net"));
-    w.AccountSMTPTo->setText(QStringLiteral("info@example.com"));
-    w.AccountUDPPort->setText(QStringLiteral("15002"));
+    // Set in the order of the values: setting a check box runs its rule (see POPConfig) as the
+    // user's click would.
+    for (const auto& value : config::layout::kAccountValues) {
+        QWidget* control = window_.AccountControl(value.field);
+        if (control == nullptr) continue;
+        const QString text = QString::fromUtf8(value.templateText);
+        if (auto* box = qobject_cast<CheckBox*>(control)) {
+            box->SetValue(text.toInt());
+        } else if (text.isEmpty()) {
+            static_cast<QLineEdit*>(control)->clear();
+        } else {
+            static_cast<QLineEdit*>(control)->setText(text);
+        }
+    }
 }
 
 }  // namespace kelvaston::ui

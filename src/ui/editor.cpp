@@ -67,29 +67,17 @@ void ShowCheck(CheckBox* box, const std::string& text) {
 struct AccountControl {
     QWidget* control;
     std::string AccountRecord::*field;
-    bool zeroIfEmpty;
+    bool zeroIfEmpty;  // a number or flag: shown as 0 when empty
 };
 
-// The 18 account controls, in the order in which every step handles them.
+// The account page's controls, in the order of the account values, which every step follows.
 std::vector<AccountControl> AccountControls(POPConfig& w) {
-    return {{w.AccountAddressMode, &AccountRecord::AddressMode, true},
-            {w.AccountAddressModeTicker, &AccountRecord::AddressModeTicker, true},
-            {w.AccountCommand, &AccountRecord::Command, false},
-            {w.AccountEnableAccount, &AccountRecord::EnableAccount, true},
-            {w.AccountEnableCommand, &AccountRecord::EnableCommand, true},
-            {w.AccountEnableFromUDP, &AccountRecord::EnableFromUDP, true},
-            {w.AccountEnableUDP, &AccountRecord::EnableUDP, true},
-            {w.AccountEnableWissenschaft, &AccountRecord::EnableWissenschaft, true},
-            {w.AccountLogFile, &AccountRecord::LogFile, false},
-            {w.AccountMaxMails, &AccountRecord::MaxMails, true},
-            {w.AccountPOPDelete, &AccountRecord::POPDelete, true},
-            {w.AccountPOPHost, &AccountRecord::POPHost, false},
-            {w.AccountPOPPasswort, &AccountRecord::POPPasswort, false},
-            {w.AccountPOPUser, &AccountRecord::POPUser, false},
-            {w.AccountSMTPFrom, &AccountRecord::SMTPFrom, false},
-            {w.AccountSMTPHost, &AccountRecord::SMTPHost, false},
-            {w.AccountSMTPTo, &AccountRecord::SMTPTo, false},
-            {w.AccountUDPPort, &AccountRecord::UDPPort, true}};
+    std::vector<AccountControl> controls;
+    for (const auto& value : config::layout::kAccountValues) {
+        QWidget* control = w.AccountControl(value.field);
+        if (control != nullptr) controls.push_back({control, value.field, value.IsNumber()});
+    }
+    return controls;
 }
 
 // The number fields of the pages, in the order of the pages, with their captions as the window
@@ -183,26 +171,25 @@ void Editor::BuildTree() {
     std::unordered_map<std::string, QTreeWidgetItem*> byKey;
     QList<QTreeWidgetItem*> connections;
     std::unordered_map<QTreeWidgetItem*, QList<QTreeWidgetItem*>> accounts;
-    const auto make = [&](const std::string& key, const std::string& text, int picture) -> QTreeWidgetItem* {
+    const auto make = [&](const std::string& key, const std::string& text, NodeKind kind) -> QTreeWidgetItem* {
         if (byKey.count(key) != 0) return nullptr;  // a key already in use: the node is left out
         auto* node = new QTreeWidgetItem(QStringList{Q(text)});
-        node->setIcon(0, pictures[picture == kConnectionPicture ? 0 : 1]);
-        node->setData(0, kPictureRole, picture);
-        node->setData(0, kKeyRole, Q(key));
+        node->setIcon(0, pictures[kind == NodeKind::Connection ? 0 : 1]);
+        node->setData(0, kKindRole, static_cast<int>(kind));
         byKey.emplace(key, node);
         nodesInOrder_.push_back(node);
         return node;
     };
     for (const auto& connection : settings_.Connections) {
         if (config::CutAtNul(connection.Name).empty()) break;
-        if (auto* node = make("A" + connection.Name, connection.Name, kConnectionPicture)) connections.append(node);
+        if (auto* node = make("A" + connection.Name, connection.Name, NodeKind::Connection)) connections.append(node);
     }
     for (const auto& account : settings_.Accounts) {
         if (config::CutAtNul(account.Name).empty()) break;
         const auto parent = byKey.find("A" + account.Connection);
         if (parent == byKey.end()) continue;  // its connection has no node
         QTreeWidgetItem* parentNode = parent->second;
-        if (auto* node = make("A" + account.Connection + account.Name, account.Name, kAccountPicture)) {
+        if (auto* node = make("A" + account.Connection + account.Name, account.Name, NodeKind::Account)) {
             accounts[parentNode].append(node);
         }
     }
@@ -337,9 +324,9 @@ void Editor::ForSelectedNode(Operation operation) {
     QTreeWidgetItem* node = window_.SelectedNode();
     if (node == nullptr) {
         (this->*operation)(std::nullopt, std::nullopt);
-    } else if (node->data(0, kPictureRole).toInt() == kConnectionPicture) {
+    } else if (KindOf(*node) == NodeKind::Connection) {
         (this->*operation)(node->text(0), std::nullopt);
-    } else if (node->data(0, kPictureRole).toInt() == kAccountPicture && node->parent() != nullptr) {
+    } else if (KindOf(*node) == NodeKind::Account && node->parent() != nullptr) {
         (this->*operation)(node->parent()->text(0), node->text(0));
     }
 }
@@ -348,9 +335,9 @@ bool Editor::RefuseUnfitNumber() {
     // The pages that a save takes back, as ForSelectedNode finds them.
     const QTreeWidgetItem* node = window_.SelectedNode();
     int shown = NumberField::Global;
-    if (node != nullptr && node->data(0, kPictureRole).toInt() == kConnectionPicture) {
+    if (node != nullptr && KindOf(*node) == NodeKind::Connection) {
         shown = NumberField::Connection;
-    } else if (node != nullptr && node->data(0, kPictureRole).toInt() == kAccountPicture) {
+    } else if (node != nullptr && KindOf(*node) == NodeKind::Account) {
         if (node->parent() == nullptr) return false;  // nothing is taken back
         shown = NumberField::Account;
     }

@@ -50,7 +50,7 @@ public:
     // The connection's name in slot 0, as every closing refresh shows it.
     QString FirstConnectionName() const;
 
-    // The command of toolbar `index` (0..10); any other index does nothing.
+    // The command of toolbar `index` (a toolbar::Index); any other index does nothing.
     void OnToolbar(int index);
     // What "&Beenden" does; the program quits the event loop, tests watch it.
     void SetExitAction(std::function<void()> exit) { exit_ = std::move(exit); }

@@ -11,10 +11,13 @@
 #include <QStyleOption>
 #include <cmath>
 
+#include "config/layout.h"
 #include "ui/icons.h"
 
 namespace kelvaston::ui {
 namespace {
+
+using config::AccountRecord;
 
 constexpr int kTextHeight = 285;   // a text box, in twips
 constexpr int kCheckHeight = 255;  // a check box
@@ -172,16 +175,39 @@ QLabel* POPConfig::Label(QWidget* parent, const QString& text, const QRect& twip
     return label;
 }
 
-QLineEdit* POPConfig::TextBox(QWidget* parent, const QRect& twips) {
+QLineEdit* POPConfig::TextBox(QWidget* parent, const QRect& twips, AccountField shows) {
     auto* box = new QLineEdit(parent);
     box->setGeometry(twips);
+    if (shows != nullptr) accountControls_.emplace_back(shows, box);
     return box;
 }
 
-CheckBox* POPConfig::Check(QWidget* parent, const QString& text, const QRect& twips) {
+CheckBox* POPConfig::Check(QWidget* parent, const QString& text, const QRect& twips, AccountField shows) {
     auto* box = new CheckBox(text, parent);
     box->setGeometry(twips);
+    if (shows != nullptr) accountControls_.emplace_back(shows, box);
     return box;
+}
+
+QWidget* POPConfig::AccountControl(AccountField field) const {
+    for (const auto& [shows, control] : accountControls_) {
+        if (shows == field) return control;
+    }
+    return nullptr;
+}
+
+void POPConfig::CheckAccountControls() {
+    std::size_t shown = 0;
+    for (const auto& value : config::layout::kAccountValues) {
+        const bool hasControl = AccountControl(value.field) != nullptr;
+        if (hasControl != (value.templateText != nullptr)) {
+            qFatal("The account value \"%s\" and the account page disagree on its control.", value.name);
+        }
+        if (hasControl) ++shown;
+    }
+    if (shown != accountControls_.size()) qFatal("The account page shows a value twice or one it has no row for.");
+    // Nothing of an account is shown before an account is selected.
+    for (const auto& [field, control] : accountControls_) control->setEnabled(false);
 }
 
 QGroupBox* POPConfig::Frame(QWidget* page, int index, const QString& title, int top, int height) {
@@ -192,9 +218,10 @@ QGroupBox* POPConfig::Frame(QWidget* page, int index, const QString& title, int 
     return frame;
 }
 
-void POPConfig::MakeToolbar(int index, QWidget* parent, const QString& caption, int picture, const QRect& twips) {
+void POPConfig::MakeToolbar(toolbar::Index index, QWidget* parent, const QString& caption, int picture,
+                            const QRect& twips) {
     auto* button = new QToolButton(parent);
-    button->setObjectName(QStringLiteral("Symbolleiste_%1").arg(index));
+    button->setObjectName(QStringLiteral("Symbolleiste_%1").arg(static_cast<int>(index)));
     button->setText(caption);
     button->setIcon(ImageListPicture(picture));
     button->setIconSize(QSize(16, 16));
@@ -237,14 +264,21 @@ POPConfig::POPConfig(QWidget* parent) : QWidget(parent) {
         if (quiet_ == 0 && !mouseDown_) emit TreeSelectionMovedByKey();
     });
 
-    MakeToolbar(0, this, QStringLiteral("Neue &Verbindung"), 1, Twips(60, 4620, 2535, kToolbarHeight));
-    MakeToolbar(1, this, QStringLiteral("Neuer &Account"), 2, Twips(60, 4980, 2535, kToolbarHeight));
-    MakeToolbar(8, this, QStringLiteral("Account &kopieren"), 8, Twips(60, 5340, 2535, kToolbarHeight));
-    MakeToolbar(7, this, QStringLiteral("Verbindung &löschen"), 7, Twips(60, 5700, 2535, kToolbarHeight));
-    MakeToolbar(6, this, QStringLiteral("Accou&nt löschen"), 7, Twips(60, 6060, 2535, kToolbarHeight));
-    MakeToolbar(2, this, QStringLiteral("&Einstellungen einlesen"), 4, Twips(2700, 6060, 2355, kToolbarHeight));
-    MakeToolbar(3, this, QStringLiteral("Einstellungen &speichern"), 3, Twips(5100, 6060, 2535, kToolbarHeight));
-    MakeToolbar(4, this, QStringLiteral("&Beenden"), 5, Twips(8940, 6060, 1275, kToolbarHeight));
+    MakeToolbar(toolbar::NewConnection, this, QStringLiteral("Neue &Verbindung"), 1,
+                Twips(60, 4620, 2535, kToolbarHeight));
+    MakeToolbar(toolbar::NewAccount, this, QStringLiteral("Neuer &Account"), 2,
+                Twips(60, 4980, 2535, kToolbarHeight));
+    MakeToolbar(toolbar::CopyAccount, this, QStringLiteral("Account &kopieren"), 8,
+                Twips(60, 5340, 2535, kToolbarHeight));
+    MakeToolbar(toolbar::RemoveConnection, this, QStringLiteral("Verbindung &löschen"), 7,
+                Twips(60, 5700, 2535, kToolbarHeight));
+    MakeToolbar(toolbar::RemoveAccount, this, QStringLiteral("Accou&nt löschen"), 7,
+                Twips(60, 6060, 2535, kToolbarHeight));
+    MakeToolbar(toolbar::ReadSettingsAgain, this, QStringLiteral("&Einstellungen einlesen"), 4,
+                Twips(2700, 6060, 2355, kToolbarHeight));
+    MakeToolbar(toolbar::Save, this, QStringLiteral("Einstellungen &speichern"), 3,
+                Twips(5100, 6060, 2535, kToolbarHeight));
+    MakeToolbar(toolbar::Exit, this, QStringLiteral("&Beenden"), 5, Twips(8940, 6060, 1275, kToolbarHeight));
 
     Kartei = new QTabWidget(this);
     Kartei->setObjectName(QStringLiteral("Kartei"));
@@ -258,6 +292,7 @@ POPConfig::POPConfig(QWidget* parent) : QWidget(parent) {
     BuildGlobalPage(global);
     BuildConnectionPage(connection);
     BuildTickerPage(ticker);
+    CheckAccountControls();
     Kartei->setCurrentIndex(0);
 
     Status = new QStatusBar(this);
@@ -282,8 +317,9 @@ void POPConfig::BuildGlobalPage(QWidget* page) {
     GlobalComputerName = TextBox(computer, Twips(2400, 450, 2340, kTextHeight));
     GlobalComputerName->setEnabled(false);
     GlobalComputerName->setToolTip(QStringLiteral("zu verwaltender Rechner"));
-    MakeToolbar(5, computer, QStringLiteral("Rechner auswählen"), 6, Twips(4860, 420, 2055, kToolbarHeight));
-    Symbolleiste[5]->setEnabled(false);
+    MakeToolbar(toolbar::ChooseComputer, computer, QStringLiteral("Rechner auswählen"), 6,
+                Twips(4860, 420, 2055, kToolbarHeight));
+    Symbolleiste[toolbar::ChooseComputer]->setEnabled(false);
 
     QGroupBox* settings = Frame(page, 1, QStringLiteral("globale Einstellungen"), 1680, 4095);
     Bild[1] = new Picture(FrameIcon(1), settings);
@@ -320,7 +356,8 @@ void POPConfig::BuildConnectionPage(QWidget* page) {
     Label(connection, QStringLiteral("Name :"), Twips(660, 390, 630, kTextHeight));
     ConnectionName = TextBox(connection, Twips(1320, 390, 1155, kTextHeight));
     ConnectionName->setEnabled(false);
-    MakeToolbar(10, connection, QStringLiteral("Umbenennen"), 1, Twips(2940, 360, 1695, kToolbarHeight));
+    MakeToolbar(toolbar::RenameConnection, connection, QStringLiteral("Umbenennen"), 1,
+                Twips(2940, 360, 1695, kToolbarHeight));
     ConnectionEnableLogging =
         Check(connection, QStringLiteral("&Protokollierung aktivieren"), Twips(4695, 405, 2430, kCheckHeight));
     Label(connection, QStringLiteral("Intervall in dem Nachrichten abgeholt werden :"),
@@ -336,7 +373,8 @@ void POPConfig::BuildConnectionPage(QWidget* page) {
     minutes->setFont(small);
 
     QGroupBox* account = Frame(page, 3, QStringLiteral("  "), 1800, 3975);
-    AccountEnableAccount = Check(account, QStringLiteral("Account aktivieren"), Twips(120, 0, 1890, kCheckHeight));
+    AccountEnableAccount = Check(account, QStringLiteral("Account aktivieren"), Twips(120, 0, 1890, kCheckHeight),
+                                 &AccountRecord::EnableAccount);
     AccountEnableAccount->setAutoFillBackground(true);
     Bild[3] = new Picture(FrameIcon(3), account);
     Bild[3]->setGeometry(Twips(120, 300, 480, 480));
@@ -346,70 +384,61 @@ void POPConfig::BuildConnectionPage(QWidget* page) {
         Label(account, text, Twips(left, top, width, kTextHeight), Qt::AlignRight | Qt::AlignVCenter);
     };
     label(QStringLiteral("POP Host :"), 480, 330, 1260);
-    AccountPOPHost = TextBox(account, Twips(1800, 330, 4935, kTextHeight));
+    AccountPOPHost = TextBox(account, Twips(1800, 330, 4935, kTextHeight), &AccountRecord::POPHost);
     label(QStringLiteral("Benutzer :"), 480, 690, 1260);
-    AccountPOPUser = TextBox(account, Twips(1800, 690, 2235, kTextHeight));
+    AccountPOPUser = TextBox(account, Twips(1800, 690, 2235, kTextHeight), &AccountRecord::POPUser);
     label(QStringLiteral("Passwort :"), 4080, 690, 960);
-    AccountPOPPasswort = TextBox(account, Twips(5100, 690, 1635, kTextHeight));
+    AccountPOPPasswort = TextBox(account, Twips(5100, 690, 1635, kTextHeight), &AccountRecord::POPPasswort);
     AccountPOPPasswort->setEchoMode(QLineEdit::Password);
-    AccountPOPDelete =
-        Check(account, QStringLiteral("Nachrichten nach Übertragung löschen"), Twips(720, 1065, 3540, kCheckHeight));
+    AccountPOPDelete = Check(account, QStringLiteral("Nachrichten nach Übertragung löschen"),
+                             Twips(720, 1065, 3540, kCheckHeight), &AccountRecord::POPDelete);
     label(QStringLiteral("max. Mails pro Thread :"), 4320, 1050, 2220);
-    AccountMaxMails = TextBox(account, Twips(6600, 1050, 315, kTextHeight));
+    AccountMaxMails = TextBox(account, Twips(6600, 1050, 315, kTextHeight), &AccountRecord::MaxMails);
     AccountMaxMails->setAlignment(Qt::AlignHCenter);
     AccountLine[0] = new QFrame(account);
     AccountLine[0]->setFrameShape(QFrame::HLine);
     AccountLine[0]->setFrameShadow(QFrame::Sunken);
     AccountLine[0]->setGeometry(Twips(300, 1410, 6600, 30));
     label(QStringLiteral("SMTP Host :"), 480, 1530, 1260);
-    AccountSMTPHost = TextBox(account, Twips(1800, 1530, 3495, kTextHeight));
+    AccountSMTPHost = TextBox(account, Twips(1800, 1530, 3495, kTextHeight), &AccountRecord::SMTPHost);
     label(QStringLiteral("Adress Modus :"), 5310, 1530, 1245);
-    AccountAddressMode = TextBox(account, Twips(6600, 1530, 315, kTextHeight));
+    AccountAddressMode = TextBox(account, Twips(6600, 1530, 315, kTextHeight), &AccountRecord::AddressMode);
     AccountAddressMode->setAlignment(Qt::AlignHCenter);
     label(QStringLiteral("From Adresse :"), 480, 1890, 1260);
-    AccountSMTPFrom = TextBox(account, Twips(1800, 1890, 2055, kTextHeight));
+    AccountSMTPFrom = TextBox(account, Twips(1800, 1890, 2055, kTextHeight), &AccountRecord::SMTPFrom);
     label(QStringLiteral("To Adresse :"), 3900, 1890, 1020);
-    AccountSMTPTo = TextBox(account, Twips(4980, 1890, 2055, kTextHeight));
-    MakeToolbar(9, account, QStringLiteral("Template"), 10, Twips(300, 2460, 1275, kToolbarHeight));
+    AccountSMTPTo = TextBox(account, Twips(4980, 1890, 2055, kTextHeight), &AccountRecord::SMTPTo);
+    MakeToolbar(toolbar::InsertTemplate, account, QStringLiteral("Template"), 10,
+                Twips(300, 2460, 1275, kToolbarHeight));
     AccountEnableUDP = Check(account, QStringLiteral("Benachrichtigung über UDP-Broadcast auf Port :"),
-                             Twips(1680, 2490, 4260, kCheckHeight));
-    AccountUDPPort = TextBox(account, Twips(5955, 2475, 1035, kTextHeight));
+                             Twips(1680, 2490, 4260, kCheckHeight), &AccountRecord::EnableUDP);
+    AccountUDPPort = TextBox(account, Twips(5955, 2475, 1035, kTextHeight), &AccountRecord::UDPPort);
     AccountUDPPort->setAlignment(Qt::AlignHCenter);
     AccountEnableFromUDP = Check(account, QStringLiteral("erw. Benachrichtigung über UDP (Angabe des Absenders)"),
-                                 Twips(1680, 2850, 5160, kCheckHeight));
+                                 Twips(1680, 2850, 5160, kCheckHeight), &AccountRecord::EnableFromUDP);
     AccountLine[1] = new QFrame(account);
     AccountLine[1]->setFrameShape(QFrame::HLine);
     AccountLine[1]->setFrameShadow(QFrame::Sunken);
     AccountLine[1]->setGeometry(Twips(300, 3180, 6600, 30));
-    AccountEnableCommand =
-        Check(account, QStringLiteral("Befehl ausführen :"), Twips(720, 3300, 1860, kCheckHeight));
-    AccountCommand = TextBox(account, Twips(2640, 3285, 4095, kTextHeight));
+    AccountEnableCommand = Check(account, QStringLiteral("Befehl ausführen :"), Twips(720, 3300, 1860, kCheckHeight),
+                                 &AccountRecord::EnableCommand);
+    AccountCommand = TextBox(account, Twips(2640, 3285, 4095, kTextHeight), &AccountRecord::Command);
     label(QStringLiteral("Protokollpfad (lokal auf Server) :"), 600, 3645, 2760);
-    AccountLogFile = TextBox(account, Twips(3420, 3645, 3315, kTextHeight));
-
-    for (QWidget* control : std::initializer_list<QWidget*>{
-             AccountEnableAccount, AccountPOPHost, AccountPOPUser, AccountPOPPasswort, AccountPOPDelete,
-             AccountMaxMails, AccountSMTPHost, AccountAddressMode, AccountSMTPFrom, AccountSMTPTo,
-             AccountEnableUDP, AccountUDPPort, AccountEnableFromUDP, AccountEnableCommand, AccountCommand,
-             AccountLogFile}) {
-        control->setEnabled(false);
-    }
+    AccountLogFile = TextBox(account, Twips(3420, 3645, 3315, kTextHeight), &AccountRecord::LogFile);
 }
 
 void POPConfig::BuildTickerPage(QWidget* page) {
     QGroupBox* ticker = Frame(page, 4, QStringLiteral("    "), 420, 1935);
-    AccountEnableWissenschaft =
-        Check(ticker, QStringLiteral("Newsticker aktivieren"), Twips(120, 0, 2130, kCheckHeight));
+    AccountEnableWissenschaft = Check(ticker, QStringLiteral("Newsticker aktivieren"),
+                                      Twips(120, 0, 2130, kCheckHeight), &AccountRecord::EnableWissenschaft);
     AccountEnableWissenschaft->setAutoFillBackground(true);
-    AccountEnableWissenschaft->setEnabled(false);
     Bild[5] = new Picture(FrameIcon(5), ticker);
     Bild[5]->setGeometry(Twips(120, 300, 480, 480));
     const auto label = [&](const QString& text, int top) {
         Label(ticker, text, Twips(480, top, 1980, kTextHeight), Qt::AlignRight | Qt::AlignVCenter);
     };
     label(QStringLiteral("Adress Modus :"), 420);
-    AccountAddressModeTicker = TextBox(ticker, Twips(2520, 420, 315, kTextHeight));
-    AccountAddressModeTicker->setEnabled(false);
+    AccountAddressModeTicker = TextBox(ticker, Twips(2520, 420, 315, kTextHeight), &AccountRecord::AddressModeTicker);
     label(QStringLiteral("Pfad für HTML-Seiten :"), 840);
     GlobalBDWDir = TextBox(ticker, Twips(2520, 840, 4455, kTextHeight));
     label(QStringLiteral("Adresse für Newsticker :"), 1260);
@@ -433,16 +462,18 @@ void POPConfig::ConnectRules() {
 }
 
 void POPConfig::SetTabOrder() {
+    using namespace toolbar;
+    const auto& button = Symbolleiste;
     const std::vector<QWidget*> order = {
         GlobalList, OptionComputerLocal, GlobalComputerName, GlobalTriggerPort, GlobalProxyPort, GlobalProxyHost,
-        GlobalDebugLevel, GlobalDebugLevelUpDown, ConnectionName, Symbolleiste[10], ConnectionEnableLogging,
+        GlobalDebugLevel, GlobalDebugLevelUpDown, ConnectionName, button[RenameConnection], ConnectionEnableLogging,
         ConnectionTimeOut, ConnectionTimeOutUpDown, AccountEnableAccount, AccountPOPHost, AccountPOPUser,
         AccountPOPPasswort, AccountPOPDelete, AccountMaxMails, AccountSMTPHost, AccountAddressMode,
         AccountSMTPFrom, AccountSMTPTo, AccountEnableUDP, AccountUDPPort, AccountEnableCommand, AccountCommand,
         AccountLogFile, AccountEnableWissenschaft, AccountAddressModeTicker, GlobalBDWDir, GlobalTickerEMail,
-        Symbolleiste[0], Symbolleiste[1], Symbolleiste[8], Symbolleiste[7], Symbolleiste[6], Symbolleiste[2],
-        Symbolleiste[3], Symbolleiste[4], AccountEnableFromUDP, GlobalListenRAS, Kartei, Symbolleiste[5],
-        Symbolleiste[9]};
+        button[NewConnection], button[NewAccount], button[CopyAccount], button[RemoveConnection],
+        button[RemoveAccount], button[ReadSettingsAgain], button[Save], button[Exit], AccountEnableFromUDP,
+        GlobalListenRAS, Kartei, button[ChooseComputer], button[InsertTemplate]};
     for (QWidget* widget : order) {
         if (widget->focusPolicy() == Qt::NoFocus) widget->setFocusPolicy(Qt::TabFocus);
     }

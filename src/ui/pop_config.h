@@ -16,7 +16,11 @@
 #include <QTreeWidget>
 #include <QWidget>
 #include <array>
+#include <string>
+#include <utility>
 #include <vector>
+
+#include "config/settings.h"
 
 namespace kelvaston::ui {
 
@@ -95,11 +99,35 @@ protected:
                                                          const QEvent* event) const override;
 };
 
-// Tree node kinds, told apart by their picture in the image list.
+// The toolbars by the command each one gives: their indexes in POPConfig::Symbolleiste, and what
+// ToolbarClicked reports.
+namespace toolbar {
+enum Index : int {
+    NewConnection = 0,
+    NewAccount = 1,
+    ReadSettingsAgain = 2,
+    Save = 3,
+    Exit = 4,
+    ChooseComputer = 5,
+    RemoveAccount = 6,
+    RemoveConnection = 7,
+    CopyAccount = 8,
+    InsertTemplate = 9,
+    RenameConnection = 10,
+    Count
+};
+}  // namespace toolbar
+
+// What a node of the tree stands for, kept in its data under kKindRole; a node without one is
+// of no kind.
+enum class NodeKind : int { None = 0, Connection = 1, Account = 2 };
+inline constexpr int kKindRole = Qt::UserRole;
+inline NodeKind KindOf(const QTreeWidgetItem& node) {
+    return static_cast<NodeKind>(node.data(0, kKindRole).toInt());
+}
+// The pictures of the image list that nodes of each kind show.
 inline constexpr int kConnectionPicture = 1;
 inline constexpr int kAccountPicture = 2;
-inline constexpr int kPictureRole = Qt::UserRole;
-inline constexpr int kKeyRole = Qt::UserRole + 1;
 
 class POPConfig final : public QWidget {
     Q_OBJECT
@@ -120,7 +148,7 @@ public:
 
     QTabWidget* Kartei;
     std::array<QGroupBox*, 5> Rahmen{};
-    std::array<QToolButton*, 11> Symbolleiste{};
+    std::array<QToolButton*, toolbar::Count> Symbolleiste{};
     std::array<Picture*, 6> Bild{};
     std::array<QFrame*, 2> AccountLine{};
     std::vector<QLabel*> Beschriftung;
@@ -167,6 +195,11 @@ public:
     void SetStatus(const QString& text);
     QString StatusMessage() const;
 
+    // The control of the account page that shows an account value, by the value's field; null
+    // for a value without one.
+    using AccountField = std::string config::AccountRecord::*;
+    QWidget* AccountControl(AccountField field) const;
+
 signals:
     void ToolbarClicked(int index);
     void TreePressed();
@@ -181,18 +214,23 @@ protected:
 private:
     QLabel* Label(QWidget* parent, const QString& text, const QRect& twips,
                   Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter);
-    QLineEdit* TextBox(QWidget* parent, const QRect& twips);
-    CheckBox* Check(QWidget* parent, const QString& text, const QRect& twips);
+    // A control given the field of an account value shows that value.
+    QLineEdit* TextBox(QWidget* parent, const QRect& twips, AccountField shows = nullptr);
+    CheckBox* Check(QWidget* parent, const QString& text, const QRect& twips, AccountField shows = nullptr);
     QGroupBox* Frame(QWidget* page, int index, const QString& title, int top, int height);
-    void MakeToolbar(int index, QWidget* parent, const QString& caption, int picture, const QRect& twips);
+    void MakeToolbar(toolbar::Index index, QWidget* parent, const QString& caption, int picture, const QRect& twips);
     void BuildGlobalPage(QWidget* page);
     void BuildConnectionPage(QWidget* page);
     void BuildTickerPage(QWidget* page);
     void SetTabOrder();
     void ConnectRules();
+    // Switches the account controls off and stops the program if an account value with a
+    // template text has no control, or a control no such value.
+    void CheckAccountControls();
 
     bool mouseDown_ = false;
     int quiet_ = 0;
+    std::vector<std::pair<AccountField, QWidget*>> accountControls_;
 };
 
 }  // namespace kelvaston::ui
