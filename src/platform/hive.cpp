@@ -489,8 +489,10 @@ bool MakePrivateFolders(const std::filesystem::path& folder, HiveFileError* prob
     }
     for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
         // mkdir's mode passes through the umask, which can only take rights away; chmod then
-        // gives the owner back what the umask took.
-        if ((::mkdir(it->c_str(), 0700) != 0 && errno != EEXIST) || ::chmod(it->c_str(), 0700) != 0) {
+        // gives the owner back what the umask took. Only a folder this call made is changed: one
+        // that appeared meanwhile, and any folder that was there, keeps its mode.
+        const bool made = ::mkdir(it->c_str(), 0700) == 0;
+        if ((!made && errno != EEXIST) || (made && ::chmod(it->c_str(), 0700) != 0)) {
             *problem = SystemProblem(HiveFileError::Kind::Unwritable, *it, errno);
             return false;
         }
