@@ -41,6 +41,9 @@ public:
     void PrefetchLocalHive();
     // Why the last connection or flush failed on a file or the store folder.
     std::optional<HiveFileError> LastHiveFileError() const override;
+    // How many keys are open: opened or created and not yet closed (the predefined keys not
+    // counted). A program that closes what it opens leaves this as it found it.
+    std::size_t OpenKeys() const { return handles_.size(); }
 
     Status ConnectRegistry(const std::string& machine, Key hive, Key* result) override;
     Status OpenKeyEx(Key parent, const std::string& subKey, std::uint32_t options,

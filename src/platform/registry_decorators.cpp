@@ -188,6 +188,7 @@ std::optional<Status> FaultInjectingRegistry::Before(Call call) {
     ++seen_;
     if (seen_ == nth_ || (andAfter_ && seen_ > nth_)) {
         fired_ = true;
+        closesRefused_ += call == Call::CloseKey;
         return status_;
     }
     return std::nullopt;

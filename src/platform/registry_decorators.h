@@ -105,6 +105,8 @@ public:
     void Disarm();
     bool Fired() const;
     std::size_t CallsSeen() const;
+    // How many CloseKey calls it failed: each leaves its key open.
+    std::size_t ClosesRefused() const { return closesRefused_; }
 
 protected:
     std::optional<Status> Before(Call call) override;
@@ -118,6 +120,7 @@ private:
     bool andAfter_ = false;
     bool armed_ = false;
     bool fired_ = false;
+    std::size_t closesRefused_ = 0;
 };
 
 }  // namespace kelvaston::platform

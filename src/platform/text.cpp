@@ -274,7 +274,12 @@ std::uint64_t UpperAscii(std::uint64_t word) {
     return word ^ (((atLeastA & ~aboveZ) & (kEveryByte * 0x80)) >> 2);
 }
 
-std::uint64_t Mix(std::uint64_t hash, std::uint64_t word) { return (hash ^ word) * 0x9E3779B97F4A7C15ull; }
+// A multiplication carries a bit only upwards; the shift brings the high bits back down, so that
+// every byte of every word reaches every bit of the hash.
+std::uint64_t Mix(std::uint64_t hash, std::uint64_t word) {
+    hash = (hash ^ word) * 0x9E3779B97F4A7C15ull;
+    return hash ^ (hash >> 29);
+}
 
 }  // namespace
 

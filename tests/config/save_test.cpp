@@ -77,8 +77,10 @@ TEST_F(SaveTest, AFailureAtAnyCallLeavesTheOldOrTheNewConfiguration) {
             edit(settings_);
             platform::FaultInjectingRegistry faulty(*registry_);
             faulty.FailNth(std::nullopt, k, error::kAccessDenied);
+            const std::size_t open = OpenKeys();
             const SaveOutcome outcome = ConfigStore(faulty, settings_).SaveSettings();
             ASSERT_TRUE(faulty.Fired());
+            EXPECT_EQ(OpenKeys(), open + faulty.ClosesRefused()) << "a key the save opened is still open";
             const bool saved = outcome.result == SaveResult::Saved;
             failed += !saved;
             EXPECT_NE(outcome.result, SaveResult::FailedNotRestored);

@@ -7,6 +7,7 @@
 #include <cwctype>
 #include <locale.h>
 #include <map>
+#include <set>
 #include <vector>
 
 #include "platform/text.h"
@@ -141,6 +142,25 @@ TEST(Text, CutsBetweenCharactersAndReadsWindows1252) {
         EXPECT_EQ(FirstCharacters(mixed, n), mixed.substr(0, byCharacters[n])) << n;
     }
     EXPECT_EQ(Cp1252ToUtf8("\x80\xE4\x9F\x81\x7F\xA0"), "\xE2\x82\xAC\xC3\xA4\xC5\xB8\xC2\x81\x7F\xC2\xA0");
+}
+
+// The hash of a name sees every byte: names one letter apart hash apart, at every position of
+// every length up to three words, and spellings in other case hash alike.
+TEST(Text, FoldedHashSeesEveryByteAndNoCase) {
+    for (std::size_t length = 1; length <= 24; ++length) {
+        for (const std::string& letters : {std::string("ab"), std::string("\xC3\xA4\xC3\xB6")}) {
+            const std::string a = letters.substr(0, letters.size() / 2), b = letters.substr(letters.size() / 2);
+            std::string base;
+            for (std::size_t i = 0; i < length; ++i) base += a;
+            std::set<std::uint32_t> hashes{FoldedHash(base)};
+            for (std::size_t p = 0; p < length; ++p) {
+                std::string other = base;
+                other.replace(p * a.size(), a.size(), b);
+                EXPECT_TRUE(hashes.insert(FoldedHash(other)).second) << length << " " << p << " " << other;
+                EXPECT_EQ(FoldedHash(FoldCase(other)), FoldedHash(other)) << other;
+            }
+        }
+    }
 }
 
 }  // namespace
