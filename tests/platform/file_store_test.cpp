@@ -92,6 +92,11 @@ protected:
     }
     std::string Text() const { return ReadFile(dir_ / "Desk1.reg"); }
     bool Has(const std::string& text) const { return Text().find(text) != npos; }
+    std::set<std::string> Files() const {
+        std::set<std::string> files;
+        for (const auto& entry : std::filesystem::directory_iterator(dir_.Path())) files.insert(entry.path().filename());
+        return files;
+    }
 
     test::TempDir dir_;
     const std::string folder_ = dir_.Path().string();
@@ -165,9 +170,7 @@ TEST_F(FileStoreTest, ChangesReachTheFileWhenTheirCallOrTransactionEnds) {
         store->CloseKey(key);
     }
     EXPECT_FALSE(Has("[HKEY_LOCAL_MACHINE\\B]"));
-    std::set<std::string> files;
-    for (const auto& entry : std::filesystem::directory_iterator(dir_.Path())) files.insert(entry.path().filename());
-    EXPECT_EQ(files, (std::set<std::string>{".Desk1.reg.lock", "Desk1.reg"}));
+    EXPECT_EQ(Files(), (std::set<std::string>{".Desk1.reg.lock", "Desk1.reg"}));
     EXPECT_EQ(Mode(file_), 0600u);
     const std::string host = FileStoreRegistry::HostComputerName();
     EXPECT_TRUE(!host.empty() && host.find('.') == npos) << host;
@@ -185,16 +188,11 @@ TEST_F(FileStoreTest, WritesWithinOneSecondOnACoarseFileSystemAreSeen) {
     if (::geteuid() != 0 || std::system(made.c_str()) != 0) {
         GTEST_SKIP() << "cannot mount an ext4 with whole-second times here (needs root and loop devices)";
     }
-    struct Unmount {
-        std::string command;
-        ~Unmount() { [[maybe_unused]] const int ignored = std::system(command.c_str()); }
-    } unmount{"umount '" + mount + "'"};
+    const std::shared_ptr<void> unmount(nullptr, [&](void*) { (void)!std::system(("umount '" + mount + "'").c_str()); });
     const auto folder = std::filesystem::path(mount) / "store";
-    const auto set = [&](const std::string& text) {
-        auto store = NewStore(folder);  // a program of its own for each change
-        const Key key = Create(*store, kHKeyLocalMachine, "SOFTWARE\\Tolvane");
-        EXPECT_EQ(SetText(*store, key, "POP Host", text), kSuccess);
-        store->CloseKey(key);
+    const auto set = [&](const std::string& text) {  // a program of its own for each change
+        auto store = NewStore(folder);
+        EXPECT_EQ(SetText(*store, Create(*store, kHKeyLocalMachine, "SOFTWARE\\Tolvane"), "POP Host", text), kSuccess);
     };
     set("aaa");
     auto reader = NewStore(folder);
@@ -205,7 +203,6 @@ TEST_F(FileStoreTest, WritesWithinOneSecondOnACoarseFileSystemAreSeen) {
         EXPECT_EQ(QueryText(*reader, key, "POP Host"), "ccc") << "round " << round;
         set("aaa");
     }
-    reader->CloseKey(key);
 }
 
 // A store whose folder this user may not write is read, and refuses changes naming the folder;
@@ -291,12 +288,8 @@ TEST_F(FileStoreTest, AFileThatDoesNotParseIsNamedAndNeverWrittenOver) {
 // gives no write access, one it may not read is refused as unreadable.
 TEST_F(FileStoreTest, FoldersAndFilesOtherUsersCanReachAreRefused) {
     const std::string text = std::string(kHeader) + "\n[HKEY_LOCAL_MACHINE\\SYSTEM]\n\"Planted\"=\"1\"\n";
-    const struct {
-        const char* what;
-        mode_t folderMode, fileMode;
-        uid_t owner;
-        std::string refusal;  // what the refusal names, if any
-    } cases[] = {
+    // `refusal`: what the refusal names, if any.
+    const struct { const char* what; mode_t folderMode, fileMode; uid_t owner; std::string refusal; } cases[] = {
         {"private", 0700, 0600, ::geteuid(), ""},
         {"a folder others may enter", 0755, 0600, ::geteuid(), ""},
         {"a folder others may write", 0777, 0600, ::geteuid(), folder_},
@@ -475,24 +468,22 @@ TEST_F(FileStoreTest, KeysOfAFileInAnyOrderLoadInTheRegistrysOrder) {
 TEST_F(FileStoreTest, ManySubkeysAndValuesThroughDeletionsAndMerges) {
     auto store = NewStore();
     const Key parent = Create(*store, kHKeyLocalMachine, "SOFTWARE\\Many");
-    Names model, gone;  // the subkeys as spelt when made; those deleted
+    Names model, gone, names;  // the subkeys as spelt when made; those deleted
     const auto check = [&] {
         ASSERT_EQ(Listed(*store, "", parent), InRegistryOrder(model));
         for (const auto& name : model) ASSERT_EQ(Opens(*store, text::FoldCase(name), kKeyRead, parent), kSuccess) << name;
         for (const auto& name : gone) EXPECT_EQ(Opens(*store, name, kKeyRead, parent), error::kFileNotFound) << name;
     };
+    // One by one up to 30 and down to none again, then to 2000 made in shuffled order, a third
+    // of them deleted and half of those made again in another case.
     std::mt19937 random(3);
-    // One by one up to 30 and down to none again, then to 2000 made in shuffled order.
-    Names names;
     for (int i = 0; i < 2000; ++i) names.push_back("n" + std::to_string(i));
     for (std::size_t i = 0; i < 30; ++i) {
-        ASSERT_EQ(Make(*store, names[i], parent), kSuccess);
-        model.push_back(names[i]);
+        ASSERT_EQ(Make(*store, model.emplace_back(names[i]), parent), kSuccess);
         check();
     }
     while (!model.empty()) {
-        gone.push_back(model[random() % model.size()]);
-        ASSERT_EQ(store->DeleteKey(parent, gone.back()), kSuccess) << gone.back();
+        ASSERT_EQ(store->DeleteKey(parent, gone.emplace_back(model[random() % model.size()])), kSuccess) << gone.back();
         std::erase(model, gone.back());
         check();
     }
@@ -503,19 +494,14 @@ TEST_F(FileStoreTest, ManySubkeysAndValuesThroughDeletionsAndMerges) {
     for (std::size_t i = 0; i < names.size(); i += 3) {
         ASSERT_EQ(store->DeleteKey(parent, names[i]), kSuccess);
         std::erase(model, names[i]);
-        if (i % 2 == 0) {
-            model.push_back(text::FoldCase(names[i]));
-            ASSERT_EQ(Make(*store, model.back(), parent), kSuccess);
-        } else {
-            gone.push_back(names[i]);
-        }
+        if (i % 2 == 1) gone.push_back(names[i]);
+        if (i % 2 == 0) { ASSERT_EQ(Make(*store, model.emplace_back(text::FoldCase(names[i])), parent), kSuccess); }
     }
     check();
 
     // Values: 40 of them, one set again in another case, one deleted and set anew, then
     // deleted down to 10.
-    const Key key = Create(*store, parent, "values");
-    model.push_back("values");
+    const Key key = Create(*store, parent, model.emplace_back("values"));
     std::vector<std::pair<std::string, std::string>> values;  // in their order
     const auto set = [&](const std::string& name, const std::string& data) {
         ASSERT_EQ(store->SetValueBytes(key, name, kRegBinary, data), kSuccess);
@@ -523,17 +509,17 @@ TEST_F(FileStoreTest, ManySubkeysAndValuesThroughDeletionsAndMerges) {
         (at == values.end() ? values.emplace_back(name, data) : *at).second = data;
     };
     const auto checkValues = [&] {
-        std::string name, data;
-        std::uint32_t type = 0;
-        for (std::size_t i = 0; i < values.size(); ++i) {
-            ASSERT_EQ(store->EnumValueBytes(key, static_cast<std::uint32_t>(i), &name, &type, &data), kSuccess);
-            EXPECT_EQ(name + "=" + data, values[i].first + "=" + values[i].second) << i;
-            std::uint32_t size = 0;
-            EXPECT_EQ(store->QueryValueEx(key, text::FoldCase(values[i].first), nullptr, nullptr, &size), kSuccess);
-            EXPECT_EQ(size, values[i].second.size());
+        std::string listed, expected, name, data;
+        std::uint32_t type = 0, size = 0, index = 0;
+        Status status = kSuccess;
+        for (; (status = store->EnumValueBytes(key, index, &name, &type, &data)) == kSuccess; ++index) listed += name + "=" + data + "\n";
+        EXPECT_EQ(status, error::kNoMoreItems);
+        for (const auto& [valueName, valueData] : values) {
+            expected += valueName + "=" + valueData + "\n";
+            EXPECT_EQ(store->QueryValueEx(key, text::FoldCase(valueName), nullptr, nullptr, &size), kSuccess);
+            EXPECT_EQ(size, valueData.size()) << valueName;
         }
-        EXPECT_EQ(store->EnumValueBytes(key, static_cast<std::uint32_t>(values.size()), &name, &type, &data),
-                  error::kNoMoreItems);
+        EXPECT_EQ(listed, expected);
     };
     for (int i = 0; i < 40; ++i) set("v" + std::to_string(i), std::string(static_cast<std::size_t>(i), 'd'));
     set("V5", "changed");
@@ -558,26 +544,19 @@ TEST_F(FileStoreTest, ManySubkeysAndValuesThroughDeletionsAndMerges) {
         ASSERT_EQ(other->OpenKeyEx(kHKeyLocalMachine, "SOFTWARE\\Many", 0, kKeyAllAccess, &many), kSuccess);
         ASSERT_EQ(other->OpenKeyEx(many, "values", 0, kKeyAllAccess, &otherValues), kSuccess);
         for (std::size_t i = 0; i < 100; ++i) {
-            ASSERT_EQ(other->DeleteKey(many, model[i]), kSuccess);
-            gone.push_back(model[i]);
-            model.push_back("other" + std::to_string(i));
-            ASSERT_EQ(Make(*other, model.back(), many), kSuccess);
+            ASSERT_EQ(other->DeleteKey(many, gone.emplace_back(model[i])), kSuccess);
+            ASSERT_EQ(Make(*other, model.emplace_back("other" + std::to_string(i)), many), kSuccess);
         }
         ASSERT_EQ(other->DeleteValue(otherValues, values[0].first), kSuccess);
         ASSERT_EQ(other->SetValueBytes(otherValues, "from other", kRegBinary, "o"), kSuccess);
-        other->CloseKey(otherValues);
-        other->CloseKey(many);
     }
     model.erase(model.begin(), model.begin() + 100);
     values.erase(values.begin());
     values.emplace_back("from other", "o");
-    model.push_back("mine");
-    ASSERT_EQ(Make(*store, "mine", parent), kSuccess);
+    ASSERT_EQ(Make(*store, model.emplace_back("mine"), parent), kSuccess);
     ASSERT_EQ(store->FlushKey(parent), kSuccess);
     check();
     checkValues();
-    store->CloseKey(key);
-    store->CloseKey(parent);
 }
 
 // Replacing a file as a whole: the new content takes the old file's place at once, readable by
@@ -605,7 +584,7 @@ TEST_F(FileStoreTest, AtomicFileReplacesTheFileWholeAndPrivatelyOrNotAtAll) {
     ::close(reused);
     EXPECT_EQ(ReadFile(file), "new text");
     EXPECT_EQ(Mode(file), 0600u);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.Path()), {}), 1);
+    EXPECT_EQ(Files(), std::set<std::string>{"backup.reg"});
     AtomicFile nowhere(dir_ / "missing" / "x.reg");
     EXPECT_FALSE(nowhere.Open() || nowhere.Write("x") || nowhere.Commit());
     EXPECT_EQ(nowhere.Error(), std::errc::no_such_file_or_directory);

@@ -90,11 +90,7 @@ TEST(RegFileParse, NamesTheLineOfWhatIsWrong) {
     const std::string h = kHeader, key = "[HKEY_LOCAL_MACHINE\\A]\n";
     std::string tooDeep = h + "[HKEY_LOCAL_MACHINE";
     for (int i = 0; i < 513; ++i) tooDeep += "\\d";
-    const struct {
-        std::string file;
-        int line;
-        std::string says;
-    } cases[] = {
+    const struct { std::string file; int line; std::string says; } cases[] = {
         {h + "\n\"x\"=\"y\"\n", 3, "a value line before the first key line"},
         {h + "[-HKEY_LOCAL_MACHINE\\A]\n\"x\"=dword:zz\n", 3, "without hexadecimal"},
         {h + "[-HKEY_LOCAL_MACHINE\\A]\n\"x\"=hex:01,\\\n", 3, "end of the file"},

@@ -47,17 +47,12 @@ inline Status Opens(RegistryApi& api, const std::string& path, std::uint32_t acc
     return status;
 }
 
-// A code point in UTF-8, a list of them, a code point in UTF-16LE.
+// A code point in UTF-8 and in UTF-16LE.
 inline std::string Utf8(char32_t c) {
     if (c < 0x80) return std::string(1, static_cast<char>(c));
     const int length = c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
     std::string out(1, static_cast<char>((0xF00u >> length) | (c >> (6 * (length - 1)))));
     for (int i = length - 2; i >= 0; --i) out += static_cast<char>(0x80 | ((c >> (6 * i)) & 0x3F));
-    return out;
-}
-inline std::string Utf8(const std::u32string& points) {
-    std::string out;
-    for (const char32_t c : points) out += Utf8(c);
     return out;
 }
 inline std::string Utf16(char32_t c) {
