@@ -9,6 +9,7 @@
 #include <iomanip>
 #include <iterator>
 #include <map>
+#include <set>
 #include <sstream>
 #include <tuple>
 
@@ -222,30 +223,26 @@ TEST_F(RegistrySemantics, NamesAreOneKeyExactlyWhenTheStoreSaysTheyAreEqual) {
     for (char32_t first = 0; first < 0x10000; first += 0x100) batches.push_back(first);
     Names wrong;
     for (const char32_t first : batches) {
-        Names names, probes;
-        std::vector<char32_t> points;
-        for (char32_t c = first; c <= first + 0xFF; ++c) {
-            // No control character, no backslash (a path), no surrogate (not a character).
-            if (c >= 0x20 && c != 0x7F && c != '\\' && (c < 0xD800 || c > 0xDFFF)) names.push_back(Utf8(points.emplace_back(c)));
-        }
+        Names names;
+        std::set<std::string> spellings;
         // The first name of each of the store's classes, by its folded form; EqualsNoCase must
         // agree with that form (checked natively, for every code point, with the text helpers).
-        // Other spellings are probes, unless they are names of the batch (which open anyway).
         std::map<std::string, std::string> kept;
-        for (std::size_t n = 0; n < names.size(); ++n) {
-            const std::string& name = names[n];
+        for (char32_t c = first; c <= first + 0xFF; ++c) {
+            // No control character, no backslash (a path), no surrogate (not a character).
+            if (c < 0x20 || c == 0x7F || c == '\\' || (c >= 0xD800 && c <= 0xDFFF)) continue;
+            const std::string& name = names.emplace_back(Utf8(c));
             const auto [at, added] = kept.emplace(text::FoldCase(name), name);
             EXPECT_TRUE(added || text::EqualsNoCase(at->second, name)) << CodePoints(name);
-            Names spellings = OtherCaseForms(points[n]);
-            spellings.push_back(text::FoldCase(name));
-            for (const std::string& spelling : spellings) {
-                if (!spelling.empty() && spelling.find_first_of(std::string("\\\0", 2)) == std::string::npos &&
-                    std::find(names.begin(), names.end(), spelling) == names.end() &&
-                    std::find(probes.begin(), probes.end(), spelling) == probes.end()) {
-                    probes.push_back(spelling);
-                }
-            }
+            const Names forms = OtherCaseForms(c);
+            spellings.insert(forms.begin(), forms.end());
+            spellings.insert(text::FoldCase(name));
         }
+        // The other spellings are probes, but the names of the batch (which open anyway) and
+        // those that cannot be key names.
+        for (const std::string& name : names) spellings.erase(name);
+        std::erase_if(spellings, [](const std::string& s) { return s.empty() || s.find_first_of(std::string("\\\0", 2)) != std::string::npos; });
+        const Names probes(spellings.begin(), spellings.end());
         const NameBatch batch = CreateAndProbe(CodePoints(Utf8(first)), names, probes);
         Names enumerated = batch.enumerated, apart;
         for (const auto& [folded, name] : kept) apart.push_back(name);
