@@ -67,6 +67,15 @@ std::string Problem(const RegistryApi& api) {
     return kinds[static_cast<int>(problem->kind)] + (" " + std::to_string(problem->line)) + " " + problem->file;
 }
 
+// Connects to `machine`'s hive and lets it go: the status; the handle is null whenever it fails.
+Status Connect(RegistryApi& api, const std::string& machine = "") {
+    Key root = reinterpret_cast<Key>(&root);
+    const Status status = api.ConnectRegistry(machine, kHKeyLocalMachine, &root);
+    EXPECT_EQ(root == kNullKey, status != kSuccess) << machine;
+    if (root != kNullKey) api.CloseKey(root);
+    return status;
+}
+
 // The subkeys of a key as QueryKeyContents lists them.
 Names Listed(RegistryApi& api, const std::string& path, Key key = kHKeyLocalMachine) {
     KeyContents contents;
@@ -238,8 +247,7 @@ TEST_F(FileStoreTest, AFolderThatMayNotBeWrittenIsNamedUntilItMayAgain) {
     ASSERT_EQ(::chown(file_.c_str(), 0, 0), 0);
     InChild([&] {
         FileStoreRegistry store(FileStoreOptions{folder_, "Desk1"});
-        Key key = kNullKey;
-        EXPECT_EQ(store.ConnectRegistry("", kHKeyLocalMachine, &key), error::kAccessDenied);
+        EXPECT_EQ(Connect(store), error::kAccessDenied);
         EXPECT_EQ(Problem(store), "Unreadable 0 " + file_.string());
     });
 }
@@ -278,9 +286,7 @@ TEST_F(FileStoreTest, AFileThatDoesNotParseIsNamedAndNeverWrittenOver) {
     for (const bool ahead : {false, true}) {
         auto store = NewStore();
         if (ahead) store->PrefetchLocalHive();
-        Key root = reinterpret_cast<Key>(&root);
-        EXPECT_EQ(store->ConnectRegistry(ahead ? "" : "SERVER1", kHKeyLocalMachine, &root), error::kBadDb);
-        EXPECT_EQ(root, kNullKey);
+        EXPECT_EQ(Connect(*store, ahead ? "" : "SERVER1"), error::kBadDb);
         EXPECT_EQ(Problem(*store), "Malformed 5 " + (dir_ / (ahead ? "desk1.reg" : "server1.reg")).string());
         EXPECT_EQ(Make(*store, "SOFTWARE\\New"), error::kBadDb);
     }
@@ -289,10 +295,7 @@ TEST_F(FileStoreTest, AFileThatDoesNotParseIsNamedAndNeverWrittenOver) {
     WriteFile(dir_ / "sub" / "x.reg", kHeader);
     auto store = NewStore();
     for (const char* name : {"\\\\server1", "Server2", "sub/x", "..", "Server1.reg", "\\\\\\\\Server1"}) {
-        Key root = kNullKey;
-        EXPECT_EQ(store->ConnectRegistry(name, kHKeyLocalMachine, &root),
-                  *name == '\\' && name[2] == 's' ? error::kBadDb : error::kBadNetPath)
-            << name;
+        EXPECT_EQ(Connect(*store, name), *name == '\\' && name[2] == 's' ? error::kBadDb : error::kBadNetPath) << name;
     }
 }
 
@@ -322,9 +325,7 @@ TEST_F(FileStoreTest, FoldersAndFilesOtherUsersCanReachAreRefused) {
         ASSERT_EQ(Mode(file_), c.fileMode);
         {
             auto store = NewStore();
-            Key hive = kNullKey;
-            EXPECT_EQ(store->ConnectRegistry("", kHKeyLocalMachine, &hive) != kSuccess, !c.refusal.empty());
-            store->CloseKey(hive);
+            EXPECT_EQ(Connect(*store) != kSuccess, !c.refusal.empty());
             if (!c.refusal.empty()) {
                 EXPECT_EQ(Problem(*store), "Unsafe 0 " + c.refusal);
                 EXPECT_NE(Make(*store, "SOFTWARE\\New"), kSuccess);
@@ -333,8 +334,7 @@ TEST_F(FileStoreTest, FoldersAndFilesOtherUsersCanReachAreRefused) {
         EXPECT_EQ(ReadFile(file_), text);
     }
     auto misnamed = NewStore(file_);
-    Key key = kNullKey;
-    EXPECT_NE(misnamed->ConnectRegistry("", kHKeyLocalMachine, &key), kSuccess);
+    EXPECT_NE(Connect(*misnamed), kSuccess);
     EXPECT_EQ(Problem(*misnamed).substr(0, 10), "NotAFolder");
 }
 
@@ -365,8 +365,7 @@ TEST_F(FileStoreTest, FoldersAndFilesItMakesArePrivateWhateverTheUmask) {
 
     std::filesystem::remove(elsewhere);
     auto store = NewStore(nested);
-    Key key = kNullKey;
-    EXPECT_EQ(store->ConnectRegistry("", kHKeyLocalMachine, &key), error::kAccessDenied);
+    EXPECT_EQ(Connect(*store), error::kAccessDenied);
     EXPECT_EQ(store->LastHiveFileError().value_or(HiveFileError{}).file, link.string());
     EXPECT_NE(store->LastHiveFileError().value_or(HiveFileError{}).message.find("elsewhere.reg, which does not exist"), npos);
     EXPECT_NE(Make(*store, "SOFTWARE\\C"), kSuccess);

@@ -53,10 +53,8 @@ TEST(RegFileParse, ReadsEveryEncodingAndLineEnd) {
                                  "@=\"Standard\"", "\"Pfad\"=\"C:\\\\Programme\\\\\\\"x\\\"\"",
                                  "\"Time\\\"Out\"  =  dword:00000258", "\"Blob\"=hex:01,02,\\", "  03,ff",
                                  "\"Exp\"=hex(2):25,00,41,00,25,00,00,00", "\"Gone\"=-", "[-HKEY_LOCAL_MACHINE\\Old]"};
-    const std::vector<Value> values = {{"", kRegSz, "Standard"},
-                                       {"Pfad", kRegSz, "C:\\Programme\\\"x\""},
-                                       {"Time\"Out", kRegDword, Dword(600)},
-                                       {"Blob", kRegBinary, "\x01\x02\x03\xff"},
+    const std::vector<Value> values = {{"", kRegSz, "Standard"}, {"Pfad", kRegSz, "C:\\Programme\\\"x\""},
+                                       {"Time\"Out", kRegDword, Dword(600)}, {"Blob", kRegBinary, "\x01\x02\x03\xff"},
                                        {"Exp", kRegExpandSz, text::Utf8ToUtf16Le(std::string("%A%\0", 4))}};
     for (const std::string end : {"\n", "\r\n", "\r", "mixed"}) {
         std::string file;
