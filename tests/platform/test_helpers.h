@@ -33,7 +33,7 @@ inline std::vector<std::string> Subkeys(RegistryApi& api, Key key) {
     EXPECT_EQ(platform::ListSubkeys(api, key, &names), kSuccess);
     return names;
 }
-// Creates, or opens, the key and closes it again: the status of the first call.
+// Creates (or opens) the key, or opens it with `access`, and closes it again: the call's status.
 inline Status Make(RegistryApi& api, const std::string& path, Key parent = platform::kHKeyLocalMachine) {
     Key key = platform::kNullKey;
     const Status status = api.CreateKey(parent, path, &key);
@@ -59,4 +59,5 @@ inline std::string Utf16(char32_t c) {
     const auto unit = [](char32_t u) { return std::string{static_cast<char>(u & 0xFF), static_cast<char>(u >> 8)}; };
     return c < 0x10000 ? unit(c) : unit(0xD800 + ((c - 0x10000) >> 10)) + unit(0xDC00 + ((c - 0x10000) & 0x3FF));
 }
+
 }  // namespace kelvaston::test
