@@ -241,7 +241,7 @@ TEST_F(RegistrySemantics, NamesAreOneKeyExactlyWhenTheStoreSaysTheyAreEqual) {
         // The other spellings are probes, but the names of the batch (which open anyway) and
         // those that cannot be key names.
         for (const std::string& name : names) spellings.erase(name);
-        std::erase_if(spellings, [](const std::string& s) { return s.empty() || s.find_first_of(std::string("\\\0", 2)) != std::string::npos; });
+        std::erase_if(spellings, [](const auto& s) { return s.empty() || s.find_first_of(std::string("\\\0", 2)) != std::string::npos; });
         const Names probes(spellings.begin(), spellings.end());
         const NameBatch batch = CreateAndProbe(CodePoints(Utf8(first)), names, probes);
         Names enumerated = batch.enumerated, apart;
@@ -293,9 +293,8 @@ TEST_F(RegistrySemantics, PathsNameLengthsAndEnumeration) {
     }
     std::vector<char> buffer(16, ' ');
     // "Ärcor" fits 6 bytes in a Western code page, but needs 7 in UTF-8 with its NUL.
-    for (const auto& [index, room, status, length] : {std::tuple(5u, 16u, error::kNoMoreItems, 16u),
-                                                      std::tuple(3u, 6u, error::kMoreData, 6u),
-                                                      std::tuple(3u, 7u, kSuccess, 6u)}) {
+    for (const auto& [index, room, status, length] :
+         {std::tuple(5u, 16u, error::kNoMoreItems, 16u), std::tuple(3u, 6u, error::kMoreData, 6u), std::tuple(3u, 7u, kSuccess, 6u)}) {
         std::uint32_t size = room;
         EXPECT_EQ(api_.EnumKeyEx(scratch_, index, buffer.data(), &size), status) << index << " " << room;
         EXPECT_EQ(size, length) << index << " " << room;
@@ -311,18 +310,15 @@ TEST_F(RegistrySemantics, TextAndNumberValuesAndTheirSizes) {
     ASSERT_EQ(SetText(api_, key, "text", "c:\\L\xC3\xB6g.txt"), kSuccess);
     ASSERT_EQ(api_.SetValueEx(key, "TimeOut", kRegDword, reinterpret_cast<const std::uint8_t*>("\x58\x02\0"), 4), kSuccess);
     // `room`: the buffer's size; 0: no buffer, the size only.
-    const struct { const char* name; std::uint32_t room; Status status; std::uint32_t size; std::string data; } cases[] = {{"text", 0, kSuccess, 12, ""},
-                 {"TEXT", 11, error::kMoreData, 12, std::string(11, '?')},
-                 {"text", 16, kSuccess, 12, std::string("c:\\L\xC3\xB6g.txt", 12)},
-                 {"empty", 16, kSuccess, 1, std::string(1, '\0')},
-                 {"timeout", 16, kSuccess, 4, std::string("\x58\x02\0\0", 4)},
-                 {"missing", 16, error::kFileNotFound, 16, std::string(16, '?')}};
+    const struct { const char* name; std::uint32_t room; Status status; std::uint32_t size; std::string data; } cases[] = {
+        {"text", 0, kSuccess, 12, ""}, {"TEXT", 11, error::kMoreData, 12, std::string(11, '?')},
+        {"text", 16, kSuccess, 12, std::string("c:\\L\xC3\xB6g.txt", 12)}, {"empty", 16, kSuccess, 1, std::string(1, '\0')},
+        {"timeout", 16, kSuccess, 4, std::string("\x58\x02\0\0", 4)}, {"missing", 16, error::kFileNotFound, 16, std::string(16, '?')}};
     for (const auto& c : cases) {
         std::string data(16, '?');
         std::uint32_t type = 0, size = c.room;
-        EXPECT_EQ(api_.QueryValueEx(key, c.name, &type, c.room ? reinterpret_cast<std::uint8_t*>(data.data()) : nullptr, &size),
-                  c.status)
-            << c.name;
+        std::uint8_t* const buffer = c.room ? reinterpret_cast<std::uint8_t*>(data.data()) : nullptr;
+        EXPECT_EQ(api_.QueryValueEx(key, c.name, &type, buffer, &size), c.status) << c.name;
         EXPECT_EQ(c.status == kSuccess ? type : 0, c.status != kSuccess ? 0 : c.size == 4 ? kRegDword : kRegSz);
         EXPECT_EQ(size, c.size) << c.name;
         EXPECT_EQ(data.substr(0, c.data.size()), c.data) << c.name;
