@@ -34,6 +34,11 @@ namespace {
 
 using namespace test;  // NOLINT: the helpers of every test here
 using Names = std::vector<std::string>;
+#ifdef _WIN32
+constexpr bool kNamedReads = true;  // RegQueryMultipleValues reads named values at once
+#else
+constexpr bool kNamedReads = false;
+#endif
 
 // "U+00C4+D801+DC00": the UTF-16 code units of a text, for messages and key names.
 std::string CodePoints(std::string_view utf8) {
@@ -323,6 +328,22 @@ TEST_F(RegistrySemantics, TextAndNumberValuesAndTheirSizes) {
         EXPECT_EQ(size, c.size) << c.name;
         EXPECT_EQ(data.substr(0, c.data.size()), c.data) << c.name;
     }
+    // Values read by their names: in one read where the registry can (advapi32), else all the
+    // key's values; all of them also when a name is not there.
+    const std::string number = std::string("TimeOut 4 \x58\x02\0\0", 14), text = std::string("text 1 c:\\L\xC3\xB6g.txt") + '\0';
+    for (const auto& [names, all] : {std::pair(Names{"TimeOut", "text"}, !kNamedReads), std::pair(Names{"text", "gone"}, true)}) {
+        std::vector<RegValue> values;
+        bool gotAll = !all;
+        ASSERT_EQ(api_.QueryNamedValues(scratch_, "values", names, &values, &gotAll), kSuccess);
+        EXPECT_EQ(gotAll, all);
+        if (all) std::sort(values.begin(), values.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
+        std::string listed;
+        for (const RegValue& value : values) listed += value.name + " " + std::to_string(value.type) + " " + value.data + "|";
+        EXPECT_EQ(listed, number + "|" + (all ? std::string("empty 1 \0|", 10) : "") + text + "|");
+    }
+    std::vector<RegValue> values;
+    bool all = false;
+    EXPECT_EQ(api_.QueryNamedValues(scratch_, "gone", {"text"}, &values, &all), error::kFileNotFound);
     EXPECT_EQ(api_.DeleteValue(key, "TEXT"), kSuccess);
     EXPECT_EQ(api_.DeleteValue(key, "text"), error::kFileNotFound);
 }
