@@ -71,11 +71,14 @@ TEST(RegFileParse, ReadsEveryEncodingAndLineEnd) {
             EXPECT_EQ(Parse(file + "junk" + end).error.line, 13) << end.size();
         }
     }
-    // REGEDIT4: 8-bit text is Windows-1252; expandable text, 8-bit there, is UTF-16LE here.
-    const Document four = MustParse("REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"N\"=\"M\xFCller\"\n\"E\"=hex(2):25,41,25,00\n");
-    EXPECT_EQ(four.flavor, Flavor::Regedit4);
-    EXPECT_EQ(four.entries.size() == 3 ? four.entries[1].value.data + four.entries[2].value.data : "",
-              "M\xC3\xBCller" + text::Utf8ToUtf16Le(std::string("%A%\0", 4)));
+    // REGEDIT4: 8-bit text is Windows-1252; expandable text, 8-bit there, is UTF-16LE here; its
+    // deletions are read as in the newer format.
+    const std::string four = "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\A]\r\n\"N\"=\"M\xFCller\"\r\n\"E\"=hex(2):25,41,25,00\r\n\"G\"=-\r\n"
+                             "[-HKEY_LOCAL_MACHINE\\B]\r\n";
+    EXPECT_EQ(MustParse(four).flavor, Flavor::Regedit4);
+    EXPECT_EQ(Outcome(four),
+              "2 0 HKEY_LOCAL_MACHINE\\A =0:\n3 2 HKEY_LOCAL_MACHINE\\A N=1:M\xC3\xBCller\n4 2 HKEY_LOCAL_MACHINE\\A E=2:" +
+                  Utf16('%') + Utf16('A') + Utf16('%') + Utf16(0) + "\n5 3 HKEY_LOCAL_MACHINE\\A G=0:\n6 1 HKEY_LOCAL_MACHINE\\B =0:\n");
 }
 
 // Every file that is wrong is refused, naming the line and what is wrong. Below a [-KEY] line a
