@@ -1,6 +1,7 @@
-// kelvaston-reg against the file store. Most of it is one transcript: each command with its
-// exit status, a piece of what it prints, and what the store file holds afterwards. Every
-// refused command must leave the store file as it was and say why in one short line.
+// kelvaston-reg against the file store. Most of it is one transcript (transcript.txt): each
+// command with its exit status, a piece of what it prints, and what the store file holds
+// afterwards. Every refused command must leave the store file as it was and say why in one
+// short line.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -12,8 +13,13 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cctype>
 #include <cstdio>
+#include <iomanip>
+#include <map>
+#include <optional>
 #include <sstream>
+#include <tuple>
 
 #include "platform/atomic_file.h"
 #include "platform/file_store.h"
@@ -65,139 +71,145 @@ struct Store {
     }
 };
 
-const std::string kDone = "The operation completed successfully.";
-
-// A command of the transcript. Queries and exports (and whatever fails) leave the store file
-// byte for byte as it was; a change that succeeds names what the file then holds.
+// One command of the transcript (transcript.txt), or a file it writes first.
 struct Step {
-    std::vector<std::string> args;
-    int code;
-    std::string shown;  // found in the output, or in the error when it fails; empty: prints nothing
-    std::string file;   // the store file holds this afterwards; with a leading '!' it does not
+    int line = 0;
+    std::string put;  // the file to write, or empty: a command
+    bool utf16 = false;
+    std::vector<std::string> args;  // the command's arguments; the file's lines
+    std::optional<int> code;
+    std::optional<std::string> shown;                 // found in the output, or the error when it fails
+    std::vector<std::pair<bool, std::string>> file;  // the store file holds this afterwards (true) or not
 };
+
+// The transcript's text with its {placeholders} replaced; nullopt when one is unknown.
+std::optional<std::string> Expand(std::string_view text, const std::map<std::string, std::string>& places) {
+    std::string out;
+    for (std::size_t at = 0, end = 0; at < text.size(); at = end + 1) {
+        if (text[end = at] != '{') {
+            out += text[at];
+            continue;
+        }
+        if ((end = text.find('}', at)) == std::string_view::npos) return std::nullopt;
+        const std::string name(text.substr(at + 1, end - at - 1));
+        const std::size_t star = name.find('*');
+        if (places.contains(name)) {
+            out += places.at(name);
+        } else if (name.size() == 3 && name[0] == 'x' && std::isxdigit(static_cast<unsigned char>(name[1])) &&
+                   std::isxdigit(static_cast<unsigned char>(name[2]))) {
+            out += static_cast<char>(std::stoi(name.substr(1), nullptr, 16));
+        } else if (star != std::string::npos && star > 0 && name.find_first_not_of("0123456789") == star) {
+            for (int i = std::stoi(name); i > 0; --i) out += name.substr(star + 1);
+        } else {
+            return std::nullopt;
+        }
+    }
+    return out;
+}
+
+// The transcript's steps; `malformed` names every line that is not one of its forms, and every
+// step that lacks what it must say.
+std::vector<Step> ReadTranscript(const std::map<std::string, std::string>& places, std::string* malformed) {
+    std::istringstream lines(ReadFile(KELVASTON_TRANSCRIPT));
+    std::vector<Step> steps;
+    int number = 0;
+    for (std::string line; std::getline(lines, line);) {
+        ++number;
+        const auto text = Expand(line, places);
+        const auto rest = [&](std::size_t from) { return text->substr(std::min(from, text->size())); };
+        Step* last = steps.empty() ? nullptr : &steps.back();
+        const bool command = last && last->put.empty(), put = last && !last->put.empty();
+        if (line.empty() || line[0] == '#') continue;
+        if (!text) {
+            *malformed += std::to_string(number) + ": an unknown placeholder\n";
+        } else if (line.starts_with("$ kelvaston-reg") && (line.size() == 15 || line[15] == ' ')) {
+            Step& step = steps.emplace_back();
+            step.line = number;
+            std::istringstream words(line.substr(15));
+            for (std::string word; words >> std::quoted(word, '"', '\0');) step.args.push_back(Expand(word, places).value_or(""));
+            if (std::ranges::count(line, '"') % 2 != 0) *malformed += std::to_string(number) + ": an argument in quotes that never ends\n";
+        } else if (line.starts_with("put ")) {
+            const std::size_t space = text->find(' ', 4);
+            Step& step = steps.emplace_back();
+            std::tie(step.line, step.put, step.utf16) = std::tuple(number, text->substr(4, space - 4), rest(space) == " utf-16");
+            if (space != std::string::npos && rest(space) != " utf-16") *malformed += std::to_string(number) + ": put NAME [utf-16]\n";
+        } else if (put && (line == "|" || line.starts_with("| "))) {
+            last->args.push_back(rest(2));
+        } else if (command && !last->code && (line == "= 0" || line == "= 1")) {
+            last->code = line[2] - '0';
+        } else if (command && (line == ">" || line.starts_with("> "))) {
+            last->shown = last->shown ? *last->shown + "\n" + rest(2) : rest(2);
+        } else if (command && (line.starts_with("file: ") || line.starts_with("file!: "))) {
+            last->file.emplace_back(line[4] == ':', rest(line[4] == ':' ? 6 : 7));
+        } else {
+            *malformed += std::to_string(number) + ": not a line of the transcript\n";
+        }
+    }
+    for (const Step& step : steps) {
+        const bool changes = !step.args.empty() && (step.args[0] == "add" || step.args[0] == "delete" || step.args[0] == "import");
+        if (!step.put.empty()) continue;
+        if (!step.code) *malformed += std::to_string(step.line) + ": a command without its exit status\n";
+        if ((step.code == 0 && changes) != !step.file.empty()) {
+            *malformed += std::to_string(step.line) + ": a change that succeeds, and only such a change, says what the file holds\n";
+        }
+    }
+    return steps;
+}
 
 TEST(RegTool, Transcript) {
     Store store;
-    const std::string deep = [] { std::string p = "HKLM"; for (int i = 0; i < 513; ++i) p += "\\d"; return p; }();
-    const std::string texts = store.Put("texts.reg", "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\T]\n\"e\"=hex(2):25,41,25,00\n"
-                                                     "\"m\"=hex(7):61,00,62,00,00\n\"b\"=hex:00,ab\n");
-    const std::string badDword = store.Put("dword.reg", kHeader + "[HKEY_LOCAL_MACHINE\\New]\n\"a\"=dword:1\n\"b\"=dword:123456789\n");
-    const std::string otherRoot = store.Put("hkcu.reg", kHeader + "[HKEY_LOCAL_MACHINE\\New]\n\n[HKEY_CURRENT_USER\\X]\n");
-    const std::string backup = store.Put("backup.reg", "precious");
-    const std::string sw = "HKLM\\SOFTWARE\\Demo";
-    // Values below a [-KEY] line belong to no key: passed over, as regedit does.
-    const std::string tweak = store.Put("tweak.reg", kHeader + "[HKEY_LOCAL_MACHINE\\Tweak\\Old]\n\"v\"=\"1\"\n\n"
-                                                               "[-HKEY_LOCAL_MACHINE\\Tweak\\Old]\n\"Stray\"=\"x\"\n\"Gone\"=-\n\n"
-                                                               "[HKEY_LOCAL_MACHINE\\Tweak\\New]\n\"k\"=\"v\"\n");
-    // The store's own files are never written by an export, named directly or through links;
-    // a link elsewhere is written through, a character device written into.
-    const std::string storeFile = (store.folder / "TESTPC.reg").string();
-    const std::string storeTemporary = (store.folder / ".TESTPC.reg.tmp-1").string();
-    const std::string linkIntoStore = (store.dir / "link-into-store.reg").string();
-    fs::create_symlink(store.folder / "TESTPC.reg", linkIntoStore);
+    // Links into the store and to a file beside it, and a device of its own as root (/dev/null
+    // itself would be at stake); else /dev/null, which only root could replace.
+    fs::create_symlink(store.folder / "TESTPC.reg", store.dir / "link-into-store.reg");
     fs::create_directory_symlink(store.folder, store.dir / "store-link");
-    const std::string backupTarget = store.Put("backup-target.reg", "old target");
-    const std::string backupLink = (store.dir / "backup-link.reg").string();
+    const std::string backupTarget = (store.dir / "backup-target.reg").string(), backupLink = store.dir / "backup-link.reg";
     fs::create_symlink(backupTarget, backupLink);
-    // A device of its own as root (/dev/null itself would be at stake); else /dev/null, which
-    // only root could replace.
     std::string device = ::geteuid() == 0 ? (store.dir / "null").string() : "/dev/null";
     if (::geteuid() == 0 && ::mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0) device.clear();
-    const std::vector<Step> steps = {
-        {{}, 0, "Usage: kelvaston-reg", ""},
-        {{"-?"}, 0, "REGEDIT4\"; UTF-16 or 8-bit)", ""},
-        {{"query", "--help"}, 0, "Usage: kelvaston-reg", ""},
-        {{"query", "HKLM\\A", "extra"}, 1, "unexpected argument \"extra\"", "!"},
-        {{"add", "HKLM\\A", "/s"}, 1, "/s is not an option of add", "!"},
-        {{"add", "HKLM\\A", "/f", "/F"}, 1, "/F is given twice", "!"},
-        {{"add", "HKLM\\A", "/v"}, 1, "/v needs an argument", "!"},
-        {{"query", "\\\\PC\\"}, 1, "write \\\\COMPUTER\\HKLM\\PATH", "!"},
-        {{"query", "\\\\" + std::string(100000, 'c') + "\\HKLM"}, 1, "cccc...\": no such computer is known", "!"},
-        {{"add", sw, "/v", "n", "/d", "caf\xE9"}, 1, "/d is not UTF-8 text (byte 0xE9 at position 4)", "!"},
-        {{"add", sw + "\\a\r\nb"}, 1, "a line break or NUL character in a key name", "!"},
-        {{"add", deep}, 1, "deeper than 512 levels", "!"},
-        {{"import", kSample}, 0, "The operation completed successfully.", "Tolvane Service]"},
-        {{"add", sw, "/v", "Port", "/t", "reg_dword", "/d", "15001"}, 0, kDone, "\"Port\"=dword:00003a99"},
-        {{"add", sw, "/v", "Mask", "/t", "REG_DWORD", "/d", "0xFFFFFFFF"}, 0, kDone, "\"Mask\"=dword:ffffffff"},
-        {{"add", sw, "/v", "Five", "/t", "REG_DWORD", "/d", "0x5"}, 0, kDone, "\"Five\"=dword:00000005"},
-        {{"add", sw, "/v", "x", "/t", "REG_DWORD", "/d", "4294967296"}, 1, "too large for a REG_DWORD", "!\"x\""},
-        {{"add", sw, "/v", "Host", "/d", "mail.example.com"}, 0, kDone, "\"Host\"=\"mail.example.com\""},
-        {{"add", sw, "/v", "host", "/d", "other"}, 1, "\"host\" already exists", "!\"other\""},
-        {{"add", sw, "/v", "host", "/d", "other", "/f"}, 0, kDone, "\"Host\"=\"other\""},
-        {{"add", "HKLM\\SOFTWARE\\Fresh", "/v", "x", "/t", "REG_BINARY", "/d", "00"}, 1, "cannot be given to add", "!Fresh"},
-        {{"add", "HKLM\\SOFTWARE\\NewKey\\Deep", "/v", std::string(16384, 'v'), "/d", "x"}, 1,
-         "the value name is longer than 16383 characters, the registry's limit; nothing was changed", "!NewKey"},
-        {{"query", "hklm\\system\\currentcontrolset\\services\\tolvane service\\parameters\\noras"}, 0,
-         "\n" + kNoras + "\n    Enable Logging    REG_DWORD    0x0\n    TimeOut    REG_DWORD    0x258\n\n" + kNoras +
-             "\\info\n" + kNoras + "\\vertrieb\n", ""},
-        {{"query", kNoras, "/s", "/v", "UDP Port"}, 0,
-         "\n" + kNoras + "\\info\n    UDP Port    REG_DWORD    0x3a9a\n\n" + kNoras +
-             "\\vertrieb\n    UDP Port    REG_DWORD    0x3a9b\n\nEnd of search: 2 match(es) found.\n", ""},
-        {{"query", kNoras, "/v", "No Such"}, 1, "no value \"No Such\" was found in", ""},
-        {{"import", texts}, 0, kDone, "[HKEY_LOCAL_MACHINE\\T]"},
-        {{"import", tweak}, 0, kDone, "[HKEY_LOCAL_MACHINE\\Tweak]\n\n[HKEY_LOCAL_MACHINE\\Tweak\\New]\n\"k\"=\"v\"\n\n"},
-        {{"query", "HKLM\\Tweak", "/s", "/v", "Stray"}, 1, "no value \"Stray\" was found in or below", ""},
-        {{"query", "HKLM\\T"}, 0, "    e    REG_EXPAND_SZ    %A%\n    m    REG_MULTI_SZ    a\\0b\n    b    REG_BINARY    00AB\n", ""},
-        {{"delete", kNoras}, 1, "nothing was deleted", ""},
-        {{"delete", "HKLM", "/f"}, 1, "HKEY_LOCAL_MACHINE itself cannot be deleted", ""},
-        {{"delete", kNoras, "/v", "timeout", "/f"}, 0, kDone, "NORAS]\n\"Enable Logging\"=dword:00000000\n\n"},
-        {{"delete", kNoras + "\\info", "/va", "/f"}, 0, kDone, "NORAS\\info]\n\n["},
-        {{"delete", kNoras, "/f"}, 0, kDone, "!NORAS"},
-        {{"import", badDword}, 1, badDword + ":5: dword: with more than 8 hexadecimal digits", "!New"},
-        {{"import", otherRoot}, 1, otherRoot + ":5: only HKEY_LOCAL_MACHINE keys can be imported", "!New"},
-        {{"export", sw, backup}, 1, "already exists; nothing was written", ""},
-        {{"export", "HKLM\\SOFTWARE\\Nothing", (store.dir / "none.reg").string()}, 1, "does not exist", ""},
-        {{"export", sw, backup, "/Y"}, 0, kDone, ""},
-        {{"export", kParameters + "\\T-Online", storeFile, "/y"}, 1,
-         "refusing to write " + storeFile + ": it is in the registry's store folder " + store.folder.string(), ""},
-        {{"export", sw, storeTemporary, "/y"}, 1,
-         "refusing to write " + storeTemporary + ": it is in the registry's store folder", ""},
-        {{"export", sw, linkIntoStore, "/y"}, 1,
-         "refusing to write " + linkIntoStore + ": it is in the registry's store folder", ""},
-        {{"export", sw, (store.dir / "store-link" / "new.reg").string()}, 1, "it is in the registry's store folder", ""},
-        {{"export", sw, store.dir.Path().string(), "/y"}, 1,
-         store.dir.Path().string() + " is a folder; nothing was written", ""},
-        {{"export", sw, backupLink, "/y"}, 0, kDone, ""},
-        // Into a stream nothing else is printed: it may be the tool's own output.
-        {{"export", sw, device, "/y"}, 0, "", ""},
-    };
+    std::string malformed;
+    const std::vector<Step> steps = ReadTranscript(
+        {{"dir", store.dir.Path().string()}, {"store", store.folder.string()}, {"sample", kSample}, {"device", device}, {"LF", "\n"}},
+        &malformed);
+    ASSERT_EQ(malformed, "") << "in " << KELVASTON_TRANSCRIPT;
+    ASSERT_FALSE(steps.empty());
     for (const Step& step : steps) {
-        if (step.args.size() > 2 && step.args[2].empty()) continue;  // no device to write into
+        SCOPED_TRACE("transcript line " + std::to_string(step.line));
+        if (!step.put.empty()) {
+            std::string bytes = step.utf16 ? "\xFF\xFE" : "";
+            for (const std::string& line : step.args) {
+                for (const char c : line + (step.utf16 ? "\r\n" : "\n")) bytes += step.utf16 ? std::string{c, '\0'} : std::string(1, c);
+            }
+            store.Put(step.put, bytes);
+            continue;
+        }
+        if (device.empty() && std::ranges::find(step.args, "") != step.args.end()) continue;  // no device to write into
         const std::string before = store.File();
         const Result result = Tool(store.api, step.args);
         const std::string after = store.File();
-        SCOPED_TRACE((step.args.empty() ? "" : step.args[0]) + " ... " + step.shown.substr(0, 60));
-        EXPECT_EQ(result.code, step.code) << result.err;
-        EXPECT_TRUE(step.shown.empty() ? result.out + result.err == ""
-                                       : (step.code == 0 ? result.out : result.err).find(step.shown) != std::string::npos)
+        EXPECT_EQ(result.code, *step.code) << result.err;
+        EXPECT_TRUE(step.shown ? (step.code == 0 ? result.out : result.err).find(*step.shown) != std::string::npos
+                               : result.out + result.err == "")
             << result.out << result.err;
-        const bool changes = !step.args.empty() && (step.args[0] == "add" || step.args[0] == "delete" || step.args[0] == "import");
-        if (step.code == 1) {
+        if (step.code != 0) {
             EXPECT_EQ(result.out, "");
             EXPECT_TRUE(result.err.starts_with("ERROR: ") && result.err.size() < 300) << result.err.substr(0, 300);
         }
-        if (step.code == 1 || !changes) {
+        if (step.file.empty()) {
             EXPECT_EQ(after, before);
-            EXPECT_TRUE(step.code == 1 || step.file.empty()) << "a read-only step leaves the file as it was";
-        } else {
-            const std::string held = step.file.substr(step.file.starts_with("!") ? 1 : 0);
-            ASSERT_NE(held, "") << "a change that succeeds must say what the file holds";
-            EXPECT_EQ(after.find(held) == std::string::npos, step.file.starts_with("!")) << after;
         }
+        for (const auto& [held, text] : step.file) EXPECT_EQ(after.find(text) != std::string::npos, held) << text << "\n" << after;
     }
-    EXPECT_EQ(ReadFile(backup).find("precious"), std::string::npos);
-    EXPECT_FALSE(std::filesystem::exists(store.dir / "none.reg"));
-    EXPECT_FALSE(fs::exists(storeTemporary));
-    EXPECT_FALSE(fs::exists(store.folder / "new.reg"));
+    EXPECT_EQ(ReadFile(store.dir / "backup.reg").find("precious"), std::string::npos);
+    for (const fs::path& none : {store.dir / "none.reg", store.folder / ".TESTPC.reg.tmp-1", store.folder / "new.reg"}) {
+        EXPECT_FALSE(fs::exists(none)) << none;
+    }
     // The link stays a link, and its target, replaced, holds the export privately.
     EXPECT_TRUE(fs::is_symlink(backupLink));
     struct stat st {};
     EXPECT_TRUE(::lstat(backupTarget.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0777) == 0600);
     const auto exported = platform::regfile::Parse(ReadFile(backupTarget));
     EXPECT_TRUE(exported.document && !exported.document->entries.empty()) << ReadFile(backupTarget);
-    if (!device.empty()) {
-        EXPECT_TRUE(fs::is_character_file(device)) << device;
-    }
+    EXPECT_TRUE(device.empty() || fs::is_character_file(device)) << device;
 }
 
 // A command run in a child process after `prepare` there; its error output comes back by file.
