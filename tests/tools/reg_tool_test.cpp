@@ -13,7 +13,6 @@
 
 #include <algorithm>
 #include <csignal>
-#include <cctype>
 #include <cstdio>
 #include <iomanip>
 #include <map>
@@ -71,14 +70,13 @@ struct Store {
     }
 };
 
-// One command of the transcript (transcript.txt), or a file it writes first.
+// One command of the transcript (transcript.txt) with what it must give, or a file it writes.
 struct Step {
     int line = 0;
-    std::string put;  // the file to write, or empty: a command
-    bool utf16 = false;
-    std::vector<std::string> args;  // the command's arguments; the file's lines
+    std::string put;                // the file to write, its lines in `args` ("NAME utf-16": in UTF-16LE); empty: a command
+    std::vector<std::string> args;  // the command's
     std::optional<int> code;
-    std::optional<std::string> shown;                 // found in the output, or the error when it fails
+    std::optional<std::string> shown;                // found in the output, or the error when it fails
     std::vector<std::pair<bool, std::string>> file;  // the store file holds this afterwards (true) or not
 };
 
@@ -95,8 +93,7 @@ std::optional<std::string> Expand(std::string_view text, const std::map<std::str
         const std::size_t star = name.find('*');
         if (places.contains(name)) {
             out += places.at(name);
-        } else if (name.size() == 3 && name[0] == 'x' && std::isxdigit(static_cast<unsigned char>(name[1])) &&
-                   std::isxdigit(static_cast<unsigned char>(name[2]))) {
+        } else if (name.size() == 3 && name[0] == 'x' && name.find_first_not_of("0123456789ABCDEF", 1) == std::string::npos) {
             out += static_cast<char>(std::stoi(name.substr(1), nullptr, 16));
         } else if (star != std::string::npos && star > 0 && name.find_first_not_of("0123456789") == star) {
             for (int i = std::stoi(name); i > 0; --i) out += name.substr(star + 1);
@@ -107,50 +104,34 @@ std::optional<std::string> Expand(std::string_view text, const std::map<std::str
     return out;
 }
 
-// The transcript's steps; `malformed` names every line that is not one of its forms, and every
-// step that lacks what it must say.
+// The transcript's steps; `malformed` names every line that is none of its forms.
 std::vector<Step> ReadTranscript(const std::map<std::string, std::string>& places, std::string* malformed) {
     std::istringstream lines(ReadFile(KELVASTON_TRANSCRIPT));
     std::vector<Step> steps;
     int number = 0;
     for (std::string line; std::getline(lines, line);) {
-        ++number;
+        if (line == ">" || line == "|") line += ' ';
         const auto text = Expand(line, places);
-        const auto rest = [&](std::size_t from) { return text->substr(std::min(from, text->size())); };
         Step* last = steps.empty() ? nullptr : &steps.back();
         const bool command = last && last->put.empty(), put = last && !last->put.empty();
-        if (line.empty() || line[0] == '#') continue;
-        if (!text) {
-            *malformed += std::to_string(number) + ": an unknown placeholder\n";
-        } else if (line.starts_with("$ kelvaston-reg") && (line.size() == 15 || line[15] == ' ')) {
-            Step& step = steps.emplace_back();
-            step.line = number;
+        if (++number, line.empty() || line[0] == '#') continue;
+        if (text && line.starts_with("$ kelvaston-reg") && (line.size() == 15 || line[15] == ' ') && std::ranges::count(line, '"') % 2 == 0) {
             std::istringstream words(line.substr(15));
-            for (std::string word; words >> std::quoted(word, '"', '\0');) step.args.push_back(Expand(word, places).value_or(""));
-            if (std::ranges::count(line, '"') % 2 != 0) *malformed += std::to_string(number) + ": an argument in quotes that never ends\n";
-        } else if (line.starts_with("put ")) {
-            const std::size_t space = text->find(' ', 4);
-            Step& step = steps.emplace_back();
-            std::tie(step.line, step.put, step.utf16) = std::tuple(number, text->substr(4, space - 4), rest(space) == " utf-16");
-            if (space != std::string::npos && rest(space) != " utf-16") *malformed += std::to_string(number) + ": put NAME [utf-16]\n";
-        } else if (put && (line == "|" || line.starts_with("| "))) {
-            last->args.push_back(rest(2));
+            steps.emplace_back().line = number;
+            for (std::string word; words >> std::quoted(word, '"', '\0');) steps.back().args.push_back(Expand(word, places).value_or(""));
+        } else if (text && line.starts_with("put ") && (text->find(' ', 4) == std::string::npos || text->ends_with(" utf-16"))) {
+            steps.emplace_back().line = number;
+            steps.back().put = text->substr(4);
+        } else if (text && put && line.starts_with("| ")) {
+            last->args.push_back(text->substr(2));
         } else if (command && !last->code && (line == "= 0" || line == "= 1")) {
             last->code = line[2] - '0';
-        } else if (command && (line == ">" || line.starts_with("> "))) {
-            last->shown = last->shown ? *last->shown + "\n" + rest(2) : rest(2);
-        } else if (command && (line.starts_with("file: ") || line.starts_with("file!: "))) {
-            last->file.emplace_back(line[4] == ':', rest(line[4] == ':' ? 6 : 7));
+        } else if (text && command && line.starts_with("> ")) {
+            last->shown = last->shown ? *last->shown + "\n" + text->substr(2) : text->substr(2);
+        } else if (text && command && (line.starts_with("file: ") || line.starts_with("file!: "))) {
+            last->file.emplace_back(line[4] == ':', text->substr(line[4] == ':' ? 6 : 7));
         } else {
-            *malformed += std::to_string(number) + ": not a line of the transcript\n";
-        }
-    }
-    for (const Step& step : steps) {
-        const bool changes = !step.args.empty() && (step.args[0] == "add" || step.args[0] == "delete" || step.args[0] == "import");
-        if (!step.put.empty()) continue;
-        if (!step.code) *malformed += std::to_string(step.line) + ": a command without its exit status\n";
-        if ((step.code == 0 && changes) != !step.file.empty()) {
-            *malformed += std::to_string(step.line) + ": a change that succeeds, and only such a change, says what the file holds\n";
+            *malformed += std::to_string(number) + ": " + line.substr(0, 80) + "\n";
         }
     }
     return steps;
@@ -170,19 +151,22 @@ TEST(RegTool, Transcript) {
     const std::vector<Step> steps = ReadTranscript(
         {{"dir", store.dir.Path().string()}, {"store", store.folder.string()}, {"sample", kSample}, {"device", device}, {"LF", "\n"}},
         &malformed);
-    ASSERT_EQ(malformed, "") << "in " << KELVASTON_TRANSCRIPT;
+    ASSERT_EQ(malformed, "") << "lines of " << KELVASTON_TRANSCRIPT << " that are none of its forms";
     ASSERT_FALSE(steps.empty());
     for (const Step& step : steps) {
         SCOPED_TRACE("transcript line " + std::to_string(step.line));
-        if (!step.put.empty()) {
-            std::string bytes = step.utf16 ? "\xFF\xFE" : "";
+        if (const bool utf16 = step.put.ends_with(" utf-16"); !step.put.empty()) {
+            std::string bytes = utf16 ? "\xFF\xFE" : "";
             for (const std::string& line : step.args) {
-                for (const char c : line + (step.utf16 ? "\r\n" : "\n")) bytes += step.utf16 ? std::string{c, '\0'} : std::string(1, c);
+                for (const char c : line + (utf16 ? "\r\n" : "\n")) bytes += utf16 ? std::string{c, '\0'} : std::string(1, c);
             }
-            store.Put(step.put, bytes);
+            store.Put(step.put.substr(0, step.put.find(' ')), bytes);
             continue;
         }
         if (device.empty() && std::ranges::find(step.args, "") != step.args.end()) continue;  // no device to write into
+        const bool changes = !step.args.empty() && (step.args[0] == "add" || step.args[0] == "delete" || step.args[0] == "import");
+        ASSERT_TRUE(step.code) << "a command without its exit status";
+        ASSERT_EQ(step.code == 0 && changes, !step.file.empty()) << "a change that succeeds, and only such a change, says what the file holds";
         const std::string before = store.File();
         const Result result = Tool(store.api, step.args);
         const std::string after = store.File();
