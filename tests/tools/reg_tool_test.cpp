@@ -108,9 +108,9 @@ protected:
 // One command of the transcript (transcript.txt) with what it must give, or a file it writes.
 struct Step {
     int line = 0;
-    std::string put;                // the file to write, its lines in `args` ("NAME utf-16": in UTF-16LE); empty: a command
+    std::string put;                // the file to write ("NAME utf-16": in UTF-16LE); empty: a command
     std::string registry;           // the command's registry by name; empty: the store itself
-    std::vector<std::string> args;  // the command's
+    std::vector<std::string> args;  // the command's arguments, or the file's lines
     std::optional<int> code;
     std::optional<std::string> shown;                // found in the output, or the error when it fails
     std::vector<std::pair<bool, std::string>> file;  // the store file holds this afterwards (true) or not
