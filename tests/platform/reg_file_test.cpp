@@ -15,7 +15,6 @@ namespace kelvaston::platform::regfile {
 namespace {
 
 using test::Utf16;
-using test::Utf8;
 
 constexpr const char* kHeader = "Windows Registry Editor Version 5.00\n";
 
