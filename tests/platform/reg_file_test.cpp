@@ -2,171 +2,26 @@
 // with its line.
 #include <gtest/gtest.h>
 
-#include <vector>
+#include <tuple>
 #include <utility>
+#include <vector>
 
 #include "platform/reg_file.h"
 #include "platform/registry_api.h"
+#include "platform/test_helpers.h"
 #include "platform/text.h"
 
 namespace kelvaston::platform::regfile {
 namespace {
 
+using test::Utf16;
+
+constexpr const char* kHeader = "Windows Registry Editor Version 5.00\n";
+
 Document MustParse(std::string_view bytes) {
     ParseResult result = Parse(bytes);
     EXPECT_TRUE(result.document) << "line " << result.error.line << ": " << result.error.message;
     return result.document.value_or(Document{});
-}
-
-ParseError MustFail(std::string_view bytes) {
-    ParseResult result = Parse(bytes);
-    EXPECT_FALSE(result.document);
-    return result.error;
-}
-
-std::string Repeat(const std::string& text, int times) {
-    return times == 0 ? "" : text + Repeat(text, times - 1);
-}
-
-// The body of a file as the Writer begins it, after the header.
-std::string Marked(const std::string& body) { return std::string(kWholeFileMark) + "\n\n" + body; }
-
-std::string Dword(std::uint32_t n) {
-    return std::string{static_cast<char>(n & 0xFF), static_cast<char>((n >> 8) & 0xFF),
-                       static_cast<char>((n >> 16) & 0xFF), static_cast<char>(n >> 24)};
-}
-
-// What regedit writes, in every encoding and with every kind of line end, reads as the same
-// entries: UTF-16LE with its BOM, UTF-8 with or without one, REGEDIT4's 8-bit text.
-TEST(RegFileParse, ReadsEveryEncodingAndLineEnd) {
-    const std::string lines[] = {"Windows Registry Editor Version 5.00", "; a comment", "",
-                                 "[hkey_local_machine\\SOFTWARE\\Gr\xC3\xBC\xC3\x9F" "e]   ; trailing comment",
-                                 "@=\"Standard\"", "\"Pfad\"=\"C:\\\\Programme\\\\\\\"x\\\"\"",
-                                 "\"Time\\\"Out\"  =  dword:00000258", "\"Blob\"=hex:01,02,\\", "  03,ff",
-                                 "\"Exp\"=hex(2):25,00,41,00,25,00,00,00", "\"Gone\"=-", "[-HKEY_LOCAL_MACHINE\\Old]"};
-    const std::vector<Value> values = {{"", kRegSz, "Standard"},
-                                       {"Pfad", kRegSz, "C:\\Programme\\\"x\""},
-                                       {"Time\"Out", kRegDword, Dword(600)},
-                                       {"Blob", kRegBinary, "\x01\x02\x03\xff"},
-                                       {"Exp", kRegExpandSz, text::Utf8ToUtf16Le(std::string("%A%\0", 4))}};
-    for (const std::string end : {"\n", "\r\n", "\r", "mixed"}) {
-        std::string file;
-        for (const auto& line : lines) file += line + (end != "mixed" ? end : &line == &lines[4] ? "\r\n" : "\n");
-        for (const std::string& encoded : {file, "\xEF\xBB\xBF" + file, "\xFF\xFE" + text::Utf8ToUtf16Le(file)}) {
-            const Document doc = MustParse(encoded);
-            ASSERT_EQ(doc.entries.size(), 8u) << end.size();
-            EXPECT_EQ(doc.flavor, Flavor::Regedit5);
-            EXPECT_EQ(doc.entries[0].root, "HKEY_LOCAL_MACHINE");
-            EXPECT_EQ(doc.entries[0].path, (std::vector<std::string>{"SOFTWARE", "Gr\xC3\xBC\xC3\x9F" "e"}));
-            for (std::size_t i = 0; i < values.size(); ++i) EXPECT_EQ(doc.entries[i + 1].value, values[i]) << i;
-            EXPECT_EQ(doc.entries[4].line, 8);
-            EXPECT_EQ(std::pair(doc.entries[6].kind, doc.entries[7].kind), std::pair(EntryKind::DeleteValue, EntryKind::DeleteKey));
-            EXPECT_EQ(MustFail(file + "junk" + end).line, 13) << end.size();
-        }
-    }
-    // REGEDIT4: 8-bit text is Windows-1252; expandable text, 8-bit there, is UTF-16LE here.
-    const Document four = MustParse("REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"N\"=\"M\xFCller\"\n\"E\"=hex(2):25,41,25,00\n");
-    EXPECT_EQ(four.flavor, Flavor::Regedit4);
-    EXPECT_EQ(four.entries.size() == 3 ? four.entries[1].value.data + four.entries[2].value.data : "",
-              "M\xC3\xBCller" + text::Utf8ToUtf16Le(std::string("%A%\0", 4)));
-}
-
-TEST(RegFileParse, NamesTheLineOfWhatIsWrong) {
-    const std::string header = "Windows Registry Editor Version 5.00\n";
-    const std::string key = "[HKEY_LOCAL_MACHINE\\A]\n";
-    const struct {
-        std::string file;
-        int line;
-        std::string says;
-    } cases[] = {
-        {header + "\n\"x\"=\"y\"\n", 3, "a value line before the first key line"},
-        // Below a [-KEY] line a value line is passed over, but it must still be one.
-        {header + "[-HKEY_LOCAL_MACHINE\\A]\n\"x\"=dword:zz\n", 3, "without hexadecimal"},
-        {header + "[-HKEY_LOCAL_MACHINE\\A]\n\"x\"=hex:01,\\\n", 3, "end of the file"},
-        // A text in hex(1) form is UTF-16LE text, or it is refused: never kept as other text.
-        {header + key + "\"x\"=hex(1):00,d8,00,00\n", 3,
-         "hex(1) data that is not UTF-16 text: a UTF-16 surrogate without its pair"},
-        {header + key + "\"x\"=hex(1):41,00,00,dc,00,00\n", 3, "surrogate without its pair"},
-        {header + key + "\"x\"=hex(1):00,d8,41,00,00,00\n", 3, "surrogate without its pair"},
-        {header + key + "\"x\"=hex(1):41\n", 3, "hex(1) data that is not UTF-16 text: an odd number of bytes"},
-        {header + key + "\"x\"=hex(1):41,00,\\\n  00\n", 3, "an odd number of bytes"},
-        {header + key + "\"x\"=dword:123456789\n", 3, "more than 8"},
-        {header + key + "\"x\"=dword:zehn\n", 3, "without hexadecimal"},
-        {header + key + "\"x\"=\"open\n", 3, "closing"},
-        {header + key + "\"x\"=\"a\\tb\"\n", 3, "escape"},
-        {header + key + "\"a\\tb\"=\"x\"\n", 3, "escape"},
-        {header + key + "\"x\"\n", 3, "expected '='"},
-        {header + key + "\"x\"=hex:01,zz\n", 3, "hex"},
-        {header + key + "\"x\"=hex:01,\\\n", 3, "end of the file"},
-        {header + key + "\"x\"=\"y\" junk\n", 3, "after"},
-        {header + key + "x=1\n", 3, "unexpected"},
-        {header + "[HKEY_LOCAL_MACHINE\\A\n", 2, "closing ']'"},
-        {header + "[HKEY_NOWHERE\\A]\n", 2, "root"},
-        {header + "[HKEY_LOCAL_MACHINE\\A\\\\B]\n", 2, "empty key name"},
-        {header + "[HKEY_LOCAL_MACHINE\\" + std::string(256, 'n') + "]\n", 2, "255"},
-        {header + "[HKEY_LOCAL_MACHINE" + Repeat("\\d", 513) + "]\n", 2, "deeper than 512"},
-        {header + key + std::string("\"x\"=\"a\0b\"\n", 10), 3, "NUL"},
-        {"REGEDIT4\r\n" + key + std::string("\r\n\"x\"=\"a\0b\"\r\n", 13), 4, "NUL"},
-        // Lines counted with lone CRs, and with CR CR LF: a line end and a blank line.
-        {"REGEDIT4\r[HKEY_LOCAL_MACHINE\\A]\r" + std::string("\r\"x\"=\"a\0b\"\r", 10), 4, "NUL"},
-        {"REGEDIT4\r[HKEY_LOCAL_MACHINE\\A]\r\"x\"=dword:zehn\r", 3, "without hexadecimal"},
-        {"REGEDIT4\r\r\n[HKEY_LOCAL_MACHINE\\A]\r\r\n\"x\"=dword:zehn\r\r\n", 5, "without hexadecimal"},
-        {"REGEDIT4\r[HKEY_LOCAL_MACHINE\\A]\r\"x\"=hex:01,\\\r", 3, "end of the file"},
-        {"\n\nRegistry\n", 3, "header"},
-        // Nothing but the header, or the start of the whole-file mark: the file was cut short.
-        {"", 0, "empty"},
-        {"\xEF\xBB\xBF", 0, "empty"},
-        {"\xFF\xFE", 0, "empty"},
-        {header, 1, "nothing follows"},
-        {header + std::string(kWholeFileMark.substr(0, 20)), 1, "nothing follows"},
-        // A file the Writer made: whole only with its last line, eight-digit dwords, UTF-8.
-        {header + Marked(key + "\"x\"=dword:00000001\n"), 5, "cut short"},
-        {header + Marked(key + "\"x\"=dword:000\n; end of file\n"), 5, "fewer than 8"},
-        {header + Marked(key + "\"x\"=\"caf\xE9\"\n; end of file\n"), 5, "not UTF-8"},
-        {"Windows Registry Editor Version 5.00\r\n" + std::string(kWholeFileMark) + "\r\n\r\n" + key +
-             "\"x\"=\"caf\xE9\"\r\n; end of file\r\n",
-         5, "not UTF-8"},
-        {"Windows Registry Editor Version 5.00\r" + std::string(kWholeFileMark) + "\r\r[HKEY_LOCAL_MACHINE\\A]\r"
-                                                                                  "\"x\"=\"caf\xE9\"\r; end of file\r",
-         5, "not UTF-8"},
-        {header + Marked("; end of file\n" + key), 5, "after the line"},
-    };
-    for (const auto& c : cases) {
-        const ParseError error = MustFail(c.file);
-        EXPECT_EQ(error.line, c.line) << c.file;
-        EXPECT_NE(error.message.find(c.says), std::string::npos) << c.file << " -> " << error.message;
-    }
-}
-
-// Value lines below a [-KEY] line belong to no key: they are passed over, as regedit and Wine's
-// reg pass over them, and the file's other lines are read as ever.
-TEST(RegFileParse, PassesOverValuesBelowAKeyDeletion) {
-    const Document doc = MustParse("Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\A]\n\"a\"=\"1\"\n\n"
-                                   "[-HKEY_LOCAL_MACHINE\\A\\B]\n\"x\"=\"y\"\n\"z\"=-\n\"h\"=hex:01,\\\n  02\n@=dword:00000001\n\n"
-                                   "[HKEY_LOCAL_MACHINE\\C]\n\"c\"=\"3\"\n");
-    ASSERT_EQ(doc.entries.size(), 5u);
-    const EntryKind kinds[] = {EntryKind::Key, EntryKind::SetValue, EntryKind::DeleteKey, EntryKind::Key,
-                               EntryKind::SetValue};
-    const int lines[] = {3, 4, 6, 13, 14};
-    for (std::size_t i = 0; i < 5; ++i) {
-        EXPECT_EQ(doc.entries[i].kind, kinds[i]) << i;
-        EXPECT_EQ(doc.entries[i].line, lines[i]) << i;
-    }
-    EXPECT_EQ(doc.entries[4].value, (Value{"c", kRegSz, "3"}));
-}
-
-// A text value in hex(1) form is UTF-16LE text up to its first NUL, surrogate pairs included.
-TEST(RegFileParse, TextInHexFormIsUtf16Text) {
-    const std::string head = "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\A]\n";
-    const std::pair<std::string, std::string> cases[] = {{"41,00,00,00", "A"},
-                                                         {"3d,d8,00,de,00,00", "\xF0\x9F\x98\x80"},
-                                                         {"", ""},
-                                                         {"20,00,64,00,3a,00,00,00,78,00", " d:"}};
-    for (const auto& [bytes, textValue] : cases) {
-        const Document doc = MustParse(head + "\"x\"=hex(1):" + bytes + "\n");
-        ASSERT_EQ(doc.entries.size(), 2u) << bytes;
-        EXPECT_EQ(doc.entries[1].value, (Value{"x", kRegSz, textValue})) << bytes;
-    }
 }
 
 // What a parse gives as text: the entries with their lines, or the error with its line.
@@ -182,16 +37,120 @@ std::string Outcome(std::string_view file) {
     return text;
 }
 
-std::string WithLineEnds(const std::string& text, const std::string& end) {
-    std::string out;
-    for (const char c : text) {
-        if (c == '\n') {
-            out += end;
-        } else {
-            out += c;
+// The body of a file as the Writer begins it, after the header.
+std::string Marked(const std::string& body) { return std::string(kWholeFileMark) + "\n\n" + body; }
+
+std::string Dword(std::uint32_t n) {
+    return {static_cast<char>(n), static_cast<char>(n >> 8), static_cast<char>(n >> 16), static_cast<char>(n >> 24)};
+}
+
+// What regedit writes, in every encoding and with every kind of line end, reads as the same
+// entries: UTF-16LE with its BOM, UTF-8 with or without one, REGEDIT4's 8-bit text.
+TEST(RegFileParse, ReadsEveryEncodingAndLineEnd) {
+    const std::string lines[] = {"Windows Registry Editor Version 5.00", "; a comment", "",
+                                 "[hkey_local_machine\\SOFTWARE\\Gr\xC3\xBC\xC3\x9F" "e]   ; trailing comment",
+                                 "@=\"Standard\"", "\"Pfad\"=\"C:\\\\Programme\\\\\\\"x\\\"\"",
+                                 "\"Time\\\"Out\"  =  dword:00000258", "\"Blob\"=hex:01,02,\\", "  03,ff",
+                                 "\"Exp\"=hex(2):25,00,41,00,25,00,00,00", "\"Gone\"=-", "[-HKEY_LOCAL_MACHINE\\Old]"};
+    const std::vector<Value> values = {{"", kRegSz, "Standard"}, {"Pfad", kRegSz, "C:\\Programme\\\"x\""},
+                                       {"Time\"Out", kRegDword, Dword(600)}, {"Blob", kRegBinary, "\x01\x02\x03\xff"},
+                                       {"Exp", kRegExpandSz, text::Utf8ToUtf16Le(std::string("%A%\0", 4))}};
+    for (const std::string end : {"\n", "\r\n", "\r", "mixed"}) {
+        std::string file;
+        for (const auto& line : lines) file += line + (end != "mixed" ? end : &line == &lines[4] ? "\r\n" : "\n");
+        for (const std::string& encoded : {file, "\xEF\xBB\xBF" + file, "\xFF\xFE" + text::Utf8ToUtf16Le(file)}) {
+            const Document doc = MustParse(encoded);
+            ASSERT_EQ(doc.entries.size(), 8u) << end.size();
+            EXPECT_EQ(doc.flavor, Flavor::Regedit5);
+            EXPECT_EQ(doc.entries[0].root, "HKEY_LOCAL_MACHINE");
+            EXPECT_EQ(doc.entries[0].path, (std::vector<std::string>{"SOFTWARE", "Gr\xC3\xBC\xC3\x9F" "e"}));
+            for (std::size_t i = 0; i < values.size(); ++i) EXPECT_EQ(doc.entries[i + 1].value, values[i]) << i;
+            EXPECT_EQ(doc.entries[4].line, 8);
+            EXPECT_EQ(std::pair(doc.entries[6].kind, doc.entries[7].kind), std::pair(EntryKind::DeleteValue, EntryKind::DeleteKey));
+            EXPECT_EQ(Parse(file + "junk" + end).error.line, 13) << end.size();
         }
     }
-    return out;
+    // REGEDIT4: 8-bit text is Windows-1252; expandable text, 8-bit there, is UTF-16LE here; its
+    // deletions are read as in the newer format.
+    const std::string four = "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\A]\r\n\"N\"=\"M\xFCller\"\r\n\"E\"=hex(2):25,41,25,00\r\n\"G\"=-\r\n"
+                             "[-HKEY_LOCAL_MACHINE\\B]\r\n";
+    EXPECT_EQ(MustParse(four).flavor, Flavor::Regedit4);
+    EXPECT_EQ(Outcome(four),
+              "2 0 HKEY_LOCAL_MACHINE\\A =0:\n3 2 HKEY_LOCAL_MACHINE\\A N=1:M\xC3\xBCller\n4 2 HKEY_LOCAL_MACHINE\\A E=2:" +
+                  Utf16('%') + Utf16('A') + Utf16('%') + Utf16(0) + "\n5 3 HKEY_LOCAL_MACHINE\\A G=0:\n6 1 HKEY_LOCAL_MACHINE\\B =0:\n");
+}
+
+// Every file that is wrong is refused, naming the line and what is wrong. Below a [-KEY] line a
+// value line is passed over, but it must still be one. A text in hex(1) form is UTF-16LE text,
+// or it is refused: never kept as other text. Lines are counted with lone CRs, and with CR CR LF
+// (a line end and a blank line). Nothing but the header, or the start of the whole-file mark:
+// the file was cut short. A file the Writer made is whole only with its last line, and has
+// eight-digit dwords and UTF-8.
+TEST(RegFileParse, NamesTheLineOfWhatIsWrong) {
+    const std::string h = kHeader, key = "[HKEY_LOCAL_MACHINE\\A]\n";
+    std::string tooDeep = h + "[HKEY_LOCAL_MACHINE";
+    for (int i = 0; i < 513; ++i) tooDeep += "\\d";
+    const struct { std::string file; int line; std::string says; } cases[] = {
+        {h + "\n\"x\"=\"y\"\n", 3, "a value line before the first key line"},
+        {h + "[-HKEY_LOCAL_MACHINE\\A]\n\"x\"=dword:zz\n", 3, "without hexadecimal"},
+        {h + "[-HKEY_LOCAL_MACHINE\\A]\n\"x\"=hex:01,\\\n", 3, "end of the file"},
+        {h + key + "\"x\"=hex(1):00,d8,00,00\n", 3, "hex(1) data that is not UTF-16 text: a UTF-16 surrogate without its pair"},
+        {h + key + "\"x\"=hex(1):41,00,00,dc,00,00\n", 3, "surrogate without its pair"},
+        {h + key + "\"x\"=hex(1):00,d8,41,00,00,00\n", 3, "surrogate without its pair"},
+        {h + key + "\"x\"=hex(1):41\n", 3, "hex(1) data that is not UTF-16 text: an odd number of bytes"},
+        {h + key + "\"x\"=hex(1):41,00,\\\n  00\n", 3, "an odd number of bytes"},
+        {h + key + "\"x\"=dword:123456789\n", 3, "more than 8"}, {h + key + "\"x\"=dword:zehn\n", 3, "without hexadecimal"},
+        {h + key + "\"x\"=\"open\n", 3, "closing"},                {h + key + "\"x\"=\"a\\tb\"\n", 3, "escape"},
+        {h + key + "\"a\\tb\"=\"x\"\n", 3, "escape"},              {h + key + "\"x\"\n", 3, "expected '='"},
+        {h + key + "\"x\"=hex:01,zz\n", 3, "hex"},                 {h + key + "\"x\"=hex:01,\\\n", 3, "end of the file"},
+        {h + key + "\"x\"=\"y\" junk\n", 3, "after"},              {h + key + "x=1\n", 3, "unexpected"},
+        {h + "[HKEY_LOCAL_MACHINE\\A\n", 2, "closing ']'"},        {h + "[HKEY_NOWHERE\\A]\n", 2, "root"},
+        {h + "[HKEY_LOCAL_MACHINE\\A\\\\B]\n", 2, "empty key name"},
+        {h + "[HKEY_LOCAL_MACHINE\\" + std::string(256, 'n') + "]\n", 2, "255"},
+        {tooDeep + "]\n", 2, "deeper than 512"},
+        {h + key + std::string("\"x\"=\"a\0b\"\n", 10), 3, "NUL"},
+        {"REGEDIT4\r\n" + key + std::string("\r\n\"x\"=\"a\0b\"\r\n", 13), 4, "NUL"},
+        {"REGEDIT4\r[HKEY_LOCAL_MACHINE\\A]\r" + std::string("\r\"x\"=\"a\0b\"\r", 10), 4, "NUL"},
+        {"REGEDIT4\r[HKEY_LOCAL_MACHINE\\A]\r\"x\"=dword:zehn\r", 3, "without hexadecimal"},
+        {"REGEDIT4\r\r\n[HKEY_LOCAL_MACHINE\\A]\r\r\n\"x\"=dword:zehn\r\r\n", 5, "without hexadecimal"},
+        {"REGEDIT4\r[HKEY_LOCAL_MACHINE\\A]\r\"x\"=hex:01,\\\r", 3, "end of the file"},
+        {"\n\nRegistry\n", 3, "header"}, {"", 0, "empty"}, {"\xEF\xBB\xBF", 0, "empty"}, {"\xFF\xFE", 0, "empty"},
+        {h, 1, "nothing follows"},       {h + std::string(kWholeFileMark.substr(0, 20)), 1, "nothing follows"},
+        {h + Marked(key + "\"x\"=dword:00000001\n"), 5, "cut short"},
+        {h + Marked(key + "\"x\"=dword:000\n; end of file\n"), 5, "fewer than 8"},
+        {h + Marked(key + "\"x\"=\"caf\xE9\"\n; end of file\n"), 5, "not UTF-8"},
+        {"Windows Registry Editor Version 5.00\r\n" + std::string(kWholeFileMark) + "\r\n\r\n" + key +
+             "\"x\"=\"caf\xE9\"\r\n; end of file\r\n",
+         5, "not UTF-8"},
+        {"Windows Registry Editor Version 5.00\r" + std::string(kWholeFileMark) +
+             "\r\r[HKEY_LOCAL_MACHINE\\A]\r\"x\"=\"caf\xE9\"\r; end of file\r",
+         5, "not UTF-8"},
+        {h + Marked("; end of file\n" + key), 5, "after the line"},
+    };
+    for (const auto& c : cases) {
+        const ParseResult result = Parse(c.file);
+        EXPECT_FALSE(result.document) << c.file;
+        EXPECT_EQ(result.error.line, c.line) << c.file;
+        EXPECT_NE(result.error.message.find(c.says), std::string::npos) << c.file << " -> " << result.error.message;
+    }
+}
+
+// Value lines below a [-KEY] line belong to no key: they are passed over, as regedit and Wine's
+// reg pass over them, and the file's other lines are read as ever.
+TEST(RegFileParse, PassesOverValuesBelowAKeyDeletion) {
+    EXPECT_EQ(Outcome(std::string(kHeader) + "\n[HKEY_LOCAL_MACHINE\\A]\n\"a\"=\"1\"\n\n[-HKEY_LOCAL_MACHINE\\A\\B]\n\"x\"=\"y\"\n"
+                      "\"z\"=-\n\"h\"=hex:01,\\\n  02\n@=dword:00000001\n\n[HKEY_LOCAL_MACHINE\\C]\n\"c\"=\"3\"\n"),
+              "3 0 HKEY_LOCAL_MACHINE\\A =0:\n4 2 HKEY_LOCAL_MACHINE\\A a=1:1\n6 1 HKEY_LOCAL_MACHINE\\A\\B =0:\n"
+              "13 0 HKEY_LOCAL_MACHINE\\C =0:\n14 2 HKEY_LOCAL_MACHINE\\C c=1:3\n");
+}
+
+// A text value in hex(1) form is UTF-16LE text up to its first NUL, surrogate pairs included.
+TEST(RegFileParse, TextInHexFormIsUtf16Text) {
+    for (const auto& [bytes, text] : {std::pair("41,00,00,00", "A"), std::pair("3d,d8,00,de,00,00", "\xF0\x9F\x98\x80"),
+                                      std::pair("", ""), std::pair("20,00,64,00,3a,00,00,00,78,00", " d:")}) {
+        EXPECT_EQ(Outcome(std::string(kHeader) + "[HKEY_LOCAL_MACHINE\\A]\n\"x\"=hex(1):" + bytes + "\n"),
+                  "2 0 HKEY_LOCAL_MACHINE\\A =0:\n3 2 HKEY_LOCAL_MACHINE\\A x=1:" + std::string(text) + "\n");
+    }
 }
 
 // Each line end ends one line, whatever its kind: "\r\n" and a lone "\r" as "\n", also as the
@@ -199,36 +158,29 @@ std::string WithLineEnds(const std::string& text, const std::string& end) {
 // eight bytes the reader looks at at once, and in a file the Writer made. "\r\r\n" and "\r\r" end
 // a line and a blank one, which also ends continued hex data.
 TEST(RegFileParse, EveryLineEndEndsOneLine) {
-    std::string lines = "Windows Registry Editor Version 5.00\n";
+    std::string lines = kHeader;
     for (std::size_t k = 0; k < 1500; ++k) {
         lines += "[HKEY_LOCAL_MACHINE\\K\\" + std::string(k % 19, 'k') + std::to_string(k) + "]\n";
         lines += "\"" + std::string(k % 23, 'v') + "n\"=\"" + std::string(k % 17, 't') + "\"\n";
     }
     Writer writer(Encoding::Utf8Lf);
-    const std::vector<Value> values = {{"v", kRegSz, "w"}, {"b", kRegBinary, std::string(100, 'b')}};
-    writer.AddKey("HKEY_LOCAL_MACHINE\\W", values);
+    writer.AddKey("HKEY_LOCAL_MACHINE\\W", std::vector<Value>{{"v", kRegSz, "w"}, {"b", kRegBinary, std::string(100, 'b')}});
     const std::string written = writer.Finish();
-    const struct {
-        const char* name;
-        std::string end;
-        std::string same;  // the line ends it stands for
-    } cases[] = {{"CR LF", "\r\n", "\n"},
-                 {"CR", "\r", "\n"},
-                 {"CR CR LF", "\r\r\n", "\n\n"},
-                 {"CR CR", "\r\r", "\n\n"}};
-    for (const auto& c : cases) {
+    const auto withEnds = [](const std::string& text, const std::string& end, bool last) {
+        std::string out;
+        for (const char c : text.substr(0, text.size() - (last ? 0 : 1))) out += c == '\n' ? end : std::string(1, c);
+        return out;
+    };
+    for (const auto& [name, end, same] :  // the line ends `end` stands for
+         {std::tuple("CR LF", "\r\n", "\n"), std::tuple("CR", "\r", "\n"), std::tuple("CR CR LF", "\r\r\n", "\n\n"),
+          std::tuple("CR CR", "\r\r", "\n\n")}) {
         for (const std::string* text : {&std::as_const(lines), &written}) {
             for (const bool lastEnd : {true, false}) {
-                SCOPED_TRACE(testing::Message() << c.name << (text == &written ? " in the Writer's file" : "")
+                SCOPED_TRACE(testing::Message() << name << (text == &written ? " in the Writer's file" : "")
                                                 << (lastEnd ? "" : ", none at the end"));
-                std::string file = WithLineEnds(*text, c.end), same = WithLineEnds(*text, c.same);
-                if (!lastEnd) {
-                    file.resize(file.size() - c.end.size());
-                    same.resize(same.size() - c.same.size());
-                }
-                const std::string outcome = Outcome(file);
-                EXPECT_EQ(outcome, Outcome(same));
-                EXPECT_EQ(outcome.starts_with("error"), text == &written && c.same == "\n\n") << outcome.substr(0, 200);
+                const std::string outcome = Outcome(withEnds(*text, end, lastEnd));
+                EXPECT_EQ(outcome, Outcome(withEnds(*text, same, lastEnd)));
+                EXPECT_EQ(outcome.starts_with("error"), text == &written && std::string(same) == "\n\n") << outcome.substr(0, 200);
             }
         }
     }
@@ -256,9 +208,8 @@ TEST(RegFileWrite, WhatIsWrittenReadsBackExactlyAndACutCopyIsRefused) {
         std::size_t accepted = 0;
         for (std::size_t cut = 0; cut < file.size(); ++cut) {
             const ParseResult result = Parse(std::string_view(file).substr(0, cut));
-            if (!result.document) continue;
-            ++accepted;
-            EXPECT_EQ(result.document->entries.size(), doc.entries.size()) << "cut at " << cut;
+            accepted += result.document.has_value();
+            EXPECT_TRUE(!result.document || result.document->entries.size() == doc.entries.size()) << "cut at " << cut;
         }
         EXPECT_LE(accepted, 4u);  // the last line end: "\n", or "\r\n" in UTF-16
     }

@@ -10,25 +10,14 @@
 #include <set>
 #include <vector>
 
+#include "platform/test_helpers.h"
 #include "platform/text.h"
 
 namespace kelvaston::platform::text {
 namespace {
 
-std::string Utf8(char32_t c) {
-    if (c < 0x80) return std::string(1, static_cast<char>(c));
-    const int length = c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
-    std::string out(static_cast<std::size_t>(length), '\0');
-    for (int i = length - 1; i > 0; --i, c >>= 6) out[static_cast<std::size_t>(i)] = static_cast<char>(0x80 | (c & 0x3F));
-    constexpr unsigned kLead[] = {0, 0, 0xC0, 0xE0, 0xF0};
-    out[0] = static_cast<char>(kLead[length] | c);
-    return out;
-}
-
-std::string Utf16(char32_t c) {
-    const auto unit = [](char32_t u) { return std::string{static_cast<char>(u & 0xFF), static_cast<char>(u >> 8)}; };
-    return c < 0x10000 ? unit(c) : unit(0xD800 + ((c - 0x10000) >> 10)) + unit(0xDC00 + ((c - 0x10000) & 0x3FF));
-}
+using test::Utf16;
+using test::Utf8;
 
 // Where the first ill-formed sequence starts: the well-formed byte sequences of the standard's
 // table 3-7, each lead byte with the range its second byte must lie in.

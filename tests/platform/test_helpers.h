@@ -1,0 +1,63 @@
+// What the platform tests share: registry calls in one line, and code points in UTF-8 and
+// UTF-16LE written out here, independently of the code under test.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/registry_api.h"
+
+namespace kelvaston::test {
+
+using platform::Key;
+using platform::RegistryApi;
+using platform::Status;
+using platform::error::kSuccess;
+
+// A REG_SZ value from its text and its NUL, as the ANSI calls take it.
+inline Status SetText(RegistryApi& api, Key key, const std::string& name, const std::string& text) {
+    return api.SetValueEx(key, name, platform::kRegSz, reinterpret_cast<const std::uint8_t*>(text.c_str()),
+                          static_cast<std::uint32_t>(text.size() + 1));
+}
+// A text value as read into a buffer of 64 bytes, or the status of the read.
+inline std::string QueryText(RegistryApi& api, Key key, const std::string& name) {
+    char data[64] = {};
+    std::uint32_t size = sizeof data;
+    const Status status = api.QueryValueEx(key, name, nullptr, reinterpret_cast<std::uint8_t*>(data), &size);
+    return status == kSuccess ? std::string(data) : "status " + std::to_string(status);
+}
+inline std::vector<std::string> Subkeys(RegistryApi& api, Key key) {
+    std::vector<std::string> names;
+    EXPECT_EQ(platform::ListSubkeys(api, key, &names), kSuccess);
+    return names;
+}
+// Creates (or opens) the key, or opens it with `access`, and closes it again: the call's status.
+inline Status Make(RegistryApi& api, const std::string& path, Key parent = platform::kHKeyLocalMachine) {
+    Key key = platform::kNullKey;
+    const Status status = api.CreateKey(parent, path, &key);
+    if (key != platform::kNullKey) api.CloseKey(key);
+    return status;
+}
+inline Status Opens(RegistryApi& api, const std::string& path, std::uint32_t access, Key parent = platform::kHKeyLocalMachine) {
+    Key key = platform::kNullKey;
+    const Status status = api.OpenKeyEx(parent, path, 0, access, &key);
+    if (key != platform::kNullKey) api.CloseKey(key);
+    return status;
+}
+
+// A code point in UTF-8 and in UTF-16LE.
+inline std::string Utf8(char32_t c) {
+    if (c < 0x80) return std::string(1, static_cast<char>(c));
+    const int length = c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+    std::string out(1, static_cast<char>((0xF00u >> length) | (c >> (6 * (length - 1)))));
+    for (int i = length - 2; i >= 0; --i) out += static_cast<char>(0x80 | ((c >> (6 * i)) & 0x3F));
+    return out;
+}
+inline std::string Utf16(char32_t c) {
+    const auto unit = [](char32_t u) { return std::string{static_cast<char>(u & 0xFF), static_cast<char>(u >> 8)}; };
+    return c < 0x10000 ? unit(c) : unit(0xD800 + ((c - 0x10000) >> 10)) + unit(0xDC00 + ((c - 0x10000) & 0x3FF));
+}
+
+}  // namespace kelvaston::test
