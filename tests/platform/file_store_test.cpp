@@ -575,6 +575,16 @@ TEST_F(FileStoreTest, AtomicFileReplacesTheFileWholeAndPrivatelyOrNotAtAll) {
     AtomicFile nowhere(dir_ / "missing" / "x.reg");
     EXPECT_FALSE(nowhere.Open() || nowhere.Write("x") || nowhere.Commit());
     EXPECT_EQ(nowhere.Error(), std::errc::no_such_file_or_directory);
+    // A link is written through a chain of 40 links, as the system's own calls follow, not 41.
+    for (int link = 1; link <= 41; ++link) {
+        std::filesystem::create_symlink("link" + std::to_string(link - 1), dir_ / ("link" + std::to_string(link)));
+    }
+    std::filesystem::rename(file, dir_ / "link0");
+    for (const int links : {40, 41}) {
+        AtomicFile through(dir_ / ("link" + std::to_string(links)), AtomicFile::Links::WriteThrough);
+        EXPECT_EQ(through.Open() && through.Write("end") && through.Commit(), links == 40) << links;
+        EXPECT_EQ(ReadFile(dir_ / "link0"), "end") << links;
+    }
 }
 
 // The cache in front of the registry answers reads itself: each key's values are read once,

@@ -297,9 +297,12 @@ TEST_F(RegistrySemantics, PathsNameLengthsAndEnumeration) {
         EXPECT_EQ(key, kNullKey);
     }
     std::vector<char> buffer(16, ' ');
-    // "Ärcor" fits 6 bytes in a Western code page, but needs 7 in UTF-8 with its NUL.
+    // "Ärcor" fits 6 bytes in a Western code page, but needs 7 in UTF-8 with its NUL. Twice: the
+    // second time a cache in front of the registry answers with the name it kept.
     for (const auto& [index, room, status, length] :
-         {std::tuple(5u, 16u, error::kNoMoreItems, 16u), std::tuple(3u, 6u, error::kMoreData, 6u), std::tuple(3u, 7u, kSuccess, 6u)}) {
+         {std::tuple(5u, 16u, error::kNoMoreItems, 16u), std::tuple(3u, 6u, error::kMoreData, 6u), std::tuple(3u, 7u, kSuccess, 6u),
+          std::tuple(3u, 6u, error::kMoreData, 6u), std::tuple(3u, 7u, kSuccess, 6u)}) {
+        std::fill(buffer.begin(), buffer.end(), ' ');
         std::uint32_t size = room;
         EXPECT_EQ(api_.EnumKeyEx(scratch_, index, buffer.data(), &size), status) << index << " " << room;
         EXPECT_EQ(size, length) << index << " " << room;
