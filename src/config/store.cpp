@@ -400,7 +400,7 @@ SaveOutcome ConfigStore::Target(const StoredCopy& stored, platform::KeyTree* tar
                                        keyName == layout::kParametersName ? std::string() : keyName, field.name, data,
                                        {}};
                 }
-                for (int b = 0; b < 4; ++b) value.data.push_back(static_cast<char>((number >> (8 * b)) & 0xFF));
+                value.data = platform::DwordBytes(number);
             } else {
                 value.data = data.substr(0, data.find('\0'));  // a text value ends at its first NUL
             }
@@ -500,11 +500,7 @@ SaveOutcome ConfigStore::Apply(Key key, const KeyChange& change) {
         }
         // Through the value library, as the model's text: digits for a number.
         std::string data = value->data;
-        if (number) {
-            std::uint32_t n = 0;
-            for (int b = 3; b >= 0; --b) n = (n << 8) | static_cast<unsigned char>(value->data[static_cast<std::size_t>(b)]);
-            data = std::to_string(n);
-        }
+        if (number) data = std::to_string(platform::DwordFromBytes(value->data));
         const Status status = values_.SetValue(key, value->name, number ? platform::kTypeNumber : platform::kTypeText,
                                                data, number ? 4u : static_cast<std::uint32_t>(data.size()));
         if (status != error::kSuccess) {

@@ -396,8 +396,7 @@ private:
         if (whole_ && digits != 8) return Error(number, "dword: with fewer than 8 hexadecimal digits: cut short");
         if (!OnlyCommentLeft(rest.substr(digits))) return Error(number, "unexpected text after the dword");
         value.type = kRegDword;
-        value.data.resize(4);
-        for (int b = 0; b < 4; ++b) value.data[static_cast<std::size_t>(b)] = static_cast<char>((n >> (8 * b)) & 0xFF);
+        value.data = DwordBytes(n);
         return true;
     }
 
@@ -652,8 +651,7 @@ void Writer::AddValue(const Value& value) {
         return;
     }
     if (value.type == kRegDword && value.data.size() == 4) {
-        std::uint32_t n = 0;
-        for (int b = 3; b >= 0; --b) n = (n << 8) | static_cast<unsigned char>(value.data[static_cast<std::size_t>(b)]);
+        const std::uint32_t n = DwordFromBytes(value.data);
         std::array<char, 16> digits{};
         const auto [ptr, ec] = std::to_chars(digits.data(), digits.data() + digits.size(), n, 16);
         text_ += "dword:";

@@ -71,6 +71,18 @@ inline constexpr std::size_t kMaxValueNameLength = 16383;
 // The most keys a path from the hive's root may pass through, that key included.
 inline constexpr std::size_t kMaxKeyDepth = 512;
 
+// A REG_DWORD's data: the number's four bytes, lowest first.
+inline std::string DwordBytes(std::uint32_t n) {
+    return {static_cast<char>(n & 0xFF), static_cast<char>((n >> 8) & 0xFF), static_cast<char>((n >> 16) & 0xFF),
+            static_cast<char>(n >> 24)};
+}
+// The number that the first four bytes of a REG_DWORD's data hold; `bytes` has at least four.
+inline std::uint32_t DwordFromBytes(std::string_view bytes) {
+    std::uint32_t n = 0;
+    for (std::size_t b = 4; b-- > 0;) n = (n << 8) | static_cast<unsigned char>(bytes[b]);
+    return n;
+}
+
 // One value with its data as QueryValueEx delivers it.
 struct RegValue {
     std::string name;

@@ -27,9 +27,7 @@ Status ValueLibrary::GetValue(Key root, const std::string& path, const std::stri
     std::string_view textValue;
     std::string number;
     if (found.type == kRegDword && found.data.size() == 4) {
-        std::uint32_t n = 0;
-        for (int b = 3; b >= 0; --b) n = (n << 8) | static_cast<unsigned char>(found.data[static_cast<std::size_t>(b)]);
-        number = std::to_string(n);
+        number = std::to_string(DwordFromBytes(found.data));
         textValue = number;
     } else if (found.type == kRegSz || found.type == kRegExpandSz) {
         textValue = std::string_view(found.data);
@@ -55,9 +53,8 @@ Status ValueLibrary::SetValue(Key key, const std::string& name, std::int32_t typ
     if (type == kTypeNumber) {
         std::uint32_t n = 0;
         if (!ParseDword(data, &n)) return error::kInvalidData;
-        const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8),
-                                       static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 24)};
-        return api_.SetValueEx(key, name, kRegDword, bytes, 4);
+        const std::string bytes = DwordBytes(n);
+        return api_.SetValueEx(key, name, kRegDword, reinterpret_cast<const std::uint8_t*>(bytes.data()), 4);
     }
     return error::kInvalidParameter;
 }

@@ -12,8 +12,6 @@
 namespace kelvaston::ui {
 namespace {
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
-
 // Runs one step of the connection; whatever it raises only abandons that step.
 template <class Step>
 void Attempt(Step&& step) {

@@ -12,9 +12,6 @@
 namespace kelvaston::ui {
 namespace {
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
-std::string S(const QString& s) { return s.toStdString(); }
-
 // Space characters at both ends removed (not tabs).
 QString Trimmed(const QString& text) {
     qsizetype first = 0;

@@ -27,9 +27,6 @@ using config::GlobalSettings;
 // A stored value that showing or taking back must read as a number, and cannot.
 struct NotANumber {};
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
-std::string S(const QString& s) { return s.toStdString(); }
-
 void ZeroIfEmpty(std::string& field) {
     if (field.empty()) field = "0";
 }

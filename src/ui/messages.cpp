@@ -11,8 +11,6 @@ namespace {
 
 using Kind = platform::HiveFileError::Kind;
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
-
 // What the system said, in German where the cause is a common one.
 QString SystemErrorText(int error) {
     switch (error) {

@@ -9,6 +9,10 @@
 
 namespace kelvaston::ui {
 
+// The model keeps its texts in UTF-8; Qt's controls hold QStrings.
+inline QString Q(const std::string& s) { return QString::fromStdString(s); }
+inline std::string S(const QString& s) { return s.toStdString(); }
+
 // Why a file or folder of the store could not be used, as a sentence that names it.
 QString DescribeProblem(const platform::HiveFileError& problem);
 

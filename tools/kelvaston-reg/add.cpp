@@ -52,8 +52,7 @@ int Add(const Command& command, RegistryApi& api, std::ostream& out) {
         } else if (text::EqualsNoCase(typeName, "REG_DWORD")) {
             if (!command.data) throw Failure("a REG_DWORD value needs its number: add /d DATA");
             type = kRegDword;
-            const std::uint32_t n = ParseDword(*command.data);
-            for (int b = 0; b < 4; ++b) data.push_back(static_cast<char>((n >> (8 * b)) & 0xFFu));
+            data = platform::DwordBytes(ParseDword(*command.data));
         } else {
             throw Failure("the type " + typeName +
                           " cannot be given to add; it takes REG_SZ or REG_DWORD (import a .reg file for other types)");
