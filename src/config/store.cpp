@@ -285,9 +285,11 @@ SaveOutcome ConfigStore::SaveSettings() {
     if (const Status begun = api_.BeginTransaction(root); begun != error::kSuccess) {
         // Without a registry to write to there is no service to save for.
         if (begun == error::kInvalidHandle) {
-            return {SaveResult::ServiceMissing, "open the service's key", begun, SaveStep::OpenService, {}, {}, {}, {}};
+            return {.result = SaveResult::ServiceMissing, .failedStep = "open the service's key", .status = begun,
+                    .step = SaveStep::OpenService};
         }
-        return {SaveResult::FailedRestored, "take the registry for the save", begun, SaveStep::Begin, {}, {}, {}, {}};
+        return {.result = SaveResult::FailedRestored, .failedStep = "take the registry for the save", .status = begun,
+                .step = SaveStep::Begin};
     }
     // The copy that guards the save is read inside the transaction: it is what the registry holds
     // now, whatever another program changed since the load, and what the save compares the model
@@ -297,12 +299,13 @@ SaveOutcome ConfigStore::SaveSettings() {
     if (const Status status = CopyStoredParameters(api_, root, &copy, &pool); status != error::kSuccess) {
         // Nothing has been changed yet, so nothing needs to be put back.
         api_.AbortTransaction(root);
-        return {SaveResult::FailedRestored, "read the stored configuration", status, SaveStep::ReadStored, {}, {}, {}, {}};
+        return {.result = SaveResult::FailedRestored, .failedStep = "read the stored configuration", .status = status,
+                .step = SaveStep::ReadStored};
     }
     Open(api_, root, layout::kServiceKey, platform::kKeyAllAccess, settings_.ServiceKeyHandle);
     if (settings_.ServiceKeyHandle == kNullKey) {
         api_.AbortTransaction(root);
-        return {SaveResult::ServiceMissing, "open the service's key", 0, SaveStep::OpenService, {}, {}, {}, {}};
+        return {.result = SaveResult::ServiceMissing, .failedStep = "open the service's key", .step = SaveStep::OpenService};
     }
     platform::KeyTree target;
     SaveOutcome outcome;
@@ -310,16 +313,16 @@ SaveOutcome ConfigStore::SaveSettings() {
         outcome = Target(copy, &target);
         if (outcome.result == SaveResult::Saved) outcome = WriteChanges(copy, target);
     } catch (const std::exception& e) {
-        outcome = {SaveResult::FailedRestored, std::string("unexpected error: ") + e.what(), error::kSuccess,
-                   SaveStep::Unexpected, {}, {}, e.what(), {}};
+        outcome = {.result = SaveResult::FailedRestored, .failedStep = std::string("unexpected error: ") + e.what(),
+                   .step = SaveStep::Unexpected, .data = e.what()};
     }
     Close(api_, settings_.ParametersKeyHandle);
     Close(api_, settings_.ServiceKeyHandle);
     if (outcome.result == SaveResult::Saved) {
         const Status committed = api_.CommitTransaction(root);
         if (committed == error::kSuccess) return outcome;
-        outcome = {SaveResult::FailedRestored, "write the registry to permanent storage", committed, SaveStep::Flush,
-                   {}, {}, {}, {}, outcome.touched};
+        outcome = {.result = SaveResult::FailedRestored, .failedStep = "write the registry to permanent storage",
+                   .status = committed, .step = SaveStep::Flush, .touched = outcome.touched};
     }
     // A registry with transactions drops every change, also those of a commit that failed.
     if (api_.AbortTransaction(root) || !outcome.touched) return outcome;
@@ -393,12 +396,14 @@ SaveOutcome ConfigStore::Target(const StoredCopy& stored, platform::KeyTree* tar
             Value value{field.name, field.IsNumber() ? platform::kRegDword : platform::kRegSz, {}};
             if (std::uint32_t number = 0; field.IsNumber()) {
                 if (!platform::ParseDword(data, &number)) {
-                    return SaveOutcome{SaveResult::FailedRestored,
-                                       Describe(std::string("write value \"") + field.name + "\" (\"" + data + "\")",
-                                                keyName),
-                                       error::kInvalidData, SaveStep::WriteValue,
-                                       keyName == layout::kParametersName ? std::string() : keyName, field.name, data,
-                                       {}};
+                    return SaveOutcome{
+                        .result = SaveResult::FailedRestored,
+                        .failedStep = Describe(std::string("write value \"") + field.name + "\" (\"" + data + "\")", keyName),
+                        .status = error::kInvalidData,
+                        .step = SaveStep::WriteValue,
+                        .key = keyName == layout::kParametersName ? std::string() : keyName,
+                        .value = field.name,
+                        .data = data};
                 }
                 value.data = platform::DwordBytes(number);
             } else {
@@ -416,8 +421,8 @@ SaveOutcome ConfigStore::Target(const StoredCopy& stored, platform::KeyTree* tar
         if (connection.Name.empty()) break;
         platform::KeyTree* key = MakePath(*target, connection.Name);
         if (key == nullptr) {
-            return {SaveResult::FailedRestored, Describe("create the key", connection.Name), error::kBadPathName,
-                    SaveStep::CreateKey, connection.Name, {}, {}, {}};
+            return {.result = SaveResult::FailedRestored, .failedStep = Describe("create the key", connection.Name),
+                    .status = error::kBadPathName, .step = SaveStep::CreateKey, .key = connection.Name};
         }
         std::array<std::size_t, layout::kConnectionValues.size()> order;
         for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
@@ -428,8 +433,8 @@ SaveOutcome ConfigStore::Target(const StoredCopy& stored, platform::KeyTree* tar
         const std::string path = account.Connection + "\\" + account.Name;
         platform::KeyTree* key = MakePath(*target, path);
         if (key == nullptr) {
-            return {SaveResult::FailedRestored, Describe("create the key", path), error::kBadPathName,
-                    SaveStep::CreateKey, path, {}, {}, {}};
+            return {.result = SaveResult::FailedRestored, .failedStep = Describe("create the key", path),
+                    .status = error::kBadPathName, .step = SaveStep::CreateKey, .key = path};
         }
         std::array<std::size_t, layout::kAccountValues.size()> order;
         for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
@@ -448,8 +453,8 @@ SaveOutcome ConfigStore::WriteChanges(const StoredCopy& stored, const platform::
             const Status status =
                 api_.CreateKey(settings_.ServiceKeyHandle, layout::kParametersName, &settings_.ParametersKeyHandle);
             if (settings_.ParametersKeyHandle == kNullKey) {
-                return {SaveResult::FailedRestored, "create the Parameters key", status, SaveStep::CreateKey, {}, {}, {},
-                        {}, true};
+                return {.result = SaveResult::FailedRestored, .failedStep = "create the Parameters key", .status = status,
+                        .step = SaveStep::CreateKey, .touched = true};
             }
         }
         Key key = settings_.ParametersKeyHandle;
@@ -457,8 +462,9 @@ SaveOutcome ConfigStore::WriteChanges(const StoredCopy& stored, const platform::
             key = kNullKey;
             const Status status = api_.CreateKey(settings_.ParametersKeyHandle, change.path, &key);
             if (key == kNullKey) {
-                return {SaveResult::FailedRestored, Describe("create the key", change.path), status, SaveStep::CreateKey,
-                        change.path, {}, {}, Unstorable(status, change.path), true};
+                return {.result = SaveResult::FailedRestored, .failedStep = Describe("create the key", change.path),
+                        .status = status, .step = SaveStep::CreateKey, .key = change.path,
+                        .unstorable = Unstorable(status, change.path), .touched = true};
             }
         }
         outcome = Apply(key, change);
@@ -476,14 +482,15 @@ SaveOutcome ConfigStore::Apply(Key key, const KeyChange& change) {
     for (const std::string& name : change.removeKeys) {
         std::string failed;
         if (const Status status = platform::DeleteTree(api_, key, name, &failed); status != error::kSuccess) {
-            return {SaveResult::FailedRestored, Describe("remove the stored key", keyName(failed)), status,
-                    SaveStep::RemoveStored, keyName(failed), {}, {}, {}, true};
+            return {.result = SaveResult::FailedRestored, .failedStep = Describe("remove the stored key", keyName(failed)),
+                    .status = status, .step = SaveStep::RemoveStored, .key = keyName(failed), .touched = true};
         }
     }
     for (const std::string& name : change.removeValues) {
         if (const Status status = api_.DeleteValue(key, name); status != error::kSuccess) {
-            return {SaveResult::FailedRestored, Describe("remove the value \"" + name + "\"", keyName({})), status,
-                    SaveStep::RemoveStored, keyName({}), name, {}, {}, true};
+            return {.result = SaveResult::FailedRestored,
+                    .failedStep = Describe("remove the value \"" + name + "\"", keyName({})),
+                    .status = status, .step = SaveStep::RemoveStored, .key = keyName({}), .value = name, .touched = true};
         }
     }
     for (const Value* value : change.setValues) {
@@ -493,8 +500,9 @@ SaveOutcome ConfigStore::Apply(Key key, const KeyChange& change) {
         if (!number && value->type != platform::kRegSz) {
             const Status status = api_.SetValueBytes(key, value->name, value->type, platform::ValueBytes(*value));
             if (status != error::kSuccess) {
-                return {SaveResult::FailedRestored, Describe("write value \"" + value->name + "\"", keyName({})),
-                        status, SaveStep::WriteValue, change.path, value->name, {}, {}, true};
+                return {.result = SaveResult::FailedRestored,
+                        .failedStep = Describe("write value \"" + value->name + "\"", keyName({})), .status = status,
+                        .step = SaveStep::WriteValue, .key = change.path, .value = value->name, .touched = true};
             }
             continue;
         }
@@ -504,12 +512,13 @@ SaveOutcome ConfigStore::Apply(Key key, const KeyChange& change) {
         const Status status = values_.SetValue(key, value->name, number ? platform::kTypeNumber : platform::kTypeText,
                                                data, number ? 4u : static_cast<std::uint32_t>(data.size()));
         if (status != error::kSuccess) {
-            return {SaveResult::FailedRestored,
-                    Describe("write value \"" + value->name + "\" (\"" + data + "\")", keyName({})), status,
-                    SaveStep::WriteValue, change.path, value->name, data, Unstorable(status, data), true};
+            return {.result = SaveResult::FailedRestored,
+                    .failedStep = Describe("write value \"" + value->name + "\" (\"" + data + "\")", keyName({})),
+                    .status = status, .step = SaveStep::WriteValue, .key = change.path, .value = value->name,
+                    .data = data, .unstorable = Unstorable(status, data), .touched = true};
         }
     }
-    return {SaveResult::Saved, {}, error::kSuccess, SaveStep::None, {}, {}, {}, {}, true};
+    return {.touched = true};
 }
 
 }  // namespace kelvaston::config

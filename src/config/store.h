@@ -37,17 +37,18 @@ enum class SaveStep {
     Unexpected,     // anything else; `data` says what
 };
 
+// Built by field name: `{.result = ..., .step = ...}`; what is not named keeps its default.
 struct SaveOutcome {
     SaveResult result = SaveResult::Saved;
-    std::string failedStep;  // what could not be done, in English, e.g. "write value ..."
+    std::string failedStep = {};  // what could not be done, in English, e.g. "write value ..."
     platform::Status status = platform::error::kSuccess;
     SaveStep step = SaveStep::None;
-    std::string key;    // relative to the Parameters key
-    std::string value;
-    std::string data;
+    std::string key = {};  // relative to the Parameters key
+    std::string value = {};
+    std::string data = {};
     // kNoUnicodeTranslation: the first character of the name or text that the registry cannot
     // store (its UTF-8 bytes, or the one byte that is not UTF-8).
-    std::string unstorable;
+    std::string unstorable = {};
     bool touched = false;  // a change had reached the registry: a failure puts the copy back
 };
 
