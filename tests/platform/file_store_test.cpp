@@ -231,6 +231,10 @@ TEST_F(FileStoreTest, AFolderThatMayNotBeWrittenIsNamedUntilItMayAgain) {
         EXPECT_EQ(Problem(store), "Unwritable 0 " + folder_);
         EXPECT_EQ(Make(store, "SYSTEM\\Neu"), error::kAccessDenied);
         EXPECT_EQ(Problem(store), "Unwritable 0 " + folder_);
+        Key reading = kNullKey;  // a write through a handle for reading: refused, and the folder named
+        ASSERT_EQ(store.OpenKeyEx(kHKeyLocalMachine, "SYSTEM\\Tolvane", 0, kKeyRead, &reading), kSuccess);
+        EXPECT_EQ(SetText(store, reading, "v", "x"), error::kAccessDenied);
+        EXPECT_EQ(Problem(store), "Unwritable 0 " + folder_);
         ASSERT_EQ(::chmod(folder_.c_str(), 0700), 0);
         EXPECT_EQ(Opens(store, "SYSTEM\\Tolvane", kKeyWrite), kSuccess);
         EXPECT_EQ(Make(store, "SYSTEM\\Neu"), kSuccess);
@@ -377,6 +381,18 @@ TEST_F(FileStoreTest, FoldersAndFilesItMakesArePrivateWhateverTheUmask) {
 // thread too) and let go again, none of which may recurse that deep; a 513th key is refused.
 // (The fuzz checks refuse names the file cannot hold, and paths around the limit, at random.)
 TEST_F(FileStoreTest, TreesAreKeptToTheRegistrysDepthLimit) {
+    {  // Data the call does not give: none at all, or refused when a size says otherwise.
+        auto store = NewStore();
+        Key key = kNullKey;
+        ASSERT_EQ(store->CreateKey(kHKeyLocalMachine, "SOFTWARE\\Sizes", &key), kSuccess);
+        EXPECT_EQ(store->SetValueEx(key, "none", kRegBinary, nullptr, 0), kSuccess);
+        EXPECT_EQ(store->SetValueEx(key, "lies", kRegBinary, nullptr, 4), error::kInvalidParameter);
+        std::uint32_t size = 9;
+        EXPECT_EQ(store->QueryValueEx(key, "none", nullptr, nullptr, &size), kSuccess);
+        EXPECT_EQ(size, 0u);
+        EXPECT_EQ(store->QueryValueEx(key, "lies", nullptr, nullptr, &size), error::kFileNotFound);
+        store->CloseKey(key);
+    }
     KeyTree tree{"d", {{"first", kRegDword, std::string("\1\0\0\0", 4)}, {"second", kRegBinary, "\2"}}, {}};
     KeyTree* node = &tree;
     std::string deepest = "d";

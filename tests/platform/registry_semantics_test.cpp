@@ -397,6 +397,9 @@ TEST_F(RegistrySemantics, HandlesKeepTheirAccessAndDieWithTheirKey) {
     EXPECT_EQ(api_.QueryValueEx(doomed, "v", nullptr, nullptr, &size), error::kKeyDeleted);
     EXPECT_EQ(api_.QueryValueEx(reborn, "v", nullptr, nullptr, &size), error::kFileNotFound);
     EXPECT_EQ(Subkeys(api_, scratch_), (Names{"Doomed", "guarded"}));
+    // A handle closes once.
+    EXPECT_EQ(api_.CloseKey(readOnly), kSuccess);
+    EXPECT_EQ(api_.CloseKey(readOnly), error::kInvalidHandle);
 }
 
 // The local computer's name, in any case and with or without a leading "\\", reaches the local
