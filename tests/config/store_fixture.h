@@ -118,14 +118,10 @@ protected:
     }
     // Everything below the service's key, as stored now; empty when the key is missing.
     Tree ServiceTree() { return ReadKey(*registry_, settings_.RootKey, kServicePath); }
-    // The keys open in the registry: only the file store counts them.
-    std::size_t OpenKeys() const {
-#ifdef _WIN32
-        return 0;
-#else
-        return static_cast<platform::FileStoreRegistry&>(*registry_).OpenKeys();
+#ifndef _WIN32
+    // The keys open in the registry, which the file store counts.
+    std::size_t OpenKeys() const { return static_cast<platform::FileStoreRegistry&>(*registry_).OpenKeys(); }
 #endif
-    }
 
 #ifdef _WIN32
     static void RemoveTestKeys() {
