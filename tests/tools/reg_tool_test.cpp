@@ -17,7 +17,6 @@
 #include <iomanip>
 #include <map>
 #include <optional>
-#include <regex>
 #include <sstream>
 #include <tuple>
 
@@ -140,6 +139,22 @@ std::optional<std::string> Expand(std::string_view text, const std::map<std::str
     return out;
 }
 
+// "$ kelvaston-reg ARGS", or "$ REGISTRY: kelvaston-reg ARGS" with a registry named in lower-case
+// letters and dashes: that name (or empty) and " ARGS".
+std::optional<std::pair<std::string, std::string>> CommandLine(std::string_view line) {
+    if (!line.starts_with("$ ")) return std::nullopt;
+    line.remove_prefix(2);
+    std::string registry;
+    if (const auto colon = line.find(": "); colon != std::string_view::npos && colon > 0 &&
+                                            line.substr(0, colon).find_first_not_of("abcdefghijklmnopqrstuvwxyz-") ==
+                                                std::string_view::npos) {
+        registry = line.substr(0, colon);
+        line.remove_prefix(colon + 2);
+    }
+    if (!line.starts_with("kelvaston-reg") || (line.size() > 13 && line[13] != ' ')) return std::nullopt;
+    return std::pair(registry, std::string(line.substr(13)));
+}
+
 // The transcript's steps; `malformed` names every line that is none of its forms.
 std::vector<Step> ReadTranscript(const std::map<std::string, std::string>& places, std::string* malformed) {
     std::istringstream lines(ReadFile(KELVASTON_TRANSCRIPT));
@@ -151,12 +166,11 @@ std::vector<Step> ReadTranscript(const std::map<std::string, std::string>& place
         Step* last = steps.empty() ? nullptr : &steps.back();
         const bool inCommand = last && last->put.empty(), inPut = last && !last->put.empty();
         if (++number, line.empty() || line[0] == '#') continue;
-        std::smatch command;
-        if (text && std::regex_match(line, command, std::regex(R"(\$ (?:([a-z-]+): )?kelvaston-reg( .*)?)")) &&
-            std::ranges::count(line, '"') % 2 == 0) {
-            std::istringstream words(command[2].str());
+        const auto command = CommandLine(line);
+        if (text && command && std::ranges::count(line, '"') % 2 == 0) {
+            std::istringstream words(command->second);
             Step& step = steps.emplace_back();
-            std::tie(step.line, step.registry) = std::tuple(number, command[1].str());
+            std::tie(step.line, step.registry) = std::tuple(number, command->first);
             for (std::string word; words >> std::quoted(word, '"', '\0');) step.args.push_back(Expand(word, places).value_or(""));
         } else if (text && line.starts_with("put ") && (text->find(' ', 4) == std::string::npos || text->ends_with(" utf-16"))) {
             steps.emplace_back().line = number;
