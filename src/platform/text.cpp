@@ -132,8 +132,8 @@ constexpr CaseRun kUpperRuns[] = {
     {0xA7F6, 0xA7F6, -1, 1}, {0xAB53, 0xAB53, -928, 1}, {0xAB70, 0xABBF, -38864, 1}, {0xFF41, 0xFF5A, -32, 1},
 };
 
+// FoldCase upper-cases ASCII itself; the table's first run covers it too.
 char32_t ToUpper(char32_t c) {
-    if (c < 0x80) return c >= 'a' && c <= 'z' ? c - 32 : c;
     // The last run that starts at or before c; runs do not overlap.
     const auto* run = std::upper_bound(std::begin(kUpperRuns), std::end(kUpperRuns), c,
                                        [](char32_t point, const CaseRun& r) { return point < r.first; });

@@ -65,6 +65,8 @@ TEST(Text, FoldingIsTheRegistrysAndConversionsKeepEveryCharacter) {
     for (const auto& [folded, names] : classes) {
         for (const std::string& a : names) {
             ASSERT_TRUE(EqualsNoCase("x" + a, "X" + folded)) << a;
+            ASSERT_TRUE(EqualsNoCase("\xC3\xA4" + a, "\xC3\x84" + folded)) << a;  // not by the ASCII shortcut
+            ASSERT_EQ(CompareFolded("\xC3\x84" + folded, "\xC3\xA4" + a), 0) << a;
             ASSERT_EQ(FoldedHash(a + "12345678"), FoldedHash(folded + "12345678")) << a;
             ASSERT_EQ(CompareFolded(FoldCase("Name" + folded), "nAME" + a), 0) << a;
             for (const std::string& b : names) ASSERT_TRUE(EqualsNoCase(a, b)) << a << " " << b;
