@@ -12,7 +12,7 @@ bool ParseDword(const std::string& text, std::uint32_t* value) {
     std::string_view digits = text;
     while (!digits.empty() && digits.front() == ' ') digits.remove_prefix(1);
     while (!digits.empty() && digits.back() == ' ') digits.remove_suffix(1);
-    if (digits.empty() || digits.front() < '0' || digits.front() > '9') return false;
+    // from_chars takes no sign for an unsigned number: "-1" and "+1" are refused with the rest.
     const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), *value);
     return ec == std::errc() && end == digits.data() + digits.size();
 }
