@@ -164,7 +164,7 @@ void Editor::BuildTree() {
     nodesInOrder_.clear();
     // The nodes are made first and handed to the tree in one go, which it then announces once
     // instead of every row on its own. Nodes share their picture.
-    const QIcon pictures[] = {ImageListPicture(kConnectionPicture), ImageListPicture(kAccountPicture)};
+    const QIcon pictures[] = {ImageListPicture(Image::Connection), ImageListPicture(Image::Account)};
     std::unordered_map<std::string, QTreeWidgetItem*> byKey;
     QList<QTreeWidgetItem*> connections;
     std::unordered_map<QTreeWidgetItem*, QList<QTreeWidgetItem*>> accounts;

@@ -218,7 +218,7 @@ QGroupBox* POPConfig::Frame(QWidget* page, int index, const QString& title, int 
     return frame;
 }
 
-void POPConfig::MakeToolbar(toolbar::Index index, QWidget* parent, const QString& caption, int picture,
+void POPConfig::MakeToolbar(toolbar::Index index, QWidget* parent, const QString& caption, Image picture,
                             const QRect& twips) {
     auto* button = new QToolButton(parent);
     button->setObjectName(QStringLiteral("Symbolleiste_%1").arg(static_cast<int>(index)));
@@ -264,21 +264,21 @@ POPConfig::POPConfig(QWidget* parent) : QWidget(parent) {
         if (quiet_ == 0 && !mouseDown_) emit TreeSelectionMovedByKey();
     });
 
-    MakeToolbar(toolbar::NewConnection, this, QStringLiteral("Neue &Verbindung"), 1,
+    MakeToolbar(toolbar::NewConnection, this, QStringLiteral("Neue &Verbindung"), Image::Connection,
                 Twips(60, 4620, 2535, kToolbarHeight));
-    MakeToolbar(toolbar::NewAccount, this, QStringLiteral("Neuer &Account"), 2,
+    MakeToolbar(toolbar::NewAccount, this, QStringLiteral("Neuer &Account"), Image::Account,
                 Twips(60, 4980, 2535, kToolbarHeight));
-    MakeToolbar(toolbar::CopyAccount, this, QStringLiteral("Account &kopieren"), 8,
+    MakeToolbar(toolbar::CopyAccount, this, QStringLiteral("Account &kopieren"), Image::CopyAccount,
                 Twips(60, 5340, 2535, kToolbarHeight));
-    MakeToolbar(toolbar::RemoveConnection, this, QStringLiteral("Verbindung &löschen"), 7,
+    MakeToolbar(toolbar::RemoveConnection, this, QStringLiteral("Verbindung &löschen"), Image::Delete,
                 Twips(60, 5700, 2535, kToolbarHeight));
-    MakeToolbar(toolbar::RemoveAccount, this, QStringLiteral("Accou&nt löschen"), 7,
+    MakeToolbar(toolbar::RemoveAccount, this, QStringLiteral("Accou&nt löschen"), Image::Delete,
                 Twips(60, 6060, 2535, kToolbarHeight));
-    MakeToolbar(toolbar::ReadSettingsAgain, this, QStringLiteral("&Einstellungen einlesen"), 4,
+    MakeToolbar(toolbar::ReadSettingsAgain, this, QStringLiteral("&Einstellungen einlesen"), Image::ReadSettings,
                 Twips(2700, 6060, 2355, kToolbarHeight));
-    MakeToolbar(toolbar::Save, this, QStringLiteral("Einstellungen &speichern"), 3,
+    MakeToolbar(toolbar::Save, this, QStringLiteral("Einstellungen &speichern"), Image::SaveSettings,
                 Twips(5100, 6060, 2535, kToolbarHeight));
-    MakeToolbar(toolbar::Exit, this, QStringLiteral("&Beenden"), 5, Twips(8940, 6060, 1275, kToolbarHeight));
+    MakeToolbar(toolbar::Exit, this, QStringLiteral("&Beenden"), Image::Quit, Twips(8940, 6060, 1275, kToolbarHeight));
 
     Kartei = new QTabWidget(this);
     Kartei->setObjectName(QStringLiteral("Kartei"));
@@ -309,7 +309,7 @@ POPConfig::POPConfig(QWidget* parent) : QWidget(parent) {
 
 void POPConfig::BuildGlobalPage(QWidget* page) {
     QGroupBox* computer = Frame(page, 0, QStringLiteral("Rechner"), 420, 1095);
-    Bild[0] = new Picture(FrameIcon(0), computer);
+    Bild[0] = new Picture(FrameIcon(FrameImage::Computer), computer);
     Bild[0]->setGeometry(Twips(120, 300, 480, 480));
     OptionComputerLocal = Check(computer, QStringLiteral("lokaler Rechner"), Twips(720, 465, 1650, kCheckHeight));
     OptionComputerLocal->setCheckState(Qt::Checked);
@@ -317,12 +317,12 @@ void POPConfig::BuildGlobalPage(QWidget* page) {
     GlobalComputerName = TextBox(computer, Twips(2400, 450, 2340, kTextHeight));
     GlobalComputerName->setEnabled(false);
     GlobalComputerName->setToolTip(QStringLiteral("zu verwaltender Rechner"));
-    MakeToolbar(toolbar::ChooseComputer, computer, QStringLiteral("Rechner auswählen"), 6,
+    MakeToolbar(toolbar::ChooseComputer, computer, QStringLiteral("Rechner auswählen"), Image::ChooseComputer,
                 Twips(4860, 420, 2055, kToolbarHeight));
     Symbolleiste[toolbar::ChooseComputer]->setEnabled(false);
 
     QGroupBox* settings = Frame(page, 1, QStringLiteral("globale Einstellungen"), 1680, 4095);
-    Bild[1] = new Picture(FrameIcon(1), settings);
+    Bild[1] = new Picture(FrameIcon(FrameImage::PlugWithGear), settings);
     Bild[1]->setGeometry(Twips(120, 300, 480, 480));
     const auto row = [&](int top, const QString& label, int width) {
         Label(settings, label, Twips(660, top, 2040, kTextHeight), Qt::AlignRight | Qt::AlignVCenter);
@@ -351,12 +351,12 @@ void POPConfig::BuildGlobalPage(QWidget* page) {
 
 void POPConfig::BuildConnectionPage(QWidget* page) {
     QGroupBox* connection = Frame(page, 2, QStringLiteral("Verbindung"), 420, 1215);
-    Bild[2] = new Picture(FrameIcon(2), connection);
+    Bild[2] = new Picture(FrameIcon(FrameImage::Connection), connection);
     Bild[2]->setGeometry(Twips(120, 300, 480, 480));
     Label(connection, QStringLiteral("Name :"), Twips(660, 390, 630, kTextHeight));
     ConnectionName = TextBox(connection, Twips(1320, 390, 1155, kTextHeight));
     ConnectionName->setEnabled(false);
-    MakeToolbar(toolbar::RenameConnection, connection, QStringLiteral("Umbenennen"), 1,
+    MakeToolbar(toolbar::RenameConnection, connection, QStringLiteral("Umbenennen"), Image::Connection,
                 Twips(2940, 360, 1695, kToolbarHeight));
     ConnectionEnableLogging =
         Check(connection, QStringLiteral("&Protokollierung aktivieren"), Twips(4695, 405, 2430, kCheckHeight));
@@ -376,9 +376,9 @@ void POPConfig::BuildConnectionPage(QWidget* page) {
     AccountEnableAccount = Check(account, QStringLiteral("Account aktivieren"), Twips(120, 0, 1890, kCheckHeight),
                                  &AccountRecord::EnableAccount);
     AccountEnableAccount->setAutoFillBackground(true);
-    Bild[3] = new Picture(FrameIcon(3), account);
+    Bild[3] = new Picture(FrameIcon(FrameImage::Account), account);
     Bild[3]->setGeometry(Twips(120, 300, 480, 480));
-    Bild[4] = new Picture(FrameIcon(4), account);
+    Bild[4] = new Picture(FrameIcon(FrameImage::Hourglass), account);
     Bild[4]->setGeometry(Twips(120, 3120, 480, 480));
     const auto label = [&](const QString& text, int left, int top, int width) {
         Label(account, text, Twips(left, top, width, kTextHeight), Qt::AlignRight | Qt::AlignVCenter);
@@ -408,7 +408,7 @@ void POPConfig::BuildConnectionPage(QWidget* page) {
     AccountSMTPFrom = TextBox(account, Twips(1800, 1890, 2055, kTextHeight), &AccountRecord::SMTPFrom);
     label(QStringLiteral("To Adresse :"), 3900, 1890, 1020);
     AccountSMTPTo = TextBox(account, Twips(4980, 1890, 2055, kTextHeight), &AccountRecord::SMTPTo);
-    MakeToolbar(toolbar::InsertTemplate, account, QStringLiteral("Template"), 10,
+    MakeToolbar(toolbar::InsertTemplate, account, QStringLiteral("Template"), Image::Template,
                 Twips(300, 2460, 1275, kToolbarHeight));
     AccountEnableUDP = Check(account, QStringLiteral("Benachrichtigung über UDP-Broadcast auf Port :"),
                              Twips(1680, 2490, 4260, kCheckHeight), &AccountRecord::EnableUDP);
@@ -432,7 +432,7 @@ void POPConfig::BuildTickerPage(QWidget* page) {
     AccountEnableWissenschaft = Check(ticker, QStringLiteral("Newsticker aktivieren"),
                                       Twips(120, 0, 2130, kCheckHeight), &AccountRecord::EnableWissenschaft);
     AccountEnableWissenschaft->setAutoFillBackground(true);
-    Bild[5] = new Picture(FrameIcon(5), ticker);
+    Bild[5] = new Picture(FrameIcon(FrameImage::FlagAndGlobe), ticker);
     Bild[5]->setGeometry(Twips(120, 300, 480, 480));
     const auto label = [&](const QString& text, int top) {
         Label(ticker, text, Twips(480, top, 1980, kTextHeight), Qt::AlignRight | Qt::AlignVCenter);

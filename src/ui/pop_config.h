@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "config/settings.h"
+#include "ui/icons.h"
 
 namespace kelvaston::ui {
 
@@ -125,9 +126,6 @@ inline constexpr int kKindRole = Qt::UserRole;
 inline NodeKind KindOf(const QTreeWidgetItem& node) {
     return static_cast<NodeKind>(node.data(0, kKindRole).toInt());
 }
-// The pictures of the image list that nodes of each kind show.
-inline constexpr int kConnectionPicture = 1;
-inline constexpr int kAccountPicture = 2;
 
 class POPConfig final : public QWidget {
     Q_OBJECT
@@ -218,7 +216,7 @@ private:
     QLineEdit* TextBox(QWidget* parent, const QRect& twips, AccountField shows = nullptr);
     CheckBox* Check(QWidget* parent, const QString& text, const QRect& twips, AccountField shows = nullptr);
     QGroupBox* Frame(QWidget* page, int index, const QString& title, int top, int height);
-    void MakeToolbar(toolbar::Index index, QWidget* parent, const QString& caption, int picture, const QRect& twips);
+    void MakeToolbar(toolbar::Index index, QWidget* parent, const QString& caption, Image picture, const QRect& twips);
     void BuildGlobalPage(QWidget* page);
     void BuildConnectionPage(QWidget* page);
     void BuildTickerPage(QWidget* page);
