@@ -2,19 +2,20 @@
 // with its line.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <optional>
+#include <sstream>
 #include <tuple>
 #include <utility>
 #include <vector>
 
 #include "platform/reg_file.h"
 #include "platform/registry_api.h"
-#include "platform/test_helpers.h"
 #include "platform/text.h"
+#include "support/temp_dir.h"
 
 namespace kelvaston::platform::regfile {
 namespace {
-
-using test::Utf16;
 
 constexpr const char* kHeader = "Windows Registry Editor Version 5.00\n";
 
@@ -24,11 +25,12 @@ Document MustParse(std::string_view bytes) {
     return result.document.value_or(Document{});
 }
 
-// What a parse gives as text: the entries with their lines, or the error with its line.
+// What a parse gives as text: the flavor and the entries with their lines, or the error with its
+// line.
 std::string Outcome(std::string_view file) {
     const ParseResult result = Parse(file);
     if (!result.document) return "error at line " + std::to_string(result.error.line) + ": " + result.error.message;
-    std::string text;
+    std::string text = result.document->flavor == Flavor::Regedit4 ? "flavor 4\n" : "flavor 5\n";
     for (const Entry& entry : result.document->entries) {
         text += std::to_string(entry.line) + " " + std::to_string(static_cast<int>(entry.kind)) + " " + entry.root;
         for (const auto& name : entry.path) text += "\\" + name;
@@ -36,9 +38,6 @@ std::string Outcome(std::string_view file) {
     }
     return text;
 }
-
-// The body of a file as the Writer begins it, after the header.
-std::string Marked(const std::string& body) { return std::string(kWholeFileMark) + "\n\n" + body; }
 
 std::string Dword(std::uint32_t n) {
     return {static_cast<char>(n), static_cast<char>(n >> 8), static_cast<char>(n >> 16), static_cast<char>(n >> 24)};
@@ -70,86 +69,77 @@ TEST(RegFileParse, ReadsEveryEncodingAndLineEnd) {
             EXPECT_EQ(Parse(file + "junk" + end).error.line, 13) << end.size();
         }
     }
-    // REGEDIT4: 8-bit text is Windows-1252; expandable text, 8-bit there, is UTF-16LE here; its
-    // deletions are read as in the newer format.
-    const std::string four = "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\A]\r\n\"N\"=\"M\xFCller\"\r\n\"E\"=hex(2):25,41,25,00\r\n\"G\"=-\r\n"
-                             "[-HKEY_LOCAL_MACHINE\\B]\r\n";
-    EXPECT_EQ(MustParse(four).flavor, Flavor::Regedit4);
-    EXPECT_EQ(Outcome(four),
-              "2 0 HKEY_LOCAL_MACHINE\\A =0:\n3 2 HKEY_LOCAL_MACHINE\\A N=1:M\xC3\xBCller\n4 2 HKEY_LOCAL_MACHINE\\A E=2:" +
-                  Utf16('%') + Utf16('A') + Utf16('%') + Utf16(0) + "\n5 3 HKEY_LOCAL_MACHINE\\A G=0:\n6 1 HKEY_LOCAL_MACHINE\\B =0:\n");
 }
 
-// Every file that is wrong is refused, naming the line and what is wrong. Below a [-KEY] line a
-// value line is passed over, but it must still be one. A text in hex(1) form is UTF-16LE text,
-// or it is refused: never kept as other text. Lines are counted with lone CRs, and with CR CR LF
-// (a line end and a blank line). Nothing but the header, or the start of the whole-file mark:
-// the file was cut short. A file the Writer made is whole only with its last line, and has
-// eight-digit dwords and UTF-8.
-TEST(RegFileParse, NamesTheLineOfWhatIsWrong) {
-    const std::string h = kHeader, key = "[HKEY_LOCAL_MACHINE\\A]\n";
-    std::string tooDeep = h + "[HKEY_LOCAL_MACHINE";
-    for (int i = 0; i < 513; ++i) tooDeep += "\\d";
-    const struct { std::string file; int line; std::string says; } cases[] = {
-        {h + "\n\"x\"=\"y\"\n", 3, "a value line before the first key line"},
-        {h + "[-HKEY_LOCAL_MACHINE\\A]\n\"x\"=dword:zz\n", 3, "without hexadecimal"},
-        {h + "[-HKEY_LOCAL_MACHINE\\A]\n\"x\"=hex:01,\\\n", 3, "end of the file"},
-        {h + key + "\"x\"=hex(1):00,d8,00,00\n", 3, "hex(1) data that is not UTF-16 text: a UTF-16 surrogate without its pair"},
-        {h + key + "\"x\"=hex(1):41,00,00,dc,00,00\n", 3, "surrogate without its pair"},
-        {h + key + "\"x\"=hex(1):00,d8,41,00,00,00\n", 3, "surrogate without its pair"},
-        {h + key + "\"x\"=hex(1):41\n", 3, "hex(1) data that is not UTF-16 text: an odd number of bytes"},
-        {h + key + "\"x\"=hex(1):41,00,\\\n  00\n", 3, "an odd number of bytes"},
-        {h + key + "\"x\"=dword:123456789\n", 3, "more than 8"}, {h + key + "\"x\"=dword:zehn\n", 3, "without hexadecimal"},
-        {h + key + "\"x\"=\"open\n", 3, "closing"},                {h + key + "\"x\"=\"a\\tb\"\n", 3, "escape"},
-        {h + key + "\"a\\tb\"=\"x\"\n", 3, "escape"},              {h + key + "\"x\"\n", 3, "expected '='"},
-        {h + key + "\"x\"=hex:01,zz\n", 3, "hex"},                 {h + key + "\"x\"=hex:01,\\\n", 3, "end of the file"},
-        {h + key + "\"x\"=\"y\" junk\n", 3, "after"},              {h + key + "x=1\n", 3, "unexpected"},
-        {h + "[HKEY_LOCAL_MACHINE\\A\n", 2, "closing ']'"},        {h + "[HKEY_NOWHERE\\A]\n", 2, "root"},
-        {h + "[HKEY_LOCAL_MACHINE\\A\\\\B]\n", 2, "empty key name"},
-        {h + "[HKEY_LOCAL_MACHINE\\" + std::string(256, 'n') + "]\n", 2, "255"},
-        {tooDeep + "]\n", 2, "deeper than 512"},
-        {h + key + std::string("\"x\"=\"a\0b\"\n", 10), 3, "NUL"},
-        {"REGEDIT4\r\n" + key + std::string("\r\n\"x\"=\"a\0b\"\r\n", 13), 4, "NUL"},
-        {"REGEDIT4\r[HKEY_LOCAL_MACHINE\\A]\r" + std::string("\r\"x\"=\"a\0b\"\r", 10), 4, "NUL"},
-        {"REGEDIT4\r[HKEY_LOCAL_MACHINE\\A]\r\"x\"=dword:zehn\r", 3, "without hexadecimal"},
-        {"REGEDIT4\r\r\n[HKEY_LOCAL_MACHINE\\A]\r\r\n\"x\"=dword:zehn\r\r\n", 5, "without hexadecimal"},
-        {"REGEDIT4\r[HKEY_LOCAL_MACHINE\\A]\r\"x\"=hex:01,\\\r", 3, "end of the file"},
-        {"\n\nRegistry\n", 3, "header"}, {"", 0, "empty"}, {"\xEF\xBB\xBF", 0, "empty"}, {"\xFF\xFE", 0, "empty"},
-        {h, 1, "nothing follows"},       {h + std::string(kWholeFileMark.substr(0, 20)), 1, "nothing follows"},
-        {h + Marked(key + "\"x\"=dword:00000001\n"), 5, "cut short"},
-        {h + Marked(key + "\"x\"=dword:000\n; end of file\n"), 5, "fewer than 8"},
-        {h + Marked(key + "\"x\"=\"caf\xE9\"\n; end of file\n"), 5, "not UTF-8"},
-        {"Windows Registry Editor Version 5.00\r\n" + std::string(kWholeFileMark) + "\r\n\r\n" + key +
-             "\"x\"=\"caf\xE9\"\r\n; end of file\r\n",
-         5, "not UTF-8"},
-        {"Windows Registry Editor Version 5.00\r" + std::string(kWholeFileMark) +
-             "\r\r[HKEY_LOCAL_MACHINE\\A]\r\"x\"=\"caf\xE9\"\r; end of file\r",
-         5, "not UTF-8"},
-        {h + Marked("; end of file\n" + key), 5, "after the line"},
-    };
-    for (const auto& c : cases) {
-        const ParseResult result = Parse(c.file);
-        EXPECT_FALSE(result.document) << c.file;
-        EXPECT_EQ(result.error.line, c.line) << c.file;
-        EXPECT_NE(result.error.message.find(c.says), std::string::npos) << c.file << " -> " << result.error.message;
+// Bytes as reg_file_cases.txt writes them: \\ \0 \n \r \xHH, and {N*X} for X N times; nothing
+// for any other escape.
+std::optional<std::string> Unescape(std::string text) {
+    for (std::size_t open; (open = text.find('{')) != std::string::npos;) {
+        const std::size_t star = text.find('*', open), close = text.find('}', open);
+        if (close == std::string::npos || star > close) return std::nullopt;
+        std::string repeated;
+        for (int n = std::stoi(text.substr(open + 1)); n > 0; --n) {
+            repeated += text.substr(star + 1, close - star - 1);
+        }
+        text.replace(open, close - open + 1, repeated);
     }
+    std::string bytes;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const std::size_t escape = std::string_view("\\0nrx").find(text[i + 1]);
+        if (text[i] != '\\') {
+            bytes += text[i];
+        } else if (escape < 4) {
+            bytes += "\\\0\n\r"[escape];
+            ++i;
+        } else if (escape == 4 && i + 3 < text.size()) {
+            bytes += static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16));
+            i += 3;
+        } else {
+            return std::nullopt;
+        }
+    }
+    return bytes;
 }
 
-// Value lines below a [-KEY] line belong to no key: they are passed over, as regedit and Wine's
-// reg pass over them, and the file's other lines are read as ever.
-TEST(RegFileParse, PassesOverValuesBelowAKeyDeletion) {
-    EXPECT_EQ(Outcome(std::string(kHeader) + "\n[HKEY_LOCAL_MACHINE\\A]\n\"a\"=\"1\"\n\n[-HKEY_LOCAL_MACHINE\\A\\B]\n\"x\"=\"y\"\n"
-                      "\"z\"=-\n\"h\"=hex:01,\\\n  02\n@=dword:00000001\n\n[HKEY_LOCAL_MACHINE\\C]\n\"c\"=\"3\"\n"),
-              "3 0 HKEY_LOCAL_MACHINE\\A =0:\n4 2 HKEY_LOCAL_MACHINE\\A a=1:1\n6 1 HKEY_LOCAL_MACHINE\\A\\B =0:\n"
-              "13 0 HKEY_LOCAL_MACHINE\\C =0:\n14 2 HKEY_LOCAL_MACHINE\\C c=1:3\n");
-}
-
-// A text value in hex(1) form is UTF-16LE text up to its first NUL, surrogate pairs included.
-TEST(RegFileParse, TextInHexFormIsUtf16Text) {
-    for (const auto& [bytes, text] : {std::pair("41,00,00,00", "A"), std::pair("3d,d8,00,de,00,00", "\xF0\x9F\x98\x80"),
-                                      std::pair("", ""), std::pair("20,00,64,00,3a,00,00,00,78,00", " d:")}) {
-        EXPECT_EQ(Outcome(std::string(kHeader) + "[HKEY_LOCAL_MACHINE\\A]\n\"x\"=hex(1):" + bytes + "\n"),
-                  "2 0 HKEY_LOCAL_MACHINE\\A =0:\n3 2 HKEY_LOCAL_MACHINE\\A x=1:" + std::string(text) + "\n");
+// Every file of reg_file_cases.txt reads as its case says: refused at the line it names, with
+// a message that says what it quotes, or read as the entries it lists.
+TEST(RegFileParse, EachFileReadsAsItsCaseSays) {
+    std::istringstream lines(test::ReadFile(KELVASTON_REG_FILE_CASES));
+    std::vector<std::array<std::string, 4>> cases;  // its line, the file, what it reads as, says
+    std::string end;
+    int number = 0;
+    for (std::string line; std::getline(lines, line);) {
+        ++number;
+        if (line.empty() || line[0] == '#') continue;
+        if (line == "case") {
+            cases.push_back({std::to_string(number), "", "", ""});
+            end = "\n";
+            continue;
+        }
+        const auto text = Unescape(line.substr(std::min<std::size_t>(line.size(), 2)));
+        const bool spaced = line.size() == 1 || line[1] == ' ';
+        const std::size_t form = spaced ? std::string_view("~|+=!").find(line[0]) : 5;
+        ASSERT_TRUE(text && form < 5 && !cases.empty())
+            << KELVASTON_REG_FILE_CASES << " line " << number << " is of no known form: " << line;
+        auto& [at, file, reads, says] = cases.back();
+        if (form == 0) {
+            end = *text;
+        } else if (form <= 2) {
+            file += *text + (form == 1 ? end : "");
+        } else if (form == 3) {
+            reads += *text + "\n";
+        } else {
+            reads += "error at line " + text->substr(0, text->find(' ')) + ": ";
+            says = text->substr(text->find(' ') + 1);
+        }
+    }
+    ASSERT_FALSE(cases.empty()) << "no cases in " << KELVASTON_REG_FILE_CASES;
+    for (const auto& [at, file, reads, says] : cases) {
+        const std::string outcome = Outcome(file);
+        const bool quoted = outcome.find(says) != std::string::npos;
+        EXPECT_TRUE(says.empty() ? outcome == reads : outcome.starts_with(reads) && quoted)
+            << "reg_file_cases.txt, the case at line " << at << ", reads as\n"
+            << outcome << "\nnot as\n" << reads << says;
     }
 }
 
