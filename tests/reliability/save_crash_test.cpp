@@ -2,9 +2,13 @@
 // the one it wrote, never a mixture, a damaged file or nothing; what killed saves leave behind
 // does not stop the next save, which clears it away.
 //
-// The store starts with configuration A; then again and again save_crash_child saves the other
+// The store starts with configuration A; then again and again a child process saves the other
 // one and is killed with SIGKILL after a random time of up to one and a half times a measured
 // save. 15 rounds; 200 with KELVASTON_LONG=1. Every child is killed after a minute at most.
+//
+// The two configurations (51 connections, 251 accounts) differ in every connection and account
+// name and in most values, so a store holding a mixture of both, or either one only in part, is
+// told apart from each.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -19,6 +23,7 @@
 #include <thread>
 
 #include "config/layout.h"
+#include "config/store.h"
 #include "platform/file_store.h"
 #include "platform/registry_tree.h"
 #include "support/temp_dir.h"
@@ -43,15 +48,54 @@ std::optional<KeyTree> StoredParameters(const std::filesystem::path& folder) {
     return read ? std::optional(tree) : std::nullopt;
 }
 
-// Runs save_crash_child saving configuration `which`, killed after `killAfterMs` if given and
-// after a minute in any case; its wait status, with whether it was killed before its end.
+// Fills the global values and both lists of `s` with configuration 'A' or 'B'.
+void FillConfiguration(config::Settings& s, char which) {
+    const bool a = which == 'A';
+    const std::string connection = a ? "Verbindung " : "Leitung ", account = a ? "konto" : "postfach";
+    const std::size_t shift = a ? 0 : 3;  // moves every number of B off A's
+    s.Global = {a ? "1" : "0", a ? "c:\\inetpub\\bdw" : "d:\\daten\\bdw", a ? "4" : "2",
+                a ? "proxy.example.com" : "cache.example.org", a ? "8080" : "3128", a ? "15001" : "15101",
+                a ? "ticker@example.com" : "nachrichten@example.org"};
+    for (std::size_t c = 0; c < config::kConnectionSlots; ++c) {
+        s.Connections[c] = {c == 0 ? "NORAS" : connection + std::to_string(c), a ? "1" : "0",
+                            std::to_string(300 + c + shift)};
+    }
+    for (std::size_t i = 0; i < config::kAccountSlots; ++i) {
+        config::AccountRecord& r = s.Accounts[i];
+        r.Connection = s.Connections[i % config::kConnectionSlots].Name;
+        r.Name = account + std::to_string(i);
+        for (const auto& field : config::layout::kAccountValues) {
+            r.*field.field = field.IsNumber() ? std::to_string((i + shift) % 7)
+                                              : std::string(a ? "wert-" : "inhalt-") + field.name;
+        }
+        r.POPHost = (a ? "pop" : "mail") + std::to_string(i) + ".example.net";
+    }
+}
+
+// A child process that connects to the store folder as computer CRASH, loads the configuration,
+// replaces it with configuration `which` and saves, killed after `killAfterMs` if given and after
+// a minute in any case; its wait status (exit status 0 when the save reports success), with
+// whether it was killed before its end.
 std::pair<int, bool> RunChild(const std::filesystem::path& folder, char which, std::optional<double> killAfterMs) {
-    const std::string configuration(1, which);
+    std::fflush(nullptr);
     const pid_t pid = ::fork();
     if (pid == 0) {
-        ::execl(KELVASTON_SAVE_CRASH_CHILD, KELVASTON_SAVE_CRASH_CHILD, folder.c_str(), configuration.c_str(),
-                static_cast<char*>(nullptr));
-        ::_exit(127);
+        platform::FileStoreRegistry registry({folder, "CRASH"});
+        config::Settings settings;
+        config::InitSettings(settings);
+        const platform::Key hklm = platform::kHKeyLocalMachine;
+        if (registry.ConnectRegistry("", hklm, &settings.RootKey) != platform::error::kSuccess) {
+            std::_Exit(1);
+        }
+        config::ConfigStore store(registry, settings);
+        store.LoadGlobalSettings();
+        store.LoadConnections();
+        store.LoadAccounts();
+        FillConfiguration(settings, which);
+        const config::SaveOutcome outcome = store.SaveSettings();
+        if (outcome.result == config::SaveResult::Saved) std::_Exit(0);
+        std::fprintf(stderr, "the save failed: %s\n", outcome.failedStep.c_str());
+        std::_Exit(1);
     }
     const auto deadline = Clock::now() + std::chrono::duration<double, std::milli>(killAfterMs.value_or(60000));
     int status = 0;
