@@ -47,7 +47,8 @@ std::int64_t Now() {
 }
 
 // The registers: values "K<k>/v<v>" of the keys SOFTWARE\Shared\K<k>, and leaf keys "L<l>" below
-// SOFTWARE\Shared\Leaves whose content is "+" (there) or absent.
+// SOFTWARE\Shared\Leaves whose content is "+" (there) or absent. shared-start.reg holds their
+// first contents.
 const std::vector<std::string> kRegisters = {"K0/v0", "K0/v1", "K0/v2", "K1/v0", "K1/v1", "K1/v2",
                                              "K2/v0", "K2/v1", "K2/v2", "L0",    "L1",    "L2"};
 std::string KeyPath(const std::string& reg) {
@@ -60,11 +61,6 @@ struct Call {
     std::string reg, content;
     std::int64_t begun = 0, ended = 0;
 };
-
-std::string Initial(const std::string& reg) {
-    if (reg[0] == 'L') return reg == "L0" ? "+" : kAbsent;
-    return reg.ends_with("v2") ? kAbsent : "initial";
-}
 
 // What the store says a register holds now.
 std::string Read(platform::RegistryApi& store, const std::string& reg) {
@@ -98,16 +94,6 @@ bool Write(platform::RegistryApi& store, const std::string& reg, const std::stri
     }
     store.CloseKey(key);
     return ok;
-}
-
-void Seed(const std::filesystem::path& folder) {
-    platform::FileStoreRegistry store({folder, kComputer});
-    for (const std::string& reg : kRegisters) {
-        Key key = kNullKey;
-        const bool made = reg[0] == 'L' || store.CreateKey(kHKeyLocalMachine, KeyPath(reg), &key) == error::kSuccess;
-        store.CloseKey(key);
-        ASSERT_TRUE(made && (Initial(reg) == kAbsent || Write(store, reg, Initial(reg)))) << reg;
-    }
 }
 
 // One process's calls, logged to `log` a line each: "W|R register content begun ended".
@@ -155,12 +141,16 @@ TEST(StoresSharingOneFile, BehaveAsOneRegistryTakingTheCallsInTurn) {
     const unsigned seed = std::random_device{}();
     SCOPED_TRACE("seed " + std::to_string(seed));
     test::TempDir dir;
-    Seed(dir.Path());
+    test::WriteFile(dir / (kComputer + std::string(".reg")), test::ReadFile(KELVASTON_SHARED_START));
     platform::KeyTree before;
+    std::map<std::string, std::string> initial;
     {
         platform::FileStoreRegistry store({dir.Path(), kComputer});
         ASSERT_EQ(platform::ReadTree(store, kHKeyLocalMachine, "HKLM", &before), error::kSuccess);
+        for (const std::string& reg : kRegisters) initial[reg] = Read(store, reg);
     }
+    // Values and keys there at first and not, in every kind of register.
+    ASSERT_EQ(initial["K2/v1"] + initial["K2/v2"] + initial["L0"] + initial["L2"], "initial-+-");
     for (int p = 0; p < processes; ++p) {
         std::fflush(nullptr);
         const pid_t pid = ::fork();
@@ -189,7 +179,7 @@ TEST(StoresSharingOneFile, BehaveAsOneRegistryTakingTheCallsInTurn) {
         const auto overwritten = [&](std::int64_t after) {
             return std::ranges::any_of(all, [&](const Call& later) { return later.begun > after && later.ended < begun; });
         };
-        return (content == Initial(reg) && !overwritten(std::numeric_limits<std::int64_t>::min())) ||
+        return (content == initial.at(reg) && !overwritten(std::numeric_limits<std::int64_t>::min())) ||
                std::ranges::any_of(all, [&](const Call& write) {
                    return write.content == content && write.begun < ended && !overwritten(write.ended);
                });
