@@ -282,10 +282,12 @@ Result EachCallFails(const Store& store, const std::vector<std::string>& args) {
 
 TEST(RegTool, Transcript) {
     Store store;
-    // Links into the store and to a file beside it, and a device of its own as root (/dev/null
-    // itself would be at stake); else /dev/null, which only root could replace.
+    // Links into the store, to a file beside it and in a circle, and a device of its own as root
+    // (/dev/null itself would be at stake); else /dev/null, which only root could replace.
     fs::create_symlink(store.folder / "TESTPC.reg", store.dir / "link-into-store.reg");
     fs::create_directory_symlink(store.folder, store.dir / "store-link");
+    fs::create_symlink("loop-b", store.dir / "loop-a");
+    fs::create_symlink("loop-a", store.dir / "loop-b");
     const std::string backupTarget = (store.dir / "backup-target.reg").string(), backupLink = store.dir / "backup-link.reg";
     fs::create_symlink(backupTarget, backupLink);
     std::string device = ::geteuid() == 0 ? (store.dir / "null").string() : "/dev/null";
@@ -391,16 +393,11 @@ TEST(RegTool, ExportsAndTheProgramItself) {
     EXPECT_EQ(result.code, 0) << result.err;
     EXPECT_EQ(result.out, "");
     EXPECT_TRUE(fs::is_fifo(fifo));
-    // Replacing it is refused, and so is a chain of links that never ends.
+    // Replacing it is refused.
     platform::AtomicFile replacement(fifo, platform::AtomicFile::Links::WriteThrough);
     EXPECT_FALSE(replacement.Open());
     EXPECT_EQ(replacement.Error(), platform::AtomicFile::NotARegularFile());
     EXPECT_TRUE(fs::is_fifo(fifo));
-    fs::create_symlink("loop-b", store.dir / "loop-a");
-    fs::create_symlink("loop-a", store.dir / "loop-b");
-    platform::AtomicFile looping(store.dir / "loop-a", platform::AtomicFile::Links::WriteThrough);
-    EXPECT_FALSE(looping.Open());
-    EXPECT_EQ(looping.Error(), std::make_error_code(std::errc::too_many_symbolic_link_levels));
     const auto parsed = platform::regfile::Parse(received);
     ASSERT_TRUE(parsed.document) << parsed.error.message;
     EXPECT_EQ(parsed.document->entries.front().path.back(), "NORAS");
