@@ -41,8 +41,8 @@ using platform::Status;
 using test::ReadFile;
 
 const std::string kSample = KELVASTON_EXAMPLES_DIR "/sample.reg";
-const std::string kParameters = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Tolvane Service\\Parameters";
-const std::string kNoras = kParameters + "\\NORAS";
+const std::string kNoras =
+    "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Tolvane Service\\Parameters\\NORAS";
 const std::string kHeader = "Windows Registry Editor Version 5.00\n\n";
 
 struct Result { int code = -1; std::string out, err; };
@@ -60,11 +60,6 @@ struct Store {
     fs::path folder = dir / "store";
     platform::FileStoreRegistry api{platform::FileStoreOptions{folder, "TESTPC"}};
     std::string File() const { return ReadFile(folder / "TESTPC.reg"); }
-    // A command on a registry that reads the store file anew.
-    Result Fresh(const std::vector<std::string>& args) const {
-        platform::FileStoreRegistry fresh({folder, "TESTPC"});
-        return Tool(fresh, args);
-    }
     std::string Put(const std::string& name, const std::string& bytes) const {
         test::WriteFile(dir / name, bytes);
         return (dir / name).string();
@@ -252,7 +247,8 @@ Result AsOtherUser(const Store& store, const std::vector<std::string>& args, boo
 // the store as that run left it.
 Result EachCallFails(const Store& store, const std::vector<std::string>& args) {
     const std::string before = store.File();
-    const Result whole = store.Fresh(args);
+    platform::FileStoreRegistry fresh({store.folder, "TESTPC"});  // reads the store file anew
+    const Result whole = Tool(fresh, args);
     const std::string after = store.File();
     for (const bool transactions : {false, true}) {
         std::size_t failed = 0;
