@@ -16,6 +16,16 @@ struct Case {
     bool linuxOnly = false;
 };
 
+// "TEXT" with \\n, \\\\ and \\" in it as in C; nothing when `quoted` is not in quotes.
+std::optional<QString> Unquote(const QString& quoted) {
+    if (quoted.size() < 2 || !quoted.startsWith('"') || !quoted.endsWith('"')) return std::nullopt;
+    QString text;
+    for (qsizetype i = 1; i + 1 < quoted.size(); ++i) {
+        text += quoted[i] != '\\' ? quoted[i] : quoted[++i] == 'n' ? QChar('\n') : quoted[i];
+    }
+    return text;
+}
+
 // The cases of the table, each with the first line in it that is not understood.
 std::vector<Case> ReadCases() {
     QFile file(KELVASTON_UI_TESTS_DIR "/commands.txt");
@@ -53,20 +63,18 @@ std::vector<Case> ReadCases() {
         } else if (word == "start" || word == "other") {
             (word == "start" ? c.start : c.other) = configs.count(rest) ? configs[rest] : "";
             if (!configs.count(rest)) c.problem = problem();
-        } else if (word == "click" || word == "press" || line == "local" || line == "ok" || line == "yes" || line == "no") {
+        } else if (QStringList{"click", "press", "see", "after", "becomes"}.contains(word) ||
+                   QStringList{"local", "ok", "yes", "no", "mark", "same"}.contains(line)) {
             c.script << line;
-        } else if (word == "in" && rest.size() >= 2 && rest.startsWith('"') && rest.endsWith('"')) {
-            QString text;
-            for (qsizetype i = 1; i + 1 < rest.size(); ++i) {
-                text += rest[i] != '\\' ? rest[i] : rest[++i] == 'n' ? QChar('\n') : rest[i];
-            }
-            c.script << "in " + text;
+        } else if (word == "in" ? Unquote(rest).has_value()
+                                : word == "type" && Unquote(rest.section(' ', 1)).has_value()) {
+            c.script << line;
         } else if (line == "linux") {
             c.linuxOnly = true;
         } else if (word == "connections" || word == "accounts") {
             (word == "connections" ? c.connections : c.accounts) = rest.isEmpty() ? QStringList() : rest.split(',');
         } else if (word == "message") {
-            c.messages << rest;
+            c.messages << Unquote(rest).value_or(rest);
         } else if (word == "after") {
             c.after << rest;
         } else {
@@ -84,26 +92,71 @@ std::vector<Case> ReadCases() {
 
 void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
 
-class CommandTest : public WindowTest, public ::testing::WithParamInterface<Case> {};
+class CommandTest : public WindowTest, public ::testing::WithParamInterface<Case> {
+protected:
+    // An "after" line: the enabled toolbar buttons, the computer's name shown, or a line the
+    // saved store holds (or, after '!', does not hold).
+    void CheckAfter(const QString& expected) {
+        QStringList enabled;
+        for (std::size_t i = 0; i < W().Symbolleiste.size(); ++i) {
+            if (W().Symbolleiste[i]->isEnabled()) enabled << QString::number(i);
+        }
+        const QString shown = "computer=" + W().GlobalComputerName->text();
+        const std::string line = expected.mid(expected.startsWith('!') ? 1 : 0).toStdString();
+        if (expected.startsWith("toolbars=")) EXPECT_EQ(expected, "toolbars=" + enabled.join(','));
+        else if (expected.startsWith("computer=")) EXPECT_EQ(expected, shown);
+        else EXPECT_EQ(Saved().find(line) == std::string::npos, expected.startsWith('!'));
+    }
+};
 
 TEST_P(CommandTest, EndsWithTheExpectedModelAndMessages) {
     const Case& c = GetParam();
     ASSERT_EQ(c.problem, "");
     std::size_t before = 0;
     if (!c.other.empty()) kelvaston::test::WriteFile(dir_ / "Mail2.reg", kHeader + c.other);
+    std::string marked;  // the store as "mark" found it, with the changes "becomes" made since
     for (const QString& step : c.script) {
-        const QString arg = step.section(' ', 1);
-        if (step.startsWith("in ")) dialogs_.ExpectInput(arg);
+        SCOPED_TRACE(step.toStdString());
+        const QString word = step.section(' ', 0, 0), arg = step.section(' ', 1);
+        const QString name = arg.section(step.startsWith("see ") ? '=' : ' ', 0, 0);
+        if (word == "in") {
+            dialogs_.ExpectInput(*Unquote(arg));
+            continue;
+        }
         if (step == "ok" || step == "yes" || step == "no") {
             dialogs_.ExpectMessage(step == "ok" ? Answer::Ok : step == "yes" ? Answer::Yes : Answer::No);
+            continue;
         }
-        if (!window_ && (step.startsWith("click ") || step.startsWith("press ") || step == "local")) {
+        if (!window_) {
             Start(c.start);
             before = dialogs_.Boxes().size();
         }
-        if (step.startsWith("click ")) Click(arg);
-        if (step.startsWith("press ")) Press(arg.toInt());
-        if (step == "local") W().OptionComputerLocal->click();
+        if (word == "type" || word == "see") {
+            const std::map<QString, QLineEdit*> fields = {
+                {"AccountPOPHost", W().AccountPOPHost},
+                {"AccountPOPPasswort", W().AccountPOPPasswort},
+                {"AccountSMTPTo", W().AccountSMTPTo},
+                {"ConnectionTimeOut", W().ConnectionTimeOut},
+                {"GlobalProxyHost", W().GlobalProxyHost}};
+            ASSERT_EQ(fields.count(name), 1u) << "no field " << name.toStdString();
+            if (word == "type") Type(fields.at(name), *Unquote(arg.section(' ', 1)));
+            else EXPECT_EQ(name + "=" + fields.at(name)->text(), arg);
+        } else if (word == "click") Click(arg);
+        else if (word == "press") Press(arg.toInt());
+        else if (step == "local") W().OptionComputerLocal->click();
+        else if (step == "mark") marked = Saved();
+        else if (step == "same") EXPECT_EQ(Saved(), marked);
+        else if (word == "becomes") {
+            const std::string was = arg.section(" => ", 0, 0).toStdString();
+            const auto at = marked.find(was);
+            if (at == std::string::npos || !arg.contains(" => ")) {
+                ADD_FAILURE() << "not in the store";
+            } else {
+                marked.replace(at, was.size(), arg.section(" => ", 1).toStdString());
+            }
+        } else {
+            CheckAfter(arg);
+        }
     }
     QStringList connections, accounts, messages;
     for (const auto& r : Model().Connections) {
@@ -118,16 +171,6 @@ TEST_P(CommandTest, EndsWithTheExpectedModelAndMessages) {
     EXPECT_EQ(connections, c.connections);
     EXPECT_EQ(accounts, c.accounts);
     EXPECT_EQ(messages, c.messages);
-    QStringList enabled;
-    for (std::size_t i = 0; i < W().Symbolleiste.size(); ++i) {
-        if (W().Symbolleiste[i]->isEnabled()) enabled << QString::number(i);
-    }
-    for (const QString& expected : c.after) {
-        const bool absent = expected.startsWith('!');
-        if (expected.startsWith("toolbars=")) EXPECT_EQ(expected, "toolbars=" + enabled.join(','));
-        else if (expected.startsWith("computer=")) EXPECT_EQ(expected, "computer=" + W().GlobalComputerName->text());
-        else EXPECT_EQ(Saved().find(expected.mid(absent ? 1 : 0).toStdString()) == std::string::npos, absent) << expected.toStdString();
-    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Toolbar, CommandTest, ::testing::ValuesIn(ReadCases()), [](const ::testing::TestParamInfo<Case>& param) {
