@@ -1,9 +1,11 @@
 // The toolbar commands through the real window and the dialog seam, as one table
 // (commands.txt): a start configuration, a script of clicks, button presses and preset dialog
 // answers, and the connections, accounts, messages and stored lines that must come of it.
+#include <QDir>
 #include <QFile>
 #include <map>
 
+#include "platform/reg_file.h"
 #include "window_fixture.h"
 
 namespace kelvaston::ui::test {
@@ -12,7 +14,7 @@ namespace {
 struct Case {
     std::string name = {}, problem = {};  // a line of the table that is not understood
     std::string start = {}, other = {};   // configurations: the local computer's, MAIL2's
-    QStringList script = {}, connections = {}, accounts = {}, messages = {}, after = {};
+    QStringList script = {}, connections = {}, accounts = {}, messages = {};
     bool linuxOnly = false;
 };
 
@@ -36,7 +38,7 @@ std::vector<Case> ReadCases() {
 #else
         {"abc", "\uFF41\uFF42\uFF43"}, {"ABC", "\uFF21\uFF22\uFF23"}};
 #endif
-    std::map<QString, std::string> configs;
+    std::map<QString, std::string> configs = {{"sample", Sample()}};
     std::vector<Case> cases;
     QString config;
     const auto expand = [&](QString line) {
@@ -63,8 +65,9 @@ std::vector<Case> ReadCases() {
         } else if (word == "start" || word == "other") {
             (word == "start" ? c.start : c.other) = configs.count(rest) ? configs[rest] : "";
             if (!configs.count(rest)) c.problem = problem();
-        } else if (QStringList{"click", "press", "see", "after", "becomes"}.contains(word) ||
-                   QStringList{"local", "ok", "yes", "no", "mark", "same"}.contains(line)) {
+        } else if (QStringList{"click", "press", "tick", "see", "after", "becomes", "golden"}
+                       .contains(word) ||
+                   QStringList{"local", "ok", "yes", "no", "mark", "same", "ended"}.contains(line)) {
             c.script << line;
         } else if (word == "in" ? Unquote(rest).has_value()
                                 : word == "type" && Unquote(rest.section(' ', 1)).has_value()) {
@@ -75,8 +78,6 @@ std::vector<Case> ReadCases() {
             (word == "connections" ? c.connections : c.accounts) = rest.isEmpty() ? QStringList() : rest.split(',');
         } else if (word == "message") {
             c.messages << Unquote(rest).value_or(rest);
-        } else if (word == "after") {
-            c.after << rest;
         } else {
             c.problem = problem();
         }
@@ -92,8 +93,53 @@ std::vector<Case> ReadCases() {
 
 void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
 
+// Key path -> value name -> value.
+using Tree = std::map<std::string, std::map<std::string, platform::regfile::Value>>;
+
+Tree Parse(const std::string& bytes) {
+    const auto parsed = platform::regfile::Parse(bytes);
+    EXPECT_TRUE(parsed.document) << parsed.error.message;
+    Tree tree;
+    if (!parsed.document) return tree;
+    for (const auto& entry : parsed.document->entries) {
+        std::string path;
+        for (const auto& name : entry.path) path += (path.empty() ? "" : "\\") + name;
+        auto& values = tree[path];
+        if (entry.kind == platform::regfile::EntryKind::SetValue) values[entry.value.name] = entry.value;
+    }
+    return tree;
+}
+
 class CommandTest : public WindowTest, public ::testing::WithParamInterface<Case> {
 protected:
+    // A control of the pages by its member's name in the window.
+    template <class Control>
+    Control* Named(const QString& name) {
+        const std::map<QString, QWidget*> controls = {
+            {"AccountEnableUDP", W().AccountEnableUDP},
+            {"AccountPOPHost", W().AccountPOPHost},
+            {"AccountPOPPasswort", W().AccountPOPPasswort},
+            {"AccountPOPUser", W().AccountPOPUser},
+            {"AccountSMTPHost", W().AccountSMTPHost},
+            {"AccountSMTPTo", W().AccountSMTPTo},
+            {"ConnectionEnableLogging", W().ConnectionEnableLogging},
+            {"ConnectionTimeOut", W().ConnectionTimeOut},
+            {"GlobalProxyHost", W().GlobalProxyHost}};
+        const auto found = controls.find(name);
+        Control* control = found == controls.end() ? nullptr : qobject_cast<Control*>(found->second);
+        if (control == nullptr) ADD_FAILURE() << "no such control: " << name.toStdString();
+        return control;
+    }
+
+    // The saved store holds exactly the keys and values of the golden file, in any order.
+    void CheckGolden(const QString& name) {
+        const std::string golden = KELVASTON_UI_TESTS_DIR "/" + name.toStdString();
+        if (UpdateGolden(golden, Saved()) || Parse(Saved()) == Parse(ReadFile(golden))) return;
+        const std::string saved = QDir::temp().filePath("kelvaston-" + name).toStdString();
+        WriteFile(saved, Saved());
+        ADD_FAILURE() << "the store differs from " << golden << "; it holds now: " << saved;
+    }
+
     // An "after" line: the enabled toolbar buttons, the computer's name shown, or a line the
     // saved store holds (or, after '!', does not hold).
     void CheckAfter(const QString& expected) {
@@ -115,6 +161,7 @@ TEST_P(CommandTest, EndsWithTheExpectedModelAndMessages) {
     std::size_t before = 0;
     if (!c.other.empty()) kelvaston::test::WriteFile(dir_ / "Mail2.reg", kHeader + c.other);
     std::string marked;  // the store as "mark" found it, with the changes "becomes" made since
+    bool ended = false;  // whether "Beenden" ended the program
     for (const QString& step : c.script) {
         SCOPED_TRACE(step.toStdString());
         const QString word = step.section(' ', 0, 0), arg = step.section(' ', 1);
@@ -129,19 +176,20 @@ TEST_P(CommandTest, EndsWithTheExpectedModelAndMessages) {
         }
         if (!window_) {
             Start(c.start);
+            editor_->SetExitAction([&] { ended = true; });
             before = dialogs_.Boxes().size();
         }
         if (word == "type" || word == "see") {
-            const std::map<QString, QLineEdit*> fields = {
-                {"AccountPOPHost", W().AccountPOPHost},
-                {"AccountPOPPasswort", W().AccountPOPPasswort},
-                {"AccountSMTPTo", W().AccountSMTPTo},
-                {"ConnectionTimeOut", W().ConnectionTimeOut},
-                {"GlobalProxyHost", W().GlobalProxyHost}};
-            ASSERT_EQ(fields.count(name), 1u) << "no field " << name.toStdString();
-            if (word == "type") Type(fields.at(name), *Unquote(arg.section(' ', 1)));
-            else EXPECT_EQ(name + "=" + fields.at(name)->text(), arg);
-        } else if (word == "click") Click(arg);
+            QLineEdit* box = Named<QLineEdit>(name);
+            if (box != nullptr && word == "type") Type(box, *Unquote(arg.section(' ', 1)));
+            if (box != nullptr && word == "see") {
+                EXPECT_EQ(name + "=" + box->text(), arg);
+            }
+        } else if (word == "tick") {
+            if (auto* button = Named<QAbstractButton>(arg)) button->click();
+        } else if (step == "ended") EXPECT_TRUE(ended);
+        else if (word == "golden") CheckGolden(arg);
+        else if (word == "click") Click(arg);
         else if (word == "press") Press(arg.toInt());
         else if (step == "local") W().OptionComputerLocal->click();
         else if (step == "mark") marked = Saved();
@@ -154,7 +202,7 @@ TEST_P(CommandTest, EndsWithTheExpectedModelAndMessages) {
             } else {
                 marked.replace(at, was.size(), arg.section(" => ", 1).toStdString());
             }
-        } else {
+        } else if (word == "after") {
             CheckAfter(arg);
         }
     }

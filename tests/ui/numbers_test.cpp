@@ -51,7 +51,7 @@ TEST(Interval, EveryStoredNumberOfSecondsComesBackFromItsMinutes) {
 // Every number field of the pages, each with texts a user types: what the store then holds (the
 // file with the one value changed, or unchanged) and what the window says, word for word.
 TEST_F(Numbers, EachNumberFieldStoresWhatItMeansOrRefusesTheSaveNamingFieldAndText) {
-    Start(kService + kParameters + Key("NORAS") + Key("NORAS\\info"));
+    Start(kServiceLine + kParametersLine + KeyLine("NORAS") + KeyLine("NORAS\\info"));
     Click("NORAS\\info");
     Press(3);
     const std::string before = Saved();

@@ -23,7 +23,7 @@ TEST_F(OddInput, LongAndUmlautNamesSurviveTheSaveBlankEdgesDoNot) {
         GTEST_SKIP() << "Wine cannot take key paths over 260 characters through the ANSI functions";
     }
 #endif
-    Start(kService + kParameters + Key("NORAS"));
+    Start(kServiceLine + kParametersLine + KeyLine("NORAS"));
     const QString umlauts = QString(255, QChar(0xE4));  // 255 × ä: 510 bytes, 255 characters
     for (const QString& name : {QString(255, 'x'), umlauts, QStringLiteral(" Rand ")}) {
         dialogs_.ExpectInput(name);
@@ -49,7 +49,7 @@ TEST_F(OddInput, LongAndUmlautNamesSurviveTheSaveBlankEdgesDoNot) {
 // A number field left by a click in the tree goes into its record as typed; the save, which
 // looks at the shown page first (see numbers_test.cpp), then fails naming the value and the key.
 TEST_F(OddInput, NumbersThatAreNoDwordFailTheSaveWithAMessage) {
-    Start(kService + kParameters + Key("NORAS") + Key("NORAS\\info"));
+    Start(kServiceLine + kParametersLine + KeyLine("NORAS") + KeyLine("NORAS\\info"));
     Press(3);  // a first save writes the file as the store writes it
     const std::string before = Saved();
     for (const QString& bad : {QStringLiteral("99999999999"), QStringLiteral("-1"), QStringLiteral("zehn")}) {

@@ -60,9 +60,9 @@ TEST_F(WindowTest, PagesAreAlwaysTakenBackIntoTheRecordTheyShow) {
 }
 
 TEST_F(WindowTest, DependentControlsFollowEveryChangeOfTheirCheckBox) {
-    Start(kService + kParameters + Key("A") + "\"Enable Logging\"=dword:00000005\n" + Key("A\\x") +
-          "\"Enable Account\"=dword:00000001\n\"Enable Command\"=dword:00000002\n" + Key("A\\y") +
-          "\"Enable Account\"=dword:00000000\n" + Key("A\\on") + "\"Enable Account\"=dword:00000001\n");
+    Start(kServiceLine + kParametersLine + KeyLine("A") + "\"Enable Logging\"=dword:00000005\n" + KeyLine("A\\x") +
+          "\"Enable Account\"=dword:00000001\n\"Enable Command\"=dword:00000002\n" + KeyLine("A\\y") +
+          "\"Enable Account\"=dword:00000000\n" + KeyLine("A\\on") + "\"Enable Account\"=dword:00000001\n");
     EXPECT_EQ(W().ConnectionEnableLogging->checkState(), Qt::Checked);  // any number but 0
     Click("A\\x");
     EXPECT_EQ(W().AccountEnableCommand->checkState(), Qt::PartiallyChecked);
@@ -97,7 +97,7 @@ TEST_F(WindowTest, KeysLeftOutOfTheListsAreMentionedOnceAfterEachLoad) {
     const QString both = left("Verbindungen und Accounts");
     const auto keys = [](const std::string& prefix, int count) {
         std::string body;
-        for (int i = 0; i < count; ++i) body += Key(prefix + std::to_string(100 + i));
+        for (int i = 0; i < count; ++i) body += KeyLine(prefix + std::to_string(100 + i));
         return body;
     };
     const struct {
@@ -105,11 +105,11 @@ TEST_F(WindowTest, KeysLeftOutOfTheListsAreMentionedOnceAfterEachLoad) {
         QString box;  // empty: none
     } cases[] = {
         {Sample(), {}},
-        {kService + kParameters + keys("A", 50) + Key("NORAS") + Key("volatile"), {}},  // 51 connections
-        {kService + kParameters + keys("A", 51) + Key("NORAS"), connections},
-        {kService + kParameters + keys("NORAS\\a", 251), {}},
-        {kService + kParameters + keys("NORAS\\a", 252), accounts},
-        {kService + kParameters + keys("A", 51) + keys("A100\\a", 252) + Key("NORAS"), both},
+        {kServiceLine + kParametersLine + keys("A", 50) + KeyLine("NORAS") + KeyLine("volatile"), {}},  // 51 connections
+        {kServiceLine + kParametersLine + keys("A", 51) + KeyLine("NORAS"), connections},
+        {kServiceLine + kParametersLine + keys("NORAS\\a", 251), {}},
+        {kServiceLine + kParametersLine + keys("NORAS\\a", 252), accounts},
+        {kServiceLine + kParametersLine + keys("A", 51) + keys("A100\\a", 252) + KeyLine("NORAS"), both},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.box.toStdString());
@@ -129,8 +129,8 @@ TEST_F(WindowTest, KeysLeftOutOfTheListsAreMentionedOnceAfterEachLoad) {
 
 // A connection renamed in the window takes the accounts the load left out below it along.
 TEST_F(WindowTest, ARenamedConnectionTakesItsAccountsLeftOutAlong) {
-    std::string body = kService + kParameters + Key("NORAS") + Key("Ost");
-    for (int i = 0; i < 260; ++i) body += Key("Ost\\k" + std::to_string(1000 + i)) + "\"Max Mails\"=dword:00000007\n";
+    std::string body = kServiceLine + kParametersLine + KeyLine("NORAS") + KeyLine("Ost");
+    for (int i = 0; i < 260; ++i) body += KeyLine("Ost\\k" + std::to_string(1000 + i)) + "\"Max Mails\"=dword:00000007\n";
     dialogs_.ExpectMessage(Answer::Ok);
     Start(body);
     Click("Ost");
@@ -257,8 +257,8 @@ TEST_F(WindowTest, AStoreThatMayNotBeWrittenIsNamedAndReadOnceItMayAgain) {
             return std::nullopt;
         }
     };
-    kelvaston::test::WriteFile(dir_ / "Desk1.reg", kHeader + Sample());
-    registry_ = std::make_unique<platform::FileStoreRegistry>(platform::FileStoreOptions{dir_.Path(), "Desk1"});
+    SeedHive(Sample());
+    registry_ = OpenHive();
     ReadOnly store(*registry_);
     window_ = std::make_unique<POPConfig>();
     editor_ = std::make_unique<Editor>(store, dialogs_, *window_);
