@@ -65,7 +65,8 @@ std::vector<Case> ReadCases() {
         } else if (word == "start" || word == "other") {
             (word == "start" ? c.start : c.other) = configs.count(rest) ? configs[rest] : "";
             if (!configs.count(rest)) c.problem = problem();
-        } else if (QStringList{"click", "press", "tick", "see", "after", "becomes", "golden"}
+        } else if (QStringList{"click", "press", "tick", "see", "after", "becomes", "golden",
+                               "enabled", "disabled"}
                        .contains(word) ||
                    QStringList{"local", "ok", "yes", "no", "mark", "same", "ended"}.contains(line)) {
             c.script << line;
@@ -112,11 +113,14 @@ Tree Parse(const std::string& bytes) {
 
 class CommandTest : public WindowTest, public ::testing::WithParamInterface<Case> {
 protected:
-    // A control of the pages by its member's name in the window.
-    template <class Control>
-    Control* Named(const QString& name) {
+    // A control of the window by its member's name, or else by its object's name (Rahmen_3).
+    QWidget* Named(const QString& name) {
         const std::map<QString, QWidget*> controls = {
+            {"AccountCommand", W().AccountCommand},
+            {"AccountEnableAccount", W().AccountEnableAccount},
+            {"AccountEnableCommand", W().AccountEnableCommand},
             {"AccountEnableUDP", W().AccountEnableUDP},
+            {"AccountLogFile", W().AccountLogFile},
             {"AccountPOPHost", W().AccountPOPHost},
             {"AccountPOPPasswort", W().AccountPOPPasswort},
             {"AccountPOPUser", W().AccountPOPUser},
@@ -126,7 +130,7 @@ protected:
             {"ConnectionTimeOut", W().ConnectionTimeOut},
             {"GlobalProxyHost", W().GlobalProxyHost}};
         const auto found = controls.find(name);
-        Control* control = found == controls.end() ? nullptr : qobject_cast<Control*>(found->second);
+        QWidget* control = found != controls.end() ? found->second : W().findChild<QWidget*>(name);
         if (control == nullptr) ADD_FAILURE() << "no such control: " << name.toStdString();
         return control;
     }
@@ -179,14 +183,24 @@ TEST_P(CommandTest, EndsWithTheExpectedModelAndMessages) {
             editor_->SetExitAction([&] { ended = true; });
             before = dialogs_.Boxes().size();
         }
-        if (word == "type" || word == "see") {
-            QLineEdit* box = Named<QLineEdit>(name);
-            if (box != nullptr && word == "type") Type(box, *Unquote(arg.section(' ', 1)));
-            if (box != nullptr && word == "see") {
-                EXPECT_EQ(name + "=" + box->text(), arg);
-            }
-        } else if (word == "tick") {
-            if (auto* button = Named<QAbstractButton>(arg)) button->click();
+        QWidget* control = QStringList{"type", "see", "tick"}.contains(word) ? Named(name) : nullptr;
+        auto* box = qobject_cast<QLineEdit*>(control);
+        auto* check = qobject_cast<QCheckBox*>(control);
+        if (word == "type" && box != nullptr) {
+            Type(box, *Unquote(arg.section(' ', 1)));
+        } else if (word == "see" && (box != nullptr || check != nullptr)) {
+            const QString states[] = {"clear", "grey", "set"};  // Qt::CheckState's order
+            EXPECT_EQ(name + "=" + (box != nullptr ? box->text() : states[check->checkState()]), arg);
+        } else if (word == "tick" && check != nullptr) {
+            check->click();
+        } else if (word == "enabled" || word == "disabled") {
+            QWidget* shown = Named(arg.section(' ', 0, 0));
+            QWidget* frame = arg.contains(" below ") ? Named(arg.section(" below ", 1)) : nullptr;
+            ASSERT_NE(shown, nullptr);
+            const bool enabled = frame != nullptr ? shown->isEnabledTo(frame) : shown->isEnabled();
+            EXPECT_EQ(enabled, word == "enabled");
+        } else if (control != nullptr) {
+            ADD_FAILURE() << "not a control to " << word.toStdString();
         } else if (step == "ended") EXPECT_TRUE(ended);
         else if (word == "golden") CheckGolden(arg);
         else if (word == "click") Click(arg);

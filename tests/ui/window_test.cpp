@@ -1,5 +1,5 @@
 // The window driven as a user drives it: start-up, clicks and keys in the tree, typing on the
-// pages, and what reaches the model.
+// pages, and what reaches the model. (Check boxes and the controls they enable: commands.txt.)
 #include <QApplication>
 
 #include <sys/stat.h>
@@ -57,32 +57,6 @@ TEST_F(WindowTest, PagesAreAlwaysTakenBackIntoTheRecordTheyShow) {
     EXPECT_EQ(W().ConnectionTimeOut->text(), "7");
     EXPECT_EQ(Model().Connections[1].Name + "=" + Model().Connections[1].TimeOut, "NORAS=420");
     EXPECT_EQ(Model().Connections[2].Name + "=" + Model().Connections[2].TimeOut, "T-Online=180");
-}
-
-TEST_F(WindowTest, DependentControlsFollowEveryChangeOfTheirCheckBox) {
-    Start(kServiceLine + kParametersLine + KeyLine("A") + "\"Enable Logging\"=dword:00000005\n" + KeyLine("A\\x") +
-          "\"Enable Account\"=dword:00000001\n\"Enable Command\"=dword:00000002\n" + KeyLine("A\\y") +
-          "\"Enable Account\"=dword:00000000\n" + KeyLine("A\\on") + "\"Enable Account\"=dword:00000001\n");
-    EXPECT_EQ(W().ConnectionEnableLogging->checkState(), Qt::Checked);  // any number but 0
-    Click("A\\x");
-    EXPECT_EQ(W().AccountEnableCommand->checkState(), Qt::PartiallyChecked);
-    EXPECT_TRUE(W().AccountCommand->isEnabled());  // grey counts as not 0
-    W().ConnectionEnableLogging->click();
-    EXPECT_FALSE(W().AccountLogFile->isEnabled());
-    W().AccountEnableCommand->click();  // a user's click never gives grey: grey goes to set
-    EXPECT_EQ(W().AccountEnableCommand->checkState(), Qt::Checked);
-    W().AccountEnableCommand->click();
-    EXPECT_FALSE(W().AccountCommand->isEnabled());
-    // Clearing "Account aktivieren" locks the frame with "Template"; its controls keep their flags.
-    W().AccountEnableAccount->click();
-    EXPECT_FALSE(W().Rahmen[3]->isEnabled());
-    EXPECT_FALSE(W().Symbolleiste[9]->isEnabled());
-    EXPECT_TRUE(W().AccountPOPHost->isEnabledTo(W().Rahmen[3]));
-    EXPECT_FALSE(W().AccountCommand->isEnabledTo(W().Rahmen[3]));
-    Click("A\\on");
-    EXPECT_TRUE(W().Rahmen[3]->isEnabled());
-    Click("A\\y");  // the box goes from set to clear while the account is shown
-    EXPECT_FALSE(W().Rahmen[3]->isEnabled());
 }
 
 // After each load (at start-up, on "Einstellungen einlesen") that leaves
