@@ -183,14 +183,16 @@ TEST_P(CommandTest, EndsWithTheExpectedModelAndMessages) {
             editor_->SetExitAction([&] { ended = true; });
             before = dialogs_.Boxes().size();
         }
-        QWidget* control = QStringList{"type", "see", "tick"}.contains(word) ? Named(name) : nullptr;
+        const bool ofControl = word == "type" || word == "see" || word == "tick";
+        QWidget* control = ofControl ? Named(name) : nullptr;
         auto* box = qobject_cast<QLineEdit*>(control);
         auto* check = qobject_cast<QCheckBox*>(control);
         if (word == "type" && box != nullptr) {
             Type(box, *Unquote(arg.section(' ', 1)));
         } else if (word == "see" && (box != nullptr || check != nullptr)) {
             const QString states[] = {"clear", "grey", "set"};  // Qt::CheckState's order
-            EXPECT_EQ(name + "=" + (box != nullptr ? box->text() : states[check->checkState()]), arg);
+            const QString shown = box != nullptr ? box->text() : states[check->checkState()];
+            EXPECT_EQ(name + "=" + shown, arg);
         } else if (word == "tick" && check != nullptr) {
             check->click();
         } else if (word == "enabled" || word == "disabled") {

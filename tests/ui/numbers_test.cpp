@@ -8,19 +8,12 @@
 namespace kelvaston::ui::test {
 namespace {
 
-class Numbers : public WindowTest {
-protected:
-    // A dword value's line as the store writes it.
-    static std::string Dword(const std::string& name, std::uint32_t value) {
-        return "\"" + name + "\"=dword:" + QString::asprintf("%08x", value).toStdString() + "\n";
-    }
-    static std::string Replaced(std::string text, const std::string& line, const std::string& by) {
-        const auto at = text.find(line);
-        EXPECT_NE(at, std::string::npos) << line;
-        if (at != std::string::npos) text.replace(at, line.size(), by);
-        return text;
-    }
-};
+using Numbers = WindowTest;
+
+// A dword value's line as the store writes it.
+std::string Dword(const std::string& name, std::uint32_t value) {
+    return "\"" + name + "\"=dword:" + QString::asprintf("%08x", value).toStdString() + "\n";
+}
 
 // Every stored interval, shown in minutes and taken back unchanged, gives the stored text again:
 // all up to 99,999 seconds, the top 20,000 below 2^32, and 100,000 spread over the rest, in a
@@ -101,7 +94,10 @@ TEST_F(Numbers, EachNumberFieldStoresWhatItMeansOrRefusesTheSaveNamingFieldAndTe
             Press(3);
             if (stored) {
                 const std::string name = field.value.substr(1, field.value.find('"', 1) - 1);
-                EXPECT_EQ(Saved(), Replaced(before, field.value, Dword(name, *stored)));
+                const auto at = before.find(field.value);
+                ASSERT_NE(at, std::string::npos) << field.value;
+                std::string expected = before;
+                EXPECT_EQ(Saved(), expected.replace(at, field.value.size(), Dword(name, *stored)));
             } else {
                 ASSERT_EQ(dialogs_.Boxes().size(), 1u);
                 EXPECT_EQ(dialogs_.Boxes()[0].text, "Das Feld \"" + field.caption + "\" auf der Seite \"" +
