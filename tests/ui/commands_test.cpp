@@ -3,6 +3,7 @@
 // answers, and the connections, accounts, messages and stored lines that must come of it.
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <map>
 
 #include "platform/reg_file.h"
@@ -14,8 +15,9 @@ namespace {
 struct Case {
     std::string name = {}, problem = {};  // a line of the table that is not understood
     std::string start = {}, other = {};   // configurations: the local computer's, MAIL2's
-    QStringList script = {}, connections = {}, accounts = {}, messages = {};
-    bool linuxOnly = false;
+    QStringList script = {}, messages = {};
+    std::optional<QStringList> connections = {}, accounts = {};
+    bool linuxOnly = false, startup = false;
 };
 
 // "TEXT" with \\n, \\\\ and \\" in it as in C; nothing when `quoted` is not in quotes.
@@ -26,6 +28,21 @@ std::optional<QString> Unquote(const QString& quoted) {
         text += quoted[i] != '\\' ? quoted[i] : quoted[++i] == 'n' ? QChar('\n') : quoted[i];
     }
     return text;
+}
+
+// A line of a configuration; one with {FIRST..LAST} in it stands for a line for each number
+// from FIRST to LAST in its place, and \n in it for a line break.
+std::string Repeated(const QString& line) {
+    static const QRegularExpression range(R"(\{(\d+)\.\.(\d+)\})");
+    const QRegularExpressionMatch m = range.match(line);
+    if (!m.hasMatch()) return line.toStdString() + "\n";
+    std::string lines;
+    for (int i = m.captured(1).toInt(); i <= m.captured(2).toInt(); ++i) {
+        QString one = line;
+        one.replace(m.capturedStart(), m.capturedLength(), QString::number(i));
+        lines += one.replace("\\n", "\n").toStdString() + "\n";
+    }
+    return lines;
 }
 
 // The cases of the table, each with the first line in it that is not understood.
@@ -51,7 +68,7 @@ std::vector<Case> ReadCases() {
         const auto problem = [&] { return "commands.txt:" + std::to_string(number) + ": " + line.toStdString(); };
         if (!config.isEmpty()) {
             if (line == "end") config.clear();
-            else configs[config] += line.toStdString() + "\n";
+            else configs[config] += Repeated(line);
         } else if (line.isEmpty() || line.startsWith('#')) {
         } else if (word == "let" && rest.contains(" = ")) {
             variables[rest.section(" = ", 0, 0)] = rest.section(" = ", 1);
@@ -66,15 +83,15 @@ std::vector<Case> ReadCases() {
             (word == "start" ? c.start : c.other) = configs.count(rest) ? configs[rest] : "";
             if (!configs.count(rest)) c.problem = problem();
         } else if (QStringList{"click", "press", "tick", "see", "after", "becomes", "golden",
-                               "enabled", "disabled"}
+                               "enabled", "disabled", "count", "titled"}
                        .contains(word) ||
                    QStringList{"local", "ok", "yes", "no", "mark", "same", "ended"}.contains(line)) {
             c.script << line;
         } else if (word == "in" ? Unquote(rest).has_value()
                                 : word == "type" && Unquote(rest.section(' ', 1)).has_value()) {
             c.script << line;
-        } else if (line == "linux") {
-            c.linuxOnly = true;
+        } else if (line == "linux" || line == "startup") {
+            (line == "linux" ? c.linuxOnly : c.startup) = true;
         } else if (word == "connections" || word == "accounts") {
             (word == "connections" ? c.connections : c.accounts) = rest.isEmpty() ? QStringList() : rest.split(',');
         } else if (word == "message") {
@@ -181,7 +198,7 @@ TEST_P(CommandTest, EndsWithTheExpectedModelAndMessages) {
         if (!window_) {
             Start(c.start);
             editor_->SetExitAction([&] { ended = true; });
-            before = dialogs_.Boxes().size();
+            before = c.startup ? 0 : dialogs_.Boxes().size();
         }
         const bool ofControl = word == "type" || word == "see" || word == "tick";
         QWidget* control = ofControl ? Named(name) : nullptr;
@@ -220,6 +237,19 @@ TEST_P(CommandTest, EndsWithTheExpectedModelAndMessages) {
             }
         } else if (word == "after") {
             CheckAfter(arg);
+        } else if (word == "count") {
+            const std::string saved = Saved(), text = arg.section(' ', 1).toStdString();
+            std::size_t n = 0;
+            for (auto at = saved.find(text); at < saved.size(); at = saved.find(text, at + 1)) ++n;
+            EXPECT_EQ(QString::number(n), arg.section(' ', 0, 0));
+        } else if (word == "titled") {
+            const QString styles[] = {"Information", "Warning", "Question", "Critical", "Plain"};
+            for (std::size_t i = before; i < dialogs_.Boxes().size(); ++i) {
+                const auto& shown = dialogs_.Boxes()[i];
+                const QString style = styles[static_cast<int>(shown.style)];
+                const std::string title = shown.title.toStdString();
+                EXPECT_TRUE(shown.input || style + " " + shown.title == arg) << title;
+            }
         }
     }
     QStringList connections, accounts, messages;
@@ -232,8 +262,8 @@ TEST_P(CommandTest, EndsWithTheExpectedModelAndMessages) {
     for (std::size_t i = before; i < dialogs_.Boxes().size(); ++i) {
         if (!dialogs_.Boxes()[i].input) messages << dialogs_.Boxes()[i].text;
     }
-    EXPECT_EQ(connections, c.connections);
-    EXPECT_EQ(accounts, c.accounts);
+    EXPECT_EQ(c.connections.value_or(connections), connections);
+    EXPECT_EQ(c.accounts.value_or(accounts), accounts);
     EXPECT_EQ(messages, c.messages);
 }
 

@@ -1,5 +1,6 @@
 // The window driven as a user drives it: start-up, clicks and keys in the tree, typing on the
-// pages, and what reaches the model. (Check boxes and the controls they enable: commands.txt.)
+// pages, and what reaches the model. (Check boxes and the controls they enable, and the keys
+// the lists leave out: commands.txt.)
 #include <QApplication>
 
 #include <sys/stat.h>
@@ -57,69 +58,6 @@ TEST_F(WindowTest, PagesAreAlwaysTakenBackIntoTheRecordTheyShow) {
     EXPECT_EQ(W().ConnectionTimeOut->text(), "7");
     EXPECT_EQ(Model().Connections[1].Name + "=" + Model().Connections[1].TimeOut, "NORAS=420");
     EXPECT_EQ(Model().Connections[2].Name + "=" + Model().Connections[2].TimeOut, "T-Online=180");
-}
-
-// After each load (at start-up, on "Einstellungen einlesen") that leaves
-// stored connections or accounts out of the lists, one box says they are kept; none when the
-// lists hold everything, up to their limits.
-TEST_F(WindowTest, KeysLeftOutOfTheListsAreMentionedOnceAfterEachLoad) {
-    const auto left = [](const QString& what) {
-        return "Es sind mehr " + what + " gespeichert, als angezeigt werden können. Die übrigen " + what +
-               " werden nicht angezeigt und beim Speichern unverändert beibehalten.";
-    };
-    const QString connections = left("Verbindungen"), accounts = left("Accounts");
-    const QString both = left("Verbindungen und Accounts");
-    const auto keys = [](const std::string& prefix, int count) {
-        std::string body;
-        for (int i = 0; i < count; ++i) body += KeyLine(prefix + std::to_string(100 + i));
-        return body;
-    };
-    const struct {
-        std::string body;
-        QString box;  // empty: none
-    } cases[] = {
-        {Sample(), {}},
-        {kServiceLine + kParametersLine + keys("A", 50) + KeyLine("NORAS") + KeyLine("volatile"), {}},  // 51 connections
-        {kServiceLine + kParametersLine + keys("A", 51) + KeyLine("NORAS"), connections},
-        {kServiceLine + kParametersLine + keys("NORAS\\a", 251), {}},
-        {kServiceLine + kParametersLine + keys("NORAS\\a", 252), accounts},
-        {kServiceLine + kParametersLine + keys("A", 51) + keys("A100\\a", 252) + KeyLine("NORAS"), both},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.box.toStdString());
-        dialogs_.Clear();
-        const int boxes = c.box.isEmpty() ? 0 : 1;
-        for (int load = 0; load < 2 * boxes; ++load) dialogs_.ExpectMessage(Answer::Ok);
-        Start(c.body);
-        Press(2);  // Einstellungen einlesen
-        ASSERT_EQ(dialogs_.Boxes().size(), static_cast<std::size_t>(2 * boxes));
-        for (const auto& box : dialogs_.Boxes()) {
-            EXPECT_EQ(box.text, c.box);
-            EXPECT_EQ(box.title, "Hinweis");
-            EXPECT_EQ(box.style, MessageStyle::Information);
-        }
-    }
-}
-
-// A connection renamed in the window takes the accounts the load left out below it along.
-TEST_F(WindowTest, ARenamedConnectionTakesItsAccountsLeftOutAlong) {
-    std::string body = kServiceLine + kParametersLine + KeyLine("NORAS") + KeyLine("Ost");
-    for (int i = 0; i < 260; ++i) body += KeyLine("Ost\\k" + std::to_string(1000 + i)) + "\"Max Mails\"=dword:00000007\n";
-    dialogs_.ExpectMessage(Answer::Ok);
-    Start(body);
-    Click("Ost");
-    dialogs_.ExpectInput("West");
-    Press(10);
-    Press(3);
-    const std::string saved = Saved();
-    const auto count = [&](const std::string& text) {
-        std::size_t n = 0;
-        for (std::size_t at = saved.find(text); at != std::string::npos; at = saved.find(text, at + 1)) ++n;
-        return n;
-    };
-    EXPECT_EQ(count("Parameters\\West\\k"), 260u);
-    EXPECT_EQ(count("\"Max Mails\"=dword:00000007"), 260u);
-    EXPECT_EQ(saved.find("Parameters\\Ost"), std::string::npos);
 }
 
 #ifndef _WIN32
