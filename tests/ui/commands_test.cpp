@@ -83,7 +83,8 @@ std::vector<Case> ReadCases() {
             (word == "start" ? c.start : c.other) = configs.count(rest) ? configs[rest] : "";
             if (!configs.count(rest)) c.problem = problem();
         } else if (QStringList{"click", "press", "tick", "see", "after", "becomes", "golden",
-                               "enabled", "disabled", "count", "titled"}
+                               "enabled", "disabled", "count", "titled", "ctrl-click",
+                               "selected", "collapse", "key"}
                        .contains(word) ||
                    QStringList{"local", "ok", "yes", "no", "mark", "same", "ended"}.contains(line)) {
             c.script << line;
@@ -138,14 +139,17 @@ protected:
             {"AccountEnableCommand", W().AccountEnableCommand},
             {"AccountEnableUDP", W().AccountEnableUDP},
             {"AccountLogFile", W().AccountLogFile},
+            {"AccountMaxMails", W().AccountMaxMails},
             {"AccountPOPHost", W().AccountPOPHost},
             {"AccountPOPPasswort", W().AccountPOPPasswort},
             {"AccountPOPUser", W().AccountPOPUser},
             {"AccountSMTPHost", W().AccountSMTPHost},
             {"AccountSMTPTo", W().AccountSMTPTo},
             {"ConnectionEnableLogging", W().ConnectionEnableLogging},
+            {"ConnectionName", W().ConnectionName},
             {"ConnectionTimeOut", W().ConnectionTimeOut},
-            {"GlobalProxyHost", W().GlobalProxyHost}};
+            {"GlobalProxyHost", W().GlobalProxyHost},
+            {"GlobalProxyPort", W().GlobalProxyPort}};
         const auto found = controls.find(name);
         QWidget* control = found != controls.end() ? found->second : W().findChild<QWidget*>(name);
         if (control == nullptr) ADD_FAILURE() << "no such control: " << name.toStdString();
@@ -223,6 +227,9 @@ TEST_P(CommandTest, EndsWithTheExpectedModelAndMessages) {
         } else if (step == "ended") EXPECT_TRUE(ended);
         else if (word == "golden") CheckGolden(arg);
         else if (word == "click") Click(arg);
+        else if (word == "ctrl-click") Click(arg, Qt::ControlModifier);
+        else if (word == "selected") EXPECT_EQ(W().SelectedNode(), Node(arg));
+        else if (word == "collapse") Node(arg)->setExpanded(false);
         else if (word == "press") Press(arg.toInt());
         else if (step == "local") W().OptionComputerLocal->click();
         else if (step == "mark") marked = Saved();
@@ -237,6 +244,9 @@ TEST_P(CommandTest, EndsWithTheExpectedModelAndMessages) {
             }
         } else if (word == "after") {
             CheckAfter(arg);
+        } else if (step == "key up" || step == "key down") {
+            W().GlobalList->setFocus();
+            QTest::keyClick(W().GlobalList, step == "key up" ? Qt::Key_Up : Qt::Key_Down);
         } else if (word == "count") {
             const std::string saved = Saved(), text = arg.section(' ', 1).toStdString();
             std::size_t n = 0;

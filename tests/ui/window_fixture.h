@@ -115,13 +115,13 @@ protected:
     }
 
     // A mouse click on a node, as the user makes it.
-    void Click(const QString& path) {
+    void Click(const QString& path, Qt::KeyboardModifiers keys = Qt::NoModifier) {
         QTreeWidgetItem* node = Node(path);
         ASSERT_NE(node, nullptr);
         if (node->parent() != nullptr) node->parent()->setExpanded(true);
         W().GlobalList->scrollToItem(node);
         const QPoint at = W().GlobalList->visualItemRect(node).center();
-        QTest::mouseClick(W().GlobalList->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+        QTest::mouseClick(W().GlobalList->viewport(), Qt::LeftButton, keys, at);
     }
 
     void Type(QLineEdit* box, const QString& text) {

@@ -1,6 +1,6 @@
 // The window driven as a user drives it: start-up, clicks and keys in the tree, typing on the
-// pages, and what reaches the model. (Check boxes and the controls they enable, and the keys
-// the lists leave out: commands.txt.)
+// pages, and what reaches the model. (The pages taken back into their records, check boxes and
+// the controls they enable, and the keys the lists leave out: commands.txt.)
 #include <QApplication>
 
 #include <sys/stat.h>
@@ -26,38 +26,6 @@ TEST_F(WindowTest, StartWithoutTheServiceSaysSoBeforeTheWindowAppears) {
     EXPECT_FALSE(visibleAtBox);
     EXPECT_EQ(W().GlobalList->topLevelItemCount(), 0);
     EXPECT_EQ(W().GlobalComputerName->text(), Local());
-}
-
-// Whatever moves the selection (a click from an account to its connection, a Ctrl+click on the
-// selected node, the arrow keys), the pages go back into the record they show, never another.
-TEST_F(WindowTest, PagesAreAlwaysTakenBackIntoTheRecordTheyShow) {
-    Start(Sample());
-    Click("NORAS\\info");
-    Type(W().AccountMaxMails, "42");
-    Type(W().AccountPOPPasswort, "neu");
-    Type(W().GlobalProxyPort, "3129");
-    Click("NORAS");
-    EXPECT_EQ(Model().Accounts[2].Name + Model().Accounts[2].MaxMails + Model().Accounts[2].POPPasswort, "info42neu");
-    EXPECT_EQ(Model().Global.ProxyPort, "3129");
-    EXPECT_FALSE(W().AccountMaxMails->isEnabled());  // the account controls locked
-
-    const QPoint at = W().GlobalList->visualItemRect(W().SelectedNode()).center();
-    QTest::mouseClick(W().GlobalList->viewport(), Qt::LeftButton, Qt::ControlModifier, at);
-    EXPECT_EQ(W().SelectedNode(), Node("NORAS"));
-    Type(W().ConnectionTimeOut, "33");
-    Press(3);  // save
-    EXPECT_EQ(Model().Connections[1].TimeOut, "1980");
-
-    Node("NORAS")->setExpanded(false);
-    W().GlobalList->setFocus();
-    Type(W().ConnectionTimeOut, "7");
-    QTest::keyClick(W().GlobalList, Qt::Key_Down);
-    EXPECT_EQ(W().ConnectionName->text(), "T-Online");
-    Type(W().ConnectionTimeOut, "3");
-    QTest::keyClick(W().GlobalList, Qt::Key_Up);
-    EXPECT_EQ(W().ConnectionTimeOut->text(), "7");
-    EXPECT_EQ(Model().Connections[1].Name + "=" + Model().Connections[1].TimeOut, "NORAS=420");
-    EXPECT_EQ(Model().Connections[2].Name + "=" + Model().Connections[2].TimeOut, "T-Online=180");
 }
 
 #ifndef _WIN32
