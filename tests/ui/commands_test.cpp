@@ -1,6 +1,7 @@
-// The toolbar commands through the real window and the dialog seam, as one table
-// (commands.txt): a start configuration, a script of clicks, button presses and preset dialog
-// answers, and the connections, accounts, messages and stored lines that must come of it.
+// The window driven through the dialog seam, as one table (commands.txt): a start configuration,
+// a script of clicks, keys, typing, button presses and preset dialog answers with checks of the
+// controls and the saved store where they stand, and the connections, accounts and messages
+// that must come of it.
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
@@ -20,7 +21,7 @@ struct Case {
     bool linuxOnly = false, startup = false;
 };
 
-// "TEXT" with \\n, \\\\ and \\" in it as in C; nothing when `quoted` is not in quotes.
+// "TEXT" with \n, \\ and \" in it as in C; nothing when `quoted` is not in quotes.
 std::optional<QString> Unquote(const QString& quoted) {
     if (quoted.size() < 2 || !quoted.startsWith('"') || !quoted.endsWith('"')) return std::nullopt;
     QString text;
