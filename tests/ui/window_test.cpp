@@ -1,6 +1,6 @@
 // The window driven as a user drives it: start-up, clicks and keys in the tree, typing on the
 // pages, and what reaches the model. (The pages taken back into their records, check boxes and
-// the controls they enable, and the keys the lists leave out: commands.txt.)
+// the controls they enable, the keys the lists leave out and a damaged store: commands.txt.)
 #include <QApplication>
 
 #include <sys/stat.h>
@@ -27,27 +27,6 @@ TEST_F(WindowTest, StartWithoutTheServiceSaysSoBeforeTheWindowAppears) {
     EXPECT_EQ(W().GlobalList->topLevelItemCount(), 0);
     EXPECT_EQ(W().GlobalComputerName->text(), Local());
 }
-
-#ifndef _WIN32
-// A damaged store file: the start names it and its line in German, and a save without a
-// registry to write to says that the service is not installed there, as a warning.
-TEST_F(WindowTest, ADamagedStoreIsNamedInGermanAndASaveFindsNoService) {
-    dialogs_.ExpectMessage(Answer::Ok);
-    dialogs_.ExpectMessage(Answer::Ok);
-    Start("\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\n\"Max Mails\"=dword:zehn\n");
-    ASSERT_EQ(dialogs_.Boxes().size(), 1u);
-    EXPECT_EQ(dialogs_.Boxes()[0].text,
-              "Verbindung mit Computer Desk1 kann nicht hergestellt werden.\n\nDie Registrierungsdatei " +
-                  QString::fromStdString((dir_ / "Desk1.reg").string()) +
-                  " ist fehlerhaft (Zeile 4). Sie wird nicht verändert; berichtigen Sie sie dort oder stellen Sie sie "
-                  "aus einer Sicherung wieder her. Was dort nicht stimmt, nennt der Befehl „kelvaston-reg query HKLM“.");
-    Press(3);
-    ASSERT_EQ(dialogs_.Boxes().size(), 2u);
-    EXPECT_EQ(dialogs_.Boxes()[1].text, "Der Service ist auf diesem Rechner nicht installiert");
-    EXPECT_EQ(dialogs_.Boxes()[1].title, "Fehler");
-    EXPECT_EQ(dialogs_.Boxes()[1].style, MessageStyle::Warning);
-}
-#endif
 
 #ifndef _WIN32
 // Every kind of store file or folder the store will not use, as the window names it, word for word.
