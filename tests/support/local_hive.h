@@ -10,8 +10,8 @@
 #include <memory>
 #include <string>
 
-#ifdef _WIN32
 #include "platform/registry_tree.h"
+#ifdef _WIN32
 #include "platform/win32_registry.h"
 #else
 #include "platform/file_store.h"
@@ -40,18 +40,23 @@ protected:
     }
 #endif
 
+    // Applies `body`, the lines of a .reg file after its header, through `registry`.
+    static void ApplyReg(platform::RegistryApi& registry, const std::string& body) {
+        const auto parsed = platform::regfile::Parse(kHeader + body);
+        ASSERT_TRUE(parsed.document) << parsed.error.message;
+        const platform::regfile::Entry* failed = nullptr;
+        const auto& entries = parsed.document->entries;
+        const auto root = platform::kHKeyLocalMachine;
+        ASSERT_EQ(platform::ApplyEntries(registry, root, entries, &failed), 0);
+    }
+
     // Makes `body`, the lines of a .reg file after its header, the local computer's registry
     // (on Windows: its service's key).
     void SeedHive(const std::string& body) {
 #ifdef _WIN32
         RemoveService();
-        const auto parsed = platform::regfile::Parse(kHeader + body);
-        ASSERT_TRUE(parsed.document) << parsed.error.message;
         platform::Win32Registry registry;
-        const platform::regfile::Entry* failed = nullptr;
-        const auto& entries = parsed.document->entries;
-        const auto root = platform::kHKeyLocalMachine;
-        ASSERT_EQ(platform::ApplyEntries(registry, root, entries, &failed), 0);
+        ApplyReg(registry, body);
 #else
         WriteFile(dir_ / "Desk1.reg", kHeader + body);
 #endif

@@ -80,6 +80,8 @@ std::vector<Case> ReadCases() {
         } else if (cases.empty()) {
             cases.push_back({"table", problem()});
         } else if (Case& c = cases.back(); !c.problem.empty()) {
+        } else if (word == "elsewhere" && configs.count(rest) != 0) {
+            c.script << "elsewhere " + QString::fromStdString(configs[rest]);
         } else if (word == "start" || word == "other") {
             (word == "start" ? c.start : c.other) = configs.count(rest) ? configs[rest] : "";
             if (!configs.count(rest)) c.problem = problem();
@@ -246,6 +248,8 @@ TEST_P(CommandTest, EndsWithTheExpectedModelAndMessages) {
             }
         } else if (word == "after") {
             CheckAfter(arg);
+        } else if (word == "elsewhere") {
+            ApplyReg(*OpenHive(), arg.toStdString());
         } else if (step == "key up" || step == "key down") {
             W().GlobalList->setFocus();
             QTest::keyClick(W().GlobalList, step == "key up" ? Qt::Key_Up : Qt::Key_Down);
