@@ -56,9 +56,9 @@ std::vector<Case> ReadCases() {
     if (!file.open(QIODevice::ReadOnly)) return {{"table", "commands.txt cannot be read"}};
     std::map<QString, QString> variables = {
 #ifdef _WIN32
-        {"abc", "\u00E4\u00F6\u00FC"}, {"ABC", "\u00C4\u00D6\u00DC"}};
+        {"abc", "\u00E4\u00F6\u00FC"}, {"ABC", "\u00C4\u00D6\u00DC"}, {"local", Local()}};
 #else
-        {"abc", "\uFF41\uFF42\uFF43"}, {"ABC", "\uFF21\uFF22\uFF23"}};
+        {"abc", "\uFF41\uFF42\uFF43"}, {"ABC", "\uFF21\uFF22\uFF23"}, {"local", Local()}};
 #endif
     std::map<QString, std::string> configs = {{"sample", Sample()}};
     std::vector<Case> cases;
@@ -93,7 +93,8 @@ std::vector<Case> ReadCases() {
                                "enabled", "disabled", "count", "titled", "ctrl-click",
                                "selected", "collapse", "key"}
                        .contains(word) ||
-                   QStringList{"local", "ok", "yes", "no", "mark", "same", "ended", "restart"}
+                   QStringList{"local", "ok", "yes", "no", "mark", "same", "ended", "restart",
+                               "hidden"}
                        .contains(line)) {
             c.script << line;
         } else if (word == "in" ? Unquote(rest).has_value()
@@ -184,9 +185,11 @@ protected:
             if (W().Symbolleiste[i]->isEnabled()) enabled << QString::number(i);
         }
         const QString shown = "computer=" + W().GlobalComputerName->text();
+        const QString nodes = QString::number(W().GlobalList->topLevelItemCount());
         const std::string line = expected.mid(expected.startsWith('!') ? 1 : 0).toStdString();
         if (expected.startsWith("toolbars=")) EXPECT_EQ(expected, "toolbars=" + enabled.join(','));
         else if (expected.startsWith("computer=")) EXPECT_EQ(expected, shown);
+        else if (expected.startsWith("nodes=")) EXPECT_EQ(expected, "nodes=" + nodes);
         else EXPECT_EQ(Saved().find(line) == std::string::npos, expected.startsWith('!'));
     }
 };
@@ -198,6 +201,8 @@ TEST_P(CommandTest, EndsWithTheExpectedModelAndMessages) {
     if (!c.other.empty()) kelvaston::test::WriteFile(dir_ / "Mail2.reg", kHeader + c.other);
     std::string marked;  // the store as "mark" found it, with the changes "becomes" made since
     bool ended = false;  // whether "Beenden" ended the program
+    std::size_t overWindow = 0;  // the boxes shown while the window was visible
+    dialogs_.OnShow([&](const ScriptedDialogs::Shown&) { overWindow += window_->isVisible(); });
     for (const QString& step : c.script) {
         SCOPED_TRACE(step.toStdString());
         const QString word = step.section(' ', 0, 0), arg = step.section(' ', 1);
@@ -236,6 +241,7 @@ TEST_P(CommandTest, EndsWithTheExpectedModelAndMessages) {
         } else if (control != nullptr) {
             ADD_FAILURE() << "not a control to " << word.toStdString();
         } else if (step == "ended") EXPECT_TRUE(ended);
+        else if (step == "hidden") EXPECT_EQ(overWindow, 0u);
         else if (word == "golden") CheckGolden(arg);
         else if (word == "click") Click(arg);
         else if (word == "ctrl-click") Click(arg, Qt::ControlModifier);

@@ -36,6 +36,18 @@ inline std::string Sample() {
     return text.substr(text.find('\n') + 1);
 }
 
+// The local computer's name as the registry gives it.
+inline QString Local() {
+#ifdef _WIN32
+    char name[256] = {};
+    std::uint32_t size = sizeof name;
+    EXPECT_EQ(platform::Win32Registry().LocalComputerName(name, &size), 0);
+    return QString::fromUtf8(name, size);
+#else
+    return QStringLiteral("Desk1");
+#endif
+}
+
 class WindowTest : public LocalHiveTest {
 protected:
     void SetUp() override { QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany)); }
@@ -86,18 +98,6 @@ protected:
         return writer.Finish();
 #else
         return ReadFile(dir_ / "Desk1.reg");
-#endif
-    }
-
-    // The local computer's name as the registry gives it.
-    QString Local() {
-#ifdef _WIN32
-        char name[256] = {};
-        std::uint32_t size = sizeof name;
-        EXPECT_EQ(platform::Win32Registry().LocalComputerName(name, &size), 0);
-        return QString::fromUtf8(name, size);
-#else
-        return QStringLiteral("Desk1");
 #endif
     }
 

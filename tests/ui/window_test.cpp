@@ -1,6 +1,6 @@
-// The window driven as a user drives it: start-up, clicks and keys in the tree, typing on the
-// pages, and what reaches the model. (The pages taken back into their records, check boxes and
-// the controls they enable, the keys the lists leave out and a damaged store: commands.txt.)
+// The window and the stores it cannot use: every kind of store file or folder it refuses, named
+// word for word, and a store that may not be written. (The window driven as a user drives it,
+// start-up, clicks, keys and typing included: the command table, commands.txt.)
 #include <QApplication>
 
 #include <sys/stat.h>
@@ -14,19 +14,6 @@
 
 namespace kelvaston::ui::test {
 namespace {
-
-TEST_F(WindowTest, StartWithoutTheServiceSaysSoBeforeTheWindowAppears) {
-    bool visibleAtBox = true;
-    dialogs_.OnShow([&](const ScriptedDialogs::Shown&) { visibleAtBox = window_->isVisible(); });
-    dialogs_.ExpectMessage(Answer::Ok);
-    Start("\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\n");
-    ASSERT_EQ(dialogs_.Boxes().size(), 1u);
-    EXPECT_EQ(dialogs_.Boxes()[0].text, "Der Kelvaston Dienst ist auf dem Computer " + Local() +
-                                            " nicht installiert! Bitte wählen Sie einen anderen Computer.");
-    EXPECT_FALSE(visibleAtBox);
-    EXPECT_EQ(W().GlobalList->topLevelItemCount(), 0);
-    EXPECT_EQ(W().GlobalComputerName->text(), Local());
-}
 
 #ifndef _WIN32
 // Every kind of store file or folder the store will not use, as the window names it, word for word.
