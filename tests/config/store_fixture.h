@@ -8,13 +8,8 @@
 
 #include "config/layout.h"
 #include "config/store.h"
-#ifdef _WIN32
-#include "platform/win32_registry.h"
-#else
-#include "platform/file_store.h"
-#endif
 #include "platform/registry_decorators.h"
-#include "support/temp_dir.h"
+#include "support/local_hive.h"
 #include "support/value_printer.h"
 
 namespace kelvaston::config {
@@ -26,21 +21,10 @@ inline void PrintTo(const ConnectionRecord& c, std::ostream* out) { *out << c.Na
 namespace kelvaston::config::test {
 
 namespace error = platform::error;
-
-inline constexpr const char* kHeader = "Windows Registry Editor Version 5.00\n";
-inline const std::string kServiceLine = "\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Tolvane Service]\n";
-inline const std::string kParametersLine =
-    "\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Tolvane Service\\Parameters]\n";
-
-// "[...\Parameters\<path>]" as a key line.
-inline std::string KeyLine(const std::string& path) {
-    return "\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Tolvane Service\\Parameters\\" + path + "]\n";
-}
+using namespace kelvaston::test;  // the hive's .reg lines and paths
 
 using platform::Key;
 using error::kSuccess;
-
-inline constexpr const char* kServicePath = "SYSTEM\\CurrentControlSet\\Services\\Tolvane Service";
 
 // A key and everything below it, an entry a key: its path below the first key (empty for that
 // one) and its values (name, type, bytes as kept) in the order they were made. Parents come
@@ -68,44 +52,21 @@ inline Tree ReadKey(platform::RegistryApi& api, Key parent, const std::string& p
     return tree;
 }
 
-// The configuration store on the registry of this platform: on Linux a file store of its own,
-// seeded by writing its file; on Windows (and under Wine) the real registry, seeded through the
-// registry functions, its service key removed after each test.
-class StoreTest : public ::testing::Test {
+// The configuration store on the local computer's registry (LocalHiveTest).
+class StoreTest : public LocalHiveTest {
 protected:
-    void TearDown() override {
-        store_.reset();
-        registry_.reset();
-#ifdef _WIN32
-        RemoveTestKeys();
-#endif
-    }
     // Replaces the local computer's configuration with `body` (key and value lines after the
     // header) and connects to it.
     void Seed(const std::string& body) {
         store_.reset();
         registry_.reset();
-#ifdef _WIN32
-        RemoveTestKeys();
-        const auto parsed = platform::regfile::Parse(kHeader + body);
-        ASSERT_TRUE(parsed.document) << parsed.error.message;
-        platform::Win32Registry registry;
-        const platform::regfile::Entry* failed = nullptr;
-        ASSERT_EQ(platform::ApplyEntries(registry, platform::kHKeyLocalMachine, parsed.document->entries, &failed),
-                  error::kSuccess);
-#else
-        kelvaston::test::WriteFile(dir_ / "Desk1.reg", std::string(kHeader) + body);
-#endif
+        SeedHive(body);
         Connect();
     }
     // A new store on what the registry holds now (on Linux: what reached the disk).
     void Connect() {
         store_.reset();
-#ifdef _WIN32
-        registry_ = std::make_unique<platform::Win32Registry>();
-#else
-        registry_ = std::make_unique<platform::FileStoreRegistry>(platform::FileStoreOptions{dir_.Path(), "Desk1"});
-#endif
+        registry_ = OpenHive();
         InitSettings(settings_);
         ASSERT_EQ(registry_->ConnectRegistry("", platform::kHKeyLocalMachine, &settings_.RootKey), error::kSuccess);
         store_ = std::make_unique<ConfigStore>(*registry_, settings_);
@@ -123,14 +84,6 @@ protected:
     std::size_t OpenKeys() const { return static_cast<platform::FileStoreRegistry&>(*registry_).OpenKeys(); }
 #endif
 
-#ifdef _WIN32
-    static void RemoveTestKeys() {
-        platform::Win32Registry registry;
-        platform::DeleteTree(registry, platform::kHKeyLocalMachine, layout::kServiceKey);
-    }
-#else
-    kelvaston::test::TempDir dir_;
-#endif
     std::unique_ptr<platform::RegistryApi> registry_;
     Settings settings_;
     std::unique_ptr<ConfigStore> store_;

@@ -1,8 +1,6 @@
-// The real window with scripted dialogs, on the local computer's registry: on Linux a file store
-// of its own; on Windows (and under Wine) the registry itself through advapi32, where the
-// service's key is replaced by what the test gives and read back as .reg text, so the same tests
-// check what reaches the real registry. Those tests hold the service's key and run one at a time
-// (RESOURCE_LOCK tolvane_service_key in CMakeLists.txt).
+// The real window with scripted dialogs, on the local computer's registry (LocalHiveTest): on
+// Windows the service's key is read back as .reg text, so the same tests check what reaches the
+// real registry.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,13 +10,7 @@
 #include <QTreeWidgetItemIterator>
 #include <memory>
 
-#ifdef _WIN32
-#include "platform/registry_tree.h"
-#include "platform/win32_registry.h"
-#else
-#include "platform/file_store.h"
-#endif
-#include "support/temp_dir.h"
+#include "support/local_hive.h"
 #include "ui/editor.h"
 
 // Texts in test messages as text, not as arrays of characters.
@@ -26,32 +18,38 @@ inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << tex
 
 namespace kelvaston::ui::test {
 
-inline const std::string kHeader = "Windows Registry Editor Version 5.00\n";
-inline const std::string kServicePath = "SYSTEM\\CurrentControlSet\\Services\\Tolvane Service";
-inline const std::string kService = "\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Tolvane Service]\n";
-inline const std::string kParameters =
-    "\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Tolvane Service\\Parameters]\n";
-inline std::string Key(const std::string& path) {
-    return "\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Tolvane Service\\Parameters\\" + path + "]\n";
-}
+using namespace kelvaston::test;  // the hive's .reg lines and paths
 
 // A golden file is rewritten only with KELVASTON_UPDATE_GOLDEN=1 (any other value, even 0,
 // compares); a run that rewrites one fails, so that the diff is reviewed before it is committed.
 // Returns whether `actual` was written, in which case there is nothing to compare.
 inline bool UpdateGolden(const std::string& golden, const std::string& actual) {
     if (qEnvironmentVariable("KELVASTON_UPDATE_GOLDEN") != QLatin1String("1")) return false;
-    kelvaston::test::WriteFile(golden, actual);
+    WriteFile(golden, actual);
     ADD_FAILURE() << "golden file rewritten, review the diff: " << golden;
     return true;
 }
 
-class WindowTest : public ::testing::Test {
+// examples/sample.reg without its header, which Start() writes.
+inline std::string Sample() {
+    const std::string text = ReadFile(KELVASTON_EXAMPLES_DIR "/sample.reg");
+    return text.substr(text.find('\n') + 1);
+}
+
+// The local computer's name as the registry gives it.
+inline QString Local() {
+#ifdef _WIN32
+    char name[256] = {};
+    std::uint32_t size = sizeof name;
+    EXPECT_EQ(platform::Win32Registry().LocalComputerName(name, &size), 0);
+    return QString::fromUtf8(name, size);
+#else
+    return QStringLiteral("Desk1");
+#endif
+}
+
+class WindowTest : public LocalHiveTest {
 protected:
-    // examples/sample.reg without its header, which Start() writes.
-    static std::string Sample() {
-        const std::string text = kelvaston::test::ReadFile(KELVASTON_EXAMPLES_DIR "/sample.reg");
-        return text.substr(text.find('\n') + 1);
-    }
     void SetUp() override { QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany)); }
     void TearDown() override {
         for (const auto& problem : dialogs_.Problems()) ADD_FAILURE() << problem;
@@ -61,22 +59,10 @@ protected:
         QLocale::setDefault(QLocale::c());
     }
 
-    // Makes `body` the local computer's hive (the store's "Desk1", or the registry's service key)
-    // and starts the editor on it.
+    // Makes `body` the local computer's registry and starts the editor on it.
     void Start(const std::string& body) {
-#ifdef _WIN32
-        registry_ = std::make_unique<platform::Win32Registry>();
-        EXPECT_EQ(platform::DeleteTree(*registry_, platform::kHKeyLocalMachine, kServicePath), 0);
-        const auto parsed = platform::regfile::Parse(kHeader + body);
-        EXPECT_TRUE(parsed.document) << parsed.error.message;
-        const platform::regfile::Entry* failed = nullptr;
-        if (parsed.document) {
-            EXPECT_EQ(platform::ApplyEntries(*registry_, platform::kHKeyLocalMachine, parsed.document->entries, &failed), 0);
-        }
-#else
-        kelvaston::test::WriteFile(dir_ / "Desk1.reg", kHeader + body);
-        registry_ = std::make_unique<platform::FileStoreRegistry>(platform::FileStoreOptions{dir_.Path(), "Desk1"});
-#endif
+        SeedHive(body);
+        registry_ = OpenHive();
         window_ = std::make_unique<POPConfig>();
         editor_ = std::make_unique<Editor>(*registry_, dialogs_, *window_);
         editor_->Main();
@@ -111,19 +97,7 @@ protected:
         }
         return writer.Finish();
 #else
-        return kelvaston::test::ReadFile(dir_ / "Desk1.reg");
-#endif
-    }
-
-    // The local computer's name as the registry gives it.
-    QString Local() {
-#ifdef _WIN32
-        char name[256] = {};
-        std::uint32_t size = sizeof name;
-        EXPECT_EQ(platform::Win32Registry().LocalComputerName(name, &size), 0);
-        return QString::fromUtf8(name, size);
-#else
-        return QStringLiteral("Desk1");
+        return ReadFile(dir_ / "Desk1.reg");
 #endif
     }
 
@@ -141,13 +115,13 @@ protected:
     }
 
     // A mouse click on a node, as the user makes it.
-    void Click(const QString& path) {
+    void Click(const QString& path, Qt::KeyboardModifiers keys = Qt::NoModifier) {
         QTreeWidgetItem* node = Node(path);
         ASSERT_NE(node, nullptr);
         if (node->parent() != nullptr) node->parent()->setExpanded(true);
         W().GlobalList->scrollToItem(node);
         const QPoint at = W().GlobalList->visualItemRect(node).center();
-        QTest::mouseClick(W().GlobalList->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+        QTest::mouseClick(W().GlobalList->viewport(), Qt::LeftButton, keys, at);
     }
 
     void Type(QLineEdit* box, const QString& text) {
@@ -156,7 +130,6 @@ protected:
         box->insert(text);
     }
 
-    kelvaston::test::TempDir dir_;
     std::unique_ptr<platform::RegistryApi> registry_;
     ScriptedDialogs dialogs_;
     std::unique_ptr<POPConfig> window_;

@@ -1,5 +1,6 @@
-// The window driven as a user drives it: start-up, clicks and keys in the tree, typing on the
-// pages, and what reaches the model.
+// The window and the stores it cannot use: every kind of store file or folder it refuses, named
+// word for word, and a store that may not be written. (The window driven as a user drives it,
+// start-up, clicks, keys and typing included: the command table, commands.txt.)
 #include <QApplication>
 
 #include <sys/stat.h>
@@ -13,161 +14,6 @@
 
 namespace kelvaston::ui::test {
 namespace {
-
-TEST_F(WindowTest, StartWithoutTheServiceSaysSoBeforeTheWindowAppears) {
-    bool visibleAtBox = true;
-    dialogs_.OnShow([&](const ScriptedDialogs::Shown&) { visibleAtBox = window_->isVisible(); });
-    dialogs_.ExpectMessage(Answer::Ok);
-    Start("\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\n");
-    ASSERT_EQ(dialogs_.Boxes().size(), 1u);
-    EXPECT_EQ(dialogs_.Boxes()[0].text, "Der Kelvaston Dienst ist auf dem Computer " + Local() +
-                                            " nicht installiert! Bitte wählen Sie einen anderen Computer.");
-    EXPECT_FALSE(visibleAtBox);
-    EXPECT_EQ(W().GlobalList->topLevelItemCount(), 0);
-    EXPECT_EQ(W().GlobalComputerName->text(), Local());
-}
-
-// Whatever moves the selection (a click from an account to its connection, a Ctrl+click on the
-// selected node, the arrow keys), the pages go back into the record they show, never another.
-TEST_F(WindowTest, PagesAreAlwaysTakenBackIntoTheRecordTheyShow) {
-    Start(Sample());
-    Click("NORAS\\info");
-    Type(W().AccountMaxMails, "42");
-    Type(W().AccountPOPPasswort, "neu");
-    Type(W().GlobalProxyPort, "3129");
-    Click("NORAS");
-    EXPECT_EQ(Model().Accounts[2].Name + Model().Accounts[2].MaxMails + Model().Accounts[2].POPPasswort, "info42neu");
-    EXPECT_EQ(Model().Global.ProxyPort, "3129");
-    EXPECT_FALSE(W().AccountMaxMails->isEnabled());  // the account controls locked
-
-    const QPoint at = W().GlobalList->visualItemRect(W().SelectedNode()).center();
-    QTest::mouseClick(W().GlobalList->viewport(), Qt::LeftButton, Qt::ControlModifier, at);
-    EXPECT_EQ(W().SelectedNode(), Node("NORAS"));
-    Type(W().ConnectionTimeOut, "33");
-    Press(3);  // save
-    EXPECT_EQ(Model().Connections[1].TimeOut, "1980");
-
-    Node("NORAS")->setExpanded(false);
-    W().GlobalList->setFocus();
-    Type(W().ConnectionTimeOut, "7");
-    QTest::keyClick(W().GlobalList, Qt::Key_Down);
-    EXPECT_EQ(W().ConnectionName->text(), "T-Online");
-    Type(W().ConnectionTimeOut, "3");
-    QTest::keyClick(W().GlobalList, Qt::Key_Up);
-    EXPECT_EQ(W().ConnectionTimeOut->text(), "7");
-    EXPECT_EQ(Model().Connections[1].Name + "=" + Model().Connections[1].TimeOut, "NORAS=420");
-    EXPECT_EQ(Model().Connections[2].Name + "=" + Model().Connections[2].TimeOut, "T-Online=180");
-}
-
-TEST_F(WindowTest, DependentControlsFollowEveryChangeOfTheirCheckBox) {
-    Start(kService + kParameters + Key("A") + "\"Enable Logging\"=dword:00000005\n" + Key("A\\x") +
-          "\"Enable Account\"=dword:00000001\n\"Enable Command\"=dword:00000002\n" + Key("A\\y") +
-          "\"Enable Account\"=dword:00000000\n" + Key("A\\on") + "\"Enable Account\"=dword:00000001\n");
-    EXPECT_EQ(W().ConnectionEnableLogging->checkState(), Qt::Checked);  // any number but 0
-    Click("A\\x");
-    EXPECT_EQ(W().AccountEnableCommand->checkState(), Qt::PartiallyChecked);
-    EXPECT_TRUE(W().AccountCommand->isEnabled());  // grey counts as not 0
-    W().ConnectionEnableLogging->click();
-    EXPECT_FALSE(W().AccountLogFile->isEnabled());
-    W().AccountEnableCommand->click();  // a user's click never gives grey: grey goes to set
-    EXPECT_EQ(W().AccountEnableCommand->checkState(), Qt::Checked);
-    W().AccountEnableCommand->click();
-    EXPECT_FALSE(W().AccountCommand->isEnabled());
-    // Clearing "Account aktivieren" locks the frame with "Template"; its controls keep their flags.
-    W().AccountEnableAccount->click();
-    EXPECT_FALSE(W().Rahmen[3]->isEnabled());
-    EXPECT_FALSE(W().Symbolleiste[9]->isEnabled());
-    EXPECT_TRUE(W().AccountPOPHost->isEnabledTo(W().Rahmen[3]));
-    EXPECT_FALSE(W().AccountCommand->isEnabledTo(W().Rahmen[3]));
-    Click("A\\on");
-    EXPECT_TRUE(W().Rahmen[3]->isEnabled());
-    Click("A\\y");  // the box goes from set to clear while the account is shown
-    EXPECT_FALSE(W().Rahmen[3]->isEnabled());
-}
-
-// After each load (at start-up, on "Einstellungen einlesen") that leaves
-// stored connections or accounts out of the lists, one box says they are kept; none when the
-// lists hold everything, up to their limits.
-TEST_F(WindowTest, KeysLeftOutOfTheListsAreMentionedOnceAfterEachLoad) {
-    const auto left = [](const QString& what) {
-        return "Es sind mehr " + what + " gespeichert, als angezeigt werden können. Die übrigen " + what +
-               " werden nicht angezeigt und beim Speichern unverändert beibehalten.";
-    };
-    const QString connections = left("Verbindungen"), accounts = left("Accounts");
-    const QString both = left("Verbindungen und Accounts");
-    const auto keys = [](const std::string& prefix, int count) {
-        std::string body;
-        for (int i = 0; i < count; ++i) body += Key(prefix + std::to_string(100 + i));
-        return body;
-    };
-    const struct {
-        std::string body;
-        QString box;  // empty: none
-    } cases[] = {
-        {Sample(), {}},
-        {kService + kParameters + keys("A", 50) + Key("NORAS") + Key("volatile"), {}},  // 51 connections
-        {kService + kParameters + keys("A", 51) + Key("NORAS"), connections},
-        {kService + kParameters + keys("NORAS\\a", 251), {}},
-        {kService + kParameters + keys("NORAS\\a", 252), accounts},
-        {kService + kParameters + keys("A", 51) + keys("A100\\a", 252) + Key("NORAS"), both},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.box.toStdString());
-        dialogs_.Clear();
-        const int boxes = c.box.isEmpty() ? 0 : 1;
-        for (int load = 0; load < 2 * boxes; ++load) dialogs_.ExpectMessage(Answer::Ok);
-        Start(c.body);
-        Press(2);  // Einstellungen einlesen
-        ASSERT_EQ(dialogs_.Boxes().size(), static_cast<std::size_t>(2 * boxes));
-        for (const auto& box : dialogs_.Boxes()) {
-            EXPECT_EQ(box.text, c.box);
-            EXPECT_EQ(box.title, "Hinweis");
-            EXPECT_EQ(box.style, MessageStyle::Information);
-        }
-    }
-}
-
-// A connection renamed in the window takes the accounts the load left out below it along.
-TEST_F(WindowTest, ARenamedConnectionTakesItsAccountsLeftOutAlong) {
-    std::string body = kService + kParameters + Key("NORAS") + Key("Ost");
-    for (int i = 0; i < 260; ++i) body += Key("Ost\\k" + std::to_string(1000 + i)) + "\"Max Mails\"=dword:00000007\n";
-    dialogs_.ExpectMessage(Answer::Ok);
-    Start(body);
-    Click("Ost");
-    dialogs_.ExpectInput("West");
-    Press(10);
-    Press(3);
-    const std::string saved = Saved();
-    const auto count = [&](const std::string& text) {
-        std::size_t n = 0;
-        for (std::size_t at = saved.find(text); at != std::string::npos; at = saved.find(text, at + 1)) ++n;
-        return n;
-    };
-    EXPECT_EQ(count("Parameters\\West\\k"), 260u);
-    EXPECT_EQ(count("\"Max Mails\"=dword:00000007"), 260u);
-    EXPECT_EQ(saved.find("Parameters\\Ost"), std::string::npos);
-}
-
-#ifndef _WIN32
-// A damaged store file: the start names it and its line in German, and a save without a
-// registry to write to says that the service is not installed there, as a warning.
-TEST_F(WindowTest, ADamagedStoreIsNamedInGermanAndASaveFindsNoService) {
-    dialogs_.ExpectMessage(Answer::Ok);
-    dialogs_.ExpectMessage(Answer::Ok);
-    Start("\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\n\"Max Mails\"=dword:zehn\n");
-    ASSERT_EQ(dialogs_.Boxes().size(), 1u);
-    EXPECT_EQ(dialogs_.Boxes()[0].text,
-              "Verbindung mit Computer Desk1 kann nicht hergestellt werden.\n\nDie Registrierungsdatei " +
-                  QString::fromStdString((dir_ / "Desk1.reg").string()) +
-                  " ist fehlerhaft (Zeile 4). Sie wird nicht verändert; berichtigen Sie sie dort oder stellen Sie sie "
-                  "aus einer Sicherung wieder her. Was dort nicht stimmt, nennt der Befehl „kelvaston-reg query HKLM“.");
-    Press(3);
-    ASSERT_EQ(dialogs_.Boxes().size(), 2u);
-    EXPECT_EQ(dialogs_.Boxes()[1].text, "Der Service ist auf diesem Rechner nicht installiert");
-    EXPECT_EQ(dialogs_.Boxes()[1].title, "Fehler");
-    EXPECT_EQ(dialogs_.Boxes()[1].style, MessageStyle::Warning);
-}
-#endif
 
 #ifndef _WIN32
 // Every kind of store file or folder the store will not use, as the window names it, word for word.
@@ -257,8 +103,8 @@ TEST_F(WindowTest, AStoreThatMayNotBeWrittenIsNamedAndReadOnceItMayAgain) {
             return std::nullopt;
         }
     };
-    kelvaston::test::WriteFile(dir_ / "Desk1.reg", kHeader + Sample());
-    registry_ = std::make_unique<platform::FileStoreRegistry>(platform::FileStoreOptions{dir_.Path(), "Desk1"});
+    SeedHive(Sample());
+    registry_ = OpenHive();
     ReadOnly store(*registry_);
     window_ = std::make_unique<POPConfig>();
     editor_ = std::make_unique<Editor>(store, dialogs_, *window_);
