@@ -183,9 +183,9 @@ int main(int argc, char** argv) {
         registry.CreateKey(platform::kHKeyLocalMachine, config::layout::kServiceKey, &service);
         registry.CloseKey(service);
         config::Settings settings;
-        FillFull(settings);
-        registry.ConnectRegistry("", platform::kHKeyLocalMachine, &settings.RootKey);
         config::ConfigStore saver(registry, settings);
+        saver.Connect("");
+        FillFull(settings);
         if (saver.SaveSettings().result != config::SaveResult::Saved) return 1;
     }
     std::vector<double> bare, label, empty, editor;

@@ -75,18 +75,11 @@ void BareReadWrite(const std::filesystem::path& file) {
     std::filesystem::rename(temp, file);
 }
 
-// One full load through `api`, into a fresh model.
-void Load(platform::RegistryApi& api, config::Settings& settings) {
-    config::InitSettings(settings);
-    config::ConfigStore store(api, settings);
-    store.Api().ConnectRegistry("", platform::kHKeyLocalMachine, &settings.RootKey);
-    platform::Key service = platform::kNullKey;
-    store.Api().OpenKeyEx(settings.RootKey, config::layout::kServiceKey, 0, platform::kKeyWrite, &service);
-    store.Api().CloseKey(service);
-    const config::ReadingAtOnce reading(store.Api(), settings.RootKey);
-    store.LoadGlobalSettings();
-    store.LoadConnections();
-    store.LoadAccounts();
+// One full load into a fresh model, as the window's connection makes it.
+void Load(config::ConfigStore& store) {
+    config::InitSettings(store.Model());
+    store.Connect("");
+    store.Load();
 }
 
 std::string Breakdown(const platform::CountingRegistry& counter) {
@@ -419,9 +412,9 @@ int main(int argc, char** argv) {
         platform::Key service = platform::kNullKey;
         registry.CreateKey(platform::kHKeyLocalMachine, config::layout::kServiceKey, &service);
         registry.CloseKey(service);
-        FillFullConfiguration(full);
-        registry.ConnectRegistry("", platform::kHKeyLocalMachine, &full.RootKey);
         config::ConfigStore store(registry, full);
+        store.Connect("");
+        FillFullConfiguration(full);
         if (store.SaveSettings().result != config::SaveResult::Saved) {
             std::fprintf(stderr, "seeding the store failed\n");
             return 1;
@@ -435,16 +428,16 @@ int main(int argc, char** argv) {
         platform::FileStoreRegistry registry({folder, "BENCH"});
         platform::CountingRegistry counter(registry);
         config::Settings settings;
+        config::ConfigStore store(counter, settings);
 
         auto start = Clock::now();
-        Load(counter, settings);
+        Load(store);
         load.push_back(Milliseconds(Clock::now() - start));
         loadCalls = counter.Total();
         loadKinds = Breakdown(counter);
         accounts = config::AccountCount(settings.Accounts);
 
         counter.Reset();
-        config::ConfigStore store(counter, settings);
         start = Clock::now();
         const auto outcome = store.SaveSettings();
         save.push_back(Milliseconds(Clock::now() - start));
@@ -459,7 +452,7 @@ int main(int argc, char** argv) {
         settings.Accounts[100].POPHost = "pop-" + std::to_string(run) + ".example.net";
         counter.Reset();
         start = Clock::now();
-        if (config::ConfigStore(counter, settings).SaveSettings().result != config::SaveResult::Saved) {
+        if (store.SaveSettings().result != config::SaveResult::Saved) {
             std::fprintf(stderr, "the save of one change failed\n");
             return 1;
         }
@@ -480,10 +473,10 @@ int main(int argc, char** argv) {
         platform::FileStoreRegistry registry({folder, "BENCH"});
         platform::LatencyRegistry remote(registry, std::chrono::milliseconds(i == 0 ? 1 : 30));
         config::Settings settings;
-        auto start = Clock::now();
-        Load(remote, settings);
-        remoteLoadMs[i] = Milliseconds(Clock::now() - start);
         config::ConfigStore store(remote, settings);
+        auto start = Clock::now();
+        Load(store);
+        remoteLoadMs[i] = Milliseconds(Clock::now() - start);
         start = Clock::now();
         store.SaveSettings();
         remoteSaveMs[i] = Milliseconds(Clock::now() - start);

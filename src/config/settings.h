@@ -88,9 +88,6 @@ struct Settings {
     AccountList Accounts;
     LoadedKeys Loaded;
     std::string ComputerName;
-    platform::Key RootKey = platform::kNullKey;
-    platform::Key ServiceKeyHandle = platform::kNullKey;
-    platform::Key ParametersKeyHandle = platform::kNullKey;
 };
 
 // The initial texts of the global values, an empty computer name, both lists cleared and

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <exception>
 #include <optional>
 
 #include "config/layout.h"
@@ -22,7 +23,7 @@ using platform::Status;
 constexpr std::uint32_t kValueBufferSize = 255;
 constexpr std::uint32_t kNameBufferSize = 500 * platform::text::kMaxUtf8BytesPerCharacter;
 
-// Opens a key by its full path from RootKey into `slot`, which is null unless it succeeded.
+// Opens a key by its full path from the registry's root into `slot`, which is null unless it succeeded.
 void Open(platform::RegistryApi& api, Key root, const std::string& path, std::uint32_t access, Key& slot) {
     slot = kNullKey;
     api.OpenKeyEx(root, path, 0, access, &slot);
@@ -63,6 +64,15 @@ public:
 private:
     platform::CachingRegistry& cache_;
 };
+
+// Runs one step of a connection; an exception abandons the step, and the next one runs.
+template <class Step>
+void Attempt(Step&& step) {
+    try {
+        step();
+    } catch (const std::exception&) {
+    }
+}
 
 std::string Describe(const std::string& what, const std::string& key) { return what + " of key \"" + key + "\""; }
 
@@ -105,11 +115,57 @@ std::string CutAtNul(std::string_view text) {
 ConfigStore::ConfigStore(platform::RegistryApi& registry, Settings& settings)
     : cache_(registry), api_(cache_), values_(cache_), settings_(settings) {}
 
+std::string ConfigStore::LocalComputerName() {
+    std::array<char, 255> buffer{};
+    std::uint32_t size = static_cast<std::uint32_t>(buffer.size());
+    api_.LocalComputerName(buffer.data(), &size);
+    return CutAtNul(std::string_view(buffer.data(), buffer.size()));
+}
+
+ConnectOutcome ConfigStore::Connect(const std::string& computer, const std::function<void()>& connected) {
+    const auto failed = [this](ConnectOutcome outcome) {
+        ClearLists();
+        return outcome;
+    };
+    // What counts is the handle, not the status: connected when there is one.
+    root_ = kNullKey;
+    Attempt([&] { api_.ConnectRegistry(computer, platform::kHKeyLocalMachine, &root_); });
+    if (root_ == kNullKey) return failed({.result = ConnectResult::Unreachable, .problem = api_.LastHiveFileError()});
+    if (connected) connected();
+
+    Status opened = error::kSuccess;
+    Attempt([&] { opened = api_.OpenKeyEx(root_, layout::kServiceKey, 0, platform::kKeyWrite, &serviceKey_); });
+    if (serviceKey_ == kNullKey) {
+        // The service is there, but the registry kept in files may not be written now: say where.
+        const auto problem = api_.LastHiveFileError();
+        if (opened == error::kAccessDenied && problem) {
+            return failed({.result = ConnectResult::ReadOnly, .problem = problem});
+        }
+        return failed({.result = ConnectResult::ServiceMissing});
+    }
+    Close(api_, serviceKey_);
+    return {};
+}
+
+void ConfigStore::Load() {
+    ClearLists();
+    const ReadingAtOnce reading(api_, root_);
+    Attempt([&] { LoadGlobalSettings(); });
+    Attempt([&] { LoadConnections(); });
+    Attempt([&] { LoadAccounts(); });
+}
+
+void ConfigStore::ClearLists() {
+    ClearConnections(settings_.Connections);
+    ClearAccounts(settings_.Accounts);
+    settings_.Loaded = {};
+}
+
 std::string ConfigStore::QueryValue(const std::string& path, const std::string& name, std::int32_t type,
                                     const std::string& defaultText) {
     // Not cleared first: what GetValue delivers ends in a NUL or fills the buffer.
     std::array<char, kValueBufferSize * platform::text::kMaxUtf8BytesPerCharacter> buffer;
-    const Status status = values_.GetValue(settings_.RootKey, path, name, type, buffer.data(), kValueBufferSize);
+    const Status status = values_.GetValue(root_, path, name, type, buffer.data(), kValueBufferSize);
     // A text longer than the buffer is read as far as it fits.
     if (status != error::kSuccess && status != error::kMoreData) return defaultText;
     return CutAtNul(std::string_view(buffer.data(), buffer.size()));
@@ -141,7 +197,7 @@ void ConfigStore::LoadConnections() {
     ClearConnections(settings_.Connections);
     settings_.Loaded = {};
     const Expecting expecting(cache_, Names(layout::kConnectionValues));
-    Open(api_, settings_.RootKey, layout::kParametersKey, platform::kKeyAllAccess, settings_.ParametersKeyHandle);
+    Open(api_, root_, layout::kParametersKey, platform::kKeyAllAccess, parametersKey_);
     // Subkeys 0 to 50 are looked at, a wave of them at once, for their names and then their
     // values; the model is filled from what was read in the order of the indexes, as one look
     // after another would fill it.
@@ -149,7 +205,7 @@ void ConfigStore::LoadConnections() {
     std::array<std::optional<std::string>, kConnectionSlots> keys;  // as stored; none past the end
     std::array<std::string, kConnectionSlots> names;
     const auto look = [&](std::size_t i) {
-        keys[i] = StoredName(settings_.ParametersKeyHandle, static_cast<std::uint32_t>(i));
+        keys[i] = StoredName(parametersKey_, static_cast<std::uint32_t>(i));
         names[i] = keys[i] ? CutAtNul(*keys[i]) : std::string();
     };
     const std::size_t wave = api_.ConcurrentCalls();
@@ -170,7 +226,7 @@ void ConfigStore::LoadConnections() {
         if (keys[i] && names[i].empty()) settings_.Loaded.ConnectionsLeftOut = true;
     }
     for (auto index = static_cast<std::uint32_t>(kConnectionSlots); !settings_.Loaded.ConnectionsLeftOut; ++index) {
-        const std::optional<std::string> beyond = StoredName(settings_.ParametersKeyHandle, index);
+        const std::optional<std::string> beyond = StoredName(parametersKey_, index);
         if (!beyond) break;
         if (CutAtNul(*beyond) != layout::kVolatileKey) settings_.Loaded.ConnectionsLeftOut = true;
     }
@@ -202,7 +258,7 @@ void ConfigStore::LoadConnections() {
             });
             Key noras = kNullKey;
             if (!seen) {
-                Open(api_, settings_.RootKey, layout::kParametersKey + "\\" + layout::kNoRasConnection,
+                Open(api_, root_, layout::kParametersKey + "\\" + layout::kNoRasConnection,
                      platform::kKeyRead, noras);
             }
             if (noras != kNullKey) {
@@ -216,7 +272,7 @@ void ConfigStore::LoadConnections() {
             break;
         }
     }
-    Close(api_, settings_.ParametersKeyHandle);
+    Close(api_, parametersKey_);
 }
 
 void ConfigStore::LoadAccounts() {
@@ -237,7 +293,7 @@ void ConfigStore::LoadAccounts() {
             const std::string& connection = settings_.Connections[c].Name;
             std::vector<AccountRecord>& accounts = found[c];
             Key connectionKey = kNullKey;
-            Open(api_, settings_.RootKey, layout::kParametersKey + "\\" + connection, platform::kKeyAllAccess,
+            Open(api_, root_, layout::kParametersKey + "\\" + connection, platform::kKeyAllAccess,
                  connectionKey);
             for (std::uint32_t index = 0;; ++index) {
                 std::optional<std::string> key = StoredName(connectionKey, index);
@@ -281,7 +337,7 @@ void ConfigStore::LoadAccounts() {
 }
 
 SaveOutcome ConfigStore::SaveSettings() {
-    const Key root = settings_.RootKey;
+    const Key root = root_;
     if (const Status begun = api_.BeginTransaction(root); begun != error::kSuccess) {
         // Without a registry to write to there is no service to save for.
         if (begun == error::kInvalidHandle) {
@@ -302,8 +358,8 @@ SaveOutcome ConfigStore::SaveSettings() {
         return {.result = SaveResult::FailedRestored, .failedStep = "read the stored configuration", .status = status,
                 .step = SaveStep::ReadStored};
     }
-    Open(api_, root, layout::kServiceKey, platform::kKeyAllAccess, settings_.ServiceKeyHandle);
-    if (settings_.ServiceKeyHandle == kNullKey) {
+    Open(api_, root, layout::kServiceKey, platform::kKeyAllAccess, serviceKey_);
+    if (serviceKey_ == kNullKey) {
         api_.AbortTransaction(root);
         return {.result = SaveResult::ServiceMissing, .failedStep = "open the service's key", .step = SaveStep::OpenService};
     }
@@ -316,8 +372,8 @@ SaveOutcome ConfigStore::SaveSettings() {
         outcome = {.result = SaveResult::FailedRestored, .failedStep = std::string("unexpected error: ") + e.what(),
                    .step = SaveStep::Unexpected, .data = e.what()};
     }
-    Close(api_, settings_.ParametersKeyHandle);
-    Close(api_, settings_.ServiceKeyHandle);
+    Close(api_, parametersKey_);
+    Close(api_, serviceKey_);
     if (outcome.result == SaveResult::Saved) {
         const Status committed = api_.CommitTransaction(root);
         if (committed == error::kSuccess) return outcome;
@@ -448,19 +504,19 @@ SaveOutcome ConfigStore::WriteChanges(const StoredCopy& stored, const platform::
     SaveOutcome outcome;
     for (const KeyChange& change : plan) {
         // Every change but the first needs the Parameters key; each key is opened (or made) once.
-        if (settings_.ParametersKeyHandle == kNullKey) {
+        if (parametersKey_ == kNullKey) {
             outcome.touched = true;
             const Status status =
-                api_.CreateKey(settings_.ServiceKeyHandle, layout::kParametersName, &settings_.ParametersKeyHandle);
-            if (settings_.ParametersKeyHandle == kNullKey) {
+                api_.CreateKey(serviceKey_, layout::kParametersName, &parametersKey_);
+            if (parametersKey_ == kNullKey) {
                 return {.result = SaveResult::FailedRestored, .failedStep = "create the Parameters key", .status = status,
                         .step = SaveStep::CreateKey, .touched = true};
             }
         }
-        Key key = settings_.ParametersKeyHandle;
+        Key key = parametersKey_;
         if (!change.path.empty()) {
             key = kNullKey;
-            const Status status = api_.CreateKey(settings_.ParametersKeyHandle, change.path, &key);
+            const Status status = api_.CreateKey(parametersKey_, change.path, &key);
             if (key == kNullKey) {
                 return {.result = SaveResult::FailedRestored, .failedStep = Describe("create the key", change.path),
                         .status = status, .step = SaveStep::CreateKey, .key = change.path,
@@ -468,7 +524,7 @@ SaveOutcome ConfigStore::WriteChanges(const StoredCopy& stored, const platform::
             }
         }
         outcome = Apply(key, change);
-        if (key != settings_.ParametersKeyHandle) api_.CloseKey(key);
+        if (key != parametersKey_) api_.CloseKey(key);
         if (outcome.result != SaveResult::Saved) return outcome;
     }
     outcome.touched = !plan.empty();

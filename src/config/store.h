@@ -2,6 +2,7 @@
 // back, through the registry operations and the value library.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -52,6 +53,20 @@ struct SaveOutcome {
     bool touched = false;  // a change had reached the registry: a failure puts the copy back
 };
 
+// What connecting to a computer's registry found.
+enum class ConnectResult {
+    Connected,       // the service's key may be written: the configuration is loaded
+    Unreachable,     // the computer's registry cannot be reached
+    ReadOnly,        // the service is there, but the registry kept in files may not be written now
+    ServiceMissing,  // the service's key is not there, or may not be written
+};
+
+struct ConnectOutcome {
+    ConnectResult result = ConnectResult::Connected;
+    // A registry kept in files: which file or folder stands in the way, and why.
+    std::optional<platform::HiveFileError> problem = {};
+};
+
 // Holds the registry of `root` still for the reads made during its life, where the registry can:
 // a load's many reads then see one state of it, not another program's write half way.
 class ReadingAtOnce {
@@ -77,7 +92,20 @@ public:
     Settings& Model() { return settings_; }
     platform::RegistryApi& Api() { return api_; }
 
-    // One value of the key `path` (below RootKey) as text; `defaultText` when the key or the
+    // This computer's name as the system reports it, up to its first NUL, blanks trimmed.
+    std::string LocalComputerName();
+    // Connects to the local-machine hive of `computer` (passed on as it is) and checks that the
+    // service is installed there and may be written; `connected` runs once the registry is
+    // reached, before the check. When either fails, the model's lists are emptied. The handle of
+    // the hive stays open until the next connection: loads and saves open their keys below it.
+    ConnectOutcome Connect(const std::string& computer, const std::function<void()>& connected = {});
+    // Empties the model's lists and loads the connected computer's configuration into the model,
+    // its global values, connections and accounts, while the registry is held still where it
+    // can be. A step that fails with an exception is abandoned and the next one runs, so a load
+    // that ran out of memory half way shows what it had read.
+    void Load();
+
+    // One value of the key `path` (below the connected registry's root) as text; `defaultText` when the key or the
     // value is missing or unreadable. A value stored as empty text reads as empty text.
     std::string QueryValue(const std::string& path, const std::string& name, std::int32_t type,
                            const std::string& defaultText);
@@ -85,6 +113,7 @@ public:
     // The name of subkey `index` of an open key; empty when there is none.
     std::string SubkeyName(platform::Key key, std::uint32_t index);
 
+    // The three steps of a load, in the order Load runs them.
     void LoadGlobalSettings();
     void LoadConnections();
     void LoadAccounts();
@@ -105,6 +134,8 @@ public:
     };
 
 private:
+    // Both lists emptied, nothing loaded.
+    void ClearLists();
     // What the Parameters key holds after the model is written over `stored`; a failure when a
     // number of the model is no number (nothing is written then).
     SaveOutcome Target(const StoredCopy& stored, platform::KeyTree* target);
@@ -122,6 +153,11 @@ private:
     platform::RegistryApi& api_;
     platform::ValueLibrary values_;
     Settings& settings_;
+    // The connected computer's local-machine hive, and the service's and the Parameters key
+    // while a load or a save has them open.
+    platform::Key root_ = platform::kNullKey;
+    platform::Key serviceKey_ = platform::kNullKey;
+    platform::Key parametersKey_ = platform::kNullKey;
 };
 
 }  // namespace kelvaston::config

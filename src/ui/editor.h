@@ -29,11 +29,9 @@ public:
     // Start-up: the local computer becomes the target, its configuration is loaded and the
     // window shows it with the first connection selected.
     void Main();
-    // (Re)connects to ComputerName, checks that the service is installed there and loads its
-    // configuration, or says why it cannot.
+    // (Re)connects to ComputerName through the store, which checks that the service is
+    // installed there and loads its configuration; says why when it cannot.
     void ConnectComputer();
-    // The local computer's name as the system delivers it.
-    std::string LocalComputerName();
 
     // Replaces the tree's nodes with the model's connections and accounts; selects nothing.
     void BuildTree();

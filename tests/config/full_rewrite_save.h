@@ -104,7 +104,7 @@ inline bool SaveByFullRewrite(platform::RegistryApi& api, const Settings& settin
         numbers = numbers && AddKey("Parameters\\" + a.Connection + "\\" + a.Name, a, kAccountFields, &model);
     }
     Key service = platform::kNullKey;
-    if (!numbers || api.OpenKeyEx(settings.RootKey, kServicePath, 0, platform::kKeyAllAccess, &service) != kSuccess) {
+    if (!numbers || api.OpenKeyEx(platform::kHKeyLocalMachine, kServicePath, 0, platform::kKeyAllAccess, &service) != kSuccess) {
         return false;
     }
     const Tree stored = ReadKey(api, service, "Parameters");

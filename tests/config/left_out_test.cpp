@@ -138,7 +138,6 @@ TEST_F(LeftOutTest, KeysAddedSinceTheLoadAreKeptAndShiftNothing) {
     Seed(kServiceLine + kParametersLine + Canonical(kGlobalFields) + added + body + Connection("NORAS"));
     Tree expected = ServiceTree();
     ASSERT_TRUE(Remove(expected, "M150"));
-    model.RootKey = settings_.RootKey;
     settings_ = model;
     ASSERT_EQ(store_->SaveSettings().result, SaveResult::Saved);
     EXPECT_EQ(ServiceTree(), expected);

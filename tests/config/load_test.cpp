@@ -63,14 +63,14 @@ TEST_F(LoadTest, TheValueLibraryReadsAndWritesValuesAsText) {
         {"Missing", 255, error::kFileNotFound, ""}};
     for (const auto& read : reads) {
         std::string buffer(255 * 4 + 1, '#');
-        const Status status = values.GetValue(settings_.RootKey, parameters, read.name, 1, buffer.data(), read.size);
+        const Status status = values.GetValue(root_, parameters, read.name, 1, buffer.data(), read.size);
         EXPECT_EQ(status, read.status) << read.name << " " << read.size;
         const std::string held = read.text.empty() ? "" : read.text + (read.text.size() < read.size * 4 ? std::string(1, '\0') : "");
         EXPECT_EQ(buffer, held + std::string(buffer.size() - held.size(), '#')) << read.name << " " << read.size;
     }
-    EXPECT_EQ(values.GetValue(settings_.RootKey, parameters + "\\Gone", "D0", 4, nullptr, 255), error::kFileNotFound);
+    EXPECT_EQ(values.GetValue(root_, parameters + "\\Gone", "D0", 4, nullptr, 255), error::kFileNotFound);
     platform::Key key = platform::kNullKey;
-    ASSERT_EQ(registry_->CreateKey(settings_.RootKey, parameters, &key), error::kSuccess);
+    ASSERT_EQ(registry_->CreateKey(root_, parameters, &key), error::kSuccess);
     const struct { std::int32_t type; std::string data; std::uint32_t size; Status status; std::string bytes; } writes[] = {
         {4, "0", 4, error::kSuccess, std::string(4, '\0')}, {4, "4294967295", 4, error::kSuccess, "\xFF\xFF\xFF\xFF"},
         {4, " 16909060 ", 4, error::kSuccess, "\x04\x03\x02\x01"}, {4, "007", 4, error::kSuccess, std::string("\x07\0\0\0", 4)},
@@ -128,8 +128,7 @@ TEST_F(LoadTest, TheListsStopAt51IndexesAnd251Accounts) {
         Settings loaded;
         InitSettings(loaded);
         ConfigStore store(overlapping ? static_cast<platform::RegistryApi&>(remote) : counter, loaded);
-        ASSERT_EQ(store.Api().ConnectRegistry("", platform::kHKeyLocalMachine, &loaded.RootKey), error::kSuccess);
-        LoadAll(&store);
+        LoadAll(store);
         EXPECT_LE(counter.Total(), 3 * (50 + 252)) << overlapping;
         ASSERT_EQ(ConnectionCount(loaded.Connections), kConnectionSlots);
         EXPECT_EQ(loaded.Connections[49].Name, "A149");

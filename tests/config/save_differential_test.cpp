@@ -112,7 +112,7 @@ TEST_F(SaveDifferential, WritingOnlyTheChangesLeavesTheTreeAFullRewriteLeaves) {
         settings_ = model;
         // Every other save reads the stored tree with its reads overlapping, as for a remote registry.
         platform::LatencyRegistry overlapping(*registry_, std::chrono::microseconds(0));
-        const SaveOutcome outcome = ConfigStore(seed % 2 == 0 ? overlapping : *registry_, settings_).SaveSettings();
+        const SaveOutcome outcome = StoreOver(seed % 2 == 0 ? static_cast<platform::RegistryApi&>(overlapping) : *registry_)->SaveSettings();
         ASSERT_EQ(outcome.result == SaveResult::Saved, fullSaved) << outcome.failedStep;
         ASSERT_EQ(ServiceTree(), full);
         if (!fullSaved) {  // a number that is none: named, and nothing was written
@@ -122,7 +122,7 @@ TEST_F(SaveDifferential, WritingOnlyTheChangesLeavesTheTreeAFullRewriteLeaves) {
         }
         ++saved;
         platform::CountingRegistry counter(*registry_);
-        ASSERT_EQ(ConfigStore(counter, settings_).SaveSettings().result, SaveResult::Saved);
+        ASSERT_EQ(StoreOver(counter)->SaveSettings().result, SaveResult::Saved);
         using platform::Call;
         EXPECT_EQ(counter.Count(Call::CreateKey) + counter.Count(Call::DeleteKey) + counter.Count(Call::DeleteValue) +
                       counter.Count(Call::SetValueEx) + counter.Count(Call::SetValueBytes), 0u);

@@ -37,7 +37,7 @@ TEST_F(SaveTest, ASavedModelLoadsBackAndALaterSaveWritesOnlyWhatChanged) {
 
     settings_.Accounts[0].POPHost = "pop.example.org";
     platform::CountingRegistry counter(*registry_);
-    ASSERT_EQ(ConfigStore(counter, settings_).SaveSettings().result, SaveResult::Saved);
+    ASSERT_EQ(StoreOver(counter)->SaveSettings().result, SaveResult::Saved);
     EXPECT_EQ(counter.Count(platform::Call::SetValueEx), 1u);
     EXPECT_EQ(counter.Count(platform::Call::DeleteKey) + counter.Count(platform::Call::DeleteValue), 0u);
 }
@@ -66,7 +66,9 @@ TEST_F(SaveTest, AFailureAtAnyCallLeavesTheOldOrTheNewConfiguration) {
         LoadAll();
         edit(settings_);
         platform::CountingRegistry counter(*registry_);
-        ASSERT_EQ(ConfigStore(counter, settings_).SaveSettings().result, SaveResult::Saved);
+        const auto counted = StoreOver(counter);
+        counter.Reset();
+        ASSERT_EQ(counted->SaveSettings().result, SaveResult::Saved);
         const Tree newTree = ServiceTree();
         const std::size_t calls = counter.Total();
         std::size_t failed = 0;
@@ -76,11 +78,12 @@ TEST_F(SaveTest, AFailureAtAnyCallLeavesTheOldOrTheNewConfiguration) {
             LoadAll();
             edit(settings_);
             platform::FaultInjectingRegistry faulty(*registry_);
+            const auto store = StoreOver(faulty);
             faulty.FailNth(std::nullopt, k, error::kAccessDenied);
 #ifndef _WIN32
             const std::size_t open = OpenKeys();
 #endif
-            const SaveOutcome outcome = ConfigStore(faulty, settings_).SaveSettings();
+            const SaveOutcome outcome = store->SaveSettings();
             ASSERT_TRUE(faulty.Fired());
 #ifndef _WIN32
             EXPECT_EQ(OpenKeys(), open + faulty.ClosesRefused()) << "a key the save opened is still open";
@@ -121,8 +124,9 @@ TEST_F(SaveTest, ATextTheRegistryCannotStoreIsNamedAndUndone) {
             settings_.Accounts[1].SMTPTo = "m" + unstorable + "ller@example.com";
             kelvaston::test::WithoutTransactions plain(*registry_);
             platform::FaultInjectingRegistry faulty(transactions ? static_cast<platform::RegistryApi&>(*registry_) : plain);
+            const auto store = StoreOver(faulty);
             if (refuseRestore) faulty.FailNth(platform::Call::DeleteKey, 1, error::kAccessDenied, true);
-            const SaveOutcome outcome = ConfigStore(faulty, settings_).SaveSettings();
+            const SaveOutcome outcome = store->SaveSettings();
 #ifdef _WIN32
             const bool dropped = false;  // advapi32 has no transactions: the stored tree is put back
 #else

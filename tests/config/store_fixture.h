@@ -63,28 +63,38 @@ protected:
         SeedHive(body);
         Connect();
     }
-    // A new store on what the registry holds now (on Linux: what reached the disk).
+    // A new store connected to what the registry holds now (on Linux: what reached the disk),
+    // its model as it starts, with nothing loaded.
     void Connect() {
         store_.reset();
         registry_ = OpenHive();
+        ASSERT_EQ(registry_->ConnectRegistry("", platform::kHKeyLocalMachine, &root_), error::kSuccess);
         InitSettings(settings_);
-        ASSERT_EQ(registry_->ConnectRegistry("", platform::kHKeyLocalMachine, &settings_.RootKey), error::kSuccess);
         store_ = std::make_unique<ConfigStore>(*registry_, settings_);
+        store_->Connect("");
     }
-    void LoadAll(ConfigStore* other = nullptr) {
-        ConfigStore& store = other != nullptr ? *other : *store_;
-        store.LoadGlobalSettings();
-        store.LoadConnections();
-        store.LoadAccounts();
+    // Connects and loads the configuration, as the window does.
+    static void LoadAll(ConfigStore& store) {
+        store.Connect("");
+        store.Load();
+    }
+    void LoadAll() { LoadAll(*store_); }
+    // A store for the model as it is, through `api` (the registry behind a decorator),
+    // connected as the window's is.
+    std::unique_ptr<ConfigStore> StoreOver(platform::RegistryApi& api) {
+        auto store = std::make_unique<ConfigStore>(api, settings_);
+        EXPECT_EQ(store->Connect("").result, ConnectResult::Connected);
+        return store;
     }
     // Everything below the service's key, as stored now; empty when the key is missing.
-    Tree ServiceTree() { return ReadKey(*registry_, settings_.RootKey, kServicePath); }
+    Tree ServiceTree() { return ReadKey(*registry_, root_, kServicePath); }
 #ifndef _WIN32
     // The keys open in the registry, which the file store counts.
     std::size_t OpenKeys() const { return static_cast<platform::FileStoreRegistry&>(*registry_).OpenKeys(); }
 #endif
 
     std::unique_ptr<platform::RegistryApi> registry_;
+    platform::Key root_ = platform::kNullKey;  // the test's own handle of the local hive
     Settings settings_;
     std::unique_ptr<ConfigStore> store_;
 };

@@ -292,13 +292,9 @@ std::pair<int, bool> RunChild(const std::filesystem::path& folder, char which, s
         platform::FileStoreRegistry registry({folder, "CRASH"});
         config::Settings settings;
         config::InitSettings(settings);
-        if (registry.ConnectRegistry("", kHKeyLocalMachine, &settings.RootKey) != error::kSuccess) {
-            std::_Exit(1);
-        }
         config::ConfigStore store(registry, settings);
-        store.LoadGlobalSettings();
-        store.LoadConnections();
-        store.LoadAccounts();
+        if (store.Connect("").result != config::ConnectResult::Connected) std::_Exit(1);
+        store.Load();
         FillConfiguration(settings, which);
         const config::SaveOutcome outcome = store.SaveSettings();
         if (outcome.result == config::SaveResult::Saved) std::_Exit(0);
