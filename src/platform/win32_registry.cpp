@@ -120,6 +120,28 @@ LONG ReadValue(HKEY key, const char* name, DWORD* type, std::string* bytes) {
     return ERROR_MORE_DATA;
 }
 
+// One value of an enumeration, ANSI or wide: `enumerate(name, &nameLength, data, &size)` is
+// called with the data buffer growing while it reports ERROR_MORE_DATA, a bounded number of
+// times, as another writer could keep the value growing. `name` has room for the longest value
+// name, so only the data buffer ever grows; both are cut to what was read.
+template <class Name, class Enumerate>
+LONG EnumValueGrowing(Name* name, std::string* bytes, Enumerate&& enumerate) {
+    bytes->assign(256, '\0');
+    LONG rc = ERROR_MORE_DATA;
+    for (int attempt = 0; attempt < 8 && rc == ERROR_MORE_DATA; ++attempt) {
+        DWORD nameLength = static_cast<DWORD>(name->size());
+        DWORD size = static_cast<DWORD>(bytes->size());
+        rc = enumerate(name->data(), &nameLength, reinterpret_cast<BYTE*>(bytes->data()), &size);
+        if (rc == ERROR_SUCCESS) {
+            name->resize(nameLength);
+            bytes->resize(size);
+        } else if (rc == ERROR_MORE_DATA) {
+            bytes->resize(std::max<std::size_t>(size, 2 * bytes->size()));
+        }
+    }
+    return rc;
+}
+
 // Whether every component of a key path is within the registry's limit of 255 UTF-16 units.
 // Windows refuses longer names; Wine accepts 256, so without this check the same call would
 // succeed under Wine and fail on Windows.
@@ -272,21 +294,11 @@ Status Win32Registry::EnumValue(Key key, std::uint32_t index, std::string* name,
     // Room for the longest value name (16,383 UTF-16 units, two bytes each in a DBCS code page),
     // so only the data buffer ever needs to grow.
     std::string ansiName(2 * kMaxValueNameLength + 2, '\0');
-    std::string bytes(256, '\0');
+    std::string bytes;
     DWORD valueType = REG_NONE;
-    LONG rc = ERROR_MORE_DATA;
-    for (int attempt = 0; attempt < 8 && rc == ERROR_MORE_DATA; ++attempt) {
-        DWORD nameLength = static_cast<DWORD>(ansiName.size());
-        DWORD size = static_cast<DWORD>(bytes.size());
-        rc = RegEnumValueA(ToHKey(key), index, ansiName.data(), &nameLength, nullptr, &valueType,
-                           reinterpret_cast<BYTE*>(bytes.data()), &size);
-        if (rc == ERROR_SUCCESS) {
-            ansiName.resize(nameLength);
-            bytes.resize(size);
-        } else if (rc == ERROR_MORE_DATA) {
-            bytes.resize(std::max<std::size_t>(size, 2 * bytes.size()));
-        }
-    }
+    const LONG rc = EnumValueGrowing(&ansiName, &bytes, [&](char* buffer, DWORD* length, BYTE* into, DWORD* size) {
+        return RegEnumValueA(ToHKey(key), index, buffer, length, nullptr, &valueType, into, size);
+    });
     if (rc != ERROR_SUCCESS) return static_cast<Status>(rc);
     std::string utf8Name;
     if (!AnsiToUtf8(ansiName, &utf8Name) || !DataToCaller(valueType, &bytes)) {
@@ -325,21 +337,11 @@ bool WideToUtf8(const std::wstring& wide, std::string* utf8) {
 Status Win32Registry::EnumValueBytes(Key key, std::uint32_t index, std::string* name, std::uint32_t* type,
                                      std::string* data) {
     std::wstring wideName(kMaxValueNameLength + 1, L'\0');
-    std::string bytes(256, '\0');
+    std::string bytes;
     DWORD valueType = REG_NONE;
-    LONG rc = ERROR_MORE_DATA;
-    for (int attempt = 0; attempt < 8 && rc == ERROR_MORE_DATA; ++attempt) {
-        DWORD nameLength = static_cast<DWORD>(wideName.size());
-        DWORD size = static_cast<DWORD>(bytes.size());
-        rc = RegEnumValueW(ToHKey(key), index, wideName.data(), &nameLength, nullptr, &valueType,
-                           reinterpret_cast<BYTE*>(bytes.data()), &size);
-        if (rc == ERROR_SUCCESS) {
-            wideName.resize(nameLength);
-            bytes.resize(size);
-        } else if (rc == ERROR_MORE_DATA) {
-            bytes.resize(std::max<std::size_t>(size, 2 * bytes.size()));
-        }
-    }
+    const LONG rc = EnumValueGrowing(&wideName, &bytes, [&](wchar_t* buffer, DWORD* length, BYTE* into, DWORD* size) {
+        return RegEnumValueW(ToHKey(key), index, buffer, length, nullptr, &valueType, into, size);
+    });
     if (rc != ERROR_SUCCESS) return static_cast<Status>(rc);
     std::string utf8Name;
     if (!WideToUtf8(wideName, &utf8Name)) return error::kNoUnicodeTranslation;
