@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "support/local_hive.h"
+#include "scripted_dialogs.h"
 #include "ui/editor.h"
 
 // Texts in test messages as text, not as arrays of characters.
