@@ -444,7 +444,7 @@ int main(int argc, char** argv) {
         saveCalls = counter.Total();
         saveKinds = Breakdown(counter);
         if (outcome.result != config::SaveResult::Saved) {
-            std::fprintf(stderr, "save failed: %s\n", outcome.failedStep.c_str());
+            std::fprintf(stderr, "save failed: %s\n", config::Describe(outcome).c_str());
             return 1;
         }
 

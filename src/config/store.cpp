@@ -74,8 +74,6 @@ void Attempt(Step&& step) {
     }
 }
 
-std::string Describe(const std::string& what, const std::string& key) { return what + " of key \"" + key + "\""; }
-
 using StoredCopy = ConfigStore::StoredCopy;
 
 // Reads the stored Parameters tree, its keys at the same time, a key a call.
@@ -110,6 +108,27 @@ std::string CutAtNul(std::string_view text) {
     while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
     while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
     return std::string(text);
+}
+
+std::string Describe(const SaveOutcome& outcome) {
+    const std::string key = outcome.key.empty() ? "the Parameters key" : "key \"" + outcome.key + "\"";
+    const std::string data = outcome.data.empty() ? "" : " (\"" + outcome.data + "\")";
+    std::string what;
+    switch (outcome.step) {
+        case SaveStep::None: return "saved";
+        case SaveStep::Begin: what = "take the registry for the save"; break;
+        case SaveStep::ReadStored: what = "read the stored configuration"; break;
+        case SaveStep::RemoveStored:
+            what = outcome.value.empty() ? "remove the stored " + key
+                                         : "remove the value \"" + outcome.value + "\" of " + key;
+            break;
+        case SaveStep::OpenService: what = "open the service's key"; break;
+        case SaveStep::CreateKey: what = "create " + key; break;
+        case SaveStep::WriteValue: what = "write value \"" + outcome.value + "\"" + data + " of " + key; break;
+        case SaveStep::Flush: what = "write the registry to permanent storage"; break;
+        case SaveStep::Unexpected: return "unexpected error: " + outcome.data;
+    }
+    return what + ": status " + std::to_string(outcome.status);
 }
 
 ConfigStore::ConfigStore(platform::RegistryApi& registry, Settings& settings)
@@ -341,10 +360,10 @@ SaveOutcome ConfigStore::SaveSettings() {
     if (const Status begun = api_.BeginTransaction(root); begun != error::kSuccess) {
         // Without a registry to write to there is no service to save for.
         if (begun == error::kInvalidHandle) {
-            return {.result = SaveResult::ServiceMissing, .failedStep = "open the service's key", .status = begun,
+            return {.result = SaveResult::ServiceMissing, .status = begun,
                     .step = SaveStep::OpenService};
         }
-        return {.result = SaveResult::FailedRestored, .failedStep = "take the registry for the save", .status = begun,
+        return {.result = SaveResult::FailedRestored, .status = begun,
                 .step = SaveStep::Begin};
     }
     // The copy that guards the save is read inside the transaction: it is what the registry holds
@@ -355,13 +374,13 @@ SaveOutcome ConfigStore::SaveSettings() {
     if (const Status status = CopyStoredParameters(api_, root, &copy, &pool); status != error::kSuccess) {
         // Nothing has been changed yet, so nothing needs to be put back.
         api_.AbortTransaction(root);
-        return {.result = SaveResult::FailedRestored, .failedStep = "read the stored configuration", .status = status,
+        return {.result = SaveResult::FailedRestored, .status = status,
                 .step = SaveStep::ReadStored};
     }
     Open(api_, root, layout::kServiceKey, platform::kKeyAllAccess, serviceKey_);
     if (serviceKey_ == kNullKey) {
         api_.AbortTransaction(root);
-        return {.result = SaveResult::ServiceMissing, .failedStep = "open the service's key", .step = SaveStep::OpenService};
+        return {.result = SaveResult::ServiceMissing, .step = SaveStep::OpenService};
     }
     platform::KeyTree target;
     SaveOutcome outcome;
@@ -369,16 +388,14 @@ SaveOutcome ConfigStore::SaveSettings() {
         outcome = Target(copy, &target);
         if (outcome.result == SaveResult::Saved) outcome = WriteChanges(copy, target);
     } catch (const std::exception& e) {
-        outcome = {.result = SaveResult::FailedRestored, .failedStep = std::string("unexpected error: ") + e.what(),
-                   .step = SaveStep::Unexpected, .data = e.what()};
+        outcome = {.result = SaveResult::FailedRestored, .step = SaveStep::Unexpected, .data = e.what()};
     }
     Close(api_, parametersKey_);
     Close(api_, serviceKey_);
     if (outcome.result == SaveResult::Saved) {
         const Status committed = api_.CommitTransaction(root);
         if (committed == error::kSuccess) return outcome;
-        outcome = {.result = SaveResult::FailedRestored, .failedStep = "write the registry to permanent storage",
-                   .status = committed, .step = SaveStep::Flush, .touched = outcome.touched};
+        outcome = {.result = SaveResult::FailedRestored, .status = committed, .step = SaveStep::Flush, .touched = outcome.touched};
     }
     // A registry with transactions drops every change, also those of a commit that failed.
     if (api_.AbortTransaction(root) || !outcome.touched) return outcome;
@@ -454,7 +471,6 @@ SaveOutcome ConfigStore::Target(const StoredCopy& stored, platform::KeyTree* tar
                 if (!platform::ParseDword(data, &number)) {
                     return SaveOutcome{
                         .result = SaveResult::FailedRestored,
-                        .failedStep = Describe(std::string("write value \"") + field.name + "\" (\"" + data + "\")", keyName),
                         .status = error::kInvalidData,
                         .step = SaveStep::WriteValue,
                         .key = keyName == layout::kParametersName ? std::string() : keyName,
@@ -477,8 +493,7 @@ SaveOutcome ConfigStore::Target(const StoredCopy& stored, platform::KeyTree* tar
         if (connection.Name.empty()) break;
         platform::KeyTree* key = MakePath(*target, connection.Name);
         if (key == nullptr) {
-            return {.result = SaveResult::FailedRestored, .failedStep = Describe("create the key", connection.Name),
-                    .status = error::kBadPathName, .step = SaveStep::CreateKey, .key = connection.Name};
+            return {.result = SaveResult::FailedRestored, .status = error::kBadPathName, .step = SaveStep::CreateKey, .key = connection.Name};
         }
         std::array<std::size_t, layout::kConnectionValues.size()> order;
         for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
@@ -489,8 +504,7 @@ SaveOutcome ConfigStore::Target(const StoredCopy& stored, platform::KeyTree* tar
         const std::string path = account.Connection + "\\" + account.Name;
         platform::KeyTree* key = MakePath(*target, path);
         if (key == nullptr) {
-            return {.result = SaveResult::FailedRestored, .failedStep = Describe("create the key", path),
-                    .status = error::kBadPathName, .step = SaveStep::CreateKey, .key = path};
+            return {.result = SaveResult::FailedRestored, .status = error::kBadPathName, .step = SaveStep::CreateKey, .key = path};
         }
         std::array<std::size_t, layout::kAccountValues.size()> order;
         for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
@@ -509,7 +523,7 @@ SaveOutcome ConfigStore::WriteChanges(const StoredCopy& stored, const platform::
             const Status status =
                 api_.CreateKey(serviceKey_, layout::kParametersName, &parametersKey_);
             if (parametersKey_ == kNullKey) {
-                return {.result = SaveResult::FailedRestored, .failedStep = "create the Parameters key", .status = status,
+                return {.result = SaveResult::FailedRestored, .status = status,
                         .step = SaveStep::CreateKey, .touched = true};
             }
         }
@@ -518,8 +532,7 @@ SaveOutcome ConfigStore::WriteChanges(const StoredCopy& stored, const platform::
             key = kNullKey;
             const Status status = api_.CreateKey(parametersKey_, change.path, &key);
             if (key == kNullKey) {
-                return {.result = SaveResult::FailedRestored, .failedStep = Describe("create the key", change.path),
-                        .status = status, .step = SaveStep::CreateKey, .key = change.path,
+                return {.result = SaveResult::FailedRestored, .status = status, .step = SaveStep::CreateKey, .key = change.path,
                         .unstorable = Unstorable(status, change.path), .touched = true};
             }
         }
@@ -538,14 +551,12 @@ SaveOutcome ConfigStore::Apply(Key key, const KeyChange& change) {
     for (const std::string& name : change.removeKeys) {
         std::string failed;
         if (const Status status = platform::DeleteTree(api_, key, name, &failed); status != error::kSuccess) {
-            return {.result = SaveResult::FailedRestored, .failedStep = Describe("remove the stored key", keyName(failed)),
-                    .status = status, .step = SaveStep::RemoveStored, .key = keyName(failed), .touched = true};
+            return {.result = SaveResult::FailedRestored, .status = status, .step = SaveStep::RemoveStored, .key = keyName(failed), .touched = true};
         }
     }
     for (const std::string& name : change.removeValues) {
         if (const Status status = api_.DeleteValue(key, name); status != error::kSuccess) {
             return {.result = SaveResult::FailedRestored,
-                    .failedStep = Describe("remove the value \"" + name + "\"", keyName({})),
                     .status = status, .step = SaveStep::RemoveStored, .key = keyName({}), .value = name, .touched = true};
         }
     }
@@ -557,7 +568,7 @@ SaveOutcome ConfigStore::Apply(Key key, const KeyChange& change) {
             const Status status = api_.SetValueBytes(key, value->name, value->type, platform::ValueBytes(*value));
             if (status != error::kSuccess) {
                 return {.result = SaveResult::FailedRestored,
-                        .failedStep = Describe("write value \"" + value->name + "\"", keyName({})), .status = status,
+                        .status = status,
                         .step = SaveStep::WriteValue, .key = change.path, .value = value->name, .touched = true};
             }
             continue;
@@ -569,7 +580,6 @@ SaveOutcome ConfigStore::Apply(Key key, const KeyChange& change) {
                                                data, number ? 4u : static_cast<std::uint32_t>(data.size()));
         if (status != error::kSuccess) {
             return {.result = SaveResult::FailedRestored,
-                    .failedStep = Describe("write value \"" + value->name + "\" (\"" + data + "\")", keyName({})),
                     .status = status, .step = SaveStep::WriteValue, .key = change.path, .value = value->name,
                     .data = data, .unstorable = Unstorable(status, data), .touched = true};
         }

@@ -41,7 +41,6 @@ enum class SaveStep {
 // Built by field name: `{.result = ..., .step = ...}`; what is not named keeps its default.
 struct SaveOutcome {
     SaveResult result = SaveResult::Saved;
-    std::string failedStep = {};  // what could not be done, in English, e.g. "write value ..."
     platform::Status status = platform::error::kSuccess;
     SaveStep step = SaveStep::None;
     std::string key = {};  // relative to the Parameters key
@@ -66,6 +65,10 @@ struct ConnectOutcome {
     // A registry kept in files: which file or folder stands in the way, and why.
     std::optional<platform::HiveFileError> problem = {};
 };
+
+// What a save did or could not do, in English, for logs and tests, e.g. `write value "TimeOut"
+// ("x") of key "NORAS": status 13`. The window says it in German from the same fields.
+std::string Describe(const SaveOutcome& outcome);
 
 // Holds the registry of `root` still for the reads made during its life, where the registry can:
 // a load's many reads then see one state of it, not another program's write half way.

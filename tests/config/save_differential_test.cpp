@@ -113,11 +113,11 @@ TEST_F(SaveDifferential, WritingOnlyTheChangesLeavesTheTreeAFullRewriteLeaves) {
         // Every other save reads the stored tree with its reads overlapping, as for a remote registry.
         platform::LatencyRegistry overlapping(*registry_, std::chrono::microseconds(0));
         const SaveOutcome outcome = StoreOver(seed % 2 == 0 ? static_cast<platform::RegistryApi&>(overlapping) : *registry_)->SaveSettings();
-        ASSERT_EQ(outcome.result == SaveResult::Saved, fullSaved) << outcome.failedStep;
+        ASSERT_EQ(outcome.result == SaveResult::Saved, fullSaved) << Describe(outcome);
         ASSERT_EQ(ServiceTree(), full);
         if (!fullSaved) {  // a number that is none: named, and nothing was written
             EXPECT_EQ(outcome.step, SaveStep::WriteValue);
-            EXPECT_NE(outcome.failedStep.find(outcome.value), std::string::npos) << outcome.failedStep;
+            EXPECT_NE(Describe(outcome).find(outcome.value), std::string::npos) << Describe(outcome);
             continue;
         }
         ++saved;

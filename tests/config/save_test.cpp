@@ -92,12 +92,12 @@ TEST_F(SaveTest, AFailureAtAnyCallLeavesTheOldOrTheNewConfiguration) {
             failed += !saved;
             EXPECT_NE(outcome.result, SaveResult::FailedNotRestored);
             if (outcome.result == SaveResult::FailedRestored) {
-                EXPECT_TRUE(outcome.step != SaveStep::None && !outcome.failedStep.empty());
-                EXPECT_EQ(outcome.status, error::kAccessDenied) << outcome.failedStep;
+                EXPECT_NE(outcome.step, SaveStep::None);
+                EXPECT_EQ(outcome.status, error::kAccessDenied) << Describe(outcome);
             }
-            ASSERT_EQ(ServiceTree(), saved ? newTree : oldTree) << outcome.failedStep;
+            ASSERT_EQ(ServiceTree(), saved ? newTree : oldTree) << Describe(outcome);
             Connect();
-            ASSERT_EQ(ServiceTree(), saved ? newTree : oldTree) << "on disk: " << outcome.failedStep;
+            ASSERT_EQ(ServiceTree(), saved ? newTree : oldTree) << "on disk: " << Describe(outcome);
         }
         EXPECT_GT(failed, calls / 3);
     }

@@ -298,7 +298,7 @@ std::pair<int, bool> RunChild(const std::filesystem::path& folder, char which, s
         FillConfiguration(settings, which);
         const config::SaveOutcome outcome = store.SaveSettings();
         if (outcome.result == config::SaveResult::Saved) std::_Exit(0);
-        std::fprintf(stderr, "the save failed: %s\n", outcome.failedStep.c_str());
+        std::fprintf(stderr, "the save failed: %s\n", config::Describe(outcome).c_str());
         std::_Exit(1);
     }
     const auto deadline = Clock::now() + std::chrono::duration<double, std::milli>(killAfterMs.value_or(60000));
