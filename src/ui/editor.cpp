@@ -61,11 +61,14 @@ void ShowCheck(CheckBox* box, const std::string& text) {
     box->SetValue(static_cast<int>(value));
 }
 
-struct AccountControl {
+// A text box or check box that shows one field of a record.
+template <class Record>
+struct FieldControl {
     QWidget* control;
-    std::string AccountRecord::*field;
+    std::string Record::*field;
     bool zeroIfEmpty;  // a number or flag: shown as 0 when empty
 };
+using AccountControl = FieldControl<AccountRecord>;
 
 // The account page's controls, in the order of the account values, which every step follows.
 std::vector<AccountControl> AccountControls(POPConfig& w) {
@@ -75,6 +78,49 @@ std::vector<AccountControl> AccountControls(POPConfig& w) {
         if (control != nullptr) controls.push_back({control, value.field, value.IsNumber()});
     }
     return controls;
+}
+
+// The controls of the global values, in the order of their table.
+std::vector<FieldControl<GlobalSettings>> GlobalControls(POPConfig& w) {
+    const std::pair<std::string GlobalSettings::*, QWidget*> shownBy[] = {
+        {&GlobalSettings::BDWDir, w.GlobalBDWDir},           {&GlobalSettings::DebugLevel, w.GlobalDebugLevel},
+        {&GlobalSettings::ListenRAS, w.GlobalListenRAS},     {&GlobalSettings::ProxyHost, w.GlobalProxyHost},
+        {&GlobalSettings::ProxyPort, w.GlobalProxyPort},     {&GlobalSettings::TriggerPort, w.GlobalTriggerPort},
+        {&GlobalSettings::TickerEMail, w.GlobalTickerEMail}};
+    std::vector<FieldControl<GlobalSettings>> controls;
+    for (const auto& value : config::layout::kGlobalValues) {
+        for (const auto& [field, control] : shownBy) {
+            if (field == value.field) controls.push_back({control, field, value.IsNumber()});
+        }
+    }
+    return controls;
+}
+
+// Shows a record's fields in their controls, a number or flag stored empty as 0, in the order
+// of the controls: a field that is no number ends the showing there.
+template <class Record>
+void ShowFields(Record& record, const std::vector<FieldControl<Record>>& controls) {
+    for (const auto& c : controls) {
+        if (c.zeroIfEmpty) ZeroIfEmpty(record.*c.field);
+    }
+    for (const auto& c : controls) {
+        if (auto* box = qobject_cast<CheckBox*>(c.control)) {
+            ShowCheck(box, record.*c.field);
+        } else {
+            static_cast<QLineEdit*>(c.control)->setText(Q(record.*c.field));
+        }
+    }
+}
+
+template <class Record>
+void TakeBackFields(Record& record, const std::vector<FieldControl<Record>>& controls) {
+    for (const auto& c : controls) {
+        if (auto* box = qobject_cast<CheckBox*>(c.control)) {
+            record.*c.field = std::to_string(box->Value());
+        } else {
+            record.*c.field = S(static_cast<QLineEdit*>(c.control)->text());
+        }
+    }
 }
 
 // The number fields of the pages, in the order of the pages, with their captions as the window
@@ -208,15 +254,7 @@ bool Editor::ShowSettings(const std::optional<QString>& connection, const std::o
 
 bool Editor::ShowSettingsSteps(const std::optional<QString>& connection, const std::optional<QString>& account) {
     POPConfig& w = window_;
-    GlobalSettings& g = settings_.Global;
-    for (std::string* field : {&g.DebugLevel, &g.ProxyPort, &g.TriggerPort, &g.ListenRAS}) ZeroIfEmpty(*field);
-    w.GlobalBDWDir->setText(Q(g.BDWDir));
-    w.GlobalDebugLevel->setText(Q(g.DebugLevel));
-    ShowCheck(w.GlobalListenRAS, g.ListenRAS);
-    w.GlobalProxyHost->setText(Q(g.ProxyHost));
-    w.GlobalProxyPort->setText(Q(g.ProxyPort));
-    w.GlobalTickerEMail->setText(Q(g.TickerEMail));
-    w.GlobalTriggerPort->setText(Q(g.TriggerPort));
+    ShowFields(settings_.Global, GlobalControls(w));
     if (!connection && !account) return true;
 
     const QString connectionName = connection.value_or(QString());
@@ -243,18 +281,7 @@ bool Editor::ShowSettingsSteps(const std::optional<QString>& connection, const s
     if (account) {
         for (const auto& c : controls) c.control->setEnabled(true);
         w.Rahmen[3]->setEnabled(true);
-        if (AccountRecord* record = FindAccount(settings_, connectionName, *account)) {
-            for (const auto& c : controls) {
-                if (c.zeroIfEmpty) ZeroIfEmpty(record->*c.field);
-            }
-            for (const auto& c : controls) {
-                if (auto* box = qobject_cast<CheckBox*>(c.control)) {
-                    ShowCheck(box, record->*c.field);
-                } else {
-                    static_cast<QLineEdit*>(c.control)->setText(Q(record->*c.field));
-                }
-            }
-        }
+        if (AccountRecord* record = FindAccount(settings_, connectionName, *account)) ShowFields(*record, controls);
     } else {
         for (const auto& c : controls) {
             if (auto* box = qobject_cast<CheckBox*>(c.control)) {
@@ -279,14 +306,7 @@ bool Editor::TakeBackSettings(const std::optional<QString>& connection, const st
 bool Editor::TakeBackSettingsSteps(const std::optional<QString>& connection, const std::optional<QString>& account) {
     POPConfig& w = window_;
     bool whole = true;
-    GlobalSettings& g = settings_.Global;
-    g.BDWDir = S(w.GlobalBDWDir->text());
-    g.DebugLevel = S(w.GlobalDebugLevel->text());
-    g.ListenRAS = std::to_string(w.GlobalListenRAS->Value());
-    g.ProxyHost = S(w.GlobalProxyHost->text());
-    g.ProxyPort = S(w.GlobalProxyPort->text());
-    g.TickerEMail = S(w.GlobalTickerEMail->text());
-    g.TriggerPort = S(w.GlobalTriggerPort->text());
+    TakeBackFields(settings_.Global, GlobalControls(w));
     if (!connection && !account) return true;
 
     const QString connectionName = connection.value_or(QString());
@@ -306,13 +326,7 @@ bool Editor::TakeBackSettingsSteps(const std::optional<QString>& connection, con
     }
     if (!account) return whole;
     if (AccountRecord* record = FindAccount(settings_, connectionName, *account)) {
-        for (const auto& c : AccountControls(w)) {
-            if (auto* box = qobject_cast<CheckBox*>(c.control)) {
-                record->*c.field = std::to_string(box->Value());
-            } else {
-                record->*c.field = S(static_cast<QLineEdit*>(c.control)->text());
-            }
-        }
+        TakeBackFields(*record, AccountControls(w));
     }
     return whole;
 }
