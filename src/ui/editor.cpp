@@ -164,14 +164,13 @@ AccountRecord* FindAccount(config::Settings& s, const QString& connection, const
     return nullptr;
 }
 
-// The texts of a node's ancestors and its own, joined by backslashes.
-QString NodePath(const QTreeWidgetItem* node) {
-    QString path = node->text(0);
-    for (const QTreeWidgetItem* up = node->parent(); up != nullptr; up = up->parent()) path = up->text(0) + '\\' + path;
+}  // namespace
+
+QString NodePath(const QTreeWidgetItem& node) {
+    QString path = node.text(0);
+    for (const QTreeWidgetItem* up = node.parent(); up != nullptr; up = up->parent()) path = up->text(0) + '\\' + path;
     return path;
 }
-
-}  // namespace
 
 Editor::Editor(platform::RegistryApi& api, Dialogs& dialogs, POPConfig& window)
     : dialogs_(dialogs), window_(window), store_(api, settings_) {
@@ -260,7 +259,7 @@ bool Editor::ShowSettingsSteps(const std::optional<QString>& connection, const s
     const QString connectionName = connection.value_or(QString());
     const QString path = account ? connectionName + '\\' + *account : connectionName;
     for (QTreeWidgetItem* node : nodesInOrder_) {
-        if (NodePath(node) == path) {
+        if (NodePath(*node) == path) {
             w.SelectNodeQuietly(node);
             break;
         }

@@ -126,6 +126,8 @@ inline constexpr int kKindRole = Qt::UserRole;
 inline NodeKind KindOf(const QTreeWidgetItem& node) {
     return static_cast<NodeKind>(node.data(0, kKindRole).toInt());
 }
+// The texts of a node's ancestors and its own, joined by backslashes: "NORAS\info".
+QString NodePath(const QTreeWidgetItem& node);
 
 class POPConfig final : public QWidget {
     Q_OBJECT

@@ -9,8 +9,8 @@ QImage WindowPicture(Editor& editor, int page, const QString& node) {
     POPConfig& window = editor.Window();
     window.Kartei->setCurrentIndex(page);
     for (QTreeWidgetItemIterator it(window.GlobalList); *it != nullptr; ++it) {
+        if (NodePath(**it) != node) continue;
         QTreeWidgetItem* parent = (*it)->parent();
-        if ((parent != nullptr ? parent->text(0) + '\\' + (*it)->text(0) : (*it)->text(0)) != node) continue;
         (parent != nullptr ? parent : *it)->setExpanded(true);
         if (parent != nullptr) {
             editor.ShowSettings(parent->text(0), (*it)->text(0));

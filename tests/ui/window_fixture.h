@@ -109,7 +109,7 @@ protected:
     // The node with this path ("Connection" or "Connection\Account").
     QTreeWidgetItem* Node(const QString& path) {
         for (QTreeWidgetItemIterator it(W().GlobalList); *it != nullptr; ++it) {
-            if (((*it)->parent() ? (*it)->parent()->text(0) + '\\' : QString()) + (*it)->text(0) == path) return *it;
+            if (NodePath(**it) == path) return *it;
         }
         ADD_FAILURE() << "no node " << path.toStdString();
         return nullptr;
