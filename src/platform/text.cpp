@@ -375,11 +375,9 @@ std::string_view FirstCharacters(std::string_view utf8, std::size_t maxCharacter
     return utf8.substr(0, pos);
 }
 
-std::string_view TruncateUtf8(std::string_view utf8, std::size_t maxBytes) {
-    if (utf8.size() <= maxBytes) return utf8;
-    std::size_t cut = maxBytes;
-    while (cut > 0 && (static_cast<unsigned char>(utf8[cut]) & 0xC0) == 0x80) --cut;
-    return utf8.substr(0, cut);
+std::string Abbreviated(std::string_view utf8, std::size_t maxCharacters, std::string_view mark) {
+    const std::string_view first = FirstCharacters(utf8, maxCharacters);
+    return first.size() == utf8.size() ? std::string(utf8) : std::string(first) + std::string(mark);
 }
 
 }  // namespace kelvaston::platform::text

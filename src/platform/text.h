@@ -45,8 +45,8 @@ inline bool LongerThan(std::string_view utf8, std::size_t maxUnits) {
 
 // Cuts a UTF-8 text to its first `maxCharacters` characters.
 std::string_view FirstCharacters(std::string_view utf8, std::size_t maxCharacters);
-
-// Cuts a UTF-8 text to at most `maxBytes` bytes without splitting a character.
-std::string_view TruncateUtf8(std::string_view utf8, std::size_t maxBytes);
+// A name as a message shows it: whole when it has at most `maxCharacters` characters, else its
+// first `maxCharacters` and then `mark` ("…").
+std::string Abbreviated(std::string_view utf8, std::size_t maxCharacters, std::string_view mark);
 
 }  // namespace kelvaston::platform::text

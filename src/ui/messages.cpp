@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/text.h"
 #include "ui/numbers.h"
 
 namespace kelvaston::ui {
@@ -86,10 +87,7 @@ QString StatusText(platform::Status status) {
     return QStringLiteral("%1, Fehler %2").arg(text).arg(status);
 }
 
-QString Shown(const QString& name) {
-    constexpr qsizetype kLongest = 60;
-    return name.size() <= kLongest ? name : name.left(kLongest) + QStringLiteral("…");
-}
+QString Shown(const QString& name) { return Q(platform::text::Abbreviated(S(name), 60, "…")); }
 
 QString UnstorableText(const std::string& bytes) {
     const QString character = Q(bytes);

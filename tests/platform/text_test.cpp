@@ -123,14 +123,14 @@ TEST(Text, ReadsUtf16WhoseSurrogatesArePairedOrNot) {
     }
 }
 
-// Cutting a text of 1-, 2-, 4- and 1-byte characters at every length: never inside a character.
-// Windows-1252 has characters of its own in 0x80-0x9F; its five unused bytes stay C1 controls.
+// Cutting a text of 1-, 2-, 4- and 1-byte characters at every length: never inside a character,
+// and marked when something was cut. Windows-1252 has characters of its own in 0x80-0x9F; its five unused bytes stay C1 controls.
 TEST(Text, CutsBetweenCharactersAndReadsWindows1252) {
     const std::string mixed = "a\xC3\xA4\xF0\x9F\x93\xA7z";
-    const std::size_t byBytes[] = {0, 1, 1, 3, 3, 3, 3, 7, 8, 8}, byCharacters[] = {0, 1, 3, 7, 8, 8};
-    for (std::size_t n = 0; n < std::size(byBytes); ++n) EXPECT_EQ(TruncateUtf8(mixed, n), mixed.substr(0, byBytes[n])) << n;
+    const std::size_t byCharacters[] = {0, 1, 3, 7, 8, 8};
     for (std::size_t n = 0; n < std::size(byCharacters); ++n) {
         EXPECT_EQ(FirstCharacters(mixed, n), mixed.substr(0, byCharacters[n])) << n;
+        EXPECT_EQ(Abbreviated(mixed, n, "~"), mixed.substr(0, byCharacters[n]) + (n < 4 ? "~" : "")) << n;
     }
     EXPECT_EQ(Cp1252ToUtf8("\x80\xE4\x9F\x81\x7F\xA0"), "\xE2\x82\xAC\xC3\xA4\xC5\xB8\xC2\x81\x7F\xC2\xA0");
 }

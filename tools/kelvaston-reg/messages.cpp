@@ -54,11 +54,7 @@ std::string Reason(RegistryApi& api, Status status) {
     return StatusText(status);
 }
 
-std::string Shown(std::string_view given) {
-    constexpr std::size_t kLongest = 80;
-    if (given.size() <= kLongest) return std::string(given);
-    return std::string(text::TruncateUtf8(given, kLongest)) + "...";
-}
+std::string Shown(std::string_view given) { return text::Abbreviated(given, 80, "..."); }
 
 void RequireUtf8(std::string_view given, const std::string& what) {
     const std::size_t at = text::FirstInvalidUtf8(given);
