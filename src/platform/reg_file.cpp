@@ -371,7 +371,7 @@ private:
             }
             value.type = kRegSz;
         } else if (StartsWithNoCase(rest, "dword:")) {
-            if (!ParseDword(rest.substr(6), number, value)) return false;
+            if (!ParseDwordData(rest.substr(6), number, value)) return false;
         } else if (StartsWithNoCase(rest, "hex")) {
             if (!ParseHex(rest.substr(3), number, value)) return false;
         } else {
@@ -384,7 +384,7 @@ private:
         return Accepted(sink_.OnValue(kind, std::move(value), number), number);
     }
 
-    bool ParseDword(std::string_view rest, int number, Value& value) {
+    bool ParseDwordData(std::string_view rest, int number, Value& value) {
         std::size_t digits = 0;
         std::uint32_t n = 0;
         while (digits < rest.size() && HexDigit(rest[digits]) >= 0) {
