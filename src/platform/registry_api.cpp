@@ -86,18 +86,6 @@ std::optional<std::size_t> RegistryApi::UnstorableAt(std::string_view text) cons
     return at;
 }
 
-const RegValue* FindValue(const std::vector<RegValue>& values, const std::string& name) {
-    // Names are found without regard to case; they are nearly always spelt as stored.
-    for (const auto& value : values) {
-        if (value.name == name) return &value;
-    }
-    const std::string folded = text::FoldCase(name);
-    for (const auto& value : values) {
-        if (text::FoldCase(value.name) == folded) return &value;
-    }
-    return nullptr;
-}
-
 Status RegistryApi::QueryKeyValue(Key key, const std::string& subKey, const std::string& name, RegValue* value) {
     std::vector<RegValue> values;
     if (const Status status = QueryKeyValues(key, subKey, &values); status != error::kSuccess) return status;

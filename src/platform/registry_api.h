@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/text.h"
+
 namespace kelvaston::platform {
 
 // A registry key handle. Zero is the null handle: every operation that delivers a handle
@@ -241,7 +243,18 @@ public:
 // The names of the subkeys of an open key, in enumeration order.
 Status ListSubkeys(RegistryApi& api, Key key, std::vector<std::string>* names);
 
-// The value of that name among `values`, found as the registry finds names; null when none.
-const RegValue* FindValue(const std::vector<RegValue>& values, const std::string& name);
+// The value of that name among `values` (RegValue or regfile::Value), found as the registry
+// finds names; null when none.
+template <class Value>
+const Value* FindValue(const std::vector<Value>& values, std::string_view name) {
+    // Names are nearly always spelt as stored.
+    for (const Value& value : values) {
+        if (value.name == name) return &value;
+    }
+    for (const Value& value : values) {
+        if (text::EqualsNoCase(value.name, name)) return &value;
+    }
+    return nullptr;
+}
 
 }  // namespace kelvaston::platform

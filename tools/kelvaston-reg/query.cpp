@@ -78,13 +78,6 @@ void PrintValue(std::ostream& out, const regfile::Value& value) {
         << FormatData(value) << "\n";
 }
 
-const regfile::Value* FindValue(const std::vector<regfile::Value>& values, const std::string& name) {
-    for (const auto& value : values) {
-        if (text::EqualsNoCase(value.name, name)) return &value;
-    }
-    return nullptr;
-}
-
 struct QueryWalk {
     Session& session;
     const KeySpec& spec;
