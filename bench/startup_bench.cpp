@@ -115,8 +115,8 @@ double StartOnce(Mode mode, const std::filesystem::path& store) {
     if (pid == 0) {
         ::close(fds[0]);
         const std::string fd = std::to_string(fds[1]);
-        ::execl("/proc/self/exe", "startup_bench", "--child", kModeNames[static_cast<int>(mode)], store.c_str(),
-                fd.c_str(), static_cast<char*>(nullptr));
+        ::execl("/proc/self/exe", "startup_bench", "--child", kModeNames[static_cast<int>(mode)],
+                store.c_str(), fd.c_str(), static_cast<char*>(nullptr));
         std::_Exit(127);
     }
     ::close(fds[1]);
@@ -169,13 +169,16 @@ double Median(std::vector<double> v) {
 int main(int argc, char** argv) {
     if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     if (argc == 5 && std::string(argv[1]) == "--child") return RunChild(argc, argv);
-    if (std::getenv("XDG_RUNTIME_DIR") == nullptr) {  // Qt asks for one; a private one, as a session has
-        const auto runtime = std::filesystem::temp_directory_path() / ("kelvaston-runtime-" + std::to_string(::getuid()));
+    if (std::getenv("XDG_RUNTIME_DIR") ==
+        nullptr) {  // Qt asks for one; a private one, as a session has
+        const auto runtime = std::filesystem::temp_directory_path() /
+                             ("kelvaston-runtime-" + std::to_string(::getuid()));
         std::filesystem::create_directories(runtime);
         std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
         setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
     }
-    const auto store = std::filesystem::temp_directory_path() / ("kelvaston-startup-" + std::to_string(::getpid()));
+    const auto store = std::filesystem::temp_directory_path() /
+                       ("kelvaston-startup-" + std::to_string(::getpid()));
     std::filesystem::create_directories(store);
     {
         platform::FileStoreRegistry registry({store, "BENCH"});
@@ -189,7 +192,8 @@ int main(int argc, char** argv) {
         if (saver.SaveSettings().result != config::SaveResult::Saved) return 1;
     }
     std::vector<double> bare, label, empty, editor;
-    for (const Mode mode : {Mode::Bare, Mode::OneLabel, Mode::EmptyWindow, Mode::Editor}) StartOnce(mode, store);  // warm
+    for (const Mode mode : {Mode::Bare, Mode::OneLabel, Mode::EmptyWindow, Mode::Editor})
+        StartOnce(mode, store);  // warm
     for (int run = 0; run < kRuns; ++run) {
         bare.push_back(StartOnce(Mode::Bare, store));
         label.push_back(StartOnce(Mode::OneLabel, store));
@@ -197,8 +201,9 @@ int main(int argc, char** argv) {
         editor.push_back(StartOnce(Mode::Editor, store));
     }
     const double b = Median(bare), l = Median(label), w = Median(empty), e = Median(editor);
-    std::printf("Start-up to the first paint: a new process each, median of %d starts, platform %s\n", kRuns,
-                std::getenv("QT_QPA_PLATFORM"));
+    std::printf(
+        "Start-up to the first paint: a new process each, median of %d starts, platform %s\n",
+        kRuns, std::getenv("QT_QPA_PLATFORM"));
     std::printf("  bare Qt window, no widgets                 %7.1f ms\n", b);
     std::printf("  bare Qt window, one line of text           %7.1f ms\n", l);
     std::printf("  Kelvaston's window, empty (no registry)    %7.1f ms\n", w);

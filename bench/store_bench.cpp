@@ -31,7 +31,9 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kRuns = 15;
 
-double Milliseconds(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+double Milliseconds(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
 
 double Median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
@@ -40,16 +42,19 @@ double Median(std::vector<double> v) {
 
 void FillFullConfiguration(config::Settings& s) {
     config::InitSettings(s);
-    s.Global = {"1", "c:\\inetpub\\bdw", "4", "proxy.example.com", "8080", "15001", "ticker@example.com"};
+    s.Global = {"1",     "c:\\inetpub\\bdw",  "4", "proxy.example.com", "8080",
+                "15001", "ticker@example.com"};
     for (std::size_t c = 0; c < config::kConnectionSlots; ++c) {
-        s.Connections[c] = {c == 0 ? "NORAS" : "Verbindung " + std::to_string(c), "1", std::to_string(300 + c)};
+        s.Connections[c] = {c == 0 ? "NORAS" : "Verbindung " + std::to_string(c), "1",
+                            std::to_string(300 + c)};
     }
     for (std::size_t a = 0; a < config::kAccountSlots; ++a) {
         config::AccountRecord& r = s.Accounts[a];
         r.Connection = s.Connections[a % config::kConnectionSlots].Name;
         r.Name = "konto" + std::to_string(a);
         for (const auto& field : config::layout::kAccountValues) {
-            r.*field.field = field.IsNumber() ? std::to_string(a % 7) : std::string("wert-") + field.name;
+            r.*field.field =
+                field.IsNumber() ? std::to_string(a % 7) : std::string("wert-") + field.name;
         }
         r.POPHost = "pop" + std::to_string(a) + ".example.net";
         r.SMTPTo = "postfach" + std::to_string(a) + "@example.org";
@@ -68,7 +73,8 @@ void BareReadWrite(const std::filesystem::path& file) {
     const std::string bytes = ReadAll(file);
     const auto temp = file.parent_path() / ".bare.tmp";
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (fd < 0 || ::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()) || ::fsync(fd) != 0) {
+    if (fd < 0 || ::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()) ||
+        ::fsync(fd) != 0) {
         std::perror("bare write");
     }
     ::close(fd);
@@ -126,15 +132,18 @@ Took BestOfRuns(const std::function<void(Took*)>& body) {
         runs.push_back(took);
         spent += Milliseconds(Clock::now() - start);
     }
-    return *std::min_element(runs.begin(), runs.end(), [](const Took& a, const Took& b) { return a.ms < b.ms; });
+    return *std::min_element(runs.begin(), runs.end(),
+                             [](const Took& a, const Took& b) { return a.ms < b.ms; });
 }
 
 // Writes `file` as a store file (private, as the store requires) with what `fill` adds.
-void WriteStoreFile(const std::filesystem::path& file, const std::function<void(platform::regfile::Writer&)>& fill) {
+void WriteStoreFile(const std::filesystem::path& file,
+                    const std::function<void(platform::regfile::Writer&)>& fill) {
     const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    platform::regfile::Writer writer(platform::regfile::Encoding::Utf8Lf, [fd](std::string_view piece) {
-        return ::write(fd, piece.data(), piece.size()) == static_cast<ssize_t>(piece.size());
-    });
+    platform::regfile::Writer writer(
+        platform::regfile::Encoding::Utf8Lf, [fd](std::string_view piece) {
+            return ::write(fd, piece.data(), piece.size()) == static_cast<ssize_t>(piece.size());
+        });
     fill(writer);
     writer.Finish();
     if (fd < 0 || writer.Failed()) std::perror("writing a store file");
@@ -156,11 +165,12 @@ Took LoadFigure(const std::filesystem::path& folder, const std::string& path, st
         platform::Key root = platform::kNullKey;
         const auto start = Clock::now();
         const double cpuStart = ProcessCpuMs();
-        const bool loaded =
-            registry.ConnectRegistry("", platform::kHKeyLocalMachine, &root) == platform::error::kSuccess;
+        const bool loaded = registry.ConnectRegistry("", platform::kHKeyLocalMachine, &root) ==
+                            platform::error::kSuccess;
         *took = {Milliseconds(Clock::now() - start), ProcessCpuMs() - cpuStart};
         platform::KeyContents contents;
-        if (!loaded || registry.QueryKeyContents(root, path, &contents) != platform::error::kSuccess ||
+        if (!loaded ||
+            registry.QueryKeyContents(root, path, &contents) != platform::error::kSuccess ||
             contents.subkeys.size() != subkeys || contents.values.size() != values ||
             !std::is_sorted(contents.subkeys.begin(), contents.subkeys.end())) {
             std::fprintf(stderr, "the large store %s did not load as written\n", folder.c_str());
@@ -179,11 +189,12 @@ std::string ImportFile() {
     std::string blob;
     for (int b = 0; b < 64; ++b) blob += static_cast<char>(b * 37);
     for (std::size_t k = 0; k < kImportKeys; ++k) {
-        const std::string key = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Import\\" + Numbered("Group", k / 200) + "\\" +
-                                Numbered("Key", k);
+        const std::string key = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Import\\" +
+                                Numbered("Group", k / 200) + "\\" + Numbered("Key", k);
         const std::vector<platform::regfile::Value> values = {
             {"", platform::kRegSz, "default text of " + key},
-            {"Description", platform::kRegSz, "A longer text that says what the key " + std::to_string(k) + " is for"},
+            {"Description", platform::kRegSz,
+             "A longer text that says what the key " + std::to_string(k) + " is for"},
             {"Count", platform::kRegDword, std::string("\x07\0\0\0", 4)},
             {"Blob", platform::kRegBinary, blob}};
         writer.AddKey(key, values);
@@ -215,13 +226,16 @@ void Committed(platform::RegistryApi& registry) {
 }
 
 void LargeStores(const std::filesystem::path& base, std::string_view only) {
-    const auto wanted = [only](std::string_view figure) { return figure.find(only) != std::string_view::npos; };
+    const auto wanted = [only](std::string_view figure) {
+        return figure.find(only) != std::string_view::npos;
+    };
     std::printf("\nLarge stores (best of up to 3 runs)\n");
     std::vector<std::string> figures;
     const auto report = [&](const std::string& what, const std::string& figure, Took took) {
         std::printf("  %-50s %9.1f ms  (processor %9.1f ms)\n", what.c_str(), took.ms, took.cpuMs);
         char line[160];
-        std::snprintf(line, sizeof line, "figures: %s ms=%.1f cpu-ms=%.1f", figure.c_str(), took.ms, took.cpuMs);
+        std::snprintf(line, sizeof line, "figures: %s ms=%.1f cpu-ms=%.1f", figure.c_str(), took.ms,
+                      took.cpuMs);
         figures.emplace_back(line);
     };
 
@@ -229,14 +243,16 @@ void LargeStores(const std::filesystem::path& base, std::string_view only) {
     std::vector<std::string> names;
     for (std::size_t i = 0; i < kSiblings; ++i) names.push_back(Numbered("Key", i));
     for (const bool shuffled : {false, true}) {
-        if (!wanted(shuffled ? "load-200k-sibling-keys-shuffled" : "load-200k-sibling-keys")) continue;
+        if (!wanted(shuffled ? "load-200k-sibling-keys-shuffled" : "load-200k-sibling-keys"))
+            continue;
         const auto folder = base / (shuffled ? "siblings-shuffled" : "siblings");
         std::filesystem::create_directories(folder);
         std::vector<std::string> order = names;
         if (shuffled) std::shuffle(order.begin(), order.end(), std::mt19937(7));
         WriteStoreFile(folder / "LARGE.reg", [&](platform::regfile::Writer& writer) {
             writer.AddKey("HKEY_LOCAL_MACHINE\\SOFTWARE", {});
-            for (const auto& name : order) writer.AddKey("HKEY_LOCAL_MACHINE\\SOFTWARE\\" + name, {});
+            for (const auto& name : order)
+                writer.AddKey("HKEY_LOCAL_MACHINE\\SOFTWARE\\" + name, {});
         });
         report(shuffled ? "load 200,000 sibling keys, file shuffled" : "load 200,000 sibling keys",
                shuffled ? "load-200k-sibling-keys-shuffled" : "load-200k-sibling-keys",
@@ -255,12 +271,13 @@ void LargeStores(const std::filesystem::path& base, std::string_view only) {
             for (std::size_t c = 0; c < kChains; ++c) {
                 std::string path = "HKEY_LOCAL_MACHINE\\SOFTWARE\\" + Numbered("Chain", c);
                 writer.AddKey(path, {});
-                for (std::size_t d = 2; d < platform::kMaxKeyDepth; ++d) writer.AddKey(path += "\\k", {});
+                for (std::size_t d = 2; d < platform::kMaxKeyDepth; ++d)
+                    writer.AddKey(path += "\\k", {});
             }
         });
         char what[80];
-        std::snprintf(what, sizeof what, "load %zu nested keys, %zu chains %zu deep", kChains * kChainLength,
-                      kChains, platform::kMaxKeyDepth);
+        std::snprintf(what, sizeof what, "load %zu nested keys, %zu chains %zu deep",
+                      kChains * kChainLength, kChains, platform::kMaxKeyDepth);
         report(what, "load-200k-nested-keys", LoadFigure(folder, "SOFTWARE", kChains, 0));
     }
 
@@ -271,7 +288,8 @@ void LargeStores(const std::filesystem::path& base, std::string_view only) {
         std::filesystem::create_directories(folder);
         std::vector<platform::regfile::Value> values;
         for (std::size_t i = 0; i < kManyValues; ++i) {
-            values.push_back({Numbered("Value", i), platform::kRegDword, std::string("\1\0\0\0", 4)});
+            values.push_back(
+                {Numbered("Value", i), platform::kRegDword, std::string("\1\0\0\0", 4)});
         }
         WriteStoreFile(folder / "LARGE.reg", [&](platform::regfile::Writer& writer) {
             writer.AddKey("HKEY_LOCAL_MACHINE\\SOFTWARE\\Many", values);
@@ -279,14 +297,16 @@ void LargeStores(const std::filesystem::path& base, std::string_view only) {
         report("load 100,000 values in one key", "load-100k-values-one-key",
                LoadFigure(folder, "SOFTWARE\\Many", 0, kManyValues));
         const auto empty = base / "values-set";
-        report("set 100,000 values in one key (interface, one transaction)", "set-100k-values-one-key", BestOfRuns([&](Took*) {
+        report("set 100,000 values in one key (interface, one transaction)",
+               "set-100k-values-one-key", BestOfRuns([&](Took*) {
                    std::filesystem::remove_all(empty);
                    std::filesystem::create_directories(empty);
                    platform::FileStoreRegistry registry({empty, "LARGE"});
                    platform::Key key = platform::kNullKey;
                    registry.BeginTransaction(platform::kHKeyLocalMachine);
                    registry.CreateKey(platform::kHKeyLocalMachine, "SOFTWARE\\Many", &key);
-                   for (const auto& value : values) registry.SetValueBytes(key, value.name, value.type, value.data);
+                   for (const auto& value : values)
+                       registry.SetValueBytes(key, value.name, value.type, value.data);
                    registry.CloseKey(key);
                    Committed(registry);
                }));
@@ -297,7 +317,8 @@ void LargeStores(const std::filesystem::path& base, std::string_view only) {
     // kelvaston-reg delete does (the file written at the end included).
     const std::vector<std::string> half(names.begin(), names.begin() + kSiblings / 2);
     for (const bool shuffled : {false, true}) {
-        const std::string figure = shuffled ? "create-100k-sibling-keys-shuffled" : "create-100k-sibling-keys";
+        const std::string figure =
+            shuffled ? "create-100k-sibling-keys-shuffled" : "create-100k-sibling-keys";
         if (!wanted(figure)) continue;
         const auto folder = base / "created";
         std::vector<std::string> order = half;
@@ -320,32 +341,35 @@ void LargeStores(const std::filesystem::path& base, std::string_view only) {
     if (wanted("delete-100k-sibling-keys")) {
         const auto folder = base / "deleted";
         std::filesystem::create_directories(folder);
-        report("delete 100,000 sibling keys (interface, one transaction)", "delete-100k-sibling-keys", BestOfRuns([&](Took* took) {
-                   WriteStoreFile(folder / "LARGE.reg", [&](platform::regfile::Writer& writer) {
-                       writer.AddKey("HKEY_LOCAL_MACHINE\\SOFTWARE", {});
-                       for (const auto& name : half) writer.AddKey("HKEY_LOCAL_MACHINE\\SOFTWARE\\" + name, {});
-                   });
-                   platform::FileStoreRegistry registry({folder, "LARGE"});
-                   platform::Key root = platform::kNullKey;
-                   registry.ConnectRegistry("", platform::kHKeyLocalMachine, &root);
-                   const auto start = Clock::now();
-                   const double cpuStart = ProcessCpuMs();
-                   if (registry.BeginTransaction(root) != platform::error::kSuccess ||
-                       platform::DeleteTree(registry, root, "SOFTWARE") != platform::error::kSuccess ||
-                       registry.CommitTransaction(root) != platform::error::kSuccess) {
-                       std::fprintf(stderr, "deleting the keys failed\n");
-                       std::exit(1);
-                   }
-                   *took = {Milliseconds(Clock::now() - start), ProcessCpuMs() - cpuStart};
-                   registry.CloseKey(root);
-               }));
+        report(
+            "delete 100,000 sibling keys (interface, one transaction)", "delete-100k-sibling-keys",
+            BestOfRuns([&](Took* took) {
+                WriteStoreFile(folder / "LARGE.reg", [&](platform::regfile::Writer& writer) {
+                    writer.AddKey("HKEY_LOCAL_MACHINE\\SOFTWARE", {});
+                    for (const auto& name : half)
+                        writer.AddKey("HKEY_LOCAL_MACHINE\\SOFTWARE\\" + name, {});
+                });
+                platform::FileStoreRegistry registry({folder, "LARGE"});
+                platform::Key root = platform::kNullKey;
+                registry.ConnectRegistry("", platform::kHKeyLocalMachine, &root);
+                const auto start = Clock::now();
+                const double cpuStart = ProcessCpuMs();
+                if (registry.BeginTransaction(root) != platform::error::kSuccess ||
+                    platform::DeleteTree(registry, root, "SOFTWARE") != platform::error::kSuccess ||
+                    registry.CommitTransaction(root) != platform::error::kSuccess) {
+                    std::fprintf(stderr, "deleting the keys failed\n");
+                    std::exit(1);
+                }
+                *took = {Milliseconds(Clock::now() - start), ProcessCpuMs() - cpuStart};
+                registry.CloseKey(root);
+            }));
     }
 
     // The parse and the import (parse, apply to an empty store, write the file) of a 6 MB file
     // with each kind of line end.
     bool anyImport = false;
-    for (const char* figure : {"parse-6mb-lf", "parse-6mb-cr", "parse-6mb-crlf", "import-6mb-lf", "import-6mb-cr",
-                               "import-6mb-crlf"}) {
+    for (const char* figure : {"parse-6mb-lf", "parse-6mb-cr", "parse-6mb-crlf", "import-6mb-lf",
+                               "import-6mb-cr", "import-6mb-crlf"}) {
         anyImport = anyImport || wanted(figure);
     }
     const std::string lf = anyImport ? ImportFile() : std::string();
@@ -355,7 +379,9 @@ void LargeStores(const std::filesystem::path& base, std::string_view only) {
         std::string_view end;
     } ends[] = {{"lf", "\n"}, {"cr", "\r"}, {"crlf", "\r\n"}};
     for (const auto& end : ends) {
-        if (!wanted("parse-6mb-" + std::string(end.name)) && !wanted("import-6mb-" + std::string(end.name))) continue;
+        if (!wanted("parse-6mb-" + std::string(end.name)) &&
+            !wanted("import-6mb-" + std::string(end.name)))
+            continue;
         const std::string file = WithLineEnds(lf, end.end);
         std::size_t entries = 0;
         const Took parse = BestOfRuns([&](Took*) {
@@ -363,7 +389,8 @@ void LargeStores(const std::filesystem::path& base, std::string_view only) {
             entries = parsed.document ? parsed.document->entries.size() : 0;
         });
         if (entries != 5 * kImportKeys) {
-            std::fprintf(stderr, "the import file with %s line ends parsed to %zu entries\n", end.name, entries);
+            std::fprintf(stderr, "the import file with %s line ends parsed to %zu entries\n",
+                         end.name, entries);
             std::exit(1);
         }
         const auto folder = base / ("import-" + std::string(end.name));
@@ -376,16 +403,18 @@ void LargeStores(const std::filesystem::path& base, std::string_view only) {
             registry.ConnectRegistry("", platform::kHKeyLocalMachine, &root);
             const platform::regfile::Entry* failed = nullptr;
             if (!parsed.document || registry.BeginTransaction(root) != platform::error::kSuccess ||
-                platform::ApplyEntries(registry, root, parsed.document->entries, &failed) != platform::error::kSuccess ||
+                platform::ApplyEntries(registry, root, parsed.document->entries, &failed) !=
+                    platform::error::kSuccess ||
                 registry.CommitTransaction(root) != platform::error::kSuccess) {
                 std::fprintf(stderr, "the import with %s line ends failed\n", end.name);
                 std::exit(1);
             }
             registry.CloseKey(root);
         });
-        report("parse 6 MB file, " + std::string(end.name) + " line ends", "parse-6mb-" + std::string(end.name), parse);
-        report("import 6 MB file, " + std::string(end.name) + " line ends", "import-6mb-" + std::string(end.name),
-               import);
+        report("parse 6 MB file, " + std::string(end.name) + " line ends",
+               "parse-6mb-" + std::string(end.name), parse);
+        report("import 6 MB file, " + std::string(end.name) + " line ends",
+               "import-6mb-" + std::string(end.name), import);
     }
     std::printf("\n");
     for (const auto& line : figures) std::printf("%s\n", line.c_str());
@@ -396,13 +425,15 @@ void LargeStores(const std::filesystem::path& base, std::string_view only) {
 // With an argument, only the large stores' figures whose names hold it.
 int main(int argc, char** argv) {
     const std::string_view only = argc > 1 ? argv[1] : "";
-    const auto large = std::filesystem::temp_directory_path() / ("kelvaston-bench-large-" + std::to_string(::getpid()));
+    const auto large = std::filesystem::temp_directory_path() /
+                       ("kelvaston-bench-large-" + std::to_string(::getpid()));
     if (!only.empty()) {
         LargeStores(large, only);
         std::filesystem::remove_all(large);
         return 0;
     }
-    const auto folder = std::filesystem::temp_directory_path() / ("kelvaston-bench-" + std::to_string(::getpid()));
+    const auto folder =
+        std::filesystem::temp_directory_path() / ("kelvaston-bench-" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);
     const auto file = folder / "BENCH.reg";
     config::Settings full;
@@ -488,28 +519,35 @@ int main(int argc, char** argv) {
     {
         platform::FileStoreRegistry registry({folder, "BENCH"});
         platform::Key parameters = platform::kNullKey;
-        registry.OpenKeyEx(platform::kHKeyLocalMachine, config::layout::kParametersKey, 0, platform::kKeyRead,
-                           &parameters);
+        registry.OpenKeyEx(platform::kHKeyLocalMachine, config::layout::kParametersKey, 0,
+                           platform::kKeyRead, &parameters);
         constexpr int kCalls = 20000;
         std::uint32_t type = 0;
         const auto start = Clock::now();
-        for (int i = 0; i < kCalls; ++i) registry.QueryValueEx(parameters, "DebugLevel", &type, nullptr, nullptr);
+        for (int i = 0; i < kCalls; ++i)
+            registry.QueryValueEx(parameters, "DebugLevel", &type, nullptr, nullptr);
         checkedCallUs = Milliseconds(Clock::now() - start) * 1000.0 / kCalls;
         registry.CloseKey(parameters);
     }
-    const double loadMs = Median(load), saveMs = Median(save), editMs = Median(edit), bareMs = Median(bare);
+    const double loadMs = Median(load), saveMs = Median(save), editMs = Median(edit),
+                 bareMs = Median(bare);
     // Reading every value on its own, by opening its key, reading it and closing the key again.
-    const std::size_t values = 7 + 2 * config::kConnectionSlots + config::layout::kAccountValues.size() * accounts;
+    const std::size_t values =
+        7 + 2 * config::kConnectionSlots + config::layout::kAccountValues.size() * accounts;
     const std::size_t keys = 1 + config::kConnectionSlots + accounts;
     const std::size_t naiveLoad = 3 * values + (loadCalls - keys);
 
-    std::printf("Full configuration: %zu connections, %zu accounts, store file %ju bytes (median of %d runs)\n",
-                config::kConnectionSlots, accounts, static_cast<std::uintmax_t>(std::filesystem::file_size(file)),
-                kRuns);
+    std::printf(
+        "Full configuration: %zu connections, %zu accounts, store file %ju bytes (median of %d "
+        "runs)\n",
+        config::kConnectionSlots, accounts,
+        static_cast<std::uintmax_t>(std::filesystem::file_size(file)), kRuns);
     std::printf("\nRegistry calls\n");
     std::printf("  load              %6zu   (%s)\n", loadCalls, loadKinds.c_str());
-    std::printf("                    %6zu   when every value is read on its own: open, read, close (computed)\n",
-                naiveLoad);
+    std::printf(
+        "                    %6zu   when every value is read on its own: open, read, close "
+        "(computed)\n",
+        naiveLoad);
     std::printf("  save, unchanged   %6zu   (%s)\n", saveCalls, saveKinds.c_str());
     std::printf("  save, one change  %6zu   (%s)\n", editCalls, editKinds.c_str());
     std::printf("\nTime through the file store\n");
@@ -529,8 +567,10 @@ int main(int argc, char** argv) {
     std::printf("figures: save-one-edit calls=%zu\n", editCalls);
     std::printf("figures: load-30ms ms=%.0f\n", remoteLoadMs[1]);
     std::printf("figures: save-unchanged-30ms ms=%.0f\n", remoteSaveMs[1]);
-    std::printf("figures: file-store load ms=%.2f save-unchanged ms=%.2f save-one-edit ms=%.2f bare ms=%.2f\n", loadMs,
-                saveMs, editMs, bareMs);
+    std::printf(
+        "figures: file-store load ms=%.2f save-unchanged ms=%.2f save-one-edit ms=%.2f bare "
+        "ms=%.2f\n",
+        loadMs, saveMs, editMs, bareMs);
     std::printf("figures: file-store checked-read us=%.2f\n", checkedCallUs);
     std::filesystem::remove_all(folder);
 

@@ -28,7 +28,7 @@ inline const std::string kNoRasConnection = "NORAS";
 
 template <class Record>
 struct ValueField {
-    const char* name;  // the registry value
+    const char* name;   // the registry value
     std::int32_t type;  // platform::kTypeText or platform::kTypeNumber
     std::string Record::*field;
     const char* defaultText;  // what a load takes when the value is missing

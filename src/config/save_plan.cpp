@@ -62,7 +62,8 @@ void PutValue(platform::KeyTree& key, Value value) {
     key.values.push_back(std::move(value));
 }
 
-std::vector<KeyChange> PlanChanges(const platform::KeyTree* stored, const platform::KeyTree& target) {
+std::vector<KeyChange> PlanChanges(const platform::KeyTree* stored,
+                                   const platform::KeyTree& target) {
     std::vector<KeyChange> plan;
     struct Visit {
         const platform::KeyTree* stored;  // null: the key is made anew
@@ -79,30 +80,35 @@ std::vector<KeyChange> PlanChanges(const platform::KeyTree* stored, const platfo
         if (visit.stored != nullptr && NamesBegin(visit.stored->values, want)) {
             const auto& have = visit.stored->values;
             for (std::size_t i = 0; i < want.size(); ++i) {
-                if (i >= have.size() || have[i].type != want[i].type || have[i].data != want[i].data) {
+                if (i >= have.size() || have[i].type != want[i].type ||
+                    have[i].data != want[i].data) {
                     change.setValues.push_back(&want[i]);
                 }
             }
         } else {
             if (visit.stored != nullptr) {
-                for (const Value& value : visit.stored->values) change.removeValues.push_back(value.name);
+                for (const Value& value : visit.stored->values)
+                    change.removeValues.push_back(value.name);
             }
             for (const Value& value : want) change.setValues.push_back(&value);
         }
         if (visit.stored != nullptr) {
             for (const auto& child : visit.stored->children) {
                 const platform::KeyTree* kept = ChildNamed(visit.target, child.name);
-                if (kept == nullptr || kept->name != child.name) change.removeKeys.push_back(child.name);
+                if (kept == nullptr || kept->name != child.name)
+                    change.removeKeys.push_back(child.name);
             }
         }
-        if (change.create || !change.removeKeys.empty() || !change.removeValues.empty() || !change.setValues.empty()) {
+        if (change.create || !change.removeKeys.empty() || !change.removeValues.empty() ||
+            !change.setValues.empty()) {
             plan.push_back(std::move(change));
         }
         const auto& children = visit.target->children;
         for (auto child = children.rbegin(); child != children.rend(); ++child) {
             const platform::KeyTree* before = ChildNamed(visit.stored, child->name);
             if (before != nullptr && before->name != child->name) before = nullptr;
-            pending.push_back({before, &*child, visit.path.empty() ? child->name : visit.path + "\\" + child->name});
+            pending.push_back({before, &*child,
+                               visit.path.empty() ? child->name : visit.path + "\\" + child->name});
         }
     }
     return plan;

@@ -38,6 +38,7 @@ struct KeyChange {
 // bytes differ, and added where it is new. Where the stored values' names are not the first of
 // the target's, exactly as spelt and in order, all of the key's values are written anew; a key
 // whose name differs in case is made anew.
-std::vector<KeyChange> PlanChanges(const platform::KeyTree* stored, const platform::KeyTree& target);
+std::vector<KeyChange> PlanChanges(const platform::KeyTree* stored,
+                                   const platform::KeyTree& target);
 
 }  // namespace kelvaston::config

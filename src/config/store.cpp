@@ -23,8 +23,10 @@ using platform::Status;
 constexpr std::uint32_t kValueBufferSize = 255;
 constexpr std::uint32_t kNameBufferSize = 500 * platform::text::kMaxUtf8BytesPerCharacter;
 
-// Opens a key by its full path from the registry's root into `slot`, which is null unless it succeeded.
-void Open(platform::RegistryApi& api, Key root, const std::string& path, std::uint32_t access, Key& slot) {
+// Opens a key by its full path from the registry's root into `slot`, which is null unless it
+// succeeded.
+void Open(platform::RegistryApi& api, Key root, const std::string& path, std::uint32_t access,
+          Key& slot) {
     slot = kNullKey;
     api.OpenKeyEx(root, path, 0, access, &slot);
 }
@@ -77,13 +79,16 @@ void Attempt(Step&& step) {
 using StoredCopy = ConfigStore::StoredCopy;
 
 // Reads the stored Parameters tree, its keys at the same time, a key a call.
-Status CopyStoredParameters(platform::RegistryApi& api, Key root, StoredCopy* copy, platform::TaskPool* pool) {
+Status CopyStoredParameters(platform::RegistryApi& api, Key root, StoredCopy* copy,
+                            platform::TaskPool* pool) {
     Key parameters = kNullKey;
-    const Status status = api.OpenKeyEx(root, layout::kParametersKey, 0, platform::kKeyRead, &parameters);
+    const Status status =
+        api.OpenKeyEx(root, layout::kParametersKey, 0, platform::kKeyRead, &parameters);
     if (status == error::kFileNotFound) return error::kSuccess;
     if (status != error::kSuccess) return status;
     copy->existed = true;
-    const Status read = platform::ReadTree(api, parameters, layout::kParametersName, &copy->tree, pool);
+    const Status read =
+        platform::ReadTree(api, parameters, layout::kParametersName, &copy->tree, pool);
     api.CloseKey(parameters);
     return read;
 }
@@ -96,7 +101,8 @@ Status RestoreStoredParameters(platform::RegistryApi& api, Key root, const Store
     if (status == error::kFileNotFound && !copy.existed) return error::kSuccess;
     if (status != error::kSuccess) return status;
     status = platform::DeleteTree(api, service, layout::kParametersName);
-    if (status == error::kSuccess && copy.existed) status = platform::WriteTree(api, service, copy.tree);
+    if (status == error::kSuccess && copy.existed)
+        status = platform::WriteTree(api, service, copy.tree);
     api.CloseKey(service);
     return status;
 }
@@ -111,7 +117,8 @@ std::string CutAtNul(std::string_view text) {
 }
 
 std::string Describe(const SaveOutcome& outcome) {
-    const std::string key = outcome.key.empty() ? "the Parameters key" : "key \"" + outcome.key + "\"";
+    const std::string key =
+        outcome.key.empty() ? "the Parameters key" : "key \"" + outcome.key + "\"";
     const std::string data = outcome.data.empty() ? "" : " (\"" + outcome.data + "\")";
     std::string what;
     switch (outcome.step) {
@@ -124,7 +131,9 @@ std::string Describe(const SaveOutcome& outcome) {
             break;
         case SaveStep::OpenService: what = "open the service's key"; break;
         case SaveStep::CreateKey: what = "create " + key; break;
-        case SaveStep::WriteValue: what = "write value \"" + outcome.value + "\"" + data + " of " + key; break;
+        case SaveStep::WriteValue:
+            what = "write value \"" + outcome.value + "\"" + data + " of " + key;
+            break;
         case SaveStep::Flush: what = "write the registry to permanent storage"; break;
         case SaveStep::Unexpected: return "unexpected error: " + outcome.data;
     }
@@ -141,7 +150,8 @@ std::string ConfigStore::LocalComputerName() {
     return CutAtNul(std::string_view(buffer.data(), buffer.size()));
 }
 
-ConnectOutcome ConfigStore::Connect(const std::string& computer, const std::function<void()>& connected) {
+ConnectOutcome ConfigStore::Connect(const std::string& computer,
+                                    const std::function<void()>& connected) {
     const auto failed = [this](ConnectOutcome outcome) {
         ClearLists();
         return outcome;
@@ -149,11 +159,14 @@ ConnectOutcome ConfigStore::Connect(const std::string& computer, const std::func
     // What counts is the handle, not the status: connected when there is one.
     root_ = kNullKey;
     Attempt([&] { api_.ConnectRegistry(computer, platform::kHKeyLocalMachine, &root_); });
-    if (root_ == kNullKey) return failed({.result = ConnectResult::Unreachable, .problem = api_.LastHiveFileError()});
+    if (root_ == kNullKey)
+        return failed({.result = ConnectResult::Unreachable, .problem = api_.LastHiveFileError()});
     if (connected) connected();
 
     Status opened = error::kSuccess;
-    Attempt([&] { opened = api_.OpenKeyEx(root_, layout::kServiceKey, 0, platform::kKeyWrite, &serviceKey_); });
+    Attempt([&] {
+        opened = api_.OpenKeyEx(root_, layout::kServiceKey, 0, platform::kKeyWrite, &serviceKey_);
+    });
     if (serviceKey_ == kNullKey) {
         // The service is there, but the registry kept in files may not be written now: say where.
         const auto problem = api_.LastHiveFileError();
@@ -180,11 +193,12 @@ void ConfigStore::ClearLists() {
     settings_.Loaded = {};
 }
 
-std::string ConfigStore::QueryValue(const std::string& path, const std::string& name, std::int32_t type,
-                                    const std::string& defaultText) {
+std::string ConfigStore::QueryValue(const std::string& path, const std::string& name,
+                                    std::int32_t type, const std::string& defaultText) {
     // Not cleared first: what GetValue delivers ends in a NUL or fills the buffer.
     std::array<char, kValueBufferSize * platform::text::kMaxUtf8BytesPerCharacter> buffer;
-    const Status status = values_.GetValue(root_, path, name, type, buffer.data(), kValueBufferSize);
+    const Status status =
+        values_.GetValue(root_, path, name, type, buffer.data(), kValueBufferSize);
     // A text longer than the buffer is read as far as it fits.
     if (status != error::kSuccess && status != error::kMoreData) return defaultText;
     return CutAtNul(std::string_view(buffer.data(), buffer.size()));
@@ -244,7 +258,8 @@ void ConfigStore::LoadConnections() {
     for (std::size_t i = 0; i < kConnectionSlots; ++i) {
         if (keys[i] && names[i].empty()) settings_.Loaded.ConnectionsLeftOut = true;
     }
-    for (auto index = static_cast<std::uint32_t>(kConnectionSlots); !settings_.Loaded.ConnectionsLeftOut; ++index) {
+    for (auto index = static_cast<std::uint32_t>(kConnectionSlots);
+         !settings_.Loaded.ConnectionsLeftOut; ++index) {
         const std::optional<std::string> beyond = StoredName(parametersKey_, index);
         if (!beyond) break;
         if (CutAtNul(*beyond) != layout::kVolatileKey) settings_.Loaded.ConnectionsLeftOut = true;
@@ -272,9 +287,10 @@ void ConfigStore::LoadConnections() {
             settings_.Loaded.Connections.push_back({{}, connection.Name, {}});
             // A NORAS key that stands past the indexes looked at is read now: otherwise a save
             // would write the empty record over its values.
-            const bool seen = std::any_of(keys.begin(), keys.end(), [](const std::optional<std::string>& key) {
-                return key && platform::text::EqualsNoCase(*key, layout::kNoRasConnection);
-            });
+            const bool seen =
+                std::any_of(keys.begin(), keys.end(), [](const std::optional<std::string>& key) {
+                    return key && platform::text::EqualsNoCase(*key, layout::kNoRasConnection);
+                });
             Key noras = kNullKey;
             if (!seen) {
                 Open(api_, root_, layout::kParametersKey + "\\" + layout::kNoRasConnection,
@@ -282,9 +298,11 @@ void ConfigStore::LoadConnections() {
             }
             if (noras != kNullKey) {
                 Close(api_, noras);
-                const std::string path = layout::kParametersValuePath + "\\" + layout::kNoRasConnection;
+                const std::string path =
+                    layout::kParametersValuePath + "\\" + layout::kNoRasConnection;
                 for (const auto& value : layout::kConnectionValues) {
-                    connection.*value.field = QueryValue(path, value.name, value.type, value.defaultText);
+                    connection.*value.field =
+                        QueryValue(path, value.name, value.type, value.defaultText);
                 }
                 settings_.Loaded.Connections.back().Key = layout::kNoRasConnection;
             }
@@ -330,10 +348,11 @@ void ConfigStore::LoadAccounts() {
             Close(api_, connectionKey);
             for (AccountRecord& account : accounts) {  // the list stays as it is from here
                 pool.Add([this, &account] {
-                    const std::string path =
-                        layout::kParametersValuePath + "\\" + account.Connection + "\\" + account.Name;
+                    const std::string path = layout::kParametersValuePath + "\\" +
+                                             account.Connection + "\\" + account.Name;
                     for (const auto& value : layout::kAccountValues) {
-                        account.*value.field = QueryValue(path, value.name, value.type, value.defaultText);
+                        account.*value.field =
+                            QueryValue(path, value.name, value.type, value.defaultText);
                     }
                 });
             }
@@ -341,7 +360,8 @@ void ConfigStore::LoadAccounts() {
     }
     pool.Wait();
     auto& loaded = settings_.Loaded;
-    loaded.AccountsLeftOut = std::any_of(leftOut.begin(), leftOut.end(), [](char left) { return left != 0; });
+    loaded.AccountsLeftOut =
+        std::any_of(leftOut.begin(), leftOut.end(), [](char left) { return left != 0; });
     std::size_t count = 0;
     for (std::size_t c = 0; c < connections; ++c) {
         for (std::size_t a = 0; a < found[c].size(); ++a) {
@@ -350,7 +370,8 @@ void ConfigStore::LoadAccounts() {
                 return;
             }
             settings_.Accounts[count++] = std::move(found[c][a]);
-            if (c < loaded.Connections.size()) loaded.Connections[c].Accounts.push_back(std::move(keys[c][a]));
+            if (c < loaded.Connections.size())
+                loaded.Connections[c].Accounts.push_back(std::move(keys[c][a]));
         }
     }
 }
@@ -360,22 +381,23 @@ SaveOutcome ConfigStore::SaveSettings() {
     if (const Status begun = api_.BeginTransaction(root); begun != error::kSuccess) {
         // Without a registry to write to there is no service to save for.
         if (begun == error::kInvalidHandle) {
-            return {.result = SaveResult::ServiceMissing, .status = begun,
+            return {.result = SaveResult::ServiceMissing,
+                    .status = begun,
                     .step = SaveStep::OpenService};
         }
-        return {.result = SaveResult::FailedRestored, .status = begun,
-                .step = SaveStep::Begin};
+        return {.result = SaveResult::FailedRestored, .status = begun, .step = SaveStep::Begin};
     }
     // The copy that guards the save is read inside the transaction: it is what the registry holds
     // now, whatever another program changed since the load, and what the save compares the model
     // with.
     StoredCopy copy;
     platform::TaskPool pool(api_.ConcurrentCalls());
-    if (const Status status = CopyStoredParameters(api_, root, &copy, &pool); status != error::kSuccess) {
+    if (const Status status = CopyStoredParameters(api_, root, &copy, &pool);
+        status != error::kSuccess) {
         // Nothing has been changed yet, so nothing needs to be put back.
         api_.AbortTransaction(root);
-        return {.result = SaveResult::FailedRestored, .status = status,
-                .step = SaveStep::ReadStored};
+        return {
+            .result = SaveResult::FailedRestored, .status = status, .step = SaveStep::ReadStored};
     }
     Open(api_, root, layout::kServiceKey, platform::kKeyAllAccess, serviceKey_);
     if (serviceKey_ == kNullKey) {
@@ -388,14 +410,18 @@ SaveOutcome ConfigStore::SaveSettings() {
         outcome = Target(copy, &target);
         if (outcome.result == SaveResult::Saved) outcome = WriteChanges(copy, target);
     } catch (const std::exception& e) {
-        outcome = {.result = SaveResult::FailedRestored, .step = SaveStep::Unexpected, .data = e.what()};
+        outcome = {
+            .result = SaveResult::FailedRestored, .step = SaveStep::Unexpected, .data = e.what()};
     }
     Close(api_, parametersKey_);
     Close(api_, serviceKey_);
     if (outcome.result == SaveResult::Saved) {
         const Status committed = api_.CommitTransaction(root);
         if (committed == error::kSuccess) return outcome;
-        outcome = {.result = SaveResult::FailedRestored, .status = committed, .step = SaveStep::Flush, .touched = outcome.touched};
+        outcome = {.result = SaveResult::FailedRestored,
+                   .status = committed,
+                   .step = SaveStep::Flush,
+                   .touched = outcome.touched};
     }
     // A registry with transactions drops every change, also those of a commit that failed.
     if (api_.AbortTransaction(root) || !outcome.touched) return outcome;
@@ -415,7 +441,9 @@ std::string ConfigStore::Unstorable(Status status, const std::string& text) cons
     const std::size_t next = platform::text::FirstInvalidUtf8(std::string_view(text).substr(*at));
     if (next == 0) return text.substr(*at, 1);
     std::size_t length = 1;
-    while (*at + length < text.size() && (static_cast<unsigned char>(text[*at + length]) & 0xC0) == 0x80) ++length;
+    while (*at + length < text.size() &&
+           (static_cast<unsigned char>(text[*at + length]) & 0xC0) == 0x80)
+        ++length;
     return text.substr(*at, length);
 }
 
@@ -428,21 +456,25 @@ void ConfigStore::KeepUnread(const platform::KeyTree& stored, platform::KeyTree*
     const auto& model = settings_.Connections;
     for (const platform::KeyTree& key : stored.children) {
         if (CutAtNul(key.name) == layout::kVolatileKey) continue;  // the service's own: not kept
-        const auto read = std::find_if(loaded.begin(), loaded.end(), [&](const LoadedConnection& connection) {
-            return !connection.Key.empty() && EqualsNoCase(connection.Key, key.name);
-        });
+        const auto read =
+            std::find_if(loaded.begin(), loaded.end(), [&](const LoadedConnection& connection) {
+                return !connection.Key.empty() && EqualsNoCase(connection.Key, key.name);
+            });
         if (read == loaded.end()) {
             target->children.push_back(key);
             continue;
         }
         // The accounts not read stay below the connection while the window holds it (under its
         // name there); a connection removed in the window goes with all of its accounts.
-        const bool held = std::any_of(model.begin(), model.end(), [&](const ConnectionRecord& connection) {
-            return !connection.Name.empty() && EqualsNoCase(connection.Name, read->Name);
-        });
+        const bool held =
+            std::any_of(model.begin(), model.end(), [&](const ConnectionRecord& connection) {
+                return !connection.Name.empty() && EqualsNoCase(connection.Name, read->Name);
+            });
         if (!held) continue;
         for (const platform::KeyTree& account : key.children) {
-            const auto same = [&](const std::string& name) { return EqualsNoCase(name, account.name); };
+            const auto same = [&](const std::string& name) {
+                return EqualsNoCase(name, account.name);
+            };
             if (std::any_of(read->Accounts.begin(), read->Accounts.end(), same)) continue;
             platform::KeyTree* connection = MakePath(*target, read->Name);
             if (connection == nullptr) break;
@@ -458,9 +490,11 @@ SaveOutcome ConfigStore::Target(const StoredCopy& stored, platform::KeyTree* tar
     // The Parameters key keeps its values and the keys the last load did not read, and loses its
     // other subkeys; then the model is written into it in the order of a save: the global
     // values, the connections, the accounts, each into a kept key of its name if there is one.
-    *target = platform::KeyTree{layout::kParametersName, stored.existed ? stored.tree.values : std::vector<Value>{}, {}};
+    *target = platform::KeyTree{
+        layout::kParametersName, stored.existed ? stored.tree.values : std::vector<Value>{}, {}};
     if (stored.existed) KeepUnread(stored.tree, target);
-    const auto write = [&](platform::KeyTree& key, auto& record, const auto& fields, const auto& order,
+    const auto write = [&](platform::KeyTree& key, auto& record, const auto& fields,
+                           const auto& order,
                            const std::string& keyName) -> std::optional<SaveOutcome> {
         ZeroEmptyNumbers(record, fields);
         for (const std::size_t i : order) {
@@ -485,26 +519,34 @@ SaveOutcome ConfigStore::Target(const StoredCopy& stored, platform::KeyTree* tar
         }
         return std::nullopt;
     };
-    if (auto failed = write(*target, settings_.Global, layout::kGlobalValues, layout::kGlobalSaveOrder,
-                            layout::kParametersName)) {
+    if (auto failed = write(*target, settings_.Global, layout::kGlobalValues,
+                            layout::kGlobalSaveOrder, layout::kParametersName)) {
         return *failed;
     }
     for (auto& connection : settings_.Connections) {
         if (connection.Name.empty()) break;
         platform::KeyTree* key = MakePath(*target, connection.Name);
         if (key == nullptr) {
-            return {.result = SaveResult::FailedRestored, .status = error::kBadPathName, .step = SaveStep::CreateKey, .key = connection.Name};
+            return {.result = SaveResult::FailedRestored,
+                    .status = error::kBadPathName,
+                    .step = SaveStep::CreateKey,
+                    .key = connection.Name};
         }
         std::array<std::size_t, layout::kConnectionValues.size()> order;
         for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-        if (auto failed = write(*key, connection, layout::kConnectionValues, order, connection.Name)) return *failed;
+        if (auto failed =
+                write(*key, connection, layout::kConnectionValues, order, connection.Name))
+            return *failed;
     }
     for (auto& account : settings_.Accounts) {
         if (account.Name.empty()) break;
         const std::string path = account.Connection + "\\" + account.Name;
         platform::KeyTree* key = MakePath(*target, path);
         if (key == nullptr) {
-            return {.result = SaveResult::FailedRestored, .status = error::kBadPathName, .step = SaveStep::CreateKey, .key = path};
+            return {.result = SaveResult::FailedRestored,
+                    .status = error::kBadPathName,
+                    .step = SaveStep::CreateKey,
+                    .key = path};
         }
         std::array<std::size_t, layout::kAccountValues.size()> order;
         for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
@@ -514,7 +556,8 @@ SaveOutcome ConfigStore::Target(const StoredCopy& stored, platform::KeyTree* tar
 }
 
 SaveOutcome ConfigStore::WriteChanges(const StoredCopy& stored, const platform::KeyTree& target) {
-    const std::vector<KeyChange> plan = PlanChanges(stored.existed ? &stored.tree : nullptr, target);
+    const std::vector<KeyChange> plan =
+        PlanChanges(stored.existed ? &stored.tree : nullptr, target);
     SaveOutcome outcome;
     for (const KeyChange& change : plan) {
         // Every change but the first needs the Parameters key; each key is opened (or made) once.
@@ -523,8 +566,10 @@ SaveOutcome ConfigStore::WriteChanges(const StoredCopy& stored, const platform::
             const Status status =
                 api_.CreateKey(serviceKey_, layout::kParametersName, &parametersKey_);
             if (parametersKey_ == kNullKey) {
-                return {.result = SaveResult::FailedRestored, .status = status,
-                        .step = SaveStep::CreateKey, .touched = true};
+                return {.result = SaveResult::FailedRestored,
+                        .status = status,
+                        .step = SaveStep::CreateKey,
+                        .touched = true};
             }
         }
         Key key = parametersKey_;
@@ -532,8 +577,12 @@ SaveOutcome ConfigStore::WriteChanges(const StoredCopy& stored, const platform::
             key = kNullKey;
             const Status status = api_.CreateKey(parametersKey_, change.path, &key);
             if (key == kNullKey) {
-                return {.result = SaveResult::FailedRestored, .status = status, .step = SaveStep::CreateKey, .key = change.path,
-                        .unstorable = Unstorable(status, change.path), .touched = true};
+                return {.result = SaveResult::FailedRestored,
+                        .status = status,
+                        .step = SaveStep::CreateKey,
+                        .key = change.path,
+                        .unstorable = Unstorable(status, change.path),
+                        .touched = true};
             }
         }
         outcome = Apply(key, change);
@@ -546,18 +595,29 @@ SaveOutcome ConfigStore::WriteChanges(const StoredCopy& stored, const platform::
 
 SaveOutcome ConfigStore::Apply(Key key, const KeyChange& change) {
     const auto keyName = [&](const std::string& below) {
-        return change.path.empty() ? below : below.empty() ? change.path : change.path + "\\" + below;
+        return change.path.empty() ? below
+               : below.empty()     ? change.path
+                                   : change.path + "\\" + below;
     };
     for (const std::string& name : change.removeKeys) {
         std::string failed;
-        if (const Status status = platform::DeleteTree(api_, key, name, &failed); status != error::kSuccess) {
-            return {.result = SaveResult::FailedRestored, .status = status, .step = SaveStep::RemoveStored, .key = keyName(failed), .touched = true};
+        if (const Status status = platform::DeleteTree(api_, key, name, &failed);
+            status != error::kSuccess) {
+            return {.result = SaveResult::FailedRestored,
+                    .status = status,
+                    .step = SaveStep::RemoveStored,
+                    .key = keyName(failed),
+                    .touched = true};
         }
     }
     for (const std::string& name : change.removeValues) {
         if (const Status status = api_.DeleteValue(key, name); status != error::kSuccess) {
             return {.result = SaveResult::FailedRestored,
-                    .status = status, .step = SaveStep::RemoveStored, .key = keyName({}), .value = name, .touched = true};
+                    .status = status,
+                    .step = SaveStep::RemoveStored,
+                    .key = keyName({}),
+                    .value = name,
+                    .touched = true};
         }
     }
     for (const Value* value : change.setValues) {
@@ -565,23 +625,33 @@ SaveOutcome ConfigStore::Apply(Key key, const KeyChange& change) {
         // goes back byte for byte, as the registry holds it.
         const bool number = value->type == platform::kRegDword && value->data.size() == 4;
         if (!number && value->type != platform::kRegSz) {
-            const Status status = api_.SetValueBytes(key, value->name, value->type, platform::ValueBytes(*value));
+            const Status status =
+                api_.SetValueBytes(key, value->name, value->type, platform::ValueBytes(*value));
             if (status != error::kSuccess) {
                 return {.result = SaveResult::FailedRestored,
                         .status = status,
-                        .step = SaveStep::WriteValue, .key = change.path, .value = value->name, .touched = true};
+                        .step = SaveStep::WriteValue,
+                        .key = change.path,
+                        .value = value->name,
+                        .touched = true};
             }
             continue;
         }
         // Through the value library, as the model's text: digits for a number.
         std::string data = value->data;
         if (number) data = std::to_string(platform::DwordFromBytes(value->data));
-        const Status status = values_.SetValue(key, value->name, number ? platform::kTypeNumber : platform::kTypeText,
-                                               data, number ? 4u : static_cast<std::uint32_t>(data.size()));
+        const Status status =
+            values_.SetValue(key, value->name, number ? platform::kTypeNumber : platform::kTypeText,
+                             data, number ? 4u : static_cast<std::uint32_t>(data.size()));
         if (status != error::kSuccess) {
             return {.result = SaveResult::FailedRestored,
-                    .status = status, .step = SaveStep::WriteValue, .key = change.path, .value = value->name,
-                    .data = data, .unstorable = Unstorable(status, data), .touched = true};
+                    .status = status,
+                    .step = SaveStep::WriteValue,
+                    .key = change.path,
+                    .value = value->name,
+                    .data = data,
+                    .unstorable = Unstorable(status, data),
+                    .touched = true};
         }
     }
     return {.touched = true};

@@ -19,23 +19,23 @@ namespace kelvaston::config {
 std::string CutAtNul(std::string_view text);
 
 enum class SaveResult {
-    Saved,               // the registry holds the model
-    ServiceMissing,      // the service's key cannot be opened: nothing was changed
-    FailedRestored,      // a step failed; the stored configuration was put back as it was
-    FailedNotRestored,   // a step failed and putting the stored configuration back failed too
+    Saved,              // the registry holds the model
+    ServiceMissing,     // the service's key cannot be opened: nothing was changed
+    FailedRestored,     // a step failed; the stored configuration was put back as it was
+    FailedNotRestored,  // a step failed and putting the stored configuration back failed too
 };
 
 // The step of a save that failed.
 enum class SaveStep {
     None,
-    Begin,          // the registry could not be taken for the save: it may not be written now
-    ReadStored,     // copying the stored configuration before anything is removed
-    RemoveStored,   // a stored key (`key`) could not be removed
-    OpenService,    // the service's key could not be opened
-    CreateKey,      // `key` could not be created
-    WriteValue,     // value `value` with the text `data` could not be written into `key`
-    Flush,          // the registry could not be written to permanent storage
-    Unexpected,     // anything else; `data` says what
+    Begin,         // the registry could not be taken for the save: it may not be written now
+    ReadStored,    // copying the stored configuration before anything is removed
+    RemoveStored,  // a stored key (`key`) could not be removed
+    OpenService,   // the service's key could not be opened
+    CreateKey,     // `key` could not be created
+    WriteValue,    // value `value` with the text `data` could not be written into `key`
+    Flush,         // the registry could not be written to permanent storage
+    Unexpected,    // anything else; `data` says what
 };
 
 // Built by field name: `{.result = ..., .step = ...}`; what is not named keeps its default.
@@ -74,7 +74,9 @@ std::string Describe(const SaveOutcome& outcome);
 // a load's many reads then see one state of it, not another program's write half way.
 class ReadingAtOnce {
 public:
-    ReadingAtOnce(platform::RegistryApi& api, platform::Key root) : api_(api), root_(root) { api_.BeginReading(root_); }
+    ReadingAtOnce(platform::RegistryApi& api, platform::Key root) : api_(api), root_(root) {
+        api_.BeginReading(root_);
+    }
     ~ReadingAtOnce() { api_.EndReading(root_); }
     ReadingAtOnce(const ReadingAtOnce&) = delete;
     ReadingAtOnce& operator=(const ReadingAtOnce&) = delete;
@@ -101,15 +103,17 @@ public:
     // service is installed there and may be written; `connected` runs once the registry is
     // reached, before the check. When either fails, the model's lists are emptied. The handle of
     // the hive stays open until the next connection: loads and saves open their keys below it.
-    ConnectOutcome Connect(const std::string& computer, const std::function<void()>& connected = {});
+    ConnectOutcome Connect(const std::string& computer,
+                           const std::function<void()>& connected = {});
     // Empties the model's lists and loads the connected computer's configuration into the model,
     // its global values, connections and accounts, while the registry is held still where it
     // can be. A step that fails with an exception is abandoned and the next one runs, so a load
     // that ran out of memory half way shows what it had read.
     void Load();
 
-    // One value of the key `path` (below the connected registry's root) as text; `defaultText` when the key or the
-    // value is missing or unreadable. A value stored as empty text reads as empty text.
+    // One value of the key `path` (below the connected registry's root) as text; `defaultText` when
+    // the key or the value is missing or unreadable. A value stored as empty text reads as empty
+    // text.
     std::string QueryValue(const std::string& path, const std::string& name, std::int32_t type,
                            const std::string& defaultText);
 
@@ -147,7 +151,8 @@ private:
     // Makes the registry's Parameters key hold `target`, writing only what differs.
     SaveOutcome WriteChanges(const StoredCopy& stored, const platform::KeyTree& target);
     SaveOutcome Apply(platform::Key key, const KeyChange& change);
-    // The name of subkey `index` of an open key as stored, end blanks and all; none when there is none.
+    // The name of subkey `index` of an open key as stored, end blanks and all; none when there is
+    // none.
     std::optional<std::string> StoredName(platform::Key key, std::uint32_t index);
     // What a failure to store `text` says: the character the registry cannot store, if that is why.
     std::string Unstorable(platform::Status status, const std::string& text) const;

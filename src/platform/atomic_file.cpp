@@ -31,14 +31,16 @@ public:
 
 }  // namespace
 
-AtomicFile::AtomicFile(std::filesystem::path file, Links links) : file_(std::move(file)), links_(links) {}
+AtomicFile::AtomicFile(std::filesystem::path file, Links links)
+    : file_(std::move(file)), links_(links) {}
 
 std::error_code AtomicFile::NotARegularFile() {
     static const AtomicFileCategory category;
     return {1, category};
 }
 
-std::filesystem::path AtomicFile::FollowLinks(const std::filesystem::path& file, std::error_code* error) {
+std::filesystem::path AtomicFile::FollowLinks(const std::filesystem::path& file,
+                                              std::error_code* error) {
     error->clear();
     std::filesystem::path at = file;
     for (int links = 0; links <= 40; ++links) {
@@ -71,13 +73,11 @@ bool AtomicFile::PlaceIsReplaceable() {
     if (ec && status.type() != std::filesystem::file_type::not_found) return Fail(ec);
     switch (status.type()) {
         case std::filesystem::file_type::not_found:
-        case std::filesystem::file_type::regular:
-            return true;
+        case std::filesystem::file_type::regular: return true;
         case std::filesystem::file_type::symlink:
             if (links_ == Links::Replace) return true;
             break;
-        default:
-            break;
+        default: break;
     }
     return Fail(NotARegularFile());
 }
@@ -100,7 +100,8 @@ AtomicFile::~AtomicFile() {
 
 bool AtomicFile::Open() {
     if (!ChooseTarget()) return false;
-    temporary_ = target_.parent_path() / (TemporaryPrefix(target_) + std::to_string(GetCurrentProcessId()));
+    temporary_ =
+        target_.parent_path() / (TemporaryPrefix(target_) + std::to_string(GetCurrentProcessId()));
     HANDLE handle = CreateFileW(temporary_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
@@ -132,7 +133,8 @@ bool AtomicFile::Commit() {
     CloseHandle(reinterpret_cast<HANDLE>(handle_));
     open_ = false;
     if (!flushed || !PlaceIsReplaceable()) return false;
-    if (!MoveFileExW(temporary_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!MoveFileExW(temporary_.c_str(), target_.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         return Fail(LastError());
     }
     committed_ = true;
@@ -152,7 +154,8 @@ bool AtomicFile::Open() {
     // A file of that name is a leftover of a writer with the same process id: never followed
     // if it is a link, never reused with its mode.
     ::unlink(temporary_.c_str());
-    const int fd = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int fd =
+        ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
         temporary_.clear();
         return Fail(LastError());
@@ -189,7 +192,8 @@ bool AtomicFile::Commit() {
     if (::rename(temporary_.c_str(), target_.c_str()) != 0) return Fail(LastError());
     committed_ = true;
     // The rename is durable once the folder itself is synced.
-    const auto folder = target_.parent_path().empty() ? std::filesystem::path(".") : target_.parent_path();
+    const auto folder =
+        target_.parent_path().empty() ? std::filesystem::path(".") : target_.parent_path();
     if (const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
         ::fsync(dir);
         ::close(dir);

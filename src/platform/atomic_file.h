@@ -50,7 +50,8 @@ public:
     static std::error_code NotARegularFile();
     // Where the symbolic links starting at `file` lead: `file` itself when it is no link. A
     // chain of more than 40 links fails (too_many_symbolic_link_levels), as the system's does.
-    static std::filesystem::path FollowLinks(const std::filesystem::path& file, std::error_code* error);
+    static std::filesystem::path FollowLinks(const std::filesystem::path& file,
+                                             std::error_code* error);
 
     // The start of the names of the temporary files made for `file`: whoever holds the lock
     // that writers of `file` take may remove those that a killed writer left behind.

@@ -6,7 +6,9 @@ namespace kelvaston::platform {
 namespace {
 
 // A path spelt otherwise is another entry, of the same key.
-std::string ValuesId(Key key, const std::string& subKey) { return std::to_string(key) + '\\' + subKey; }
+std::string ValuesId(Key key, const std::string& subKey) {
+    return std::to_string(key) + '\\' + subKey;
+}
 
 }  // namespace
 
@@ -51,8 +53,8 @@ bool CachingRegistry::AbortTransaction(Key key) {
     return RegistryDecorator::AbortTransaction(key);
 }
 
-Status CachingRegistry::SetValueEx(Key key, const std::string& name, std::uint32_t type, const std::uint8_t* data,
-                                   std::uint32_t dataSize) {
+Status CachingRegistry::SetValueEx(Key key, const std::string& name, std::uint32_t type,
+                                   const std::uint8_t* data, std::uint32_t dataSize) {
     {
         std::lock_guard lock(mutex_);
         ForgetValues();
@@ -60,7 +62,8 @@ Status CachingRegistry::SetValueEx(Key key, const std::string& name, std::uint32
     return RegistryDecorator::SetValueEx(key, name, type, data, dataSize);
 }
 
-Status CachingRegistry::SetValueBytes(Key key, const std::string& name, std::uint32_t type, std::string_view data) {
+Status CachingRegistry::SetValueBytes(Key key, const std::string& name, std::uint32_t type,
+                                      std::string_view data) {
     {
         std::lock_guard lock(mutex_);
         ForgetValues();
@@ -91,8 +94,10 @@ Status CachingRegistry::CloseKey(Key key) {
     return RegistryDecorator::CloseKey(key);
 }
 
-Status CachingRegistry::EnumKeyEx(Key key, std::uint32_t index, char* name, std::uint32_t* nameLength) {
-    if (name == nullptr || nameLength == nullptr) return RegistryDecorator::EnumKeyEx(key, index, name, nameLength);
+Status CachingRegistry::EnumKeyEx(Key key, std::uint32_t index, char* name,
+                                  std::uint32_t* nameLength) {
+    if (name == nullptr || nameLength == nullptr)
+        return RegistryDecorator::EnumKeyEx(key, index, name, nameLength);
     {
         std::lock_guard lock(mutex_);
         const Subkeys& known = subkeys_[key];
@@ -117,12 +122,14 @@ CachingRegistry::Values CachingRegistry::Read(Key key, const std::string& subKey
     if (all || expected_.empty()) {
         read.status = RegistryDecorator::QueryKeyValues(key, subKey, &read.values);
     } else {
-        read.status = RegistryDecorator::QueryNamedValues(key, subKey, expected_, &read.values, &read.all);
+        read.status =
+            RegistryDecorator::QueryNamedValues(key, subKey, expected_, &read.values, &read.all);
     }
     return read;
 }
 
-Status CachingRegistry::QueryKeyValue(Key key, const std::string& subKey, const std::string& name, RegValue* value) {
+Status CachingRegistry::QueryKeyValue(Key key, const std::string& subKey, const std::string& name,
+                                      RegValue* value) {
     const std::string id = ValuesId(key, subKey);
     // At most three rounds: nothing known, the names expected known, all values known.
     for (int round = 0; round < 3; ++round) {
@@ -137,12 +144,14 @@ Status CachingRegistry::QueryKeyValue(Key key, const std::string& subKey, const 
                     return error::kSuccess;
                 }
                 if (known.all) return error::kFileNotFound;
-                all = true;  // not among the values expected: the key's other values are read as well
+                all =
+                    true;  // not among the values expected: the key's other values are read as well
             }
         }
         Values read = Read(key, subKey, all);
         // A key that is not there is remembered as well; other failures are not.
-        if (read.status != error::kSuccess && read.status != error::kFileNotFound) return read.status;
+        if (read.status != error::kSuccess && read.status != error::kFileNotFound)
+            return read.status;
         std::lock_guard lock(mutex_);
         const auto [entry, fresh] = values_.try_emplace(id);
         if (fresh || read.all) entry->second = std::move(read);

@@ -32,11 +32,13 @@ public:
     // A transaction reads the registry as it is when it begins, and an abort may undo writes.
     Status BeginTransaction(Key key) override;
     bool AbortTransaction(Key key) override;
-    Status SetValueEx(Key key, const std::string& name, std::uint32_t type, const std::uint8_t* data,
-                      std::uint32_t dataSize) override;
+    Status SetValueEx(Key key, const std::string& name, std::uint32_t type,
+                      const std::uint8_t* data, std::uint32_t dataSize) override;
     Status DeleteValue(Key key, const std::string& name) override;
-    Status SetValueBytes(Key key, const std::string& name, std::uint32_t type, std::string_view data) override;
-    Status QueryKeyValue(Key key, const std::string& subKey, const std::string& name, RegValue* value) override;
+    Status SetValueBytes(Key key, const std::string& name, std::uint32_t type,
+                         std::string_view data) override;
+    Status QueryKeyValue(Key key, const std::string& subKey, const std::string& name,
+                         RegValue* value) override;
 
     // Forgets everything read so far.
     void Forget();

@@ -12,8 +12,8 @@ RegistryApi& DefaultRegistry() {
 #ifdef _WIN32
     static Win32Registry registry;
 #else
-    static FileStoreRegistry registry(
-        FileStoreOptions{FileStoreRegistry::DefaultFolder(), FileStoreRegistry::HostComputerName()});
+    static FileStoreRegistry registry(FileStoreOptions{FileStoreRegistry::DefaultFolder(),
+                                                       FileStoreRegistry::HostComputerName()});
 #endif
     return registry;
 }

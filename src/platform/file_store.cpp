@@ -55,7 +55,8 @@ Status CheckValueName(std::string_view name) {
 // The text of a REG_SZ given as the registry's bytes, when the file's text form gives exactly
 // these bytes back: UTF-16LE that ends in its only NUL.
 bool TextFromUtf16(std::string_view bytes, std::string* textValue) {
-    if (bytes.size() < 2 || bytes.size() % 2 != 0 || bytes.substr(bytes.size() - 2) != std::string_view("\0\0", 2)) {
+    if (bytes.size() < 2 || bytes.size() % 2 != 0 ||
+        bytes.substr(bytes.size() - 2) != std::string_view("\0\0", 2)) {
         return false;
     }
     const std::string_view units = bytes.substr(0, bytes.size() - 2);
@@ -66,13 +67,15 @@ bool TextFromUtf16(std::string_view bytes, std::string* textValue) {
 // The value's data as the interface delivers it: text types as program text with a NUL.
 std::string DeliveredData(const regfile::Value& value) {
     if (value.type == kRegSz) return value.data + '\0';
-    if (value.type == kRegExpandSz || value.type == kRegMultiSz) return text::Utf16LeToUtf8(value.data);
+    if (value.type == kRegExpandSz || value.type == kRegMultiSz)
+        return text::Utf16LeToUtf8(value.data);
     return value.data;
 }
 
 // The value's data as the Windows registry would keep it: a text value as UTF-16LE with its NUL.
 std::string StoredBytes(const regfile::Value& value) {
-    return value.type == kRegSz ? text::Utf8ToUtf16Le(value.data) + std::string(2, '\0') : value.data;
+    return value.type == kRegSz ? text::Utf8ToUtf16Le(value.data) + std::string(2, '\0')
+                                : value.data;
 }
 
 }  // namespace
@@ -88,7 +91,8 @@ FileStoreRegistry::~FileStoreRegistry() {
 }
 
 std::filesystem::path FileStoreRegistry::DefaultFolder() {
-    if (const char* folder = std::getenv("KELVASTON_REGISTRY"); folder != nullptr && *folder != '\0') {
+    if (const char* folder = std::getenv("KELVASTON_REGISTRY");
+        folder != nullptr && *folder != '\0') {
         return folder;
     }
     std::filesystem::path data;
@@ -109,7 +113,8 @@ std::string FileStoreRegistry::HostComputerName() {
     return name.substr(0, name.find('.'));
 }
 
-std::optional<std::filesystem::path> FileStoreRegistry::FindFile(const std::string& computer) const {
+std::optional<std::filesystem::path> FileStoreRegistry::FindFile(
+    const std::string& computer) const {
     const std::string wanted = text::FoldCase(computer + ".reg");
     std::error_code ec;
     for (std::filesystem::directory_iterator it(options_.folder, ec), end; !ec && it != end;
@@ -134,7 +139,8 @@ Status FileStoreRegistry::HiveFor(const std::string& machine, std::shared_ptr<Hi
     if (name.starts_with("\\\\")) name.remove_prefix(2);
     std::filesystem::path file;
     if (name.empty() || text::EqualsNoCase(name, options_.localName)) {
-        file = FindFile(options_.localName).value_or(options_.folder / (options_.localName + ".reg"));
+        file =
+            FindFile(options_.localName).value_or(options_.folder / (options_.localName + ".reg"));
     } else {
         // Found among the folder's own files, by name: no name, however odd, reaches outside it.
         const auto found = FindFile(std::string(name));
@@ -144,7 +150,8 @@ Status FileStoreRegistry::HiveFor(const std::string& machine, std::shared_ptr<Hi
     const std::string id = text::FoldCase(file.filename().string());
     if (prefetch_.valid()) {
         Prefetched prefetched = prefetch_.get();
-        if (prefetched.hive && prefetched.file == file && hives_.count(id) == 0) hives_.emplace(id, prefetched.hive);
+        if (prefetched.hive && prefetched.file == file && hives_.count(id) == 0)
+            hives_.emplace(id, prefetched.hive);
     }
     HiveFileError problem;
     if (auto cached = hives_.find(id); cached != hives_.end()) {
@@ -156,8 +163,9 @@ Status FileStoreRegistry::HiveFor(const std::string& machine, std::shared_ptr<Hi
     }
     auto opened = Hive::Open(file, &problem);
     if (!opened) {
-        return Reported(problem.kind == HiveFileError::Kind::Malformed ? error::kBadDb : error::kAccessDenied,
-                        std::move(problem));
+        return Reported(
+            problem.kind == HiveFileError::Kind::Malformed ? error::kBadDb : error::kAccessDenied,
+            std::move(problem));
     }
     hives_.emplace(id, opened);
     *hive = std::move(opened);
@@ -193,7 +201,8 @@ FileStoreRegistry::Resolved FileStoreRegistry::Lookup(Key key, std::uint32_t nee
     OpenKey* open = Find(key, &status);
     if (open == nullptr) return {status};
     HiveFileError problem;
-    if ((status = open->hive->Current(&problem)) != error::kSuccess) return {Reported(status, std::move(problem))};
+    if ((status = open->hive->Current(&problem)) != error::kSuccess)
+        return {Reported(status, std::move(problem))};
     if (open->node->deleted) return {error::kKeyDeleted};
     if ((open->access & needed) != needed) {
         // A handle opened while the hive could not be written: say which file or folder refuses.
@@ -213,7 +222,8 @@ Status FileStoreRegistry::Changing(Key key, std::uint32_t needed, Change&& chang
     Hive& hive = *open->hive;
     const bool own = !hive.InTransaction();
     HiveFileError problem;
-    if (own && (status = hive.Begin(&problem)) != error::kSuccess) return Reported(status, std::move(problem));
+    if (own && (status = hive.Begin(&problem)) != error::kSuccess)
+        return Reported(status, std::move(problem));
     if (open->node->deleted) {
         status = error::kKeyDeleted;
     } else if ((open->access & needed) != needed) {
@@ -232,7 +242,8 @@ Status FileStoreRegistry::Changing(Key key, std::uint32_t needed, Change&& chang
 void FileStoreRegistry::PrefetchLocalHive() {
     std::lock_guard lock(mutex_);
     if (prefetch_.valid()) return;
-    const auto file = FindFile(options_.localName).value_or(options_.folder / (options_.localName + ".reg"));
+    const auto file =
+        FindFile(options_.localName).value_or(options_.folder / (options_.localName + ".reg"));
     prefetch_ = std::async(std::launch::async, [file] {
         HiveFileError ignored;  // a file that does not load is read again, and reported, on use
         return Prefetched{file, Hive::Open(file, &ignored)};
@@ -251,8 +262,8 @@ Status FileStoreRegistry::ConnectRegistry(const std::string& machine, Key hiveKe
     return error::kSuccess;
 }
 
-Status FileStoreRegistry::OpenKeyEx(Key parent, const std::string& subKey, std::uint32_t /*options*/,
-                                    std::uint32_t access, Key* result) {
+Status FileStoreRegistry::OpenKeyEx(Key parent, const std::string& subKey,
+                                    std::uint32_t /*options*/, std::uint32_t access, Key* result) {
     std::lock_guard lock(mutex_);
     if (result == nullptr) return error::kInvalidParameter;
     *result = kNullKey;
@@ -310,7 +321,9 @@ Status FileStoreRegistry::CreateKey(Key parent, const std::string& subKey, Key* 
                 }
                 // Creating needs the right to create below the handle's key.
                 if (i == 0 && (open.access & kKeyCreateSubKey) == 0) return error::kAccessDenied;
-                if (const Status made = hive.CreateChild(*at, names[i], &at); made != error::kSuccess) return made;
+                if (const Status made = hive.CreateChild(*at, names[i], &at);
+                    made != error::kSuccess)
+                    return made;
             }
             node = at;
             return error::kSuccess;
@@ -322,7 +335,8 @@ Status FileStoreRegistry::CreateKey(Key parent, const std::string& subKey, Key* 
     return error::kSuccess;
 }
 
-Status FileStoreRegistry::EnumKeyEx(Key key, std::uint32_t index, char* name, std::uint32_t* nameLength) {
+Status FileStoreRegistry::EnumKeyEx(Key key, std::uint32_t index, char* name,
+                                    std::uint32_t* nameLength) {
     std::lock_guard lock(mutex_);
     if (name == nullptr || nameLength == nullptr) return error::kInvalidParameter;
     const Resolved open = Lookup(key, kKeyEnumerateSubKeys);
@@ -379,9 +393,13 @@ Status FileStoreRegistry::OnHive(Key key, Status (Hive::*operation)(HiveFileErro
     return Reported((*open->hive.*operation)(&problem), std::move(problem));
 }
 
-Status FileStoreRegistry::BeginTransaction(Key key) { return OnHive(key, &Hive::Begin); }
+Status FileStoreRegistry::BeginTransaction(Key key) {
+    return OnHive(key, &Hive::Begin);
+}
 
-Status FileStoreRegistry::CommitTransaction(Key key) { return OnHive(key, &Hive::Commit); }
+Status FileStoreRegistry::CommitTransaction(Key key) {
+    return OnHive(key, &Hive::Commit);
+}
 
 bool FileStoreRegistry::AbortTransaction(Key key) {
     std::lock_guard lock(mutex_);
@@ -392,7 +410,9 @@ bool FileStoreRegistry::AbortTransaction(Key key) {
     return true;
 }
 
-Status FileStoreRegistry::BeginReading(Key key) { return OnHive(key, &Hive::BeginReading); }
+Status FileStoreRegistry::BeginReading(Key key) {
+    return OnHive(key, &Hive::BeginReading);
+}
 
 void FileStoreRegistry::EndReading(Key key) {
     std::lock_guard lock(mutex_);
@@ -437,7 +457,8 @@ Status FileStoreRegistry::SetValueEx(Key key, const std::string& name, std::uint
     return PutValue(key, name, type, std::move(bytes));
 }
 
-Status FileStoreRegistry::SetValueBytes(Key key, const std::string& name, std::uint32_t type, std::string_view data) {
+Status FileStoreRegistry::SetValueBytes(Key key, const std::string& name, std::uint32_t type,
+                                        std::string_view data) {
     std::lock_guard lock(mutex_);
     if (const Status status = CheckValueName(name); status != error::kSuccess) return status;
     std::string stored(data);
@@ -446,14 +467,15 @@ Status FileStoreRegistry::SetValueBytes(Key key, const std::string& name, std::u
     return PutValue(key, name, type, std::move(stored));
 }
 
-Status FileStoreRegistry::PutValue(Key key, const std::string& name, std::uint32_t type, std::string data) {
+Status FileStoreRegistry::PutValue(Key key, const std::string& name, std::uint32_t type,
+                                   std::string data) {
     return Changing(key, kKeySetValue, [&](OpenKey& open) {
         return open.hive->SetValue(*open.node, regfile::Value{name, type, std::move(data)});
     });
 }
 
-const regfile::Value* FileStoreRegistry::ValueAt(Key key, std::uint32_t index, std::string* name, std::uint32_t* type,
-                                                Status* status) {
+const regfile::Value* FileStoreRegistry::ValueAt(Key key, std::uint32_t index, std::string* name,
+                                                 std::uint32_t* type, Status* status) {
     const Resolved open = Lookup(key, kKeyQueryValue);
     *status = open.status;
     if (open.status != error::kSuccess) return nullptr;
@@ -467,8 +489,8 @@ const regfile::Value* FileStoreRegistry::ValueAt(Key key, std::uint32_t index, s
     return &values[index];
 }
 
-Status FileStoreRegistry::EnumValue(Key key, std::uint32_t index, std::string* name, std::uint32_t* type,
-                                    std::vector<std::uint8_t>* data) {
+Status FileStoreRegistry::EnumValue(Key key, std::uint32_t index, std::string* name,
+                                    std::uint32_t* type, std::vector<std::uint8_t>* data) {
     std::lock_guard lock(mutex_);
     Status status = error::kSuccess;
     const regfile::Value* value = ValueAt(key, index, name, type, &status);
@@ -479,8 +501,8 @@ Status FileStoreRegistry::EnumValue(Key key, std::uint32_t index, std::string* n
     return status;
 }
 
-Status FileStoreRegistry::EnumValueBytes(Key key, std::uint32_t index, std::string* name, std::uint32_t* type,
-                                         std::string* data) {
+Status FileStoreRegistry::EnumValueBytes(Key key, std::uint32_t index, std::string* name,
+                                         std::uint32_t* type, std::string* data) {
     std::lock_guard lock(mutex_);
     Status status = error::kSuccess;
     const regfile::Value* value = ValueAt(key, index, name, type, &status);
@@ -495,7 +517,9 @@ Status FileStoreRegistry::DeleteValue(Key key, const std::string& name) {
     const Resolved open = Lookup(key, kKeySetValue);
     if (open.status != error::kSuccess) return open.status;
     if (open.key->node->FindValue(name) == nullptr) return error::kFileNotFound;
-    return Changing(key, kKeySetValue, [&](OpenKey& changed) { return changed.hive->DeleteValue(*changed.node, name); });
+    return Changing(key, kKeySetValue, [&](OpenKey& changed) {
+        return changed.hive->DeleteValue(*changed.node, name);
+    });
 }
 
 Status FileStoreRegistry::Walk(const Resolved& base, const std::string& subKey, const Node** node) {
@@ -512,22 +536,27 @@ Status FileStoreRegistry::Walk(const Resolved& base, const std::string& subKey, 
     return error::kSuccess;
 }
 
-Status FileStoreRegistry::QueryKeyValues(Key key, const std::string& subKey, std::vector<RegValue>* values) {
+Status FileStoreRegistry::QueryKeyValues(Key key, const std::string& subKey,
+                                         std::vector<RegValue>* values) {
     std::lock_guard lock(mutex_);
     values->clear();
     const Node* node = nullptr;
-    if (const Status status = Walk(Lookup(key, 0), subKey, &node); status != error::kSuccess) return status;
+    if (const Status status = Walk(Lookup(key, 0), subKey, &node); status != error::kSuccess)
+        return status;
     values->reserve(node->values.size());
-    for (const auto& value : node->values) values->push_back({value.name, value.type, DeliveredData(value)});
+    for (const auto& value : node->values)
+        values->push_back({value.name, value.type, DeliveredData(value)});
     return error::kSuccess;
 }
 
-Status FileStoreRegistry::QueryKeyContents(Key key, const std::string& subKey, KeyContents* contents) {
+Status FileStoreRegistry::QueryKeyContents(Key key, const std::string& subKey,
+                                           KeyContents* contents) {
     std::lock_guard lock(mutex_);
     contents->values.clear();
     contents->subkeys.clear();
     const Node* node = nullptr;
-    if (const Status status = Walk(Lookup(key, 0), subKey, &node); status != error::kSuccess) return status;
+    if (const Status status = Walk(Lookup(key, 0), subKey, &node); status != error::kSuccess)
+        return status;
     contents->values.reserve(node->values.size());
     for (const auto& value : node->values) {
         contents->values.push_back({value.name, value.type, StoredBytes(value)});

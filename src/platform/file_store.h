@@ -63,17 +63,19 @@ public:
     void EndReading(Key key) override;
     Status QueryValueEx(Key key, const std::string& name, std::uint32_t* type, std::uint8_t* data,
                         std::uint32_t* dataSize) override;
-    Status SetValueEx(Key key, const std::string& name, std::uint32_t type, const std::uint8_t* data,
-                      std::uint32_t dataSize) override;
+    Status SetValueEx(Key key, const std::string& name, std::uint32_t type,
+                      const std::uint8_t* data, std::uint32_t dataSize) override;
     Status EnumValue(Key key, std::uint32_t index, std::string* name, std::uint32_t* type,
                      std::vector<std::uint8_t>* data) override;
     Status DeleteValue(Key key, const std::string& name) override;
     Status EnumValueBytes(Key key, std::uint32_t index, std::string* name, std::uint32_t* type,
                           std::string* data) override;
-    Status SetValueBytes(Key key, const std::string& name, std::uint32_t type, std::string_view data) override;
+    Status SetValueBytes(Key key, const std::string& name, std::uint32_t type,
+                         std::string_view data) override;
     Status LocalComputerName(char* buffer, std::uint32_t* size) override;
     // Served from one lookup of the key.
-    Status QueryKeyValues(Key key, const std::string& subKey, std::vector<RegValue>* values) override;
+    Status QueryKeyValues(Key key, const std::string& subKey,
+                          std::vector<RegValue>* values) override;
     Status QueryKeyContents(Key key, const std::string& subKey, KeyContents* contents) override;
 
 private:
@@ -104,8 +106,8 @@ private:
     Key AddHandle(OpenKey key);
     // Value `index` of an open key, its name and type given out; null with `status` set when
     // there is none. The caller holds the lock.
-    const regfile::Value* ValueAt(Key key, std::uint32_t index, std::string* name, std::uint32_t* type,
-                                  Status* status);
+    const regfile::Value* ValueAt(Key key, std::uint32_t index, std::string* name,
+                                  std::uint32_t* type, Status* status);
     // Stores a value whose name and data have been checked.
     Status PutValue(Key key, const std::string& name, std::uint32_t type, std::string data);
     // Runs an operation on the whole hive of the handle's key, keeping what it reports.

@@ -41,13 +41,23 @@ std::string UserName(uid_t uid) {
 
 // Whether a file or folder belongs to this user, or to the administrator, whom no one is safe
 // from anyway.
-bool OwnedSafely(const struct stat& st) { return st.st_uid == ::geteuid() || st.st_uid == 0; }
-
-HiveFileError Unsafe(const std::filesystem::path& path, std::string message, std::string owner = {}, int mode = -1) {
-    return {HiveFileError::Kind::Unsafe, path.string(), 0, std::move(message), 0, std::move(owner), mode};
+bool OwnedSafely(const struct stat& st) {
+    return st.st_uid == ::geteuid() || st.st_uid == 0;
 }
 
-HiveFileError SystemProblem(HiveFileError::Kind kind, const std::filesystem::path& path, int error) {
+HiveFileError Unsafe(const std::filesystem::path& path, std::string message, std::string owner = {},
+                     int mode = -1) {
+    return {HiveFileError::Kind::Unsafe,
+            path.string(),
+            0,
+            std::move(message),
+            0,
+            std::move(owner),
+            mode};
+}
+
+HiveFileError SystemProblem(HiveFileError::Kind kind, const std::filesystem::path& path,
+                            int error) {
     return {kind, path.string(), 0, std::strerror(error), error, {}, -1};
 }
 
@@ -71,7 +81,8 @@ bool ReadAll(int fd, std::size_t size, std::string* bytes) {
 // Reads a store file, refusing one that another user owns or may read or write: it holds
 // passwords, and keys another user planted there must not be taken for the configuration.
 // `st` receives what the system says of the file that was read.
-std::optional<HiveFileError> ReadStoreFile(const std::filesystem::path& file, std::string* bytes, struct stat* st) {
+std::optional<HiveFileError> ReadStoreFile(const std::filesystem::path& file, std::string* bytes,
+                                           struct stat* st) {
     const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return SystemProblem(HiveFileError::Kind::Unreadable, file, errno);
     std::optional<HiveFileError> problem;
@@ -82,13 +93,15 @@ std::optional<HiveFileError> ReadStoreFile(const std::filesystem::path& file, st
     } else if (!OwnedSafely(*st)) {
         problem = Unsafe(file,
                          "belongs to the user " + UserName(st->st_uid) +
-                             ", who could have planted keys in it; if it is yours, take it over with chown, else "
+                             ", who could have planted keys in it; if it is yours, take it over "
+                             "with chown, else "
                              "remove it",
                          UserName(st->st_uid));
     } else if ((st->st_mode & 077) != 0) {
         problem = Unsafe(file,
                          "may be read or changed by other users (mode " + Octal(st->st_mode) +
-                             "), and it holds passwords; make it private with: chmod 600 '" + file.string() + "'",
+                             "), and it holds passwords; make it private with: chmod 600 '" +
+                             file.string() + "'",
                          {}, static_cast<int>(st->st_mode & 07777));
     } else if (!ReadAll(fd, static_cast<std::size_t>(st->st_size), bytes)) {
         problem = SystemProblem(HiveFileError::Kind::Unreadable, file, errno);
@@ -120,7 +133,8 @@ void Sync(Node& target, Node& fresh) {
         merged.reserve(from->children.size());
         auto old = into->children.begin();
         for (auto& child : from->children) {
-            while (old != into->children.end() && (*old)->folded < child->folded) MarkDeleted(**old++);
+            while (old != into->children.end() && (*old)->folded < child->folded)
+                MarkDeleted(**old++);
             if (old != into->children.end() && (*old)->folded == child->folded) {
                 (*old)->name = child->name;
                 pending.emplace_back(old->get(), child.get());
@@ -138,16 +152,22 @@ void Sync(Node& target, Node& fresh) {
 // The file a store file's name leads to: itself, or the end of the links it is. Empty with
 // `problem` set when a link leads nowhere: the store it names is elsewhere (a disk that is not
 // mounted, say), and an empty registry must not be taken for it.
-std::optional<std::filesystem::path> Resolve(const std::filesystem::path& file, HiveFileError* problem) {
+std::optional<std::filesystem::path> Resolve(const std::filesystem::path& file,
+                                             HiveFileError* problem) {
     struct stat st {};
     if (::lstat(file.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return file;
     std::error_code ec;
     auto target = std::filesystem::canonical(file, ec);
     if (!ec) return target;
     const auto link = std::filesystem::read_symlink(file, ec);
-    *problem = {HiveFileError::Kind::Unreadable, file.string(), 0,
-                "is a link to " + (ec ? std::string("a file") : link.string()) + ", which does not exist", ENOENT,
-                {}, -1};
+    *problem = {
+        HiveFileError::Kind::Unreadable,
+        file.string(),
+        0,
+        "is a link to " + (ec ? std::string("a file") : link.string()) + ", which does not exist",
+        ENOENT,
+        {},
+        -1};
     return std::nullopt;
 }
 
@@ -211,7 +231,8 @@ public:
     }
 
 private:
-    static constexpr std::size_t kWidth = 21;  // twenty digits and a line end: one write, always whole
+    static constexpr std::size_t kWidth =
+        21;  // twenty digits and a line end: one write, always whole
     int fd_ = -1;
     int error_ = 0;
 };
@@ -288,7 +309,9 @@ void HashSlots<Entry>::ForEach(const Change& change) {
     }
 }
 
-Node* Node::FindChild(std::string_view childName) const { return FindChild(text::FoldedHash(childName), childName); }
+Node* Node::FindChild(std::string_view childName) const {
+    return FindChild(text::FoldedHash(childName), childName);
+}
 
 Node* Node::FindChild(std::uint32_t nameHash, std::string_view childName) const {
     const auto matches = [&](const Node* child) {
@@ -301,8 +324,8 @@ Node* Node::FindChild(std::uint32_t nameHash, std::string_view childName) const 
     return nullptr;
 }
 
-Node* Node::MakeChild(std::vector<std::shared_ptr<Node>>::const_iterator at, std::string_view childName,
-                      std::uint32_t nameHash) {
+Node* Node::MakeChild(std::vector<std::shared_ptr<Node>>::const_iterator at,
+                      std::string_view childName, std::uint32_t nameHash) {
     auto node = std::make_shared<Node>();
     node->name = childName;
     node->folded = text::FoldCase(childName);
@@ -332,20 +355,25 @@ Node* Node::AddChild(std::string_view childName) {
     const std::uint32_t nameHash = text::FoldedHash(childName);
     if (Node* existing = FindChild(nameHash, childName)) return existing;
     // Keys mostly come in their order: then the new one goes last.
-    const bool last = children.empty() || text::CompareFolded(children.back()->folded, childName) < 0;
-    return MakeChild(last ? children.end() : ChildPosition(children, childName), childName, nameHash);
+    const bool last =
+        children.empty() || text::CompareFolded(children.back()->folded, childName) < 0;
+    return MakeChild(last ? children.end() : ChildPosition(children, childName), childName,
+                     nameHash);
 }
 
 Node* Node::AppendChild(std::string_view childName, bool* outOfOrder) {
     const std::uint32_t nameHash = text::FoldedHash(childName);
     if (Node* existing = FindChild(nameHash, childName)) return existing;
-    if (!children.empty() && text::CompareFolded(children.back()->folded, childName) > 0) *outOfOrder = true;
+    if (!children.empty() && text::CompareFolded(children.back()->folded, childName) > 0)
+        *outOfOrder = true;
     return MakeChild(children.end(), childName, nameHash);
 }
 
 void Node::OrderChildren() {
     std::sort(children.begin(), children.end(),
-              [](const std::shared_ptr<Node>& a, const std::shared_ptr<Node>& b) { return a->folded < b->folded; });
+              [](const std::shared_ptr<Node>& a, const std::shared_ptr<Node>& b) {
+                  return a->folded < b->folded;
+              });
 }
 
 bool Node::RemoveChild(const Node& child) {
@@ -368,9 +396,11 @@ void Node::SetChildren(std::vector<std::shared_ptr<Node>> ordered) {
 std::size_t Node::ValuePosition(std::uint32_t nameHash, std::string_view valueName) const {
     const std::vector<std::uint32_t>& hashes = valueHashes.hashes;
     if (valueHashes.positions.Active()) {
-        const std::uint32_t found = valueHashes.positions.Find(nameHash, [&](std::uint32_t position) {
-            return hashes[position - 1] == nameHash && text::EqualsNoCase(values[position - 1].name, valueName);
-        });
+        const std::uint32_t found =
+            valueHashes.positions.Find(nameHash, [&](std::uint32_t position) {
+                return hashes[position - 1] == nameHash &&
+                       text::EqualsNoCase(values[position - 1].name, valueName);
+            });
         return found == 0 ? std::string::npos : found - 1;
     }
     for (std::size_t i = 0; i < hashes.size(); ++i) {
@@ -429,9 +459,11 @@ bool Node::EraseValue(std::string_view valueName) {
     if (positions.Active()) {
         std::vector<std::uint32_t>& hashes = valueHashes.hashes;
         const auto erased = static_cast<std::uint32_t>(i + 1);
-        positions.Erase(erased, nameHash, [&](std::uint32_t position) { return hashes[position - 1]; });
+        positions.Erase(erased, nameHash,
+                        [&](std::uint32_t position) { return hashes[position - 1]; });
         // The values after it move up by one.
-        positions.ForEach([erased](std::uint32_t& position) { position -= position > erased ? 1 : 0; });
+        positions.ForEach(
+            [erased](std::uint32_t& position) { position -= position > erased ? 1 : 0; });
     }
     values.erase(values.begin() + static_cast<std::ptrdiff_t>(i));
     valueHashes.hashes.erase(valueHashes.hashes.begin() + static_cast<std::ptrdiff_t>(i));
@@ -458,21 +490,28 @@ std::optional<HiveFileError> CheckStoreFolder(const std::filesystem::path& folde
         return SystemProblem(HiveFileError::Kind::Unreadable, folder, errno);
     }
     if (!S_ISDIR(st.st_mode)) {
-        return HiveFileError{HiveFileError::Kind::NotAFolder, folder.string(), 0,
-                             "is not a folder; the registry is kept in a folder of .reg files, one per "
-                             "computer: name a folder in KELVASTON_REGISTRY",
-                             0, {}, -1};
+        return HiveFileError{
+            HiveFileError::Kind::NotAFolder,
+            folder.string(),
+            0,
+            "is not a folder; the registry is kept in a folder of .reg files, one per "
+            "computer: name a folder in KELVASTON_REGISTRY",
+            0,
+            {},
+            -1};
     }
     if (!OwnedSafely(st)) {
         return Unsafe(folder,
                       "belongs to the user " + UserName(st.st_uid) +
-                          ", who could read the passwords stored there and plant keys; use a folder of your own",
+                          ", who could read the passwords stored there and plant keys; use a "
+                          "folder of your own",
                       UserName(st.st_uid));
     }
     if ((st.st_mode & 022) != 0) {
         return Unsafe(folder,
                       "may be written by other users (mode " + Octal(st.st_mode) +
-                          "), who could plant keys there; make it private with: chmod 700 '" + folder.string() + "'",
+                          "), who could plant keys there; make it private with: chmod 700 '" +
+                          folder.string() + "'",
                       {}, static_cast<int>(st.st_mode & 07777));
     }
     return std::nullopt;
@@ -509,9 +548,10 @@ std::filesystem::path Hive::LockFile(const std::filesystem::path& file) {
 }
 
 Hive::FileStamp Hive::StampOf(const struct stat& st) {
-    return FileStamp{st.st_dev, st.st_ino, st.st_size,
-                     static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec,
-                     static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec};
+    return FileStamp{
+        st.st_dev, st.st_ino, st.st_size,
+        static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec,
+        static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec};
 }
 
 namespace {
@@ -525,19 +565,22 @@ class TreeSink final : public regfile::Sink {
 public:
     explicit TreeSink(Node& root) : root_(root) {}
 
-    const char* OnKey(regfile::EntryKind kind, std::string_view root, std::span<const std::string_view> path,
-                      int /*line*/) override {
+    const char* OnKey(regfile::EntryKind kind, std::string_view root,
+                      std::span<const std::string_view> path, int /*line*/) override {
         if (root != kRootName) return "only HKEY_LOCAL_MACHINE keys belong in a store file";
-        if (kind != regfile::EntryKind::Key) return "deletions ([-KEY], \"name\"=-) do not belong in a store file";
+        if (kind != regfile::EntryKind::Key)
+            return "deletions ([-KEY], \"name\"=-) do not belong in a store file";
         std::size_t shared = 0;
-        while (shared < path.size() && shared < names_.size() && names_[shared] == path[shared]) ++shared;
+        while (shared < path.size() && shared < names_.size() && names_[shared] == path[shared])
+            ++shared;
         nodes_.resize(shared);
         names_.resize(shared);
         Node* node = shared == 0 ? &root_ : nodes_.back();
         for (std::size_t i = shared; i < path.size(); ++i) {
             bool outOfOrder = false;
             Node* child = node->AppendChild(path[i], &outOfOrder);
-            if (outOfOrder && (unordered_.empty() || unordered_.back() != node)) unordered_.push_back(node);
+            if (outOfOrder && (unordered_.empty() || unordered_.back() != node))
+                unordered_.push_back(node);
             node = child;
             nodes_.push_back(node);
             names_.emplace_back(path[i]);
@@ -547,7 +590,8 @@ public:
     }
 
     const char* OnValue(regfile::EntryKind kind, regfile::Value&& value, int /*line*/) override {
-        if (kind != regfile::EntryKind::SetValue) return "deletions ([-KEY], \"name\"=-) do not belong in a store file";
+        if (kind != regfile::EntryKind::SetValue)
+            return "deletions ([-KEY], \"name\"=-) do not belong in a store file";
         current_->PutValue(std::move(value));
         return nullptr;
     }
@@ -569,8 +613,8 @@ private:
 
 }  // namespace
 
-std::shared_ptr<Node> Hive::ReadTree(const std::filesystem::path& file, FileStamp* stamp, HiveFileError* problem,
-                                     Status* status) {
+std::shared_ptr<Node> Hive::ReadTree(const std::filesystem::path& file, FileStamp* stamp,
+                                     HiveFileError* problem, Status* status) {
     std::string bytes;
     struct stat st {};
     if (auto refused = ReadStoreFile(file, &bytes, &st)) {
@@ -582,8 +626,13 @@ std::shared_ptr<Node> Hive::ReadTree(const std::filesystem::path& file, FileStam
     auto root = std::make_shared<Node>();
     TreeSink sink(*root);
     if (auto parseError = regfile::Parse(bytes, sink)) {
-        *problem = {HiveFileError::Kind::Malformed, file.string(), parseError->line, std::move(parseError->message),
-                    0, {}, -1};
+        *problem = {HiveFileError::Kind::Malformed,
+                    file.string(),
+                    parseError->line,
+                    std::move(parseError->message),
+                    0,
+                    {},
+                    -1};
         *status = error::kBadDb;
         return nullptr;
     }
@@ -670,10 +719,13 @@ Status Hive::Begin(HiveFileError* problem) {
     // left by a writer that died. It holds a whole configuration, passwords and all.
     const std::string stale = AtomicFile::TemporaryPrefix(file_);
     std::error_code ec;
-    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        if (it->path().filename().string().starts_with(stale)) std::filesystem::remove(it->path(), ec);
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        if (it->path().filename().string().starts_with(stale))
+            std::filesystem::remove(it->path(), ec);
     }
-    if (const Status status = Reload(lock->Changes(), problem); status != error::kSuccess) return status;
+    if (const Status status = Reload(lock->Changes(), problem); status != error::kSuccess)
+        return status;
     lock_ = std::move(lock);
     depth_ = 1;
     changed_ = false;
@@ -686,7 +738,8 @@ Status Hive::BeginReading(HiveFileError* problem) {
         return error::kSuccess;
     }
     auto lock = std::make_unique<HiveLock>(file_, HiveLock::Mode::Shared);
-    if (const Status status = Reload(lock->Changes(), problem); status != error::kSuccess) return status;
+    if (const Status status = Reload(lock->Changes(), problem); status != error::kSuccess)
+        return status;
     readLock_ = std::move(lock);
     readDepth_ = 1;
     return error::kSuccess;
@@ -758,7 +811,8 @@ Status Hive::WriteFile(HiveFileError* problem) {
     AtomicFile file(*target);
     // The text goes out in pieces as it is made: the whole file is never held in memory.
     if (file.Open()) {
-        regfile::Writer writer(regfile::Encoding::Utf8Lf, [&file](std::string_view piece) { return file.Write(piece); });
+        regfile::Writer writer(regfile::Encoding::Utf8Lf,
+                               [&file](std::string_view piece) { return file.Write(piece); });
         Serialize(writer);
         writer.Finish();
         file.Commit();

@@ -73,8 +73,8 @@ private:
 // How a key finds its values by name. It belongs to the values as they stand: whatever moves or
 // copies a key's values moves or copies it along.
 struct ValueIndex {
-    std::vector<std::uint32_t> hashes;     // of the values' names in comparison form, in their order
-    HashSlots<std::uint32_t> positions;    // 1 + the position of each value; for many values only
+    std::vector<std::uint32_t> hashes;   // of the values' names in comparison form, in their order
+    HashSlots<std::uint32_t> positions;  // 1 + the position of each value; for many values only
 };
 
 struct Node : std::enable_shared_from_this<Node> {
@@ -114,7 +114,9 @@ struct Node : std::enable_shared_from_this<Node> {
     // Replaces the children, as they are already ordered.
     void SetChildren(std::vector<std::shared_ptr<Node>> ordered);
     regfile::Value* FindValue(std::string_view name);
-    const regfile::Value* FindValue(std::string_view valueName) const { return const_cast<Node*>(this)->FindValue(valueName); }
+    const regfile::Value* FindValue(std::string_view valueName) const {
+        return const_cast<Node*>(this)->FindValue(valueName);
+    }
     // Sets a value; one of the same name in another case keeps its name and its place.
     void PutValue(regfile::Value&& value);
     void PutValue(const regfile::Value& value) { PutValue(regfile::Value(value)); }
@@ -123,8 +125,8 @@ struct Node : std::enable_shared_from_this<Node> {
 private:
     Node* FindChild(std::uint32_t nameHash, std::string_view name) const;
     // Makes the child `childName` at `at` among the children.
-    Node* MakeChild(std::vector<std::shared_ptr<Node>>::const_iterator at, std::string_view childName,
-                    std::uint32_t nameHash);
+    Node* MakeChild(std::vector<std::shared_ptr<Node>>::const_iterator at,
+                    std::string_view childName, std::uint32_t nameHash);
     void IndexChildren();
     // The position of the value of that name; npos when there is none.
     std::size_t ValuePosition(std::uint32_t nameHash, std::string_view valueName) const;
@@ -218,8 +220,8 @@ private:
 
     std::filesystem::path file_;
     std::shared_ptr<Node> root_;
-    std::optional<Version> version_;  // empty: the tree must be read again before it is used
-    std::unique_ptr<HiveLock> lock_;  // held from Begin to the end of the transaction
+    std::optional<Version> version_;      // empty: the tree must be read again before it is used
+    std::unique_ptr<HiveLock> lock_;      // held from Begin to the end of the transaction
     std::unique_ptr<HiveLock> readLock_;  // held shared from BeginReading to its end
     int readDepth_ = 0;
     int depth_ = 0;

@@ -23,13 +23,17 @@ constexpr std::array<RootName, 5> kRoots = {{{"HKEY_LOCAL_MACHINE", "HKLM"},
                                              {"HKEY_USERS", "HKU"},
                                              {"HKEY_CURRENT_CONFIG", "HKCC"}}};
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 // Root names are ASCII: compared without building folded copies.
 bool EqualsAsciiNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
-        const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; };
+        const auto upper = [](char c) {
+            return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+        };
         if (upper(a[i]) != upper(b[i])) return false;
     }
     return true;
@@ -73,8 +77,9 @@ const char* Utf16Problem(std::string_view bytes) {
     if (bytes.size() % 2 != 0) return "an odd number of bytes";
     bool high = false;  // the unit before was a high surrogate
     for (std::size_t i = 0; i < bytes.size(); i += 2) {
-        const unsigned unit = static_cast<unsigned>(static_cast<unsigned char>(bytes[i])) |
-                              (static_cast<unsigned>(static_cast<unsigned char>(bytes[i + 1])) << 8u);
+        const unsigned unit =
+            static_cast<unsigned>(static_cast<unsigned char>(bytes[i])) |
+            (static_cast<unsigned>(static_cast<unsigned char>(bytes[i + 1])) << 8u);
         const bool isHigh = unit >= 0xD800 && unit <= 0xDBFF;
         const bool isLow = unit >= 0xDC00 && unit <= 0xDFFF;
         if (high != isLow) return "a UTF-16 surrogate without its pair";
@@ -93,17 +98,19 @@ const char* NameInTextProblem(std::string_view name) {
 
 // Splits a key path into its root's canonical name and the names below it, as views. `inText`:
 // the path comes from a file's text (see NameInTextProblem).
-bool SplitPath(std::string_view fullPath, std::string_view* root, std::vector<std::string_view>* names,
-               std::string* error, bool inText = false) {
+bool SplitPath(std::string_view fullPath, std::string_view* root,
+               std::vector<std::string_view>* names, std::string* error, bool inText = false) {
     names->clear();
     const auto firstEnd = fullPath.find('\\');
     const std::string_view first = fullPath.substr(0, firstEnd);
     *root = {};
     for (const auto& known : kRoots) {
-        if (EqualsAsciiNoCase(first, known.full) || EqualsAsciiNoCase(first, known.abbreviation)) *root = known.full;
+        if (EqualsAsciiNoCase(first, known.full) || EqualsAsciiNoCase(first, known.abbreviation))
+            *root = known.full;
     }
     if (root->empty()) {
-        *error = "unknown root key \"" + std::string(first) + "\" (expected HKEY_LOCAL_MACHINE or HKLM)";
+        *error =
+            "unknown root key \"" + std::string(first) + "\" (expected HKEY_LOCAL_MACHINE or HKLM)";
         return false;
     }
     if (firstEnd == std::string_view::npos) return true;
@@ -131,7 +138,8 @@ bool SplitPath(std::string_view fullPath, std::string_view* root, std::vector<st
 int LineOfOffset(std::string_view text, std::size_t offset) {
     int line = 1;
     for (std::size_t i = 0; i < offset && i < text.size(); ++i) {
-        if (text[i] == '\n' || (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n'))) ++line;
+        if (text[i] == '\n' || (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n')))
+            ++line;
     }
     return line;
 }
@@ -148,7 +156,8 @@ bool SecondLineIsMark(std::string_view bytes) {
 // The file's text in UTF-8. Only a file in another encoding is copied: `decoded` then holds
 // the text the view refers to. A file the Writer made is UTF-8 or UTF-16: one that is neither
 // was damaged, and reading it as Windows-1252 would change every text in it.
-std::optional<std::string_view> DecodeFile(std::string_view bytes, std::string& decoded, ParseError* error) {
+std::optional<std::string_view> DecodeFile(std::string_view bytes, std::string& decoded,
+                                           ParseError* error) {
     if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
         static_cast<unsigned char>(bytes[1]) == 0xFE) {
         decoded = text::Utf16LeToUtf8(bytes.substr(2));
@@ -158,7 +167,8 @@ std::optional<std::string_view> DecodeFile(std::string_view bytes, std::string& 
     const std::size_t invalid = text::FirstInvalidUtf8(bytes);
     if (invalid == std::string_view::npos) return bytes;
     if (SecondLineIsMark(bytes)) {
-        *error = ParseError{LineOfOffset(bytes, invalid), "text that is not UTF-8 in a file Kelvaston wrote"};
+        *error = ParseError{LineOfOffset(bytes, invalid),
+                            "text that is not UTF-8 in a file Kelvaston wrote"};
         return std::nullopt;
     }
     decoded = text::Cp1252ToUtf8(bytes);
@@ -198,7 +208,8 @@ public:
         *number = ++number_;
         pos_ = end;
         if (pos_ < text_.size()) {
-            const bool crlf = text_[pos_] == '\r' && pos_ + 1 < text_.size() && text_[pos_ + 1] == '\n';
+            const bool crlf =
+                text_[pos_] == '\r' && pos_ + 1 < text_.size() && text_[pos_ + 1] == '\n';
             pos_ += crlf ? 2u : 1u;
         }
         return true;
@@ -240,7 +251,9 @@ public:
         } else if (header == kHeader4) {
             flavor_ = Flavor::Regedit4;
         } else {
-            return ParseError{number, "expected the header \"Windows Registry Editor Version 5.00\" or \"REGEDIT4\""};
+            return ParseError{
+                number,
+                "expected the header \"Windows Registry Editor Version 5.00\" or \"REGEDIT4\""};
         }
         const int headerLine = number;
         int contentLines = 0;      // lines after the header other than blank ones
@@ -266,12 +279,14 @@ public:
             if (!ParseLine(line, number)) return error_;
         }
         if (whole_ && !ended_) {
-            return ParseError{number, "the file ends before its last line \"; end of file\": it was cut short"};
+            return ParseError{
+                number, "the file ends before its last line \"; end of file\": it was cut short"};
         }
         if (!whole_ && (contentLines == 0 || (contentLines == 1 && partialMark))) {
-            return ParseError{headerLine,
-                              "nothing follows the header line: the file was cut short (an empty registry "
-                              "file holds at least a comment)"};
+            return ParseError{
+                headerLine,
+                "nothing follows the header line: the file was cut short (an empty registry "
+                "file holds at least a comment)"};
         }
         return std::nullopt;
     }
@@ -285,7 +300,9 @@ private:
     }
 
     // Passes an entry's refusal by the sink on as the line's error.
-    bool Accepted(const char* refusal, int number) { return refusal == nullptr || Error(number, refusal); }
+    bool Accepted(const char* refusal, int number) {
+        return refusal == nullptr || Error(number, refusal);
+    }
 
     // Parses the logical line that starts with the physical line `raw`; a value in hex may take
     // continuation lines from lines_.
@@ -344,19 +361,22 @@ private:
     }
 
     bool ParseValueLine(std::string_view line, int number) {
-        if (section_ == Section::None) return Error(number, "a value line before the first key line");
+        if (section_ == Section::None)
+            return Error(number, "a value line before the first key line");
         Value value;
         std::size_t pos = 1;
         if (line.front() == '"') {
             pos = ReadQuoted(line, number, value.name);
             if (pos == std::string_view::npos) return false;
-            if (value.name.empty()) return Error(number, "empty value name (use @ for the default value)");
+            if (value.name.empty())
+                return Error(number, "empty value name (use @ for the default value)");
             if (text::LongerThan(value.name, kMaxValueNameLength)) {
                 return Error(number, "value name longer than 16383 characters");
             }
         }
         std::string_view rest = TrimLeft(line.substr(pos));
-        if (rest.empty() || rest.front() != '=') return Error(number, "expected '=' after the value name");
+        if (rest.empty() || rest.front() != '=')
+            return Error(number, "expected '=' after the value name");
         rest = TrimLeft(rest.substr(1));
 
         EntryKind kind = EntryKind::SetValue;
@@ -393,8 +413,10 @@ private:
         }
         if (digits == 0) return Error(number, "dword: without hexadecimal digits");
         if (digits > 8) return Error(number, "dword: with more than 8 hexadecimal digits");
-        if (whole_ && digits != 8) return Error(number, "dword: with fewer than 8 hexadecimal digits: cut short");
-        if (!OnlyCommentLeft(rest.substr(digits))) return Error(number, "unexpected text after the dword");
+        if (whole_ && digits != 8)
+            return Error(number, "dword: with fewer than 8 hexadecimal digits: cut short");
+        if (!OnlyCommentLeft(rest.substr(digits)))
+            return Error(number, "unexpected text after the dword");
         value.type = kRegDword;
         value.data = DwordBytes(n);
         return true;
@@ -404,9 +426,11 @@ private:
         std::uint32_t type = kRegBinary;
         if (!rest.empty() && rest.front() == '(') {
             const auto close = rest.find(')');
-            const std::string_view digits = rest.substr(1, close == std::string_view::npos ? 0 : close - 1);
+            const std::string_view digits =
+                rest.substr(1, close == std::string_view::npos ? 0 : close - 1);
             std::uint32_t n = 0;
-            const auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), n, 16);
+            const auto [ptr, ec] =
+                std::from_chars(digits.data(), digits.data() + digits.size(), n, 16);
             if (close == std::string_view::npos || digits.empty() || ec != std::errc() ||
                 ptr != digits.data() + digits.size()) {
                 return Error(number, "malformed hex(type): expected a hexadecimal type number");
@@ -428,7 +452,8 @@ private:
             }
             if (!ParseByteList(part, lineNumber, bytes, continued)) return false;
             if (!continued) break;
-            if (!lines_.Next(&rest, &lineNumber)) return Error(lineNumber, "hex data continued past the end of the file");
+            if (!lines_.Next(&rest, &lineNumber))
+                return Error(lineNumber, "hex data continued past the end of the file");
             rest = TrimLeft(rest);
         }
         value.type = type;
@@ -437,20 +462,22 @@ private:
             // text could only be kept as other characters (U+FFFD, or nothing for an odd byte):
             // they are refused instead, as the file store's SetValueBytes refuses them.
             if (const char* problem = Utf16Problem(bytes)) {
-                return Error(number, std::string("hex(1) data that is not UTF-16 text: ") + problem +
-                                         "; a text value cannot hold it as it is");
+                return Error(number, std::string("hex(1) data that is not UTF-16 text: ") +
+                                         problem + "; a text value cannot hold it as it is");
             }
         }
         if (type == kRegSz) {
             // A text value written in hex form: UTF-16LE (or 8-bit in REGEDIT4) up to its NUL.
-            std::string decoded = flavor_ == Flavor::Regedit5
-                                      ? text::Utf16LeToUtf8(bytes)
-                                      : (text::IsValidUtf8(bytes) ? bytes : text::Cp1252ToUtf8(bytes));
+            std::string decoded =
+                flavor_ == Flavor::Regedit5
+                    ? text::Utf16LeToUtf8(bytes)
+                    : (text::IsValidUtf8(bytes) ? bytes : text::Cp1252ToUtf8(bytes));
             decoded.resize(std::min(decoded.size(), decoded.find('\0')));
             value.data = std::move(decoded);
         } else if (flavor_ == Flavor::Regedit4 && (type == kRegExpandSz || type == kRegMultiSz)) {
             // REGEDIT4 files hold these as 8-bit text; the registry holds UTF-16LE.
-            value.data = text::Utf8ToUtf16Le(text::IsValidUtf8(bytes) ? bytes : text::Cp1252ToUtf8(bytes));
+            value.data =
+                text::Utf8ToUtf16Le(text::IsValidUtf8(bytes) ? bytes : text::Cp1252ToUtf8(bytes));
         } else {
             value.data = std::move(bytes);
         }
@@ -480,7 +507,8 @@ private:
             skipBlanks();
             if (p == list.size()) break;
             if (list[p] == ';' && !continued) return true;
-            if (list[p] != ',') return Error(number, "malformed hex data: expected ',' between bytes");
+            if (list[p] != ',')
+                return Error(number, "malformed hex data: expected ',' between bytes");
             ++p;
             skipBlanks();
         }
@@ -541,7 +569,8 @@ void AppendEscaped(std::string& out, std::string_view s) {
         if (i + 8 <= s.size()) {
             std::uint64_t word;
             std::memcpy(&word, s.data() + i, 8);
-            if (!HasByte(word, '\\') && !HasByte(word, '"') && !HasByte(word, '\n') && !HasByte(word, '\r')) {
+            if (!HasByte(word, '\\') && !HasByte(word, '"') && !HasByte(word, '\n') &&
+                !HasByte(word, '\r')) {
                 i += 8;
                 continue;
             }
@@ -569,7 +598,8 @@ std::optional<ParseError> Parse(std::string_view fileBytes, Sink& sink, Flavor* 
 
 ParseResult Parse(std::string_view fileBytes) {
     DocumentSink sink;
-    if (auto error = Parse(fileBytes, sink, &sink.document.flavor)) return ParseResult{std::nullopt, std::move(*error)};
+    if (auto error = Parse(fileBytes, sink, &sink.document.flavor))
+        return ParseResult{std::nullopt, std::move(*error)};
     return ParseResult{std::move(sink.document), {}};
 }
 
@@ -666,7 +696,8 @@ void Writer::AddValue(const Value& value) {
         text_ += "hex:";
     } else {
         std::array<char, 16> digits{};
-        const auto [ptr, ec] = std::to_chars(digits.data(), digits.data() + digits.size(), value.type, 16);
+        const auto [ptr, ec] =
+            std::to_chars(digits.data(), digits.data() + digits.size(), value.type, 16);
         text_ += "hex(";
         text_.append(digits.data(), ptr);
         text_ += "):";

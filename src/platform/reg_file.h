@@ -58,8 +58,8 @@ public:
     virtual ~Sink() = default;
     // A key line: the canonical name of its root ("HKEY_LOCAL_MACHINE", ...) and the names
     // below it. The views are valid during the call only.
-    virtual const char* OnKey(EntryKind kind, std::string_view root, std::span<const std::string_view> path,
-                            int line) = 0;
+    virtual const char* OnKey(EntryKind kind, std::string_view root,
+                              std::span<const std::string_view> path, int line) = 0;
     // A value line of the key line before it: SetValue with the value, DeleteValue with its name.
     virtual const char* OnValue(EntryKind kind, Value&& value, int line) = 0;
     // The end of a file that parsed whole, after its last entry; not called when the parse

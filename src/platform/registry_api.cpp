@@ -4,17 +4,26 @@
 
 namespace kelvaston::platform {
 
-Status RegistryApi::BeginTransaction(Key /*key*/) { return error::kSuccess; }
+Status RegistryApi::BeginTransaction(Key /*key*/) {
+    return error::kSuccess;
+}
 
-Status RegistryApi::CommitTransaction(Key key) { return FlushKey(key); }
+Status RegistryApi::CommitTransaction(Key key) {
+    return FlushKey(key);
+}
 
-bool RegistryApi::AbortTransaction(Key /*key*/) { return false; }
+bool RegistryApi::AbortTransaction(Key /*key*/) {
+    return false;
+}
 
-Status RegistryApi::BeginReading(Key /*key*/) { return error::kSuccess; }
+Status RegistryApi::BeginReading(Key /*key*/) {
+    return error::kSuccess;
+}
 
 void RegistryApi::EndReading(Key /*key*/) {}
 
-Status RegistryApi::QueryKeyValues(Key key, const std::string& subKey, std::vector<RegValue>* values) {
+Status RegistryApi::QueryKeyValues(Key key, const std::string& subKey,
+                                   std::vector<RegValue>* values) {
     values->clear();
     Key open = kNullKey;
     Status status = OpenKeyEx(key, subKey, 0, kKeyQueryValue, &open);
@@ -68,7 +77,8 @@ Status RegistryApi::QueryKeyContents(Key key, const std::string& subKey, KeyCont
     return status;
 }
 
-Status RegistryApi::QueryNamedValues(Key key, const std::string& subKey, const std::vector<std::string>& /*names*/,
+Status RegistryApi::QueryNamedValues(Key key, const std::string& subKey,
+                                     const std::vector<std::string>& /*names*/,
                                      std::vector<RegValue>* values, bool* all) {
     *all = true;
     return QueryKeyValues(key, subKey, values);
@@ -86,9 +96,11 @@ std::optional<std::size_t> RegistryApi::UnstorableAt(std::string_view text) cons
     return at;
 }
 
-Status RegistryApi::QueryKeyValue(Key key, const std::string& subKey, const std::string& name, RegValue* value) {
+Status RegistryApi::QueryKeyValue(Key key, const std::string& subKey, const std::string& name,
+                                  RegValue* value) {
     std::vector<RegValue> values;
-    if (const Status status = QueryKeyValues(key, subKey, &values); status != error::kSuccess) return status;
+    if (const Status status = QueryKeyValues(key, subKey, &values); status != error::kSuccess)
+        return status;
     const RegValue* found = FindValue(values, name);
     if (found == nullptr) return error::kFileNotFound;
     *value = *found;

@@ -39,9 +39,9 @@ inline constexpr Status kBufferOverflow = 111;
 inline constexpr Status kBadPathName = 161;
 inline constexpr Status kMoreData = 234;
 inline constexpr Status kNoMoreItems = 259;
-inline constexpr Status kBadDb = 1009;          // the hive's file is malformed
-inline constexpr Status kKeyDeleted = 1018;     // the handle's key has been deleted
-inline constexpr Status kRegistryIoFailed = 1016;  // the hive could not be written
+inline constexpr Status kBadDb = 1009;                 // the hive's file is malformed
+inline constexpr Status kKeyDeleted = 1018;            // the handle's key has been deleted
+inline constexpr Status kRegistryIoFailed = 1016;      // the hive could not be written
 inline constexpr Status kNoUnicodeTranslation = 1113;  // text not representable in the code page
 }  // namespace error
 
@@ -75,8 +75,8 @@ inline constexpr std::size_t kMaxKeyDepth = 512;
 
 // A REG_DWORD's data: the number's four bytes, lowest first.
 inline std::string DwordBytes(std::uint32_t n) {
-    return {static_cast<char>(n & 0xFF), static_cast<char>((n >> 8) & 0xFF), static_cast<char>((n >> 16) & 0xFF),
-            static_cast<char>(n >> 24)};
+    return {static_cast<char>(n & 0xFF), static_cast<char>((n >> 8) & 0xFF),
+            static_cast<char>((n >> 16) & 0xFF), static_cast<char>(n >> 24)};
 }
 // The number that the first four bytes of a REG_DWORD's data hold; `bytes` has at least four.
 inline std::uint32_t DwordFromBytes(std::string_view bytes) {
@@ -110,8 +110,8 @@ struct HiveFileError {
         NotAFolder,  // the store's folder is something else
     };
     Kind kind = Kind::Malformed;
-    std::string file;     // the file or folder
-    int line = 0;         // 0: the file as a whole
+    std::string file;  // the file or folder
+    int line = 0;      // 0: the file as a whole
     std::string message;
     int systemError = 0;  // errno, where the system refused
     // Unsafe: the other user who owns it, or else the mode that lets others in (as chmod
@@ -205,24 +205,27 @@ public:
     // Value `index` of the key with its data exactly as the registry keeps it: text types
     // (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ) as their UTF-16LE bytes, other types as they are.
     // What copies a value elsewhere uses, so that no byte changes on the way.
-    virtual Status EnumValueBytes(Key key, std::uint32_t index, std::string* name, std::uint32_t* type,
-                                  std::string* data) = 0;
+    virtual Status EnumValueBytes(Key key, std::uint32_t index, std::string* name,
+                                  std::uint32_t* type, std::string* data) = 0;
 
     // Sets a value from such bytes. A backend that cannot keep exactly these bytes refuses with
     // kInvalidParameter and changes nothing.
-    virtual Status SetValueBytes(Key key, const std::string& name, std::uint32_t type, std::string_view data) = 0;
+    virtual Status SetValueBytes(Key key, const std::string& name, std::uint32_t type,
+                                 std::string_view data) = 0;
 
     // All values of the key `subKey` below `key` (empty: `key` itself). A backend that can read
     // a key's values at once does so in one call; this default opens the key, enumerates its
     // values and closes it again. A missing key: kFileNotFound.
-    virtual Status QueryKeyValues(Key key, const std::string& subKey, std::vector<RegValue>* values);
+    virtual Status QueryKeyValues(Key key, const std::string& subKey,
+                                  std::vector<RegValue>* values);
 
     // The values of the given names of the key `subKey` below `key`, for a reader that knows
     // which values it will ask for: a backend that reads named values in one call (advapi32's
     // RegQueryMultipleValues, also against a remote registry) does so and sets *all to false.
     // Otherwise, and when a name is not there, it delivers all the key's values as
     // QueryKeyValues does and sets *all to true. A missing key: kFileNotFound.
-    virtual Status QueryNamedValues(Key key, const std::string& subKey, const std::vector<std::string>& names,
+    virtual Status QueryNamedValues(Key key, const std::string& subKey,
+                                    const std::vector<std::string>& names,
                                     std::vector<RegValue>* values, bool* all);
 
     // Everything the key `subKey` below `key` holds, read as one call where the backend can
@@ -232,7 +235,8 @@ public:
 
     // Value `name` of the key `subKey` below `key`, by way of QueryKeyValues: a backend or cache
     // that holds the key's values answers from them. Missing key or value: kFileNotFound.
-    virtual Status QueryKeyValue(Key key, const std::string& subKey, const std::string& name, RegValue* value);
+    virtual Status QueryKeyValue(Key key, const std::string& subKey, const std::string& name,
+                                 RegValue* value);
 
     // GetComputerNameA: the local computer's name, NUL-terminated, into buffer[0 .. *size).
     // On success *size is the name's length; when the buffer is too small, kBufferOverflow and

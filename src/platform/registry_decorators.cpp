@@ -6,12 +6,12 @@ namespace kelvaston::platform {
 
 const char* CallName(Call call) {
     static constexpr std::array<const char*, static_cast<std::size_t>(Call::kCount)> kNames = {
-        "ConnectRegistry", "OpenKeyEx",    "CreateKey",  "EnumKeyEx", "DeleteKey",
-        "CloseKey",        "FlushKey",     "BeginTransaction", "CommitTransaction", "AbortTransaction",
-        "BeginReading",    "EndReading",
-        "QueryValueEx", "SetValueEx", "EnumValue",
-        "DeleteValue",     "LocalComputerName", "QueryKeyValues", "QueryNamedValues",
-        "EnumValueBytes",  "SetValueBytes", "QueryKeyContents"};
+        "ConnectRegistry",   "OpenKeyEx",        "CreateKey",        "EnumKeyEx",
+        "DeleteKey",         "CloseKey",         "FlushKey",         "BeginTransaction",
+        "CommitTransaction", "AbortTransaction", "BeginReading",     "EndReading",
+        "QueryValueEx",      "SetValueEx",       "EnumValue",        "DeleteValue",
+        "LocalComputerName", "QueryKeyValues",   "QueryNamedValues", "EnumValueBytes",
+        "SetValueBytes",     "QueryKeyContents"};
     return kNames[static_cast<std::size_t>(call)];
 }
 
@@ -34,7 +34,8 @@ Status RegistryDecorator::CreateKey(Key parent, const std::string& subKey, Key* 
     return inner_.CreateKey(parent, subKey, result);
 }
 
-Status RegistryDecorator::EnumKeyEx(Key key, std::uint32_t index, char* name, std::uint32_t* nameLength) {
+Status RegistryDecorator::EnumKeyEx(Key key, std::uint32_t index, char* name,
+                                    std::uint32_t* nameLength) {
     if (auto failed = Before(Call::EnumKeyEx)) return *failed;
     return inner_.EnumKeyEx(key, index, name, nameLength);
 }
@@ -92,8 +93,8 @@ Status RegistryDecorator::SetValueEx(Key key, const std::string& name, std::uint
     return inner_.SetValueEx(key, name, type, data, dataSize);
 }
 
-Status RegistryDecorator::EnumValue(Key key, std::uint32_t index, std::string* name, std::uint32_t* type,
-                                    std::vector<std::uint8_t>* data) {
+Status RegistryDecorator::EnumValue(Key key, std::uint32_t index, std::string* name,
+                                    std::uint32_t* type, std::vector<std::uint8_t>* data) {
     if (auto failed = Before(Call::EnumValue)) return *failed;
     return inner_.EnumValue(key, index, name, type, data);
 }
@@ -103,13 +104,14 @@ Status RegistryDecorator::DeleteValue(Key key, const std::string& name) {
     return inner_.DeleteValue(key, name);
 }
 
-Status RegistryDecorator::EnumValueBytes(Key key, std::uint32_t index, std::string* name, std::uint32_t* type,
-                                         std::string* data) {
+Status RegistryDecorator::EnumValueBytes(Key key, std::uint32_t index, std::string* name,
+                                         std::uint32_t* type, std::string* data) {
     if (auto failed = Before(Call::EnumValueBytes)) return *failed;
     return inner_.EnumValueBytes(key, index, name, type, data);
 }
 
-Status RegistryDecorator::SetValueBytes(Key key, const std::string& name, std::uint32_t type, std::string_view data) {
+Status RegistryDecorator::SetValueBytes(Key key, const std::string& name, std::uint32_t type,
+                                        std::string_view data) {
     if (auto failed = Before(Call::SetValueBytes)) return *failed;
     return inner_.SetValueBytes(key, name, type, data);
 }
@@ -119,19 +121,22 @@ Status RegistryDecorator::LocalComputerName(char* buffer, std::uint32_t* size) {
     return inner_.LocalComputerName(buffer, size);
 }
 
-Status RegistryDecorator::QueryKeyValues(Key key, const std::string& subKey, std::vector<RegValue>* values) {
+Status RegistryDecorator::QueryKeyValues(Key key, const std::string& subKey,
+                                         std::vector<RegValue>* values) {
     if (auto failed = Before(Call::QueryKeyValues)) return *failed;
     return inner_.QueryKeyValues(key, subKey, values);
 }
 
-Status RegistryDecorator::QueryNamedValues(Key key, const std::string& subKey, const std::vector<std::string>& names,
+Status RegistryDecorator::QueryNamedValues(Key key, const std::string& subKey,
+                                           const std::vector<std::string>& names,
                                            std::vector<RegValue>* values, bool* all) {
     *all = true;
     if (auto failed = Before(Call::QueryNamedValues)) return *failed;
     return inner_.QueryNamedValues(key, subKey, names, values, all);
 }
 
-Status RegistryDecorator::QueryKeyContents(Key key, const std::string& subKey, KeyContents* contents) {
+Status RegistryDecorator::QueryKeyContents(Key key, const std::string& subKey,
+                                           KeyContents* contents) {
     if (auto failed = Before(Call::QueryKeyContents)) return *failed;
     return inner_.QueryKeyContents(key, subKey, contents);
 }
@@ -156,7 +161,8 @@ std::optional<Status> LatencyRegistry::Before(Call) {
     return std::nullopt;
 }
 
-void FaultInjectingRegistry::FailNth(std::optional<Call> kind, std::size_t nth, Status status, bool andAfter) {
+void FaultInjectingRegistry::FailNth(std::optional<Call> kind, std::size_t nth, Status status,
+                                     bool andAfter) {
     std::lock_guard lock(mutex_);
     kind_ = kind;
     nth_ = nth;

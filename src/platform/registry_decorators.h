@@ -5,8 +5,8 @@
 #include <array>
 #include <atomic>
 #include <chrono>
-#include <mutex>
 #include <cstddef>
+#include <mutex>
 #include <optional>
 
 #include "platform/registry_api.h"
@@ -14,9 +14,29 @@
 namespace kelvaston::platform {
 
 enum class Call : std::size_t {
-    ConnectRegistry, OpenKeyEx, CreateKey, EnumKeyEx, DeleteKey, CloseKey, FlushKey,
-    BeginTransaction, CommitTransaction, AbortTransaction, BeginReading, EndReading, QueryValueEx, SetValueEx, EnumValue, DeleteValue, LocalComputerName, QueryKeyValues, QueryNamedValues,
-    EnumValueBytes, SetValueBytes, QueryKeyContents, kCount
+    ConnectRegistry,
+    OpenKeyEx,
+    CreateKey,
+    EnumKeyEx,
+    DeleteKey,
+    CloseKey,
+    FlushKey,
+    BeginTransaction,
+    CommitTransaction,
+    AbortTransaction,
+    BeginReading,
+    EndReading,
+    QueryValueEx,
+    SetValueEx,
+    EnumValue,
+    DeleteValue,
+    LocalComputerName,
+    QueryKeyValues,
+    QueryNamedValues,
+    EnumValueBytes,
+    SetValueBytes,
+    QueryKeyContents,
+    kCount
 };
 const char* CallName(Call call);
 
@@ -25,8 +45,12 @@ class RegistryDecorator : public RegistryApi {
 public:
     explicit RegistryDecorator(RegistryApi& inner) : inner_(inner) {}
 
-    std::optional<HiveFileError> LastHiveFileError() const override { return inner_.LastHiveFileError(); }
-    std::optional<std::size_t> UnstorableAt(std::string_view text) const override { return inner_.UnstorableAt(text); }
+    std::optional<HiveFileError> LastHiveFileError() const override {
+        return inner_.LastHiveFileError();
+    }
+    std::optional<std::size_t> UnstorableAt(std::string_view text) const override {
+        return inner_.UnstorableAt(text);
+    }
     std::size_t ConcurrentCalls() const override { return inner_.ConcurrentCalls(); }
 
     Status ConnectRegistry(const std::string& machine, Key hive, Key* result) override;
@@ -44,18 +68,21 @@ public:
     void EndReading(Key key) override;
     Status QueryValueEx(Key key, const std::string& name, std::uint32_t* type, std::uint8_t* data,
                         std::uint32_t* dataSize) override;
-    Status SetValueEx(Key key, const std::string& name, std::uint32_t type, const std::uint8_t* data,
-                      std::uint32_t dataSize) override;
+    Status SetValueEx(Key key, const std::string& name, std::uint32_t type,
+                      const std::uint8_t* data, std::uint32_t dataSize) override;
     Status EnumValue(Key key, std::uint32_t index, std::string* name, std::uint32_t* type,
                      std::vector<std::uint8_t>* data) override;
     Status DeleteValue(Key key, const std::string& name) override;
     Status EnumValueBytes(Key key, std::uint32_t index, std::string* name, std::uint32_t* type,
                           std::string* data) override;
-    Status SetValueBytes(Key key, const std::string& name, std::uint32_t type, std::string_view data) override;
+    Status SetValueBytes(Key key, const std::string& name, std::uint32_t type,
+                         std::string_view data) override;
     Status LocalComputerName(char* buffer, std::uint32_t* size) override;
-    Status QueryKeyValues(Key key, const std::string& subKey, std::vector<RegValue>* values) override;
-    Status QueryNamedValues(Key key, const std::string& subKey, const std::vector<std::string>& names,
-                            std::vector<RegValue>* values, bool* all) override;
+    Status QueryKeyValues(Key key, const std::string& subKey,
+                          std::vector<RegValue>* values) override;
+    Status QueryNamedValues(Key key, const std::string& subKey,
+                            const std::vector<std::string>& names, std::vector<RegValue>* values,
+                            bool* all) override;
     Status QueryKeyContents(Key key, const std::string& subKey, KeyContents* contents) override;
 
 protected:
@@ -86,7 +113,8 @@ private:
 // same time wait at the same time.
 class LatencyRegistry final : public RegistryDecorator {
 public:
-    LatencyRegistry(RegistryApi& inner, std::chrono::microseconds delay) : RegistryDecorator(inner), delay_(delay) {}
+    LatencyRegistry(RegistryApi& inner, std::chrono::microseconds delay)
+        : RegistryDecorator(inner), delay_(delay) {}
     std::size_t ConcurrentCalls() const override { return kMaxConcurrentCalls; }
 
 protected:

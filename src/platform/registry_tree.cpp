@@ -8,7 +8,9 @@
 namespace kelvaston::platform {
 namespace {
 
-bool IsUtf16Type(std::uint32_t type) { return type == kRegExpandSz || type == kRegMultiSz; }
+bool IsUtf16Type(std::uint32_t type) {
+    return type == kRegExpandSz || type == kRegMultiSz;
+}
 
 }  // namespace
 
@@ -86,7 +88,8 @@ Status ReadTree(RegistryApi& api, Key key, const std::string& name, KeyTree* tre
         }
         next.into->values.reserve(contents.values.size());
         for (auto& value : contents.values) {
-            next.into->values.push_back(ValueFromBytes(std::move(value.name), value.type, std::move(value.data)));
+            next.into->values.push_back(
+                ValueFromBytes(std::move(value.name), value.type, std::move(value.data)));
         }
         next.into->children.reserve(contents.subkeys.size());
         for (auto& child : contents.subkeys) {
@@ -112,7 +115,8 @@ Status ReadTree(RegistryApi& api, Key key, const std::string& name, KeyTree* tre
 
 Status WriteTree(RegistryApi& api, Key parent, const KeyTree& tree) {
     Key current = kNullKey;
-    if (const Status status = api.CreateKey(parent, tree.name, &current); status != error::kSuccess) return status;
+    if (const Status status = api.CreateKey(parent, tree.name, &current); status != error::kSuccess)
+        return status;
     std::vector<OpenTree<const KeyTree>> pending;
     const KeyTree* from = &tree;
     for (;;) {
@@ -178,7 +182,8 @@ Status DeleteTree(RegistryApi& api, Key parent, const std::string& name, std::st
     if (status != error::kSuccess && failedKey != nullptr) {
         // The key the walk stopped at: the last level, or the child it could not open.
         failedKey->clear();
-        for (const Level& level : levels) *failedKey += (failedKey->empty() ? "" : "\\") + level.name;
+        for (const Level& level : levels)
+            *failedKey += (failedKey->empty() ? "" : "\\") + level.name;
     }
     for (const Level& level : levels) {
         if (level.key != kNullKey) api.CloseKey(level.key);
@@ -207,7 +212,8 @@ Status ApplyEntries(RegistryApi& api, Key root, const std::vector<regfile::Entry
                 status = DeleteTree(api, root, path);
                 break;
             case regfile::EntryKind::SetValue:
-                status = api.SetValueBytes(current, entry.value.name, entry.value.type, ValueBytes(entry.value));
+                status = api.SetValueBytes(current, entry.value.name, entry.value.type,
+                                           ValueBytes(entry.value));
                 break;
             case regfile::EntryKind::DeleteValue:
                 status = api.DeleteValue(current, entry.value.name);

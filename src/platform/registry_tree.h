@@ -21,7 +21,8 @@ struct KeyTree {
     bool operator==(const KeyTree&) const = default;
 
     KeyTree() = default;
-    KeyTree(std::string keyName, std::vector<regfile::Value> keyValues, std::vector<KeyTree> subkeys)
+    KeyTree(std::string keyName, std::vector<regfile::Value> keyValues,
+            std::vector<KeyTree> subkeys)
         : name(std::move(keyName)), values(std::move(keyValues)), children(std::move(subkeys)) {}
     KeyTree(const KeyTree&) = default;
     KeyTree(KeyTree&&) noexcept = default;
@@ -34,7 +35,8 @@ struct KeyTree {
 // Reads the key `key` (named `name` in the result) with all its values and subkeys, a key a
 // call (QueryKeyContents). Values are read as the registry's own bytes, so that writing them
 // back changes none. With a pool, the keys of a level are read at the same time.
-Status ReadTree(RegistryApi& api, Key key, const std::string& name, KeyTree* tree, TaskPool* pool = nullptr);
+Status ReadTree(RegistryApi& api, Key key, const std::string& name, KeyTree* tree,
+                TaskPool* pool = nullptr);
 
 // Creates `tree` as the subkey tree.name of `parent` (or merges into it when it exists) and
 // writes every value below it, byte for byte.
@@ -43,7 +45,8 @@ Status WriteTree(RegistryApi& api, Key parent, const KeyTree& tree);
 // Removes subkey `name` of `parent` with everything below it. A missing key is success. On a
 // failure `failedKey`, when given, names the key that could not be removed (relative to
 // `parent`).
-Status DeleteTree(RegistryApi& api, Key parent, const std::string& name, std::string* failedKey = nullptr);
+Status DeleteTree(RegistryApi& api, Key parent, const std::string& name,
+                  std::string* failedKey = nullptr);
 
 // Applies the entries of a .reg file below `root` (the hive they name) in file order: keys are
 // created, values set byte for byte, "[-KEY]" and "name"=- remove. Stops at the first entry the

@@ -47,14 +47,16 @@ Status ValueLibrary::SetValue(Key key, const std::string& name, std::int32_t typ
     if (type == kTypeText) {
         text_.assign(data, 0, std::min<std::size_t>(size, data.size()));
         text_.push_back('\0');
-        return api_.SetValueEx(key, name, kRegSz, reinterpret_cast<const std::uint8_t*>(text_.data()),
+        return api_.SetValueEx(key, name, kRegSz,
+                               reinterpret_cast<const std::uint8_t*>(text_.data()),
                                static_cast<std::uint32_t>(text_.size()));
     }
     if (type == kTypeNumber) {
         std::uint32_t n = 0;
         if (!ParseDword(data, &n)) return error::kInvalidData;
         const std::string bytes = DwordBytes(n);
-        return api_.SetValueEx(key, name, kRegDword, reinterpret_cast<const std::uint8_t*>(bytes.data()), 4);
+        return api_.SetValueEx(key, name, kRegDword,
+                               reinterpret_cast<const std::uint8_t*>(bytes.data()), 4);
     }
     return error::kInvalidParameter;
 }

@@ -14,8 +14,12 @@ namespace kelvaston::platform {
 
 namespace {
 
-HKEY ToHKey(Key key) { return reinterpret_cast<HKEY>(key); }
-Key FromHKey(HKEY key) { return reinterpret_cast<Key>(key); }
+HKEY ToHKey(Key key) {
+    return reinterpret_cast<HKEY>(key);
+}
+Key FromHKey(HKEY key) {
+    return reinterpret_cast<Key>(key);
+}
 
 bool IsAscii(const std::string& text) {
     return std::all_of(text.begin(), text.end(),
@@ -33,8 +37,8 @@ bool ToWide(UINT from, const std::string& text, std::wstring* wide) {
     if (text.empty()) return true;
     if (text.size() > static_cast<std::size_t>(INT_MAX)) return false;
     const int length = static_cast<int>(text.size());
-    const int needed = MultiByteToWideChar(from, MB_ERR_INVALID_CHARS, text.data(), length,
-                                           nullptr, 0);
+    const int needed =
+        MultiByteToWideChar(from, MB_ERR_INVALID_CHARS, text.data(), length, nullptr, 0);
     if (needed <= 0) return false;
     wide->resize(static_cast<std::size_t>(needed));
     return MultiByteToWideChar(from, MB_ERR_INVALID_CHARS, text.data(), length, wide->data(),
@@ -167,16 +171,15 @@ Status Win32Registry::ConnectRegistry(const std::string& machine, Key hive, Key*
     std::string ansi;
     if (!Utf8ToAnsi(machine, &ansi)) return error::kNoUnicodeTranslation;
     HKEY out = nullptr;
-    const LONG rc =
-        RegConnectRegistryA(ansi.empty() ? nullptr : ansi.c_str(), ToHKey(hive), &out);
+    const LONG rc = RegConnectRegistryA(ansi.empty() ? nullptr : ansi.c_str(), ToHKey(hive), &out);
     if (rc == ERROR_SUCCESS) {
         *result = FromHKey(out);
         std::string name = machine.starts_with("\\\\") ? machine.substr(2) : machine;
         char local[256] = {};
         std::uint32_t size = sizeof local;
         remote_ = !name.empty() && (LocalComputerName(local, &size) != error::kSuccess ||
-                                    CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, name.c_str(), -1, local, -1) !=
-                                        CSTR_EQUAL);
+                                    CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, name.c_str(),
+                                                   -1, local, -1) != CSTR_EQUAL);
     }
     return static_cast<Status>(rc);
 }
@@ -214,8 +217,8 @@ Status Win32Registry::EnumKeyEx(Key key, std::uint32_t index, char* name,
     char ansi[2 * kMaxKeyNameLength + 2];
     DWORD length = sizeof ansi;
     FILETIME lastWrite;
-    const LONG rc = RegEnumKeyExA(ToHKey(key), index, ansi, &length, nullptr, nullptr, nullptr,
-                                  &lastWrite);
+    const LONG rc =
+        RegEnumKeyExA(ToHKey(key), index, ansi, &length, nullptr, nullptr, nullptr, &lastWrite);
     if (rc != ERROR_SUCCESS) return static_cast<Status>(rc);
     std::string utf8;
     if (!AnsiToUtf8(std::string(ansi, length), &utf8)) return error::kNoUnicodeTranslation;
@@ -232,9 +235,13 @@ Status Win32Registry::DeleteKey(Key parent, const std::string& subKey) {
     return static_cast<Status>(RegDeleteKeyA(ToHKey(parent), ansi.c_str()));
 }
 
-Status Win32Registry::CloseKey(Key key) { return static_cast<Status>(RegCloseKey(ToHKey(key))); }
+Status Win32Registry::CloseKey(Key key) {
+    return static_cast<Status>(RegCloseKey(ToHKey(key)));
+}
 
-Status Win32Registry::FlushKey(Key key) { return static_cast<Status>(RegFlushKey(ToHKey(key))); }
+Status Win32Registry::FlushKey(Key key) {
+    return static_cast<Status>(RegFlushKey(ToHKey(key)));
+}
 
 Status Win32Registry::QueryValueEx(Key key, const std::string& name, std::uint32_t* type,
                                    std::uint8_t* data, std::uint32_t* dataSize) {
@@ -296,9 +303,11 @@ Status Win32Registry::EnumValue(Key key, std::uint32_t index, std::string* name,
     std::string ansiName(2 * kMaxValueNameLength + 2, '\0');
     std::string bytes;
     DWORD valueType = REG_NONE;
-    const LONG rc = EnumValueGrowing(&ansiName, &bytes, [&](char* buffer, DWORD* length, BYTE* into, DWORD* size) {
-        return RegEnumValueA(ToHKey(key), index, buffer, length, nullptr, &valueType, into, size);
-    });
+    const LONG rc = EnumValueGrowing(&ansiName, &bytes,
+                                     [&](char* buffer, DWORD* length, BYTE* into, DWORD* size) {
+                                         return RegEnumValueA(ToHKey(key), index, buffer, length,
+                                                              nullptr, &valueType, into, size);
+                                     });
     if (rc != ERROR_SUCCESS) return static_cast<Status>(rc);
     std::string utf8Name;
     if (!AnsiToUtf8(ansiName, &utf8Name) || !DataToCaller(valueType, &bytes)) {
@@ -318,30 +327,34 @@ Status Win32Registry::DeleteValue(Key key, const std::string& name) {
 
 namespace {
 
-bool Utf8ToWide(const std::string& utf8, std::wstring* wide) { return ToWide(CP_UTF8, utf8, wide); }
+bool Utf8ToWide(const std::string& utf8, std::wstring* wide) {
+    return ToWide(CP_UTF8, utf8, wide);
+}
 
 bool WideToUtf8(const std::wstring& wide, std::string* utf8) {
     utf8->clear();
     if (wide.empty()) return true;
     const int length = static_cast<int>(wide.size());
-    const int needed =
-        WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(), length, nullptr, 0, nullptr, nullptr);
+    const int needed = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(), length,
+                                           nullptr, 0, nullptr, nullptr);
     if (needed <= 0) return false;
     utf8->resize(static_cast<std::size_t>(needed));
-    return WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(), length, utf8->data(), needed, nullptr,
-                               nullptr) == needed;
+    return WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(), length, utf8->data(),
+                               needed, nullptr, nullptr) == needed;
 }
 
 }  // namespace
 
-Status Win32Registry::EnumValueBytes(Key key, std::uint32_t index, std::string* name, std::uint32_t* type,
-                                     std::string* data) {
+Status Win32Registry::EnumValueBytes(Key key, std::uint32_t index, std::string* name,
+                                     std::uint32_t* type, std::string* data) {
     std::wstring wideName(kMaxValueNameLength + 1, L'\0');
     std::string bytes;
     DWORD valueType = REG_NONE;
-    const LONG rc = EnumValueGrowing(&wideName, &bytes, [&](wchar_t* buffer, DWORD* length, BYTE* into, DWORD* size) {
-        return RegEnumValueW(ToHKey(key), index, buffer, length, nullptr, &valueType, into, size);
-    });
+    const LONG rc = EnumValueGrowing(&wideName, &bytes,
+                                     [&](wchar_t* buffer, DWORD* length, BYTE* into, DWORD* size) {
+                                         return RegEnumValueW(ToHKey(key), index, buffer, length,
+                                                              nullptr, &valueType, into, size);
+                                     });
     if (rc != ERROR_SUCCESS) return static_cast<Status>(rc);
     std::string utf8Name;
     if (!WideToUtf8(wideName, &utf8Name)) return error::kNoUnicodeTranslation;
@@ -351,7 +364,8 @@ Status Win32Registry::EnumValueBytes(Key key, std::uint32_t index, std::string* 
     return error::kSuccess;
 }
 
-Status Win32Registry::SetValueBytes(Key key, const std::string& name, std::uint32_t type, std::string_view data) {
+Status Win32Registry::SetValueBytes(Key key, const std::string& name, std::uint32_t type,
+                                    std::string_view data) {
     std::wstring wideName;
     if (!Utf8ToWide(name, &wideName)) return error::kNoUnicodeTranslation;
     if (data.size() > static_cast<std::size_t>(UINT32_MAX) - 2) return error::kInvalidParameter;
@@ -413,37 +427,42 @@ std::optional<std::size_t> Win32Registry::UnstorableAt(std::string_view text) co
     return std::nullopt;
 }
 
-Status Win32Registry::QueryNamedValues(Key key, const std::string& subKey, const std::vector<std::string>& names,
+Status Win32Registry::QueryNamedValues(Key key, const std::string& subKey,
+                                       const std::vector<std::string>& names,
                                        std::vector<RegValue>* values, bool* all) {
     *all = true;
     values->clear();
     Key open = kNullKey;
-    if (const Status status = OpenKeyEx(key, subKey, 0, kKeyQueryValue, &open); status != error::kSuccess) {
+    if (const Status status = OpenKeyEx(key, subKey, 0, kKeyQueryValue, &open);
+        status != error::kSuccess) {
         return status;
     }
     std::vector<std::string> ansiNames(names.size());
     bool convertible = !names.empty();
-    for (std::size_t i = 0; convertible && i < names.size(); ++i) convertible = Utf8ToAnsi(names[i], &ansiNames[i]);
+    for (std::size_t i = 0; convertible && i < names.size(); ++i)
+        convertible = Utf8ToAnsi(names[i], &ansiNames[i]);
     std::vector<VALENTA> entries(names.size());
     for (std::size_t i = 0; i < names.size(); ++i) entries[i].ve_valuename = ansiNames[i].data();
     std::string buffer(4096, '\0');
     LONG rc = ERROR_MORE_DATA;
     for (int attempt = 0; convertible && attempt < 8 && rc == ERROR_MORE_DATA; ++attempt) {
         DWORD size = static_cast<DWORD>(buffer.size());
-        rc = RegQueryMultipleValuesA(ToHKey(open), entries.data(), static_cast<DWORD>(entries.size()),
-                                     buffer.data(), &size);
+        rc = RegQueryMultipleValuesA(ToHKey(open), entries.data(),
+                                     static_cast<DWORD>(entries.size()), buffer.data(), &size);
         if (rc == ERROR_MORE_DATA) buffer.resize(std::max<std::size_t>(size, 2 * buffer.size()));
     }
     Status status = error::kSuccess;
     if (convertible && rc == ERROR_SUCCESS) {
         values->reserve(names.size());
         for (std::size_t i = 0; i < names.size(); ++i) {
-            std::string bytes(reinterpret_cast<const char*>(entries[i].ve_valueptr), entries[i].ve_valuelen);
+            std::string bytes(reinterpret_cast<const char*>(entries[i].ve_valueptr),
+                              entries[i].ve_valuelen);
             if (!DataToCaller(entries[i].ve_type, &bytes)) {
                 status = error::kNoUnicodeTranslation;
                 break;
             }
-            values->push_back({names[i], static_cast<std::uint32_t>(entries[i].ve_type), std::move(bytes)});
+            values->push_back(
+                {names[i], static_cast<std::uint32_t>(entries[i].ve_type), std::move(bytes)});
         }
         *all = false;
     } else {

@@ -29,13 +29,12 @@ public:
     Status OpenKeyEx(Key parent, const std::string& subKey, std::uint32_t options,
                      std::uint32_t access, Key* result) override;
     Status CreateKey(Key parent, const std::string& subKey, Key* result) override;
-    Status EnumKeyEx(Key key, std::uint32_t index, char* name,
-                     std::uint32_t* nameLength) override;
+    Status EnumKeyEx(Key key, std::uint32_t index, char* name, std::uint32_t* nameLength) override;
     Status DeleteKey(Key parent, const std::string& subKey) override;
     Status CloseKey(Key key) override;
     Status FlushKey(Key key) override;
-    Status QueryValueEx(Key key, const std::string& name, std::uint32_t* type,
-                        std::uint8_t* data, std::uint32_t* dataSize) override;
+    Status QueryValueEx(Key key, const std::string& name, std::uint32_t* type, std::uint8_t* data,
+                        std::uint32_t* dataSize) override;
     Status SetValueEx(Key key, const std::string& name, std::uint32_t type,
                       const std::uint8_t* data, std::uint32_t dataSize) override;
     Status EnumValue(Key key, std::uint32_t index, std::string* name, std::uint32_t* type,
@@ -45,7 +44,8 @@ public:
     // ANSI ones would convert text values through the code page.
     Status EnumValueBytes(Key key, std::uint32_t index, std::string* name, std::uint32_t* type,
                           std::string* data) override;
-    Status SetValueBytes(Key key, const std::string& name, std::uint32_t type, std::string_view data) override;
+    Status SetValueBytes(Key key, const std::string& name, std::uint32_t type,
+                         std::string_view data) override;
     // Through the wide functions as well: names of any character, paths of any length.
     Status QueryKeyContents(Key key, const std::string& subKey, KeyContents* contents) override;
     // The first character that is not UTF-8 or that the ANSI code page lacks.
@@ -58,8 +58,9 @@ private:
 public:
     // RegQueryMultipleValuesA: the named values in one round trip, between the key's open and
     // close. When a name is not there, every value of the key is read one by one instead.
-    Status QueryNamedValues(Key key, const std::string& subKey, const std::vector<std::string>& names,
-                            std::vector<RegValue>* values, bool* all) override;
+    Status QueryNamedValues(Key key, const std::string& subKey,
+                            const std::vector<std::string>& names, std::vector<RegValue>* values,
+                            bool* all) override;
 };
 
 // The conversions used at the advapi32 boundary, exposed for the tests. Both return false when

@@ -17,7 +17,8 @@
 namespace kelvaston::ui {
 namespace {
 
-constexpr const char* kTahomaFiles[] = {"/usr/share/wine/fonts/tahoma.ttf", "/usr/share/wine/fonts/tahomabd.ttf"};
+constexpr const char* kTahomaFiles[] = {"/usr/share/wine/fonts/tahoma.ttf",
+                                        "/usr/share/wine/fonts/tahomabd.ttf"};
 
 // The fonts' thread; a program that ends before it is waited for still waits for it.
 std::thread& WarmUpThread() {
@@ -67,7 +68,8 @@ private:
 // built. Reading a picture's date makes the C library read the time zone.
 void LoadImagePlugins() {
     QImageReader::supportedImageFormats();
-    QFileInfo(QStringLiteral(":/qt-project.org/styles/commonstyle/images/fusion_groupbox.png")).lastModified();
+    QFileInfo(QStringLiteral(":/qt-project.org/styles/commonstyle/images/fusion_groupbox.png"))
+        .lastModified();
 }
 
 // The style of the platform (Fusion on Linux), with a star for each character of a password.
@@ -100,7 +102,8 @@ void PrepareAppearance(QApplication& app) {
     if (WarmUpThread().joinable()) WarmUpThread().join();
     // Tahoma where the system has it; elsewhere Wine's font of the same metrics.
     if (!QFontDatabase::families().contains(QStringLiteral("Tahoma"))) {
-        for (const char* file : kTahomaFiles) QFontDatabase::addApplicationFont(QString::fromLatin1(file));
+        for (const char* file : kTahomaFiles)
+            QFontDatabase::addApplicationFont(QString::fromLatin1(file));
     }
 #ifdef _WIN32
     QApplication::setStyle(new KelvastonStyle());

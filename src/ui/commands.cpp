@@ -20,35 +20,47 @@ QString Trimmed(const QString& text) {
     while (last > first && text[last - 1] == ' ') --last;
     return text.mid(first, last - first);
 }
-QString Trimmed(const std::string& text) { return Trimmed(Q(text)); }
+QString Trimmed(const std::string& text) {
+    return Trimmed(Q(text));
+}
 
 // Whether the registry takes the two names for one key: compared as the registry compares
 // names, which is not Qt's upper case (ß stays, and a letter may have an upper case that Qt
 // does not know or knows otherwise).
-bool SameKey(const std::string& a, const QString& b) { return platform::text::EqualsNoCase(a, S(b)); }
+bool SameKey(const std::string& a, const QString& b) {
+    return platform::text::EqualsNoCase(a, S(b));
+}
 // The same without the spaces at both ends: besides the names the registry merges, the window
 // refuses a name that differs from another only there.
-bool SameKeyTrimmed(const std::string& a, const QString& b) { return SameKey(S(Trimmed(a)), Trimmed(b)); }
+bool SameKeyTrimmed(const std::string& a, const QString& b) {
+    return SameKey(S(Trimmed(a)), Trimmed(b));
+}
 
 // The load leaves the subkey "volatile" of the Parameters key to the service and reads no
 // connection from it; a connection of that name (in any case: one key) would be lost after its
 // save, and a save would write into the service's own key.
-bool IsServiceKey(const QString& name) { return SameKey(config::layout::kVolatileKey, name); }
+bool IsServiceKey(const QString& name) {
+    return SameKey(config::layout::kVolatileKey, name);
+}
 
 const QString kChooseConnectionFirst = QStringLiteral("Wählen Sie zuerst eine Verbindung aus");
 const QString kChooseAccountFirst = QStringLiteral("Wählen Sie zuerst einen Account aus");
 const QString kNoConnectionTitle = QStringLiteral("keine Verbindung");
-const QString kConnectionExists = QStringLiteral("Diese Verbindung existiert schon. Wählen Sie einen anderen Namen");
-const QString kAccountExists = QStringLiteral("Dieser Account existiert schon. Wählen Sie einen anderen Namen");
-const QString kServiceKeyName = QStringLiteral("Den Namen \"volatile\" verwendet der Dienst selbst für einen eigenen "
-                                               "Schlüssel. Wählen Sie einen anderen Namen für die Verbindung");
+const QString kConnectionExists =
+    QStringLiteral("Diese Verbindung existiert schon. Wählen Sie einen anderen Namen");
+const QString kAccountExists =
+    QStringLiteral("Dieser Account existiert schon. Wählen Sie einen anderen Namen");
+const QString kServiceKeyName = QStringLiteral(
+    "Den Namen \"volatile\" verwendet der Dienst selbst für einen eigenen "
+    "Schlüssel. Wählen Sie einen anderen Namen für die Verbindung");
 
 // A name becomes a registry key's name: at most 255 characters, no backslash (which would make
 // it a path of two keys) and no control character (a line break cannot stand in a key line of
 // the store's files, and no name needs one).
 bool FitsAKeyName(const QString& name) {
     if (name.size() > 255 || name.contains('\\')) return false;
-    return std::none_of(name.begin(), name.end(), [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F; });
+    return std::none_of(name.begin(), name.end(),
+                        [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F; });
 }
 
 }  // namespace
@@ -80,7 +92,8 @@ QString Editor::SelectedConnection(bool accountsCount) const {
     if (node == nullptr) return {};
     const NodeKind kind = KindOf(*node);
     if (kind == NodeKind::Connection) return node->text(0);
-    if (kind == NodeKind::Account && accountsCount && node->parent() != nullptr) return node->parent()->text(0);
+    if (kind == NodeKind::Account && accountsCount && node->parent() != nullptr)
+        return node->parent()->text(0);
     return {};
 }
 
@@ -92,9 +105,11 @@ QString Editor::SelectedAccount() const {
 
 bool Editor::RefuseUnfitName(const QString& name, const QString& title) {
     if (FitsAKeyName(name)) return false;
-    dialogs_.Message(QStringLiteral("Ein Name darf höchstens 255 Zeichen lang sein und weder einen umgekehrten "
-                                    "Schrägstrich (\\) noch ein Steuerzeichen wie einen Zeilenumbruch enthalten."),
-                     title, MessageStyle::Information);
+    dialogs_.Message(
+        QStringLiteral(
+            "Ein Name darf höchstens 255 Zeichen lang sein und weder einen umgekehrten "
+            "Schrägstrich (\\) noch ein Steuerzeichen wie einen Zeilenumbruch enthalten."),
+        title, MessageStyle::Information);
     return true;
 }
 
@@ -105,12 +120,16 @@ bool Editor::RefuseServiceKey(const QString& name) {
 }
 
 void Editor::NewConnection() {
-    const QString entry = dialogs_.Input(QStringLiteral("Geben Sie den Namen der neuen Verbindung ein."),
-                                         QStringLiteral("Neue Verbindung"), QStringLiteral("neue Verbindung"));
-    if (entry.isEmpty() || RefuseUnfitName(entry, QStringLiteral("Verbindung")) || RefuseServiceKey(entry)) return;
+    const QString entry =
+        dialogs_.Input(QStringLiteral("Geben Sie den Namen der neuen Verbindung ein."),
+                       QStringLiteral("Neue Verbindung"), QStringLiteral("neue Verbindung"));
+    if (entry.isEmpty() || RefuseUnfitName(entry, QStringLiteral("Verbindung")) ||
+        RefuseServiceKey(entry))
+        return;
     for (auto& slot : settings_.Connections) {
         if (SameKeyTrimmed(slot.Name, entry)) {
-            dialogs_.Message(kConnectionExists, QStringLiteral("Verbindung"), MessageStyle::Information);
+            dialogs_.Message(kConnectionExists, QStringLiteral("Verbindung"),
+                             MessageStyle::Information);
             return;
         }
         if (Trimmed(slot.Name).isEmpty()) {
@@ -125,22 +144,26 @@ void Editor::NewConnection() {
 void Editor::RenameConnection() {
     const QString oldName = window_.ConnectionName->text();
     if (oldName == Q(config::layout::kNoRasConnection)) {
-        dialogs_.Message(QStringLiteral("Diese Verbindung kann nicht umbenannt werden"), QStringLiteral("Umbenennen"),
-                         MessageStyle::Warning);
+        dialogs_.Message(QStringLiteral("Diese Verbindung kann nicht umbenannt werden"),
+                         QStringLiteral("Umbenennen"), MessageStyle::Warning);
         return;
     }
     if (oldName.isEmpty()) {
         dialogs_.Message(kChooseConnectionFirst, kNoConnectionTitle, MessageStyle::Information);
         return;
     }
-    const QString entry = dialogs_.Input(QStringLiteral("Geben Sie den neuen Namen der Verbindung ein!"),
-                                         QStringLiteral("Verbindung"), oldName);
-    if (entry.isEmpty() || RefuseUnfitName(entry, QStringLiteral("Verbindung")) || RefuseServiceKey(entry)) return;
+    const QString entry =
+        dialogs_.Input(QStringLiteral("Geben Sie den neuen Namen der Verbindung ein!"),
+                       QStringLiteral("Verbindung"), oldName);
+    if (entry.isEmpty() || RefuseUnfitName(entry, QStringLiteral("Verbindung")) ||
+        RefuseServiceKey(entry))
+        return;
     // The new name must not be another connection's: compared as for a new connection. The
     // connection's own name in other case is its own key.
     for (const auto& slot : settings_.Connections) {
         if (!SameKey(slot.Name, oldName) && SameKeyTrimmed(slot.Name, entry)) {
-            dialogs_.Message(kConnectionExists, QStringLiteral("Verbindung"), MessageStyle::Information);
+            dialogs_.Message(kConnectionExists, QStringLiteral("Verbindung"),
+                             MessageStyle::Information);
             return;
         }
         if (slot.Name.empty()) break;
@@ -169,9 +192,11 @@ void Editor::RemoveConnection() {
                          QStringLiteral("Verbindung löschen"), MessageStyle::Plain);
         return;
     }
-    if (dialogs_.Message(QStringLiteral("Das Löschen der Verbindung beinhaltet auch das löschen aller enthaltenen "
-                                        "Accounts. Möchten Sie fortfahren?"),
-                         QStringLiteral("Verbindung löschen"), MessageStyle::Question) != Answer::Yes) {
+    if (dialogs_.Message(
+            QStringLiteral(
+                "Das Löschen der Verbindung beinhaltet auch das löschen aller enthaltenen "
+                "Accounts. Möchten Sie fortfahren?"),
+            QStringLiteral("Verbindung löschen"), MessageStyle::Question) != Answer::Yes) {
         return;
     }
     const std::string wanted = S(name);
@@ -183,7 +208,8 @@ void Editor::RemoveConnection() {
     }
     for (std::size_t i = 0; i < settings_.Accounts.size();) {
         if (settings_.Accounts[i].Connection == wanted) {
-            config::DeleteAccount(settings_.Accounts, static_cast<int>(i));  // the next one moved here
+            config::DeleteAccount(settings_.Accounts,
+                                  static_cast<int>(i));  // the next one moved here
         } else {
             ++i;
         }
@@ -192,8 +218,9 @@ void Editor::RemoveConnection() {
 }
 
 void Editor::ChooseComputer() {
-    const QString entry = dialogs_.Input(QStringLiteral("Geben Sie den Rechner ein, den Sie verwalten möchten."),
-                                         QStringLiteral("Rechner"), Q(settings_.ComputerName));
+    const QString entry =
+        dialogs_.Input(QStringLiteral("Geben Sie den Rechner ein, den Sie verwalten möchten."),
+                       QStringLiteral("Rechner"), Q(settings_.ComputerName));
     settings_.ComputerName = S(entry.toUpper());
     window_.GlobalComputerName->setText(Q(settings_.ComputerName));
     ConnectComputer();
@@ -227,8 +254,8 @@ void Editor::ShowSaveOutcome(const config::SaveOutcome& outcome) {
     using config::SaveStep;
     if (outcome.result == SaveResult::Saved) return;
     if (outcome.result == SaveResult::ServiceMissing) {
-        dialogs_.Message(QStringLiteral("Der Service ist auf diesem Rechner nicht installiert"), QStringLiteral("Fehler"),
-                         MessageStyle::Warning);
+        dialogs_.Message(QStringLiteral("Der Service ist auf diesem Rechner nicht installiert"),
+                         QStringLiteral("Fehler"), MessageStyle::Warning);
         return;
     }
     const QString key = Q(outcome.key);
@@ -238,48 +265,59 @@ void Editor::ShowSaveOutcome(const config::SaveOutcome& outcome) {
             what = QStringLiteral("Die gespeicherte Konfiguration konnte nicht gelesen werden.");
             break;
         case SaveStep::RemoveStored:
-            what = key.isEmpty() ? QStringLiteral("Die gespeicherten Verbindungen konnten nicht entfernt werden (%1).")
-                                       .arg(StatusText(outcome.status))
-                                 : QStringLiteral("Der gespeicherte Schlüssel \"%1\" konnte nicht entfernt werden (%2).")
-                                       .arg(Shown(key), StatusText(outcome.status));
+            what = key.isEmpty()
+                       ? QStringLiteral(
+                             "Die gespeicherten Verbindungen konnten nicht entfernt werden (%1).")
+                             .arg(StatusText(outcome.status))
+                       : QStringLiteral(
+                             "Der gespeicherte Schlüssel \"%1\" konnte nicht entfernt werden (%2).")
+                             .arg(Shown(key), StatusText(outcome.status));
             break;
         case SaveStep::CreateKey:
             what = QStringLiteral("Der Schlüssel \"%1\" konnte nicht angelegt werden (%2).")
-                       .arg(key.isEmpty() ? QStringLiteral("Parameters") : Shown(key), StatusText(outcome.status));
+                       .arg(key.isEmpty() ? QStringLiteral("Parameters") : Shown(key),
+                            StatusText(outcome.status));
             break;
         case SaveStep::WriteValue:
-            what = QStringLiteral("Der Wert \"%1\" (\"%2\")%3 konnte nicht geschrieben werden.")
-                       .arg(Q(outcome.value), Shown(Q(outcome.data)),
-                            key.isEmpty() ? QString() : QStringLiteral(" von \"%1\"").arg(Shown(key)));
+            what =
+                QStringLiteral("Der Wert \"%1\" (\"%2\")%3 konnte nicht geschrieben werden.")
+                    .arg(Q(outcome.value), Shown(Q(outcome.data)),
+                         key.isEmpty() ? QString() : QStringLiteral(" von \"%1\"").arg(Shown(key)));
             if (outcome.status == platform::error::kInvalidData) {
                 what += QStringLiteral(" Er muss eine ganze Zahl von 0 bis 4294967295 sein.");
             }
             break;
         case SaveStep::Begin:
-            what = QStringLiteral("Die Registrierung kann jetzt nicht beschrieben werden (%1).").arg(StatusText(outcome.status));
-            if (const auto problem = store_.Api().LastHiveFileError()) what += ' ' + DescribeProblem(*problem);
+            what = QStringLiteral("Die Registrierung kann jetzt nicht beschrieben werden (%1).")
+                       .arg(StatusText(outcome.status));
+            if (const auto problem = store_.Api().LastHiveFileError())
+                what += ' ' + DescribeProblem(*problem);
             break;
         case SaveStep::Flush:
             what = QStringLiteral("Die Registrierung konnte nicht dauerhaft geschrieben werden.");
-            if (const auto problem = store_.Api().LastHiveFileError()) what += ' ' + DescribeProblem(*problem);
+            if (const auto problem = store_.Api().LastHiveFileError())
+                what += ' ' + DescribeProblem(*problem);
             break;
-        default:
-            what = QStringLiteral("Unerwarteter Fehler: %1").arg(Q(outcome.data));
-            break;
+        default: what = QStringLiteral("Unerwarteter Fehler: %1").arg(Q(outcome.data)); break;
     }
     if (!outcome.unstorable.empty()) {
-        what += QStringLiteral(" Die Registrierung dieses Rechners kann %1 nicht speichern; ersetzen Sie es.")
+        what += QStringLiteral(
+                    " Die Registrierung dieses Rechners kann %1 nicht speichern; ersetzen Sie es.")
                     .arg(UnstorableText(outcome.unstorable));
     }
     if (outcome.result == SaveResult::FailedRestored) {
-        dialogs_.Message(what + QStringLiteral("\n\nDie Einstellungen wurden nicht gespeichert. Die gespeicherte "
-                                               "Konfiguration ist unverändert."),
-                         QStringLiteral("Fehler"), MessageStyle::Critical);
+        dialogs_.Message(
+            what +
+                QStringLiteral("\n\nDie Einstellungen wurden nicht gespeichert. Die gespeicherte "
+                               "Konfiguration ist unverändert."),
+            QStringLiteral("Fehler"), MessageStyle::Critical);
     } else {
-        dialogs_.Message(what + QStringLiteral("\n\nDie Einstellungen wurden nicht gespeichert, und die zuvor "
-                                               "gespeicherte Konfiguration konnte nicht wiederhergestellt werden. "
-                                               "Speichern Sie erneut, sobald die Registrierung wieder erreichbar ist."),
-                         QStringLiteral("Fehler"), MessageStyle::Critical);
+        dialogs_.Message(
+            what + QStringLiteral(
+                       "\n\nDie Einstellungen wurden nicht gespeichert, und die zuvor "
+                       "gespeicherte Konfiguration konnte nicht wiederhergestellt werden. "
+                       "Speichern Sie erneut, sobald die Registrierung wieder erreichbar ist."),
+            QStringLiteral("Fehler"), MessageStyle::Critical);
     }
 }
 
@@ -289,8 +327,9 @@ void Editor::NewAccount() {
         dialogs_.Message(kChooseConnectionFirst, kNoConnectionTitle, MessageStyle::Information);
         return;
     }
-    const QString entry = dialogs_.Input(QStringLiteral("Geben Sie den Namen des neuen Accounts ein."),
-                                         QStringLiteral("Neuer Account"), QStringLiteral("neuer Account"));
+    const QString entry =
+        dialogs_.Input(QStringLiteral("Geben Sie den Namen des neuen Accounts ein."),
+                       QStringLiteral("Neuer Account"), QStringLiteral("neuer Account"));
     if (entry.isEmpty() || RefuseUnfitName(entry, QStringLiteral("Account"))) return;
     for (auto& slot : settings_.Accounts) {
         // An account of the same key below the same connection key.
@@ -303,7 +342,8 @@ void Editor::NewAccount() {
             fresh.Connection = S(connection);
             fresh.Name = S(entry);
             for (const auto& value : config::layout::kAccountValues) {
-                fresh.*value.field = value.newAccountText != nullptr ? value.newAccountText : slot.*value.field;
+                fresh.*value.field =
+                    value.newAccountText != nullptr ? value.newAccountText : slot.*value.field;
             }
             slot = std::move(fresh);
             break;
@@ -319,12 +359,14 @@ void Editor::RemoveAccount() {
         dialogs_.Message(kChooseAccountFirst, kNoConnectionTitle, MessageStyle::Information);
         return;
     }
-    if (dialogs_.Message(QStringLiteral("Möchten Sie den Account wirklich löschen?"), QStringLiteral("Account löschen"),
+    if (dialogs_.Message(QStringLiteral("Möchten Sie den Account wirklich löschen?"),
+                         QStringLiteral("Account löschen"),
                          MessageStyle::Question) != Answer::Yes) {
         return;
     }
     for (std::size_t i = 0; i < settings_.Accounts.size(); ++i) {
-        if (settings_.Accounts[i].Connection == S(connection) && settings_.Accounts[i].Name == S(account)) {
+        if (settings_.Accounts[i].Connection == S(connection) &&
+            settings_.Accounts[i].Name == S(account)) {
             config::DeleteAccount(settings_.Accounts, static_cast<int>(i));
             break;
         }
@@ -339,12 +381,15 @@ void Editor::CopyAccount() {
         dialogs_.Message(kChooseAccountFirst, kNoConnectionTitle, MessageStyle::Information);
         return;
     }
-    const QString enteredTarget =
-        dialogs_.Input(QStringLiteral("Geben Sie die Verbindung an, in die Sie den Account kopieren wollen."),
-                       QStringLiteral("Account kopieren"), QString());
-    const QString newName = dialogs_.Input(QStringLiteral("Geben Sie den Namen des neuen Accounts an."),
-                                           QStringLiteral("Account kopieren"), sourceName);
-    if (enteredTarget.isEmpty() || newName.isEmpty() || RefuseUnfitName(newName, QStringLiteral("Account"))) return;
+    const QString enteredTarget = dialogs_.Input(
+        QStringLiteral("Geben Sie die Verbindung an, in die Sie den Account kopieren wollen."),
+        QStringLiteral("Account kopieren"), QString());
+    const QString newName =
+        dialogs_.Input(QStringLiteral("Geben Sie den Namen des neuen Accounts an."),
+                       QStringLiteral("Account kopieren"), sourceName);
+    if (enteredTarget.isEmpty() || newName.isEmpty() ||
+        RefuseUnfitName(newName, QStringLiteral("Account")))
+        return;
 
     std::optional<std::string> target;
     for (const auto& slot : settings_.Connections) {
@@ -355,8 +400,8 @@ void Editor::CopyAccount() {
         }
     }
     if (!target) {
-        dialogs_.Message(QStringLiteral("Diese Verbindung existiert nicht."), QStringLiteral("Verbindung"),
-                         MessageStyle::Warning);
+        dialogs_.Message(QStringLiteral("Diese Verbindung existiert nicht."),
+                         QStringLiteral("Verbindung"), MessageStyle::Warning);
         return;
     }
 
@@ -364,9 +409,12 @@ void Editor::CopyAccount() {
     std::optional<std::size_t> source;
     for (std::size_t i = 0; i < settings_.Accounts.size(); ++i) {
         const config::AccountRecord& slot = settings_.Accounts[i];
-        if (!slot.Name.empty() && SameKey(slot.Name, newName) && SameKey(slot.Connection, Q(*target))) {
-            if (dialogs_.Message(QStringLiteral("Dieser Account existiert schon. Möchten Sie ihn überschreiben?"),
-                                 QStringLiteral("Account"), MessageStyle::Question) != Answer::Yes) {
+        if (!slot.Name.empty() && SameKey(slot.Name, newName) &&
+            SameKey(slot.Connection, Q(*target))) {
+            if (dialogs_.Message(
+                    QStringLiteral(
+                        "Dieser Account existiert schon. Möchten Sie ihn überschreiben?"),
+                    QStringLiteral("Account"), MessageStyle::Question) != Answer::Yes) {
                 return;
             }
             destination = i;
@@ -375,9 +423,10 @@ void Editor::CopyAccount() {
         if (slot.Connection == S(sourceConnection) && slot.Name == S(sourceName)) source = i;
     }
     if (!destination) {
-        dialogs_.Message(QStringLiteral("Die Liste der Accounts ist voll: Es können höchstens 251 Accounts "
-                                        "angelegt werden. Der Account wurde nicht kopiert."),
-                         QStringLiteral("Account kopieren"), MessageStyle::Information);
+        dialogs_.Message(
+            QStringLiteral("Die Liste der Accounts ist voll: Es können höchstens 251 Accounts "
+                           "angelegt werden. Der Account wurde nicht kopiert."),
+            QStringLiteral("Account kopieren"), MessageStyle::Information);
         return;
     }
     if (source) {
@@ -394,9 +443,10 @@ void Editor::InsertTemplate() {
         dialogs_.Message(kChooseAccountFirst, kNoConnectionTitle, MessageStyle::Information);
         return;
     }
-    if (dialogs_.Message(QStringLiteral("Das Einfügen des Templates überschreibt alle Einstellungen in diesem "
-                                        "Account. Möchten Sie fortfahren?"),
-                         QStringLiteral("Template kopieren"), MessageStyle::Question) != Answer::Yes) {
+    if (dialogs_.Message(
+            QStringLiteral("Das Einfügen des Templates überschreibt alle Einstellungen in diesem "
+                           "Account. Möchten Sie fortfahren?"),
+            QStringLiteral("Template kopieren"), MessageStyle::Question) != Answer::Yes) {
         return;
     }
     // Set in the order of the values: setting a check box runs its rule (see POPConfig) as the

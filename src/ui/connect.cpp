@@ -25,18 +25,21 @@ void Editor::ConnectComputer() {
     window_.SetStatus(QStringLiteral("Verbindung mit Remote Computer"));
     config::ConnectOutcome outcome;
     Busy([&] {
-        outcome = store_.Connect(settings_.ComputerName,
-                                 [this] { window_.SetStatus(QStringLiteral("Einstellungen lesen")); });
+        outcome = store_.Connect(settings_.ComputerName, [this] {
+            window_.SetStatus(QStringLiteral("Einstellungen lesen"));
+        });
         if (outcome.result == config::ConnectResult::Connected) store_.Load();
     });
     const QString name = Shown(Q(settings_.ComputerName));
     // A registry kept in files: which file or folder stands in the way, and why.
-    const QString problem = outcome.problem ? "\n\n" + DescribeProblem(*outcome.problem) : QString();
+    const QString problem =
+        outcome.problem ? "\n\n" + DescribeProblem(*outcome.problem) : QString();
     switch (outcome.result) {
         case config::ConnectResult::Connected: {
             const QString leftOut =
                 LeftOutText(settings_.Loaded.ConnectionsLeftOut, settings_.Loaded.AccountsLeftOut);
-            if (!leftOut.isEmpty()) dialogs_.Message(leftOut, kLeftOutTitle, MessageStyle::Information);
+            if (!leftOut.isEmpty())
+                dialogs_.Message(leftOut, kLeftOutTitle, MessageStyle::Information);
             return;
         }
         case config::ConnectResult::Unreachable:
@@ -47,12 +50,14 @@ void Editor::ConnectComputer() {
         case config::ConnectResult::ReadOnly:
             dialogs_.Message(QStringLiteral("Die Registrierung des Computers ") + name +
                                  QStringLiteral(" kann nicht beschrieben werden.") + problem,
-                             QStringLiteral("Registrierung schreibgeschützt"), MessageStyle::Critical);
+                             QStringLiteral("Registrierung schreibgeschützt"),
+                             MessageStyle::Critical);
             break;
         case config::ConnectResult::ServiceMissing:
-            dialogs_.Message(QStringLiteral("Der Kelvaston Dienst ist auf dem Computer ") + name +
-                                 QStringLiteral(" nicht installiert! Bitte wählen Sie einen anderen Computer."),
-                             QStringLiteral("Dienst nicht installiert"), MessageStyle::Critical);
+            dialogs_.Message(
+                QStringLiteral("Der Kelvaston Dienst ist auf dem Computer ") + name +
+                    QStringLiteral(" nicht installiert! Bitte wählen Sie einen anderen Computer."),
+                QStringLiteral("Dienst nicht installiert"), MessageStyle::Critical);
             break;
     }
     window_.SetStatus(QString());

@@ -28,7 +28,8 @@ Answer QtDialogs::Message(const QString& text, const QString& title, MessageStyl
 
 QString QtDialogs::Input(const QString& prompt, const QString& title, const QString& initial) {
     bool ok = false;
-    const QString text = QInputDialog::getText(parent_, title, prompt, QLineEdit::Normal, initial, &ok);
+    const QString text =
+        QInputDialog::getText(parent_, title, prompt, QLineEdit::Normal, initial, &ok);
     return ok ? text : QString();
 }
 

@@ -83,9 +83,12 @@ std::vector<AccountControl> AccountControls(POPConfig& w) {
 // The controls of the global values, in the order of their table.
 std::vector<FieldControl<GlobalSettings>> GlobalControls(POPConfig& w) {
     const std::pair<std::string GlobalSettings::*, QWidget*> shownBy[] = {
-        {&GlobalSettings::BDWDir, w.GlobalBDWDir},           {&GlobalSettings::DebugLevel, w.GlobalDebugLevel},
-        {&GlobalSettings::ListenRAS, w.GlobalListenRAS},     {&GlobalSettings::ProxyHost, w.GlobalProxyHost},
-        {&GlobalSettings::ProxyPort, w.GlobalProxyPort},     {&GlobalSettings::TriggerPort, w.GlobalTriggerPort},
+        {&GlobalSettings::BDWDir, w.GlobalBDWDir},
+        {&GlobalSettings::DebugLevel, w.GlobalDebugLevel},
+        {&GlobalSettings::ListenRAS, w.GlobalListenRAS},
+        {&GlobalSettings::ProxyHost, w.GlobalProxyHost},
+        {&GlobalSettings::ProxyPort, w.GlobalProxyPort},
+        {&GlobalSettings::TriggerPort, w.GlobalTriggerPort},
         {&GlobalSettings::TickerEMail, w.GlobalTickerEMail}};
     std::vector<FieldControl<GlobalSettings>> controls;
     for (const auto& value : config::layout::kGlobalValues) {
@@ -135,16 +138,19 @@ struct NumberField {
 
 std::vector<NumberField> NumberFields(POPConfig& w) {
     const QString accountPage = QStringLiteral("Verbindungen / Accounts");
-    return {{w.GlobalTriggerPort, QStringLiteral("Port für UDP Messages"), 0, NumberField::Global, false},
+    return {{w.GlobalTriggerPort, QStringLiteral("Port für UDP Messages"), 0, NumberField::Global,
+             false},
             {w.GlobalProxyPort, QStringLiteral("Proxy Port"), 0, NumberField::Global, false},
             {w.GlobalDebugLevel, QStringLiteral("Protokoll Level"), 0, NumberField::Global, false},
             {w.ConnectionTimeOut, QStringLiteral("Intervall in dem Nachrichten abgeholt werden"), 1,
              NumberField::Connection, true},
-            {w.AccountMaxMails, QStringLiteral("max. Mails pro Thread"), 1, NumberField::Account, false},
-            {w.AccountAddressMode, QStringLiteral("Adress Modus"), 1, NumberField::Account, false},
-            {w.AccountUDPPort, QStringLiteral("Benachrichtigung über UDP-Broadcast auf Port"), 1, NumberField::Account,
+            {w.AccountMaxMails, QStringLiteral("max. Mails pro Thread"), 1, NumberField::Account,
              false},
-            {w.AccountAddressModeTicker, QStringLiteral("Adress Modus"), 2, NumberField::Account, false}};
+            {w.AccountAddressMode, QStringLiteral("Adress Modus"), 1, NumberField::Account, false},
+            {w.AccountUDPPort, QStringLiteral("Benachrichtigung über UDP-Broadcast auf Port"), 1,
+             NumberField::Account, false},
+            {w.AccountAddressModeTicker, QStringLiteral("Adress Modus"), 2, NumberField::Account,
+             false}};
 }
 
 ConnectionRecord* FindConnection(config::Settings& s, const QString& name) {
@@ -168,7 +174,8 @@ AccountRecord* FindAccount(config::Settings& s, const QString& connection, const
 
 QString NodePath(const QTreeWidgetItem& node) {
     QString path = node.text(0);
-    for (const QTreeWidgetItem* up = node.parent(); up != nullptr; up = up->parent()) path = up->text(0) + '\\' + path;
+    for (const QTreeWidgetItem* up = node.parent(); up != nullptr; up = up->parent())
+        path = up->text(0) + '\\' + path;
     return path;
 }
 
@@ -177,8 +184,10 @@ Editor::Editor(platform::RegistryApi& api, Dialogs& dialogs, POPConfig& window)
     config::InitSettings(settings_);
     connect(&window_, &POPConfig::TreePressed, this, &Editor::OnTreePressed);
     connect(&window_, &POPConfig::TreeReleased, this, &Editor::OnTreeReleased);
-    connect(&window_, &POPConfig::TreeSelectionMovedByKey, this, &Editor::OnTreeSelectionMovedByKey);
-    connect(&window_, &POPConfig::OptionComputerLocalClicked, this, &Editor::OnOptionComputerLocalClicked);
+    connect(&window_, &POPConfig::TreeSelectionMovedByKey, this,
+            &Editor::OnTreeSelectionMovedByKey);
+    connect(&window_, &POPConfig::OptionComputerLocalClicked, this,
+            &Editor::OnOptionComputerLocalClicked);
     connect(&window_, &POPConfig::ToolbarClicked, this, &Editor::OnToolbar);
     exit_ = [] { QCoreApplication::quit(); };
 }
@@ -202,18 +211,22 @@ void Editor::Busy(const std::function<void()>& work) {
     if (failure) std::rethrow_exception(failure);
 }
 
-QString Editor::FirstConnectionName() const { return Q(settings_.Connections[0].Name); }
+QString Editor::FirstConnectionName() const {
+    return Q(settings_.Connections[0].Name);
+}
 
 void Editor::BuildTree() {
     window_.ClearTreeQuietly();
     nodesInOrder_.clear();
     // The nodes are made first and handed to the tree in one go, which it then announces once
     // instead of every row on its own. Nodes share their picture.
-    const QIcon pictures[] = {ImageListPicture(Image::Connection), ImageListPicture(Image::Account)};
+    const QIcon pictures[] = {ImageListPicture(Image::Connection),
+                              ImageListPicture(Image::Account)};
     std::unordered_map<std::string, QTreeWidgetItem*> byKey;
     QList<QTreeWidgetItem*> connections;
     std::unordered_map<QTreeWidgetItem*, QList<QTreeWidgetItem*>> accounts;
-    const auto make = [&](const std::string& key, const std::string& text, NodeKind kind) -> QTreeWidgetItem* {
+    const auto make = [&](const std::string& key, const std::string& text,
+                          NodeKind kind) -> QTreeWidgetItem* {
         if (byKey.count(key) != 0) return nullptr;  // a key already in use: the node is left out
         auto* node = new QTreeWidgetItem(QStringList{Q(text)});
         node->setIcon(0, pictures[kind == NodeKind::Connection ? 0 : 1]);
@@ -224,14 +237,16 @@ void Editor::BuildTree() {
     };
     for (const auto& connection : settings_.Connections) {
         if (config::CutAtNul(connection.Name).empty()) break;
-        if (auto* node = make("A" + connection.Name, connection.Name, NodeKind::Connection)) connections.append(node);
+        if (auto* node = make("A" + connection.Name, connection.Name, NodeKind::Connection))
+            connections.append(node);
     }
     for (const auto& account : settings_.Accounts) {
         if (config::CutAtNul(account.Name).empty()) break;
         const auto parent = byKey.find("A" + account.Connection);
         if (parent == byKey.end()) continue;  // its connection has no node
         QTreeWidgetItem* parentNode = parent->second;
-        if (auto* node = make("A" + account.Connection + account.Name, account.Name, NodeKind::Account)) {
+        if (auto* node =
+                make("A" + account.Connection + account.Name, account.Name, NodeKind::Account)) {
             accounts[parentNode].append(node);
         }
     }
@@ -241,7 +256,8 @@ void Editor::BuildTree() {
     window_.GlobalList->addTopLevelItems(connections);
 }
 
-bool Editor::ShowSettings(const std::optional<QString>& connection, const std::optional<QString>& account) {
+bool Editor::ShowSettings(const std::optional<QString>& connection,
+                          const std::optional<QString>& account) {
     shownConnection_ = connection;
     shownAccount_ = account;
     try {
@@ -251,7 +267,8 @@ bool Editor::ShowSettings(const std::optional<QString>& connection, const std::o
     }
 }
 
-bool Editor::ShowSettingsSteps(const std::optional<QString>& connection, const std::optional<QString>& account) {
+bool Editor::ShowSettingsSteps(const std::optional<QString>& connection,
+                               const std::optional<QString>& account) {
     POPConfig& w = window_;
     ShowFields(settings_.Global, GlobalControls(w));
     if (!connection && !account) return true;
@@ -280,7 +297,8 @@ bool Editor::ShowSettingsSteps(const std::optional<QString>& connection, const s
     if (account) {
         for (const auto& c : controls) c.control->setEnabled(true);
         w.Rahmen[3]->setEnabled(true);
-        if (AccountRecord* record = FindAccount(settings_, connectionName, *account)) ShowFields(*record, controls);
+        if (AccountRecord* record = FindAccount(settings_, connectionName, *account))
+            ShowFields(*record, controls);
     } else {
         for (const auto& c : controls) {
             if (auto* box = qobject_cast<CheckBox*>(c.control)) {
@@ -294,7 +312,8 @@ bool Editor::ShowSettingsSteps(const std::optional<QString>& connection, const s
     return true;
 }
 
-bool Editor::TakeBackSettings(const std::optional<QString>& connection, const std::optional<QString>& account) {
+bool Editor::TakeBackSettings(const std::optional<QString>& connection,
+                              const std::optional<QString>& account) {
     try {
         return TakeBackSettingsSteps(connection, account);
     } catch (const NotANumber&) {
@@ -302,7 +321,8 @@ bool Editor::TakeBackSettings(const std::optional<QString>& connection, const st
     }
 }
 
-bool Editor::TakeBackSettingsSteps(const std::optional<QString>& connection, const std::optional<QString>& account) {
+bool Editor::TakeBackSettingsSteps(const std::optional<QString>& connection,
+                                   const std::optional<QString>& account) {
     POPConfig& w = window_;
     bool whole = true;
     TakeBackFields(settings_.Global, GlobalControls(w));
@@ -318,7 +338,8 @@ bool Editor::TakeBackSettingsSteps(const std::optional<QString>& connection, con
         } else {
             whole = false;
             refusedInterval_ =
-                UnfitNumberText(NumberFields(w)[3].caption, w.Kartei->tabText(1), w.ConnectionTimeOut->text(), true) +
+                UnfitNumberText(NumberFields(w)[3].caption, w.Kartei->tabText(1),
+                                w.ConnectionTimeOut->text(), true) +
                 QStringLiteral("\n\nDie Verbindung \"%1\" behält ihr Intervall von %2 Minuten.")
                     .arg(Q(record->Name), ShowInterval(record->TimeOut));
         }
@@ -358,18 +379,25 @@ bool Editor::RefuseUnfitNumber() {
         window_.Kartei->setCurrentIndex(field.page);
         field.box->setFocus();
         field.box->selectAll();
-        dialogs_.Message(UnfitNumberText(field.caption, window_.Kartei->tabText(field.page), text, field.minutes) +
-                             QStringLiteral("\n\nEs wurde nichts gespeichert. Berichtigen Sie das Feld und speichern "
-                                            "Sie erneut."),
-                         QStringLiteral("Einstellungen speichern"), MessageStyle::Warning);
+        dialogs_.Message(
+            UnfitNumberText(field.caption, window_.Kartei->tabText(field.page), text,
+                            field.minutes) +
+                QStringLiteral(
+                    "\n\nEs wurde nichts gespeichert. Berichtigen Sie das Feld und speichern "
+                    "Sie erneut."),
+            QStringLiteral("Einstellungen speichern"), MessageStyle::Warning);
         return true;
     }
     return false;
 }
 
-void Editor::OnTreePressed() { ForSelectedNode(&Editor::TakeBackSettings); }
+void Editor::OnTreePressed() {
+    ForSelectedNode(&Editor::TakeBackSettings);
+}
 
-void Editor::OnTreeReleased() { ShowSelectedNode(); }
+void Editor::OnTreeReleased() {
+    ShowSelectedNode();
+}
 
 void Editor::ShowSelectedNode() {
     ForSelectedNode(&Editor::ShowSettings);

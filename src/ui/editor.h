@@ -71,7 +71,8 @@ private:
     // work is done. A remote registry takes seconds, and the window must not look hung.
     void Busy(const std::function<void()>& work);
 
-    using Operation = bool (Editor::*)(const std::optional<QString>&, const std::optional<QString>&);
+    using Operation = bool (Editor::*)(const std::optional<QString>&,
+                                       const std::optional<QString>&);
     // Calls `operation` for the selected node: a connection with its name, an account with
     // its connection's and its own name, nothing selected without names.
     void ForSelectedNode(Operation operation);
@@ -97,8 +98,10 @@ private:
     // Refuses, with a message, the name of the service's own subkey as a connection's name.
     bool RefuseServiceKey(const QString& name);
 
-    bool ShowSettingsSteps(const std::optional<QString>& connection, const std::optional<QString>& account);
-    bool TakeBackSettingsSteps(const std::optional<QString>& connection, const std::optional<QString>& account);
+    bool ShowSettingsSteps(const std::optional<QString>& connection,
+                           const std::optional<QString>& account);
+    bool TakeBackSettingsSteps(const std::optional<QString>& connection,
+                               const std::optional<QString>& account);
 
     Dialogs& dialogs_;
     POPConfig& window_;

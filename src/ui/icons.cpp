@@ -23,8 +23,9 @@ QIcon FromFiles(const char* name, int side, bool disabled) {
 }  // namespace
 
 QIcon ImageListPicture(Image image) {
-    static constexpr std::array kNames{"connection",      "account", "save-settings", "read-settings", "quit",
-                                       "choose-computer", "delete",  "copy-account",  "template"};
+    static constexpr std::array kNames{"connection",    "account",      "save-settings",
+                                       "read-settings", "quit",         "choose-computer",
+                                       "delete",        "copy-account", "template"};
     return FromFiles(kNames.at(static_cast<std::size_t>(image)), 16, true);
 }
 

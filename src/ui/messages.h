@@ -10,8 +10,12 @@
 namespace kelvaston::ui {
 
 // The model keeps its texts in UTF-8; Qt's controls hold QStrings.
-inline QString Q(const std::string& s) { return QString::fromStdString(s); }
-inline std::string S(const QString& s) { return s.toStdString(); }
+inline QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+inline std::string S(const QString& s) {
+    return s.toStdString();
+}
 
 // Why a file or folder of the store could not be used, as a sentence that names it.
 QString DescribeProblem(const platform::HiveFileError& problem);
@@ -27,7 +31,8 @@ QString UnstorableText(const std::string& bytes);
 
 // Why a number field's text cannot be stored: the field by its caption and its page, the text,
 // and what belongs there (a whole number, or for the interval minutes in the user's format).
-QString UnfitNumberText(const QString& caption, const QString& page, const QString& text, bool minutes);
+QString UnfitNumberText(const QString& caption, const QString& page, const QString& text,
+                        bool minutes);
 
 // What the window says after a load that left stored connections or accounts out of its lists:
 // they are not shown and a save keeps them as they are. Empty when nothing was left out.

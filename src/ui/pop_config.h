@@ -216,9 +216,11 @@ private:
                   Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter);
     // A control given the field of an account value shows that value.
     QLineEdit* TextBox(QWidget* parent, const QRect& twips, AccountField shows = nullptr);
-    CheckBox* Check(QWidget* parent, const QString& text, const QRect& twips, AccountField shows = nullptr);
+    CheckBox* Check(QWidget* parent, const QString& text, const QRect& twips,
+                    AccountField shows = nullptr);
     QGroupBox* Frame(QWidget* page, int index, const QString& title, int top, int height);
-    void MakeToolbar(toolbar::Index index, QWidget* parent, const QString& caption, Image picture, const QRect& twips);
+    void MakeToolbar(toolbar::Index index, QWidget* parent, const QString& caption, Image picture,
+                     const QRect& twips);
     void BuildGlobalPage(QWidget* page);
     void BuildConnectionPage(QWidget* page);
     void BuildTickerPage(QWidget* page);

@@ -12,26 +12,34 @@ namespace {
 template <class Record, std::size_t N>
 std::string Canonical(const std::array<Field<Record>, N>& fields) {
     std::string lines;
-    for (const auto& f : fields) lines += "\"" + std::string(f.name) + (f.type == 4 ? "\"=dword:0000003c\n" : "\"=\"t\"\n");
+    for (const auto& f : fields)
+        lines += "\"" + std::string(f.name) + (f.type == 4 ? "\"=dword:0000003c\n" : "\"=\"t\"\n");
     return lines;
 }
 
-std::string Connection(const std::string& name) { return KeyLine(name) + Canonical(kConnectionFields); }
-std::string Account(const std::string& path) { return KeyLine(path) + Canonical(kAccountFields); }
+std::string Connection(const std::string& name) {
+    return KeyLine(name) + Canonical(kConnectionFields);
+}
+std::string Account(const std::string& path) {
+    return KeyLine(path) + Canonical(kAccountFields);
+}
 
 // Removes the key `path` (below Parameters) and everything below it from a service's tree;
 // false when it is not there.
 bool Remove(Tree& service, const std::string& path) {
     const std::string key = "Parameters\\" + path;
-    return std::erase_if(service, [&](const auto& k) { return k.first == key || k.first.starts_with(key + "\\"); });
+    return std::erase_if(
+        service, [&](const auto& k) { return k.first == key || k.first.starts_with(key + "\\"); });
 }
 
 // What the window does when the user removes a connection (with its accounts) or an account.
 void RemoveInWindow(Settings& settings, const std::string& path) {
     for (std::size_t i = 0; i < kConnectionSlots; ++i) {
-        if (settings.Connections[i].Name == path) DeleteConnection(settings.Connections, static_cast<int>(i));
+        if (settings.Connections[i].Name == path)
+            DeleteConnection(settings.Connections, static_cast<int>(i));
     }
-    for (int i = static_cast<int>(kAccountSlots) - 1; i >= 0; --i) {  // from the end: what moves up was seen
+    for (int i = static_cast<int>(kAccountSlots) - 1; i >= 0;
+         --i) {  // from the end: what moves up was seen
         const AccountRecord& a = settings.Accounts[static_cast<std::size_t>(i)];
         if (!a.Name.empty() && (a.Connection == path || a.Connection + "\\" + a.Name == path)) {
             DeleteAccount(settings.Accounts, i);
@@ -42,7 +50,11 @@ void RemoveInWindow(Settings& settings, const std::string& path) {
 // A stored tree (`body`, below the Parameters line), whether the load leaves connections or
 // accounts out (which the window mentions), and a loaded connection or "connection\\account" that
 // the user then removes.
-struct Case { std::string what, body; bool connectionsLeftOut, accountsLeftOut; std::string removedInWindow; };
+struct Case {
+    std::string what, body;
+    bool connectionsLeftOut, accountsLeftOut;
+    std::string removedInWindow;
+};
 
 // Stored keys sort without regard to case: "A…" < "NORAS" < "volatile" < "Z…"; " " first.
 std::vector<Case> Cases() {
@@ -56,20 +68,25 @@ std::vector<Case> Cases() {
         return body;
     };
     const std::string noras = Connection("NORAS") + Account("NORAS\\info");
-    const std::string service = KeyLine("volatile") + "\"Running\"=dword:00000001\n" + KeyLine("volatile\\state");
+    const std::string service =
+        KeyLine("volatile") + "\"Running\"=dword:00000001\n" + KeyLine("volatile\\state");
     for (const int keys : {50, 51, 52, 60}) {  // connection keys, NORAS among them
         const std::string n = std::to_string(keys);
         // NORAS the last key: past the 51 indexes looked at from 52 keys on; "volatile" after it.
-        cases.push_back({n + " keys, NORAS last", many("A", keys - 1) + noras, keys > 51, false, "A100"});
-        cases.push_back({n + " keys, NORAS then volatile", many("A", keys - 1) + noras + service, keys > 51, false,
-                         "A100"});
-        // "volatile" at index 11 takes up one of the 51: from 51 keys on the last ones are left out.
-        cases.push_back({n + " keys, volatile among the first 51", many("A", 10) + noras + service + many("Z", keys - 11),
-                         keys > 50, false, "Z100"});
+        cases.push_back(
+            {n + " keys, NORAS last", many("A", keys - 1) + noras, keys > 51, false, "A100"});
+        cases.push_back({n + " keys, NORAS then volatile", many("A", keys - 1) + noras + service,
+                         keys > 51, false, "A100"});
+        // "volatile" at index 11 takes up one of the 51: from 51 keys on the last ones are left
+        // out.
+        cases.push_back({n + " keys, volatile among the first 51",
+                         many("A", 10) + noras + service + many("Z", keys - 11), keys > 50, false,
+                         "Z100"});
         // A name of blanks first, which is no connection: NORAS past the indexes is read into the
         // free slot, its values and accounts as stored.
-        cases.push_back({n + " keys after a blank name", KeyLine(" ") + "\"x\"=\"1\"\n" + many("A", keys - 1) + noras,
-                         true, false, "A100"});
+        cases.push_back({n + " keys after a blank name",
+                         KeyLine(" ") + "\"x\"=\"1\"\n" + many("A", keys - 1) + noras, true, false,
+                         "A100"});
     }
     // Accounts: one connection with 250 to 260 of them; two whose 251st, 252nd account is the
     // second's last; a name of blanks, which ends a connection's list.
@@ -77,20 +94,25 @@ std::vector<Case> Cases() {
         std::string body = Connection("NORAS") + Connection("Ost");
         for (int i = 0; i < count; ++i) body += Account("Ost\\k" + std::to_string(1000 + i));
         // Below an account left out, a key the save would not write.
-        if (count > 251) body += KeyLine("Ost\\k" + std::to_string(999 + count) + "\\unten") + "\"frei\"=hex:01,02\n";
-        cases.push_back({std::to_string(count) + " accounts in one connection", body, false, count > 251,
-                         "Ost\\k1000"});
+        if (count > 251)
+            body += KeyLine("Ost\\k" + std::to_string(999 + count) + "\\unten") +
+                    "\"frei\"=hex:01,02\n";
+        cases.push_back({std::to_string(count) + " accounts in one connection", body, false,
+                         count > 251, "Ost\\k1000"});
     }
     for (const int second : {124, 125, 126}) {
         std::string body = Connection("NORAS") + Connection("Ost") + Connection("West");
         for (int i = 0; i < 126; ++i) body += Account("Ost\\k" + std::to_string(1000 + i));
         for (int i = 0; i < second; ++i) body += Account("West\\k" + std::to_string(1000 + i));
         const std::string n = std::to_string(126 + second);
-        cases.push_back({n + " accounts in two, one removed", body, false, second > 125, "Ost\\k1000"});
-        cases.push_back({n + " accounts in two, the second connection removed", body, false, second > 125, "West"});
+        cases.push_back(
+            {n + " accounts in two, one removed", body, false, second > 125, "Ost\\k1000"});
+        cases.push_back({n + " accounts in two, the second connection removed", body, false,
+                         second > 125, "West"});
     }
-    cases.push_back({"an account named with blanks", Connection("NORAS") + Connection("Ost") + KeyLine("Ost\\ ") +
-                                                         Account("Ost\\x") + Account("NORAS\\info"),
+    cases.push_back({"an account named with blanks",
+                     Connection("NORAS") + Connection("Ost") + KeyLine("Ost\\ ") +
+                         Account("Ost\\x") + Account("NORAS\\info"),
                      false, true, "NORAS\\info"});
     return cases;
 }
@@ -135,7 +157,8 @@ TEST_F(LeftOutTest, KeysAddedSinceTheLoadAreKeptAndShiftNothing) {
     std::string added;
     for (const char* name : {"A1", "A2", "A3"}) added += Connection(name);
     Settings model = settings_;
-    Seed(kServiceLine + kParametersLine + Canonical(kGlobalFields) + added + body + Connection("NORAS"));
+    Seed(kServiceLine + kParametersLine + Canonical(kGlobalFields) + added + body +
+         Connection("NORAS"));
     Tree expected = ServiceTree();
     ASSERT_TRUE(Remove(expected, "M150"));
     settings_ = model;

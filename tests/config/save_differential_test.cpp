@@ -14,19 +14,25 @@
 namespace kelvaston::config::test {
 namespace {
 
-const std::vector<std::string> kConnectionNames = {"NORAS", "noras", " Blank ", "volatile", "VOLATILE", "Arcor", "C1"};
+const std::vector<std::string> kConnectionNames = {"NORAS",    "noras", " Blank ", "volatile",
+                                                   "VOLATILE", "Arcor", "C1"};
 // Account names as stores hold them: the same name in other case (one key to the registry, also
 // beyond ASCII), with blanks at either end, and others.
 const std::vector<std::string> kAccountNames = {
-    "info", "Info", "INFO", "info ", " Info", "x", "X", " y", "y ", "a b", "vertrieb", "Vertrieb ",
-    "\xC3\x84mter", "\xC3\xA4MTER", "\xC3\xA4mter "};
+    "info",     "Info",      "INFO",         "info ",        " Info",
+    "x",        "X",         " y",           "y ",           "a b",
+    "vertrieb", "Vertrieb ", "\xC3\x84mter", "\xC3\xA4MTER", "\xC3\xA4mter "};
 const std::vector<std::string> kTexts = {"", "7", "zehn", "99999999999", "pop.example.net", " 12 "};
 
 struct Random {
     std::mt19937 engine;
-    std::size_t Below(std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(engine); }
+    std::size_t Below(std::size_t n) {
+        return std::uniform_int_distribution<std::size_t>(0, n - 1)(engine);
+    }
     bool OneIn(std::size_t n) { return Below(n) == 0; }
-    const std::string& From(const std::vector<std::string>& items) { return items[Below(items.size())]; }
+    const std::string& From(const std::vector<std::string>& items) {
+        return items[Below(items.size())];
+    }
 };
 
 // Some of a key's values in a random order, some spelt in other case, as a number, a text or
@@ -53,7 +59,8 @@ std::string StoredTree(Random& random) {
     std::string body = kServiceLine;
     if (random.OneIn(8)) return body;  // no Parameters key yet
     body += kParametersLine + ValueLines(random, kGlobalFields);
-    for (int i = random.OneIn(8) ? 51 : 0; i > 0; --i) body += KeyLine("K" + std::to_string(100 + i));  // a full list
+    for (int i = random.OneIn(8) ? 51 : 0; i > 0; --i)
+        body += KeyLine("K" + std::to_string(100 + i));  // a full list
     std::vector<std::string> connections = kConnectionNames;
     for (std::size_t c = random.Below(5); c > 0; --c) {
         const std::string name = random.From(connections);
@@ -64,7 +71,8 @@ std::string StoredTree(Random& random) {
         for (std::size_t a = random.Below(4); a > 0; --a) {
             const std::string& account = random.From(kAccountNames);
             body += KeyLine(name + "\\" + account) + ValueLines(random, kAccountFields);
-            if (random.OneIn(5)) body += KeyLine(name + "\\" + account + "\\Extra") + "\"E\"=\"1\"\n";
+            if (random.OneIn(5))
+                body += KeyLine(name + "\\" + account + "\\Extra") + "\"E\"=\"1\"\n";
         }
     }
     return body;
@@ -72,7 +80,8 @@ std::string StoredTree(Random& random) {
 
 void Edit(Random& random, Settings& s) {
     for (std::size_t edits = random.Below(6); edits > 0; --edits) {
-        const std::size_t connections = ConnectionCount(s.Connections), accounts = AccountCount(s.Accounts);
+        const std::size_t connections = ConnectionCount(s.Connections),
+                          accounts = AccountCount(s.Accounts);
         const std::size_t kind = random.Below(6);
         if (kind == 0 && connections < kConnectionSlots) {
             s.Connections[connections] = {random.From(kConnectionNames), "", "60"};
@@ -110,22 +119,28 @@ TEST_F(SaveDifferential, WritingOnlyTheChangesLeavesTheTreeAFullRewriteLeaves) {
 
         Seed(stored);
         settings_ = model;
-        // Every other save reads the stored tree with its reads overlapping, as for a remote registry.
+        // Every other save reads the stored tree with its reads overlapping, as for a remote
+        // registry.
         platform::LatencyRegistry overlapping(*registry_, std::chrono::microseconds(0));
-        const SaveOutcome outcome = StoreOver(seed % 2 == 0 ? static_cast<platform::RegistryApi&>(overlapping) : *registry_)->SaveSettings();
+        const SaveOutcome outcome =
+            StoreOver(seed % 2 == 0 ? static_cast<platform::RegistryApi&>(overlapping) : *registry_)
+                ->SaveSettings();
         ASSERT_EQ(outcome.result == SaveResult::Saved, fullSaved) << Describe(outcome);
         ASSERT_EQ(ServiceTree(), full);
         if (!fullSaved) {  // a number that is none: named, and nothing was written
             EXPECT_EQ(outcome.step, SaveStep::WriteValue);
-            EXPECT_NE(Describe(outcome).find(outcome.value), std::string::npos) << Describe(outcome);
+            EXPECT_NE(Describe(outcome).find(outcome.value), std::string::npos)
+                << Describe(outcome);
             continue;
         }
         ++saved;
         platform::CountingRegistry counter(*registry_);
         ASSERT_EQ(StoreOver(counter)->SaveSettings().result, SaveResult::Saved);
         using platform::Call;
-        EXPECT_EQ(counter.Count(Call::CreateKey) + counter.Count(Call::DeleteKey) + counter.Count(Call::DeleteValue) +
-                      counter.Count(Call::SetValueEx) + counter.Count(Call::SetValueBytes), 0u);
+        EXPECT_EQ(counter.Count(Call::CreateKey) + counter.Count(Call::DeleteKey) +
+                      counter.Count(Call::DeleteValue) + counter.Count(Call::SetValueEx) +
+                      counter.Count(Call::SetValueBytes),
+                  0u);
     }
     EXPECT_GT(saved, 20);  // most working copies save; the rest hold a number that is none
 }

@@ -8,10 +8,12 @@ namespace kelvaston::config::test {
 namespace {
 
 const std::string kStored =
-    kServiceLine + "\"DisplayName\"=\"Tolvane Mail\"\n" + kParametersLine + "\"BDWDir\"=\"d:\\\\html\"\n" +
-    "\"DebugLevel\"=dword:00000002\n" + KeyLine("Arcor") + "\"TimeOut\"=dword:00000384\n" + KeyLine("Arcor\\vertrieb") +
-    "\"POP Host\"=\"pop.example.net\"\n\"Enable KeepAlive\"=dword:00000001\n" + KeyLine("Arcor\\info") +
-    KeyLine("NORAS") + "\"Enable Logging\"=dword:00000001\n" + KeyLine("volatile") + "\"Running\"=dword:00000001\n";
+    kServiceLine + "\"DisplayName\"=\"Tolvane Mail\"\n" + kParametersLine +
+    "\"BDWDir\"=\"d:\\\\html\"\n" + "\"DebugLevel\"=dword:00000002\n" + KeyLine("Arcor") +
+    "\"TimeOut\"=dword:00000384\n" + KeyLine("Arcor\\vertrieb") +
+    "\"POP Host\"=\"pop.example.net\"\n\"Enable KeepAlive\"=dword:00000001\n" +
+    KeyLine("Arcor\\info") + KeyLine("NORAS") + "\"Enable Logging\"=dword:00000001\n" +
+    KeyLine("volatile") + "\"Running\"=dword:00000001\n";
 
 using SaveTest = StoreTest;
 
@@ -39,7 +41,8 @@ TEST_F(SaveTest, ASavedModelLoadsBackAndALaterSaveWritesOnlyWhatChanged) {
     platform::CountingRegistry counter(*registry_);
     ASSERT_EQ(StoreOver(counter)->SaveSettings().result, SaveResult::Saved);
     EXPECT_EQ(counter.Count(platform::Call::SetValueEx), 1u);
-    EXPECT_EQ(counter.Count(platform::Call::DeleteKey) + counter.Count(platform::Call::DeleteValue), 0u);
+    EXPECT_EQ(counter.Count(platform::Call::DeleteKey) + counter.Count(platform::Call::DeleteValue),
+              0u);
 }
 
 TEST_F(SaveTest, WithoutTheServiceNothingIsWritten) {
@@ -53,11 +56,13 @@ TEST_F(SaveTest, WithoutTheServiceNothingIsWritten) {
 // new configuration and the save says saved, or the old one and the save names the failed step.
 // Once with a stored configuration full of keys to remove, once with no Parameters key yet.
 TEST_F(SaveTest, AFailureAtAnyCallLeavesTheOldOrTheNewConfiguration) {
-    for (const std::string& stored : {kStored + KeyLine(" Blank ") + KeyLine("volatile\\deep"), kServiceLine}) {
+    for (const std::string& stored :
+         {kStored + KeyLine(" Blank ") + KeyLine("volatile\\deep"), kServiceLine}) {
         const auto edit = [](Settings& s) {
             s.Global.ProxyHost = "proxy.example.org";
             s.Connections[0].TimeOut = "1200";
-            AccountRecord& added = s.Accounts[AccountCount(s.Accounts)];  // its numbers empty: saved as 0
+            AccountRecord& added =
+                s.Accounts[AccountCount(s.Accounts)];  // its numbers empty: saved as 0
             added.Connection = "NORAS";
             added.Name = "neu";
         };
@@ -86,7 +91,8 @@ TEST_F(SaveTest, AFailureAtAnyCallLeavesTheOldOrTheNewConfiguration) {
             const SaveOutcome outcome = store->SaveSettings();
             ASSERT_TRUE(faulty.Fired());
 #ifndef _WIN32
-            EXPECT_EQ(OpenKeys(), open + faulty.ClosesRefused()) << "a key the save opened is still open";
+            EXPECT_EQ(OpenKeys(), open + faulty.ClosesRefused())
+                << "a key the save opened is still open";
 #endif
             const bool saved = outcome.result == SaveResult::Saved;
             failed += !saved;
@@ -116,24 +122,29 @@ TEST_F(SaveTest, ATextTheRegistryCannotStoreIsNamedAndUndone) {
 #endif
     for (const bool transactions : {true, false}) {
         for (const bool refuseRestore : {false, true}) {
-            SCOPED_TRACE(testing::Message() << "transactions " << transactions << ", restore refused " << refuseRestore);
+            SCOPED_TRACE(testing::Message() << "transactions " << transactions
+                                            << ", restore refused " << refuseRestore);
             Seed(kStored);
             const Tree before = ServiceTree();
             LoadAll();
             settings_.Global.ProxyHost = "proxy.example.org";
             settings_.Accounts[1].SMTPTo = "m" + unstorable + "ller@example.com";
             kelvaston::test::WithoutTransactions plain(*registry_);
-            platform::FaultInjectingRegistry faulty(transactions ? static_cast<platform::RegistryApi&>(*registry_) : plain);
+            platform::FaultInjectingRegistry faulty(
+                transactions ? static_cast<platform::RegistryApi&>(*registry_) : plain);
             const auto store = StoreOver(faulty);
-            if (refuseRestore) faulty.FailNth(platform::Call::DeleteKey, 1, error::kAccessDenied, true);
+            if (refuseRestore)
+                faulty.FailNth(platform::Call::DeleteKey, 1, error::kAccessDenied, true);
             const SaveOutcome outcome = store->SaveSettings();
 #ifdef _WIN32
-            const bool dropped = false;  // advapi32 has no transactions: the stored tree is put back
+            const bool dropped =
+                false;  // advapi32 has no transactions: the stored tree is put back
 #else
             const bool dropped = transactions;
 #endif
             const bool undone = dropped || !refuseRestore;
-            EXPECT_EQ(outcome.result, undone ? SaveResult::FailedRestored : SaveResult::FailedNotRestored);
+            EXPECT_EQ(outcome.result,
+                      undone ? SaveResult::FailedRestored : SaveResult::FailedNotRestored);
             if (!undone) continue;
             EXPECT_EQ(ServiceTree(), before);
             if (refuseRestore) continue;

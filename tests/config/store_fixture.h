@@ -14,8 +14,12 @@
 
 namespace kelvaston::config {
 // Records in failure messages by their names, not as raw bytes.
-inline void PrintTo(const AccountRecord& a, std::ostream* out) { *out << a.Connection << "\\" << a.Name; }
-inline void PrintTo(const ConnectionRecord& c, std::ostream* out) { *out << c.Name; }
+inline void PrintTo(const AccountRecord& a, std::ostream* out) {
+    *out << a.Connection << "\\" << a.Name;
+}
+inline void PrintTo(const ConnectionRecord& c, std::ostream* out) {
+    *out << c.Name;
+}
 }  // namespace kelvaston::config
 
 namespace kelvaston::config::test {
@@ -23,8 +27,8 @@ namespace kelvaston::config::test {
 namespace error = platform::error;
 using namespace kelvaston::test;  // the hive's .reg lines and paths
 
-using platform::Key;
 using error::kSuccess;
+using platform::Key;
 
 // A key and everything below it, an entry a key: its path below the first key (empty for that
 // one) and its values (name, type, bytes as kept) in the order they were made. Parents come
@@ -34,7 +38,8 @@ using Values = std::vector<std::tuple<std::string, std::uint32_t, std::string>>;
 using Tree = std::vector<std::pair<std::string, Values>>;
 
 // The key `path` below `parent`, as `as`, and everything below it; empty when the key is missing.
-inline Tree ReadKey(platform::RegistryApi& api, Key parent, const std::string& path, const std::string& as = "") {
+inline Tree ReadKey(platform::RegistryApi& api, Key parent, const std::string& path,
+                    const std::string& as = "") {
     Key key = platform::kNullKey;
     if (api.OpenKeyEx(parent, path, 0, platform::kKeyRead, &key) != kSuccess) return {};
     Tree tree{{as, {}}};
@@ -44,9 +49,11 @@ inline Tree ReadKey(platform::RegistryApi& api, Key parent, const std::string& p
         tree[0].second.emplace_back(name, type, data);
     }
     std::array<char, 512> buffer{};
-    for (std::uint32_t i = 0, size = 512; api.EnumKeyEx(key, i, buffer.data(), &size) == kSuccess; ++i, size = 512) {
+    for (std::uint32_t i = 0, size = 512; api.EnumKeyEx(key, i, buffer.data(), &size) == kSuccess;
+         ++i, size = 512) {
         const std::string child(buffer.data(), size);
-        for (auto& below : ReadKey(api, key, child, as.empty() ? child : as + "\\" + child)) tree.push_back(below);
+        for (auto& below : ReadKey(api, key, child, as.empty() ? child : as + "\\" + child))
+            tree.push_back(below);
     }
     api.CloseKey(key);
     return tree;
@@ -68,7 +75,8 @@ protected:
     void Connect() {
         store_.reset();
         registry_ = OpenHive();
-        ASSERT_EQ(registry_->ConnectRegistry("", platform::kHKeyLocalMachine, &root_), error::kSuccess);
+        ASSERT_EQ(registry_->ConnectRegistry("", platform::kHKeyLocalMachine, &root_),
+                  error::kSuccess);
         InitSettings(settings_);
         store_ = std::make_unique<ConfigStore>(*registry_, settings_);
         store_->Connect("");
@@ -90,7 +98,9 @@ protected:
     Tree ServiceTree() { return ReadKey(*registry_, root_, kServicePath); }
 #ifndef _WIN32
     // The keys open in the registry, which the file store counts.
-    std::size_t OpenKeys() const { return static_cast<platform::FileStoreRegistry&>(*registry_).OpenKeys(); }
+    std::size_t OpenKeys() const {
+        return static_cast<platform::FileStoreRegistry&>(*registry_).OpenKeys();
+    }
 #endif
 
     std::unique_ptr<platform::RegistryApi> registry_;

@@ -14,17 +14,22 @@
 static std::filesystem::path folder;
 
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
-    const std::filesystem::path base = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : std::filesystem::temp_directory_path();
+    const std::filesystem::path base =
+        ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : std::filesystem::temp_directory_path();
     folder = base / ("kelvaston-fuzz-" + std::to_string(::getpid()));
-    std::atexit([] { std::error_code ec; std::filesystem::remove_all(folder, ec); });
+    std::atexit([] {
+        std::error_code ec;
+        std::filesystem::remove_all(folder, ec);
+    });
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-    const std::string failed = KELVASTON_FUZZ_TARGET == 1   ? kelvaston::fuzz::CheckRoundTrip(bytes)
-                               : KELVASTON_FUZZ_TARGET == 2 ? kelvaston::fuzz::CheckStoreFile(bytes, folder / "store")
-                                                            : kelvaston::fuzz::CheckStoreCalls(bytes, folder / "store");
+    const std::string failed = KELVASTON_FUZZ_TARGET == 1 ? kelvaston::fuzz::CheckRoundTrip(bytes)
+                               : KELVASTON_FUZZ_TARGET == 2
+                                   ? kelvaston::fuzz::CheckStoreFile(bytes, folder / "store")
+                                   : kelvaston::fuzz::CheckStoreCalls(bytes, folder / "store");
     if (!failed.empty()) {
         std::fprintf(stderr, "fuzzer: %s\n", failed.c_str());
         std::abort();

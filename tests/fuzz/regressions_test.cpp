@@ -31,8 +31,10 @@ TEST(FuzzRegressions, EveryKeptInputAndSeedPassesTheFuzzersChecks) {
             const auto buffer = std::make_unique<char[]>(file.size());
             std::copy(file.begin(), file.end(), buffer.get());
             const std::string_view bytes(buffer.get(), file.size());
-            EXPECT_EQ(entry.path().extension() == ".calls" ? CheckStoreCalls(bytes, dir / "store")
-                                                           : CheckRoundTrip(bytes) + CheckStoreFile(bytes, dir / "store"), "");
+            EXPECT_EQ(entry.path().extension() == ".calls"
+                          ? CheckStoreCalls(bytes, dir / "store")
+                          : CheckRoundTrip(bytes) + CheckStoreFile(bytes, dir / "store"),
+                      "");
             ++replayed;
         }
         EXPECT_GT(replayed, 0) << "no inputs in " << folder;

@@ -56,7 +56,8 @@ void InChild(Body&& body, bool anotherUser = true) {
     }
     int status = 0;
     ::waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the checks in the child process failed";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << "the checks in the child process failed";
 }
 
 // The store's last file error as "kind line file".
@@ -64,7 +65,8 @@ std::string Problem(const RegistryApi& api) {
     const auto problem = api.LastHiveFileError();
     if (!problem) return "none";
     const char* kinds[] = {"Malformed", "Unreadable", "Unwritable", "Unsafe", "NotAFolder"};
-    return kinds[static_cast<int>(problem->kind)] + (" " + std::to_string(problem->line)) + " " + problem->file;
+    return kinds[static_cast<int>(problem->kind)] + (" " + std::to_string(problem->line)) + " " +
+           problem->file;
 }
 
 // Connects to `machine`'s hive and lets it go: the status; the handle is null whenever it fails.
@@ -85,15 +87,17 @@ Names Listed(RegistryApi& api, const std::string& path, Key key = kHKeyLocalMach
 
 // Names in the order the registry enumerates them: by their folded form.
 Names InRegistryOrder(Names names) {
-    std::sort(names.begin(), names.end(),
-              [](const std::string& a, const std::string& b) { return text::FoldCase(a) < text::FoldCase(b); });
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+        return text::FoldCase(a) < text::FoldCase(b);
+    });
     return names;
 }
 
 class FileStoreTest : public ::testing::Test {
 protected:
     std::unique_ptr<FileStoreRegistry> NewStore(const std::filesystem::path& folder = {}) {
-        return std::make_unique<FileStoreRegistry>(FileStoreOptions{folder.empty() ? dir_.Path() : folder, "Desk1"});
+        return std::make_unique<FileStoreRegistry>(
+            FileStoreOptions{folder.empty() ? dir_.Path() : folder, "Desk1"});
     }
     static Key Create(RegistryApi& api, Key parent, const std::string& path) {
         Key key = kNullKey;
@@ -104,7 +108,8 @@ protected:
     bool Has(const std::string& text) const { return Text().find(text) != npos; }
     std::set<std::string> Files() const {
         std::set<std::string> files;
-        for (const auto& entry : std::filesystem::directory_iterator(dir_.Path())) files.insert(entry.path().filename());
+        for (const auto& entry : std::filesystem::directory_iterator(dir_.Path()))
+            files.insert(entry.path().filename());
         return files;
     }
 
@@ -124,10 +129,15 @@ TEST_F(FileStoreTest, EveryCallSeesTheLastCompletedWriteOfAnyStore) {
     const std::string image = dir_ / "coarse.img", mount = dir_ / "coarse";
     std::filesystem::create_directory(mount);
     const std::string made = "truncate -s 8M '" + image + "' && mkfs.ext4 -q -F -I 128 '" + image +
-                             "' >/dev/null 2>&1 && mount -o loop '" + image + "' '" + mount + "' 2>/dev/null";
+                             "' >/dev/null 2>&1 && mount -o loop '" + image + "' '" + mount +
+                             "' 2>/dev/null";
     const bool coarse = ::geteuid() == 0 && std::system(made.c_str()) == 0;
-    const std::shared_ptr<void> unmount(nullptr, [&](void*) { (void)!(coarse && std::system(("umount '" + mount + "'").c_str())); });
-    if (!coarse) std::printf("cannot mount an ext4 with whole-second times here (needs root and loop devices)\n");
+    const std::shared_ptr<void> unmount(nullptr, [&](void*) {
+        (void)!(coarse && std::system(("umount '" + mount + "'").c_str()));
+    });
+    if (!coarse)
+        std::printf(
+            "cannot mount an ext4 with whole-second times here (needs root and loop devices)\n");
     for (const auto& folder : {dir_.Path(), std::filesystem::path(mount) / "store"}) {
         if (folder != dir_.Path() && !coarse) continue;
         SCOPED_TRACE(folder);
@@ -143,12 +153,14 @@ TEST_F(FileStoreTest, EveryCallSeesTheLastCompletedWriteOfAnyStore) {
         EXPECT_EQ(QueryText(*reader, mine, "POP Host"), "status 2");
         ASSERT_EQ(SetText(*reader, mine, "TimeOut", "600"), kSuccess);
         ASSERT_EQ(SetText(*writer, theirs, "POP User", "anna"), kSuccess);
-        EXPECT_EQ(QueryText(*reader, mine, "TimeOut"), "600") << "the writer's change dropped the reader's";
+        EXPECT_EQ(QueryText(*reader, mine, "TimeOut"), "600")
+            << "the writer's change dropped the reader's";
         EXPECT_EQ(QueryText(*reader, mine, "POP User"), "anna");
 
         ASSERT_EQ(Make(*writer, "SOFTWARE\\Tolvane\\Theirs"), kSuccess);
         Key tolvane = kNullKey;
-        ASSERT_EQ(reader->OpenKeyEx(kHKeyLocalMachine, "SOFTWARE\\Tolvane", 0, kKeyRead, &tolvane), kSuccess);
+        ASSERT_EQ(reader->OpenKeyEx(kHKeyLocalMachine, "SOFTWARE\\Tolvane", 0, kKeyRead, &tolvane),
+                  kSuccess);
         EXPECT_EQ(Subkeys(*reader, tolvane), (Names{"Mine", "Theirs"}));
         writer->CloseKey(theirs);
         ASSERT_EQ(writer->DeleteKey(kHKeyLocalMachine, "SOFTWARE\\Tolvane\\Mine"), kSuccess);
@@ -159,7 +171,9 @@ TEST_F(FileStoreTest, EveryCallSeesTheLastCompletedWriteOfAnyStore) {
 
         const auto set = [&](const std::string& text) {  // a program of its own for each change
             auto store = NewStore(folder);
-            EXPECT_EQ(SetText(*store, Create(*store, kHKeyLocalMachine, "SOFTWARE\\Tolvane"), "POP Host", text), kSuccess);
+            EXPECT_EQ(SetText(*store, Create(*store, kHKeyLocalMachine, "SOFTWARE\\Tolvane"),
+                              "POP Host", text),
+                      kSuccess);
         };
         set("aaa");
         for (int round = 0; round < 3; ++round) {
@@ -179,9 +193,12 @@ TEST_F(FileStoreTest, ChangesReachTheFileWhenTheirCallOrTransactionEnds) {
     {
         auto store = NewStore();
         const Key key = Create(*store, kHKeyLocalMachine, "SOFTWARE\\Firma \"Test\"");
-        ASSERT_EQ(store->SetValueBytes(key, "Pfad", kRegSz, text::Utf8ToUtf16Le(std::string("c:\\mail\\", 9))), kSuccess);
+        ASSERT_EQ(store->SetValueBytes(key, "Pfad", kRegSz,
+                                       text::Utf8ToUtf16Le(std::string("c:\\mail\\", 9))),
+                  kSuccess);
         EXPECT_EQ(Text(), std::string(kHeader) + std::string(regfile::kWholeFileMark) +
-                              "\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Firma \"Test\"]\n"
+                              "\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\n\n[HKEY_LOCAL_"
+                              "MACHINE\\SOFTWARE\\Firma \"Test\"]\n"
                               "\"Pfad\"=\"c:\\\\mail\\\\\"\n\n; end of file\n");
         WriteFile(dir_ / ".Desk1.reg.tmp-99999", "half a configuration");
         for (const bool commit : {false, true}) {
@@ -201,7 +218,8 @@ TEST_F(FileStoreTest, ChangesReachTheFileWhenTheirCallOrTransactionEnds) {
             EXPECT_EQ(Has("[HKEY_LOCAL_MACHINE\\A]"), commit);
             EXPECT_EQ(Has("Pfad"), !commit);
         }
-        EXPECT_EQ(store->CommitTransaction(key), error::kInvalidParameter) << "no transaction is open";
+        EXPECT_EQ(store->CommitTransaction(key), error::kInvalidParameter)
+            << "no transaction is open";
         ASSERT_EQ(store->BeginTransaction(key), kSuccess);
         ASSERT_EQ(Make(*store, "B"), kSuccess);
         store->CloseKey(key);
@@ -231,8 +249,10 @@ TEST_F(FileStoreTest, AFolderThatMayNotBeWrittenIsNamedUntilItMayAgain) {
         EXPECT_EQ(Problem(store), "Unwritable 0 " + folder_);
         EXPECT_EQ(Make(store, "SYSTEM\\Neu"), error::kAccessDenied);
         EXPECT_EQ(Problem(store), "Unwritable 0 " + folder_);
-        Key reading = kNullKey;  // a write through a handle for reading: refused, and the folder named
-        ASSERT_EQ(store.OpenKeyEx(kHKeyLocalMachine, "SYSTEM\\Tolvane", 0, kKeyRead, &reading), kSuccess);
+        Key reading =
+            kNullKey;  // a write through a handle for reading: refused, and the folder named
+        ASSERT_EQ(store.OpenKeyEx(kHKeyLocalMachine, "SYSTEM\\Tolvane", 0, kKeyRead, &reading),
+                  kSuccess);
         EXPECT_EQ(SetText(store, reading, "v", "x"), error::kAccessDenied);
         EXPECT_EQ(Problem(store), "Unwritable 0 " + folder_);
         ASSERT_EQ(::chmod(folder_.c_str(), 0700), 0);
@@ -261,19 +281,25 @@ TEST_F(FileStoreTest, AFolderThatMayNotBeWrittenIsNamedUntilItMayAgain) {
 TEST_F(FileStoreTest, AFailedWriteLeavesNothingPending) {
     ASSERT_EQ(Make(*NewStore(), "SOFTWARE\\Kept"), kSuccess);
     const rlimit small{Text().size() + 40, Text().size() + 40};
-    InChild([&] {
-        FileStoreRegistry store(FileStoreOptions{folder_, "Desk1"});
-        Key kept = kNullKey, added = kNullKey;
-        ASSERT_EQ(store.OpenKeyEx(kHKeyLocalMachine, "SOFTWARE\\Kept", 0, kKeyAllAccess, &kept), kSuccess);
-        std::signal(SIGXFSZ, SIG_IGN);
-        ::setrlimit(RLIMIT_FSIZE, &small);
-        EXPECT_EQ(SetText(store, kept, "big", std::string(200, 'x')), error::kRegistryIoFailed);
-        EXPECT_EQ(store.LastHiveFileError().value_or(HiveFileError{}).systemError, EFBIG);
-        EXPECT_EQ(store.QueryValueEx(kept, "big", nullptr, nullptr, nullptr), error::kFileNotFound);
-        EXPECT_EQ(store.CreateKey(kHKeyLocalMachine, std::string(100, 'k'), &added), error::kRegistryIoFailed);
-        EXPECT_EQ(added, kNullKey);
-        EXPECT_EQ(Make(store, "S"), kSuccess) << "a small change fits; the failed ones must not come with it";
-    }, false);
+    InChild(
+        [&] {
+            FileStoreRegistry store(FileStoreOptions{folder_, "Desk1"});
+            Key kept = kNullKey, added = kNullKey;
+            ASSERT_EQ(store.OpenKeyEx(kHKeyLocalMachine, "SOFTWARE\\Kept", 0, kKeyAllAccess, &kept),
+                      kSuccess);
+            std::signal(SIGXFSZ, SIG_IGN);
+            ::setrlimit(RLIMIT_FSIZE, &small);
+            EXPECT_EQ(SetText(store, kept, "big", std::string(200, 'x')), error::kRegistryIoFailed);
+            EXPECT_EQ(store.LastHiveFileError().value_or(HiveFileError{}).systemError, EFBIG);
+            EXPECT_EQ(store.QueryValueEx(kept, "big", nullptr, nullptr, nullptr),
+                      error::kFileNotFound);
+            EXPECT_EQ(store.CreateKey(kHKeyLocalMachine, std::string(100, 'k'), &added),
+                      error::kRegistryIoFailed);
+            EXPECT_EQ(added, kNullKey);
+            EXPECT_EQ(Make(store, "S"), kSuccess)
+                << "a small change fits; the failed ones must not come with it";
+        },
+        false);
     EXPECT_FALSE(Has("big"));
     EXPECT_FALSE(Has("kkkk"));
     EXPECT_TRUE(Has("[HKEY_LOCAL_MACHINE\\S]"));
@@ -283,23 +309,28 @@ TEST_F(FileStoreTest, AFailedWriteLeavesNothingPending) {
 // computer's, the local one's, also when it was read ahead. Another computer is reached by its
 // file in the store folder only: no name, however odd, reaches another file.
 TEST_F(FileStoreTest, AFileThatDoesNotParseIsNamedAndNeverWrittenOver) {
-    const std::string broken = std::string(kHeader) + "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tolvane]\n"
-                                                      "\"TimeOut\"=dword:0000025\n\"Max Mails\"=dword:zehn\n";
+    const std::string broken = std::string(kHeader) +
+                               "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tolvane]\n"
+                               "\"TimeOut\"=dword:0000025\n\"Max Mails\"=dword:zehn\n";
     WriteFile(dir_ / "server1.reg", broken);
     WriteFile(dir_ / "desk1.reg", broken);
     for (const bool ahead : {false, true}) {
         auto store = NewStore();
         if (ahead) store->PrefetchLocalHive();
         EXPECT_EQ(Connect(*store, ahead ? "" : "SERVER1"), error::kBadDb);
-        EXPECT_EQ(Problem(*store), "Malformed 5 " + (dir_ / (ahead ? "desk1.reg" : "server1.reg")).string());
+        EXPECT_EQ(Problem(*store),
+                  "Malformed 5 " + (dir_ / (ahead ? "desk1.reg" : "server1.reg")).string());
         EXPECT_EQ(Make(*store, "SOFTWARE\\New"), error::kBadDb);
     }
     EXPECT_EQ(ReadFile(dir_ / "server1.reg") + ReadFile(dir_ / "desk1.reg"), broken + broken);
     std::filesystem::create_directory(dir_ / "sub");
     WriteFile(dir_ / "sub" / "x.reg", kHeader);
     auto store = NewStore();
-    for (const char* name : {"\\\\server1", "Server2", "sub/x", "..", "Server1.reg", "\\\\\\\\Server1"}) {
-        EXPECT_EQ(Connect(*store, name), *name == '\\' && name[2] == 's' ? error::kBadDb : error::kBadNetPath) << name;
+    for (const char* name :
+         {"\\\\server1", "Server2", "sub/x", "..", "Server1.reg", "\\\\\\\\Server1"}) {
+        EXPECT_EQ(Connect(*store, name),
+                  *name == '\\' && name[2] == 's' ? error::kBadDb : error::kBadNetPath)
+            << name;
     }
 }
 
@@ -308,9 +339,15 @@ TEST_F(FileStoreTest, AFileThatDoesNotParseIsNamedAndNeverWrittenOver) {
 // as it is; so is a "folder" that is a file. The modes need only chmod; a file of another user
 // needs root (CI runs as root).
 TEST_F(FileStoreTest, FoldersAndFilesOtherUsersCanReachAreRefused) {
-    const std::string text = std::string(kHeader) + "\n[HKEY_LOCAL_MACHINE\\SYSTEM]\n\"Planted\"=\"1\"\n";
+    const std::string text =
+        std::string(kHeader) + "\n[HKEY_LOCAL_MACHINE\\SYSTEM]\n\"Planted\"=\"1\"\n";
     // `refusal`: what the refusal names, if any.
-    const struct { const char* what; mode_t folderMode, fileMode; uid_t owner; std::string refusal; } cases[] = {
+    const struct {
+        const char* what;
+        mode_t folderMode, fileMode;
+        uid_t owner;
+        std::string refusal;
+    } cases[] = {
         {"private", 0700, 0600, ::geteuid(), ""},
         {"a folder others may enter", 0755, 0600, ::geteuid(), ""},
         {"a folder others may write", 0777, 0600, ::geteuid(), folder_},
@@ -356,7 +393,8 @@ TEST_F(FileStoreTest, FoldersAndFilesItMakesArePrivateWhateverTheUmask) {
         store->CloseKey(created);
     };
     write("SOFTWARE\\A");
-    for (const auto& folder : {dir_ / "data", dir_ / "data" / "kelvaston", nested}) EXPECT_EQ(Mode(folder), 0700u) << folder;
+    for (const auto& folder : {dir_ / "data", dir_ / "data" / "kelvaston", nested})
+        EXPECT_EQ(Mode(folder), 0700u) << folder;
     EXPECT_EQ(Mode(link), 0600u);
     std::filesystem::rename(link, elsewhere);
     ::chmod(elsewhere.c_str(), 0600);
@@ -365,13 +403,17 @@ TEST_F(FileStoreTest, FoldersAndFilesItMakesArePrivateWhateverTheUmask) {
     ::umask(umask);
     EXPECT_TRUE(std::filesystem::is_symlink(link));
     EXPECT_EQ(Mode(elsewhere), 0600u);
-    for (const char* key : {"SOFTWARE\\A]", "SOFTWARE\\B]"}) EXPECT_NE(ReadFile(elsewhere).find(key), npos) << key;
+    for (const char* key : {"SOFTWARE\\A]", "SOFTWARE\\B]"})
+        EXPECT_NE(ReadFile(elsewhere).find(key), npos) << key;
 
     std::filesystem::remove(elsewhere);
     auto store = NewStore(nested);
     EXPECT_EQ(Connect(*store), error::kAccessDenied);
     EXPECT_EQ(store->LastHiveFileError().value_or(HiveFileError{}).file, link.string());
-    EXPECT_NE(store->LastHiveFileError().value_or(HiveFileError{}).message.find("elsewhere.reg, which does not exist"), npos);
+    EXPECT_NE(store->LastHiveFileError()
+                  .value_or(HiveFileError{})
+                  .message.find("elsewhere.reg, which does not exist"),
+              npos);
     EXPECT_NE(Make(*store, "SOFTWARE\\C"), kSuccess);
     EXPECT_TRUE(std::filesystem::is_symlink(link));
     EXPECT_FALSE(std::filesystem::exists(elsewhere));
@@ -393,7 +435,8 @@ TEST_F(FileStoreTest, TreesAreKeptToTheRegistrysDepthLimit) {
         EXPECT_EQ(store->QueryValueEx(key, "lies", nullptr, nullptr, &size), error::kFileNotFound);
         store->CloseKey(key);
     }
-    KeyTree tree{"d", {{"first", kRegDword, std::string("\1\0\0\0", 4)}, {"second", kRegBinary, "\2"}}, {}};
+    KeyTree tree{
+        "d", {{"first", kRegDword, std::string("\1\0\0\0", 4)}, {"second", kRegBinary, "\2"}}, {}};
     KeyTree* node = &tree;
     std::string deepest = "d";
     for (std::size_t depth = 2; depth <= kMaxKeyDepth; ++depth, deepest += "\\d") {
@@ -415,20 +458,33 @@ TEST_F(FileStoreTest, TreesAreKeptToTheRegistrysDepthLimit) {
 }
 
 // A file's keys load in the registry's order whatever order the file lists them in (and with
-// lone CRs as line ends): thousands of siblings, names that differ only in case (ASCII, umlauts, ÿ and Ÿ) taken for one key that
-// keeps its first spelling, subkeys listed before their parents and in reverse. The file
-// written afterwards lists them in that order, and reads back the same.
+// lone CRs as line ends): thousands of siblings, names that differ only in case (ASCII, umlauts, ÿ
+// and Ÿ) taken for one key that keeps its first spelling, subkeys listed before their parents and
+// in reverse. The file written afterwards lists them in that order, and reads back the same.
 TEST_F(FileStoreTest, KeysOfAFileInAnyOrderLoadInTheRegistrysOrder) {
-    Names names = {"_under", "[bracket", "a", "Z", "M\xC3\xBCller", "\xC3\xBF" "end", "\xC3\xA4"}, subs;
+    Names names = {"_under",
+                   "[bracket",
+                   "a",
+                   "Z",
+                   "M\xC3\xBCller",
+                   "\xC3\xBF"
+                   "end",
+                   "\xC3\xA4"},
+          subs;
     for (int i = 0; i < 3000; ++i) names.push_back("Key" + std::to_string(i));
     std::shuffle(names.begin(), names.end(), std::mt19937(5));
     for (char c = 'a'; c <= 't'; ++c) subs.push_back(std::string("Sub ") + c);
     std::string file = kHeader;
     const std::string software = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\";
     // The subkeys of Key7 first, each before the one above it.
-    for (auto sub = subs.rbegin(); sub != subs.rend(); ++sub) file += "\n" + software + "Key7\\" + *sub + "]\n";
-    for (const auto& name : names) file += "\n" + software + name + "]\n\"first\"=\"" + name + "\"\n";
-    for (const char* again : {"KEY17", "key2999", "m\xC3\x9CLLER", "\xC5\xB8" "END", "A", "z", "KEY7", "\xC3\x84"}) {
+    for (auto sub = subs.rbegin(); sub != subs.rend(); ++sub)
+        file += "\n" + software + "Key7\\" + *sub + "]\n";
+    for (const auto& name : names)
+        file += "\n" + software + name + "]\n\"first\"=\"" + name + "\"\n";
+    for (const char* again : {"KEY17", "key2999", "m\xC3\x9CLLER",
+                              "\xC5\xB8"
+                              "END",
+                              "A", "z", "KEY7", "\xC3\x84"}) {
         file += "\n" + software + again + "]\n\"again\"=\"" + again + "\"\n";
     }
     std::replace(file.begin(), file.end(), '\n', '\r');  // lone CRs end its lines
@@ -440,10 +496,19 @@ TEST_F(FileStoreTest, KeysOfAFileInAnyOrderLoadInTheRegistrysOrder) {
         EXPECT_EQ(Listed(*store, "software\\KEY7"), subs);
         // A key's name, its first spelling and its second one.
         for (const auto& [name, first, again] :
-             {std::tuple("key17", "Key17", "KEY17"), std::tuple("M\xC3\xBCLLER", "M\xC3\xBCller", "m\xC3\x9CLLER"),
-              std::tuple("\xC5\xB8" "end", "\xC3\xBF" "end", "\xC5\xB8" "END"), std::tuple("a", "a", "A")}) {
+             {std::tuple("key17", "Key17", "KEY17"),
+              std::tuple("M\xC3\xBCLLER", "M\xC3\xBCller", "m\xC3\x9CLLER"),
+              std::tuple("\xC5\xB8"
+                         "end",
+                         "\xC3\xBF"
+                         "end",
+                         "\xC5\xB8"
+                         "END"),
+              std::tuple("a", "a", "A")}) {
             std::vector<RegValue> values;
-            ASSERT_EQ(store->QueryKeyValues(kHKeyLocalMachine, "SOFTWARE\\" + std::string(name), &values), kSuccess);
+            ASSERT_EQ(
+                store->QueryKeyValues(kHKeyLocalMachine, "SOFTWARE\\" + std::string(name), &values),
+                kSuccess);
             std::string found;
             for (const auto& value : values) found += value.name + "=" + value.data.c_str() + " ";
             EXPECT_EQ(found, "first=" + std::string(first) + " again=" + again + " ") << name;
@@ -474,8 +539,10 @@ TEST_F(FileStoreTest, ManySubkeysAndValuesThroughDeletionsAndMerges) {
     Names model, gone, names;  // the subkeys as spelt when made; those deleted
     const auto check = [&] {
         ASSERT_EQ(Listed(*store, "", parent), InRegistryOrder(model));
-        for (const auto& name : model) ASSERT_EQ(Opens(*store, text::FoldCase(name), kKeyRead, parent), kSuccess) << name;
-        for (const auto& name : gone) EXPECT_EQ(Opens(*store, name, kKeyRead, parent), error::kFileNotFound) << name;
+        for (const auto& name : model)
+            ASSERT_EQ(Opens(*store, text::FoldCase(name), kKeyRead, parent), kSuccess) << name;
+        for (const auto& name : gone)
+            EXPECT_EQ(Opens(*store, name, kKeyRead, parent), error::kFileNotFound) << name;
     };
     // One by one up to 30 and down to none again, then to 2000 made in shuffled order, a third
     // of them deleted and half of those made again in another case.
@@ -486,7 +553,9 @@ TEST_F(FileStoreTest, ManySubkeysAndValuesThroughDeletionsAndMerges) {
         check();
     }
     while (!model.empty()) {
-        ASSERT_EQ(store->DeleteKey(parent, gone.emplace_back(model[random() % model.size()])), kSuccess) << gone.back();
+        ASSERT_EQ(store->DeleteKey(parent, gone.emplace_back(model[random() % model.size()])),
+                  kSuccess)
+            << gone.back();
         std::erase(model, gone.back());
         check();
     }
@@ -498,7 +567,9 @@ TEST_F(FileStoreTest, ManySubkeysAndValuesThroughDeletionsAndMerges) {
         ASSERT_EQ(store->DeleteKey(parent, names[i]), kSuccess);
         std::erase(model, names[i]);
         if (i % 2 == 1) gone.push_back(names[i]);
-        if (i % 2 == 0) { ASSERT_EQ(Make(*store, model.emplace_back(text::FoldCase(names[i])), parent), kSuccess); }
+        if (i % 2 == 0) {
+            ASSERT_EQ(Make(*store, model.emplace_back(text::FoldCase(names[i])), parent), kSuccess);
+        }
     }
     check();
 
@@ -508,23 +579,29 @@ TEST_F(FileStoreTest, ManySubkeysAndValuesThroughDeletionsAndMerges) {
     std::vector<std::pair<std::string, std::string>> values;  // in their order
     const auto set = [&](const std::string& name, const std::string& data) {
         ASSERT_EQ(store->SetValueBytes(key, name, kRegBinary, data), kSuccess);
-        const auto at = std::find_if(values.begin(), values.end(), [&](const auto& v) { return text::EqualsNoCase(v.first, name); });
+        const auto at = std::find_if(values.begin(), values.end(), [&](const auto& v) {
+            return text::EqualsNoCase(v.first, name);
+        });
         (at == values.end() ? values.emplace_back(name, data) : *at).second = data;
     };
     const auto checkValues = [&] {
         std::string listed, expected, name, data;
         std::uint32_t type = 0, size = 0, index = 0;
         Status status = kSuccess;
-        for (; (status = store->EnumValueBytes(key, index, &name, &type, &data)) == kSuccess; ++index) listed += name + "=" + data + "\n";
+        for (; (status = store->EnumValueBytes(key, index, &name, &type, &data)) == kSuccess;
+             ++index)
+            listed += name + "=" + data + "\n";
         EXPECT_EQ(status, error::kNoMoreItems);
         for (const auto& [valueName, valueData] : values) {
             expected += valueName + "=" + valueData + "\n";
-            EXPECT_EQ(store->QueryValueEx(key, text::FoldCase(valueName), nullptr, nullptr, &size), kSuccess);
+            EXPECT_EQ(store->QueryValueEx(key, text::FoldCase(valueName), nullptr, nullptr, &size),
+                      kSuccess);
             EXPECT_EQ(size, valueData.size()) << valueName;
         }
         EXPECT_EQ(listed, expected);
     };
-    for (int i = 0; i < 40; ++i) set("v" + std::to_string(i), std::string(static_cast<std::size_t>(i), 'd'));
+    for (int i = 0; i < 40; ++i)
+        set("v" + std::to_string(i), std::string(static_cast<std::size_t>(i), 'd'));
     set("V5", "changed");
     ASSERT_EQ(store->DeleteValue(key, "V3"), kSuccess);
     values.erase(values.begin() + 3);
@@ -544,11 +621,13 @@ TEST_F(FileStoreTest, ManySubkeysAndValuesThroughDeletionsAndMerges) {
     {
         auto other = NewStore();
         Key many = kNullKey, otherValues = kNullKey;
-        ASSERT_EQ(other->OpenKeyEx(kHKeyLocalMachine, "SOFTWARE\\Many", 0, kKeyAllAccess, &many), kSuccess);
+        ASSERT_EQ(other->OpenKeyEx(kHKeyLocalMachine, "SOFTWARE\\Many", 0, kKeyAllAccess, &many),
+                  kSuccess);
         ASSERT_EQ(other->OpenKeyEx(many, "values", 0, kKeyAllAccess, &otherValues), kSuccess);
         for (std::size_t i = 0; i < 100; ++i) {
             ASSERT_EQ(other->DeleteKey(many, gone.emplace_back(model[i])), kSuccess);
-            ASSERT_EQ(Make(*other, model.emplace_back("other" + std::to_string(i)), many), kSuccess);
+            ASSERT_EQ(Make(*other, model.emplace_back("other" + std::to_string(i)), many),
+                      kSuccess);
         }
         ASSERT_EQ(other->DeleteValue(otherValues, values[0].first), kSuccess);
         ASSERT_EQ(other->SetValueBytes(otherValues, "from other", kRegBinary, "o"), kSuccess);
@@ -593,11 +672,13 @@ TEST_F(FileStoreTest, AtomicFileReplacesTheFileWholeAndPrivatelyOrNotAtAll) {
     EXPECT_EQ(nowhere.Error(), std::errc::no_such_file_or_directory);
     // A link is written through a chain of 40 links, as the system's own calls follow, not 41.
     for (int link = 1; link <= 41; ++link) {
-        std::filesystem::create_symlink("link" + std::to_string(link - 1), dir_ / ("link" + std::to_string(link)));
+        std::filesystem::create_symlink("link" + std::to_string(link - 1),
+                                        dir_ / ("link" + std::to_string(link)));
     }
     std::filesystem::rename(file, dir_ / "link0");
     for (const int links : {40, 41}) {
-        AtomicFile through(dir_ / ("link" + std::to_string(links)), AtomicFile::Links::WriteThrough);
+        AtomicFile through(dir_ / ("link" + std::to_string(links)),
+                           AtomicFile::Links::WriteThrough);
         EXPECT_EQ(through.Open() && through.Write("end") && through.Commit(), links == 40) << links;
         EXPECT_EQ(ReadFile(dir_ / "link0"), "end") << links;
     }
@@ -621,7 +702,8 @@ TEST_F(FileStoreTest, TheCacheAnswersReadsOnceUntilTheNextConnectionOrFlush) {
         for (const char* name : {"v", "V", "x"}) {
             RegValue value;
             const bool found = path[11] == 'a' && *name != 'x';
-            EXPECT_EQ(cache.QueryKeyValue(kHKeyLocalMachine, path, name, &value), found ? kSuccess : error::kFileNotFound);
+            EXPECT_EQ(cache.QueryKeyValue(kHKeyLocalMachine, path, name, &value),
+                      found ? kSuccess : error::kFileNotFound);
             EXPECT_EQ(value.data, found ? std::string("1\0", 2) : "") << path << name;
         }
     }

@@ -29,43 +29,64 @@ Document MustParse(std::string_view bytes) {
 // line.
 std::string Outcome(std::string_view file) {
     const ParseResult result = Parse(file);
-    if (!result.document) return "error at line " + std::to_string(result.error.line) + ": " + result.error.message;
+    if (!result.document)
+        return "error at line " + std::to_string(result.error.line) + ": " + result.error.message;
     std::string text = result.document->flavor == Flavor::Regedit4 ? "flavor 4\n" : "flavor 5\n";
     for (const Entry& entry : result.document->entries) {
-        text += std::to_string(entry.line) + " " + std::to_string(static_cast<int>(entry.kind)) + " " + entry.root;
+        text += std::to_string(entry.line) + " " + std::to_string(static_cast<int>(entry.kind)) +
+                " " + entry.root;
         for (const auto& name : entry.path) text += "\\" + name;
-        text += " " + entry.value.name + "=" + std::to_string(entry.value.type) + ":" + entry.value.data + "\n";
+        text += " " + entry.value.name + "=" + std::to_string(entry.value.type) + ":" +
+                entry.value.data + "\n";
     }
     return text;
 }
 
 std::string Dword(std::uint32_t n) {
-    return {static_cast<char>(n), static_cast<char>(n >> 8), static_cast<char>(n >> 16), static_cast<char>(n >> 24)};
+    return {static_cast<char>(n), static_cast<char>(n >> 8), static_cast<char>(n >> 16),
+            static_cast<char>(n >> 24)};
 }
 
 // What regedit writes, in every encoding and with every kind of line end, reads as the same
 // entries: UTF-16LE with its BOM, UTF-8 with or without one, REGEDIT4's 8-bit text.
 TEST(RegFileParse, ReadsEveryEncodingAndLineEnd) {
-    const std::string lines[] = {"Windows Registry Editor Version 5.00", "; a comment", "",
-                                 "[hkey_local_machine\\SOFTWARE\\Gr\xC3\xBC\xC3\x9F" "e]   ; trailing comment",
-                                 "@=\"Standard\"", "\"Pfad\"=\"C:\\\\Programme\\\\\\\"x\\\"\"",
-                                 "\"Time\\\"Out\"  =  dword:00000258", "\"Blob\"=hex:01,02,\\", "  03,ff",
-                                 "\"Exp\"=hex(2):25,00,41,00,25,00,00,00", "\"Gone\"=-", "[-HKEY_LOCAL_MACHINE\\Old]"};
-    const std::vector<Value> values = {{"", kRegSz, "Standard"}, {"Pfad", kRegSz, "C:\\Programme\\\"x\""},
-                                       {"Time\"Out", kRegDword, Dword(600)}, {"Blob", kRegBinary, "\x01\x02\x03\xff"},
-                                       {"Exp", kRegExpandSz, text::Utf8ToUtf16Le(std::string("%A%\0", 4))}};
+    const std::string lines[] = {"Windows Registry Editor Version 5.00",
+                                 "; a comment",
+                                 "",
+                                 "[hkey_local_machine\\SOFTWARE\\Gr\xC3\xBC\xC3\x9F"
+                                 "e]   ; trailing comment",
+                                 "@=\"Standard\"",
+                                 "\"Pfad\"=\"C:\\\\Programme\\\\\\\"x\\\"\"",
+                                 "\"Time\\\"Out\"  =  dword:00000258",
+                                 "\"Blob\"=hex:01,02,\\",
+                                 "  03,ff",
+                                 "\"Exp\"=hex(2):25,00,41,00,25,00,00,00",
+                                 "\"Gone\"=-",
+                                 "[-HKEY_LOCAL_MACHINE\\Old]"};
+    const std::vector<Value> values = {
+        {"", kRegSz, "Standard"},
+        {"Pfad", kRegSz, "C:\\Programme\\\"x\""},
+        {"Time\"Out", kRegDword, Dword(600)},
+        {"Blob", kRegBinary, "\x01\x02\x03\xff"},
+        {"Exp", kRegExpandSz, text::Utf8ToUtf16Le(std::string("%A%\0", 4))}};
     for (const std::string end : {"\n", "\r\n", "\r", "mixed"}) {
         std::string file;
-        for (const auto& line : lines) file += line + (end != "mixed" ? end : &line == &lines[4] ? "\r\n" : "\n");
-        for (const std::string& encoded : {file, "\xEF\xBB\xBF" + file, "\xFF\xFE" + text::Utf8ToUtf16Le(file)}) {
+        for (const auto& line : lines)
+            file += line + (end != "mixed" ? end : &line == &lines[4] ? "\r\n" : "\n");
+        for (const std::string& encoded :
+             {file, "\xEF\xBB\xBF" + file, "\xFF\xFE" + text::Utf8ToUtf16Le(file)}) {
             const Document doc = MustParse(encoded);
             ASSERT_EQ(doc.entries.size(), 8u) << end.size();
             EXPECT_EQ(doc.flavor, Flavor::Regedit5);
             EXPECT_EQ(doc.entries[0].root, "HKEY_LOCAL_MACHINE");
-            EXPECT_EQ(doc.entries[0].path, (std::vector<std::string>{"SOFTWARE", "Gr\xC3\xBC\xC3\x9F" "e"}));
-            for (std::size_t i = 0; i < values.size(); ++i) EXPECT_EQ(doc.entries[i + 1].value, values[i]) << i;
+            EXPECT_EQ(doc.entries[0].path, (std::vector<std::string>{"SOFTWARE",
+                                                                     "Gr\xC3\xBC\xC3\x9F"
+                                                                     "e"}));
+            for (std::size_t i = 0; i < values.size(); ++i)
+                EXPECT_EQ(doc.entries[i + 1].value, values[i]) << i;
             EXPECT_EQ(doc.entries[4].line, 8);
-            EXPECT_EQ(std::pair(doc.entries[6].kind, doc.entries[7].kind), std::pair(EntryKind::DeleteValue, EntryKind::DeleteKey));
+            EXPECT_EQ(std::pair(doc.entries[6].kind, doc.entries[7].kind),
+                      std::pair(EntryKind::DeleteValue, EntryKind::DeleteKey));
             EXPECT_EQ(Parse(file + "junk" + end).error.line, 13) << end.size();
         }
     }
@@ -139,7 +160,8 @@ TEST(RegFileParse, EachFileReadsAsItsCaseSays) {
         const bool quoted = outcome.find(says) != std::string::npos;
         EXPECT_TRUE(says.empty() ? outcome == reads : outcome.starts_with(reads) && quoted)
             << "reg_file_cases.txt, the case at line " << at << ", reads as\n"
-            << outcome << "\nnot as\n" << reads << says;
+            << outcome << "\nnot as\n"
+            << reads << says;
     }
 }
 
@@ -154,23 +176,28 @@ TEST(RegFileParse, EveryLineEndEndsOneLine) {
         lines += "\"" + std::string(k % 23, 'v') + "n\"=\"" + std::string(k % 17, 't') + "\"\n";
     }
     Writer writer(Encoding::Utf8Lf);
-    writer.AddKey("HKEY_LOCAL_MACHINE\\W", std::vector<Value>{{"v", kRegSz, "w"}, {"b", kRegBinary, std::string(100, 'b')}});
+    writer.AddKey("HKEY_LOCAL_MACHINE\\W",
+                  std::vector<Value>{{"v", kRegSz, "w"}, {"b", kRegBinary, std::string(100, 'b')}});
     const std::string written = writer.Finish();
     const auto withEnds = [](const std::string& text, const std::string& end, bool last) {
         std::string out;
-        for (const char c : text.substr(0, text.size() - (last ? 0 : 1))) out += c == '\n' ? end : std::string(1, c);
+        for (const char c : text.substr(0, text.size() - (last ? 0 : 1)))
+            out += c == '\n' ? end : std::string(1, c);
         return out;
     };
     for (const auto& [name, end, same] :  // the line ends `end` stands for
-         {std::tuple("CR LF", "\r\n", "\n"), std::tuple("CR", "\r", "\n"), std::tuple("CR CR LF", "\r\r\n", "\n\n"),
-          std::tuple("CR CR", "\r\r", "\n\n")}) {
+         {std::tuple("CR LF", "\r\n", "\n"), std::tuple("CR", "\r", "\n"),
+          std::tuple("CR CR LF", "\r\r\n", "\n\n"), std::tuple("CR CR", "\r\r", "\n\n")}) {
         for (const std::string* text : {&std::as_const(lines), &written}) {
             for (const bool lastEnd : {true, false}) {
-                SCOPED_TRACE(testing::Message() << name << (text == &written ? " in the Writer's file" : "")
-                                                << (lastEnd ? "" : ", none at the end"));
+                SCOPED_TRACE(testing::Message()
+                             << name << (text == &written ? " in the Writer's file" : "")
+                             << (lastEnd ? "" : ", none at the end"));
                 const std::string outcome = Outcome(withEnds(*text, end, lastEnd));
                 EXPECT_EQ(outcome, Outcome(withEnds(*text, same, lastEnd)));
-                EXPECT_EQ(outcome.starts_with("error"), text == &written && std::string(same) == "\n\n") << outcome.substr(0, 200);
+                EXPECT_EQ(outcome.starts_with("error"),
+                          text == &written && std::string(same) == "\n\n")
+                    << outcome.substr(0, 200);
             }
         }
     }
@@ -180,10 +207,20 @@ TEST(RegFileParse, EveryLineEndEndsOneLine) {
 // is cut at, the cut copy is refused or (when only the last line end is missing) reads whole.
 TEST(RegFileWrite, WhatIsWrittenReadsBackExactlyAndACutCopyIsRefused) {
     const std::vector<Value> values = {
-        {"", kRegSz, "default"},        {"with \"quotes\" and \\", kRegSz, "line1\nline2\r\\end\" and then some more \"text\" \\\\"},
-        {"Umlaut \xC3\xA4", kRegSz, "\xC3\x9F"}, {"TimeOut", kRegDword, Dword(0xFFFFFFFF)}, {"Seven", kRegDword, Dword(7)},
-        {"Short dword", kRegDword, "\x01\x02"}, {"Empty", kRegBinary, ""}, {"Expand", kRegExpandSz, std::string("A\0\0\xD8" "B", 5)},
-        {"Multi", kRegMultiSz, text::Utf8ToUtf16Le(std::string("a\0b\0\0", 5))}, {"Qword", kRegQword, std::string("\0\1\2\3\4\5\6\7", 8)},
+        {"", kRegSz, "default"},
+        {"with \"quotes\" and \\", kRegSz,
+         "line1\nline2\r\\end\" and then some more \"text\" \\\\"},
+        {"Umlaut \xC3\xA4", kRegSz, "\xC3\x9F"},
+        {"TimeOut", kRegDword, Dword(0xFFFFFFFF)},
+        {"Seven", kRegDword, Dword(7)},
+        {"Short dword", kRegDword, "\x01\x02"},
+        {"Empty", kRegBinary, ""},
+        {"Expand", kRegExpandSz,
+         std::string("A\0\0\xD8"
+                     "B",
+                     5)},
+        {"Multi", kRegMultiSz, text::Utf8ToUtf16Le(std::string("a\0b\0\0", 5))},
+        {"Qword", kRegQword, std::string("\0\1\2\3\4\5\6\7", 8)},
         {"Type 0x20000", 0x20000, "x"}};
     for (const auto encoding : {Encoding::Utf8Lf, Encoding::Utf16LeBomCrlf}) {
         Writer writer(encoding);
@@ -193,13 +230,15 @@ TEST(RegFileWrite, WhatIsWrittenReadsBackExactlyAndACutCopyIsRefused) {
         const Document doc = MustParse(file);
         ASSERT_EQ(doc.entries.size(), values.size() + 2);
         EXPECT_EQ(doc.entries[0].path.back(), "Key ]with[ brackets]");
-        for (std::size_t i = 0; i < values.size(); ++i) EXPECT_EQ(doc.entries[i + 1].value, values[i]) << i;
+        for (std::size_t i = 0; i < values.size(); ++i)
+            EXPECT_EQ(doc.entries[i + 1].value, values[i]) << i;
         EXPECT_EQ(doc.entries.back().path.back(), "Empty");
         std::size_t accepted = 0;
         for (std::size_t cut = 0; cut < file.size(); ++cut) {
             const ParseResult result = Parse(std::string_view(file).substr(0, cut));
             accepted += result.document.has_value();
-            EXPECT_TRUE(!result.document || result.document->entries.size() == doc.entries.size()) << "cut at " << cut;
+            EXPECT_TRUE(!result.document || result.document->entries.size() == doc.entries.size())
+                << "cut at " << cut;
         }
         EXPECT_LE(accepted, 4u);  // the last line end: "\n", or "\r\n" in UTF-16
     }

@@ -45,8 +45,10 @@ std::string CodePoints(std::string_view utf8) {
     const std::string units = text::Utf8ToUtf16Le(utf8);
     std::ostringstream out;
     for (std::size_t i = 0; i + 1 < units.size(); i += 2) {
-        out << (i == 0 ? "U+" : "+") << std::hex << std::uppercase << std::setw(4) << std::setfill('0')
-            << (static_cast<unsigned char>(units[i]) | (static_cast<unsigned char>(units[i + 1]) << 8));
+        out << (i == 0 ? "U+" : "+") << std::hex << std::uppercase << std::setw(4)
+            << std::setfill('0')
+            << (static_cast<unsigned char>(units[i]) |
+                (static_cast<unsigned char>(units[i + 1]) << 8));
     }
     return out.str();
 }
@@ -74,7 +76,8 @@ struct Backend {
     Backend() { RegDeleteTreeA(HKEY_LOCAL_MACHINE, scratch.c_str()); }
     ~Backend() {
         RegDeleteTreeA(HKEY_LOCAL_MACHINE, scratch.c_str());
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\KelvastonTest");  // fails while others still use it
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE,
+                      "SOFTWARE\\KelvastonTest");  // fails while others still use it
     }
     RegistryApi& Api() { return registry; }
 
@@ -93,18 +96,23 @@ Names OtherCaseForms(char32_t c) {
         map(buffer.data(), static_cast<DWORD>(buffer.size()));
         forms.push_back(FromWide(buffer));
     }
-    for (const DWORD flags : {DWORD{LCMAP_UPPERCASE}, DWORD{LCMAP_LOWERCASE}, DWORD{LCMAP_UPPERCASE | LCMAP_LINGUISTIC_CASING},
+    for (const DWORD flags : {DWORD{LCMAP_UPPERCASE}, DWORD{LCMAP_LOWERCASE},
+                              DWORD{LCMAP_UPPERCASE | LCMAP_LINGUISTIC_CASING},
                               DWORD{LCMAP_LOWERCASE | LCMAP_LINGUISTIC_CASING}}) {
         wchar_t mapped[64];
-        const int length = LCMapStringW(LOCALE_INVARIANT, flags, wide.c_str(), static_cast<int>(wide.size()), mapped, 64);
-        if (length > 0) forms.push_back(FromWide(std::wstring(mapped, static_cast<std::size_t>(length))));
+        const int length = LCMapStringW(LOCALE_INVARIANT, flags, wide.c_str(),
+                                        static_cast<int>(wide.size()), mapped, 64);
+        if (length > 0)
+            forms.push_back(FromWide(std::wstring(mapped, static_cast<std::size_t>(length))));
     }
     return forms;
 }
 #else
 // The file store, a store folder of its own per test.
 struct Backend {
-    RegistryApi& Api() { return KELVASTON_TEST_CACHED ? static_cast<RegistryApi&>(cache) : registry; }
+    RegistryApi& Api() {
+        return KELVASTON_TEST_CACHED ? static_cast<RegistryApi&>(cache) : registry;
+    }
 
     TempDir folder;  // declared first: outlives the registry, which writes into it at the end
     FileStoreRegistry registry{FileStoreOptions{folder.Path(), "TestHost"}};
@@ -117,13 +125,16 @@ Names OtherCaseForms(char32_t c) {
     static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
     if (utf8 == nullptr) return {};
     const auto wide = static_cast<wint_t>(c);
-    return {Utf8(static_cast<char32_t>(towupper_l(wide, utf8))), Utf8(static_cast<char32_t>(towlower_l(wide, utf8)))};
+    return {Utf8(static_cast<char32_t>(towupper_l(wide, utf8))),
+            Utf8(static_cast<char32_t>(towlower_l(wide, utf8)))};
 }
 #endif
 
 class RegistrySemantics : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_EQ(api_.CreateKey(kHKeyLocalMachine, backend_.scratch, &scratch_), kSuccess); }
+    void SetUp() override {
+        ASSERT_EQ(api_.CreateKey(kHKeyLocalMachine, backend_.scratch, &scratch_), kSuccess);
+    }
     void TearDown() override {
         for (Key key : open_) api_.CloseKey(key);
         api_.CloseKey(scratch_);
@@ -155,19 +166,24 @@ protected:
 #ifdef _WIN32
         HKEY below = nullptr, key = nullptr;
         const std::wstring path = Wide(backend_.scratch + "\\" + parent);
-        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &below, nullptr) != 0) {
+        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &below, nullptr) != 0) {
             return batch;
         }
         for (const std::string& name : names) {
-            if (RegCreateKeyExW(below, Wide(name).c_str(), 0, nullptr, 0, KEY_READ, nullptr, &key, nullptr) == 0) RegCloseKey(key);
+            if (RegCreateKeyExW(below, Wide(name).c_str(), 0, nullptr, 0, KEY_READ, nullptr, &key,
+                                nullptr) == 0)
+                RegCloseKey(key);
         }
         wchar_t name[256];
-        for (DWORD index = 0, length = 256; RegEnumKeyExW(below, index, name, &length, nullptr, nullptr, nullptr, nullptr) == 0;
+        for (DWORD index = 0, length = 256;
+             RegEnumKeyExW(below, index, name, &length, nullptr, nullptr, nullptr, nullptr) == 0;
              ++index, length = 256) {
             batch.enumerated.push_back(FromWide(std::wstring(name, length)));
         }
         for (const std::string& probe : probes) {
-            batch.opened.push_back(RegOpenKeyExW(below, Wide(probe).c_str(), 0, KEY_READ, &key) == 0);
+            batch.opened.push_back(RegOpenKeyExW(below, Wide(probe).c_str(), 0, KEY_READ, &key) ==
+                                   0);
             if (batch.opened.back()) RegCloseKey(key);
         }
         RegCloseKey(below);
@@ -177,7 +193,8 @@ protected:
         const Key below = Create(scratch_, parent);
         for (const std::string& name : names) Make(api_, name, below);
         ListSubkeys(api_, below, &batch.enumerated);
-        for (const std::string& probe : probes) batch.opened.push_back(Opens(api_, probe, kKeyRead, below) == kSuccess);
+        for (const std::string& probe : probes)
+            batch.opened.push_back(Opens(api_, probe, kKeyRead, below) == kSuccess);
         if (inTransaction) api_.AbortTransaction(scratch_);
         DeleteTree(api_, scratch_, parent);
 #endif
@@ -194,19 +211,23 @@ protected:
 // with, and enumerate sorted that way; deleting renumbers the rest. A key with subkeys, or one
 // that is not there, is not deleted.
 TEST_F(RegistrySemantics, NamesIgnoreCaseKeepTheirCaseAndEnumerateSorted) {
-    for (const char* name : {"b", "M\xC3\xBCller", "A", "volatile", "NORAS\\info", "c"}) Create(scratch_, name);
+    for (const char* name : {"b", "M\xC3\xBCller", "A", "volatile", "NORAS\\info", "c"})
+        Create(scratch_, name);
     const Key again = Create(scratch_, "m\xC3\x9CLLER");
-    EXPECT_EQ(Subkeys(api_, scratch_), (Names{"A", "b", "c", "M\xC3\xBCller", "NORAS", "volatile"}));
+    EXPECT_EQ(Subkeys(api_, scratch_),
+              (Names{"A", "b", "c", "M\xC3\xBCller", "NORAS", "volatile"}));
     ASSERT_EQ(SetText(api_, again, "POP Host", "pop.example.com"), kSuccess);
     ASSERT_EQ(SetText(api_, again, "POP HOST", "mail.example.com"), kSuccess);
     std::string name;
     std::vector<std::uint8_t> bytes;
     ASSERT_EQ(api_.EnumValue(again, 0, &name, nullptr, &bytes), kSuccess);
-    EXPECT_EQ(name + std::string(bytes.begin(), bytes.end()), std::string("POP Hostmail.example.com", 25));
+    EXPECT_EQ(name + std::string(bytes.begin(), bytes.end()),
+              std::string("POP Hostmail.example.com", 25));
     EXPECT_EQ(api_.EnumValue(again, 1, &name, nullptr, &bytes), error::kNoMoreItems);
-    for (const auto& [path, status] : {std::pair("NORAS", error::kAccessDenied), std::pair("missing", error::kFileNotFound),
-                                       std::pair("noras\\missing", error::kFileNotFound), std::pair("a", kSuccess),
-                                       std::pair("noras\\INFO", kSuccess), std::pair("NoRaS", kSuccess)}) {
+    for (const auto& [path, status] :
+         {std::pair("NORAS", error::kAccessDenied), std::pair("missing", error::kFileNotFound),
+          std::pair("noras\\missing", error::kFileNotFound), std::pair("a", kSuccess),
+          std::pair("noras\\INFO", kSuccess), std::pair("NoRaS", kSuccess)}) {
         EXPECT_EQ(api_.DeleteKey(scratch_, path), status) << path;
     }
     EXPECT_EQ(Subkeys(api_, scratch_), (Names{"b", "c", "M\xC3\xBCller", "volatile"}));
@@ -246,7 +267,9 @@ TEST_F(RegistrySemantics, NamesAreOneKeyExactlyWhenTheStoreSaysTheyAreEqual) {
         // The other spellings are probes, but the names of the batch (which open anyway) and
         // those that cannot be key names.
         for (const std::string& name : names) spellings.erase(name);
-        std::erase_if(spellings, [](const auto& s) { return s.empty() || s.find_first_of(std::string("\\\0", 2)) != std::string::npos; });
+        std::erase_if(spellings, [](const auto& s) {
+            return s.empty() || s.find_first_of(std::string("\\\0", 2)) != std::string::npos;
+        });
         const Names probes(spellings.begin(), spellings.end());
         const NameBatch batch = CreateAndProbe(CodePoints(Utf8(first)), names, probes);
         Names enumerated = batch.enumerated, apart;
@@ -255,7 +278,8 @@ TEST_F(RegistrySemantics, NamesAreOneKeyExactlyWhenTheStoreSaysTheyAreEqual) {
         std::sort(apart.begin(), apart.end());
         const auto onlyIn = [&](const Names& these, const Names& those, const char* what) {
             Names only;
-            std::set_difference(these.begin(), these.end(), those.begin(), those.end(), std::back_inserter(only));
+            std::set_difference(these.begin(), these.end(), those.begin(), those.end(),
+                                std::back_inserter(only));
             for (const std::string& name : only) wrong.push_back(CodePoints(name) + what);
         };
         onlyIn(apart, enumerated, " merged by the registry, kept apart by the store");
@@ -265,14 +289,18 @@ TEST_F(RegistrySemantics, NamesAreOneKeyExactlyWhenTheStoreSaysTheyAreEqual) {
             const auto same = kept.find(text::FoldCase(probes[i]));
             const bool equal = same != kept.end() && text::EqualsNoCase(same->second, probes[i]);
             if (batch.opened[i] != equal) {
-                wrong.push_back(CodePoints(probes[i]) + (batch.opened[i] ? " opens a key of the batch from " : " opens no key of the batch from ") +
-                                CodePoints(Utf8(first)) + ", the store says it " + (equal ? "would" : "would not"));
+                wrong.push_back(CodePoints(probes[i]) +
+                                (batch.opened[i] ? " opens a key of the batch from "
+                                                 : " opens no key of the batch from ") +
+                                CodePoints(Utf8(first)) + ", the store says it " +
+                                (equal ? "would" : "would not"));
             }
         }
     }
     std::ostringstream listed;
     for (std::size_t i = 0; i < wrong.size() && i < 60; ++i) listed << wrong[i] << "\n";
-    EXPECT_TRUE(wrong.empty()) << wrong.size() << " disagreements, the first of them:\n" << listed.str();
+    EXPECT_TRUE(wrong.empty()) << wrong.size() << " disagreements, the first of them:\n"
+                               << listed.str();
 }
 
 // Paths: every missing key on the way is made, empty names are passed over, a leading
@@ -282,7 +310,8 @@ TEST_F(RegistrySemantics, PathsNameLengthsAndEnumeration) {
     std::string umlauts;
     for (int i = 0; i < 255; ++i) umlauts += "\xC3\xA4";
     const std::string longest(255, 'k');
-    for (const std::string& path : {std::string("\xC3\x84rcor\\vertrieb\\"), std::string("x\\\\y"), std::string("q/r"), longest, umlauts}) {
+    for (const std::string& path : {std::string("\xC3\x84rcor\\vertrieb\\"), std::string("x\\\\y"),
+                                    std::string("q/r"), longest, umlauts}) {
         Create(scratch_, path);
     }
     EXPECT_EQ(Subkeys(api_, scratch_), (Names{longest, "q/r", "x", "\xC3\x84rcor", umlauts}));
@@ -291,7 +320,8 @@ TEST_F(RegistrySemantics, PathsNameLengthsAndEnumeration) {
     EXPECT_EQ(Open(scratch_, "x\\y", kKeyRead, &key), kSuccess);
     EXPECT_EQ(Open(scratch_, "x\\missing\\deeper", kKeyAllAccess, &key), error::kFileNotFound);
     EXPECT_EQ(Open(scratch_, "\\x", kKeyRead, &key), error::kBadPathName);
-    for (const std::string& bad : {std::string("\\lead"), std::string(256, 'k'), umlauts + "\xC3\xA4"}) {
+    for (const std::string& bad :
+         {std::string("\\lead"), std::string(256, 'k'), umlauts + "\xC3\xA4"}) {
         key = reinterpret_cast<Key>(&key);
         EXPECT_NE(api_.CreateKey(scratch_, bad, &key), kSuccess);
         EXPECT_EQ(key, kNullKey);
@@ -300,11 +330,13 @@ TEST_F(RegistrySemantics, PathsNameLengthsAndEnumeration) {
     // "Ärcor" fits 6 bytes in a Western code page, but needs 7 in UTF-8 with its NUL. Twice: the
     // second time a cache in front of the registry answers with the name it kept.
     for (const auto& [index, room, status, length] :
-         {std::tuple(5u, 16u, error::kNoMoreItems, 16u), std::tuple(3u, 6u, error::kMoreData, 6u), std::tuple(3u, 7u, kSuccess, 6u),
-          std::tuple(3u, 6u, error::kMoreData, 6u), std::tuple(3u, 7u, kSuccess, 6u)}) {
+         {std::tuple(5u, 16u, error::kNoMoreItems, 16u), std::tuple(3u, 6u, error::kMoreData, 6u),
+          std::tuple(3u, 7u, kSuccess, 6u), std::tuple(3u, 6u, error::kMoreData, 6u),
+          std::tuple(3u, 7u, kSuccess, 6u)}) {
         std::fill(buffer.begin(), buffer.end(), ' ');
         std::uint32_t size = room;
-        EXPECT_EQ(api_.EnumKeyEx(scratch_, index, buffer.data(), &size), status) << index << " " << room;
+        EXPECT_EQ(api_.EnumKeyEx(scratch_, index, buffer.data(), &size), status)
+            << index << " " << room;
         EXPECT_EQ(size, length) << index << " " << room;
         const std::string written = status == kSuccess ? std::string("\xC3\x84rcor") + '\0' : "";
         EXPECT_EQ(std::string(buffer.data(), 16), written + std::string(16 - written.size(), ' '));
@@ -316,37 +348,56 @@ TEST_F(RegistrySemantics, TextAndNumberValuesAndTheirSizes) {
     const Key key = Create(scratch_, "values");
     ASSERT_EQ(SetText(api_, key, "empty", ""), kSuccess);
     ASSERT_EQ(SetText(api_, key, "text", "c:\\L\xC3\xB6g.txt"), kSuccess);
-    ASSERT_EQ(api_.SetValueEx(key, "TimeOut", kRegDword, reinterpret_cast<const std::uint8_t*>("\x58\x02\0"), 4), kSuccess);
+    ASSERT_EQ(api_.SetValueEx(key, "TimeOut", kRegDword,
+                              reinterpret_cast<const std::uint8_t*>("\x58\x02\0"), 4),
+              kSuccess);
     // `room`: the buffer's size; 0: no buffer, the size only.
-    const struct { const char* name; std::uint32_t room; Status status; std::uint32_t size; std::string data; } cases[] = {
-        {"text", 0, kSuccess, 12, ""}, {"TEXT", 11, error::kMoreData, 12, std::string(11, '?')},
-        {"text", 16, kSuccess, 12, std::string("c:\\L\xC3\xB6g.txt", 12)}, {"empty", 16, kSuccess, 1, std::string(1, '\0')},
-        {"timeout", 16, kSuccess, 4, std::string("\x58\x02\0\0", 4)}, {"missing", 16, error::kFileNotFound, 16, std::string(16, '?')}};
+    const struct {
+        const char* name;
+        std::uint32_t room;
+        Status status;
+        std::uint32_t size;
+        std::string data;
+    } cases[] = {{"text", 0, kSuccess, 12, ""},
+                 {"TEXT", 11, error::kMoreData, 12, std::string(11, '?')},
+                 {"text", 16, kSuccess, 12, std::string("c:\\L\xC3\xB6g.txt", 12)},
+                 {"empty", 16, kSuccess, 1, std::string(1, '\0')},
+                 {"timeout", 16, kSuccess, 4, std::string("\x58\x02\0\0", 4)},
+                 {"missing", 16, error::kFileNotFound, 16, std::string(16, '?')}};
     for (const auto& c : cases) {
         std::string data(16, '?');
         std::uint32_t type = 0, size = c.room;
-        std::uint8_t* const buffer = c.room ? reinterpret_cast<std::uint8_t*>(data.data()) : nullptr;
+        std::uint8_t* const buffer =
+            c.room ? reinterpret_cast<std::uint8_t*>(data.data()) : nullptr;
         EXPECT_EQ(api_.QueryValueEx(key, c.name, &type, buffer, &size), c.status) << c.name;
-        EXPECT_EQ(c.status == kSuccess ? type : 0, c.status != kSuccess ? 0 : c.size == 4 ? kRegDword : kRegSz);
+        EXPECT_EQ(c.status == kSuccess ? type : 0, c.status != kSuccess ? 0
+                                                   : c.size == 4        ? kRegDword
+                                                                        : kRegSz);
         EXPECT_EQ(size, c.size) << c.name;
         EXPECT_EQ(data.substr(0, c.data.size()), c.data) << c.name;
     }
     // Values read by their names: in one read where the registry can (advapi32), else all the
     // key's values; all of them also when a name is not there.
-    const std::string number = std::string("TimeOut 4 \x58\x02\0\0", 14), text = std::string("text 1 c:\\L\xC3\xB6g.txt") + '\0';
-    for (const auto& [names, all] : {std::pair(Names{"TimeOut", "text"}, !kNamedReads), std::pair(Names{"text", "gone"}, true)}) {
+    const std::string number = std::string("TimeOut 4 \x58\x02\0\0", 14),
+                      text = std::string("text 1 c:\\L\xC3\xB6g.txt") + '\0';
+    for (const auto& [names, all] : {std::pair(Names{"TimeOut", "text"}, !kNamedReads),
+                                     std::pair(Names{"text", "gone"}, true)}) {
         std::vector<RegValue> values;
         bool gotAll = !all;
         ASSERT_EQ(api_.QueryNamedValues(scratch_, "values", names, &values, &gotAll), kSuccess);
         EXPECT_EQ(gotAll, all);
-        if (all) std::sort(values.begin(), values.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
+        if (all)
+            std::sort(values.begin(), values.end(),
+                      [](const auto& a, const auto& b) { return a.name < b.name; });
         std::string listed;
-        for (const RegValue& value : values) listed += value.name + " " + std::to_string(value.type) + " " + value.data + "|";
+        for (const RegValue& value : values)
+            listed += value.name + " " + std::to_string(value.type) + " " + value.data + "|";
         EXPECT_EQ(listed, number + "|" + (all ? std::string("empty 1 \0|", 10) : "") + text + "|");
     }
     std::vector<RegValue> values;
     bool all = false;
-    EXPECT_EQ(api_.QueryNamedValues(scratch_, "gone", {"text"}, &values, &all), error::kFileNotFound);
+    EXPECT_EQ(api_.QueryNamedValues(scratch_, "gone", {"text"}, &values, &all),
+              error::kFileNotFound);
     EXPECT_EQ(api_.DeleteValue(key, "TEXT"), kSuccess);
     EXPECT_EQ(api_.DeleteValue(key, "text"), error::kFileNotFound);
 }
@@ -357,12 +408,20 @@ TEST_F(RegistrySemantics, TextAndNumberValuesAndTheirSizes) {
 TEST_F(RegistrySemantics, ValueBytesComeBackExactly) {
     const Key key = Create(scratch_, "foreign");
     std::map<std::string, std::pair<std::uint32_t, std::string>> values = {
-        {"Blob", {kRegBinary, std::string("\x00\xFF\x10\x00\x7F", 5)}}, {"Big", {kRegQword, "\x01\x02\x03\x04\x05\x06\x07\x08"}},
-        {"Odd", {kRegExpandSz, std::string("A\0B", 3)}},         {"Unpaired", {kRegExpandSz, std::string("A\0\0\xD8" "B\0", 6)}},
-        {"Multi", {kRegMultiSz, std::string("\0\xDC\0", 3)}},    {"Short", {kRegDword, "\x01\x02"}},
-        {"Nothing", {kRegNone, ""}},                            {"Unknown", {0x12345678, "?"}},
+        {"Blob", {kRegBinary, std::string("\x00\xFF\x10\x00\x7F", 5)}},
+        {"Big", {kRegQword, "\x01\x02\x03\x04\x05\x06\x07\x08"}},
+        {"Odd", {kRegExpandSz, std::string("A\0B", 3)}},
+        {"Unpaired",
+         {kRegExpandSz, std::string("A\0\0\xD8"
+                                    "B\0",
+                                    6)}},
+        {"Multi", {kRegMultiSz, std::string("\0\xDC\0", 3)}},
+        {"Short", {kRegDword, "\x01\x02"}},
+        {"Nothing", {kRegNone, ""}},
+        {"Unknown", {0x12345678, "?"}},
         {"Text", {kRegSz, std::string("G\0r\0\xFC\0\xDF\0e\0\0\0", 12)}}};
-    for (const auto& [name, value] : values) ASSERT_EQ(api_.SetValueBytes(key, name, value.first, value.second), kSuccess) << name;
+    for (const auto& [name, value] : values)
+        ASSERT_EQ(api_.SetValueBytes(key, name, value.first, value.second), kSuccess) << name;
     // The order in which values are listed differs between registries: look them up by name.
     std::string name, data;
     std::uint32_t type = 0, index = 0;
@@ -411,12 +470,17 @@ TEST_F(RegistrySemantics, ConnectReachesTheLocalHiveUnderEveryNameAndNoOther) {
     ASSERT_EQ(api_.LocalComputerName(buffer, &size), kSuccess);
     const std::string name(buffer, size);
     std::string lower = name;
-    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
-    for (const std::string& form : {std::string(), name, lower, "\\\\" + name, std::string("KELVASTON-NO-SUCH-HOST-7")}) {
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return std::tolower(c); });
+    for (const std::string& form :
+         {std::string(), name, lower, "\\\\" + name, std::string("KELVASTON-NO-SUCH-HOST-7")}) {
         const bool reachable = form.find("NO-SUCH-HOST") == std::string::npos;
         Key root = reinterpret_cast<Key>(&root);
-        EXPECT_EQ(api_.ConnectRegistry(form, kHKeyLocalMachine, &root), reachable ? kSuccess : error::kBadNetPath) << form;
-        EXPECT_EQ(reachable ? Opens(api_, backend_.scratch, kKeyRead, root) : root != kNullKey, 0) << form;
+        EXPECT_EQ(api_.ConnectRegistry(form, kHKeyLocalMachine, &root),
+                  reachable ? kSuccess : error::kBadNetPath)
+            << form;
+        EXPECT_EQ(reachable ? Opens(api_, backend_.scratch, kKeyRead, root) : root != kNullKey, 0)
+            << form;
         api_.CloseKey(root);
     }
 }
@@ -427,7 +491,9 @@ std::string Query(RegistryApi& api, Key key, const std::string& name, std::uint3
     std::uint32_t size = 0;
     EXPECT_EQ(api.QueryValueEx(key, name, type, nullptr, &size), kSuccess);
     std::string data(size, '\0');
-    EXPECT_EQ(api.QueryValueEx(key, name, type, reinterpret_cast<std::uint8_t*>(data.data()), &size), kSuccess);
+    EXPECT_EQ(
+        api.QueryValueEx(key, name, type, reinterpret_cast<std::uint8_t*>(data.data()), &size),
+        kSuccess);
     return data.substr(0, size);
 }
 
@@ -436,15 +502,23 @@ std::string Query(RegistryApi& api, Key key, const std::string& name, std::uint3
 // two strings and the list's end, "bare" was stored without any NUL). The registry is written
 // through the wide-character functions, independently of the code under test.
 TEST_F(RegistrySemantics, TextOtherProgramsWroteInUnicodeReadsAsUtf8) {
-    if (GetACP() != 1252 && GetACP() != CP_UTF8) GTEST_SKIP() << "code page " << GetACP() << " lacks the umlauts";
+    if (GetACP() != 1252 && GetACP() != CP_UTF8)
+        GTEST_SKIP() << "code page " << GetACP() << " lacks the umlauts";
     HKEY raw = nullptr;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, backend_.scratch.c_str(), 0, KEY_ALL_ACCESS, &raw), ERROR_SUCCESS);
-    const wchar_t expand[] = L"%WINDIR%\\B\u00e4r", multi[] = L"\u00e4\0\u00f6\0", bare[] = L"\u00fc";
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, backend_.scratch.c_str(), 0, KEY_ALL_ACCESS, &raw),
+              ERROR_SUCCESS);
+    const wchar_t expand[] = L"%WINDIR%\\B\u00e4r", multi[] = L"\u00e4\0\u00f6\0",
+                  bare[] = L"\u00fc";
     for (const auto& [name, type, bytes, size, read] :
-         {std::tuple(L"expand", kRegExpandSz, expand, sizeof expand, std::string("%WINDIR%\\B\xC3\xA4r") + '\0'),
-          std::tuple(L"multi", kRegMultiSz, multi, sizeof multi, std::string("\xC3\xA4\0\xC3\xB6\0\0", 7)),
-          std::tuple(L"bare", kRegSz, bare, sizeof bare - sizeof(wchar_t), std::string("\xC3\xBC") + '\0')}) {
-        ASSERT_EQ(RegSetValueExW(raw, name, 0, type, reinterpret_cast<const BYTE*>(bytes), static_cast<DWORD>(size)), ERROR_SUCCESS);
+         {std::tuple(L"expand", kRegExpandSz, expand, sizeof expand,
+                     std::string("%WINDIR%\\B\xC3\xA4r") + '\0'),
+          std::tuple(L"multi", kRegMultiSz, multi, sizeof multi,
+                     std::string("\xC3\xA4\0\xC3\xB6\0\0", 7)),
+          std::tuple(L"bare", kRegSz, bare, sizeof bare - sizeof(wchar_t),
+                     std::string("\xC3\xBC") + '\0')}) {
+        ASSERT_EQ(RegSetValueExW(raw, name, 0, type, reinterpret_cast<const BYTE*>(bytes),
+                                 static_cast<DWORD>(size)),
+                  ERROR_SUCCESS);
         std::uint32_t found = 0;
         EXPECT_EQ(Query(api_, scratch_, FromWide(name), &found), read);
         EXPECT_EQ(found, type);
@@ -457,7 +531,8 @@ TEST_F(RegistrySemantics, TextOtherProgramsWroteInUnicodeReadsAsUtf8) {
 TEST_F(RegistrySemantics, LargeValuesAreReadWhole) {
     std::string blob(5000, '\0');
     for (std::size_t i = 0; i < blob.size(); ++i) blob[i] = static_cast<char>(i * 7);
-    ASSERT_EQ(api_.SetValueEx(scratch_, "blob", kRegBinary, reinterpret_cast<const std::uint8_t*>(blob.data()),
+    ASSERT_EQ(api_.SetValueEx(scratch_, "blob", kRegBinary,
+                              reinterpret_cast<const std::uint8_t*>(blob.data()),
                               static_cast<std::uint32_t>(blob.size())),
               kSuccess);
     std::uint32_t type = 0;

@@ -18,14 +18,16 @@ using platform::error::kSuccess;
 
 // A REG_SZ value from its text and its NUL, as the ANSI calls take it.
 inline Status SetText(RegistryApi& api, Key key, const std::string& name, const std::string& text) {
-    return api.SetValueEx(key, name, platform::kRegSz, reinterpret_cast<const std::uint8_t*>(text.c_str()),
+    return api.SetValueEx(key, name, platform::kRegSz,
+                          reinterpret_cast<const std::uint8_t*>(text.c_str()),
                           static_cast<std::uint32_t>(text.size() + 1));
 }
 // A text value as read into a buffer of 64 bytes, or the status of the read.
 inline std::string QueryText(RegistryApi& api, Key key, const std::string& name) {
     char data[64] = {};
     std::uint32_t size = sizeof data;
-    const Status status = api.QueryValueEx(key, name, nullptr, reinterpret_cast<std::uint8_t*>(data), &size);
+    const Status status =
+        api.QueryValueEx(key, name, nullptr, reinterpret_cast<std::uint8_t*>(data), &size);
     return status == kSuccess ? std::string(data) : "status " + std::to_string(status);
 }
 inline std::vector<std::string> Subkeys(RegistryApi& api, Key key) {
@@ -34,13 +36,15 @@ inline std::vector<std::string> Subkeys(RegistryApi& api, Key key) {
     return names;
 }
 // Creates (or opens) the key, or opens it with `access`, and closes it again: the call's status.
-inline Status Make(RegistryApi& api, const std::string& path, Key parent = platform::kHKeyLocalMachine) {
+inline Status Make(RegistryApi& api, const std::string& path,
+                   Key parent = platform::kHKeyLocalMachine) {
     Key key = platform::kNullKey;
     const Status status = api.CreateKey(parent, path, &key);
     if (key != platform::kNullKey) api.CloseKey(key);
     return status;
 }
-inline Status Opens(RegistryApi& api, const std::string& path, std::uint32_t access, Key parent = platform::kHKeyLocalMachine) {
+inline Status Opens(RegistryApi& api, const std::string& path, std::uint32_t access,
+                    Key parent = platform::kHKeyLocalMachine) {
     Key key = platform::kNullKey;
     const Status status = api.OpenKeyEx(parent, path, 0, access, &key);
     if (key != platform::kNullKey) api.CloseKey(key);
@@ -56,8 +60,12 @@ inline std::string Utf8(char32_t c) {
     return out;
 }
 inline std::string Utf16(char32_t c) {
-    const auto unit = [](char32_t u) { return std::string{static_cast<char>(u & 0xFF), static_cast<char>(u >> 8)}; };
-    return c < 0x10000 ? unit(c) : unit(0xD800 + ((c - 0x10000) >> 10)) + unit(0xDC00 + ((c - 0x10000) & 0x3FF));
+    const auto unit = [](char32_t u) {
+        return std::string{static_cast<char>(u & 0xFF), static_cast<char>(u >> 8)};
+    };
+    return c < 0x10000
+               ? unit(c)
+               : unit(0xD800 + ((c - 0x10000) >> 10)) + unit(0xDC00 + ((c - 0x10000) & 0x3FF));
 }
 
 }  // namespace kelvaston::test

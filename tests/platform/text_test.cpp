@@ -3,9 +3,9 @@
 // Unicode standard's tables.
 #include <gtest/gtest.h>
 
+#include <locale.h>
 #include <clocale>
 #include <cwctype>
-#include <locale.h>
 #include <map>
 #include <set>
 #include <vector>
@@ -24,7 +24,12 @@ using test::Utf8;
 std::size_t FirstIllFormed(std::string_view s) {
     for (std::size_t i = 0; i < s.size();) {
         const unsigned lead = static_cast<unsigned char>(s[i]);
-        const std::size_t length = lead < 0x80 ? 1 : lead < 0xC2 ? 0 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : lead < 0xF5 ? 4 : 0;
+        const std::size_t length = lead < 0x80   ? 1
+                                   : lead < 0xC2 ? 0
+                                   : lead < 0xE0 ? 2
+                                   : lead < 0xF0 ? 3
+                                   : lead < 0xF5 ? 4
+                                                 : 0;
         const unsigned low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
         const unsigned high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
         if (length == 0 || i + length > s.size()) return i;
@@ -56,7 +61,8 @@ TEST(Text, FoldingIsTheRegistrysAndConversionsKeepEveryCharacter) {
         ASSERT_EQ(Utf16LeToUtf8(Utf16(c)), Utf8(c));
         ASSERT_EQ(Utf16Length(Utf8(c) + "x"), c < 0x10000 ? 2u : 3u);
         const auto upper = static_cast<char32_t>(towupper_l(static_cast<wint_t>(c), utf8));
-        const bool both = c < 0x10000 && towlower_l(static_cast<wint_t>(upper), utf8) == static_cast<wint_t>(c);
+        const bool both =
+            c < 0x10000 && towlower_l(static_cast<wint_t>(upper), utf8) == static_cast<wint_t>(c);
         const std::string folded = FoldCase(Utf8(c));
         ASSERT_EQ(folded, Utf8(both ? upper : c));
         if (c < 0x10000) classes[folded].push_back(Utf8(c));
@@ -65,7 +71,8 @@ TEST(Text, FoldingIsTheRegistrysAndConversionsKeepEveryCharacter) {
     for (const auto& [folded, names] : classes) {
         for (const std::string& a : names) {
             ASSERT_TRUE(EqualsNoCase("x" + a, "X" + folded)) << a;
-            ASSERT_TRUE(EqualsNoCase("\xC3\xA4" + a, "\xC3\x84" + folded)) << a;  // not by the ASCII shortcut
+            ASSERT_TRUE(EqualsNoCase("\xC3\xA4" + a, "\xC3\x84" + folded))
+                << a;  // not by the ASCII shortcut
             ASSERT_EQ(CompareFolded("\xC3\x84" + folded, "\xC3\xA4" + a), 0) << a;
             ASSERT_EQ(FoldedHash(a + "12345678"), FoldedHash(folded + "12345678")) << a;
             ASSERT_EQ(CompareFolded(FoldCase("Name" + folded), "nAME" + a), 0) << a;
@@ -85,8 +92,10 @@ TEST(Text, FindsTheFirstSequenceThatIsNotUtf8) {
     for (const std::string_view ending : {"", "\x80", "\x80\x80", "\xBF\xBF", "\x7F", "\xC0"}) {
         for (unsigned lead = 0; lead < 0x100; ++lead) {
             for (unsigned second = 0; second < 0x100; ++second) {
-                const std::string bytes = std::string("ok") + static_cast<char>(lead) + static_cast<char>(second) + std::string(ending);
-                ASSERT_EQ(FirstInvalidUtf8(bytes), FirstIllFormed(bytes)) << std::hex << lead << " " << second << " " << ending;
+                const std::string bytes = std::string("ok") + static_cast<char>(lead) +
+                                          static_cast<char>(second) + std::string(ending);
+                ASSERT_EQ(FirstInvalidUtf8(bytes), FirstIllFormed(bytes))
+                    << std::hex << lead << " " << second << " " << ending;
                 ASSERT_EQ(IsValidUtf8(bytes), FirstIllFormed(bytes) == std::string_view::npos);
             }
         }
@@ -97,14 +106,18 @@ TEST(Text, FindsTheFirstSequenceThatIsNotUtf8) {
 // surrogate before a low one is one character, any other surrogate U+FFFD, an odd byte at the
 // end nothing.
 TEST(Text, ReadsUtf16WhoseSurrogatesArePairedOrNot) {
-    const char16_t units[] = {0x0041, 0x00E4, 0xD7FF, 0xD800, 0xD801, 0xDBFF, 0xDC00, 0xDC01, 0xDFFF, 0xE000, 0xFFFF};
+    const char16_t units[] = {0x0041, 0x00E4, 0xD7FF, 0xD800, 0xD801, 0xDBFF,
+                              0xDC00, 0xDC01, 0xDFFF, 0xE000, 0xFFFF};
     const auto expect = [](const std::u16string& in) {
         std::string out;
         for (std::size_t i = 0; i < in.size(); ++i) {
             const char32_t u = in[i];
-            const bool high = u >= 0xD800 && u <= 0xDBFF, lowNext = i + 1 < in.size() && in[i + 1] >= 0xDC00 && in[i + 1] <= 0xDFFF;
-            if (high && lowNext) out += Utf8(0x10000 + ((u - 0xD800) << 10) + (in[++i] - 0xDC00));
-            else out += Utf8(u >= 0xD800 && u <= 0xDFFF ? 0xFFFD : u);
+            const bool high = u >= 0xD800 && u <= 0xDBFF,
+                       lowNext = i + 1 < in.size() && in[i + 1] >= 0xDC00 && in[i + 1] <= 0xDFFF;
+            if (high && lowNext)
+                out += Utf8(0x10000 + ((u - 0xD800) << 10) + (in[++i] - 0xDC00));
+            else
+                out += Utf8(u >= 0xD800 && u <= 0xDFFF ? 0xFFFD : u);
         }
         return out;
     };
@@ -117,22 +130,27 @@ TEST(Text, ReadsUtf16WhoseSurrogatesArePairedOrNot) {
     }
     for (const std::u16string& sequence : sequences) {
         std::string bytes;
-        for (const char16_t u : sequence) bytes += {static_cast<char>(u & 0xFF), static_cast<char>(u >> 8)};
-        ASSERT_EQ(Utf16LeToUtf8(bytes), expect(sequence)) << std::hex << unsigned{sequence[0]} << " " << unsigned{sequence[1]};
+        for (const char16_t u : sequence)
+            bytes += {static_cast<char>(u & 0xFF), static_cast<char>(u >> 8)};
+        ASSERT_EQ(Utf16LeToUtf8(bytes), expect(sequence))
+            << std::hex << unsigned{sequence[0]} << " " << unsigned{sequence[1]};
         ASSERT_EQ(Utf16LeToUtf8(bytes + 'x'), expect(sequence));
     }
 }
 
 // Cutting a text of 1-, 2-, 4- and 1-byte characters at every length: never inside a character,
-// and marked when something was cut. Windows-1252 has characters of its own in 0x80-0x9F; its five unused bytes stay C1 controls.
+// and marked when something was cut. Windows-1252 has characters of its own in 0x80-0x9F; its five
+// unused bytes stay C1 controls.
 TEST(Text, CutsBetweenCharactersAndReadsWindows1252) {
     const std::string mixed = "a\xC3\xA4\xF0\x9F\x93\xA7z";
     const std::size_t byCharacters[] = {0, 1, 3, 7, 8, 8};
     for (std::size_t n = 0; n < std::size(byCharacters); ++n) {
         EXPECT_EQ(FirstCharacters(mixed, n), mixed.substr(0, byCharacters[n])) << n;
-        EXPECT_EQ(Abbreviated(mixed, n, "~"), mixed.substr(0, byCharacters[n]) + (n < 4 ? "~" : "")) << n;
+        EXPECT_EQ(Abbreviated(mixed, n, "~"), mixed.substr(0, byCharacters[n]) + (n < 4 ? "~" : ""))
+            << n;
     }
-    EXPECT_EQ(Cp1252ToUtf8("\x80\xE4\x9F\x81\x7F\xA0"), "\xE2\x82\xAC\xC3\xA4\xC5\xB8\xC2\x81\x7F\xC2\xA0");
+    EXPECT_EQ(Cp1252ToUtf8("\x80\xE4\x9F\x81\x7F\xA0"),
+              "\xE2\x82\xAC\xC3\xA4\xC5\xB8\xC2\x81\x7F\xC2\xA0");
 }
 
 // The hash of a name sees every byte: names one letter apart hash apart, at every position of
@@ -140,14 +158,16 @@ TEST(Text, CutsBetweenCharactersAndReadsWindows1252) {
 TEST(Text, FoldedHashSeesEveryByteAndNoCase) {
     for (std::size_t length = 1; length <= 24; ++length) {
         for (const std::string& letters : {std::string("ab"), std::string("\xC3\xA4\xC3\xB6")}) {
-            const std::string a = letters.substr(0, letters.size() / 2), b = letters.substr(letters.size() / 2);
+            const std::string a = letters.substr(0, letters.size() / 2),
+                              b = letters.substr(letters.size() / 2);
             std::string base;
             for (std::size_t i = 0; i < length; ++i) base += a;
             std::set<std::uint32_t> hashes{FoldedHash(base)};
             for (std::size_t p = 0; p < length; ++p) {
                 std::string other = base;
                 other.replace(p * a.size(), a.size(), b);
-                EXPECT_TRUE(hashes.insert(FoldedHash(other)).second) << length << " " << p << " " << other;
+                EXPECT_TRUE(hashes.insert(FoldedHash(other)).second)
+                    << length << " " << p << " " << other;
                 EXPECT_EQ(FoldedHash(FoldCase(other)), FoldedHash(other)) << other;
             }
         }

@@ -55,8 +55,8 @@ namespace {
 namespace error = platform::error;
 using Clock = std::chrono::steady_clock;
 using platform::Key;
-using platform::kHKeyLocalMachine;
 using platform::KeyTree;
+using platform::kHKeyLocalMachine;
 using platform::kNullKey;
 using platform::Status;
 
@@ -94,39 +94,47 @@ struct Call {
 // What the store says a register holds now.
 std::string Read(platform::RegistryApi& store, const std::string& reg) {
     Key key = kNullKey;
-    const Status opened = store.OpenKeyEx(kHKeyLocalMachine, KeyPath(reg), 0, platform::kKeyRead, &key);
+    const Status opened =
+        store.OpenKeyEx(kHKeyLocalMachine, KeyPath(reg), 0, platform::kKeyRead, &key);
     char data[64] = {};
     std::uint32_t size = sizeof data - 1;
     Status status = opened;
     if (reg[0] == 'K' && opened == error::kSuccess) {
-        status = store.QueryValueEx(key, reg.substr(3), nullptr, reinterpret_cast<std::uint8_t*>(data), &size);
+        status = store.QueryValueEx(key, reg.substr(3), nullptr,
+                                    reinterpret_cast<std::uint8_t*>(data), &size);
     }
     store.CloseKey(key);
     if (status == error::kSuccess) return reg[0] == 'L' ? "+" : data;
     // A key K<k> is never deleted: its absence is an error, not an absent register.
-    return status == error::kFileNotFound && (reg[0] == 'L' || opened == error::kSuccess) ? kAbsent
-                                                                                          : "error " + std::to_string(status);
+    return status == error::kFileNotFound && (reg[0] == 'L' || opened == error::kSuccess)
+               ? kAbsent
+               : "error " + std::to_string(status);
 }
 
-// Writes `content` into a register: a text ("+" for a leaf), or kAbsent to delete it; false when refused.
+// Writes `content` into a register: a text ("+" for a leaf), or kAbsent to delete it; false when
+// refused.
 bool Write(platform::RegistryApi& store, const std::string& reg, const std::string& content) {
-    if (reg[0] == 'L' && content == kAbsent) return store.DeleteKey(kHKeyLocalMachine, KeyPath(reg)) == error::kSuccess;
+    if (reg[0] == 'L' && content == kAbsent)
+        return store.DeleteKey(kHKeyLocalMachine, KeyPath(reg)) == error::kSuccess;
     Key key = kNullKey;
     bool ok = (reg[0] == 'L' ? store.CreateKey(kHKeyLocalMachine, KeyPath(reg), &key)
-                             : store.OpenKeyEx(kHKeyLocalMachine, KeyPath(reg), 0, platform::kKeyAllAccess, &key)) ==
-              error::kSuccess;
+                             : store.OpenKeyEx(kHKeyLocalMachine, KeyPath(reg), 0,
+                                               platform::kKeyAllAccess, &key)) == error::kSuccess;
     if (ok && reg[0] == 'K') {
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(content.c_str());
-        ok = (content == kAbsent ? store.DeleteValue(key, reg.substr(3))
-                                 : store.SetValueEx(key, reg.substr(3), platform::kRegSz, bytes,
-                                                    static_cast<std::uint32_t>(content.size() + 1))) == error::kSuccess;
+        ok = (content == kAbsent
+                  ? store.DeleteValue(key, reg.substr(3))
+                  : store.SetValueEx(key, reg.substr(3), platform::kRegSz, bytes,
+                                     static_cast<std::uint32_t>(content.size() + 1))) ==
+             error::kSuccess;
     }
     store.CloseKey(key);
     return ok;
 }
 
 // One process's calls, logged to `log` a line each: "W|R register content begun ended".
-int RunCalls(const std::filesystem::path& folder, int process, int calls, unsigned seed, const std::filesystem::path& log) {
+int RunCalls(const std::filesystem::path& folder, int process, int calls, unsigned seed,
+             const std::filesystem::path& log) {
     platform::FileStoreRegistry store({folder, kComputer});
     std::mt19937 random(seed + static_cast<unsigned>(process));
     std::ofstream out(log);
@@ -139,16 +147,19 @@ int RunCalls(const std::filesystem::path& folder, int process, int calls, unsign
         std::map<std::string, std::string> written;
         for (int i = 0; i < count; ++i, ++n) {
             const std::string& reg = kRegisters[random() % kRegisters.size()];
-            const auto kind = random() % 3;  // alone: a read, a set or a deletion; grouped: one in three deletes
+            const auto kind =
+                random() % 3;  // alone: a read, a set or a deletion; grouped: one in three deletes
             if (!grouped && kind == 0) {
                 const std::string seen = Read(store, reg);
                 out << "R " << reg << ' ' << seen << ' ' << begun << ' ' << Now() << '\n';
                 continue;
             }
-            const std::string content = (grouped ? kind == 0 : kind == 2) ? kAbsent
-                                        : reg[0] == 'L'                   ? "+"
-                                                        : "p" + std::to_string(process) + "n" + std::to_string(n);
-            // A deletion of what is not there changes nothing: alone, it is a read that found it absent.
+            const std::string content =
+                (grouped ? kind == 0 : kind == 2) ? kAbsent
+                : reg[0] == 'L'                   ? "+"
+                                : "p" + std::to_string(process) + "n" + std::to_string(n);
+            // A deletion of what is not there changes nothing: alone, it is a read that found it
+            // absent.
             if (Write(store, reg, content)) {
                 written[reg] = content;
             } else if (content != kAbsent) {
@@ -159,7 +170,8 @@ int RunCalls(const std::filesystem::path& folder, int process, int calls, unsign
         }
         if (grouped && store.CommitTransaction(kHKeyLocalMachine) != error::kSuccess) return 2;
         const std::int64_t ended = Now();
-        for (const auto& [reg, content] : written) out << "W " << reg << ' ' << content << ' ' << begun << ' ' << ended << '\n';
+        for (const auto& [reg, content] : written)
+            out << "W " << reg << ' ' << content << ' ' << begun << ' ' << ended << '\n';
     }
     return out.good() ? 0 : 4;
 }
@@ -169,7 +181,8 @@ TEST(StoresSharingOneFile, BehaveAsOneRegistryTakingTheCallsInTurn) {
     const unsigned seed = std::random_device{}();
     SCOPED_TRACE("seed " + std::to_string(seed));
     test::TempDir dir;
-    test::WriteFile(dir / (kComputer + std::string(".reg")), test::ReadFile(KELVASTON_SHARED_START));
+    test::WriteFile(dir / (kComputer + std::string(".reg")),
+                    test::ReadFile(KELVASTON_SHARED_START));
     platform::KeyTree before;
     std::map<std::string, std::string> initial;
     {
@@ -183,12 +196,14 @@ TEST(StoresSharingOneFile, BehaveAsOneRegistryTakingTheCallsInTurn) {
         std::fflush(nullptr);
         const pid_t pid = ::fork();
         ASSERT_GE(pid, 0);
-        if (pid == 0) std::_Exit(RunCalls(dir.Path(), p, calls, seed, dir / ("log" + std::to_string(p))));
+        if (pid == 0)
+            std::_Exit(RunCalls(dir.Path(), p, calls, seed, dir / ("log" + std::to_string(p))));
     }
     for (int p = 0; p < processes; ++p) {
         int status = 0;
         ASSERT_GT(::wait(&status), 0);
-        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a process failed: " << status;
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << "a process failed: " << status;
     }
     std::map<std::string, std::vector<Call>> writes;
     std::vector<Call> reads;
@@ -202,14 +217,18 @@ TEST(StoresSharingOneFile, BehaveAsOneRegistryTakingTheCallsInTurn) {
     ASSERT_FALSE(writes.empty());
     // Whether `content` in `reg` may be seen by a call over [begun, ended]: left by a write that
     // had begun, or the initial content, and not overwritten by a write completed before `begun`.
-    const auto explains = [&](const std::string& reg, const std::string& content, std::int64_t begun, std::int64_t ended) {
+    const auto explains = [&](const std::string& reg, const std::string& content,
+                              std::int64_t begun, std::int64_t ended) {
         const auto& all = writes[reg];
         const auto overwritten = [&](std::int64_t after) {
-            return std::ranges::any_of(all, [&](const Call& later) { return later.begun > after && later.ended < begun; });
+            return std::ranges::any_of(
+                all, [&](const Call& later) { return later.begun > after && later.ended < begun; });
         };
-        return (content == initial.at(reg) && !overwritten(std::numeric_limits<std::int64_t>::min())) ||
+        return (content == initial.at(reg) &&
+                !overwritten(std::numeric_limits<std::int64_t>::min())) ||
                std::ranges::any_of(all, [&](const Call& write) {
-                   return write.content == content && write.begun < ended && !overwritten(write.ended);
+                   return write.content == content && write.begun < ended &&
+                          !overwritten(write.ended);
                });
     };
     for (const Call& read : reads) {
@@ -236,8 +255,8 @@ TEST(StoresSharingOneFile, BehaveAsOneRegistryTakingTheCallsInTurn) {
     EXPECT_EQ(registersOnly(after), registersOnly(before));
     std::size_t written = 0;
     for (const auto& [reg, all] : writes) written += all.size();
-    std::printf("figures: store-sharing processes=%d calls=%d writes=%zu reads=%zu\n", processes, processes * calls,
-                written, reads.size());
+    std::printf("figures: store-sharing processes=%d calls=%d writes=%zu reads=%zu\n", processes,
+                processes * calls, written, reads.size());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -249,21 +268,26 @@ std::optional<KeyTree> StoredParameters(const std::filesystem::path& folder) {
     platform::FileStoreRegistry registry({folder, "CRASH"});
     Key root = kNullKey, parameters = kNullKey;
     KeyTree tree;  // the handles go with the registry
-    const bool read =
-        registry.ConnectRegistry("", kHKeyLocalMachine, &root) == error::kSuccess &&
-        registry.OpenKeyEx(root, config::layout::kParametersKey, 0, platform::kKeyRead, &parameters) ==
-            error::kSuccess &&
-        platform::ReadTree(registry, parameters, config::layout::kParametersName, &tree) == error::kSuccess;
+    const bool read = registry.ConnectRegistry("", kHKeyLocalMachine, &root) == error::kSuccess &&
+                      registry.OpenKeyEx(root, config::layout::kParametersKey, 0,
+                                         platform::kKeyRead, &parameters) == error::kSuccess &&
+                      platform::ReadTree(registry, parameters, config::layout::kParametersName,
+                                         &tree) == error::kSuccess;
     return read ? std::optional(tree) : std::nullopt;
 }
 
 // Fills the global values and both lists of `s` with configuration 'A' or 'B'.
 void FillConfiguration(config::Settings& s, char which) {
     const bool a = which == 'A';
-    const std::string connection = a ? "Verbindung " : "Leitung ", account = a ? "konto" : "postfach";
+    const std::string connection = a ? "Verbindung " : "Leitung ",
+                      account = a ? "konto" : "postfach";
     const std::size_t shift = a ? 0 : 3;  // moves every number of B off A's
-    s.Global = {a ? "1" : "0", a ? "c:\\inetpub\\bdw" : "d:\\daten\\bdw", a ? "4" : "2",
-                a ? "proxy.example.com" : "cache.example.org", a ? "8080" : "3128", a ? "15001" : "15101",
+    s.Global = {a ? "1" : "0",
+                a ? "c:\\inetpub\\bdw" : "d:\\daten\\bdw",
+                a ? "4" : "2",
+                a ? "proxy.example.com" : "cache.example.org",
+                a ? "8080" : "3128",
+                a ? "15001" : "15101",
                 a ? "ticker@example.com" : "nachrichten@example.org"};
     for (std::size_t c = 0; c < config::kConnectionSlots; ++c) {
         s.Connections[c] = {c == 0 ? "NORAS" : connection + std::to_string(c), a ? "1" : "0",
@@ -285,7 +309,8 @@ void FillConfiguration(config::Settings& s, char which) {
 // replaces it with configuration `which` and saves, killed after `killAfterMs` if given and after
 // a minute in any case; its wait status (exit status 0 when the save reports success), with
 // whether it was killed before its end.
-std::pair<int, bool> RunChild(const std::filesystem::path& folder, char which, std::optional<double> killAfterMs) {
+std::pair<int, bool> RunChild(const std::filesystem::path& folder, char which,
+                              std::optional<double> killAfterMs) {
     std::fflush(nullptr);
     const pid_t pid = ::fork();
     if (pid == 0) {
@@ -301,7 +326,8 @@ std::pair<int, bool> RunChild(const std::filesystem::path& folder, char which, s
         std::fprintf(stderr, "the save failed: %s\n", config::Describe(outcome).c_str());
         std::_Exit(1);
     }
-    const auto deadline = Clock::now() + std::chrono::duration<double, std::milli>(killAfterMs.value_or(60000));
+    const auto deadline =
+        Clock::now() + std::chrono::duration<double, std::milli>(killAfterMs.value_or(60000));
     int status = 0;
     while (::waitpid(pid, &status, WNOHANG) == 0) {
         if (Clock::now() > deadline) {
@@ -314,21 +340,25 @@ std::pair<int, bool> RunChild(const std::filesystem::path& folder, char which, s
     return {status, false};
 }
 
-bool Succeeded(int status) { return WIFEXITED(status) && WEXITSTATUS(status) == 0; }
+bool Succeeded(int status) {
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
 
 TEST(SaveCrash, AKilledSaveLeavesTheOldOrTheNewConfiguration) {
     const int runs = LongMode() ? 200 : 15;
     kelvaston::test::TempDir dir;
     const std::filesystem::path folder = dir.Path(), file = folder / "CRASH.reg";
-    kelvaston::test::WriteFile(file, "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\" +
-                                         config::layout::kServiceKey + "]\n");
+    kelvaston::test::WriteFile(file,
+                               "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\" +
+                                   config::layout::kServiceKey + "]\n");
     // The two configurations as a whole save stores them, and how long such a save takes.
     std::optional<KeyTree> trees[2];
     std::vector<double> durations;
     for (const char which : {'B', 'A', 'B', 'A'}) {
         const auto start = Clock::now();
         ASSERT_TRUE(Succeeded(RunChild(folder, which, std::nullopt).first));
-        durations.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        durations.push_back(
+            std::chrono::duration<double, std::milli>(Clock::now() - start).count());
         trees[which - 'A'] = StoredParameters(folder);
         ASSERT_TRUE(trees[which - 'A']);
     }
@@ -347,7 +377,8 @@ TEST(SaveCrash, AKilledSaveLeavesTheOldOrTheNewConfiguration) {
         const auto [status, killed] = RunChild(folder, target, delayMs(random));
         kills += killed;
         EXPECT_TRUE(killed || Succeeded(status)) << "the child ended with status " << status;
-        ASSERT_TRUE(platform::regfile::Parse(kelvaston::test::ReadFile(file)).document) << "the store does not parse";
+        ASSERT_TRUE(platform::regfile::Parse(kelvaston::test::ReadFile(file)).document)
+            << "the store does not parse";
         const std::optional<KeyTree> stored = StoredParameters(folder);
         ASSERT_TRUE(stored) << "the store cannot be loaded or has no Parameters key";
         if (*stored == trees[target - 'A']) {
@@ -358,15 +389,19 @@ TEST(SaveCrash, AKilledSaveLeavesTheOldOrTheNewConfiguration) {
         }
         for (const auto& entry : std::filesystem::directory_iterator(folder)) {
             const std::string name = entry.path().filename().string();
-            EXPECT_TRUE(entry.path() == file || name == ".CRASH.reg.lock" || name.starts_with(".CRASH.reg.tmp-"))
+            EXPECT_TRUE(entry.path() == file || name == ".CRASH.reg.lock" ||
+                        name.starts_with(".CRASH.reg.tmp-"))
                 << "a stray file: " << name;
         }
     }
     const char last = current == 'A' ? 'B' : 'A';
-    EXPECT_TRUE(Succeeded(RunChild(folder, last, std::nullopt).first)) << "a save after the killed ones failed";
+    EXPECT_TRUE(Succeeded(RunChild(folder, last, std::nullopt).first))
+        << "a save after the killed ones failed";
     EXPECT_EQ(StoredParameters(folder), trees[last - 'A']);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 2) << "temporary files stay";
-    std::printf("figures: save-crash runs=%d kills=%d save-ms=%.1f seed=%u\n", runs, kills, durations[2], seed);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 2)
+        << "temporary files stay";
+    std::printf("figures: save-crash runs=%d kills=%d save-ms=%.1f seed=%u\n", runs, kills,
+                durations[2], seed);
     EXPECT_GT(kills, 0) << "no save was killed: the test tested nothing";
 }
 

@@ -33,7 +33,9 @@ inline std::string KeyLine(const std::string& path) {
 class LocalHiveTest : public ::testing::Test {
 protected:
 #ifdef _WIN32
-    ~LocalHiveTest() override { RemoveService(); }
+    ~LocalHiveTest() override {
+        RemoveService();
+    }
     static void RemoveService() {
         platform::Win32Registry registry;
         platform::DeleteTree(registry, platform::kHKeyLocalMachine, kServicePath);

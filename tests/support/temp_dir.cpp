@@ -15,7 +15,8 @@ fs::path TempDir::FastBase() {
     std::error_code ec;
     const auto status = fs::status("/dev/shm", ec);
     const auto writable = fs::perms::others_write | fs::perms::owner_write;
-    const bool usable = !ec && fs::is_directory(status) && (status.permissions() & writable) == writable;
+    const bool usable =
+        !ec && fs::is_directory(status) && (status.permissions() & writable) == writable;
     return usable ? fs::path("/dev/shm") : fs::temp_directory_path();
 }
 
@@ -26,7 +27,8 @@ TempDir::TempDir(const fs::path& base) {
         if (fs::create_directory(candidate)) path_ = candidate;
     }
     if (path_.empty()) throw std::runtime_error("cannot create a temporary folder");
-    fs::permissions(path_, fs::perms::owner_all);  // a store folder is its owner's alone, whatever the umask
+    fs::permissions(
+        path_, fs::perms::owner_all);  // a store folder is its owner's alone, whatever the umask
 }
 
 TempDir::~TempDir() {

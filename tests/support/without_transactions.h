@@ -10,12 +10,18 @@ namespace kelvaston::test {
 class WithoutTransactions final : public platform::RegistryDecorator {
 public:
     using RegistryDecorator::RegistryDecorator;
-    platform::Status BeginTransaction(platform::Key key) override { return RegistryApi::BeginTransaction(key); }
-    platform::Status CommitTransaction(platform::Key key) override { return RegistryApi::CommitTransaction(key); }
+    platform::Status BeginTransaction(platform::Key key) override {
+        return RegistryApi::BeginTransaction(key);
+    }
+    platform::Status CommitTransaction(platform::Key key) override {
+        return RegistryApi::CommitTransaction(key);
+    }
     bool AbortTransaction(platform::Key key) override { return RegistryApi::AbortTransaction(key); }
 
 protected:
-    std::optional<platform::Status> Before(platform::Call /*call*/) override { return std::nullopt; }
+    std::optional<platform::Status> Before(platform::Call /*call*/) override {
+        return std::nullopt;
+    }
 };
 
 }  // namespace kelvaston::test

@@ -45,7 +45,10 @@ const std::string kNoras =
     "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Tolvane Service\\Parameters\\NORAS";
 const std::string kHeader = "Windows Registry Editor Version 5.00\n\n";
 
-struct Result { int code = -1; std::string out, err; };
+struct Result {
+    int code = -1;
+    std::string out, err;
+};
 
 Result Tool(platform::RegistryApi& api, const std::vector<std::string>& args) {
     std::ostringstream out, err;
@@ -68,8 +71,10 @@ struct Store {
 
 // A command run in a child process after `prepare` there; its error output comes back by file.
 template <class Prepare>
-Result InChild(platform::RegistryApi& api, const std::vector<std::string>& args, Prepare&& prepare) {
-    const std::string errFile = std::filesystem::temp_directory_path() / ("kelvaston-child-" + std::to_string(::getpid()));
+Result InChild(platform::RegistryApi& api, const std::vector<std::string>& args,
+               Prepare&& prepare) {
+    const std::string errFile =
+        std::filesystem::temp_directory_path() / ("kelvaston-child-" + std::to_string(::getpid()));
     std::fflush(nullptr);
     if (::fork() == 0) {
         prepare();
@@ -85,15 +90,20 @@ Result InChild(platform::RegistryApi& api, const std::vector<std::string>& args,
 }
 
 const rlimit kSmallFiles{4096, 4096};
-const auto kFullDisk = [] { std::signal(SIGXFSZ, SIG_IGN); ::setrlimit(RLIMIT_FSIZE, &kSmallFiles); };
+const auto kFullDisk = [] {
+    std::signal(SIGXFSZ, SIG_IGN);
+    ::setrlimit(RLIMIT_FSIZE, &kSmallFiles);
+};
 
 // A registry on a computer whose code page holds ASCII only, as advapi32's ANSI calls there.
 class AsciiCodePage final : public platform::RegistryDecorator {
 public:
     using RegistryDecorator::RegistryDecorator;
     std::optional<std::size_t> UnstorableAt(std::string_view text) const override {
-        const auto at = std::ranges::find_if(text, [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
-        return at == text.end() ? std::nullopt : std::optional(static_cast<std::size_t>(at - text.begin()));
+        const auto at = std::ranges::find_if(
+            text, [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+        return at == text.end() ? std::nullopt
+                                : std::optional(static_cast<std::size_t>(at - text.begin()));
     }
 
 protected:
@@ -103,16 +113,18 @@ protected:
 // One command of the transcript (transcript.txt) with what it must give, or a file it writes.
 struct Step {
     int line = 0;
-    std::string put;                // the file to write ("NAME utf-16": in UTF-16LE); empty: a command
-    std::string registry;           // the command's registry by name; empty: the store itself
+    std::string put;       // the file to write ("NAME utf-16": in UTF-16LE); empty: a command
+    std::string registry;  // the command's registry by name; empty: the store itself
     std::vector<std::string> args;  // the command's arguments, or the file's lines
     std::optional<int> code;
-    std::optional<std::string> shown;                // found in the output, or the error when it fails
-    std::vector<std::pair<bool, std::string>> file;  // the store file holds this afterwards (true) or not
+    std::optional<std::string> shown;  // found in the output, or the error when it fails
+    std::vector<std::pair<bool, std::string>>
+        file;  // the store file holds this afterwards (true) or not
 };
 
 // The transcript's text with its {placeholders} replaced; nullopt when one is unknown.
-std::optional<std::string> Expand(std::string_view text, const std::map<std::string, std::string>& places) {
+std::optional<std::string> Expand(std::string_view text,
+                                  const std::map<std::string, std::string>& places) {
     std::string out;
     for (std::size_t at = 0, end = 0; at < text.size(); at = end + 1) {
         if (text[end = at] != '{') {
@@ -124,9 +136,11 @@ std::optional<std::string> Expand(std::string_view text, const std::map<std::str
         const std::size_t star = name.find('*');
         if (places.contains(name)) {
             out += places.at(name);
-        } else if (name.size() == 3 && name[0] == 'x' && name.find_first_not_of("0123456789ABCDEF", 1) == std::string::npos) {
+        } else if (name.size() == 3 && name[0] == 'x' &&
+                   name.find_first_not_of("0123456789ABCDEF", 1) == std::string::npos) {
             out += static_cast<char>(std::stoi(name.substr(1), nullptr, 16));
-        } else if (star != std::string::npos && star > 0 && name.find_first_not_of("0123456789") == star) {
+        } else if (star != std::string::npos && star > 0 &&
+                   name.find_first_not_of("0123456789") == star) {
             for (int i = std::stoi(name); i > 0; --i) out += name.substr(star + 1);
         } else {
             return std::nullopt;
@@ -141,18 +155,21 @@ std::optional<std::pair<std::string, std::string>> CommandLine(std::string_view 
     if (!line.starts_with("$ ")) return std::nullopt;
     line.remove_prefix(2);
     std::string registry;
-    if (const auto colon = line.find(": "); colon != std::string_view::npos && colon > 0 &&
-                                            line.substr(0, colon).find_first_not_of("abcdefghijklmnopqrstuvwxyz-") ==
-                                                std::string_view::npos) {
+    if (const auto colon = line.find(": ");
+        colon != std::string_view::npos && colon > 0 &&
+        line.substr(0, colon).find_first_not_of("abcdefghijklmnopqrstuvwxyz-") ==
+            std::string_view::npos) {
         registry = line.substr(0, colon);
         line.remove_prefix(colon + 2);
     }
-    if (!line.starts_with("kelvaston-reg") || (line.size() > 13 && line[13] != ' ')) return std::nullopt;
+    if (!line.starts_with("kelvaston-reg") || (line.size() > 13 && line[13] != ' '))
+        return std::nullopt;
     return std::pair(registry, std::string(line.substr(13)));
 }
 
 // The transcript's steps; `malformed` names every line that is none of its forms.
-std::vector<Step> ReadTranscript(const std::map<std::string, std::string>& places, std::string* malformed) {
+std::vector<Step> ReadTranscript(const std::map<std::string, std::string>& places,
+                                 std::string* malformed) {
     std::istringstream lines(ReadFile(KELVASTON_TRANSCRIPT));
     std::vector<Step> steps;
     int number = 0;
@@ -167,8 +184,10 @@ std::vector<Step> ReadTranscript(const std::map<std::string, std::string>& place
             std::istringstream words(command->second);
             Step& step = steps.emplace_back();
             std::tie(step.line, step.registry) = std::tuple(number, command->first);
-            for (std::string word; words >> std::quoted(word, '"', '\0');) step.args.push_back(Expand(word, places).value_or(""));
-        } else if (text && line.starts_with("put ") && (text->find(' ', 4) == std::string::npos || text->ends_with(" utf-16"))) {
+            for (std::string word; words >> std::quoted(word, '"', '\0');)
+                step.args.push_back(Expand(word, places).value_or(""));
+        } else if (text && line.starts_with("put ") &&
+                   (text->find(' ', 4) == std::string::npos || text->ends_with(" utf-16"))) {
             steps.emplace_back().line = number;
             steps.back().put = text->substr(4);
         } else if (text && inPut && line.starts_with("| ")) {
@@ -177,7 +196,8 @@ std::vector<Step> ReadTranscript(const std::map<std::string, std::string>& place
             last->code = line[2] - '0';
         } else if (text && inCommand && line.starts_with("> ")) {
             last->shown = last->shown ? *last->shown + "\n" + text->substr(2) : text->substr(2);
-        } else if (text && inCommand && (line.starts_with("file: ") || line.starts_with("file!: "))) {
+        } else if (text && inCommand &&
+                   (line.starts_with("file: ") || line.starts_with("file!: "))) {
             last->file.emplace_back(line[4] == ':', text->substr(line[4] == ':' ? 6 : 7));
         } else {
             *malformed += std::to_string(number) + ": " + line.substr(0, 80) + "\n";
@@ -191,24 +211,31 @@ std::vector<Step> ReadTranscript(const std::map<std::string, std::string>& place
 // past any faults. It counts the writes that reach it after an Abort: the tool must make none.
 class WithTransactions final : public platform::RegistryDecorator {
 public:
-    WithTransactions(RegistryApi& faulty, RegistryApi& direct) : RegistryDecorator(faulty), direct_(direct) {}
-    Status BeginTransaction(Key key) override { return platform::ReadTree(direct_, key, "", &copy_); }
+    WithTransactions(RegistryApi& faulty, RegistryApi& direct)
+        : RegistryDecorator(faulty), direct_(direct) {}
+    Status BeginTransaction(Key key) override {
+        return platform::ReadTree(direct_, key, "", &copy_);
+    }
     Status CommitTransaction(Key key) override { return FlushKey(key); }
     bool AbortTransaction(Key key) override {
         aborted_ = true;
         platform::KeyContents now;
         EXPECT_EQ(direct_.QueryKeyContents(key, "", &now), error::kSuccess);
-        EXPECT_TRUE(now.values.empty() && copy_.values.empty());  // no command writes values of HKLM itself
-        for (const auto& name : now.subkeys) EXPECT_EQ(platform::DeleteTree(direct_, key, name), error::kSuccess);
-        for (const auto& child : copy_.children) EXPECT_EQ(platform::WriteTree(direct_, key, child), error::kSuccess);
+        EXPECT_TRUE(now.values.empty() &&
+                    copy_.values.empty());  // no command writes values of HKLM itself
+        for (const auto& name : now.subkeys)
+            EXPECT_EQ(platform::DeleteTree(direct_, key, name), error::kSuccess);
+        for (const auto& child : copy_.children)
+            EXPECT_EQ(platform::WriteTree(direct_, key, child), error::kSuccess);
         return true;
     }
     std::size_t writesAfterAbort = 0;
 
 protected:
     std::optional<Status> Before(Call call) override {
-        if (aborted_ && (call == Call::CreateKey || call == Call::DeleteKey || call == Call::SetValueEx ||
-                         call == Call::SetValueBytes || call == Call::DeleteValue)) {
+        if (aborted_ &&
+            (call == Call::CreateKey || call == Call::DeleteKey || call == Call::SetValueEx ||
+             call == Call::SetValueBytes || call == Call::DeleteValue)) {
             ++writesAfterAbort;
         }
         return std::nullopt;
@@ -284,10 +311,12 @@ TEST(RegTool, Transcript) {
     fs::create_directory_symlink(store.folder, store.dir / "store-link");
     fs::create_symlink("loop-b", store.dir / "loop-a");
     fs::create_symlink("loop-a", store.dir / "loop-b");
-    const std::string backupTarget = (store.dir / "backup-target.reg").string(), backupLink = store.dir / "backup-link.reg";
+    const std::string backupTarget = (store.dir / "backup-target.reg").string(),
+                      backupLink = store.dir / "backup-link.reg";
     fs::create_symlink(backupTarget, backupLink);
     std::string device = ::geteuid() == 0 ? (store.dir / "null").string() : "/dev/null";
-    if (::geteuid() == 0 && ::mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0) device.clear();
+    if (::geteuid() == 0 && ::mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0)
+        device.clear();
     // Registries in front of the store: one that makes no key, one whose changes cannot be saved,
     // one on a computer whose code page holds ASCII only; and the store in a process that may
     // write no file larger than 4 KiB.
@@ -304,67 +333,87 @@ TEST(RegTool, Transcript) {
     };
     // No other user to be as anyone but root: the steps of "unreadable" are passed over.
     const std::map<std::string, std::function<Result(Args)>> registries = {
-        {"", on(store.api)}, {"read-only", on(readOnly)}, {"unsaved", on(unsaved)},
+        {"", on(store.api)},
+        {"read-only", on(readOnly)},
+        {"unsaved", on(unsaved)},
         {"ascii", on(ascii)},
         {"full-disk", [&](Args args) { return InChild(store.api, args, kFullDisk); }},
         {"locked", otherUser(true)},
         {"unreadable", ::geteuid() == 0 ? otherUser(false) : nullptr},
         {"each-call-fails", [&](Args args) { return EachCallFails(store, args); }}};
     std::string malformed;
-    const std::vector<Step> steps = ReadTranscript(
-        {{"dir", store.dir.Path().string()}, {"store", store.folder.string()}, {"sample", kSample}, {"device", device}, {"LF", "\n"}},
-        &malformed);
-    ASSERT_EQ(malformed, "") << "lines of " << KELVASTON_TRANSCRIPT << " that are none of its forms";
+    const std::vector<Step> steps = ReadTranscript({{"dir", store.dir.Path().string()},
+                                                    {"store", store.folder.string()},
+                                                    {"sample", kSample},
+                                                    {"device", device},
+                                                    {"LF", "\n"}},
+                                                   &malformed);
+    ASSERT_EQ(malformed, "") << "lines of " << KELVASTON_TRANSCRIPT
+                             << " that are none of its forms";
     ASSERT_FALSE(steps.empty());
     for (const Step& step : steps) {
         SCOPED_TRACE("transcript line " + std::to_string(step.line));
         if (const bool utf16 = step.put.ends_with(" utf-16"); !step.put.empty()) {
             std::string bytes = utf16 ? "\xFF\xFE" : "";
             for (const std::string& line : step.args) {
-                for (const char c : line + (utf16 ? "\r\n" : "\n")) bytes += utf16 ? std::string{c, '\0'} : std::string(1, c);
+                for (const char c : line + (utf16 ? "\r\n" : "\n"))
+                    bytes += utf16 ? std::string{c, '\0'} : std::string(1, c);
             }
             store.Put(step.put.substr(0, step.put.find(' ')), bytes);
             continue;
         }
         ASSERT_TRUE(registries.contains(step.registry)) << "no registry " << step.registry;
-        if (device.empty() && std::ranges::find(step.args, "") != step.args.end()) continue;  // no device to write into
+        if (device.empty() && std::ranges::find(step.args, "") != step.args.end())
+            continue;  // no device to write into
         if (!registries.at(step.registry)) continue;
-        const bool changes = !step.args.empty() && (step.args[0] == "add" || step.args[0] == "delete" || step.args[0] == "import");
+        const bool changes =
+            !step.args.empty() &&
+            (step.args[0] == "add" || step.args[0] == "delete" || step.args[0] == "import");
         ASSERT_TRUE(step.code) << "a command without its exit status";
-        ASSERT_EQ(step.code == 0 && changes, !step.file.empty()) << "a change that succeeds, and only such a change, says what the file holds";
+        ASSERT_EQ(step.code == 0 && changes, !step.file.empty())
+            << "a change that succeeds, and only such a change, says what the file holds";
         const std::string before = store.File();
         const Result result = registries.at(step.registry)(step.args);
         const std::string after = store.File();
         EXPECT_EQ(result.code, *step.code) << result.err;
-        EXPECT_TRUE(step.shown ? (step.code == 0 ? result.out : result.err).find(*step.shown) != std::string::npos
+        EXPECT_TRUE(step.shown ? (step.code == 0 ? result.out : result.err).find(*step.shown) !=
+                                     std::string::npos
                                : result.out + result.err == "")
             << result.out << result.err;
         if (step.code != 0) {
             EXPECT_EQ(result.out, "");
-            EXPECT_TRUE(result.err.starts_with("ERROR: ") && result.err.size() < 300) << result.err.substr(0, 300);
+            EXPECT_TRUE(result.err.starts_with("ERROR: ") && result.err.size() < 300)
+                << result.err.substr(0, 300);
         }
         if (step.file.empty()) {
             EXPECT_EQ(after, before);
         }
-        for (const auto& [held, text] : step.file) EXPECT_EQ(after.find(text) != std::string::npos, held) << text << "\n" << after;
+        for (const auto& [held, text] : step.file)
+            EXPECT_EQ(after.find(text) != std::string::npos, held) << text << "\n" << after;
     }
     EXPECT_EQ(ReadFile(store.dir / "backup.reg").find("precious"), std::string::npos);
     EXPECT_EQ(ReadFile(store.dir / "full.reg"), "the old backup\n");
-    for (const fs::path& none : {store.dir / "none.reg", store.folder / ".TESTPC.reg.tmp-1", store.folder / "new.reg"}) {
+    for (const fs::path& none :
+         {store.dir / "none.reg", store.folder / ".TESTPC.reg.tmp-1", store.folder / "new.reg"}) {
         EXPECT_FALSE(fs::exists(none)) << none;
     }
     // The link stays a link, and its target, replaced, holds the export privately.
     EXPECT_TRUE(fs::is_symlink(backupLink));
     struct stat st {};
-    EXPECT_TRUE(::lstat(backupTarget.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0777) == 0600);
+    EXPECT_TRUE(::lstat(backupTarget.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+                (st.st_mode & 0777) == 0600);
     const auto exported = platform::regfile::Parse(ReadFile(backupTarget));
     EXPECT_TRUE(exported.document && !exported.document->entries.empty()) << ReadFile(backupTarget);
     EXPECT_TRUE(device.empty() || fs::is_character_file(device)) << device;
 }
 
-// The program itself on the store folder `folder` ($KELVASTON_REGISTRY): its exit status and all it prints.
+// The program itself on the store folder `folder` ($KELVASTON_REGISTRY): its exit status and all it
+// prints.
 std::pair<int, std::string> Program(const std::string& folder, const std::string& args) {
-    FILE* pipe = ::popen(("KELVASTON_REGISTRY='" + folder + "' '" KELVASTON_REG_PROGRAM "' " + args + " 2>&1").c_str(), "r");
+    FILE* pipe = ::popen(
+        ("KELVASTON_REGISTRY='" + folder + "' '" KELVASTON_REG_PROGRAM "' " + args + " 2>&1")
+            .c_str(),
+        "r");
     std::string output(1 << 20, '\0');
     output.resize(std::fread(output.data(), 1, output.size(), pipe));
     return {::pclose(pipe), output};
@@ -384,7 +433,8 @@ TEST(RegTool, ExportsAndTheProgramItself) {
     const int reader = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK);
     const Result result = Tool(store.api, {"export", kNoras, fifo});
     std::string received(1 << 16, '\0');
-    received.resize(static_cast<std::size_t>(std::max<ssize_t>(::read(reader, received.data(), received.size()), 0)));
+    received.resize(static_cast<std::size_t>(
+        std::max<ssize_t>(::read(reader, received.data(), received.size()), 0)));
     ::close(reader);
     EXPECT_EQ(result.code, 0) << result.err;
     EXPECT_EQ(result.out, "");
@@ -397,37 +447,53 @@ TEST(RegTool, ExportsAndTheProgramItself) {
     const auto parsed = platform::regfile::Parse(received);
     ASSERT_TRUE(parsed.document) << parsed.error.message;
     EXPECT_EQ(parsed.document->entries.front().path.back(), "NORAS");
-    const auto [status, piped] = Program(store.folder.string(), "export '\\\\TESTPC\\HKLM\\SYSTEM\\CurrentControlSet' /dev/stdout");
+    const auto [status, piped] = Program(
+        store.folder.string(), "export '\\\\TESTPC\\HKLM\\SYSTEM\\CurrentControlSet' /dev/stdout");
     EXPECT_EQ(status, 0);
     const auto whole = platform::regfile::Parse(piped);
     ASSERT_TRUE(whole.document) << whole.error.line << ": " << whole.error.message;
-    EXPECT_EQ(whole.document->entries.size(), platform::regfile::Parse(ReadFile(kSample)).document->entries.size() - 1);
-    const std::string damaged = store.Put("Kaputt.reg", kHeader + "[HKEY_LOCAL_MACHINE\\SOFTWARE]\n\"x\"=dword:zz\n");
+    EXPECT_EQ(whole.document->entries.size(),
+              platform::regfile::Parse(ReadFile(kSample)).document->entries.size() - 1);
+    const std::string damaged =
+        store.Put("Kaputt.reg", kHeader + "[HKEY_LOCAL_MACHINE\\SOFTWARE]\n\"x\"=dword:zz\n");
     for (const std::string& folder : {store.dir.Path().string(), damaged}) {
         const auto [code, output] = Program(folder, "query '\\\\kaputt\\HKLM'");
         EXPECT_EQ(code, 1 << 8);
-        EXPECT_NE(output.find(folder == damaged ? "refusing to use " + damaged + ": it is not a folder"
-                                                : "\"kaputt\": the registry file is damaged at " + damaged + ":4: dword:"),
-                  std::string::npos) << output;
+        EXPECT_NE(
+            output.find(folder == damaged ? "refusing to use " + damaged + ": it is not a folder"
+                                          : "\"kaputt\": the registry file is damaged at " +
+                                                damaged + ":4: dword:"),
+            std::string::npos)
+            << output;
     }
     // Text values of other software travel byte for byte (odd counts, unpaired surrogates); an
     // export is private to its owner and imports as the same tree, for one key or all of HKLM.
-    ASSERT_EQ(Tool(store.api, {"import", store.Put("odd.reg", kHeader + "[HKEY_LOCAL_MACHINE\\Other]\n\"E\"=hex(2):41,00,42\n"
-                                                              "\"S\"=hex(2):41,00,00,d8,42,00\n\"M\"=hex(7):00,dc,00\n")}).code, 0);
-    EXPECT_NE(store.File().find("\"S\"=hex(2):41,00,00,d8,42,00\n\"M\"=hex(7):00,dc,00"), std::string::npos);
-    for (const std::string key : {"HKLM\\SYSTEM\\CurrentControlSet\\Services\\Tolvane Service", "hklm"}) {
+    ASSERT_EQ(Tool(store.api,
+                   {"import",
+                    store.Put("odd.reg",
+                              kHeader + "[HKEY_LOCAL_MACHINE\\Other]\n\"E\"=hex(2):41,00,42\n"
+                                        "\"S\"=hex(2):41,00,00,d8,42,00\n\"M\"=hex(7):00,dc,00\n")})
+                  .code,
+              0);
+    EXPECT_NE(store.File().find("\"S\"=hex(2):41,00,00,d8,42,00\n\"M\"=hex(7):00,dc,00"),
+              std::string::npos);
+    for (const std::string key :
+         {"HKLM\\SYSTEM\\CurrentControlSet\\Services\\Tolvane Service", "hklm"}) {
         const std::string exported = (store.dir / "export.reg").string();
         ASSERT_EQ(Tool(store.api, {"export", key, exported, "/y"}).code, 0);
         struct stat st {};
         EXPECT_TRUE(::stat(exported.c_str(), &st) == 0 && (st.st_mode & 0777) == 0600);
         Store second;
         ASSERT_EQ(Tool(second.api, {"import", exported}).code, 0);
-        EXPECT_EQ(second.File(), key == "hklm" ? store.File() : ReadFile(kSample));  // for a key: the keys above it too
+        EXPECT_EQ(second.File(), key == "hklm"
+                                     ? store.File()
+                                     : ReadFile(kSample));  // for a key: the keys above it too
     }
     // Every key the tool opens it closes again, also one it deletes.
     platform::CountingRegistry counting(store.api);
     ASSERT_EQ(Tool(counting, {"delete", "HKLM\\SYSTEM", "/f"}).code, 0);
-    EXPECT_EQ(counting.Count(Call::CloseKey), counting.Count(Call::ConnectRegistry) + counting.Count(Call::OpenKeyEx));
+    EXPECT_EQ(counting.Count(Call::CloseKey),
+              counting.Count(Call::ConnectRegistry) + counting.Count(Call::OpenKeyEx));
 }
 
 }  // namespace

@@ -29,9 +29,11 @@ std::map<std::string, platform::regfile::Value> Flatten(const std::string& bytes
     const auto parsed = platform::regfile::Parse(bytes);
     EXPECT_TRUE(parsed.document) << parsed.error.line << ": " << parsed.error.message;
     std::map<std::string, platform::regfile::Value> flat;
-    for (const auto& entry : parsed.document ? parsed.document->entries : std::vector<platform::regfile::Entry>{}) {
+    for (const auto& entry :
+         parsed.document ? parsed.document->entries : std::vector<platform::regfile::Entry>{}) {
         std::string path;
-        for (const auto& name : entry.path) path += (path.empty() ? "" : "\\") + platform::text::FoldCase(name);
+        for (const auto& name : entry.path)
+            path += (path.empty() ? "" : "\\") + platform::text::FoldCase(name);
         if (!path.starts_with(platform::text::FoldCase(kServicePath))) continue;
         const bool value = entry.kind == platform::regfile::EntryKind::SetValue;
         flat[value ? path + "=" + entry.value.name : path] = entry.value;
@@ -40,7 +42,8 @@ std::map<std::string, platform::regfile::Value> Flatten(const std::string& bytes
 }
 
 // The exit status and error output of a command.
-std::pair<int, std::string> Command(platform::RegistryApi& registry, const std::vector<std::string>& args) {
+std::pair<int, std::string> Command(platform::RegistryApi& registry,
+                                    const std::vector<std::string>& args) {
     std::ostringstream out, err;
     const int code = RunRegTool(args, registry, out, err);
     return {code, err.str()};
@@ -69,7 +72,8 @@ TEST(RegToolOnWindows, ImportsExportsAndFailedImports) {
     platform::Win32Registry registry;
     platform::DeleteTree(registry, platform::kHKeyLocalMachine, kServicePath);
     platform::DeleteTree(registry, platform::kHKeyLocalMachine, "ZM");
-    ASSERT_TRUE(registry.UnstorableAt("\xCE\xA9")) << "the code page holds the Omega: no name to test with";
+    ASSERT_TRUE(registry.UnstorableAt("\xCE\xA9"))
+        << "the code page holds the Omega: no name to test with";
     const std::string sample = std::string(KELVASTON_EXAMPLES_DIR) + "/sample.reg";
     const test::TempDir dir;
     const auto exported = dir / "export.reg";
@@ -79,14 +83,18 @@ TEST(RegToolOnWindows, ImportsExportsAndFailedImports) {
     const std::string change = KELVASTON_TOOLS_DATA "/windows-change.reg";
     ASSERT_NE(test::ReadFile(change), "");
     ASSERT_EQ(Command(registry, {"import", sample}).first, 0);
-    ASSERT_EQ(Command(registry, {"export", "HKLM\\" + kServicePath, exported.string(), "/y"}).first, 0);
+    ASSERT_EQ(Command(registry, {"export", "HKLM\\" + kServicePath, exported.string(), "/y"}).first,
+              0);
     const auto expected = Flatten(test::ReadFile(sample));
-    EXPECT_GT(expected.size(), 12u);  // the service, Parameters, volatile, 3 connections, 6 accounts, values
+    EXPECT_GT(expected.size(),
+              12u);  // the service, Parameters, volatile, 3 connections, 6 accounts, values
     EXPECT_EQ(Flatten(test::ReadFile(exported)), expected);
     const auto [refused, why] = Command(registry, {"import", omega});
     EXPECT_EQ(refused, 1);
     EXPECT_NE(why.find(omega + ":6: the key name \"\xCE\xA9mega\" holds \"\xCE\xA9\", which this "
-                       "computer's registry cannot store"), std::string::npos) << why;
+                               "computer's registry cannot store"),
+              std::string::npos)
+        << why;
     EXPECT_EQ(Tree(registry, "ZM"), platform::KeyTree());  // no HKLM\ZM, and no HKLM\ZM\First
     const platform::KeyTree before = Tree(registry, kServicePath);
     std::size_t failed = 0;

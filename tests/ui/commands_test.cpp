@@ -70,10 +70,14 @@ std::vector<Case> ReadCases() {
     for (int number = 1; !file.atEnd(); ++number) {
         QString line = expand(QString::fromUtf8(file.readLine()).chopped(1));
         const QString word = line.section(' ', 0, 0), rest = line.section(' ', 1);
-        const auto problem = [&] { return "commands.txt:" + std::to_string(number) + ": " + line.toStdString(); };
+        const auto problem = [&] {
+            return "commands.txt:" + std::to_string(number) + ": " + line.toStdString();
+        };
         if (!config.isEmpty()) {
-            if (line == "end") config.clear();
-            else configs[config] += Repeated(line);
+            if (line == "end")
+                config.clear();
+            else
+                configs[config] += Repeated(line);
         } else if (line.isEmpty() || line.startsWith('#')) {
         } else if (word == "let" && rest.contains(" = ")) {
             variables[rest.section(" = ", 0, 0)] = rest.section(" = ", 1);
@@ -90,8 +94,8 @@ std::vector<Case> ReadCases() {
             (word == "start" ? c.start : c.other) = configs.count(rest) ? configs[rest] : "";
             if (!configs.count(rest)) c.problem = problem();
         } else if (QStringList{"click", "press", "tick", "see", "after", "becomes", "golden",
-                               "enabled", "disabled", "count", "titled", "ctrl-click",
-                               "selected", "collapse", "key"}
+                               "enabled", "disabled", "count", "titled", "ctrl-click", "selected",
+                               "collapse", "key"}
                        .contains(word) ||
                    QStringList{"local", "ok", "yes", "no", "mark", "same", "ended", "restart",
                                "hidden"}
@@ -103,7 +107,8 @@ std::vector<Case> ReadCases() {
         } else if (line == "linux" || line == "notwine" || line == "startup") {
             (line == "linux" ? c.linuxOnly : line == "notwine" ? c.notWine : c.startup) = true;
         } else if (word == "connections" || word == "accounts") {
-            (word == "connections" ? c.connections : c.accounts) = rest.isEmpty() ? QStringList() : rest.split(',');
+            (word == "connections" ? c.connections : c.accounts) =
+                rest.isEmpty() ? QStringList() : rest.split(',');
         } else if (word == "message") {
             // Quoted, a message is compared as it stands: "…" is then the character itself.
             const std::optional<QString> quoted = Unquote(rest);
@@ -123,7 +128,9 @@ std::vector<Case> ReadCases() {
     return cases;
 }
 
-void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const Case& c, std::ostream* out) {
+    *out << c.name;
+}
 
 // Key path -> value name -> value.
 using Tree = std::map<std::string, std::map<std::string, platform::regfile::Value>>;
@@ -137,7 +144,8 @@ Tree Parse(const std::string& bytes) {
         std::string path;
         for (const auto& name : entry.path) path += (path.empty() ? "" : "\\") + name;
         auto& values = tree[path];
-        if (entry.kind == platform::regfile::EntryKind::SetValue) values[entry.value.name] = entry.value;
+        if (entry.kind == platform::regfile::EntryKind::SetValue)
+            values[entry.value.name] = entry.value;
     }
     return tree;
 }
@@ -189,10 +197,14 @@ protected:
         const QString shown = "computer=" + W().GlobalComputerName->text();
         const QString nodes = QString::number(W().GlobalList->topLevelItemCount());
         const std::string line = expected.mid(expected.startsWith('!') ? 1 : 0).toStdString();
-        if (expected.startsWith("toolbars=")) EXPECT_EQ(expected, "toolbars=" + enabled.join(','));
-        else if (expected.startsWith("computer=")) EXPECT_EQ(expected, shown);
-        else if (expected.startsWith("nodes=")) EXPECT_EQ(expected, "nodes=" + nodes);
-        else EXPECT_EQ(Saved().find(line) == std::string::npos, expected.startsWith('!'));
+        if (expected.startsWith("toolbars="))
+            EXPECT_EQ(expected, "toolbars=" + enabled.join(','));
+        else if (expected.startsWith("computer="))
+            EXPECT_EQ(expected, shown);
+        else if (expected.startsWith("nodes="))
+            EXPECT_EQ(expected, "nodes=" + nodes);
+        else
+            EXPECT_EQ(Saved().find(line) == std::string::npos, expected.startsWith('!'));
     }
 };
 
@@ -214,7 +226,9 @@ TEST_P(CommandTest, EndsWithTheExpectedModelAndMessages) {
             continue;
         }
         if (step == "ok" || step == "yes" || step == "no") {
-            dialogs_.ExpectMessage(step == "ok" ? Answer::Ok : step == "yes" ? Answer::Yes : Answer::No);
+            dialogs_.ExpectMessage(step == "ok"    ? Answer::Ok
+                                   : step == "yes" ? Answer::Yes
+                                                   : Answer::No);
             continue;
         }
         if (!window_) {
@@ -242,24 +256,34 @@ TEST_P(CommandTest, EndsWithTheExpectedModelAndMessages) {
             EXPECT_EQ(enabled, word == "enabled");
         } else if (control != nullptr) {
             ADD_FAILURE() << "not a control to " << word.toStdString();
-        } else if (step == "ended") EXPECT_TRUE(ended);
-        else if (step == "hidden") EXPECT_EQ(overWindow, 0u);
-        else if (word == "golden") CheckGolden(arg);
-        else if (word == "click") Click(arg);
-        else if (word == "ctrl-click") Click(arg, Qt::ControlModifier);
-        else if (word == "selected") EXPECT_EQ(W().SelectedNode(), Node(arg));
-        else if (word == "collapse" && Node(arg) != nullptr) Node(arg)->setExpanded(false);
-        else if (word == "press") Press(arg.toInt());
-        else if (step == "local") W().OptionComputerLocal->click();
-        else if (step == "mark") marked = Saved();
+        } else if (step == "ended")
+            EXPECT_TRUE(ended);
+        else if (step == "hidden")
+            EXPECT_EQ(overWindow, 0u);
+        else if (word == "golden")
+            CheckGolden(arg);
+        else if (word == "click")
+            Click(arg);
+        else if (word == "ctrl-click")
+            Click(arg, Qt::ControlModifier);
+        else if (word == "selected")
+            EXPECT_EQ(W().SelectedNode(), Node(arg));
+        else if (word == "collapse" && Node(arg) != nullptr)
+            Node(arg)->setExpanded(false);
+        else if (word == "press")
+            Press(arg.toInt());
+        else if (step == "local")
+            W().OptionComputerLocal->click();
+        else if (step == "mark")
+            marked = Saved();
         else if (step == "restart") {
             const std::string saved = Saved();
             editor_.reset();
             window_.reset();
             registry_.reset();
             Start(saved.substr(saved.find('\n') + 1));
-        }
-        else if (step == "same") EXPECT_EQ(Saved(), marked);
+        } else if (step == "same")
+            EXPECT_EQ(Saved(), marked);
         else if (word == "becomes") {
             const std::string was = arg.section(" => ", 0, 0).toStdString();
             const auto at = marked.find(was);
@@ -304,7 +328,8 @@ TEST_P(CommandTest, EndsWithTheExpectedModelAndMessages) {
     EXPECT_EQ(c.accounts.value_or(accounts), accounts);
     QStringList expected;
     for (const QString& message : c.messages) {
-        expected << message.mid(1).replace("${store}", QString::fromStdString(dir_.Path().string()));
+        expected << message.mid(1).replace("${store}",
+                                           QString::fromStdString(dir_.Path().string()));
     }
     for (qsizetype i = 0; i < std::min(messages.size(), expected.size()); ++i) {
         if (c.messages[i].startsWith('=')) continue;
@@ -317,11 +342,13 @@ TEST_P(CommandTest, EndsWithTheExpectedModelAndMessages) {
     EXPECT_EQ(messages, expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Toolbar, CommandTest, ::testing::ValuesIn(ReadCases()), [](const ::testing::TestParamInfo<Case>& param) {
-    std::string name;
-    for (const char ch : param.param.name) name += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
-    return name;
-});
+INSTANTIATE_TEST_SUITE_P(Toolbar, CommandTest, ::testing::ValuesIn(ReadCases()),
+                         [](const ::testing::TestParamInfo<Case>& param) {
+                             std::string name;
+                             for (const char ch : param.param.name)
+                                 name += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+                             return name;
+                         });
 
 }  // namespace
 }  // namespace kelvaston::ui::test

@@ -23,18 +23,34 @@ QString Describe(QWidget* w, POPConfig& window, int tab) {
     const QPoint at = w->mapTo(&window, QPoint(0, 0));
     QString line = QStringLiteral("%1 %2").arg(w->metaObject()->className(), w->objectName());
     // Tab pages and what the status bar holds are placed by the style; the rest by the window.
-    if (!qobject_cast<QStackedWidget*>(w->parentWidget()) && !qobject_cast<QStatusBar*>(w->parentWidget())) {
-        line += QStringLiteral(" @%1,%2 %3x%4").arg(at.x()).arg(at.y()).arg(w->width()).arg(w->height());
+    if (!qobject_cast<QStackedWidget*>(w->parentWidget()) &&
+        !qobject_cast<QStatusBar*>(w->parentWidget())) {
+        line += QStringLiteral(" @%1,%2 %3x%4")
+                    .arg(at.x())
+                    .arg(at.y())
+                    .arg(w->width())
+                    .arg(w->height());
     }
-    if (auto* label = qobject_cast<QLabel*>(w)) line += " \"" + label->text() + "\" align " + QString::number(label->alignment());
-    if (auto* box = qobject_cast<QLineEdit*>(w)) line += QStringLiteral(" \"%1\" echo %2 align %3").arg(box->text()).arg(box->echoMode()).arg(box->alignment());
-    if (auto* button = qobject_cast<QAbstractButton*>(w)) line += " \"" + button->text() + "\" check " + QString::number(button->isChecked());
+    if (auto* label = qobject_cast<QLabel*>(w))
+        line += " \"" + label->text() + "\" align " + QString::number(label->alignment());
+    if (auto* box = qobject_cast<QLineEdit*>(w))
+        line += QStringLiteral(" \"%1\" echo %2 align %3")
+                    .arg(box->text())
+                    .arg(box->echoMode())
+                    .arg(box->alignment());
+    if (auto* button = qobject_cast<QAbstractButton*>(w))
+        line += " \"" + button->text() + "\" check " + QString::number(button->isChecked());
     if (auto* frame = qobject_cast<QGroupBox*>(w)) line += " \"" + frame->title() + "\"";
     if (auto* tabs = qobject_cast<QTabWidget*>(w)) {
         for (int i = 0; i < tabs->count(); ++i) line += " [" + tabs->tabText(i) + "]";
     }
-    if (w->testAttribute(Qt::WA_SetFont)) line += QStringLiteral(" font %1 %2").arg(QFontInfo(w->font()).family()).arg(w->font().pointSizeF());
-    line += QStringLiteral("%1%2 focus %3").arg(w->isEnabled() ? "" : " disabled", w->isVisibleTo(&window) ? "" : " hidden").arg(w->focusPolicy());
+    if (w->testAttribute(Qt::WA_SetFont))
+        line += QStringLiteral(" font %1 %2")
+                    .arg(QFontInfo(w->font()).family())
+                    .arg(w->font().pointSizeF());
+    line += QStringLiteral("%1%2 focus %3")
+                .arg(w->isEnabled() ? "" : " disabled", w->isVisibleTo(&window) ? "" : " hidden")
+                .arg(w->focusPolicy());
     if (tab >= 0) line += " tab " + QString::number(tab);
     if (!w->toolTip().isEmpty()) line += " tip \"" + w->toolTip() + "\"";
     return line;
@@ -50,7 +66,8 @@ TEST(WindowLayout, EveryControlMatchesTheGoldenDescription) {
     }
     const auto inner = [&](QWidget* w) {
         for (QWidget* up = w; up != nullptr && up != &window; up = up->parentWidget()) {
-            if (up->objectName().startsWith("qt_") && !qobject_cast<QStackedWidget*>(up)) return true;
+            if (up->objectName().startsWith("qt_") && !qobject_cast<QStackedWidget*>(up))
+                return true;
             if (up != w && up == window.GlobalList) return true;
         }
         return false;
@@ -60,12 +77,14 @@ TEST(WindowLayout, EveryControlMatchesTheGoldenDescription) {
         if (!inner(w) && !qobject_cast<QStackedWidget*>(w)) controls.push_back(w);
     }
     QList<QWidget*> tabOrder;  // the order the Tab key takes among the controls described
-    for (QWidget* w = window.GlobalList; tabOrder.size() < controls.size(); w = w->nextInFocusChain()) {
+    for (QWidget* w = window.GlobalList; tabOrder.size() < controls.size();
+         w = w->nextInFocusChain()) {
         if (tabOrder.contains(w)) break;
         if (controls.contains(w) && w->focusPolicy() & Qt::TabFocus) tabOrder.push_back(w);
     }
     QString text = QStringLiteral("font %1\n").arg(QFontInfo(window.font()).family());
-    for (QWidget* w : controls) text += Describe(w, window, static_cast<int>(tabOrder.indexOf(w))) + '\n';
+    for (QWidget* w : controls)
+        text += Describe(w, window, static_cast<int>(tabOrder.indexOf(w))) + '\n';
 
     const std::string golden = KELVASTON_UI_TESTS_DIR "/window-layout.golden";
     if (UpdateGolden(golden, text.toStdString())) return;
@@ -79,7 +98,8 @@ TEST(WindowPictures, EveryPageLooksAsItsPicture) {
     GTEST_SKIP() << "the pictures are the window on Linux, with Linux's fonts";
 #else
     kelvaston::test::TempDir store;
-    kelvaston::test::WriteFile(store / "SERVER1.reg", kelvaston::test::ReadFile(KELVASTON_EXAMPLES_DIR "/sample.reg"));
+    kelvaston::test::WriteFile(store / "SERVER1.reg",
+                               kelvaston::test::ReadFile(KELVASTON_EXAMPLES_DIR "/sample.reg"));
     platform::FileStoreRegistry registry({store.Path(), "SERVER1"});
     const std::tuple<int, QString, QString> pages[] = {{0, "", "window-global.png"},
                                                        {1, "NORAS\\info", "window-accounts.png"},
@@ -90,11 +110,14 @@ TEST(WindowPictures, EveryPageLooksAsItsPicture) {
         ScriptedDialogs dialogs;
         Editor editor(registry, dialogs, window);
         editor.Main();
-        const QImage actual = WindowPicture(editor, page, node).convertToFormat(QImage::Format_RGB32);
-        if (actual != QImage(KELVASTON_DOCS_DIR "/" + picture).convertToFormat(QImage::Format_RGB32)) {
+        const QImage actual =
+            WindowPicture(editor, page, node).convertToFormat(QImage::Format_RGB32);
+        if (actual !=
+            QImage(KELVASTON_DOCS_DIR "/" + picture).convertToFormat(QImage::Format_RGB32)) {
             const QString saved = QDir::temp().filePath("kelvaston-" + picture);
             actual.save(saved);
-            ADD_FAILURE() << picture.toStdString() << " differs; the window as it is now: " << saved.toStdString();
+            ADD_FAILURE() << picture.toStdString()
+                          << " differs; the window as it is now: " << saved.toStdString();
         }
     }
 #endif

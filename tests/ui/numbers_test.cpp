@@ -22,8 +22,10 @@ TEST(Interval, EveryStoredNumberOfSecondsComesBackFromItsMinutes) {
     std::vector<std::uint32_t> seconds;
     for (std::uint32_t s = 0; s < 100000; ++s) seconds.push_back(s);
     for (std::uint32_t k = 0; k < 20000; ++k) seconds.push_back(kLargestNumber - k);
-    for (std::uint32_t i = 0; i < 100000; ++i) seconds.push_back(i * 2654435761u);  // spread over 2^32
-    for (const QLocale& locale : {QLocale(QLocale::German, QLocale::Germany), QLocale(QLocale::English)}) {
+    for (std::uint32_t i = 0; i < 100000; ++i)
+        seconds.push_back(i * 2654435761u);  // spread over 2^32
+    for (const QLocale& locale :
+         {QLocale(QLocale::German, QLocale::Germany), QLocale(QLocale::English)}) {
         QLocale::setDefault(locale);
         std::size_t wrong = 0;
         for (const std::uint32_t s : seconds) {
@@ -32,8 +34,9 @@ TEST(Interval, EveryStoredNumberOfSecondsComesBackFromItsMinutes) {
             const std::string stored = std::to_string(s);
             if (back && std::to_string(*back) == stored) continue;
             if (++wrong <= 5) {
-                ADD_FAILURE() << locale.name().toStdString() << ": " << stored << " shown as " << shown.toStdString()
-                              << " comes back as " << (back ? std::to_string(*back) : "nothing");
+                ADD_FAILURE() << locale.name().toStdString() << ": " << stored << " shown as "
+                              << shown.toStdString() << " comes back as "
+                              << (back ? std::to_string(*back) : "nothing");
             }
         }
         EXPECT_EQ(wrong, 0u) << locale.name().toStdString();
@@ -58,17 +61,22 @@ TEST_F(Numbers, EachNumberFieldStoresWhatItMeansOrRefusesTheSaveNamingFieldAndTe
         {W().GlobalTriggerPort, "Port für UDP Messages", 0, Dword("TriggerPort", 15001)},
         {W().GlobalProxyPort, "Proxy Port", 0, Dword("ProxyPort", 0)},
         {W().GlobalDebugLevel, "Protokoll Level", 0, Dword("DebugLevel", 0)},
-        {W().ConnectionTimeOut, "Intervall in dem Nachrichten abgeholt werden", 1, Dword("TimeOut", 600), true},
+        {W().ConnectionTimeOut, "Intervall in dem Nachrichten abgeholt werden", 1,
+         Dword("TimeOut", 600), true},
         {W().AccountMaxMails, "max. Mails pro Thread", 1, Dword("Max Mails", 10)},
         {W().AccountAddressMode, "Adress Modus", 1, Dword("Addressmode", 3)},
-        {W().AccountUDPPort, "Benachrichtigung über UDP-Broadcast auf Port", 1, Dword("UDP Port", 15002)},
+        {W().AccountUDPPort, "Benachrichtigung über UDP-Broadcast auf Port", 1,
+         Dword("UDP Port", 15002)},
         {W().AccountAddressModeTicker, "Adress Modus", 2, Dword("Addressmode Ticker", 0)},
     };
     const QString pages[] = {"Global", "Verbindungen / Accounts", "Newsticker"};
     const QString number = "Dort ist eine ganze Zahl von 0 bis 4294967295 einzutragen.";
-    const QString minutes = "Dort ist das Intervall in Minuten einzutragen, von 0 bis 71582788,25 (4294967295 Sekunden), "
-                            "zum Beispiel 1,5 für 90 Sekunden.";
-    const QString refused = "\n\nEs wurde nichts gespeichert. Berichtigen Sie das Feld und speichern Sie erneut.";
+    const QString minutes =
+        "Dort ist das Intervall in Minuten einzutragen, von 0 bis 71582788,25 (4294967295 "
+        "Sekunden), "
+        "zum Beispiel 1,5 für 90 Sekunden.";
+    const QString refused =
+        "\n\nEs wurde nichts gespeichert. Berichtigen Sie das Feld und speichern Sie erneut.";
     // A stored number, or none: the save is refused.
     using Stored = std::optional<std::uint32_t>;
     const struct Typed {
@@ -76,11 +84,18 @@ TEST_F(Numbers, EachNumberFieldStoresWhatItMeansOrRefusesTheSaveNamingFieldAndTe
         Stored number;   // in a field of a whole number
         Stored seconds;  // in the interval, typed in minutes
     } typed[] = {
-        {"zehn", {}, {}}, {"", 0u, 0u}, {"-1", {}, {}}, {"4294967295", 4294967295u, {}}, {"4294967296", {}, {}},
-        {"1,5", {}, 90u}, {" 7 ", 7u, 420u}, {"0x10", {}, {}},
+        {"zehn", {}, {}},
+        {"", 0u, 0u},
+        {"-1", {}, {}},
+        {"4294967295", 4294967295u, {}},
+        {"4294967296", {}, {}},
+        {"1,5", {}, 90u},
+        {" 7 ", 7u, 420u},
+        {"0x10", {}, {}},
         {"1,01", {}, 61u},  // to the nearest second
         {"1.5", {}, {}},    // a point is no decimal point in German
-        {"71582788,25", {}, 4294967295u}, {"71582788,26", {}, {}},
+        {"71582788,25", {}, 4294967295u},
+        {"71582788,26", {}, {}},
     };
     for (const Field& field : fields) {
         const QString original = field.box->text();
@@ -100,9 +115,10 @@ TEST_F(Numbers, EachNumberFieldStoresWhatItMeansOrRefusesTheSaveNamingFieldAndTe
                 EXPECT_EQ(Saved(), expected.replace(at, field.value.size(), Dword(name, *stored)));
             } else {
                 ASSERT_EQ(dialogs_.Boxes().size(), 1u);
-                EXPECT_EQ(dialogs_.Boxes()[0].text, "Das Feld \"" + field.caption + "\" auf der Seite \"" +
-                                                         pages[field.page] + "\" enthält \"" + t.text + "\". " +
-                                                         (field.minutes ? minutes : number) + refused);
+                EXPECT_EQ(dialogs_.Boxes()[0].text,
+                          "Das Feld \"" + field.caption + "\" auf der Seite \"" +
+                              pages[field.page] + "\" enthält \"" + t.text + "\". " +
+                              (field.minutes ? minutes : number) + refused);
                 EXPECT_EQ(dialogs_.Boxes()[0].title, "Einstellungen speichern");
                 EXPECT_EQ(dialogs_.Boxes()[0].style, MessageStyle::Warning);
                 EXPECT_EQ(Saved(), before);

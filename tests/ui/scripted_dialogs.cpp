@@ -6,7 +6,8 @@ Answer ScriptedDialogs::Message(const QString& text, const QString& title, Messa
     shown_.push_back({false, text, title, style, {}});
     if (observer_) observer_(shown_.back());
     if (queue_.empty() || queue_.front().input) {
-        problems_.push_back("unexpected message box \"" + title.toStdString() + "\": " + text.toStdString());
+        problems_.push_back("unexpected message box \"" + title.toStdString() +
+                            "\": " + text.toStdString());
         if (!queue_.empty()) queue_.pop_front();
         return style == MessageStyle::Question ? Answer::No : Answer::Ok;
     }
@@ -15,11 +16,13 @@ Answer ScriptedDialogs::Message(const QString& text, const QString& title, Messa
     return answer;
 }
 
-QString ScriptedDialogs::Input(const QString& prompt, const QString& title, const QString& initial) {
+QString ScriptedDialogs::Input(const QString& prompt, const QString& title,
+                               const QString& initial) {
     shown_.push_back({true, prompt, title, MessageStyle::Plain, initial});
     if (observer_) observer_(shown_.back());
     if (queue_.empty() || !queue_.front().input) {
-        problems_.push_back("unexpected input box \"" + title.toStdString() + "\": " + prompt.toStdString());
+        problems_.push_back("unexpected input box \"" + title.toStdString() +
+                            "\": " + prompt.toStdString());
         if (!queue_.empty()) queue_.pop_front();
         return {};
     }
@@ -31,7 +34,8 @@ QString ScriptedDialogs::Input(const QString& prompt, const QString& title, cons
 std::vector<std::string> ScriptedDialogs::Problems() const {
     std::vector<std::string> problems = problems_;
     for (const auto& left : queue_) {
-        problems.push_back(left.input ? "expected input box never came" : "expected message box never came");
+        problems.push_back(left.input ? "expected input box never came"
+                                      : "expected message box never came");
     }
     return problems;
 }

@@ -10,12 +10,14 @@
 #include <QTreeWidgetItemIterator>
 #include <memory>
 
-#include "support/local_hive.h"
 #include "scripted_dialogs.h"
+#include "support/local_hive.h"
 #include "ui/editor.h"
 
 // Texts in test messages as text, not as arrays of characters.
-inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace kelvaston::ui::test {
 
@@ -87,10 +89,12 @@ protected:
         }
         platform::Key key = platform::kNullKey;
         platform::KeyTree tree;
-        if (registry.OpenKeyEx(platform::kHKeyLocalMachine, kServicePath, 0, platform::kKeyRead, &key) == 0) {
+        if (registry.OpenKeyEx(platform::kHKeyLocalMachine, kServicePath, 0, platform::kKeyRead,
+                               &key) == 0) {
             EXPECT_EQ(platform::ReadTree(registry, key, "Tolvane Service", &tree), 0);
             registry.CloseKey(key);
-            const auto add = [&](const auto& self, const std::string& at, const platform::KeyTree& node) -> void {
+            const auto add = [&](const auto& self, const std::string& at,
+                                 const platform::KeyTree& node) -> void {
                 writer.AddKey(at, node.values);
                 for (const auto& child : node.children) self(self, at + "\\" + child.name, child);
             };
@@ -102,9 +106,15 @@ protected:
 #endif
     }
 
-    POPConfig& W() { return *window_; }
-    void Press(int toolbar) { W().Symbolleiste[static_cast<std::size_t>(toolbar)]->click(); }
-    config::Settings& Model() { return editor_->Model(); }
+    POPConfig& W() {
+        return *window_;
+    }
+    void Press(int toolbar) {
+        W().Symbolleiste[static_cast<std::size_t>(toolbar)]->click();
+    }
+    config::Settings& Model() {
+        return editor_->Model();
+    }
 
     // The node with this path ("Connection" or "Connection\Account").
     QTreeWidgetItem* Node(const QString& path) {

@@ -19,26 +19,44 @@ namespace {
 // Every kind of store file or folder the store will not use, as the window names it, word for word.
 TEST(StoreProblems, AreNamedInGermanWordForWord) {
     kelvaston::test::TempDir dir;
-    const QString tail = " darf von anderen Benutzern gelesen oder geändert werden (Modus %1). Kelvaston verwendet sie "
-                         "nicht, denn sie enthält Passwörter; schützen Sie sie mit: chmod %2 '%3'";  // filled in below
+    const QString tail =
+        " darf von anderen Benutzern gelesen oder geändert werden (Modus %1). Kelvaston verwendet "
+        "sie "
+        "nicht, denn sie enthält Passwörter; schützen Sie sie mit: chmod %2 '%3'";  // filled in
+                                                                                    // below
     const struct {
         const char* name;
-        std::function<void(const std::filesystem::path& folder, const std::filesystem::path& file)> make;
+        std::function<void(const std::filesystem::path& folder, const std::filesystem::path& file)>
+            make;
         QString text;  // with {folder} and {file}
     } cases[] = {
-        {"open file", [](auto&, auto& file) { ::chmod(file.c_str(), 0644); }, "{file}" + tail.arg("0644", "600", "{file}")},
-        {"open folder", [](auto& folder, auto&) { ::chmod(folder.c_str(), 0775); }, "{folder}" + tail.arg("0775", "700", "{folder}")},
-        {"damaged", [](auto&, auto& file) { kelvaston::test::WriteFile(file, kHeader + "\n[HKEY_LOCAL_MACHINE\\A]\n\"x\"=dword:zz\n"); },
-         "Die Registrierungsdatei {file} ist fehlerhaft (Zeile 4). Sie wird nicht verändert; berichtigen Sie sie dort oder "
-         "stellen Sie sie aus einer Sicherung wieder her. Was dort nicht stimmt, nennt der Befehl „kelvaston-reg query HKLM“."},
-        {"fifo", [](auto&, auto& file) { std::filesystem::remove(file); ::mkfifo(file.c_str(), 0600); },
+        {"open file", [](auto&, auto& file) { ::chmod(file.c_str(), 0644); },
+         "{file}" + tail.arg("0644", "600", "{file}")},
+        {"open folder", [](auto& folder, auto&) { ::chmod(folder.c_str(), 0775); },
+         "{folder}" + tail.arg("0775", "700", "{folder}")},
+        {"damaged",
+         [](auto&, auto& file) {
+             kelvaston::test::WriteFile(file,
+                                        kHeader + "\n[HKEY_LOCAL_MACHINE\\A]\n\"x\"=dword:zz\n");
+         },
+         "Die Registrierungsdatei {file} ist fehlerhaft (Zeile 4). Sie wird nicht verändert; "
+         "berichtigen Sie sie dort oder "
+         "stellen Sie sie aus einer Sicherung wieder her. Was dort nicht stimmt, nennt der Befehl "
+         "„kelvaston-reg query HKLM“."},
+        {"fifo",
+         [](auto&, auto& file) {
+             std::filesystem::remove(file);
+             ::mkfifo(file.c_str(), 0600);
+         },
          "{file} ist keine gewöhnliche Datei; entfernen Sie sie aus dem Ordner der Registrierung."},
         {"other user's", [](auto&, auto& file) { (void)::chown(file.c_str(), 65534, 65534); },
-         "{file} gehört dem Benutzer nobody, der dort Schlüssel untergeschoben oder Passwörter gelesen haben könnte. "
+         "{file} gehört dem Benutzer nobody, der dort Schlüssel untergeschoben oder Passwörter "
+         "gelesen haben könnte. "
          "Kelvaston verwendet sie nicht; nehmen Sie Ihre eigene."},
     };
     for (const auto& c : cases) {
-        if (std::string(c.name) == "other user's" && ::geteuid() != 0) continue;  // only root gives files away
+        if (std::string(c.name) == "other user's" && ::geteuid() != 0)
+            continue;  // only root gives files away
         const std::filesystem::path folder = dir / c.name, file = folder / "Desk1.reg";
         std::filesystem::create_directory(folder);
         ::chmod(folder.c_str(), 0700);
@@ -46,23 +64,28 @@ TEST(StoreProblems, AreNamedInGermanWordForWord) {
         c.make(folder, file);
         platform::FileStoreRegistry store({folder, "Desk1"});
         platform::Key root = platform::kNullKey;
-        EXPECT_NE(store.ConnectRegistry("", platform::kHKeyLocalMachine, &root), platform::error::kSuccess) << c.name;
+        EXPECT_NE(store.ConnectRegistry("", platform::kHKeyLocalMachine, &root),
+                  platform::error::kSuccess)
+            << c.name;
         const auto problem = store.LastHiveFileError();
         ASSERT_TRUE(problem) << c.name;
-        EXPECT_EQ(DescribeProblem(*problem), QString(c.text)
-                                                 .replace("{folder}", QString::fromStdString(folder.string()))
-                                                 .replace("{file}", QString::fromStdString(file.string())))
+        EXPECT_EQ(DescribeProblem(*problem),
+                  QString(c.text)
+                      .replace("{folder}", QString::fromStdString(folder.string()))
+                      .replace("{file}", QString::fromStdString(file.string())))
             << c.name;
     }
     const std::filesystem::path plain = dir / "plain";
     kelvaston::test::WriteFile(plain, "");
     platform::FileStoreRegistry notAFolder({plain, "Desk1"});
     platform::Key root = platform::kNullKey;
-    EXPECT_NE(notAFolder.ConnectRegistry("", platform::kHKeyLocalMachine, &root), platform::error::kSuccess);
+    EXPECT_NE(notAFolder.ConnectRegistry("", platform::kHKeyLocalMachine, &root),
+              platform::error::kSuccess);
     ASSERT_TRUE(notAFolder.LastHiveFileError());
     EXPECT_EQ(DescribeProblem(*notAFolder.LastHiveFileError()),
-              QString::fromStdString(plain.string()) + " ist kein Ordner. Die Registrierung wird in einem Ordner mit einer "
-                                                        ".reg-Datei je Rechner geführt; nennen Sie in KELVASTON_REGISTRY einen Ordner.");
+              QString::fromStdString(plain.string()) +
+                  " ist kein Ordner. Die Registrierung wird in einem Ordner mit einer "
+                  ".reg-Datei je Rechner geführt; nennen Sie in KELVASTON_REGISTRY einen Ordner.");
 }
 #endif
 
@@ -78,8 +101,9 @@ TEST_F(WindowTest, AStoreThatMayNotBeWrittenIsNamedAndReadOnceItMayAgain) {
     public:
         using RegistryDecorator::RegistryDecorator;
         bool refusing = true;
-        platform::Status OpenKeyEx(platform::Key parent, const std::string& subKey, std::uint32_t options,
-                                   std::uint32_t access, platform::Key* result) override {
+        platform::Status OpenKeyEx(platform::Key parent, const std::string& subKey,
+                                   std::uint32_t options, std::uint32_t access,
+                                   platform::Key* result) override {
             if (!refusing || (access & platform::kKeySetValue) == 0) {
                 return RegistryDecorator::OpenKeyEx(parent, subKey, options, access, result);
             }
@@ -88,8 +112,13 @@ TEST_F(WindowTest, AStoreThatMayNotBeWrittenIsNamedAndReadOnceItMayAgain) {
         }
         std::optional<platform::HiveFileError> LastHiveFileError() const override {
             if (!refusing) return RegistryDecorator::LastHiveFileError();
-            return platform::HiveFileError{platform::HiveFileError::Kind::Unwritable, "/srv/registry", 0,
-                                           "Permission denied", EACCES, {}, -1};
+            return platform::HiveFileError{platform::HiveFileError::Kind::Unwritable,
+                                           "/srv/registry",
+                                           0,
+                                           "Permission denied",
+                                           EACCES,
+                                           {},
+                                           -1};
         }
 
         int waited = 0, bare = 0;  // connections and key openings under the wait cursor, and not
@@ -109,14 +138,16 @@ TEST_F(WindowTest, AStoreThatMayNotBeWrittenIsNamedAndReadOnceItMayAgain) {
     window_ = std::make_unique<POPConfig>();
     editor_ = std::make_unique<Editor>(store, dialogs_, *window_);
     dialogs_.ExpectMessage(Answer::Ok);
-    dialogs_.OnShow([](const ScriptedDialogs::Shown&) { EXPECT_EQ(QApplication::overrideCursor(), nullptr); });
+    dialogs_.OnShow(
+        [](const ScriptedDialogs::Shown&) { EXPECT_EQ(QApplication::overrideCursor(), nullptr); });
     editor_->Main();
     ASSERT_EQ(dialogs_.Boxes().size(), 1u);
     EXPECT_EQ(dialogs_.Boxes()[0].title, "Registrierung schreibgeschützt");
     EXPECT_EQ(dialogs_.Boxes()[0].style, MessageStyle::Critical);
-    EXPECT_EQ(dialogs_.Boxes()[0].text, "Die Registrierung des Computers Desk1 kann nicht beschrieben werden.\n\n"
-                                        "/srv/registry kann nicht geschrieben werden: Zugriff verweigert. Die Datei "
-                                        "bleibt, wie sie war.");
+    EXPECT_EQ(dialogs_.Boxes()[0].text,
+              "Die Registrierung des Computers Desk1 kann nicht beschrieben werden.\n\n"
+              "/srv/registry kann nicht geschrieben werden: Zugriff verweigert. Die Datei "
+              "bleibt, wie sie war.");
     EXPECT_EQ(W().GlobalList->topLevelItemCount(), 0);
     store.refusing = false;
     Press(2);

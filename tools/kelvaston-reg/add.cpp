@@ -27,11 +27,15 @@ std::uint32_t ParseDword(const std::string& data) {
     }
     std::uint64_t n = 0;
     const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), n, base);
-    if (digits.empty() || ec == std::errc::invalid_argument || end != digits.data() + digits.size()) {
-        throw Failure("\"" + data + "\" is not a REG_DWORD number: give it in decimal or as 0x followed by hex digits");
+    if (digits.empty() || ec == std::errc::invalid_argument ||
+        end != digits.data() + digits.size()) {
+        throw Failure(
+            "\"" + data +
+            "\" is not a REG_DWORD number: give it in decimal or as 0x followed by hex digits");
     }
     if (ec == std::errc::result_out_of_range || n > 0xFFFFFFFFu) {
-        throw Failure("\"" + data + "\" is too large for a REG_DWORD (at most 4294967295 or 0xffffffff)");
+        throw Failure("\"" + data +
+                      "\" is too large for a REG_DWORD (at most 4294967295 or 0xffffffff)");
     }
     return static_cast<std::uint32_t>(n);
 }
@@ -41,7 +45,8 @@ std::uint32_t ParseDword(const std::string& data) {
 int Add(const Command& command, RegistryApi& api, std::ostream& out) {
     const KeySpec spec = ParseKey(command.operands[0]);
     if ((command.type || command.data) && !command.valueName) {
-        throw Failure("/t and /d set a value: name it with /v NAME, or use /ve for the default value");
+        throw Failure(
+            "/t and /d set a value: name it with /v NAME, or use /ve for the default value");
     }
     std::uint32_t type = kRegSz;
     std::string data;
@@ -55,7 +60,8 @@ int Add(const Command& command, RegistryApi& api, std::ostream& out) {
             data = platform::DwordBytes(ParseDword(*command.data));
         } else {
             throw Failure("the type " + typeName +
-                          " cannot be given to add; it takes REG_SZ or REG_DWORD (import a .reg file for other types)");
+                          " cannot be given to add; it takes REG_SZ or REG_DWORD (import a .reg "
+                          "file for other types)");
         }
     }
 
@@ -63,14 +69,18 @@ int Add(const Command& command, RegistryApi& api, std::ostream& out) {
     CheckNames(api, spec, "nothing was changed");
     if (command.valueName) {
         if (text::LongerThan(*command.valueName, kMaxValueNameLength)) {
-            throw Failure("the value name is longer than 16383 characters, the registry's limit; nothing was changed");
+            throw Failure(
+                "the value name is longer than 16383 characters, the registry's limit; nothing was "
+                "changed");
         }
         if (const auto character = UnstorableCharacter(api, *command.valueName)) {
             throw Failure(CannotStore("the value name", *character) + "; nothing was changed");
         }
-        const auto character = type == kRegSz ? UnstorableCharacter(api, command.data.value_or("")) : std::nullopt;
+        const auto character =
+            type == kRegSz ? UnstorableCharacter(api, command.data.value_or("")) : std::nullopt;
         if (character) {
-            throw Failure(CannotStore("the data given with /d", *character) + "; nothing was changed");
+            throw Failure(CannotStore("the data given with /d", *character) +
+                          "; nothing was changed");
         }
     }
 
@@ -78,22 +88,26 @@ int Add(const Command& command, RegistryApi& api, std::ostream& out) {
     Change change(session);
     if (command.valueName && !command.force) {
         KeyHandle existing(api);
-        const Status status = api.OpenKeyEx(session.Root(), Join(spec.path), 0, kKeyQueryValue, existing.Out());
+        const Status status =
+            api.OpenKeyEx(session.Root(), Join(spec.path), 0, kKeyQueryValue, existing.Out());
         if (status == error::kSuccess &&
-            api.QueryValueEx(existing.Get(), *command.valueName, nullptr, nullptr, nullptr) == error::kSuccess) {
+            api.QueryValueEx(existing.Get(), *command.valueName, nullptr, nullptr, nullptr) ==
+                error::kSuccess) {
             throw Failure(ValueLabel(*command.valueName) + " already exists in " + spec.Display() +
                           "; nothing was changed (add /f to overwrite it)");
         }
     }
-    const Status read = command.valueName ? change.Guard().WillChangeValue(spec.path, *command.valueName, false)
-                                          : change.Guard().WillCreate(spec.path);
+    const Status read = command.valueName
+                            ? change.Guard().WillChangeValue(spec.path, *command.valueName, false)
+                            : change.Guard().WillCreate(spec.path);
     if (read != error::kSuccess) {
-        throw Failure("cannot read " + spec.Display() + " before changing it: " + Reason(api, read) +
-                      "; nothing was changed");
+        throw Failure("cannot read " + spec.Display() +
+                      " before changing it: " + Reason(api, read) + "; nothing was changed");
     }
     change.Writing();
     KeyHandle key(api);
-    if (const Status status = api.CreateKey(session.Root(), Join(spec.path), key.Out()); status != error::kSuccess) {
+    if (const Status status = api.CreateKey(session.Root(), Join(spec.path), key.Out());
+        status != error::kSuccess) {
         const std::string reason = Reason(api, status);
         key.Reset();
         throw Failure("cannot create " + spec.Display() + ": " + reason + change.Undo());
@@ -105,8 +119,8 @@ int Add(const Command& command, RegistryApi& api, std::ostream& out) {
         if (status != error::kSuccess) {
             const std::string reason = Reason(api, status);
             key.Reset();
-            throw Failure("cannot set " + ValueLabel(*command.valueName) + " in " + spec.Display() + ": " + reason +
-                          change.Undo());
+            throw Failure("cannot set " + ValueLabel(*command.valueName) + " in " + spec.Display() +
+                          ": " + reason + change.Undo());
         }
     }
     key.Reset();

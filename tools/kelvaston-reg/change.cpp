@@ -22,13 +22,15 @@ std::optional<std::string> UnstorableCharacter(const RegistryApi& api, std::stri
 }
 
 std::string CannotStore(const std::string& what, const std::string& character) {
-    return what + " holds " + character + ", which this computer's registry cannot store (its code page lacks it)";
+    return what + " holds " + character +
+           ", which this computer's registry cannot store (its code page lacks it)";
 }
 
 void CheckNames(const RegistryApi& api, const KeySpec& spec, const std::string& nothing) {
     for (std::size_t i = 0; i < spec.path.size(); ++i) {
         if (const auto character = UnstorableCharacter(api, spec.path[i])) {
-            throw Failure(CannotStore("the key name \"" + Shown(spec.path[i]) + "\"", *character) + "; " + nothing);
+            throw Failure(CannotStore("the key name \"" + Shown(spec.path[i]) + "\"", *character) +
+                          "; " + nothing);
         }
     }
 }
@@ -38,19 +40,23 @@ void CheckNames(const RegistryApi& api, const KeySpec& spec, const std::string& 
 
 Status PutBack::WillCreate(const std::vector<std::string>& path) {
     std::size_t existing = 0;
-    if (const Status status = ExistingLevels(path, &existing); status != error::kSuccess) return status;
+    if (const Status status = ExistingLevels(path, &existing); status != error::kSuccess)
+        return status;
     if (existing < path.size()) {
-        const std::vector<std::string> top(path.begin(), path.begin() + static_cast<std::ptrdiff_t>(existing + 1));
+        const std::vector<std::string> top(
+            path.begin(), path.begin() + static_cast<std::ptrdiff_t>(existing + 1));
         created_.emplace(Folded(top), top);
     }
     return error::kSuccess;
 }
 
-Status PutBack::WillChangeValue(const std::vector<std::string>& path, const std::string& name, bool deleting) {
+Status PutBack::WillChangeValue(const std::vector<std::string>& path, const std::string& name,
+                                bool deleting) {
     if (deleting && api_.UnstorableAt(name)) return error::kNoUnicodeTranslation;
     if (const Status status = WillCreate(path); status != error::kSuccess) return status;
     std::size_t existing = 0;
-    if (const Status status = ExistingLevels(path, &existing); status != error::kSuccess) return status;
+    if (const Status status = ExistingLevels(path, &existing); status != error::kSuccess)
+        return status;
     if (existing < path.size()) return error::kSuccess;  // made by the command: deleted again
     const std::vector<RegValue>* before = nullptr;
     if (const Status status = ValuesBefore(path, &before); status != error::kSuccess) return status;
@@ -67,13 +73,16 @@ Status PutBack::WillChangeValues(const std::vector<std::string>& path) {
 
 Status PutBack::WillDelete(const std::vector<std::string>& path, std::string* unstorable) {
     std::size_t existing = 0;
-    if (const Status status = ExistingLevels(path, &existing); status != error::kSuccess) return status;
+    if (const Status status = ExistingLevels(path, &existing); status != error::kSuccess)
+        return status;
     const std::string folded = Folded(path);
-    if (existing < path.size() || path.empty() || deleted_.count(folded) != 0) return error::kSuccess;
+    if (existing < path.size() || path.empty() || deleted_.count(folded) != 0)
+        return error::kSuccess;
     // The key's name as stored, from its parent's list.
     const std::vector<std::string> parent(path.begin(), path.end() - 1);
     KeyContents above;
-    if (const Status status = api_.QueryKeyContents(root_, Join(parent), &above); status != error::kSuccess) {
+    if (const Status status = api_.QueryKeyContents(root_, Join(parent), &above);
+        status != error::kSuccess) {
         return status;
     }
     std::string name = path.back();
@@ -81,11 +90,14 @@ Status PutBack::WillDelete(const std::vector<std::string>& path, std::string* un
         if (text::EqualsNoCase(child, name)) name = child;
     }
     KeyHandle key(api_);
-    if (const Status status = api_.OpenKeyEx(root_, Join(path), 0, kKeyRead, key.Out()); status != error::kSuccess) {
+    if (const Status status = api_.OpenKeyEx(root_, Join(path), 0, kKeyRead, key.Out());
+        status != error::kSuccess) {
         return status;
     }
     Deleted copy{path, {}};
-    if (const Status status = ReadTree(api_, key.Get(), name, &copy.tree); status != error::kSuccess) return status;
+    if (const Status status = ReadTree(api_, key.Get(), name, &copy.tree);
+        status != error::kSuccess)
+        return status;
     // Every name below it is opened by name on the way, by the deletion or by the put-back.
     std::vector<std::pair<std::string, const KeyTree*>> pending{{Join(path), &copy.tree}};
     while (!pending.empty()) {
@@ -95,7 +107,8 @@ Status PutBack::WillDelete(const std::vector<std::string>& path, std::string* un
             *unstorable = where;
             return error::kNoUnicodeTranslation;
         }
-        for (const auto& child : tree->children) pending.emplace_back(where + "\\" + child.name, &child);
+        for (const auto& child : tree->children)
+            pending.emplace_back(where + "\\" + child.name, &child);
     }
     deleted_.emplace(folded, std::move(copy));
     return error::kSuccess;
@@ -123,7 +136,9 @@ Status PutBack::Restore(std::string* where) {
     return first;
 }
 
-std::string PutBack::Folded(const std::vector<std::string>& path) { return text::FoldCase(Join(path)); }
+std::string PutBack::Folded(const std::vector<std::string>& path) {
+    return text::FoldCase(Join(path));
+}
 
 Status PutBack::ExistingLevels(const std::vector<std::string>& path, std::size_t* existing) {
     *existing = 0;
@@ -144,12 +159,14 @@ Status PutBack::ExistingLevels(const std::vector<std::string>& path, std::size_t
     return error::kSuccess;
 }
 
-Status PutBack::ValuesBefore(const std::vector<std::string>& path, const std::vector<RegValue>** values) {
+Status PutBack::ValuesBefore(const std::vector<std::string>& path,
+                             const std::vector<RegValue>** values) {
     const std::string folded = Folded(path);
     auto known = values_.find(folded);
     if (known == values_.end()) {
         KeyContents contents;
-        if (const Status status = api_.QueryKeyContents(root_, Join(path), &contents); status != error::kSuccess) {
+        if (const Status status = api_.QueryKeyContents(root_, Join(path), &contents);
+            status != error::kSuccess) {
             return status;
         }
         known = values_.emplace(folded, Values{path, std::move(contents.values)}).first;
@@ -159,10 +176,12 @@ Status PutBack::ValuesBefore(const std::vector<std::string>& path, const std::ve
 }
 
 Status PutBack::RestoreTree(const Deleted& copy) {
-    if (const Status status = DeleteTree(api_, root_, Join(copy.path)); status != error::kSuccess) return status;
+    if (const Status status = DeleteTree(api_, root_, Join(copy.path)); status != error::kSuccess)
+        return status;
     const std::vector<std::string> parent(copy.path.begin(), copy.path.end() - 1);
     KeyHandle above(api_);
-    if (const Status status = api_.CreateKey(root_, Join(parent), above.Out()); status != error::kSuccess) {
+    if (const Status status = api_.CreateKey(root_, Join(parent), above.Out());
+        status != error::kSuccess) {
         return status;
     }
     return WriteTree(api_, above.Get(), copy.tree);
@@ -170,7 +189,8 @@ Status PutBack::RestoreTree(const Deleted& copy) {
 
 Status PutBack::RestoreValues(const Values& copy) {
     KeyContents now;
-    if (const Status status = api_.QueryKeyContents(root_, Join(copy.path), &now); status != error::kSuccess) {
+    if (const Status status = api_.QueryKeyContents(root_, Join(copy.path), &now);
+        status != error::kSuccess) {
         return status;
     }
     KeyHandle key(api_);
@@ -182,13 +202,15 @@ Status PutBack::RestoreValues(const Values& copy) {
     for (auto& value : now.values) {
         if (FindValue(copy.values, value.name) != nullptr) {
             kept.push_back(std::move(value));
-        } else if (const Status status = api_.DeleteValue(key.Get(), value.name); status != error::kSuccess) {
+        } else if (const Status status = api_.DeleteValue(key.Get(), value.name);
+                   status != error::kSuccess) {
             return status;
         }
     }
     std::size_t same = 0;
-    while (same < kept.size() && same < copy.values.size() && kept[same].name == copy.values[same].name &&
-           kept[same].type == copy.values[same].type && kept[same].data == copy.values[same].data) {
+    while (same < kept.size() && same < copy.values.size() &&
+           kept[same].name == copy.values[same].name && kept[same].type == copy.values[same].type &&
+           kept[same].data == copy.values[same].data) {
         ++same;
     }
     for (std::size_t i = same; i < copy.values.size(); ++i) {
@@ -213,9 +235,11 @@ Status PutBack::RestoreValues(const Values& copy) {
 // ---------------------------------------------------------------------------------------------
 // Change
 
-Change::Change(Session& session) : api_(session.Api()), root_(session.Root()), putBack_(api_, root_) {
+Change::Change(Session& session)
+    : api_(session.Api()), root_(session.Root()), putBack_(api_, root_) {
     if (const Status status = api_.BeginTransaction(root_); status != error::kSuccess) {
-        throw Failure("cannot begin changing the registry: " + Reason(api_, status) + "; nothing was changed");
+        throw Failure("cannot begin changing the registry: " + Reason(api_, status) +
+                      "; nothing was changed");
     }
     open_ = true;
 }
@@ -226,8 +250,8 @@ std::string Change::Undo(const std::string& nothing) {
     std::string where;
     const Status status = putBack_.Restore(&where);
     if (status == error::kSuccess) return "; " + nothing;
-    return "; and putting back what had been changed failed at " + Shown(where) + " (" + StatusText(status) +
-           "): check that key";
+    return "; and putting back what had been changed failed at " + Shown(where) + " (" +
+           StatusText(status) + "): check that key";
 }
 
 void Change::Commit(const std::string& nothing) {

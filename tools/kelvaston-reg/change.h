@@ -17,7 +17,8 @@ namespace kelvaston::tools::detail {
 
 // Where `name` holds a character this registry cannot store in a name (UnstorableAt): the
 // character, in quotes, for a message; nothing when it can store all of it.
-std::optional<std::string> UnstorableCharacter(const platform::RegistryApi& api, std::string_view name);
+std::optional<std::string> UnstorableCharacter(const platform::RegistryApi& api,
+                                               std::string_view name);
 
 // "`what` holds `character`, which this computer's registry cannot store ...".
 std::string CannotStore(const std::string& what, const std::string& character);
@@ -40,7 +41,8 @@ public:
     // A value of the key `path` is going to be set (or deleted); the key is made first where it
     // is missing. A value that a put-back would have to delete again by a name this registry
     // cannot handle (a new one in a key that is there) is refused: kNoUnicodeTranslation.
-    platform::Status WillChangeValue(const std::vector<std::string>& path, const std::string& name, bool deleting);
+    platform::Status WillChangeValue(const std::vector<std::string>& path, const std::string& name,
+                                     bool deleting);
 
     // Any value of the key `path`, which is there, may change.
     platform::Status WillChangeValues(const std::vector<std::string>& path);
@@ -76,7 +78,8 @@ private:
 
     // How many keys of `path`, from the top, were there before the command.
     platform::Status ExistingLevels(const std::vector<std::string>& path, std::size_t* existing);
-    platform::Status ValuesBefore(const std::vector<std::string>& path, const std::vector<platform::RegValue>** values);
+    platform::Status ValuesBefore(const std::vector<std::string>& path,
+                                  const std::vector<platform::RegValue>** values);
     platform::Status RestoreTree(const Deleted& copy);
     // The key's values as they were, in their order: values the command added are deleted, and
     // from the first value that changed or moved on, each is set again in turn.
@@ -84,7 +87,7 @@ private:
 
     platform::RegistryApi& api_;
     platform::Key root_;
-    std::map<std::string, bool> exists_;                    // by folded path: there before
+    std::map<std::string, bool> exists_;                       // by folded path: there before
     std::map<std::string, std::vector<std::string>> created_;  // the topmost keys made
     std::map<std::string, Values> values_;
     std::map<std::string, Deleted> deleted_;

@@ -11,7 +11,8 @@ namespace {
 std::optional<std::string> SwitchName(std::string_view arg) {
     if (arg.size() < 2 || (arg.front() != '/' && arg.front() != '-')) return std::nullopt;
     std::string name;
-    for (const char c : arg.substr(1)) name.push_back(static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c));
+    for (const char c : arg.substr(1))
+        name.push_back(static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c));
     static const std::set<std::string> kKnown = {"v", "ve", "va", "s", "t", "d", "f", "y"};
     if (kKnown.count(name) == 0) return std::nullopt;
     return name;
@@ -39,13 +40,15 @@ Command ParseCommand(const std::vector<std::string>& args, const Syntax& syntax)
             command.operands.push_back(arg);
             continue;
         }
-        if (syntax.switches.count(*name) == 0) throw Failure(arg + " is not an option of " + command.name);
+        if (syntax.switches.count(*name) == 0)
+            throw Failure(arg + " is not an option of " + command.name);
         if (!command.switches.insert(*name).second) throw Failure(arg + " is given twice");
         const bool takesArgument = *name == "v" || *name == "t" || *name == "d";
         if (takesArgument && i + 1 == args.size()) throw Failure(arg + " needs an argument");
         if (*name == "v") {
             command.valueName = args[++i];
-            if (command.valueName->empty()) throw Failure("/v needs a value name; use /ve for the default value");
+            if (command.valueName->empty())
+                throw Failure("/v needs a value name; use /ve for the default value");
         } else if (*name == "ve") {
             command.valueName = std::string();
         } else if (*name == "va") {
@@ -62,16 +65,18 @@ Command ParseCommand(const std::vector<std::string>& args, const Syntax& syntax)
             command.overwriteFile = true;
         }
     }
-    const int valueSwitches = static_cast<int>(command.switches.count("v") + command.switches.count("ve") +
-                                               command.switches.count("va"));
+    const int valueSwitches = static_cast<int>(
+        command.switches.count("v") + command.switches.count("ve") + command.switches.count("va"));
     if (valueSwitches > 1) throw Failure("give only one of /v, /ve and /va");
 
     const std::size_t wanted = syntax.operands;
     if (command.operands.size() < wanted) {
-        throw Failure(command.name + " needs " + std::string(syntax.operandNames) + " (see --help)");
+        throw Failure(command.name + " needs " + std::string(syntax.operandNames) +
+                      " (see --help)");
     }
     if (command.operands.size() > wanted) {
-        throw Failure("unexpected argument \"" + Shown(command.operands[wanted]) + "\" (see --help)");
+        throw Failure("unexpected argument \"" + Shown(command.operands[wanted]) +
+                      "\" (see --help)");
     }
     if (command.valueName) RequireUtf8(*command.valueName, "the value name");
     if (command.data) RequireUtf8(*command.data, "the data given with /d");
@@ -111,7 +116,8 @@ KeySpec ParseKey(std::string_view text) {
     auto split = platform::regfile::SplitKeyPath(text, &error);
     if (!split) throw Failure("\"" + original + "\" is not a key: " + error);
     if (split->root != kRootName) {
-        throw Failure("\"" + original + "\" is not below HKEY_LOCAL_MACHINE; only HKLM keys can be used");
+        throw Failure("\"" + original +
+                      "\" is not below HKEY_LOCAL_MACHINE; only HKLM keys can be used");
     }
     spec.path = std::move(split->path);
     return spec;

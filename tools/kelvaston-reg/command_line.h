@@ -52,7 +52,7 @@ std::string Join(const std::vector<std::string>& names);
 std::string FullPath(const std::vector<std::string>& names);
 
 struct KeySpec {
-    std::string computer;  // empty: this computer
+    std::string computer;           // empty: this computer
     std::vector<std::string> path;  // the names below HKEY_LOCAL_MACHINE
 
     std::string Display(const std::vector<std::string>& names) const {

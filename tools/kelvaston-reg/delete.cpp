@@ -29,32 +29,38 @@ int Delete(const Command& command, RegistryApi& api, std::ostream& out) {
     } else if (command.allValues) {
         what = "all values of " + spec.Display();
     } else {
-        if (api.QueryValueEx(key.Get(), *command.valueName, nullptr, nullptr, nullptr) == error::kFileNotFound) {
+        if (api.QueryValueEx(key.Get(), *command.valueName, nullptr, nullptr, nullptr) ==
+            error::kFileNotFound) {
             throw Failure(ValueLabel(*command.valueName) + " does not exist in " + spec.Display());
         }
         what = ValueLabel(*command.valueName) + " of " + spec.Display();
     }
     if (!command.force) {
-        throw Failure("nothing was deleted: kelvaston-reg never prompts, so add /f to delete " + what);
+        throw Failure("nothing was deleted: kelvaston-reg never prompts, so add /f to delete " +
+                      what);
     }
 
     // What is deleted is read first, so that a deletion that fails half-way can be put back.
     std::string unstorable;
-    const Status read = wholeKey             ? change.Guard().WillDelete(spec.path, &unstorable)
-                        : command.allValues ? change.Guard().WillChangeValues(spec.path)
-                                            : change.Guard().WillChangeValue(spec.path, *command.valueName, true);
+    const Status read = wholeKey ? change.Guard().WillDelete(spec.path, &unstorable)
+                        : command.allValues
+                            ? change.Guard().WillChangeValues(spec.path)
+                            : change.Guard().WillChangeValue(spec.path, *command.valueName, true);
     if (read == error::kNoUnicodeTranslation) {
         throw Failure("cannot delete " + what + ": " +
-                      (unstorable.empty() ? std::string("the value name") : "the key " + FullPath({unstorable})) +
-                      " holds a character this computer's registry cannot handle by name; nothing was deleted");
+                      (unstorable.empty() ? std::string("the value name")
+                                          : "the key " + FullPath({unstorable})) +
+                      " holds a character this computer's registry cannot handle by name; nothing "
+                      "was deleted");
     }
     if (read != error::kSuccess) {
-        throw Failure("cannot read " + spec.Display() + " before deleting it: " + Reason(api, read) +
-                      "; nothing was deleted");
+        throw Failure("cannot read " + spec.Display() +
+                      " before deleting it: " + Reason(api, read) + "; nothing was deleted");
     }
     std::vector<std::string> names;
     if (command.allValues) {
-        for (auto& value : ReadValues(api, key.Get(), spec.Display())) names.push_back(std::move(value.name));
+        for (auto& value : ReadValues(api, key.Get(), spec.Display()))
+            names.push_back(std::move(value.name));
     }
     change.Writing();
     Status status = error::kSuccess;

@@ -48,7 +48,8 @@ void AddTree(regfile::Writer& writer, const std::string& path, const KeyTree& tr
 // the one the program uses by default.
 std::vector<std::filesystem::path> StoreFolders(RegistryApi& api) {
     std::vector<std::filesystem::path> folders{FileStoreRegistry::DefaultFolder()};
-    if (const auto* store = dynamic_cast<const FileStoreRegistry*>(&api)) folders.push_back(store->Folder());
+    if (const auto* store = dynamic_cast<const FileStoreRegistry*>(&api))
+        folders.push_back(store->Folder());
     return folders;
 }
 
@@ -60,7 +61,8 @@ bool InFolder(const std::filesystem::path& file, const std::filesystem::path& fo
     std::vector<fs::path> places{fs::absolute(file, ec).lexically_normal()};
     if (fs::path real = fs::weakly_canonical(file, ec); !ec) places.push_back(std::move(real));
     std::error_code linkError;
-    places.push_back(fs::absolute(AtomicFile::FollowLinks(file, &linkError), ec).lexically_normal());
+    places.push_back(
+        fs::absolute(AtomicFile::FollowLinks(file, &linkError), ec).lexically_normal());
     for (const auto& place : places) {
         for (fs::path at = place.parent_path(); !at.empty(); at = at.parent_path()) {
             if (fs::equivalent(at, folder, ec)) return true;
@@ -110,8 +112,9 @@ int Export(const Command& command, RegistryApi& api, std::ostream& out) {
     // registry with one key of it.
     for (const auto& folder : StoreFolders(api)) {
         if (InFolder(path, folder)) {
-            throw Failure("refusing to write " + Shown(file) + ": it is in the registry's store folder " +
-                          folder.string() + ", whose files only the registry itself writes; nothing was written "
+            throw Failure("refusing to write " + Shown(file) +
+                          ": it is in the registry's store folder " + folder.string() +
+                          ", whose files only the registry itself writes; nothing was written "
                           "(export to a file elsewhere)");
         }
     }
@@ -127,20 +130,21 @@ int Export(const Command& command, RegistryApi& api, std::ostream& out) {
     switch (type) {
         case fs::file_type::regular:
             if (!command.overwriteFile) {
-                throw Failure("the file " + file + " already exists; nothing was written (add /y to overwrite it)");
+                throw Failure("the file " + file +
+                              " already exists; nothing was written (add /y to overwrite it)");
             }
             break;
         case fs::file_type::character:
-        case fs::file_type::fifo:
-            stream = true;
-            break;
+        case fs::file_type::fifo: stream = true; break;
         case fs::file_type::directory:
-            throw Failure(Shown(file) + " is a folder; nothing was written (name a file to export to)");
+            throw Failure(Shown(file) +
+                          " is a folder; nothing was written (name a file to export to)");
         case fs::file_type::not_found:
         case fs::file_type::none:  // cannot be looked at: writing it says why
             break;
         default:
-            throw Failure(Shown(file) + " is neither a regular file nor a character device or fifo; nothing was "
+            throw Failure(Shown(file) +
+                          " is neither a regular file nor a character device or fifo; nothing was "
                           "written (name a file to export to)");
     }
 
@@ -149,7 +153,8 @@ int Export(const Command& command, RegistryApi& api, std::ostream& out) {
     session.Open(spec, kKeyRead, key);
     const std::vector<std::string> names = session.StoredNames(spec.path);
     KeyTree tree;
-    if (const Status status = ReadTree(api, key.Get(), names.empty() ? std::string(kRootName) : names.back(), &tree);
+    if (const Status status =
+            ReadTree(api, key.Get(), names.empty() ? std::string(kRootName) : names.back(), &tree);
         status != error::kSuccess) {
         throw Failure("cannot read " + spec.Display() + ": " + Reason(api, status));
     }
@@ -178,8 +183,9 @@ int Export(const Command& command, RegistryApi& api, std::ostream& out) {
     // replaced, and the link stays.
     AtomicFile backup(path, AtomicFile::Links::WriteThrough);
     if (!backup.Open() || !backup.Write(bytes) || !backup.Commit()) {
-        throw Failure("cannot write the file " + Shown(file) + ": " + backup.Error().message() +
-                      (fs::exists(path, ec) ? "; the file is left as it was" : "; nothing was written"));
+        throw Failure(
+            "cannot write the file " + Shown(file) + ": " + backup.Error().message() +
+            (fs::exists(path, ec) ? "; the file is left as it was" : "; nothing was written"));
     }
     out << kDone << "\n";
     return 0;

@@ -21,7 +21,8 @@ namespace {
 std::string ReadFile(const std::string& name) {
     std::ifstream in(PathFromUtf8(name), std::ios::binary);
     std::error_code ec;
-    if (!in || std::filesystem::is_directory(PathFromUtf8(name), ec)) throw Failure("cannot open the file " + name);
+    if (!in || std::filesystem::is_directory(PathFromUtf8(name), ec))
+        throw Failure("cannot open the file " + name);
     std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (in.bad()) throw Failure("cannot read the file " + name);
     return bytes;
@@ -36,7 +37,8 @@ std::string Where(const std::string& file, int line) {
 int Import(const Command& command, RegistryApi& api, std::ostream& out) {
     const std::string& file = command.operands[0];
     const regfile::ParseResult parsed = regfile::Parse(ReadFile(file));
-    if (!parsed.document) throw Failure(Where(file, parsed.error.line) + ": " + parsed.error.message);
+    if (!parsed.document)
+        throw Failure(Where(file, parsed.error.line) + ": " + parsed.error.message);
     // Everything is checked before the first change, so a file that cannot be applied as a
     // whole changes nothing: what the file says, then the names the registry takes by name
     // (keys are opened, made and deleted by name, and so are values deleted), then, inside the
@@ -44,25 +46,29 @@ int Import(const Command& command, RegistryApi& api, std::ostream& out) {
     const std::string nothing = "nothing was imported";
     for (const auto& entry : parsed.document->entries) {
         if (entry.root != kRootName) {
-            throw Failure(Where(file, entry.line) + ": only HKEY_LOCAL_MACHINE keys can be imported, not " +
-                          entry.root + "; " + nothing);
+            throw Failure(Where(file, entry.line) +
+                          ": only HKEY_LOCAL_MACHINE keys can be imported, not " + entry.root +
+                          "; " + nothing);
         }
         if (entry.kind == regfile::EntryKind::DeleteKey && entry.path.empty()) {
-            throw Failure(Where(file, entry.line) + ": HKEY_LOCAL_MACHINE itself cannot be deleted; " + nothing);
+            throw Failure(Where(file, entry.line) +
+                          ": HKEY_LOCAL_MACHINE itself cannot be deleted; " + nothing);
         }
         if (entry.kind == regfile::EntryKind::Key || entry.kind == regfile::EntryKind::DeleteKey) {
             for (const auto& name : entry.path) {
                 if (const auto character = UnstorableCharacter(api, name)) {
                     throw Failure(Where(file, entry.line) + ": " +
-                                  CannotStore("the key name \"" + Shown(name) + "\"", *character) + "; " + nothing);
+                                  CannotStore("the key name \"" + Shown(name) + "\"", *character) +
+                                  "; " + nothing);
                 }
             }
         }
         if (entry.kind == regfile::EntryKind::DeleteValue) {
             if (const auto character = UnstorableCharacter(api, entry.value.name)) {
-                throw Failure(Where(file, entry.line) + ": " +
-                              CannotStore("the value name \"" + Shown(entry.value.name) + "\"", *character) + "; " +
-                              nothing);
+                throw Failure(
+                    Where(file, entry.line) + ": " +
+                    CannotStore("the value name \"" + Shown(entry.value.name) + "\"", *character) +
+                    "; " + nothing);
             }
         }
     }
@@ -74,9 +80,7 @@ int Import(const Command& command, RegistryApi& api, std::ostream& out) {
         std::string unstorable;
         Status status = error::kSuccess;
         switch (entry.kind) {
-            case regfile::EntryKind::Key:
-                status = guard.WillCreate(entry.path);
-                break;
+            case regfile::EntryKind::Key: status = guard.WillCreate(entry.path); break;
             case regfile::EntryKind::DeleteKey:
                 status = guard.WillDelete(entry.path, &unstorable);
                 break;
@@ -87,10 +91,12 @@ int Import(const Command& command, RegistryApi& api, std::ostream& out) {
                 break;
         }
         if (status == error::kNoUnicodeTranslation) {
-            const std::string what = unstorable.empty() ? "the value name \"" + Shown(entry.value.name) + "\""
-                                                        : "the key " + Shown(FullPath({unstorable})) + " below it";
-            throw Failure(Where(file, entry.line) + ": cannot apply this line to " + Shown(FullPath(entry.path)) +
-                          ": " + what + " holds a character this computer's registry cannot handle by name; " +
+            const std::string what = unstorable.empty()
+                                         ? "the value name \"" + Shown(entry.value.name) + "\""
+                                         : "the key " + Shown(FullPath({unstorable})) + " below it";
+            throw Failure(Where(file, entry.line) + ": cannot apply this line to " +
+                          Shown(FullPath(entry.path)) + ": " + what +
+                          " holds a character this computer's registry cannot handle by name; " +
                           nothing);
         }
         if (status != error::kSuccess) {
@@ -103,8 +109,8 @@ int Import(const Command& command, RegistryApi& api, std::ostream& out) {
     if (const Status status = ApplyEntries(api, session.Root(), parsed.document->entries, &failed);
         status != error::kSuccess) {
         const std::string reason = Reason(api, status);
-        throw Failure(Where(file, failed->line) + ": cannot apply this line to " + Shown(FullPath(failed->path)) +
-                      ": " + reason + change.Undo(nothing));
+        throw Failure(Where(file, failed->line) + ": cannot apply this line to " +
+                      Shown(FullPath(failed->path)) + ": " + reason + change.Undo(nothing));
     }
     change.Commit(nothing);
     out << kDone << "\n";

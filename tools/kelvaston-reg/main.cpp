@@ -8,8 +8,8 @@
 #include "reg_tool.h"
 
 #ifdef _WIN32
-#include "platform/windows_headers.h"
 #include <shellapi.h>
+#include "platform/windows_headers.h"
 #endif
 
 namespace {
@@ -25,7 +25,8 @@ std::vector<std::string> Arguments(int argc, char** argv) {
     LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
     if (wide == nullptr) return args;
     for (int i = 1; i < count; ++i) {
-        const int length = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+        const int length =
+            WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
         std::string arg(static_cast<std::size_t>(length > 0 ? length : 1), '\0');
         WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, arg.data(), length, nullptr, nullptr);
         arg.resize(arg.size() - 1);  // the terminating NUL

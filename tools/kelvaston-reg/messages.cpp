@@ -22,7 +22,9 @@ std::string StatusText(Status status) {
         case error::kBadDb: text = "the registry's file is damaged and cannot be read"; break;
         case error::kRegistryIoFailed: text = "the registry could not be written"; break;
         case error::kKeyDeleted: text = "the key has been deleted meanwhile"; break;
-        case error::kNoUnicodeTranslation: text = "a name or text holds a character this registry cannot store"; break;
+        case error::kNoUnicodeTranslation:
+            text = "a name or text holds a character this registry cannot store";
+            break;
         default: text = "the registry reported an error"; break;
     }
     return text + " (error " + std::to_string(status) + ")";
@@ -40,7 +42,8 @@ std::string ProblemText(const HiveFileError& problem) {
             if (std::filesystem::is_directory(std::filesystem::path(problem.file), ec)) {
                 return "cannot write in the folder " + problem.file + ": " + problem.message;
             }
-            return "cannot write " + problem.file + ": " + problem.message + "; the file is left as it was";
+            return "cannot write " + problem.file + ": " + problem.message +
+                   "; the file is left as it was";
         }
         case HiveFileError::Kind::Unsafe:
         case HiveFileError::Kind::NotAFolder:
@@ -54,15 +57,18 @@ std::string Reason(RegistryApi& api, Status status) {
     return StatusText(status);
 }
 
-std::string Shown(std::string_view given) { return text::Abbreviated(given, 80, "..."); }
+std::string Shown(std::string_view given) {
+    return text::Abbreviated(given, 80, "...");
+}
 
 void RequireUtf8(std::string_view given, const std::string& what) {
     const std::size_t at = text::FirstInvalidUtf8(given);
     if (at == std::string_view::npos) return;
     static constexpr std::string_view kDigits = "0123456789ABCDEF";
     const auto byte = static_cast<unsigned char>(given[at]);
-    throw Failure(what + " is not UTF-8 text (byte 0x" + std::string{kDigits[byte >> 4], kDigits[byte & 0xF]} +
-                  " at position " + std::to_string(at + 1) + "); give names and data in UTF-8");
+    throw Failure(what + " is not UTF-8 text (byte 0x" +
+                  std::string{kDigits[byte >> 4], kDigits[byte & 0xF]} + " at position " +
+                  std::to_string(at + 1) + "); give names and data in UTF-8");
 }
 
 std::string ValueLabel(const std::string& name) {

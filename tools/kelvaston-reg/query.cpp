@@ -39,7 +39,8 @@ std::string HexNumber(std::uint64_t n) {
 
 std::uint64_t LittleEndian(std::string_view bytes) {
     std::uint64_t n = 0;
-    for (std::size_t i = bytes.size(); i-- > 0;) n = (n << 8) | static_cast<unsigned char>(bytes[i]);
+    for (std::size_t i = bytes.size(); i-- > 0;)
+        n = (n << 8) | static_cast<unsigned char>(bytes[i]);
     return n;
 }
 
@@ -60,7 +61,8 @@ std::string FormatData(const regfile::Value& value) {
         }
         return joined;
     }
-    if ((value.type == kRegDword && value.data.size() == 4) || (value.type == kRegQword && value.data.size() == 8)) {
+    if ((value.type == kRegDword && value.data.size() == 4) ||
+        (value.type == kRegQword && value.data.size() == 8)) {
         return HexNumber(LittleEndian(value.data));
     }
     static constexpr std::string_view kDigits = "0123456789ABCDEF";
@@ -74,8 +76,8 @@ std::string FormatData(const regfile::Value& value) {
 }
 
 void PrintValue(std::ostream& out, const regfile::Value& value) {
-    out << "    " << (value.name.empty() ? "(Default)" : value.name) << "    " << TypeName(value.type) << "    "
-        << FormatData(value) << "\n";
+    out << "    " << (value.name.empty() ? "(Default)" : value.name) << "    "
+        << TypeName(value.type) << "    " << FormatData(value) << "\n";
 }
 
 struct QueryWalk {
@@ -117,7 +119,8 @@ struct QueryWalk {
                 Key child = kNullKey;
                 const Status status = api.OpenKeyEx(top.key, names.back(), 0, kKeyRead, &child);
                 if (status != error::kSuccess) {
-                    throw Failure("cannot open " + spec.Display(names) + ": " + Reason(api, status));
+                    throw Failure("cannot open " + spec.Display(names) + ": " +
+                                  Reason(api, status));
                 }
                 levels.push_back({child, {}, 0});
                 levels.back().children = PrintKey(child, names);

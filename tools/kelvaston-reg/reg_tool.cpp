@@ -21,7 +21,7 @@ using detail::Syntax;
 struct Verb {
     std::string_view name;
     detail::VerbFunction run;
-    Syntax syntax;                 // the switches it takes and its operands
+    Syntax syntax;                // the switches it takes and its operands
     std::string_view (*usage)();  // its paragraph of RegToolUsage
 };
 
@@ -53,8 +53,8 @@ const Verb& FindVerb(const std::string& given) {
     for (const auto& verb : Verbs()) {
         if (verb.name == name) return verb;
     }
-    throw Failure("unknown command \"" + detail::Shown(given) + "\"; the commands are " + VerbList() +
-                  " (see --help)");
+    throw Failure("unknown command \"" + detail::Shown(given) + "\"; the commands are " +
+                  VerbList() + " (see --help)");
 }
 
 }  // namespace
@@ -62,7 +62,8 @@ const Verb& FindVerb(const std::string& given) {
 std::string RegToolUsage() {
     std::string usage = "Usage: kelvaston-reg COMMAND ...\n\n";
     for (const auto& verb : Verbs()) usage += verb.usage();
-    usage += R"(KEY is HKLM\PATH or HKEY_LOCAL_MACHINE\PATH, in any case. \\COMPUTER\HKLM\PATH names the
+    usage +=
+        R"(KEY is HKLM\PATH or HKEY_LOCAL_MACHINE\PATH, in any case. \\COMPUTER\HKLM\PATH names the
 registry of another computer.
 
 kelvaston-reg never prompts. Without /f, add refuses to overwrite an existing value and
@@ -85,7 +86,8 @@ $KELVASTON_REGISTRY, else ${XDG_DATA_HOME:-$HOME/.local/share}/kelvaston/registr
 int RunRegTool(const std::vector<std::string>& args, platform::RegistryApi& api, std::ostream& out,
                std::ostream& err) {
     try {
-        if (args.empty() || detail::IsHelp(args.front()) || (args.size() == 2 && detail::IsHelp(args[1]))) {
+        if (args.empty() || detail::IsHelp(args.front()) ||
+            (args.size() == 2 && detail::IsHelp(args[1]))) {
             out << RegToolUsage();
             return 0;
         }

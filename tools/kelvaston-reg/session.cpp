@@ -14,7 +14,8 @@ using namespace platform;
 Session::Session(RegistryApi& api, const std::string& computer) : api_(api), root_(api) {
     const Status status = api.ConnectRegistry(computer, kHKeyLocalMachine, root_.Out());
     if (status == error::kSuccess) return;
-    const std::string who = computer.empty() ? "this computer" : "computer \"" + Shown(computer) + "\"";
+    const std::string who =
+        computer.empty() ? "this computer" : "computer \"" + Shown(computer) + "\"";
     if (status == error::kBadNetPath) {
         throw Failure("cannot connect to the registry of " + who + ": no such computer is known");
     }
@@ -23,16 +24,20 @@ Session::Session(RegistryApi& api, const std::string& computer) : api_(api), roo
 
 void Session::Open(const KeySpec& spec, std::uint32_t access, KeyHandle& key) {
     const Status status = api_.OpenKeyEx(root_.Get(), Join(spec.path), 0, access, key.Out());
-    if (status == error::kFileNotFound) throw Failure("the key " + spec.Display() + " does not exist");
-    if (status != error::kSuccess) throw Failure("cannot open " + spec.Display() + ": " + Reason(api_, status));
+    if (status == error::kFileNotFound)
+        throw Failure("the key " + spec.Display() + " does not exist");
+    if (status != error::kSuccess)
+        throw Failure("cannot open " + spec.Display() + ": " + Reason(api_, status));
 }
 
 std::vector<std::string> Session::StoredNames(const std::vector<std::string>& path) {
     std::vector<std::string> names;
     for (const auto& name : path) {
         KeyHandle parent(api_);
-        if (api_.OpenKeyEx(root_.Get(), Join(names), 0, kKeyRead, parent.Out()) != error::kSuccess) {
-            names.insert(names.end(), path.begin() + static_cast<std::ptrdiff_t>(names.size()), path.end());
+        if (api_.OpenKeyEx(root_.Get(), Join(names), 0, kKeyRead, parent.Out()) !=
+            error::kSuccess) {
+            names.insert(names.end(), path.begin() + static_cast<std::ptrdiff_t>(names.size()),
+                         path.end());
             break;
         }
         std::vector<std::string> children;
@@ -55,8 +60,10 @@ std::vector<regfile::Value> ReadValues(RegistryApi& api, Key key, const std::str
         std::vector<std::uint8_t> data;
         const Status status = api.EnumValue(key, index, &name, &type, &data);
         if (status == error::kNoMoreItems) return values;
-        if (status != error::kSuccess) throw Failure("cannot read the values of " + where + ": " + Reason(api, status));
-        values.push_back(ValueFromApi(RegValue{std::move(name), type, std::string(data.begin(), data.end())}));
+        if (status != error::kSuccess)
+            throw Failure("cannot read the values of " + where + ": " + Reason(api, status));
+        values.push_back(
+            ValueFromApi(RegValue{std::move(name), type, std::string(data.begin(), data.end())}));
     }
 }
 

@@ -35,8 +35,9 @@ int main(int argc, char** argv) {
     kelvaston::ui::QtDialogs dialogs(&window);
     kelvaston::ui::Editor editor(registry, dialogs, window);
     editor.Main();
-    const QImage picture = kelvaston::ui::WindowPicture(editor, argc > 3 ? QString::fromLocal8Bit(argv[3]).toInt() : 0,
-                                                        argc > 4 ? QString::fromLocal8Bit(argv[4]) : QString());
+    const QImage picture =
+        kelvaston::ui::WindowPicture(editor, argc > 3 ? QString::fromLocal8Bit(argv[3]).toInt() : 0,
+                                     argc > 4 ? QString::fromLocal8Bit(argv[4]) : QString());
     if (!picture.save(QString::fromLocal8Bit(argv[2]))) {
         std::fprintf(stderr, "cannot write %s\n", argv[2]);
         return 1;
