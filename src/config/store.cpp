@@ -624,26 +624,7 @@ SaveOutcome ConfigStore::Apply(Key key, const KeyChange& change) {
         // A value of another kind, kept from the stored tree (below a key the load did not read),
         // goes back byte for byte, as the registry holds it.
         const bool number = value->type == platform::kRegDword && value->data.size() == 4;
-        if (!number && value->type != platform::kRegSz) {
-            const Status status =
-                api_.SetValueBytes(key, value->name, value->type, platform::ValueBytes(*value));
-            if (status != error::kSuccess) {
-                return {.result = SaveResult::FailedRestored,
-                        .status = status,
-                        .step = SaveStep::WriteValue,
-                        .key = change.path,
-                        .value = value->name,
-                        .touched = true};
-            }
-            continue;
-        }
-        // Through the value library, as the model's text: digits for a number.
-        std::string data = value->data;
-        if (number) data = std::to_string(platform::DwordFromBytes(value->data));
-        const Status status =
-            values_.SetValue(key, value->name, number ? platform::kTypeNumber : platform::kTypeText,
-                             data, number ? 4u : static_cast<std::uint32_t>(data.size()));
-        if (status != error::kSuccess) {
+        const auto failed = [&](Status status, const std::string& data) -> SaveOutcome {
             return {.result = SaveResult::FailedRestored,
                     .status = status,
                     .step = SaveStep::WriteValue,
@@ -652,7 +633,20 @@ SaveOutcome ConfigStore::Apply(Key key, const KeyChange& change) {
                     .data = data,
                     .unstorable = Unstorable(status, data),
                     .touched = true};
+        };
+        if (!number && value->type != platform::kRegSz) {
+            const Status status =
+                api_.SetValueBytes(key, value->name, value->type, platform::ValueBytes(*value));
+            if (status != error::kSuccess) return failed(status, {});
+            continue;
         }
+        // Through the value library, as the model's text: digits for a number.
+        std::string data = value->data;
+        if (number) data = std::to_string(platform::DwordFromBytes(value->data));
+        const Status status =
+            values_.SetValue(key, value->name, number ? platform::kTypeNumber : platform::kTypeText,
+                             data, number ? 4u : static_cast<std::uint32_t>(data.size()));
+        if (status != error::kSuccess) return failed(status, data);
     }
     return {.touched = true};
 }

@@ -44,7 +44,6 @@ bool IsServiceKey(const QString& name) {
 }
 
 const QString kChooseConnectionFirst = QStringLiteral("Wählen Sie zuerst eine Verbindung aus");
-const QString kChooseAccountFirst = QStringLiteral("Wählen Sie zuerst einen Account aus");
 const QString kNoConnectionTitle = QStringLiteral("keine Verbindung");
 const QString kConnectionExists =
     QStringLiteral("Diese Verbindung existiert schon. Wählen Sie einen anderen Namen");
@@ -101,6 +100,15 @@ QString Editor::SelectedAccount() const {
     const QTreeWidgetItem* node = window_.SelectedNode();
     if (node == nullptr || KindOf(*node) != NodeKind::Account) return {};
     return node->text(0);
+}
+
+QString Editor::ChosenAccount() {
+    const QString account = SelectedAccount();
+    if (account.isEmpty()) {
+        dialogs_.Message(QStringLiteral("Wählen Sie zuerst einen Account aus"), kNoConnectionTitle,
+                         MessageStyle::Information);
+    }
+    return account;
 }
 
 bool Editor::RefuseUnfitName(const QString& name, const QString& title) {
@@ -354,11 +362,8 @@ void Editor::NewAccount() {
 
 void Editor::RemoveAccount() {
     const QString connection = SelectedConnection(true);
-    const QString account = SelectedAccount();
-    if (account.isEmpty()) {
-        dialogs_.Message(kChooseAccountFirst, kNoConnectionTitle, MessageStyle::Information);
-        return;
-    }
+    const QString account = ChosenAccount();
+    if (account.isEmpty()) return;
     if (dialogs_.Message(QStringLiteral("Möchten Sie den Account wirklich löschen?"),
                          QStringLiteral("Account löschen"),
                          MessageStyle::Question) != Answer::Yes) {
@@ -376,11 +381,8 @@ void Editor::RemoveAccount() {
 
 void Editor::CopyAccount() {
     const QString sourceConnection = SelectedConnection(true);
-    const QString sourceName = SelectedAccount();
-    if (sourceName.isEmpty()) {
-        dialogs_.Message(kChooseAccountFirst, kNoConnectionTitle, MessageStyle::Information);
-        return;
-    }
+    const QString sourceName = ChosenAccount();
+    if (sourceName.isEmpty()) return;
     const QString enteredTarget = dialogs_.Input(
         QStringLiteral("Geben Sie die Verbindung an, in die Sie den Account kopieren wollen."),
         QStringLiteral("Account kopieren"), QString());
@@ -439,10 +441,7 @@ void Editor::CopyAccount() {
 }
 
 void Editor::InsertTemplate() {
-    if (SelectedAccount().isEmpty()) {
-        dialogs_.Message(kChooseAccountFirst, kNoConnectionTitle, MessageStyle::Information);
-        return;
-    }
+    if (ChosenAccount().isEmpty()) return;
     if (dialogs_.Message(
             QStringLiteral("Das Einfügen des Templates überschreibt alle Einstellungen in diesem "
                            "Account. Möchten Sie fortfahren?"),

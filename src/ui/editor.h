@@ -86,6 +86,8 @@ private:
     // parent's text when `accountsCount`) and an account name (an account node's text).
     QString SelectedConnection(bool accountsCount) const;
     QString SelectedAccount() const;
+    // The selected account's name; when none is selected, says to choose one first: empty then.
+    QString ChosenAccount();
     void ShowSaveOutcome(const config::SaveOutcome& outcome);
     // Says which number field of the pages holds a text that cannot be stored, if one does, and
     // brings it to the front; true then. Only the pages that a save takes back are looked at.
