@@ -8,8 +8,9 @@
 #include "reg_tool.h"
 
 #ifdef _WIN32
+#include "platform/windows_headers.h"  // first: shellapi.h needs its types
+
 #include <shellapi.h>
-#include "platform/windows_headers.h"
 #endif
 
 namespace {
