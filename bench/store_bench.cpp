@@ -19,6 +19,7 @@
 
 #include "config/layout.h"
 #include "config/store.h"
+#include "full_configuration.h"
 #include "platform/file_store.h"
 #include "platform/reg_file.h"
 #include "platform/registry_decorators.h"
@@ -38,27 +39,6 @@ double Milliseconds(Clock::duration d) {
 double Median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
-}
-
-void FillFullConfiguration(config::Settings& s) {
-    config::InitSettings(s);
-    s.Global = {"1",     "c:\\inetpub\\bdw",  "4", "proxy.example.com", "8080",
-                "15001", "ticker@example.com"};
-    for (std::size_t c = 0; c < config::kConnectionSlots; ++c) {
-        s.Connections[c] = {c == 0 ? "NORAS" : "Verbindung " + std::to_string(c), "1",
-                            std::to_string(300 + c)};
-    }
-    for (std::size_t a = 0; a < config::kAccountSlots; ++a) {
-        config::AccountRecord& r = s.Accounts[a];
-        r.Connection = s.Connections[a % config::kConnectionSlots].Name;
-        r.Name = "konto" + std::to_string(a);
-        for (const auto& field : config::layout::kAccountValues) {
-            r.*field.field =
-                field.IsNumber() ? std::to_string(a % 7) : std::string("wert-") + field.name;
-        }
-        r.POPHost = "pop" + std::to_string(a) + ".example.net";
-        r.SMTPTo = "postfach" + std::to_string(a) + "@example.org";
-    }
 }
 
 std::string ReadAll(const std::filesystem::path& file) {
@@ -445,7 +425,7 @@ int main(int argc, char** argv) {
         registry.CloseKey(service);
         config::ConfigStore store(registry, full);
         store.Connect("");
-        FillFullConfiguration(full);
+        bench::FillFullConfiguration(full);
         if (store.SaveSettings().result != config::SaveResult::Saved) {
             std::fprintf(stderr, "seeding the store failed\n");
             return 1;

@@ -4,7 +4,7 @@
 // and friends), so our own declarations are never rewritten by them.
 #include "platform/win32_registry.h"
 
-#include "platform/windows_headers.h"
+#include "platform/advapi32.h"
 
 #include <algorithm>
 #include <climits>
@@ -107,13 +107,13 @@ bool DataToCaller(DWORD type, std::string* bytes) {
 // Reads value `name` (already ANSI) of `key` into `bytes`, growing the buffer while advapi32
 // reports ERROR_MORE_DATA. The loop is bounded because another writer could keep the value
 // growing between two calls.
-LONG ReadValue(HKEY key, const char* name, DWORD* type, std::string* bytes) {
+LONG ReadValue(const Advapi32& calls, HKEY key, const char* name, DWORD* type, std::string* bytes) {
     DWORD size = 256;
     for (int attempt = 0; attempt < 8; ++attempt) {
         bytes->resize(size);
         DWORD got = size;
-        const LONG rc = RegQueryValueExA(key, name, nullptr, type,
-                                         reinterpret_cast<BYTE*>(bytes->data()), &got);
+        const LONG rc = calls.RegQueryValueExA(key, name, nullptr, type,
+                                               reinterpret_cast<BYTE*>(bytes->data()), &got);
         if (rc == ERROR_SUCCESS) {
             bytes->resize(got);
             return rc;
@@ -165,21 +165,29 @@ bool ComponentsWithinLimit(const std::string& utf8Path) {
 
 }  // namespace
 
+Win32Registry::Win32Registry() : calls_(RealAdvapi32()) {}
+
+Win32Registry::Win32Registry(const Advapi32& calls, bool asIfRemote)
+    : calls_(calls), asIfRemote_(asIfRemote) {}
+
 Status Win32Registry::ConnectRegistry(const std::string& machine, Key hive, Key* result) {
     if (result == nullptr) return error::kInvalidParameter;
     *result = kNullKey;
     std::string ansi;
     if (!Utf8ToAnsi(machine, &ansi)) return error::kNoUnicodeTranslation;
     HKEY out = nullptr;
-    const LONG rc = RegConnectRegistryA(ansi.empty() ? nullptr : ansi.c_str(), ToHKey(hive), &out);
+    const LONG rc =
+        calls_.RegConnectRegistryA(ansi.empty() ? nullptr : ansi.c_str(), ToHKey(hive), &out);
     if (rc == ERROR_SUCCESS) {
         *result = FromHKey(out);
         std::string name = machine.starts_with("\\\\") ? machine.substr(2) : machine;
         char local[256] = {};
         std::uint32_t size = sizeof local;
-        remote_ = !name.empty() && (LocalComputerName(local, &size) != error::kSuccess ||
-                                    CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, name.c_str(),
-                                                   -1, local, -1) != CSTR_EQUAL);
+        const bool otherComputer =
+            !name.empty() && (LocalComputerName(local, &size) != error::kSuccess ||
+                              CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, name.c_str(), -1,
+                                             local, -1) != CSTR_EQUAL);
+        remote_ = asIfRemote_ || otherComputer;
     }
     return static_cast<Status>(rc);
 }
@@ -191,7 +199,7 @@ Status Win32Registry::OpenKeyEx(Key parent, const std::string& subKey, std::uint
     std::string ansi;
     if (!Utf8ToAnsi(subKey, &ansi)) return error::kNoUnicodeTranslation;
     HKEY out = nullptr;
-    const LONG rc = RegOpenKeyExA(ToHKey(parent), ansi.c_str(), options, access, &out);
+    const LONG rc = calls_.RegOpenKeyExA(ToHKey(parent), ansi.c_str(), options, access, &out);
     if (rc == ERROR_SUCCESS) *result = FromHKey(out);
     return static_cast<Status>(rc);
 }
@@ -203,7 +211,7 @@ Status Win32Registry::CreateKey(Key parent, const std::string& subKey, Key* resu
     std::string ansi;
     if (!Utf8ToAnsi(subKey, &ansi)) return error::kNoUnicodeTranslation;
     HKEY out = nullptr;
-    const LONG rc = RegCreateKeyA(ToHKey(parent), ansi.c_str(), &out);
+    const LONG rc = calls_.RegCreateKeyA(ToHKey(parent), ansi.c_str(), &out);
     if (rc == ERROR_SUCCESS) *result = FromHKey(out);
     return static_cast<Status>(rc);
 }
@@ -217,8 +225,8 @@ Status Win32Registry::EnumKeyEx(Key key, std::uint32_t index, char* name,
     char ansi[2 * kMaxKeyNameLength + 2];
     DWORD length = sizeof ansi;
     FILETIME lastWrite;
-    const LONG rc =
-        RegEnumKeyExA(ToHKey(key), index, ansi, &length, nullptr, nullptr, nullptr, &lastWrite);
+    const LONG rc = calls_.RegEnumKeyExA(ToHKey(key), index, ansi, &length, nullptr, nullptr,
+                                         nullptr, &lastWrite);
     if (rc != ERROR_SUCCESS) return static_cast<Status>(rc);
     std::string utf8;
     if (!AnsiToUtf8(std::string(ansi, length), &utf8)) return error::kNoUnicodeTranslation;
@@ -232,15 +240,15 @@ Status Win32Registry::EnumKeyEx(Key key, std::uint32_t index, char* name,
 Status Win32Registry::DeleteKey(Key parent, const std::string& subKey) {
     std::string ansi;
     if (!Utf8ToAnsi(subKey, &ansi)) return error::kNoUnicodeTranslation;
-    return static_cast<Status>(RegDeleteKeyA(ToHKey(parent), ansi.c_str()));
+    return static_cast<Status>(calls_.RegDeleteKeyA(ToHKey(parent), ansi.c_str()));
 }
 
 Status Win32Registry::CloseKey(Key key) {
-    return static_cast<Status>(RegCloseKey(ToHKey(key)));
+    return static_cast<Status>(calls_.RegCloseKey(ToHKey(key)));
 }
 
 Status Win32Registry::FlushKey(Key key) {
-    return static_cast<Status>(RegFlushKey(ToHKey(key)));
+    return static_cast<Status>(calls_.RegFlushKey(ToHKey(key)));
 }
 
 Status Win32Registry::QueryValueEx(Key key, const std::string& name, std::uint32_t* type,
@@ -252,7 +260,7 @@ Status Win32Registry::QueryValueEx(Key key, const std::string& name, std::uint32
     // which advapi32 cannot tell us.
     DWORD valueType = REG_NONE;
     std::string bytes;
-    const LONG rc = ReadValue(ToHKey(key), ansiName.c_str(), &valueType, &bytes);
+    const LONG rc = ReadValue(calls_, ToHKey(key), ansiName.c_str(), &valueType, &bytes);
     if (rc != ERROR_SUCCESS) return static_cast<Status>(rc);
     if (!DataToCaller(valueType, &bytes)) return error::kNoUnicodeTranslation;
     if (type != nullptr) *type = static_cast<std::uint32_t>(valueType);
@@ -277,7 +285,7 @@ Status Win32Registry::SetValueEx(Key key, const std::string& name, std::uint32_t
     if (!Utf8ToAnsi(name, &ansiName)) return error::kNoUnicodeTranslation;
     if (!IsStringType(type)) {
         return static_cast<Status>(
-            RegSetValueExA(ToHKey(key), ansiName.c_str(), 0, type, data, dataSize));
+            calls_.RegSetValueExA(ToHKey(key), ansiName.c_str(), 0, type, data, dataSize));
     }
     if (data == nullptr && dataSize != 0) return error::kInvalidParameter;
     const char* text = reinterpret_cast<const char*>(data);
@@ -291,9 +299,9 @@ Status Win32Registry::SetValueEx(Key key, const std::string& name, std::uint32_t
     if (!Utf8ToAnsi(utf8, &ansi)) return error::kNoUnicodeTranslation;
     if (type != REG_MULTI_SZ) ansi.push_back('\0');
     if (ansi.size() > static_cast<std::size_t>(UINT32_MAX)) return error::kInvalidParameter;
-    return static_cast<Status>(RegSetValueExA(ToHKey(key), ansiName.c_str(), 0, type,
-                                              reinterpret_cast<const BYTE*>(ansi.data()),
-                                              static_cast<DWORD>(ansi.size())));
+    return static_cast<Status>(calls_.RegSetValueExA(ToHKey(key), ansiName.c_str(), 0, type,
+                                                     reinterpret_cast<const BYTE*>(ansi.data()),
+                                                     static_cast<DWORD>(ansi.size())));
 }
 
 Status Win32Registry::EnumValue(Key key, std::uint32_t index, std::string* name,
@@ -303,11 +311,11 @@ Status Win32Registry::EnumValue(Key key, std::uint32_t index, std::string* name,
     std::string ansiName(2 * kMaxValueNameLength + 2, '\0');
     std::string bytes;
     DWORD valueType = REG_NONE;
-    const LONG rc = EnumValueGrowing(&ansiName, &bytes,
-                                     [&](char* buffer, DWORD* length, BYTE* into, DWORD* size) {
-                                         return RegEnumValueA(ToHKey(key), index, buffer, length,
-                                                              nullptr, &valueType, into, size);
-                                     });
+    const LONG rc = EnumValueGrowing(
+        &ansiName, &bytes, [&](char* buffer, DWORD* length, BYTE* into, DWORD* size) {
+            return calls_.RegEnumValueA(ToHKey(key), index, buffer, length, nullptr, &valueType,
+                                        into, size);
+        });
     if (rc != ERROR_SUCCESS) return static_cast<Status>(rc);
     std::string utf8Name;
     if (!AnsiToUtf8(ansiName, &utf8Name) || !DataToCaller(valueType, &bytes)) {
@@ -322,7 +330,7 @@ Status Win32Registry::EnumValue(Key key, std::uint32_t index, std::string* name,
 Status Win32Registry::DeleteValue(Key key, const std::string& name) {
     std::string ansi;
     if (!Utf8ToAnsi(name, &ansi)) return error::kNoUnicodeTranslation;
-    return static_cast<Status>(RegDeleteValueA(ToHKey(key), ansi.c_str()));
+    return static_cast<Status>(calls_.RegDeleteValueA(ToHKey(key), ansi.c_str()));
 }
 
 namespace {
@@ -350,11 +358,11 @@ Status Win32Registry::EnumValueBytes(Key key, std::uint32_t index, std::string* 
     std::wstring wideName(kMaxValueNameLength + 1, L'\0');
     std::string bytes;
     DWORD valueType = REG_NONE;
-    const LONG rc = EnumValueGrowing(&wideName, &bytes,
-                                     [&](wchar_t* buffer, DWORD* length, BYTE* into, DWORD* size) {
-                                         return RegEnumValueW(ToHKey(key), index, buffer, length,
-                                                              nullptr, &valueType, into, size);
-                                     });
+    const LONG rc = EnumValueGrowing(
+        &wideName, &bytes, [&](wchar_t* buffer, DWORD* length, BYTE* into, DWORD* size) {
+            return calls_.RegEnumValueW(ToHKey(key), index, buffer, length, nullptr, &valueType,
+                                        into, size);
+        });
     if (rc != ERROR_SUCCESS) return static_cast<Status>(rc);
     std::string utf8Name;
     if (!WideToUtf8(wideName, &utf8Name)) return error::kNoUnicodeTranslation;
@@ -374,9 +382,9 @@ Status Win32Registry::SetValueBytes(Key key, const std::string& name, std::uint3
     // count it"). Two bytes that are no NUL after the data keep exactly the bytes given.
     std::string buffer(data);
     buffer.append("\xFF\xFF");
-    return static_cast<Status>(RegSetValueExW(ToHKey(key), wideName.c_str(), 0, type,
-                                              reinterpret_cast<const BYTE*>(buffer.data()),
-                                              static_cast<DWORD>(data.size())));
+    return static_cast<Status>(calls_.RegSetValueExW(ToHKey(key), wideName.c_str(), 0, type,
+                                                     reinterpret_cast<const BYTE*>(buffer.data()),
+                                                     static_cast<DWORD>(data.size())));
 }
 
 Status Win32Registry::QueryKeyContents(Key key, const std::string& subKey, KeyContents* contents) {
@@ -385,7 +393,7 @@ Status Win32Registry::QueryKeyContents(Key key, const std::string& subKey, KeyCo
     std::wstring widePath;
     if (!Utf8ToWide(subKey, &widePath)) return error::kNoUnicodeTranslation;
     HKEY open = nullptr;
-    LONG rc = RegOpenKeyExW(ToHKey(key), widePath.c_str(), 0, KEY_READ, &open);
+    LONG rc = calls_.RegOpenKeyExW(ToHKey(key), widePath.c_str(), 0, KEY_READ, &open);
     if (rc != ERROR_SUCCESS) return static_cast<Status>(rc);
     Status status = error::kSuccess;
     for (std::uint32_t index = 0; status == error::kSuccess; ++index) {
@@ -398,7 +406,8 @@ Status Win32Registry::QueryKeyContents(Key key, const std::string& subKey, KeyCo
     std::wstring name(kMaxKeyNameLength + 1, L'\0');
     for (DWORD index = 0; status == error::kSuccess; ++index) {
         DWORD length = static_cast<DWORD>(name.size());
-        rc = RegEnumKeyExW(open, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
+        rc = calls_.RegEnumKeyExW(open, index, name.data(), &length, nullptr, nullptr, nullptr,
+                                  nullptr);
         if (rc == ERROR_NO_MORE_ITEMS) break;
         std::string utf8;
         if (rc != ERROR_SUCCESS) {
@@ -409,7 +418,7 @@ Status Win32Registry::QueryKeyContents(Key key, const std::string& subKey, KeyCo
             contents->subkeys.push_back(std::move(utf8));
         }
     }
-    RegCloseKey(open);
+    calls_.RegCloseKey(open);
     return status;
 }
 
@@ -447,8 +456,8 @@ Status Win32Registry::QueryNamedValues(Key key, const std::string& subKey,
     LONG rc = ERROR_MORE_DATA;
     for (int attempt = 0; convertible && attempt < 8 && rc == ERROR_MORE_DATA; ++attempt) {
         DWORD size = static_cast<DWORD>(buffer.size());
-        rc = RegQueryMultipleValuesA(ToHKey(open), entries.data(),
-                                     static_cast<DWORD>(entries.size()), buffer.data(), &size);
+        rc = calls_.RegQueryMultipleValuesA(
+            ToHKey(open), entries.data(), static_cast<DWORD>(entries.size()), buffer.data(), &size);
         if (rc == ERROR_MORE_DATA) buffer.resize(std::max<std::size_t>(size, 2 * buffer.size()));
     }
     Status status = error::kSuccess;

@@ -20,8 +20,16 @@
 
 namespace kelvaston::platform {
 
+struct Advapi32;
+
 class Win32Registry final : public RegistryApi {
 public:
+    // Through advapi32 itself.
+    Win32Registry();
+    // Through `calls` (advapi32 behind a measurement); with `asIfRemote`, calls overlap as they
+    // do with another computer's registry, whichever computer it is.
+    Win32Registry(const Advapi32& calls, bool asIfRemote);
+
     // Calls to another computer's registry each wait for a round trip: they are worth
     // overlapping. Those to this computer's are not.
     std::size_t ConcurrentCalls() const override { return remote_ ? kMaxConcurrentCalls : 1; }
@@ -53,6 +61,8 @@ public:
     Status LocalComputerName(char* buffer, std::uint32_t* size) override;
 
 private:
+    const Advapi32& calls_;
+    const bool asIfRemote_ = false;
     std::atomic<bool> remote_{false};  // the last connection went to another computer
 
 public:
