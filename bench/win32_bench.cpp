@@ -73,7 +73,8 @@ bool TimeCalls(platform::Advapi32Meter& meter, const platform::Advapi32& measure
     const double saveMs = MillisecondsSince(start);
     meter.delay = {};
     if (!saved) return false;
-    std::printf("figures: win32 load-%lldms ms=%.0f\n", static_cast<long long>(delay.count()), loadMs);
+    std::printf("figures: win32 load-%lldms ms=%.0f\n", static_cast<long long>(delay.count()),
+                loadMs);
     std::printf("figures: win32 save-unchanged-%lldms ms=%.0f\n",
                 static_cast<long long>(delay.count()), saveMs);
     return true;
@@ -84,7 +85,8 @@ bool TimeCalls(platform::Advapi32Meter& meter, const platform::Advapi32& measure
 int main() {
     const std::string service = config::layout::kServiceKey;
     HKEY existing = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, service.c_str(), 0, KEY_READ, &existing) == ERROR_SUCCESS) {
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, service.c_str(), 0, KEY_READ, &existing) ==
+        ERROR_SUCCESS) {
         RegCloseKey(existing);
         std::fprintf(stderr, "win32_bench: the service's key exists here; it is left alone\n");
         return 1;
@@ -95,7 +97,8 @@ int main() {
         platform::Key key = platform::kNullKey;
         config::Settings full;
         config::ConfigStore seeding(registry, full);
-        if (registry.CreateKey(platform::kHKeyLocalMachine, service, &key) == platform::error::kSuccess) {
+        if (registry.CreateKey(platform::kHKeyLocalMachine, service, &key) ==
+            platform::error::kSuccess) {
             registry.CloseKey(key);
             ok = seeding.Connect("").result == config::ConnectResult::Connected;
             bench::FillFullConfiguration(full);
@@ -104,7 +107,8 @@ int main() {
     }
     platform::Advapi32Meter meter;
     const platform::Advapi32& measured = platform::MeasuredAdvapi32(meter);
-    ok = ok && CountCalls(meter, measured) && TimeCalls(meter, measured, std::chrono::milliseconds(30));
+    ok = ok && CountCalls(meter, measured) &&
+         TimeCalls(meter, measured, std::chrono::milliseconds(30));
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, service.c_str());
     return ok ? 0 : 1;
 }

@@ -78,7 +78,9 @@ void Attempt(Step&& step) {
 
 using StoredCopy = ConfigStore::StoredCopy;
 
-// Reads the stored Parameters tree, its keys at the same time, a key a call.
+// Reads the stored Parameters tree, its keys at the same time, a key a call, expecting the
+// values the model writes: the global values in Parameters, a connection's below it and an
+// account's below that.
 Status CopyStoredParameters(platform::RegistryApi& api, Key root, StoredCopy* copy,
                             platform::TaskPool* pool) {
     Key parameters = kNullKey;
@@ -87,8 +89,11 @@ Status CopyStoredParameters(platform::RegistryApi& api, Key root, StoredCopy* co
     if (status == error::kFileNotFound) return error::kSuccess;
     if (status != error::kSuccess) return status;
     copy->existed = true;
+    static const std::vector<std::vector<std::string>> kExpected = {
+        Names(layout::kGlobalValues), Names(layout::kConnectionValues),
+        Names(layout::kAccountValues)};
     const Status read =
-        platform::ReadTree(api, parameters, layout::kParametersName, &copy->tree, pool);
+        platform::ReadTree(api, parameters, layout::kParametersName, &copy->tree, pool, kExpected);
     api.CloseKey(parameters);
     return read;
 }

@@ -550,7 +550,8 @@ Status FileStoreRegistry::QueryKeyValues(Key key, const std::string& subKey,
 }
 
 Status FileStoreRegistry::QueryKeyContents(Key key, const std::string& subKey,
-                                           KeyContents* contents) {
+                                           KeyContents* contents,
+                                           const std::vector<std::string>& /*expected*/) {
     std::lock_guard lock(mutex_);
     contents->values.clear();
     contents->subkeys.clear();

@@ -76,7 +76,8 @@ public:
     // Served from one lookup of the key.
     Status QueryKeyValues(Key key, const std::string& subKey,
                           std::vector<RegValue>* values) override;
-    Status QueryKeyContents(Key key, const std::string& subKey, KeyContents* contents) override;
+    Status QueryKeyContents(Key key, const std::string& subKey, KeyContents* contents,
+                            const std::vector<std::string>& expected = {}) override;
 
 private:
     struct OpenKey {

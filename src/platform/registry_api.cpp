@@ -60,7 +60,8 @@ Status ListSubkeys(RegistryApi& api, Key key, std::vector<std::string>* names) {
     }
 }
 
-Status RegistryApi::QueryKeyContents(Key key, const std::string& subKey, KeyContents* contents) {
+Status RegistryApi::QueryKeyContents(Key key, const std::string& subKey, KeyContents* contents,
+                                     const std::vector<std::string>& /*expected*/) {
     contents->values.clear();
     contents->subkeys.clear();
     Key open = kNullKey;

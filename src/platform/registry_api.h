@@ -230,8 +230,12 @@ public:
 
     // Everything the key `subKey` below `key` holds, read as one call where the backend can
     // (the file store does, from one lookup). This default opens the key, enumerates its values
-    // and its subkeys and closes it again. A missing key: kFileNotFound.
-    virtual Status QueryKeyContents(Key key, const std::string& subKey, KeyContents* contents);
+    // and its subkeys and closes it again. A missing key: kFileNotFound. `expected` names the
+    // values the caller expects the key to hold: a backend that reads named values in one call
+    // (advapi32) reads those at once, and enumerates a key's values one by one only when it
+    // holds others; a value read so is named as in `expected`, whatever case it is stored in.
+    virtual Status QueryKeyContents(Key key, const std::string& subKey, KeyContents* contents,
+                                    const std::vector<std::string>& expected = {});
 
     // Value `name` of the key `subKey` below `key`, by way of QueryKeyValues: a backend or cache
     // that holds the key's values answers from them. Missing key or value: kFileNotFound.

@@ -136,9 +136,10 @@ Status RegistryDecorator::QueryNamedValues(Key key, const std::string& subKey,
 }
 
 Status RegistryDecorator::QueryKeyContents(Key key, const std::string& subKey,
-                                           KeyContents* contents) {
+                                           KeyContents* contents,
+                                           const std::vector<std::string>& expected) {
     if (auto failed = Before(Call::QueryKeyContents)) return *failed;
-    return inner_.QueryKeyContents(key, subKey, contents);
+    return inner_.QueryKeyContents(key, subKey, contents, expected);
 }
 
 std::size_t CountingRegistry::Total() const {

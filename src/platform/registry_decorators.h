@@ -83,7 +83,8 @@ public:
     Status QueryNamedValues(Key key, const std::string& subKey,
                             const std::vector<std::string>& names, std::vector<RegValue>* values,
                             bool* all) override;
-    Status QueryKeyContents(Key key, const std::string& subKey, KeyContents* contents) override;
+    Status QueryKeyContents(Key key, const std::string& subKey, KeyContents* contents,
+                            const std::vector<std::string>& expected = {}) override;
 
 protected:
     // Called before each operation is forwarded; a value makes the call fail with that status

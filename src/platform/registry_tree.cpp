@@ -66,7 +66,8 @@ void CloseAll(RegistryApi& api, std::vector<OpenTree<Tree>>& pending) {
 
 }  // namespace
 
-Status ReadTree(RegistryApi& api, Key key, const std::string& name, KeyTree* tree, TaskPool* pool) {
+Status ReadTree(RegistryApi& api, Key key, const std::string& name, KeyTree* tree, TaskPool* pool,
+                const std::vector<std::vector<std::string>>& expectedByDepth) {
     *tree = KeyTree{name, {}, {}};
     std::mutex mutex;  // guards `failure` and, without a pool, `pending`
     Status failure = error::kSuccess;
@@ -76,11 +77,15 @@ Status ReadTree(RegistryApi& api, Key key, const std::string& name, KeyTree* tre
     struct Read {
         std::string path;
         KeyTree* into;
+        std::size_t depth;
     };
+    static const std::vector<std::string> kNothingExpected;
     std::vector<Read> pending;
     std::function<void(Read)> read = [&](Read next) {
         KeyContents contents;
-        const Status status = api.QueryKeyContents(key, next.path, &contents);
+        const Status status = api.QueryKeyContents(
+            key, next.path, &contents,
+            next.depth < expectedByDepth.size() ? expectedByDepth[next.depth] : kNothingExpected);
         std::lock_guard lock(mutex);
         if (status != error::kSuccess) {
             if (failure == error::kSuccess) failure = status;
@@ -95,7 +100,7 @@ Status ReadTree(RegistryApi& api, Key key, const std::string& name, KeyTree* tre
         for (auto& child : contents.subkeys) {
             std::string path = next.path.empty() ? child : next.path + "\\" + child;
             next.into->children.push_back(KeyTree{std::move(child), {}, {}});
-            Read more{std::move(path), &next.into->children.back()};
+            Read more{std::move(path), &next.into->children.back(), next.depth + 1};
             if (pool != nullptr) {
                 pool->Add([&read, more = std::move(more)] { read(more); });
             } else {
@@ -103,7 +108,7 @@ Status ReadTree(RegistryApi& api, Key key, const std::string& name, KeyTree* tre
             }
         }
     };
-    read({std::string(), tree});
+    read({std::string(), tree, 0});
     if (pool != nullptr) pool->Wait();
     while (!pending.empty()) {
         Read next = std::move(pending.back());

@@ -35,8 +35,11 @@ struct KeyTree {
 // Reads the key `key` (named `name` in the result) with all its values and subkeys, a key a
 // call (QueryKeyContents). Values are read as the registry's own bytes, so that writing them
 // back changes none. With a pool, the keys of a level are read at the same time.
+// `expectedByDepth[d]` names the values a key `d` levels below `key` is expected to hold (see
+// QueryKeyContents).
 Status ReadTree(RegistryApi& api, Key key, const std::string& name, KeyTree* tree,
-                TaskPool* pool = nullptr);
+                TaskPool* pool = nullptr,
+                const std::vector<std::vector<std::string>>& expectedByDepth = {});
 
 // Creates `tree` as the subkey tree.name of `parent` (or merges into it when it exists) and
 // writes every value below it, byte for byte.

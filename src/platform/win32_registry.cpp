@@ -387,7 +387,8 @@ Status Win32Registry::SetValueBytes(Key key, const std::string& name, std::uint3
                                                      static_cast<DWORD>(data.size())));
 }
 
-Status Win32Registry::QueryKeyContents(Key key, const std::string& subKey, KeyContents* contents) {
+Status Win32Registry::QueryKeyContents(Key key, const std::string& subKey, KeyContents* contents,
+                                       const std::vector<std::string>& expected) {
     contents->values.clear();
     contents->subkeys.clear();
     std::wstring widePath;
@@ -395,8 +396,18 @@ Status Win32Registry::QueryKeyContents(Key key, const std::string& subKey, KeyCo
     HKEY open = nullptr;
     LONG rc = calls_.RegOpenKeyExW(ToHKey(key), widePath.c_str(), 0, KEY_READ, &open);
     if (rc != ERROR_SUCCESS) return static_cast<Status>(rc);
-    Status status = error::kSuccess;
-    for (std::uint32_t index = 0; status == error::kSuccess; ++index) {
+    // How many values and subkeys the key holds: the expected values are read in one call when
+    // it holds no others, and values and subkeys are listed one by one only when there are any.
+    DWORD subkeys = 0, values = 0;
+    rc = calls_.RegQueryInfoKeyW(open, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+                                 &values, nullptr, nullptr, nullptr, nullptr);
+    Status status = static_cast<Status>(rc);
+    bool valuesRead = values == 0;
+    if (status == error::kSuccess && !valuesRead && values == expected.size()) {
+        // A name that is not there fails the call: then the values are listed after all.
+        valuesRead = QueryValuesNamed(open, expected, &contents->values) == error::kSuccess;
+    }
+    for (std::uint32_t index = 0; status == error::kSuccess && !valuesRead; ++index) {
         RegValue value;
         status = EnumValueBytes(FromHKey(open), index, &value.name, &value.type, &value.data);
         if (status == error::kSuccess) contents->values.push_back(std::move(value));
@@ -404,7 +415,7 @@ Status Win32Registry::QueryKeyContents(Key key, const std::string& subKey, KeyCo
     if (status == error::kNoMoreItems) status = error::kSuccess;
     // A key name has at most 255 characters.
     std::wstring name(kMaxKeyNameLength + 1, L'\0');
-    for (DWORD index = 0; status == error::kSuccess; ++index) {
+    for (DWORD index = 0; status == error::kSuccess && subkeys > 0; ++index) {
         DWORD length = static_cast<DWORD>(name.size());
         rc = calls_.RegEnumKeyExW(open, index, name.data(), &length, nullptr, nullptr, nullptr,
                                   nullptr);
@@ -420,6 +431,35 @@ Status Win32Registry::QueryKeyContents(Key key, const std::string& subKey, KeyCo
     }
     calls_.RegCloseKey(open);
     return status;
+}
+
+Status Win32Registry::QueryValuesNamed(void* key, const std::vector<std::string>& names,
+                                       std::vector<RegValue>* values) {
+    std::vector<std::wstring> wide(names.size());
+    std::vector<VALENTW> entries(names.size());
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (!Utf8ToWide(names[i], &wide[i])) return error::kNoUnicodeTranslation;
+        entries[i].ve_valuename = wide[i].data();
+    }
+    std::vector<wchar_t> buffer(8192);
+    LONG rc = ERROR_MORE_DATA;
+    for (int attempt = 0; attempt < 8 && rc == ERROR_MORE_DATA; ++attempt) {
+        DWORD size = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
+        rc = calls_.RegQueryMultipleValuesW(static_cast<HKEY>(key), entries.data(),
+                                            static_cast<DWORD>(entries.size()), buffer.data(),
+                                            &size);
+        if (rc == ERROR_MORE_DATA) {
+            buffer.resize(std::max<std::size_t>(size / sizeof(wchar_t) + 1, 2 * buffer.size()));
+        }
+    }
+    if (rc != ERROR_SUCCESS) return static_cast<Status>(rc);
+    values->clear();
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        values->push_back({names[i], static_cast<std::uint32_t>(entries[i].ve_type),
+                           std::string(reinterpret_cast<const char*>(entries[i].ve_valueptr),
+                                       entries[i].ve_valuelen)});
+    }
+    return error::kSuccess;
 }
 
 std::optional<std::size_t> Win32Registry::UnstorableAt(std::string_view text) const {

@@ -55,12 +55,18 @@ public:
     Status SetValueBytes(Key key, const std::string& name, std::uint32_t type,
                          std::string_view data) override;
     // Through the wide functions as well: names of any character, paths of any length.
-    Status QueryKeyContents(Key key, const std::string& subKey, KeyContents* contents) override;
+    Status QueryKeyContents(Key key, const std::string& subKey, KeyContents* contents,
+                            const std::vector<std::string>& expected = {}) override;
     // The first character that is not UTF-8 or that the ANSI code page lacks.
     std::optional<std::size_t> UnstorableAt(std::string_view text) const override;
     Status LocalComputerName(char* buffer, std::uint32_t* size) override;
 
 private:
+    // RegQueryMultipleValuesW: the named values of an open key (an HKEY) in one call, named as
+    // asked for, their data as stored. Fails when one of them is not there.
+    Status QueryValuesNamed(void* key, const std::vector<std::string>& names,
+                            std::vector<RegValue>* values);
+
     const Advapi32& calls_;
     const bool asIfRemote_ = false;
     std::atomic<bool> remote_{false};  // the last connection went to another computer

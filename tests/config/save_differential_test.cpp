@@ -102,6 +102,25 @@ void Edit(Random& random, Settings& s) {
     }
 }
 
+// On Windows a save reads the values it expects in one call, which names them as the model
+// does, not as stored, and in the model's order: a value kept, or moved with its key, keeps the
+// spelling and the place it had, or takes the model's, where a full rewrite writes the other.
+// The registry and the service take both for the same values, so there a key's values are
+// compared with their names in lower case and in any order. Everywhere else, as they stand.
+Tree Comparable(Tree tree) {
+#ifdef _WIN32
+    for (auto& [path, values] : tree) {
+        for (auto& value : values) {
+            for (char& c : std::get<0>(value)) {
+                if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+            }
+        }
+        std::sort(values.begin(), values.end());
+    }
+#endif
+    return tree;
+}
+
 using SaveDifferential = StoreTest;
 
 TEST_F(SaveDifferential, WritingOnlyTheChangesLeavesTheTreeAFullRewriteLeaves) {
@@ -126,7 +145,7 @@ TEST_F(SaveDifferential, WritingOnlyTheChangesLeavesTheTreeAFullRewriteLeaves) {
             StoreOver(seed % 2 == 0 ? static_cast<platform::RegistryApi&>(overlapping) : *registry_)
                 ->SaveSettings();
         ASSERT_EQ(outcome.result == SaveResult::Saved, fullSaved) << Describe(outcome);
-        ASSERT_EQ(ServiceTree(), full);
+        ASSERT_EQ(Comparable(ServiceTree()), Comparable(full));
         if (!fullSaved) {  // a number that is none: named, and nothing was written
             EXPECT_EQ(outcome.step, SaveStep::WriteValue);
             EXPECT_NE(Describe(outcome).find(outcome.value), std::string::npos)
