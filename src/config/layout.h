@@ -16,10 +16,8 @@ namespace kelvaston::config::layout {
 
 // The service's key; it can be opened with write access where the service is installed.
 inline const std::string kServiceKey = "System\\CurrentControlSet\\Services\\Tolvane Service";
-// The key of the global values, as the store opens it and as it names it for reading values.
+// The key of the global values; every other key of the configuration is read below it.
 inline const std::string kParametersKey = kServiceKey + "\\Parameters";
-inline const std::string kParametersValuePath =
-    "SYSTEM\\CurrentControlSet\\Services\\Tolvane Service\\Parameters";
 inline const std::string kParametersName = "Parameters";
 // A subkey of the Parameters key that belongs to the service itself, not a connection.
 inline const std::string kVolatileKey = "volatile";

@@ -187,9 +187,13 @@ ConnectOutcome ConfigStore::Connect(const std::string& computer,
 void ConfigStore::Load() {
     ClearLists();
     const ReadingAtOnce reading(api_, root_);
+    // Every key is read by its path below the Parameters key: a path from the hive's root
+    // would pass the 260 characters Wine takes in an ANSI call with a name of 255.
+    Open(api_, root_, layout::kParametersKey, platform::kKeyAllAccess, parametersKey_);
     Attempt([&] { LoadGlobalSettings(); });
     Attempt([&] { LoadConnections(); });
     Attempt([&] { LoadAccounts(); });
+    Close(api_, parametersKey_);
 }
 
 void ConfigStore::ClearLists() {
@@ -203,7 +207,7 @@ std::string ConfigStore::QueryValue(const std::string& path, const std::string& 
     // Not cleared first: what GetValue delivers ends in a NUL or fills the buffer.
     std::array<char, kValueBufferSize * platform::text::kMaxUtf8BytesPerCharacter> buffer;
     const Status status =
-        values_.GetValue(root_, path, name, type, buffer.data(), kValueBufferSize);
+        values_.GetValue(parametersKey_, path, name, type, buffer.data(), kValueBufferSize);
     // A text longer than the buffer is read as far as it fits.
     if (status != error::kSuccess && status != error::kMoreData) return defaultText;
     return CutAtNul(std::string_view(buffer.data(), buffer.size()));
@@ -227,7 +231,7 @@ void ConfigStore::LoadGlobalSettings() {
     const Expecting expecting(cache_, Names(layout::kGlobalValues));
     for (const auto& value : layout::kGlobalValues) {
         settings_.Global.*value.field =
-            QueryValue(layout::kParametersValuePath, value.name, value.type, value.defaultText);
+            QueryValue(std::string(), value.name, value.type, value.defaultText);
     }
 }
 
@@ -235,7 +239,6 @@ void ConfigStore::LoadConnections() {
     ClearConnections(settings_.Connections);
     settings_.Loaded = {};
     const Expecting expecting(cache_, Names(layout::kConnectionValues));
-    Open(api_, root_, layout::kParametersKey, platform::kKeyAllAccess, parametersKey_);
     // Subkeys 0 to 50 are looked at, a wave of them at once, for their names and then their
     // values; the model is filled from what was read in the order of the indexes, as one look
     // after another would fill it.
@@ -272,7 +275,7 @@ void ConfigStore::LoadConnections() {
     std::array<ConnectionRecord, kConnectionSlots> read;
     pool.ForEach(kConnectionSlots, [&](std::size_t i) {
         if (names[i].empty() || names[i] == layout::kVolatileKey) return;
-        const std::string path = layout::kParametersValuePath + "\\" + names[i];
+        const std::string& path = names[i];
         for (const auto& value : layout::kConnectionValues) {
             read[i].*value.field = QueryValue(path, value.name, value.type, value.defaultText);
         }
@@ -298,13 +301,11 @@ void ConfigStore::LoadConnections() {
                 });
             Key noras = kNullKey;
             if (!seen) {
-                Open(api_, root_, layout::kParametersKey + "\\" + layout::kNoRasConnection,
-                     platform::kKeyRead, noras);
+                Open(api_, parametersKey_, layout::kNoRasConnection, platform::kKeyRead, noras);
             }
             if (noras != kNullKey) {
                 Close(api_, noras);
-                const std::string path =
-                    layout::kParametersValuePath + "\\" + layout::kNoRasConnection;
+                const std::string& path = layout::kNoRasConnection;
                 for (const auto& value : layout::kConnectionValues) {
                     connection.*value.field =
                         QueryValue(path, value.name, value.type, value.defaultText);
@@ -314,7 +315,6 @@ void ConfigStore::LoadConnections() {
             break;
         }
     }
-    Close(api_, parametersKey_);
 }
 
 void ConfigStore::LoadAccounts() {
@@ -335,8 +335,7 @@ void ConfigStore::LoadAccounts() {
             const std::string& connection = settings_.Connections[c].Name;
             std::vector<AccountRecord>& accounts = found[c];
             Key connectionKey = kNullKey;
-            Open(api_, root_, layout::kParametersKey + "\\" + connection, platform::kKeyAllAccess,
-                 connectionKey);
+            Open(api_, parametersKey_, connection, platform::kKeyAllAccess, connectionKey);
             for (std::uint32_t index = 0;; ++index) {
                 std::optional<std::string> key = StoredName(connectionKey, index);
                 if (!key) break;
@@ -353,8 +352,7 @@ void ConfigStore::LoadAccounts() {
             Close(api_, connectionKey);
             for (AccountRecord& account : accounts) {  // the list stays as it is from here
                 pool.Add([this, &account] {
-                    const std::string path = layout::kParametersValuePath + "\\" +
-                                             account.Connection + "\\" + account.Name;
+                    const std::string path = account.Connection + "\\" + account.Name;
                     for (const auto& value : layout::kAccountValues) {
                         account.*value.field =
                             QueryValue(path, value.name, value.type, value.defaultText);

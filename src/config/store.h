@@ -111,16 +111,16 @@ public:
     // that ran out of memory half way shows what it had read.
     void Load();
 
-    // One value of the key `path` (below the connected registry's root) as text; `defaultText` when
-    // the key or the value is missing or unreadable. A value stored as empty text reads as empty
-    // text.
+    // During a load: one value of the key `path` below the Parameters key (empty: that key) as
+    // text; `defaultText` when the key or the value is missing or unreadable. A value stored as
+    // empty text reads as empty text.
     std::string QueryValue(const std::string& path, const std::string& name, std::int32_t type,
                            const std::string& defaultText);
 
     // The name of subkey `index` of an open key; empty when there is none.
     std::string SubkeyName(platform::Key key, std::uint32_t index);
 
-    // The three steps of a load, in the order Load runs them.
+    // The three steps of a load, in the order Load runs them, with the Parameters key open.
     void LoadGlobalSettings();
     void LoadConnections();
     void LoadAccounts();

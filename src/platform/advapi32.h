@@ -14,14 +14,16 @@
 namespace kelvaston::platform {
 
 // The functions, each once: the table's members and the measured table follow this list.
-#define KELVASTON_ADVAPI32_FUNCTIONS(X)                                              \
-    X(RegConnectRegistryA)                                                           \
-    X(RegOpenKeyExA)                                                                 \
-    X(RegOpenKeyExW)                                                                 \
-    X(RegCreateKeyA) X(RegCloseKey) X(RegFlushKey) X(RegEnumKeyExA) X(RegEnumKeyExW) \
-        X(RegDeleteKeyA) X(RegQueryInfoKeyW) X(RegQueryValueExA) X(RegSetValueExA)   \
-            X(RegSetValueExW) X(RegDeleteValueA) X(RegEnumValueA) X(RegEnumValueW)   \
-                X(RegQueryMultipleValuesA) X(RegQueryMultipleValuesW)
+#define KELVASTON_ADVAPI32_FUNCTIONS(X)                                                          \
+    X(RegConnectRegistryA)                                                                       \
+    X(RegOpenKeyExA)                                                                             \
+    X(RegOpenKeyExW)                                                                             \
+    X(RegCreateKeyA)                                                                             \
+    X(RegCloseKey)                                                                               \
+    X(RegFlushKey)                                                                               \
+    X(RegEnumKeyExA) X(RegEnumKeyExW) X(RegDeleteKeyA) X(RegQueryInfoKeyW) X(RegQueryValueExA)   \
+        X(RegSetValueExA) X(RegSetValueExW) X(RegDeleteValueA) X(RegEnumValueA) X(RegEnumValueW) \
+            X(RegQueryMultipleValuesA) X(RegQueryMultipleValuesW)
 
 // Each member is the advapi32 function of its name.
 struct Advapi32 {

@@ -192,28 +192,51 @@ Status Win32Registry::ConnectRegistry(const std::string& machine, Key hive, Key*
     return static_cast<Status>(rc);
 }
 
-Status Win32Registry::OpenKeyEx(Key parent, const std::string& subKey, std::uint32_t options,
-                                std::uint32_t access, Key* result) {
+template <class Step>
+Status Win32Registry::ByPath(Key parent, const std::string& subKey, Key* result, Step&& step) {
     if (result == nullptr) return error::kInvalidParameter;
     *result = kNullKey;
     std::string ansi;
     if (!Utf8ToAnsi(subKey, &ansi)) return error::kNoUnicodeTranslation;
     HKEY out = nullptr;
-    const LONG rc = calls_.RegOpenKeyExA(ToHKey(parent), ansi.c_str(), options, access, &out);
-    if (rc == ERROR_SUCCESS) *result = FromHKey(out);
-    return static_cast<Status>(rc);
+    if (ansi.size() <= kLongestAnsiPath) {
+        const LONG rc = step(ToHKey(parent), ansi.c_str(), &out);
+        if (rc == ERROR_SUCCESS) *result = FromHKey(out);
+        return static_cast<Status>(rc);
+    }
+    // Wine refuses an ANSI key path of more than 260 characters, which Windows takes: a longer
+    // one is walked a name at a time, each below the last. The names are cut from the UTF-8
+    // path, whose bytes never stand for a backslash inside a character, as a double-byte code
+    // page's may.
+    HKEY at = ToHKey(parent);
+    for (std::size_t start = 0;;) {
+        const std::size_t end = subKey.find('\\', start);
+        Utf8ToAnsi(subKey.substr(start, end - start), &ansi);  // converted whole above
+        const LONG rc = step(at, ansi.c_str(), &out);
+        if (at != ToHKey(parent)) calls_.RegCloseKey(at);
+        if (rc != ERROR_SUCCESS) return static_cast<Status>(rc);
+        at = out;
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    *result = FromHKey(at);
+    return error::kSuccess;
+}
+
+Status Win32Registry::OpenKeyEx(Key parent, const std::string& subKey, std::uint32_t options,
+                                std::uint32_t access, Key* result) {
+    return ByPath(parent, subKey, result, [&](HKEY from, const char* path, HKEY* out) {
+        return calls_.RegOpenKeyExA(from, path, options, access, out);
+    });
 }
 
 Status Win32Registry::CreateKey(Key parent, const std::string& subKey, Key* result) {
     if (result == nullptr) return error::kInvalidParameter;
     *result = kNullKey;
     if (!ComponentsWithinLimit(subKey)) return error::kInvalidParameter;
-    std::string ansi;
-    if (!Utf8ToAnsi(subKey, &ansi)) return error::kNoUnicodeTranslation;
-    HKEY out = nullptr;
-    const LONG rc = calls_.RegCreateKeyA(ToHKey(parent), ansi.c_str(), &out);
-    if (rc == ERROR_SUCCESS) *result = FromHKey(out);
-    return static_cast<Status>(rc);
+    return ByPath(parent, subKey, result, [&](HKEY from, const char* path, HKEY* out) {
+        return calls_.RegCreateKeyA(from, path, out);
+    });
 }
 
 Status Win32Registry::EnumKeyEx(Key key, std::uint32_t index, char* name,

@@ -62,6 +62,12 @@ public:
     Status LocalComputerName(char* buffer, std::uint32_t* size) override;
 
 private:
+    // The longest ANSI key path Wine takes in one call (see ByPath).
+    static constexpr std::size_t kLongestAnsiPath = 258;
+    // Opens or makes (`step`: RegOpenKeyExA or RegCreateKeyA) the key `subKey` below `parent`.
+    template <class Step>
+    Status ByPath(Key parent, const std::string& subKey, Key* result, Step&& step);
+
     // RegQueryMultipleValuesW: the named values of an open key (an HKEY) in one call, named as
     // asked for, their data as stored. Fails when one of them is not there.
     Status QueryValuesNamed(void* key, const std::vector<std::string>& names,

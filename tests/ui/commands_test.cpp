@@ -10,10 +10,6 @@
 #include "platform/reg_file.h"
 #include "window_fixture.h"
 
-#ifdef _WIN32
-#include "platform/windows_headers.h"
-#endif
-
 namespace kelvaston::ui::test {
 namespace {
 
@@ -22,7 +18,7 @@ struct Case {
     std::string start = {}, other = {};   // configurations: the local computer's, MAIL2's
     QStringList script = {}, messages = {};
     std::optional<QStringList> connections = {}, accounts = {};
-    bool linuxOnly = false, notWine = false, startup = false;
+    bool linuxOnly = false, startup = false;
 };
 
 // "TEXT" with \n, \\ and \" in it as in C; nothing when `quoted` is not in quotes.
@@ -104,8 +100,8 @@ std::vector<Case> ReadCases() {
         } else if (word == "in" ? Unquote(rest).has_value()
                                 : word == "type" && Unquote(rest.section(' ', 1)).has_value()) {
             c.script << line;
-        } else if (line == "linux" || line == "notwine" || line == "startup") {
-            (line == "linux" ? c.linuxOnly : line == "notwine" ? c.notWine : c.startup) = true;
+        } else if (line == "linux" || line == "startup") {
+            (line == "linux" ? c.linuxOnly : c.startup) = true;
         } else if (word == "connections" || word == "accounts") {
             (word == "connections" ? c.connections : c.accounts) =
                 rest.isEmpty() ? QStringList() : rest.split(',');
@@ -122,8 +118,7 @@ std::vector<Case> ReadCases() {
     }
     if (cases.empty()) cases.push_back({"table", "commands.txt holds no case"});
 #ifdef _WIN32
-    const bool wine = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
-    std::erase_if(cases, [&](const Case& c) { return c.linuxOnly || (c.notWine && wine); });
+    std::erase_if(cases, [](const Case& c) { return c.linuxOnly; });
 #endif
     return cases;
 }
