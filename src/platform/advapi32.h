@@ -14,16 +14,27 @@
 namespace kelvaston::platform {
 
 // The functions, each once: the table's members and the measured table follow this list.
-#define KELVASTON_ADVAPI32_FUNCTIONS(X)                                                          \
-    X(RegConnectRegistryA)                                                                       \
-    X(RegOpenKeyExA)                                                                             \
-    X(RegOpenKeyExW)                                                                             \
-    X(RegCreateKeyA)                                                                             \
-    X(RegCloseKey)                                                                               \
-    X(RegFlushKey)                                                                               \
-    X(RegEnumKeyExA) X(RegEnumKeyExW) X(RegDeleteKeyA) X(RegQueryInfoKeyW) X(RegQueryValueExA)   \
-        X(RegSetValueExA) X(RegSetValueExW) X(RegDeleteValueA) X(RegEnumValueA) X(RegEnumValueW) \
-            X(RegQueryMultipleValuesA) X(RegQueryMultipleValuesW)
+// clang-format off
+#define KELVASTON_ADVAPI32_FUNCTIONS(X) \
+    X(RegConnectRegistryA) \
+    X(RegOpenKeyExA) \
+    X(RegOpenKeyExW) \
+    X(RegCreateKeyA) \
+    X(RegCloseKey) \
+    X(RegFlushKey) \
+    X(RegEnumKeyExA) \
+    X(RegEnumKeyExW) \
+    X(RegDeleteKeyA) \
+    X(RegQueryInfoKeyW) \
+    X(RegQueryValueExA) \
+    X(RegSetValueExA) \
+    X(RegSetValueExW) \
+    X(RegDeleteValueA) \
+    X(RegEnumValueA) \
+    X(RegEnumValueW) \
+    X(RegQueryMultipleValuesA) \
+    X(RegQueryMultipleValuesW)
+// clang-format on
 
 // Each member is the advapi32 function of its name.
 struct Advapi32 {
