@@ -231,6 +231,38 @@ TEST_F(FileStoreTest, ChangesReachTheFileWhenTheirCallOrTransactionEnds) {
     EXPECT_TRUE(!host.empty() && host.find('.') == npos) << host;
 }
 
+// Where the store keeps its files unless told: KELVASTON_REGISTRY as it stands, else below
+// XDG_DATA_HOME, else below HOME's .local/share, else below the working folder; a variable set
+// but empty counts as not set. (In a child process: the environment is the process's.)
+TEST_F(FileStoreTest, TheDefaultFolderFollowsTheEnvironment) {
+    const struct {
+        const char* registry;
+        const char* xdg;
+        const char* home;
+        const char* folder;
+    } rows[] = {
+        {"/r", "/x", "/h", "/r"},
+        {"", "/x", "/h", "/x/kelvaston/registry"},
+        {nullptr, "/x", "/h", "/x/kelvaston/registry"},
+        {nullptr, "", "/h", "/h/.local/share/kelvaston/registry"},
+        {nullptr, nullptr, "/h", "/h/.local/share/kelvaston/registry"},
+        {nullptr, nullptr, "", "./kelvaston/registry"},
+        {nullptr, nullptr, nullptr, "./kelvaston/registry"},
+    };
+    InChild(
+        [&] {
+            for (const auto& row : rows) {
+                for (const auto& [name, value] :
+                     {std::pair{"KELVASTON_REGISTRY", row.registry},
+                      std::pair{"XDG_DATA_HOME", row.xdg}, std::pair{"HOME", row.home}}) {
+                    value != nullptr ? ::setenv(name, value, 1) : ::unsetenv(name);
+                }
+                EXPECT_EQ(FileStoreRegistry::DefaultFolder(), std::filesystem::path(row.folder));
+            }
+        },
+        false);
+}
+
 // A store whose folder this user may not write is read, and refuses changes naming the folder;
 // once the folder may be written again, the same store writes, without starting anew. A store
 // on a file this user may only read gets no write access; one it may not read is refused as
