@@ -1,5 +1,7 @@
 #include "platform/registry_api.h"
 
+#include <array>
+
 #include "platform/text.h"
 
 namespace kelvaston::platform {
@@ -45,16 +47,12 @@ Status RegistryApi::QueryKeyValues(Key key, const std::string& subKey,
 }
 
 Status ListSubkeys(RegistryApi& api, Key key, std::vector<std::string>* names) {
-    std::vector<char> buffer(1024);
+    // Room for the longest key name, its NUL and all.
+    std::array<char, kMaxKeyNameLength * text::kMaxUtf8BytesPerCharacter + 1> buffer;
     for (std::uint32_t index = 0;; ++index) {
         auto length = static_cast<std::uint32_t>(buffer.size());
         const Status status = api.EnumKeyEx(key, index, buffer.data(), &length);
         if (status == error::kNoMoreItems) return error::kSuccess;
-        if (status == error::kMoreData && buffer.size() < 65536) {
-            buffer.resize(buffer.size() * 4);
-            --index;
-            continue;
-        }
         if (status != error::kSuccess) return status;
         names->emplace_back(buffer.data(), length);
     }
