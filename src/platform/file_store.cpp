@@ -574,9 +574,11 @@ std::optional<HiveFileError> FileStoreRegistry::LastHiveFileError() const {
 
 Status FileStoreRegistry::LocalComputerName(char* buffer, std::uint32_t* size) {
     std::lock_guard lock(mutex_);
-    if (buffer == nullptr || size == nullptr) return error::kInvalidParameter;
+    // As GetComputerName: without a size nothing can be said; without a buffer, how much it
+    // takes.
+    if (size == nullptr) return error::kInvalidParameter;
     const std::string& name = options_.localName;
-    if (*size < name.size() + 1) {
+    if (buffer == nullptr || *size < name.size() + 1) {
         *size = static_cast<std::uint32_t>(name.size() + 1);
         return error::kBufferOverflow;
     }

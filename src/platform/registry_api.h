@@ -243,8 +243,9 @@ public:
                                  RegValue* value);
 
     // GetComputerNameA: the local computer's name, NUL-terminated, into buffer[0 .. *size).
-    // On success *size is the name's length; when the buffer is too small, kBufferOverflow and
-    // *size is the length needed including the NUL.
+    // On success *size is the name's length; when the buffer is too small or missing,
+    // kBufferOverflow and *size is the length needed including the NUL; without `size`,
+    // kInvalidParameter.
     virtual Status LocalComputerName(char* buffer, std::uint32_t* size) = 0;
 };
 

@@ -465,9 +465,12 @@ TEST_F(RegistrySemantics, HandlesKeepTheirAccessAndDieWithTheirKey) {
 // hive; an unknown one fails with a null handle. The name's size includes its NUL.
 TEST_F(RegistrySemantics, ConnectReachesTheLocalHiveUnderEveryNameAndNoOther) {
     char buffer[256];
-    std::uint32_t size = 2;
+    std::uint32_t size = 2, needed = 0;
+    EXPECT_EQ(api_.LocalComputerName(buffer, nullptr), error::kInvalidParameter);
+    EXPECT_EQ(api_.LocalComputerName(nullptr, &needed), error::kBufferOverflow);
     EXPECT_EQ(api_.LocalComputerName(buffer, &size), error::kBufferOverflow);
     ASSERT_EQ(api_.LocalComputerName(buffer, &size), kSuccess);
+    EXPECT_EQ(needed, size + 1);
     const std::string name(buffer, size);
     std::string lower = name;
     std::transform(lower.begin(), lower.end(), lower.begin(),
