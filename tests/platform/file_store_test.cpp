@@ -702,6 +702,27 @@ TEST_F(FileStoreTest, AtomicFileReplacesTheFileWholeAndPrivatelyOrNotAtAll) {
     AtomicFile nowhere(dir_ / "missing" / "x.reg");
     EXPECT_FALSE(nowhere.Open() || nowhere.Write("x") || nowhere.Commit());
     EXPECT_EQ(nowhere.Error(), std::errc::no_such_file_or_directory);
+    // A write that failed stays failed, even once writing would work again (a file size limit
+    // lifted): nothing more is written, and the old file stays.
+    InChild(
+        [&] {
+            std::signal(SIGXFSZ, SIG_IGN);
+            rlimit limit{};
+            ::getrlimit(RLIMIT_FSIZE, &limit);
+            const rlim_t hard = limit.rlim_max;
+            limit.rlim_cur = 4096;
+            ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+            AtomicFile big(file);
+            ASSERT_TRUE(big.Open());
+            EXPECT_FALSE(big.Write(std::string(8192, 'x')));
+            limit.rlim_cur = hard;
+            ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+            EXPECT_FALSE(big.Write("y")) << "a write went on after one had failed";
+            EXPECT_FALSE(big.Commit());
+            EXPECT_EQ(big.Error(), std::errc::file_too_large);
+        },
+        false);
+    EXPECT_EQ(ReadFile(file), "new text");
     // A link is written through a chain of 40 links, as the system's own calls follow, not 41.
     for (int link = 1; link <= 41; ++link) {
         std::filesystem::create_symlink("link" + std::to_string(link - 1),
