@@ -242,6 +242,20 @@ TEST(RegFileWrite, WhatIsWrittenReadsBackExactlyAndACutCopyIsRefused) {
         }
         EXPECT_LE(accepted, 4u);  // the last line end: "\n", or "\r\n" in UTF-16
     }
+    // Each character that needs escaping, at every offset of a text otherwise plain (the writer
+    // passes plain text eight bytes at a time), in a name and in the data.
+    for (const char special : {'"', '\\', '\n', '\r'}) {
+        for (std::size_t at = 0; at < 20; ++at) {
+            std::string text(20, 'a');
+            text[at] = special;
+            const std::vector<Value> value = {{text, kRegSz, text}};
+            Writer writer(Encoding::Utf8Lf);
+            writer.AddKey("HKEY_LOCAL_MACHINE\\K", value);
+            const Document doc = MustParse(writer.Finish());
+            ASSERT_EQ(doc.entries.size(), 2u);
+            EXPECT_EQ(doc.entries[1].value, value[0]) << static_cast<int>(special) << " at " << at;
+        }
+    }
 }
 
 }  // namespace
