@@ -223,6 +223,7 @@ TEST_F(FileStoreTest, ChangesReachTheFileWhenTheirCallOrTransactionEnds) {
         ASSERT_EQ(store->BeginTransaction(key), kSuccess);
         ASSERT_EQ(Make(*store, "B"), kSuccess);
         store->CloseKey(key);
+        EXPECT_FALSE(store->AbortTransaction(key)) << "a closed handle dropped a transaction";
     }
     EXPECT_FALSE(Has("[HKEY_LOCAL_MACHINE\\B]"));
     EXPECT_EQ(Files(), (std::set<std::string>{".Desk1.reg.lock", "Desk1.reg"}));

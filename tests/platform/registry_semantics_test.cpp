@@ -445,7 +445,11 @@ TEST_F(RegistrySemantics, HandlesKeepTheirAccessAndDieWithTheirKey) {
     std::uint32_t size = 0;
     EXPECT_EQ(api_.QueryValueEx(writeOnly, "x", nullptr, nullptr, &size), error::kAccessDenied);
     EXPECT_EQ(api_.QueryValueEx(readOnly, "x", nullptr, nullptr, &size), kSuccess);
-    // Making and deleting a subkey asks nothing of the parent's handle.
+    // Making a subkey takes a handle that may create below it, which a reading one may not;
+    // deleting one asks nothing of the parent's handle.
+    Key none = kNullKey;
+    EXPECT_EQ(api_.CreateKey(readOnly, "new", &none), error::kAccessDenied);
+    EXPECT_EQ(none, kNullKey);
     const Key doomed = Create(writeOnly, "doomed");
     ASSERT_EQ(SetText(api_, doomed, "v", "x"), kSuccess);
     EXPECT_EQ(api_.DeleteKey(writeOnly, "doomed"), kSuccess);
