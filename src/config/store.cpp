@@ -53,20 +53,6 @@ std::vector<std::string> Names(const std::array<Field, N>& fields) {
     return names;
 }
 
-// Tells the cache, for the life of a load step, which values the step asks each key for.
-class Expecting {
-public:
-    Expecting(platform::CachingRegistry& cache, std::vector<std::string> names) : cache_(cache) {
-        cache_.ExpectValues(std::move(names));
-    }
-    ~Expecting() { cache_.ExpectValues({}); }
-    Expecting(const Expecting&) = delete;
-    Expecting& operator=(const Expecting&) = delete;
-
-private:
-    platform::CachingRegistry& cache_;
-};
-
 // Runs one step of a connection; an exception abandons the step, and the next one runs.
 template <class Step>
 void Attempt(Step&& step) {
@@ -79,21 +65,27 @@ void Attempt(Step&& step) {
 using StoredCopy = ConfigStore::StoredCopy;
 
 // Reads the stored Parameters tree, its keys at the same time, a key a call, expecting the
-// values the model writes: the global values in Parameters, a connection's below it and an
-// account's below that.
-Status CopyStoredParameters(platform::RegistryApi& api, Key root, StoredCopy* copy,
-                            platform::TaskPool* pool) {
+// values the model writes (the global values in Parameters, a connection's below it and an
+// account's below that) and the keys the last load read.
+Status CopyStoredParameters(platform::RegistryApi& api, Key root, const LoadedKeys& loaded,
+                            StoredCopy* copy, platform::TaskPool* pool) {
     Key parameters = kNullKey;
     const Status status =
         api.OpenKeyEx(root, layout::kParametersKey, 0, platform::kKeyRead, &parameters);
     if (status == error::kFileNotFound) return error::kSuccess;
     if (status != error::kSuccess) return status;
     copy->existed = true;
-    static const std::vector<std::vector<std::string>> kExpected = {
-        Names(layout::kGlobalValues), Names(layout::kConnectionValues),
-        Names(layout::kAccountValues)};
+    platform::ExpectedTree expected{{Names(layout::kGlobalValues), Names(layout::kConnectionValues),
+                                     Names(layout::kAccountValues)},
+                                    {}};
+    std::vector<std::string>& connections = expected.subkeysByPath[""];
+    for (const LoadedConnection& connection : loaded.Connections) {
+        if (connection.Key.empty()) continue;
+        connections.push_back(connection.Key);
+        expected.subkeysByPath[connection.Key] = connection.Accounts;
+    }
     const Status read =
-        platform::ReadTree(api, parameters, layout::kParametersName, &copy->tree, pool, kExpected);
+        platform::ReadTree(api, parameters, layout::kParametersName, &copy->tree, pool, expected);
     api.CloseKey(parameters);
     return read;
 }
@@ -191,8 +183,9 @@ void ConfigStore::Load() {
     // would pass the 260 characters Wine takes in an ANSI call with a name of 255.
     Open(api_, root_, layout::kParametersKey, platform::kKeyAllAccess, parametersKey_);
     Attempt([&] { LoadGlobalSettings(); });
-    Attempt([&] { LoadConnections(); });
-    Attempt([&] { LoadAccounts(); });
+    std::vector<ListedAccounts> listed;
+    Attempt([&] { listed = LoadConnections(); });
+    Attempt([&] { LoadAccounts(std::move(listed)); });
     Close(api_, parametersKey_);
 }
 
@@ -202,12 +195,11 @@ void ConfigStore::ClearLists() {
     settings_.Loaded = {};
 }
 
-std::string ConfigStore::QueryValue(const std::string& path, const std::string& name,
+std::string ConfigStore::QueryValue(Key key, const std::string& path, const std::string& name,
                                     std::int32_t type, const std::string& defaultText) {
     // Not cleared first: what GetValue delivers ends in a NUL or fills the buffer.
     std::array<char, kValueBufferSize * platform::text::kMaxUtf8BytesPerCharacter> buffer;
-    const Status status =
-        values_.GetValue(parametersKey_, path, name, type, buffer.data(), kValueBufferSize);
+    const Status status = values_.GetValue(key, path, name, type, buffer.data(), kValueBufferSize);
     // A text longer than the buffer is read as far as it fits.
     if (status != error::kSuccess && status != error::kMoreData) return defaultText;
     return CutAtNul(std::string_view(buffer.data(), buffer.size()));
@@ -227,18 +219,42 @@ std::optional<std::string> ConfigStore::StoredName(Key key, std::uint32_t index)
     return std::string(name.substr(0, name.find('\0')));
 }
 
-void ConfigStore::LoadGlobalSettings() {
-    const Expecting expecting(cache_, Names(layout::kGlobalValues));
-    for (const auto& value : layout::kGlobalValues) {
-        settings_.Global.*value.field =
-            QueryValue(std::string(), value.name, value.type, value.defaultText);
+template <class Record, class Fields>
+void ConfigStore::ReadRecord(Key key, const std::string& path, Record& record,
+                             const Fields& fields) {
+    cache_.ReadAhead(key, path, Names(fields));
+    for (const auto& value : fields) {
+        record.*value.field = QueryValue(key, path, value.name, value.type, value.defaultText);
     }
 }
 
-void ConfigStore::LoadConnections() {
+void ConfigStore::LoadGlobalSettings() {
+    ReadRecord(parametersKey_, std::string(), settings_.Global, layout::kGlobalValues);
+}
+
+ConfigStore::ListedAccounts ConfigStore::ListAccounts(Key connectionKey,
+                                                      const std::string& connection) {
+    ListedAccounts listed;
+    listed.listed = true;
+    for (std::uint32_t index = 0;; ++index) {
+        std::optional<std::string> key = StoredName(connectionKey, index);
+        if (!key) break;
+        std::string name = CutAtNul(*key);
+        if (name.empty() || index == kAccountSlots) {
+            listed.leftOut = true;
+            break;
+        }
+        listed.accounts.emplace_back();
+        listed.accounts.back().Name = std::move(name);
+        listed.accounts.back().Connection = connection;
+        listed.keys.push_back(std::move(*key));
+    }
+    return listed;
+}
+
+std::vector<ConfigStore::ListedAccounts> ConfigStore::LoadConnections() {
     ClearConnections(settings_.Connections);
     settings_.Loaded = {};
-    const Expecting expecting(cache_, Names(layout::kConnectionValues));
     // Subkeys 0 to 50 are looked at, a wave of them at once, for their names and then their
     // values; the model is filled from what was read in the order of the indexes, as one look
     // after another would fill it.
@@ -272,14 +288,26 @@ void ConfigStore::LoadConnections() {
         if (!beyond) break;
         if (CutAtNul(*beyond) != layout::kVolatileKey) settings_.Loaded.ConnectionsLeftOut = true;
     }
+    // Each connection's key is visited once: opened, its values read through its handle, its
+    // accounts listed, closed; its accounts' values are read as soon as they are listed, while
+    // other connections are still read. A key that does not open for all access has its values
+    // read by its path, and no accounts.
     std::array<ConnectionRecord, kConnectionSlots> read;
+    std::array<ListedAccounts, kConnectionSlots> listed;
     pool.ForEach(kConnectionSlots, [&](std::size_t i) {
         if (names[i].empty() || names[i] == layout::kVolatileKey) return;
-        const std::string& path = names[i];
-        for (const auto& value : layout::kConnectionValues) {
-            read[i].*value.field = QueryValue(path, value.name, value.type, value.defaultText);
+        Key connectionKey = kNullKey;
+        Open(api_, parametersKey_, names[i], platform::kKeyAllAccess, connectionKey);
+        if (connectionKey != kNullKey) {
+            ReadRecord(connectionKey, std::string(), read[i], layout::kConnectionValues);
+        } else {
+            ReadRecord(parametersKey_, names[i], read[i], layout::kConnectionValues);
         }
+        listed[i] = ListAccounts(connectionKey, names[i]);
+        Close(api_, connectionKey);
+        ReadAccounts(pool, listed[i]);
     });
+    std::vector<ListedAccounts> accounts;
     std::size_t count = 0;
     for (std::size_t i = 0; i < kConnectionSlots; ++i) {
         if (names[i].empty() || names[i] == layout::kVolatileKey) continue;
@@ -287,6 +315,7 @@ void ConfigStore::LoadConnections() {
         connection = std::move(read[i]);
         connection.Name = names[i];
         settings_.Loaded.Connections.push_back({*keys[i], names[i], {}});
+        accounts.push_back(std::move(listed[i]));
     }
     for (auto& connection : settings_.Connections) {
         if (connection.Name == layout::kNoRasConnection) break;
@@ -305,76 +334,59 @@ void ConfigStore::LoadConnections() {
             }
             if (noras != kNullKey) {
                 Close(api_, noras);
-                const std::string& path = layout::kNoRasConnection;
-                for (const auto& value : layout::kConnectionValues) {
-                    connection.*value.field =
-                        QueryValue(path, value.name, value.type, value.defaultText);
-                }
+                ReadRecord(parametersKey_, layout::kNoRasConnection, connection,
+                           layout::kConnectionValues);
                 settings_.Loaded.Connections.back().Key = layout::kNoRasConnection;
             }
             break;
         }
     }
+    return accounts;
 }
 
-void ConfigStore::LoadAccounts() {
+void ConfigStore::ReadAccounts(platform::TaskPool& pool, ListedAccounts& listed) {
+    for (AccountRecord& account : listed.accounts) {  // the list stays as it is from here
+        pool.Add([this, &account] {
+            ReadRecord(parametersKey_, account.Connection + "\\" + account.Name, account,
+                       layout::kAccountValues);
+        });
+    }
+}
+
+void ConfigStore::LoadAccounts(std::vector<ListedAccounts> listed) {
     ClearAccounts(settings_.Accounts);
-    const Expecting expecting(cache_, Names(layout::kAccountValues));
-    // Every connection's accounts are listed and read at the same time, each account's values
-    // as soon as its connection's list is known; the model is filled in the order of the
-    // connections and their accounts, up to the list's 251 slots, as one after another would be.
+    // The model is filled in the order of the connections and their accounts, up to the list's
+    // 251 slots, as one after another would be. A connection not listed with the others (NORAS
+    // added after them, or all of them when reading the connections failed) is listed now.
     platform::TaskPool pool(api_.ConcurrentCalls());
     const std::size_t connections = ConnectionCount(settings_.Connections);
-    std::vector<std::vector<AccountRecord>> found(connections);
-    std::vector<std::vector<std::string>> keys(connections);  // the accounts' names as stored
-    // Whether a connection's key holds keys that are not read as accounts: past the list's
-    // slots, or after a name of blanks, which ends the list.
-    std::vector<char> leftOut(connections, 0);
+    listed.resize(std::max(listed.size(), connections));
     for (std::size_t c = 0; c < connections; ++c) {
-        pool.Add([this, c, &found, &keys, &leftOut, &pool] {
+        if (listed[c].listed) continue;
+        pool.Add([this, c, &listed, &pool] {
             const std::string& connection = settings_.Connections[c].Name;
-            std::vector<AccountRecord>& accounts = found[c];
             Key connectionKey = kNullKey;
             Open(api_, parametersKey_, connection, platform::kKeyAllAccess, connectionKey);
-            for (std::uint32_t index = 0;; ++index) {
-                std::optional<std::string> key = StoredName(connectionKey, index);
-                if (!key) break;
-                std::string name = CutAtNul(*key);
-                if (name.empty() || index == kAccountSlots) {
-                    leftOut[c] = 1;
-                    break;
-                }
-                accounts.emplace_back();
-                accounts.back().Name = std::move(name);
-                accounts.back().Connection = connection;
-                keys[c].push_back(std::move(*key));
-            }
+            listed[c] = ListAccounts(connectionKey, connection);
             Close(api_, connectionKey);
-            for (AccountRecord& account : accounts) {  // the list stays as it is from here
-                pool.Add([this, &account] {
-                    const std::string path = account.Connection + "\\" + account.Name;
-                    for (const auto& value : layout::kAccountValues) {
-                        account.*value.field =
-                            QueryValue(path, value.name, value.type, value.defaultText);
-                    }
-                });
-            }
+            ReadAccounts(pool, listed[c]);
         });
     }
     pool.Wait();
     auto& loaded = settings_.Loaded;
     loaded.AccountsLeftOut =
-        std::any_of(leftOut.begin(), leftOut.end(), [](char left) { return left != 0; });
+        std::any_of(listed.begin(), listed.begin() + static_cast<std::ptrdiff_t>(connections),
+                    [](const ListedAccounts& found) { return found.leftOut; });
     std::size_t count = 0;
     for (std::size_t c = 0; c < connections; ++c) {
-        for (std::size_t a = 0; a < found[c].size(); ++a) {
+        for (std::size_t a = 0; a < listed[c].accounts.size(); ++a) {
             if (count == kAccountSlots) {  // the list is full: the rest is not loaded
                 loaded.AccountsLeftOut = true;
                 return;
             }
-            settings_.Accounts[count++] = std::move(found[c][a]);
+            settings_.Accounts[count++] = std::move(listed[c].accounts[a]);
             if (c < loaded.Connections.size())
-                loaded.Connections[c].Accounts.push_back(std::move(keys[c][a]));
+                loaded.Connections[c].Accounts.push_back(std::move(listed[c].keys[a]));
         }
     }
 }
@@ -395,7 +407,7 @@ SaveOutcome ConfigStore::SaveSettings() {
     // with.
     StoredCopy copy;
     platform::TaskPool pool(api_.ConcurrentCalls());
-    if (const Status status = CopyStoredParameters(api_, root, &copy, &pool);
+    if (const Status status = CopyStoredParameters(api_, root, settings_.Loaded, &copy, &pool);
         status != error::kSuccess) {
         // Nothing has been changed yet, so nothing needs to be put back.
         api_.AbortTransaction(root);

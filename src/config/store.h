@@ -6,11 +6,13 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "config/save_plan.h"
 #include "config/settings.h"
 #include "platform/caching_registry.h"
 #include "platform/registry_api.h"
+#include "platform/task_pool.h"
 #include "platform/value_library.h"
 
 namespace kelvaston::config {
@@ -111,19 +113,39 @@ public:
     // that ran out of memory half way shows what it had read.
     void Load();
 
-    // During a load: one value of the key `path` below the Parameters key (empty: that key) as
+    // During a load: one value of the key `path` below the open key `key` (empty: that key) as
     // text; `defaultText` when the key or the value is missing or unreadable. A value stored as
     // empty text reads as empty text.
-    std::string QueryValue(const std::string& path, const std::string& name, std::int32_t type,
-                           const std::string& defaultText);
+    std::string QueryValue(platform::Key key, const std::string& path, const std::string& name,
+                           std::int32_t type, const std::string& defaultText);
 
     // The name of subkey `index` of an open key; empty when there is none.
     std::string SubkeyName(platform::Key key, std::uint32_t index);
 
-    // The three steps of a load, in the order Load runs them, with the Parameters key open.
+    // A connection's accounts as listed from its key: the records, named, the keys' names as
+    // stored, and whether the key holds keys not read as accounts (past the list's slots, or
+    // after a name of blanks, which ends the list).
+    struct ListedAccounts {
+        bool listed = false;
+        bool leftOut = false;
+        std::vector<AccountRecord> accounts;
+        std::vector<std::string> keys;
+    };
+    // Lists the accounts below the open key of `connection`; none when the key is not open.
+    ListedAccounts ListAccounts(platform::Key connectionKey, const std::string& connection);
+    // Reads the values of the accounts listed, each account a task of `pool`.
+    void ReadAccounts(platform::TaskPool& pool, ListedAccounts& listed);
+    // Reads the values of `fields` of the key `path` below `key` into `record`, at once where
+    // the registry can.
+    template <class Record, class Fields>
+    void ReadRecord(platform::Key key, const std::string& path, Record& record,
+                    const Fields& fields);
+
+    // The three steps of a load, in the order Load runs them, with the Parameters key open. The
+    // connections' keys are read once, for their values and their lists of accounts.
     void LoadGlobalSettings();
-    void LoadConnections();
-    void LoadAccounts();
+    std::vector<ListedAccounts> LoadConnections();
+    void LoadAccounts(std::vector<ListedAccounts> listed);
 
     // Replaces the stored connections and accounts with the model's, so that the Parameters key
     // holds what removing every stored subkey and writing the whole model would leave, but

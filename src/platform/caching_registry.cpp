@@ -117,23 +117,32 @@ Status CachingRegistry::EnumKeyEx(Key key, std::uint32_t index, char* name,
     return status;
 }
 
-CachingRegistry::Values CachingRegistry::Read(Key key, const std::string& subKey, bool all) {
-    Values read;
-    if (all || expected_.empty()) {
-        read.status = RegistryDecorator::QueryKeyValues(key, subKey, &read.values);
-    } else {
-        read.status =
-            RegistryDecorator::QueryNamedValues(key, subKey, expected_, &read.values, &read.all);
+bool CachingRegistry::Keep(const std::string& id, Values&& read) {
+    // A key that is not there is remembered as well; other failures are not.
+    if (read.status != error::kSuccess && read.status != error::kFileNotFound) return false;
+    std::lock_guard lock(mutex_);
+    const auto [entry, fresh] = values_.try_emplace(id);
+    if (fresh || read.all) entry->second = std::move(read);
+    return true;
+}
+
+void CachingRegistry::ReadAhead(Key key, const std::string& subKey,
+                                const std::vector<std::string>& names) {
+    const std::string id = ValuesId(key, subKey);
+    {
+        std::lock_guard lock(mutex_);
+        if (values_.contains(id)) return;
     }
-    return read;
+    Values read;
+    read.status = RegistryDecorator::QueryNamedValues(key, subKey, names, &read.values, &read.all);
+    Keep(id, std::move(read));
 }
 
 Status CachingRegistry::QueryKeyValue(Key key, const std::string& subKey, const std::string& name,
                                       RegValue* value) {
     const std::string id = ValuesId(key, subKey);
-    // At most three rounds: nothing known, the names expected known, all values known.
-    for (int round = 0; round < 3; ++round) {
-        bool all = false;
+    // At most two rounds: the values read ahead known (or nothing), all values known.
+    for (int round = 0; round < 2; ++round) {
         {
             std::lock_guard lock(mutex_);
             if (const auto entry = values_.find(id); entry != values_.end()) {
@@ -144,17 +153,13 @@ Status CachingRegistry::QueryKeyValue(Key key, const std::string& subKey, const 
                     return error::kSuccess;
                 }
                 if (known.all) return error::kFileNotFound;
-                all =
-                    true;  // not among the values expected: the key's other values are read as well
+                // Not among the values read ahead: the key's other values are read as well.
             }
         }
-        Values read = Read(key, subKey, all);
-        // A key that is not there is remembered as well; other failures are not.
-        if (read.status != error::kSuccess && read.status != error::kFileNotFound)
-            return read.status;
-        std::lock_guard lock(mutex_);
-        const auto [entry, fresh] = values_.try_emplace(id);
-        if (fresh || read.all) entry->second = std::move(read);
+        Values read;
+        read.status = RegistryDecorator::QueryKeyValues(key, subKey, &read.values);
+        const Status status = read.status;
+        if (!Keep(id, std::move(read))) return status;
     }
     return error::kFileNotFound;
 }

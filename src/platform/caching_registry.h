@@ -42,10 +42,11 @@ public:
 
     // Forgets everything read so far.
     void Forget();
-    // The names of the values that the next reads of keys will ask for: a backend that can read
-    // named values at once then reads these. Empty: every value of a key is read. Set it while
-    // no reader runs.
-    void ExpectValues(std::vector<std::string> names) { expected_ = std::move(names); }
+    // Reads the values of the given names of the key `subKey` below `key` and keeps them, unless
+    // that key's values are known already: a backend that can read named values at once
+    // (QueryNamedValues) reads them in one call. A value asked for later that is not among them
+    // has the key's other values read as well.
+    void ReadAhead(Key key, const std::string& subKey, const std::vector<std::string>& names);
 
 protected:
     std::optional<Status> Before(Call) override { return std::nullopt; }
@@ -62,13 +63,13 @@ private:
     };
 
     void ForgetValues();
-    // Reads the key's values, all of them or those of the names expected.
-    Values Read(Key key, const std::string& subKey, bool all);
+    // Keeps what was read of the values of the key `id`; false when the read failed otherwise
+    // than by the key not being there, which is not kept.
+    bool Keep(const std::string& id, Values&& read);
 
     std::mutex mutex_;
     std::unordered_map<Key, Subkeys> subkeys_;
     std::unordered_map<std::string, Values> values_;  // by handle and path
-    std::vector<std::string> expected_;
 };
 
 }  // namespace kelvaston::platform

@@ -551,10 +551,9 @@ Status FileStoreRegistry::QueryKeyValues(Key key, const std::string& subKey,
 
 Status FileStoreRegistry::QueryKeyContents(Key key, const std::string& subKey,
                                            KeyContents* contents,
-                                           const std::vector<std::string>& /*expected*/) {
+                                           const ExpectedContents& /*expected*/) {
     std::lock_guard lock(mutex_);
-    contents->values.clear();
-    contents->subkeys.clear();
+    *contents = KeyContents{};
     const Node* node = nullptr;
     if (const Status status = Walk(Lookup(key, 0), subKey, &node); status != error::kSuccess)
         return status;

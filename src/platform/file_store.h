@@ -77,7 +77,7 @@ public:
     Status QueryKeyValues(Key key, const std::string& subKey,
                           std::vector<RegValue>* values) override;
     Status QueryKeyContents(Key key, const std::string& subKey, KeyContents* contents,
-                            const std::vector<std::string>& expected = {}) override;
+                            const ExpectedContents& expected = {}) override;
 
 private:
     struct OpenKey {

@@ -59,9 +59,8 @@ Status ListSubkeys(RegistryApi& api, Key key, std::vector<std::string>* names) {
 }
 
 Status RegistryApi::QueryKeyContents(Key key, const std::string& subKey, KeyContents* contents,
-                                     const std::vector<std::string>& /*expected*/) {
-    contents->values.clear();
-    contents->subkeys.clear();
+                                     const ExpectedContents& /*expected*/) {
+    *contents = KeyContents{};
     Key open = kNullKey;
     Status status = OpenKeyEx(key, subKey, 0, kKeyRead, &open);
     if (status != error::kSuccess) return status;

@@ -97,6 +97,16 @@ struct RegValue {
 struct KeyContents {
     std::vector<RegValue> values;
     std::vector<std::string> subkeys;
+    // The subkeys were not listed: the key held as many as expected, and `subkeys` are the names
+    // expected, taken on trust (see QueryKeyContents).
+    bool subkeysAsExpected = false;
+};
+
+// What a reader expects a key to hold: the names of its values and of its subkeys. A backend
+// whose every call is a round trip reads a key in fewer calls when it is so.
+struct ExpectedContents {
+    std::vector<std::string> values;
+    std::vector<std::string> subkeys;
 };
 
 // Why a backend that keeps hives in files could not use one: which file or folder, and what
@@ -223,19 +233,23 @@ public:
     // which values it will ask for: a backend that reads named values in one call (advapi32's
     // RegQueryMultipleValues, also against a remote registry) does so and sets *all to false.
     // Otherwise, and when a name is not there, it delivers all the key's values as
-    // QueryKeyValues does and sets *all to true. A missing key: kFileNotFound.
+    // QueryKeyValues does and sets *all to true. A missing key: kFileNotFound. An empty
+    // `subKey` reads `key` itself through its handle, which then must allow reading values.
     virtual Status QueryNamedValues(Key key, const std::string& subKey,
                                     const std::vector<std::string>& names,
                                     std::vector<RegValue>* values, bool* all);
 
     // Everything the key `subKey` below `key` holds, read as one call where the backend can
     // (the file store does, from one lookup). This default opens the key, enumerates its values
-    // and its subkeys and closes it again. A missing key: kFileNotFound. `expected` names the
-    // values the caller expects the key to hold: a backend that reads named values in one call
-    // (advapi32) reads those at once, and enumerates a key's values one by one only when it
-    // holds others; a value read so is named as in `expected`, whatever case it is stored in.
+    // and its subkeys and closes it again. A missing key: kFileNotFound. `expected` says what the
+    // caller expects the key to hold. A backend that reads named values in one call (advapi32)
+    // reads the values expected at once, and enumerates a key's values one by one only when it
+    // holds others; a value read so is named as expected, whatever case it is stored in. A
+    // backend that lists subkeys a call each (advapi32) does not list them when the key holds as
+    // many as expected: it gives the names expected and sets `subkeysAsExpected`; a reader that
+    // then finds one of them missing asks again without expecting subkeys.
     virtual Status QueryKeyContents(Key key, const std::string& subKey, KeyContents* contents,
-                                    const std::vector<std::string>& expected = {});
+                                    const ExpectedContents& expected = {});
 
     // Value `name` of the key `subKey` below `key`, by way of QueryKeyValues: a backend or cache
     // that holds the key's values answers from them. Missing key or value: kFileNotFound.

@@ -137,7 +137,7 @@ Status RegistryDecorator::QueryNamedValues(Key key, const std::string& subKey,
 
 Status RegistryDecorator::QueryKeyContents(Key key, const std::string& subKey,
                                            KeyContents* contents,
-                                           const std::vector<std::string>& expected) {
+                                           const ExpectedContents& expected) {
     if (auto failed = Before(Call::QueryKeyContents)) return *failed;
     return inner_.QueryKeyContents(key, subKey, contents, expected);
 }

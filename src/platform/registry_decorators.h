@@ -84,7 +84,7 @@ public:
                             const std::vector<std::string>& names, std::vector<RegValue>* values,
                             bool* all) override;
     Status QueryKeyContents(Key key, const std::string& subKey, KeyContents* contents,
-                            const std::vector<std::string>& expected = {}) override;
+                            const ExpectedContents& expected = {}) override;
 
 protected:
     // Called before each operation is forwarded; a value makes the call fail with that status

@@ -66,10 +66,14 @@ void CloseAll(RegistryApi& api, std::vector<OpenTree<Tree>>& pending) {
 
 }  // namespace
 
-Status ReadTree(RegistryApi& api, Key key, const std::string& name, KeyTree* tree, TaskPool* pool,
-                const std::vector<std::vector<std::string>>& expectedByDepth) {
+namespace {
+
+// One reading of the tree; `trustBroken` is set when a key listed on trust (subkeysAsExpected)
+// lacks one of the subkeys it was taken to have.
+Status ReadTreeOnce(RegistryApi& api, Key key, const std::string& name, KeyTree* tree,
+                    TaskPool* pool, const ExpectedTree& expected, bool* trustBroken) {
     *tree = KeyTree{name, {}, {}};
-    std::mutex mutex;  // guards `failure` and, without a pool, `pending`
+    std::mutex mutex;  // guards `failure`, `*trustBroken` and, without a pool, `pending`
     Status failure = error::kSuccess;
     // Each key is read by its path below `key`: no handle is opened, and no recursion walks the
     // tree, however deep it is. A key's children get their places in the tree before any of them
@@ -78,15 +82,24 @@ Status ReadTree(RegistryApi& api, Key key, const std::string& name, KeyTree* tre
         std::string path;
         KeyTree* into;
         std::size_t depth;
+        bool listedOnTrust;  // its parent's subkeys were not listed but taken as expected
     };
-    static const std::vector<std::string> kNothingExpected;
     std::vector<Read> pending;
     std::function<void(Read)> read = [&](Read next) {
+        ExpectedContents expecting;
+        if (next.depth < expected.valuesByDepth.size())
+            expecting.values = expected.valuesByDepth[next.depth];
+        if (const auto found = expected.subkeysByPath.find(next.path);
+            found != expected.subkeysByPath.end()) {
+            expecting.subkeys = found->second;
+        }
         KeyContents contents;
-        const Status status = api.QueryKeyContents(
-            key, next.path, &contents,
-            next.depth < expectedByDepth.size() ? expectedByDepth[next.depth] : kNothingExpected);
+        const Status status = api.QueryKeyContents(key, next.path, &contents, expecting);
         std::lock_guard lock(mutex);
+        if (status == error::kFileNotFound && next.listedOnTrust) {
+            *trustBroken = true;
+            return;
+        }
         if (status != error::kSuccess) {
             if (failure == error::kSuccess) failure = status;
             return;
@@ -100,7 +113,8 @@ Status ReadTree(RegistryApi& api, Key key, const std::string& name, KeyTree* tre
         for (auto& child : contents.subkeys) {
             std::string path = next.path.empty() ? child : next.path + "\\" + child;
             next.into->children.push_back(KeyTree{std::move(child), {}, {}});
-            Read more{std::move(path), &next.into->children.back(), next.depth + 1};
+            Read more{std::move(path), &next.into->children.back(), next.depth + 1,
+                      contents.subkeysAsExpected};
             if (pool != nullptr) {
                 pool->Add([&read, more = std::move(more)] { read(more); });
             } else {
@@ -108,7 +122,7 @@ Status ReadTree(RegistryApi& api, Key key, const std::string& name, KeyTree* tre
             }
         }
     };
-    read({std::string(), tree, 0});
+    read({std::string(), tree, 0, false});
     if (pool != nullptr) pool->Wait();
     while (!pending.empty()) {
         Read next = std::move(pending.back());
@@ -116,6 +130,18 @@ Status ReadTree(RegistryApi& api, Key key, const std::string& name, KeyTree* tre
         read(std::move(next));
     }
     return failure;
+}
+
+}  // namespace
+
+Status ReadTree(RegistryApi& api, Key key, const std::string& name, KeyTree* tree, TaskPool* pool,
+                const ExpectedTree& expected) {
+    bool trustBroken = false;
+    const Status status = ReadTreeOnce(api, key, name, tree, pool, expected, &trustBroken);
+    if (!trustBroken || status != error::kSuccess) return status;
+    // Another program changed the keys since they were expected: every subkey is listed.
+    ExpectedTree valuesOnly{expected.valuesByDepth, {}};
+    return ReadTreeOnce(api, key, name, tree, pool, valuesOnly, &trustBroken);
 }
 
 Status WriteTree(RegistryApi& api, Key parent, const KeyTree& tree) {

@@ -2,6 +2,7 @@
 // that guards a save, and the tool's export, import and recursive delete.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -32,14 +33,20 @@ struct KeyTree {
     ~KeyTree();
 };
 
+// What a reader expects below the key it reads (see ExpectedContents): the names of the values
+// of a key d levels down (`valuesByDepth[d]`), and the names of the subkeys of a key by its path
+// below the key read ("" for the key itself).
+struct ExpectedTree {
+    std::vector<std::vector<std::string>> valuesByDepth;
+    std::map<std::string, std::vector<std::string>> subkeysByPath;
+};
+
 // Reads the key `key` (named `name` in the result) with all its values and subkeys, a key a
 // call (QueryKeyContents). Values are read as the registry's own bytes, so that writing them
-// back changes none. With a pool, the keys of a level are read at the same time.
-// `expectedByDepth[d]` names the values a key `d` levels below `key` is expected to hold (see
-// QueryKeyContents).
+// back changes none. With a pool, the keys of a level are read at the same time. What is
+// expected only saves calls: the tree read is what the registry holds, expected or not.
 Status ReadTree(RegistryApi& api, Key key, const std::string& name, KeyTree* tree,
-                TaskPool* pool = nullptr,
-                const std::vector<std::vector<std::string>>& expectedByDepth = {});
+                TaskPool* pool = nullptr, const ExpectedTree& expected = {});
 
 // Creates `tree` as the subkey tree.name of `parent` (or merges into it when it exists) and
 // writes every value below it, byte for byte.

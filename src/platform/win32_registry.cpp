@@ -411,24 +411,24 @@ Status Win32Registry::SetValueBytes(Key key, const std::string& name, std::uint3
 }
 
 Status Win32Registry::QueryKeyContents(Key key, const std::string& subKey, KeyContents* contents,
-                                       const std::vector<std::string>& expected) {
-    contents->values.clear();
-    contents->subkeys.clear();
+                                       const ExpectedContents& expected) {
+    *contents = KeyContents{};
     std::wstring widePath;
     if (!Utf8ToWide(subKey, &widePath)) return error::kNoUnicodeTranslation;
     HKEY open = nullptr;
     LONG rc = calls_.RegOpenKeyExW(ToHKey(key), widePath.c_str(), 0, KEY_READ, &open);
     if (rc != ERROR_SUCCESS) return static_cast<Status>(rc);
     // How many values and subkeys the key holds: the expected values are read in one call when
-    // it holds no others, and values and subkeys are listed one by one only when there are any.
+    // it holds no others, values are listed one by one only when there are others, and subkeys
+    // only when there are others than those expected.
     DWORD subkeys = 0, values = 0;
     rc = calls_.RegQueryInfoKeyW(open, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
                                  &values, nullptr, nullptr, nullptr, nullptr);
     Status status = static_cast<Status>(rc);
     bool valuesRead = values == 0;
-    if (status == error::kSuccess && !valuesRead && values == expected.size()) {
+    if (status == error::kSuccess && !valuesRead && values == expected.values.size()) {
         // A name that is not there fails the call: then the values are listed after all.
-        valuesRead = QueryValuesNamed(open, expected, &contents->values) == error::kSuccess;
+        valuesRead = QueryValuesNamed(open, expected.values, &contents->values) == error::kSuccess;
     }
     for (std::uint32_t index = 0; status == error::kSuccess && !valuesRead; ++index) {
         RegValue value;
@@ -436,9 +436,15 @@ Status Win32Registry::QueryKeyContents(Key key, const std::string& subKey, KeyCo
         if (status == error::kSuccess) contents->values.push_back(std::move(value));
     }
     if (status == error::kNoMoreItems) status = error::kSuccess;
-    // A key name has at most 255 characters.
+    if (status == error::kSuccess && subkeys > 0 && subkeys == expected.subkeys.size()) {
+        contents->subkeys = expected.subkeys;
+        contents->subkeysAsExpected = true;
+        subkeys = 0;
+    }
+    // A key name has at most 255 characters. The count is known, so the list's end is not
+    // asked for; a key another program removes meanwhile ends it early.
     std::wstring name(kMaxKeyNameLength + 1, L'\0');
-    for (DWORD index = 0; status == error::kSuccess && subkeys > 0; ++index) {
+    for (DWORD index = 0; status == error::kSuccess && index < subkeys; ++index) {
         DWORD length = static_cast<DWORD>(name.size());
         rc = calls_.RegEnumKeyExW(open, index, name.data(), &length, nullptr, nullptr, nullptr,
                                   nullptr);
@@ -504,10 +510,13 @@ Status Win32Registry::QueryNamedValues(Key key, const std::string& subKey,
                                        std::vector<RegValue>* values, bool* all) {
     *all = true;
     values->clear();
-    Key open = kNullKey;
-    if (const Status status = OpenKeyEx(key, subKey, 0, kKeyQueryValue, &open);
-        status != error::kSuccess) {
-        return status;
+    // The key itself is read through the handle given, without a call to open it again.
+    Key open = key;
+    if (!subKey.empty()) {
+        if (const Status status = OpenKeyEx(key, subKey, 0, kKeyQueryValue, &open);
+            status != error::kSuccess) {
+            return status;
+        }
     }
     std::vector<std::string> ansiNames(names.size());
     bool convertible = !names.empty();
@@ -541,7 +550,7 @@ Status Win32Registry::QueryNamedValues(Key key, const std::string& subKey,
         // A name that is not there fails the whole call: then every value, one by one.
         status = RegistryApi::QueryKeyValues(open, std::string(), values);
     }
-    CloseKey(open);
+    if (open != key) CloseKey(open);
     return status;
 }
 

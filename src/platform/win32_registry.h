@@ -56,7 +56,7 @@ public:
                          std::string_view data) override;
     // Through the wide functions as well: names of any character, paths of any length.
     Status QueryKeyContents(Key key, const std::string& subKey, KeyContents* contents,
-                            const std::vector<std::string>& expected = {}) override;
+                            const ExpectedContents& expected = {}) override;
     // The first character that is not UTF-8 or that the ANSI code page lacks.
     std::optional<std::size_t> UnstorableAt(std::string_view text) const override;
     Status LocalComputerName(char* buffer, std::uint32_t* size) override;
