@@ -92,36 +92,6 @@ TEST(RegFileParse, ReadsEveryEncodingAndLineEnd) {
     }
 }
 
-// Bytes as reg_file_cases.txt writes them: \\ \0 \n \r \xHH, and {N*X} for X N times; nothing
-// for any other escape.
-std::optional<std::string> Unescape(std::string text) {
-    for (std::size_t open; (open = text.find('{')) != std::string::npos;) {
-        const std::size_t star = text.find('*', open), close = text.find('}', open);
-        if (close == std::string::npos || star > close) return std::nullopt;
-        std::string repeated;
-        for (int n = std::stoi(text.substr(open + 1)); n > 0; --n) {
-            repeated += text.substr(star + 1, close - star - 1);
-        }
-        text.replace(open, close - open + 1, repeated);
-    }
-    std::string bytes;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const std::size_t escape = std::string_view("\\0nrx").find(text[i + 1]);
-        if (text[i] != '\\') {
-            bytes += text[i];
-        } else if (escape < 4) {
-            bytes += "\\\0\n\r"[escape];
-            ++i;
-        } else if (escape == 4 && i + 3 < text.size()) {
-            bytes += static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16));
-            i += 3;
-        } else {
-            return std::nullopt;
-        }
-    }
-    return bytes;
-}
-
 // Every file of reg_file_cases.txt reads as its case says: refused at the line it names, with
 // a message that says what it quotes, or read as the entries it lists.
 TEST(RegFileParse, EachFileReadsAsItsCaseSays) {
@@ -137,7 +107,7 @@ TEST(RegFileParse, EachFileReadsAsItsCaseSays) {
             end = "\n";
             continue;
         }
-        const auto text = Unescape(line.substr(std::min<std::size_t>(line.size(), 2)));
+        const auto text = test::Unescape(line.substr(std::min<std::size_t>(line.size(), 2)));
         const bool spaced = line.size() == 1 || line[1] == ' ';
         const std::size_t form = spaced ? std::string_view("~|+=!").find(line[0]) : 5;
         ASSERT_TRUE(text && form < 5 && !cases.empty())

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,36 @@ inline Status Opens(RegistryApi& api, const std::string& path, std::uint32_t acc
     const Status status = api.OpenKeyEx(parent, path, 0, access, &key);
     if (key != platform::kNullKey) api.CloseKey(key);
     return status;
+}
+
+// Bytes as the test data files write them: \\ \0 \n \r \xHH, and {N*X} for X N times; nothing
+// for any other escape.
+inline std::optional<std::string> Unescape(std::string text) {
+    for (std::size_t open; (open = text.find('{')) != std::string::npos;) {
+        const std::size_t star = text.find('*', open), close = text.find('}', open);
+        if (close == std::string::npos || star > close) return std::nullopt;
+        std::string repeated;
+        for (int n = std::stoi(text.substr(open + 1)); n > 0; --n) {
+            repeated += text.substr(star + 1, close - star - 1);
+        }
+        text.replace(open, close - open + 1, repeated);
+    }
+    std::string bytes;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const std::size_t escape = std::string_view("\\0nrx").find(text[i + 1]);
+        if (text[i] != '\\') {
+            bytes += text[i];
+        } else if (escape < 4) {
+            bytes += "\\\0\n\r"[escape];
+            ++i;
+        } else if (escape == 4 && i + 3 < text.size()) {
+            bytes += static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16));
+            i += 3;
+        } else {
+            return std::nullopt;
+        }
+    }
+    return bytes;
 }
 
 // A code point in UTF-8 and in UTF-16LE.
