@@ -441,7 +441,7 @@ public:
     }
     ~ScriptRun() {
 #ifndef _WIN32
-        stores_.clear();
+        while (!stores_.empty()) stores_.pop_back();
         if (!mounted_.empty()) (void)!std::system(("umount '" + mounted_ + "'").c_str());
         if (umask_) ::umask(*umask_);
         ::chmod(folder_.Path().c_str(), 0700);
@@ -477,8 +477,18 @@ private:
     std::map<std::string, Key> handles_;
 #ifndef _WIN32
     TempDir folder_;
-    std::map<std::string, std::unique_ptr<RegistryApi>> stores_;  // by name; caches' counters as
-    std::map<std::string, CountingRegistry*> counters_;           // "NAME counter"
+    // The stores by name, in the order they were made (a cache's counter as "NAME counter");
+    // let go in reverse, so that none outlives the store below it.
+    std::vector<std::pair<std::string, std::unique_ptr<RegistryApi>>> stores_;
+    std::map<std::string, CountingRegistry*> counters_;
+    RegistryApi& Store(const std::string& name) {
+        const auto at = std::ranges::find(stores_, name, &decltype(stores_)::value_type::first);
+        if (at == stores_.end()) throw std::invalid_argument("no store " + name);
+        return *at->second;
+    }
+    bool Forget(const std::string& name) {
+        return std::erase_if(stores_, [&](const auto& store) { return store.first == name; });
+    }
     std::string mounted_;
     std::optional<mode_t> umask_;
     bool inChild_ = false;
@@ -523,6 +533,7 @@ void ScriptRun::Play(const std::string& file, const Case& c) {
             std::_Exit(::testing::Test::HasFailure() ? 1 : 0);
         }
         if (verb == "root-only" && ::geteuid() != 0) return;
+        if (verb == "root-only") continue;
         if (verb == "coarse") {  // the case goes on on an ext4 that keeps whole seconds
             const std::string image = folder_ / "coarse.img", mount = folder_ / "coarse";
             std::filesystem::create_directory(mount);
@@ -541,7 +552,7 @@ void ScriptRun::Play(const std::string& file, const Case& c) {
         try {
             RegistryApi* api = step.store.empty() ? api_ : nullptr;
 #ifndef _WIN32
-            if (!api) api = stores_.at(step.store).get();
+            if (!api) api = &Store(step.store);
 #endif
             result = Do(*api, step, step.words);
         } catch (const std::exception& e) {
@@ -687,18 +698,18 @@ std::string ScriptRun::DoInFolder(RegistryApi& api, const std::string& verb, con
     const auto path = [&](std::size_t i) { return folder_.Path() / w.at(i); };
     const auto done = [](bool ok) { return ok ? "" : std::strerror(errno); };
     if (verb == "store") {  // a store of computer Desk1 on the folder, or one below it
-        stores_[w.at(0)].reset();
-        stores_[w[0]] = std::make_unique<FileStoreRegistry>(
-            FileStoreOptions{w.size() > 1 ? path(1) : folder_.Path(), "Desk1"});
-        api_ = stores_[w[0]].get();
+        Forget(w.at(0));
+        api_ = stores_.emplace_back(w[0], std::make_unique<FileStoreRegistry>(FileStoreOptions{
+                                              w.size() > 1 ? path(1) : folder_.Path(), "Desk1"}))
+                   .second.get();
         return "";
     }
-    if (verb == "forget") return stores_.erase(w.at(0)) ? "" : "no such store";
+    if (verb == "forget") return Forget(w.at(0)) ? "" : "no such store";
     if (verb == "cache") {  // NAME in front of the store OVER, counting the calls it passes on
-        auto counter = std::make_unique<CountingRegistry>(*stores_.at(w.at(1)));
+        auto counter = std::make_unique<CountingRegistry>(Store(w.at(1)));
         counters_[w.at(0)] = counter.get();
-        stores_[w[0] + " counter"] = std::move(counter);
-        stores_[w[0]] = std::make_unique<CachingRegistry>(*counters_[w[0]]);
+        stores_.emplace_back(w[0] + " counter", std::move(counter));
+        stores_.emplace_back(w[0], std::make_unique<CachingRegistry>(*counters_[w[0]]));
         return "";
     }
     if (verb == "count") {
