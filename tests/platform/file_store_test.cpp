@@ -17,9 +17,7 @@
 #include <tuple>
 
 #include "platform/atomic_file.h"
-#include "platform/caching_registry.h"
 #include "platform/file_store.h"
-#include "platform/hive.h"
 #include "platform/reg_file.h"
 #include "platform/registry_tree.h"
 #include "platform/test_helpers.h"
@@ -33,7 +31,6 @@ using namespace test;  // NOLINT: the helpers of every test here
 using Names = std::vector<std::string>;
 
 constexpr const char* kHeader = "Windows Registry Editor Version 5.00\n";
-constexpr uid_t kNobody = 65534;
 constexpr auto npos = std::string::npos;
 
 mode_t Mode(const std::filesystem::path& path) {
@@ -42,14 +39,13 @@ mode_t Mode(const std::filesystem::path& path) {
     return st.st_mode & 07777;
 }
 
-// Runs `body` in a child process, as nobody when `anotherUser` and this is root. The checks it
-// makes there print their failures as ever, and fail the test.
+// Runs `body` in a child process. The checks it makes there print their failures as ever, and
+// fail the test.
 template <class Body>
-void InChild(Body&& body, bool anotherUser = true) {
+void InChild(Body&& body) {
     std::fflush(nullptr);
     const pid_t pid = ::fork();
     if (pid == 0) {
-        if (anotherUser && ::geteuid() == 0 && ::setuid(kNobody) != 0) std::_Exit(99);
         body();
         std::fflush(nullptr);
         std::_Exit(::testing::Test::HasFailure() ? 1 : 0);
@@ -87,7 +83,6 @@ protected:
         return key;
     }
     std::string Text() const { return ReadFile(dir_ / "Desk1.reg"); }
-    bool Has(const std::string& text) const { return Text().find(text) != npos; }
     std::set<std::string> Files() const {
         std::set<std::string> files;
         for (const auto& entry : std::filesystem::directory_iterator(dir_.Path()))
@@ -96,7 +91,6 @@ protected:
     }
 
     test::TempDir dir_;
-    const std::string folder_ = dir_.Path().string();
     const std::filesystem::path file_ = dir_ / "Desk1.reg";
 };
 
@@ -129,8 +123,7 @@ TEST_F(FileStoreTest, TheDefaultFolderFollowsTheEnvironment) {
                 }
                 EXPECT_EQ(FileStoreRegistry::DefaultFolder(), std::filesystem::path(row.folder));
             }
-        },
-        false);
+        });
     const std::string host = FileStoreRegistry::HostComputerName();
     EXPECT_TRUE(!host.empty() && host.find('.') == npos) << host;
 }
@@ -404,8 +397,7 @@ TEST_F(FileStoreTest, AtomicFileReplacesTheFileWholeAndPrivatelyOrNotAtAll) {
             EXPECT_FALSE(big.Write("y")) << "a write went on after one had failed";
             EXPECT_FALSE(big.Commit());
             EXPECT_EQ(big.Error(), std::errc::file_too_large);
-        },
-        false);
+        });
     EXPECT_EQ(ReadFile(file), "new text");
     // A link is written through a chain of 40 links, as the system's own calls follow, not 41.
     for (int link = 1; link <= 41; ++link) {

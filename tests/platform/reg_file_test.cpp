@@ -11,6 +11,7 @@
 
 #include "platform/reg_file.h"
 #include "platform/registry_api.h"
+#include "platform/test_helpers.h"
 #include "platform/text.h"
 #include "support/temp_dir.h"
 

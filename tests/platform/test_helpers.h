@@ -17,25 +17,6 @@ using platform::RegistryApi;
 using platform::Status;
 using platform::error::kSuccess;
 
-// A REG_SZ value from its text and its NUL, as the ANSI calls take it.
-inline Status SetText(RegistryApi& api, Key key, const std::string& name, const std::string& text) {
-    return api.SetValueEx(key, name, platform::kRegSz,
-                          reinterpret_cast<const std::uint8_t*>(text.c_str()),
-                          static_cast<std::uint32_t>(text.size() + 1));
-}
-// A text value as read into a buffer of 64 bytes, or the status of the read.
-inline std::string QueryText(RegistryApi& api, Key key, const std::string& name) {
-    char data[64] = {};
-    std::uint32_t size = sizeof data;
-    const Status status =
-        api.QueryValueEx(key, name, nullptr, reinterpret_cast<std::uint8_t*>(data), &size);
-    return status == kSuccess ? std::string(data) : "status " + std::to_string(status);
-}
-inline std::vector<std::string> Subkeys(RegistryApi& api, Key key) {
-    std::vector<std::string> names;
-    EXPECT_EQ(platform::ListSubkeys(api, key, &names), kSuccess);
-    return names;
-}
 // Creates (or opens) the key, or opens it with `access`, and closes it again: the call's status.
 inline Status Make(RegistryApi& api, const std::string& path,
                    Key parent = platform::kHKeyLocalMachine) {
