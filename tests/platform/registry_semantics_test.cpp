@@ -624,9 +624,11 @@ std::string ScriptRun::Do(RegistryApi& api, const Step& step, Names w) {
         return S(api.SetValueEx(K(w[0]), w[1], type(2), data, size));
     }
     if (verb == "setbytes") return need(4, 4), S(api.SetValueBytes(K(w[0]), w[1], type(2), w[3]));
-    if (verb == "query") {  // into a buffer of that many bytes, each '?' before; 0: no buffer
+    if (verb == "query") {  // into a buffer of that many bytes, each '?' before; ~N: none
         need(3, 3);
-        std::string data(number(2), '?');
+        const bool none = w[2].starts_with('~');
+        w[2].erase(0, none);
+        std::string data(none ? 0 : number(2), '?');
         std::uint32_t found = 0, size = number(2);
         const Status status = api.QueryValueEx(
             K(w[0]), w[1], &found, size ? reinterpret_cast<std::uint8_t*>(data.data()) : nullptr,
@@ -769,6 +771,11 @@ std::string ScriptRun::DoInFolder(RegistryApi& api, const std::string& verb, con
         umask_ = umask_.value_or(before);
         return "";
     }
+    if (verb == "env" && inChild_) {  // the variable set, or without a value not set
+        return done(w.size() > 1 ? ::setenv(w.at(0).c_str(), w[1].c_str(), 1) == 0
+                                 : ::unsetenv(w.at(0).c_str()) == 0);
+    }
+    if (verb == "defaultfolder") return FileStoreRegistry::DefaultFolder().string();
     if (verb == "limit" && inChild_) {  // files no bigger than that one and some bytes more
         std::signal(SIGXFSZ, SIG_IGN);
         const rlim_t most = std::filesystem::file_size(path(0)) + std::stoul(w.at(1));
