@@ -1,22 +1,14 @@
-// The file store as a store: what reaches the disk and when, which files and folders it takes,
-// and what it never does to a file; the atomic replacement it writes its files with, and the
-// cache the configuration store puts in front of it.
-#include <fcntl.h>
+// The file store where a case needs code to make its data: trees at the depth limit, files of
+// thousands of keys in any order, keys and values through thousands of changes. What reaches
+// the disk and when, the files and folders it takes, the atomic replacement and the cache are
+// file cases of registry.calls.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <csignal>
-#include <cstdio>
 #include <random>
-#include <set>
 #include <sstream>
 #include <tuple>
 
-#include "platform/atomic_file.h"
 #include "platform/file_store.h"
 #include "platform/reg_file.h"
 #include "platform/registry_tree.h"
@@ -32,29 +24,6 @@ using Names = std::vector<std::string>;
 
 constexpr const char* kHeader = "Windows Registry Editor Version 5.00\n";
 constexpr auto npos = std::string::npos;
-
-mode_t Mode(const std::filesystem::path& path) {
-    struct stat st {};
-    ::lstat(path.c_str(), &st);
-    return st.st_mode & 07777;
-}
-
-// Runs `body` in a child process. The checks it makes there print their failures as ever, and
-// fail the test.
-template <class Body>
-void InChild(Body&& body) {
-    std::fflush(nullptr);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        body();
-        std::fflush(nullptr);
-        std::_Exit(::testing::Test::HasFailure() ? 1 : 0);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-        << "the checks in the child process failed";
-}
 
 // The subkeys of a key as QueryKeyContents lists them.
 Names Listed(RegistryApi& api, const std::string& path, Key key = kHKeyLocalMachine) {
@@ -83,13 +52,6 @@ protected:
         return key;
     }
     std::string Text() const { return ReadFile(dir_ / "Desk1.reg"); }
-    std::set<std::string> Files() const {
-        std::set<std::string> files;
-        for (const auto& entry : std::filesystem::directory_iterator(dir_.Path()))
-            files.insert(entry.path().filename());
-        return files;
-    }
-
     test::TempDir dir_;
     const std::filesystem::path file_ = dir_ / "Desk1.reg";
 };
@@ -308,69 +270,6 @@ TEST_F(FileStoreTest, ManySubkeysAndValuesThroughDeletionsAndMerges) {
     ASSERT_EQ(store->FlushKey(parent), kSuccess);
     check();
     checkValues();
-}
-
-// Replacing a file as a whole: the new content takes the old file's place at once, readable by
-// its owner only; the old file stays when anything fails; nothing is left open or behind.
-TEST_F(FileStoreTest, AtomicFileReplacesTheFileWholeAndPrivatelyOrNotAtAll) {
-    const auto file = dir_ / "backup.reg";
-    WriteFile(file, "old");
-    ::chmod(file.c_str(), 0644);
-    const mode_t umask = ::umask(0);
-    int reused = -1;
-    {
-        AtomicFile replacement(file);
-        ASSERT_TRUE(replacement.Open() && replacement.Write("new ") && replacement.Write("text"));
-        EXPECT_EQ(ReadFile(file), "old");
-        ASSERT_TRUE(replacement.Commit());
-        // The descriptor the commit closed is the next one handed out; it must outlive this.
-        reused = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    }
-    ::umask(umask);
-    {
-        AtomicFile abandoned(file);  // never committed: the old file stays, the temporary one goes
-        ASSERT_TRUE(abandoned.Open() && abandoned.Write("half"));
-    }
-    EXPECT_NE(::fcntl(reused, F_GETFD), -1) << "a descriptor was closed twice";
-    ::close(reused);
-    EXPECT_EQ(ReadFile(file), "new text");
-    EXPECT_EQ(Mode(file), 0600u);
-    EXPECT_EQ(Files(), std::set<std::string>{"backup.reg"});
-    AtomicFile nowhere(dir_ / "missing" / "x.reg");
-    EXPECT_FALSE(nowhere.Open() || nowhere.Write("x") || nowhere.Commit());
-    EXPECT_EQ(nowhere.Error(), std::errc::no_such_file_or_directory);
-    // A write that failed stays failed, even once writing would work again (a file size limit
-    // lifted): nothing more is written, and the old file stays.
-    InChild(
-        [&] {
-            std::signal(SIGXFSZ, SIG_IGN);
-            rlimit limit{};
-            ::getrlimit(RLIMIT_FSIZE, &limit);
-            const rlim_t hard = limit.rlim_max;
-            limit.rlim_cur = 4096;
-            ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
-            AtomicFile big(file);
-            ASSERT_TRUE(big.Open());
-            EXPECT_FALSE(big.Write(std::string(8192, 'x')));
-            limit.rlim_cur = hard;
-            ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
-            EXPECT_FALSE(big.Write("y")) << "a write went on after one had failed";
-            EXPECT_FALSE(big.Commit());
-            EXPECT_EQ(big.Error(), std::errc::file_too_large);
-        });
-    EXPECT_EQ(ReadFile(file), "new text");
-    // A link is written through a chain of 40 links, as the system's own calls follow, not 41.
-    for (int link = 1; link <= 41; ++link) {
-        std::filesystem::create_symlink("link" + std::to_string(link - 1),
-                                        dir_ / ("link" + std::to_string(link)));
-    }
-    std::filesystem::rename(file, dir_ / "link0");
-    for (const int links : {40, 41}) {
-        AtomicFile through(dir_ / ("link" + std::to_string(links)),
-                           AtomicFile::Links::WriteThrough);
-        EXPECT_EQ(through.Open() && through.Write("end") && through.Commit(), links == 40) << links;
-        EXPECT_EQ(ReadFile(dir_ / "link0"), "end") << links;
-    }
 }
 
 }  // namespace

@@ -25,6 +25,7 @@
 #include "platform/win32_registry.h"
 #include "platform/windows_headers.h"
 #else
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -36,6 +37,7 @@
 #include <cstdlib>
 #include <cwctype>
 
+#include "platform/atomic_file.h"
 #include "platform/caching_registry.h"
 #include "platform/file_store.h"
 #include "platform/registry_decorators.h"
@@ -444,6 +446,7 @@ public:
         while (!stores_.empty()) stores_.pop_back();
         if (!mounted_.empty()) (void)!std::system(("umount '" + mounted_ + "'").c_str());
         if (umask_) ::umask(*umask_);
+        if (held_ != -1) ::close(held_);
         ::chmod(folder_.Path().c_str(), 0700);
 #endif
     }
@@ -489,6 +492,8 @@ private:
     bool Forget(const std::string& name) {
         return std::erase_if(stores_, [&](const auto& store) { return store.first == name; });
     }
+    std::map<std::string, std::unique_ptr<AtomicFile>> atomics_;
+    int held_ = -1;
     std::string mounted_;
     std::optional<mode_t> umask_;
     bool inChild_ = false;
@@ -706,7 +711,7 @@ std::string ScriptRun::DoInFolder(RegistryApi& api, const std::string& verb, con
                    .second.get();
         return "";
     }
-    if (verb == "forget") return Forget(w.at(0)) ? "" : "no such store";
+    if (verb == "forget") return Forget(w.at(0)) || atomics_.erase(w.at(0)) ? "" : "no such store";
     if (verb == "cache") {  // NAME in front of the store OVER, counting the calls it passes on
         auto counter = std::make_unique<CountingRegistry>(Store(w.at(1)));
         counters_[w.at(0)] = counter.get();
@@ -778,9 +783,30 @@ std::string ScriptRun::DoInFolder(RegistryApi& api, const std::string& verb, con
     if (verb == "defaultfolder") return FileStoreRegistry::DefaultFolder().string();
     if (verb == "limit" && inChild_) {  // files no bigger than that one and some bytes more
         std::signal(SIGXFSZ, SIG_IGN);
-        const rlim_t most = std::filesystem::file_size(path(0)) + std::stoul(w.at(1));
-        const rlimit limit{most, most};
+        rlimit limit{};
+        ::getrlimit(RLIMIT_FSIZE, &limit);
+        limit.rlim_cur = w.empty() ? limit.rlim_max
+                                   : std::filesystem::file_size(path(0)) + std::stoul(w.at(1));
         return done(::setrlimit(RLIMIT_FSIZE, &limit) == 0);
+    }
+    if (verb == "atomic") {  // a replacement for the file, through links if said
+        atomics_[w.at(0)] = std::make_unique<AtomicFile>(
+            path(1), w.size() > 2 ? AtomicFile::Links::WriteThrough : AtomicFile::Links::Replace);
+        return "";
+    }
+    if (verb == "replace") {  // NAME open|write TEXT|commit: true or false; NAME error: errno
+        AtomicFile& file = *atomics_.at(w.at(0));
+        const bool ok = w.at(1) == "open"     ? file.Open()
+                        : w[1] == "write"     ? file.Write(w.at(2))
+                        : w[1] == "commit"    ? file.Commit()
+                        : w[1] != "error"     ? throw std::invalid_argument(w[1])
+                                              : false;
+        return w[1] == "error" ? std::to_string(file.Error().value()) : ok ? "true" : "false";
+    }
+    if (verb == "hold") {  // a descriptor of the file kept open: whether it still is
+        if (w.at(0) == "open?") return ::fcntl(held_, F_GETFD) != -1 ? "open" : "closed";
+        held_ = ::open(path(0).c_str(), O_RDONLY | O_CLOEXEC);
+        return "";
     }
     throw std::invalid_argument("no verb " + verb);
 }
