@@ -85,9 +85,10 @@ TEST(RegFileParse, EachFileReadsAsItsCaseSays) {
     }
     ASSERT_FALSE(cases.empty()) << "no cases in " << KELVASTON_REG_FILE_CASES;
     for (const auto& [at, file, reads, says, encoded] : cases) {
-        const std::string outcome = Outcome(encoded.empty()      ? file
-                                            : encoded == "utf16" ? "\xFF\xFE" + text::Utf8ToUtf16Le(file)
-                                                                 : "\xEF\xBB\xBF" + file);
+        const std::string outcome =
+            Outcome(encoded.empty()      ? file
+                    : encoded == "utf16" ? "\xFF\xFE" + text::Utf8ToUtf16Le(file)
+                                         : "\xEF\xBB\xBF" + file);
         const bool quoted = outcome.find(says) != std::string::npos;
         EXPECT_TRUE(says.empty() ? outcome == reads : outcome.starts_with(reads) && quoted)
             << "reg_file_cases.txt, the case at line " << at << ", reads as\n"

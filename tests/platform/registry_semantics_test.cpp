@@ -287,33 +287,6 @@ TEST_F(RegistrySemantics, NamesAreOneKeyExactlyWhenTheStoreSaysTheyAreEqual) {
                                << listed.str();
 }
 
-// The local computer's name, in any case and with or without a leading "\\", reaches the local
-// hive; an unknown one fails with a null handle. The name's size includes its NUL.
-TEST_F(RegistrySemantics, ConnectReachesTheLocalHiveUnderEveryNameAndNoOther) {
-    char buffer[256];
-    std::uint32_t size = 2, needed = 0;
-    EXPECT_EQ(api_.LocalComputerName(buffer, nullptr), error::kInvalidParameter);
-    EXPECT_EQ(api_.LocalComputerName(nullptr, &needed), error::kBufferOverflow);
-    EXPECT_EQ(api_.LocalComputerName(buffer, &size), error::kBufferOverflow);
-    ASSERT_EQ(api_.LocalComputerName(buffer, &size), kSuccess);
-    EXPECT_EQ(needed, size + 1);
-    const std::string name(buffer, size);
-    std::string lower = name;
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return std::tolower(c); });
-    for (const std::string& form :
-         {std::string(), name, lower, "\\\\" + name, std::string("KELVASTON-NO-SUCH-HOST-7")}) {
-        const bool reachable = form.find("NO-SUCH-HOST") == std::string::npos;
-        Key root = reinterpret_cast<Key>(&root);
-        EXPECT_EQ(api_.ConnectRegistry(form, kHKeyLocalMachine, &root),
-                  reachable ? kSuccess : error::kBadNetPath)
-            << form;
-        EXPECT_EQ(reachable ? Opens(api_, backend_.scratch, kKeyRead, root) : root != kNullKey, 0)
-            << form;
-        api_.CloseKey(root);
-    }
-}
-
 // ---- Call scripts: registry.calls ----------------------------------------------------------
 // Each case of the file is a sequence of calls, each with the whole result it must give; the
 // runner knows the verbs, the file the cases (its head says how to read it). Cases headed
@@ -325,9 +298,12 @@ std::string Shown(std::string_view bytes) {
     std::ostringstream out;
     for (const char c : bytes) {
         const auto byte = static_cast<unsigned char>(c);
-        if (c == '\\') out << "\\\\";
-        else if (byte >= 0x20 && byte < 0x7F) out << c;
-        else out << "\\x" << std::hex << std::setw(2) << std::setfill('0') << unsigned{byte};
+        if (c == '\\')
+            out << "\\\\";
+        else if (byte >= 0x20 && byte < 0x7F)
+            out << c;
+        else
+            out << "\\x" << std::hex << std::setw(2) << std::setfill('0') << unsigned{byte};
     }
     return out.str();
 }
@@ -344,7 +320,8 @@ Names Split(const std::string& text) {
 }
 std::string Listed(const std::vector<RegValue>& values) {
     Names listed;
-    for (const auto& v : values) listed.push_back(v.name + "=" + std::to_string(v.type) + ":" + v.data);
+    for (const auto& v : values)
+        listed.push_back(v.name + "=" + std::to_string(v.type) + ":" + v.data);
     return Joined(listed);
 }
 // A value's type and data, read by asking for its size first; or the status of the failing call.
@@ -353,8 +330,8 @@ std::string Read(RegistryApi& api, Key key, const std::string& name) {
     Status status = api.QueryValueEx(key, name, &type, nullptr, &size);
     std::string data(size, '\0');
     if (status == kSuccess) {
-        status = api.QueryValueEx(key, name, &type, reinterpret_cast<std::uint8_t*>(data.data()),
-                                  &size);
+        status =
+            api.QueryValueEx(key, name, &type, reinterpret_cast<std::uint8_t*>(data.data()), &size);
     }
     return std::to_string(status) +
            (status == kSuccess ? " " + std::to_string(type) + " " + data.substr(0, size) : "");
@@ -401,12 +378,15 @@ std::vector<Case> ReadCases(const std::string& file) {
         if (line.empty() || line[0] == '#') continue;
         const std::size_t arrow = line.find(" ->");
         const auto words = Words(line.substr(0, arrow));
-        const auto expected = Unescape(arrow == npos ? "" : line.substr(arrow + 3 + (line.size() > arrow + 3)));
+        const auto expected =
+            Unescape(arrow == npos ? "" : line.substr(arrow + 3 + (line.size() > arrow + 3)));
         if (line.starts_with("case ") || line.starts_with("file case ")) {
             cases.push_back(Case{number, line[0] == 'f', {}});
         } else if ((line == "|" || line.starts_with("| ")) && !cases.empty() &&
-                   !cases.back().steps.empty() && Unescape(line.substr(std::min<std::size_t>(line.size(), 2)))) {
-            cases.back().steps.back().expected += *Unescape(line.substr(std::min<std::size_t>(line.size(), 2))) + "\n";
+                   !cases.back().steps.empty() &&
+                   Unescape(line.substr(std::min<std::size_t>(line.size(), 2)))) {
+            cases.back().steps.back().expected +=
+                *Unescape(line.substr(std::min<std::size_t>(line.size(), 2))) + "\n";
         } else if (words && expected && !words->empty() && !cases.empty()) {
             Step& step = cases.back().steps.emplace_back(Step{number, "", "", *words, *expected});
             if (step.words[0].ends_with(':')) {
@@ -440,6 +420,21 @@ public:
         if (!c.fileStore) {
             EXPECT_EQ(api_->CreateKey(kHKeyLocalMachine, backend_.scratch, &scratch_), kSuccess);
         }
+        char name[256];
+        std::uint32_t size = sizeof name;
+        const std::string host =
+            api_->LocalComputerName(name, &size) == kSuccess ? std::string(name, size) : "none";
+        std::string lower = host;
+        std::ranges::transform(lower, lower.begin(),
+                               [](unsigned char x) { return std::tolower(x); });
+        variables_ = {{"$SCRATCH", backend_.scratch},
+                      {"$HOST", host},
+                      {"$host", lower},
+                      {"$LENGTH", std::to_string(host.size())},
+                      {"$NEEDED", std::to_string(host.size() + 1)}};
+#ifndef _WIN32
+        variables_.emplace_back("$DIR", folder_.Path().string());
+#endif
     }
     ~ScriptRun() {
 #ifndef _WIN32
@@ -478,6 +473,7 @@ private:
     RegistryApi* api_ = &backend_.Api();  // the store unnamed calls go to
     Key scratch_ = kNullKey;
     std::map<std::string, Key> handles_;
+    std::vector<std::pair<std::string, std::string>> variables_;
 #ifndef _WIN32
     TempDir folder_;
     // The stores by name, in the order they were made (a cache's counter as "NAME counter");
@@ -508,14 +504,16 @@ void ScriptRun::Play(const std::string& file, const Case& c) {
             step.store.clear();
         }
         const std::string at = file + ":" + std::to_string(step.line) + ": ";
-#ifndef _WIN32
-        step.words.push_back(step.expected);  // $DIR: the case's folder, in words and result
+        step.words.push_back(step.expected);  // the variables, in words and result
         for (std::string& word : step.words) {
-            for (std::size_t dir; (dir = word.find("$DIR")) != npos;)
-                word.replace(dir, 4, folder_.Path().string());
+            for (const auto& [name, value] : variables_) {
+                for (std::size_t found; (found = word.find(name)) != npos;)
+                    word.replace(found, name.size(), value);
+            }
         }
         step.expected = step.words.back();
         step.words.pop_back();
+#ifndef _WIN32
         const std::string& verb = step.words[0];
         if (verb == "child") {  // the steps up to "end" in a child process, as nobody if said
             std::fflush(nullptr);
@@ -584,17 +582,16 @@ std::string ScriptRun::Do(RegistryApi& api, const Step& step, Names w) {
     const auto type = [&](std::size_t i) {
         const Names types = {"none", "sz", "expand", "binary", "dword", "", "", "multi"};
         const auto known = std::find(types.begin(), types.end(), w.at(i));
-        return w[i] == "qword" ? kRegQword
-               : known != types.end()
-                   ? static_cast<std::uint32_t>(known - types.begin())
-                   : number(i);
+        return w[i] == "qword"        ? kRegQword
+               : known != types.end() ? static_cast<std::uint32_t>(known - types.begin())
+                                      : number(i);
     };
     const auto S = [](auto n) { return std::to_string(n); };
     if (verb == "create" || verb == "open") {
         need(2 + (verb == "open"), 2 + (verb == "open"));
         Key key = reinterpret_cast<Key>(&w);
-        const std::uint32_t access = verb == "create" ? 0
-                                     : w[2] == "read" ? kKeyRead
+        const std::uint32_t access = verb == "create"  ? 0
+                                     : w[2] == "read"  ? kKeyRead
                                      : w[2] == "write" ? kKeyWrite
                                                        : kKeyAllAccess;
         const Status status = verb == "create" ? api.CreateKey(K(w[0]), w[1], &key)
@@ -607,10 +604,21 @@ std::string ScriptRun::Do(RegistryApi& api, const Step& step, Names w) {
         const Status status = api.ConnectRegistry(w.empty() ? "" : w[0], kHKeyLocalMachine, &root);
         return Delivered(api, step, status, root);
     }
+    if (verb == "computername") {  // none: no size; nobuffer; or a buffer, of which ROOM told
+        need(1, 1);
+        char name[256];
+        std::uint32_t size = w[0] == "nobuffer" || w[0] == "none" ? 0 : number(0);
+        const Status status = api.LocalComputerName(w[0] == "nobuffer" ? nullptr : name,
+                                                    w[0] == "none" ? nullptr : &size);
+        return S(status) + (w[0] == "none" ? "" : " " + S(size)) +
+               (status == kSuccess ? " " + std::string(name, size) : "");
+    }
     if (verb == "abort") return need(1, 1), api.AbortTransaction(K(w[0])) ? "true" : "false";
     const std::map<std::string, Status (RegistryApi::*)(Key)> onKey = {
-        {"close", &RegistryApi::CloseKey}, {"flush", &RegistryApi::FlushKey},
-        {"begin", &RegistryApi::BeginTransaction}, {"commit", &RegistryApi::CommitTransaction}};
+        {"close", &RegistryApi::CloseKey},
+        {"flush", &RegistryApi::FlushKey},
+        {"begin", &RegistryApi::BeginTransaction},
+        {"commit", &RegistryApi::CommitTransaction}};
     if (onKey.contains(verb)) return need(1, 1), S((api.*onKey.at(verb))(K(w[0])));
     if (verb == "delete") return need(2, 2), S(api.DeleteKey(K(w[0]), w[1]));
     if (verb == "delvalue") return need(2, 2), S(api.DeleteValue(K(w[0]), w[1]));
@@ -635,9 +643,9 @@ std::string ScriptRun::Do(RegistryApi& api, const Step& step, Names w) {
         w[2].erase(0, none);
         std::string data(none ? 0 : number(2), '?');
         std::uint32_t found = 0, size = number(2);
-        const Status status = api.QueryValueEx(
-            K(w[0]), w[1], &found, size ? reinterpret_cast<std::uint8_t*>(data.data()) : nullptr,
-            &size);
+        const Status status =
+            api.QueryValueEx(K(w[0]), w[1], &found,
+                             size ? reinterpret_cast<std::uint8_t*>(data.data()) : nullptr, &size);
         return S(status) + (status == kSuccess ? " " + S(found) : "") + " " + S(size) +
                (data.empty() ? "" : " " + data);
     }
@@ -654,14 +662,12 @@ std::string ScriptRun::Do(RegistryApi& api, const Step& step, Names w) {
         std::vector<RegValue> values;
         RegValue value;
         Status status = kSuccess;
-        for (std::uint32_t i = 0; (status = api.EnumValueBytes(K(w[0]), i, &value.name,
-                                                               &value.type, &value.data)) ==
-                                  kSuccess;
+        for (std::uint32_t i = 0; (status = api.EnumValueBytes(K(w[0]), i, &value.name, &value.type,
+                                                               &value.data)) == kSuccess;
              ++i)
             values.push_back(value);
         if (w.size() == 2 && w[1] != "sorted") throw std::invalid_argument(w[1]);
-        if (w.size() == 2)
-            std::ranges::sort(values, {}, &RegValue::name);
+        if (w.size() == 2) std::ranges::sort(values, {}, &RegValue::name);
         return Listed(values) + (status == error::kNoMoreItems ? "" : " then " + S(status));
     }
     if (verb == "enumkey") {  // into 16 spaces, of which the call is told `room`
@@ -706,8 +712,9 @@ std::string ScriptRun::DoInFolder(RegistryApi& api, const std::string& verb, con
     const auto done = [](bool ok) { return ok ? "" : std::strerror(errno); };
     if (verb == "store") {  // a store of computer Desk1 on the folder, or one below it
         Forget(w.at(0));
-        api_ = stores_.emplace_back(w[0], std::make_unique<FileStoreRegistry>(FileStoreOptions{
-                                              w.size() > 1 ? path(1) : folder_.Path(), "Desk1"}))
+        api_ = stores_
+                   .emplace_back(w[0], std::make_unique<FileStoreRegistry>(FileStoreOptions{
+                                           w.size() > 1 ? path(1) : folder_.Path(), "Desk1"}))
                    .second.get();
         return "";
     }
@@ -762,7 +769,8 @@ std::string ScriptRun::DoInFolder(RegistryApi& api, const std::string& verb, con
         return mode.str();
     }
     if (verb == "chmod")
-        return done(::chmod(path(0).c_str(), static_cast<mode_t>(std::stoul(w.at(1), nullptr, 8))) == 0);
+        return done(
+            ::chmod(path(0).c_str(), static_cast<mode_t>(std::stoul(w.at(1), nullptr, 8))) == 0);
     if (verb == "chown") {  // to nobody or root, where this is root; elsewhere nothing
         const uid_t user = w.at(1) == "nobody" ? kNobody : 0;
         return ::geteuid() != 0 ? "" : done(::chown(path(0).c_str(), user, gid_t(-1)) == 0);
@@ -785,8 +793,8 @@ std::string ScriptRun::DoInFolder(RegistryApi& api, const std::string& verb, con
         std::signal(SIGXFSZ, SIG_IGN);
         rlimit limit{};
         ::getrlimit(RLIMIT_FSIZE, &limit);
-        limit.rlim_cur = w.empty() ? limit.rlim_max
-                                   : std::filesystem::file_size(path(0)) + std::stoul(w.at(1));
+        limit.rlim_cur =
+            w.empty() ? limit.rlim_max : std::filesystem::file_size(path(0)) + std::stoul(w.at(1));
         return done(::setrlimit(RLIMIT_FSIZE, &limit) == 0);
     }
     if (verb == "atomic") {  // a replacement for the file, through links if said
@@ -796,11 +804,11 @@ std::string ScriptRun::DoInFolder(RegistryApi& api, const std::string& verb, con
     }
     if (verb == "replace") {  // NAME open|write TEXT|commit: true or false; NAME error: errno
         AtomicFile& file = *atomics_.at(w.at(0));
-        const bool ok = w.at(1) == "open"     ? file.Open()
-                        : w[1] == "write"     ? file.Write(w.at(2))
-                        : w[1] == "commit"    ? file.Commit()
-                        : w[1] != "error"     ? throw std::invalid_argument(w[1])
-                                              : false;
+        const bool ok = w.at(1) == "open"  ? file.Open()
+                        : w[1] == "write"  ? file.Write(w.at(2))
+                        : w[1] == "commit" ? file.Commit()
+                        : w[1] != "error"  ? throw std::invalid_argument(w[1])
+                                           : false;
         return w[1] == "error" ? std::to_string(file.Error().value()) : ok ? "true" : "false";
     }
     if (verb == "hold") {  // a descriptor of the file kept open: whether it still is
