@@ -149,22 +149,7 @@ protected:
     void SetUp() override {
         ASSERT_EQ(api_.CreateKey(kHKeyLocalMachine, backend_.scratch, &scratch_), kSuccess);
     }
-    void TearDown() override {
-        for (Key key : open_) api_.CloseKey(key);
-        api_.CloseKey(scratch_);
-    }
-    Key Create(Key parent, const std::string& name) {
-        Key key = kNullKey;
-        EXPECT_EQ(api_.CreateKey(parent, name, &key), kSuccess) << name;
-        return open_.emplace_back(key);
-    }
-    // Opens `name`; the handle is null whenever the call fails.
-    Status Open(Key parent, const std::string& name, std::uint32_t access, Key* key) {
-        *key = reinterpret_cast<Key>(key);
-        const Status status = api_.OpenKeyEx(parent, name, 0, access, key);
-        EXPECT_EQ(open_.emplace_back(*key) == kNullKey, status != kSuccess) << name;
-        return status;
-    }
+    void TearDown() override { api_.CloseKey(scratch_); }
 
     // Creates a key for each name (UTF-8) in turn below a new key `parent` of the scratch key,
     // enumerates the parent's subkeys (`enumerated`), opens the parent by each probe (`opened`),
@@ -204,12 +189,14 @@ protected:
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, path.c_str());
 #else
         const bool inTransaction = api_.BeginTransaction(scratch_) == kSuccess;
-        const Key below = Create(scratch_, parent);
+        Key below = kNullKey;
+        EXPECT_EQ(api_.CreateKey(scratch_, parent, &below), kSuccess) << parent;
         for (const std::string& name : names) Make(api_, name, below);
         ListSubkeys(api_, below, &batch.enumerated);
         for (const std::string& probe : probes)
             batch.opened.push_back(Opens(api_, probe, kKeyRead, below) == kSuccess);
         if (inTransaction) api_.AbortTransaction(scratch_);
+        api_.CloseKey(below);
         DeleteTree(api_, scratch_, parent);
 #endif
         return batch;
@@ -218,7 +205,6 @@ protected:
     Backend backend_;
     RegistryApi& api_ = backend_.Api();
     Key scratch_ = kNullKey;
-    std::vector<Key> open_;
 };
 
 // Every code point of the Basic Multilingual Plane that can stand in a key name, and the
@@ -553,9 +539,11 @@ void ScriptRun::Play(const std::string& file, const Case& c) {
 #endif
         std::string result;
         try {
-            RegistryApi* api = step.store.empty() ? api_ : nullptr;
-#ifndef _WIN32
-            if (!api) api = &Store(step.store);
+#ifdef _WIN32
+            if (!step.store.empty()) throw std::invalid_argument("no store " + step.store);
+            RegistryApi* api = api_;
+#else
+            RegistryApi* api = step.store.empty() ? api_ : &Store(step.store);
 #endif
             result = Do(*api, step, step.words);
         } catch (const std::exception& e) {
