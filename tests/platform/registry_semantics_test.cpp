@@ -1,7 +1,9 @@
 // What the store relies on from the registry, checked through the RegistryApi alone. The same
 // suite runs on every backend: the file store, the file store behind the cache the configuration
 // store puts in front of every registry (KELVASTON_TEST_CACHED: what the suite sees must not
-// change), and advapi32 under Wine, which also gets the checks only it needs.
+// change), and advapi32 under Wine, which also gets the checks only it needs. Most of it is
+// registry.calls, sequences of calls with the whole result of each, read and run by the script
+// runner below; the file store's own cases there run in the plain file store's suite alone.
 #include <gtest/gtest.h>
 
 #include <algorithm>
