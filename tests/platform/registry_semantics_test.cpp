@@ -312,10 +312,11 @@ std::string Listed(const std::vector<RegValue>& values) {
         listed.push_back(v.name + "=" + std::to_string(v.type) + ":" + v.data);
     return Joined(listed);
 }
-// A value's type and data, read by asking for its size first; or the status of the failing call.
+// A value's type and data, read by asking for its size first (the size alone: no type, no
+// buffer); or the status of the failing call.
 std::string Read(RegistryApi& api, Key key, const std::string& name) {
     std::uint32_t size = 0, type = 0;
-    Status status = api.QueryValueEx(key, name, &type, nullptr, &size);
+    Status status = api.QueryValueEx(key, name, nullptr, nullptr, &size);
     std::string data(size, '\0');
     if (status == kSuccess) {
         status =
@@ -629,6 +630,7 @@ std::string ScriptRun::Do(RegistryApi& api, const Step& step, Names w) {
     if (verb == "setbytes") return need(4, 4), S(api.SetValueBytes(K(w[0]), w[1], type(2), w[3]));
     if (verb == "query") {  // into a buffer of that many bytes, each '?' before; ~N: none
         need(3, 3);
+        if (w[2] == "nothing") return S(api.QueryValueEx(K(w[0]), w[1], nullptr, nullptr, nullptr));
         const bool none = w[2].starts_with('~');
         w[2].erase(0, none);
         std::string data(none ? 0 : number(2), '?');
@@ -639,13 +641,13 @@ std::string ScriptRun::Do(RegistryApi& api, const Step& step, Names w) {
         return S(status) + (status == kSuccess ? " " + S(found) : "") + " " + S(size) +
                (data.empty() ? "" : " " + data);
     }
-    if (verb == "enumvalue") {
+    if (verb == "enumvalue") {  // without asking for the type
         need(2, 2);
-        RegValue value;
+        std::string name;
         std::vector<std::uint8_t> data;
-        const Status status = api.EnumValue(K(w[0]), number(1), &value.name, &value.type, &data);
-        value.data.assign(data.begin(), data.end());
-        return status == kSuccess ? "0 " + Listed({value}) : S(status);
+        const Status status = api.EnumValue(K(w[0]), number(1), &name, nullptr, &data);
+        return status == kSuccess ? "0 " + name + "=" + std::string(data.begin(), data.end())
+                                  : S(status);
     }
     if (verb == "values") {  // as listed, or by name
         need(1, 2);
