@@ -11,6 +11,7 @@
 
 #include "platform/reg_file.h"
 #include "platform/registry_api.h"
+#include "platform/test_helpers.h"
 #include "platform/text.h"
 #include "support/temp_dir.h"
 
@@ -47,103 +48,31 @@ std::string Dword(std::uint32_t n) {
             static_cast<char>(n >> 24)};
 }
 
-// What regedit writes, in every encoding and with every kind of line end, reads as the same
-// entries: UTF-16LE with its BOM, UTF-8 with or without one, REGEDIT4's 8-bit text.
-TEST(RegFileParse, ReadsEveryEncodingAndLineEnd) {
-    const std::string lines[] = {"Windows Registry Editor Version 5.00",
-                                 "; a comment",
-                                 "",
-                                 "[hkey_local_machine\\SOFTWARE\\Gr\xC3\xBC\xC3\x9F"
-                                 "e]   ; trailing comment",
-                                 "@=\"Standard\"",
-                                 "\"Pfad\"=\"C:\\\\Programme\\\\\\\"x\\\"\"",
-                                 "\"Time\\\"Out\"  =  dword:00000258",
-                                 "\"Blob\"=hex:01,02,\\",
-                                 "  03,ff",
-                                 "\"Exp\"=hex(2):25,00,41,00,25,00,00,00",
-                                 "\"Gone\"=-",
-                                 "[-HKEY_LOCAL_MACHINE\\Old]"};
-    const std::vector<Value> values = {
-        {"", kRegSz, "Standard"},
-        {"Pfad", kRegSz, "C:\\Programme\\\"x\""},
-        {"Time\"Out", kRegDword, Dword(600)},
-        {"Blob", kRegBinary, "\x01\x02\x03\xff"},
-        {"Exp", kRegExpandSz, text::Utf8ToUtf16Le(std::string("%A%\0", 4))}};
-    for (const std::string end : {"\n", "\r\n", "\r", "mixed"}) {
-        std::string file;
-        for (const auto& line : lines)
-            file += line + (end != "mixed" ? end : &line == &lines[4] ? "\r\n" : "\n");
-        for (const std::string& encoded :
-             {file, "\xEF\xBB\xBF" + file, "\xFF\xFE" + text::Utf8ToUtf16Le(file)}) {
-            const Document doc = MustParse(encoded);
-            ASSERT_EQ(doc.entries.size(), 8u) << end.size();
-            EXPECT_EQ(doc.flavor, Flavor::Regedit5);
-            EXPECT_EQ(doc.entries[0].root, "HKEY_LOCAL_MACHINE");
-            EXPECT_EQ(doc.entries[0].path, (std::vector<std::string>{"SOFTWARE",
-                                                                     "Gr\xC3\xBC\xC3\x9F"
-                                                                     "e"}));
-            for (std::size_t i = 0; i < values.size(); ++i)
-                EXPECT_EQ(doc.entries[i + 1].value, values[i]) << i;
-            EXPECT_EQ(doc.entries[4].line, 8);
-            EXPECT_EQ(std::pair(doc.entries[6].kind, doc.entries[7].kind),
-                      std::pair(EntryKind::DeleteValue, EntryKind::DeleteKey));
-            EXPECT_EQ(Parse(file + "junk" + end).error.line, 13) << end.size();
-        }
-    }
-}
-
-// Bytes as reg_file_cases.txt writes them: \\ \0 \n \r \xHH, and {N*X} for X N times; nothing
-// for any other escape.
-std::optional<std::string> Unescape(std::string text) {
-    for (std::size_t open; (open = text.find('{')) != std::string::npos;) {
-        const std::size_t star = text.find('*', open), close = text.find('}', open);
-        if (close == std::string::npos || star > close) return std::nullopt;
-        std::string repeated;
-        for (int n = std::stoi(text.substr(open + 1)); n > 0; --n) {
-            repeated += text.substr(star + 1, close - star - 1);
-        }
-        text.replace(open, close - open + 1, repeated);
-    }
-    std::string bytes;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const std::size_t escape = std::string_view("\\0nrx").find(text[i + 1]);
-        if (text[i] != '\\') {
-            bytes += text[i];
-        } else if (escape < 4) {
-            bytes += "\\\0\n\r"[escape];
-            ++i;
-        } else if (escape == 4 && i + 3 < text.size()) {
-            bytes += static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16));
-            i += 3;
-        } else {
-            return std::nullopt;
-        }
-    }
-    return bytes;
-}
-
 // Every file of reg_file_cases.txt reads as its case says: refused at the line it names, with
 // a message that says what it quotes, or read as the entries it lists.
 TEST(RegFileParse, EachFileReadsAsItsCaseSays) {
     std::istringstream lines(test::ReadFile(KELVASTON_REG_FILE_CASES));
-    std::vector<std::array<std::string, 4>> cases;  // its line, the file, what it reads as, says
+    std::vector<std::array<std::string, 5>> cases;  // its line, file, reading, saying, encoding
     std::string end;
     int number = 0;
     for (std::string line; std::getline(lines, line);) {
         ++number;
         if (line.empty() || line[0] == '#') continue;
         if (line == "case") {
-            cases.push_back({std::to_string(number), "", "", ""});
+            cases.push_back({std::to_string(number), "", "", "", ""});
             end = "\n";
             continue;
         }
-        const auto text = Unescape(line.substr(std::min<std::size_t>(line.size(), 2)));
+        const auto text = test::Unescape(line.substr(std::min<std::size_t>(line.size(), 2)));
         const bool spaced = line.size() == 1 || line[1] == ' ';
-        const std::size_t form = spaced ? std::string_view("~|+=!").find(line[0]) : 5;
-        ASSERT_TRUE(text && form < 5 && !cases.empty())
+        const std::size_t form = spaced ? std::string_view("~|+=!%").find(line[0]) : 6;
+        const bool encoding = form == 5 && (*text == "utf16" || *text == "utf8-bom");
+        ASSERT_TRUE(text && form < 6 && (form != 5 || encoding) && !cases.empty())
             << KELVASTON_REG_FILE_CASES << " line " << number << " is of no known form: " << line;
-        auto& [at, file, reads, says] = cases.back();
-        if (form == 0) {
+        auto& [at, file, reads, says, encoded] = cases.back();
+        if (form == 5) {
+            encoded = *text;
+        } else if (form == 0) {
             end = *text;
         } else if (form <= 2) {
             file += *text + (form == 1 ? end : "");
@@ -155,8 +84,11 @@ TEST(RegFileParse, EachFileReadsAsItsCaseSays) {
         }
     }
     ASSERT_FALSE(cases.empty()) << "no cases in " << KELVASTON_REG_FILE_CASES;
-    for (const auto& [at, file, reads, says] : cases) {
-        const std::string outcome = Outcome(file);
+    for (const auto& [at, file, reads, says, encoded] : cases) {
+        const std::string outcome =
+            Outcome(encoded.empty()      ? file
+                    : encoded == "utf16" ? "\xFF\xFE" + text::Utf8ToUtf16Le(file)
+                                         : "\xEF\xBB\xBF" + file);
         const bool quoted = outcome.find(says) != std::string::npos;
         EXPECT_TRUE(says.empty() ? outcome == reads : outcome.starts_with(reads) && quoted)
             << "reg_file_cases.txt, the case at line " << at << ", reads as\n"

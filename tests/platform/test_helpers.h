@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,25 +17,6 @@ using platform::RegistryApi;
 using platform::Status;
 using platform::error::kSuccess;
 
-// A REG_SZ value from its text and its NUL, as the ANSI calls take it.
-inline Status SetText(RegistryApi& api, Key key, const std::string& name, const std::string& text) {
-    return api.SetValueEx(key, name, platform::kRegSz,
-                          reinterpret_cast<const std::uint8_t*>(text.c_str()),
-                          static_cast<std::uint32_t>(text.size() + 1));
-}
-// A text value as read into a buffer of 64 bytes, or the status of the read.
-inline std::string QueryText(RegistryApi& api, Key key, const std::string& name) {
-    char data[64] = {};
-    std::uint32_t size = sizeof data;
-    const Status status =
-        api.QueryValueEx(key, name, nullptr, reinterpret_cast<std::uint8_t*>(data), &size);
-    return status == kSuccess ? std::string(data) : "status " + std::to_string(status);
-}
-inline std::vector<std::string> Subkeys(RegistryApi& api, Key key) {
-    std::vector<std::string> names;
-    EXPECT_EQ(platform::ListSubkeys(api, key, &names), kSuccess);
-    return names;
-}
 // Creates (or opens) the key, or opens it with `access`, and closes it again: the call's status.
 inline Status Make(RegistryApi& api, const std::string& path,
                    Key parent = platform::kHKeyLocalMachine) {
@@ -49,6 +31,36 @@ inline Status Opens(RegistryApi& api, const std::string& path, std::uint32_t acc
     const Status status = api.OpenKeyEx(parent, path, 0, access, &key);
     if (key != platform::kNullKey) api.CloseKey(key);
     return status;
+}
+
+// Bytes as the test data files write them: \\ \0 \n \r \xHH, and {N*X} for X N times; nothing
+// for any other escape.
+inline std::optional<std::string> Unescape(std::string text) {
+    for (std::size_t open; (open = text.find('{')) != std::string::npos;) {
+        const std::size_t star = text.find('*', open), close = text.find('}', open);
+        if (close == std::string::npos || star > close) return std::nullopt;
+        std::string repeated;
+        for (int n = std::stoi(text.substr(open + 1)); n > 0; --n) {
+            repeated += text.substr(star + 1, close - star - 1);
+        }
+        text.replace(open, close - open + 1, repeated);
+    }
+    std::string bytes;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const std::size_t escape = std::string_view("\\0nrx").find(text[i + 1]);
+        if (text[i] != '\\') {
+            bytes += text[i];
+        } else if (escape < 4) {
+            bytes += "\\\0\n\r"[escape];
+            ++i;
+        } else if (escape == 4 && i + 3 < text.size()) {
+            bytes += static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16));
+            i += 3;
+        } else {
+            return std::nullopt;
+        }
+    }
+    return bytes;
 }
 
 // A code point in UTF-8 and in UTF-16LE.
