@@ -118,6 +118,7 @@ struct Step {
 const std::map<std::string, std::size_t> kDirectives = {
     {"put", 1}, {"put-utf16", 1}, {"holds", 1}, {"holds-utf16", 1},
     {"is", 2},  {"link", 2},      {"fifo", 1}};
+
 // The transcript's text with its {placeholders} replaced; nullopt when one is unknown.
 std::optional<std::string> Expand(std::string_view text,
                                   const std::map<std::string, std::string>& places) {
