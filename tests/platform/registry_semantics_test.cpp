@@ -821,6 +821,37 @@ TEST(RegistryScripts, EachCallGivesWhatItsScriptSays) {
     }
 }
 
+// A tree read as expected, or not, or with names expected that are not there in as many
+// keys as there are: what the reader expects only saves calls, the tree read is the same.
+TEST_F(RegistrySemantics, TreesReadTheSameWhateverIsExpected) {
+    for (const char* path : {"T\\a\\d", "T\\b", "T\\c"})
+        ASSERT_EQ(Make(api_, path, scratch_), kSuccess);
+    Key tree = kNullKey, c = kNullKey;
+    ASSERT_EQ(api_.OpenKeyEx(scratch_, "T", 0, kKeyAllAccess, &tree), kSuccess);
+    ASSERT_EQ(api_.OpenKeyEx(tree, "c", 0, kKeyAllAccess, &c), kSuccess);
+    ASSERT_EQ(api_.SetValueEx(c, "v", kRegSz, reinterpret_cast<const std::uint8_t*>("1"), 2),
+              kSuccess);
+    api_.CloseKey(c);
+    platform::KeyTree plain;
+    ASSERT_EQ(ReadTree(api_, tree, "T", &plain), kSuccess);
+    ASSERT_EQ(plain.children.size(), 3u);
+    const std::vector<std::map<std::string, Names>> expectations = {
+        {{"", {"a", "b", "c"}}, {"a", {"d"}}},  // as stored
+        {{"", {"a", "b", "x"}}, {"a", {"y"}}},  // as many, one of them not there
+        {{"", {"x", "y", "z"}}},                // none of them there
+        {{"", {"a"}}, {"a", {"d", "e"}}},       // fewer, more
+    };
+    platform::TaskPool pool(4);
+    for (const auto& subkeys : expectations) {
+        for (platform::TaskPool* overlapping : {static_cast<platform::TaskPool*>(nullptr), &pool}) {
+            platform::KeyTree read;
+            EXPECT_EQ(ReadTree(api_, tree, "T", &read, overlapping, {{}, subkeys}), kSuccess);
+            EXPECT_TRUE(read == plain) << subkeys.begin()->second.back();
+        }
+    }
+    api_.CloseKey(tree);
+}
+
 #ifdef _WIN32
 // Only advapi32's backend reads text that other programs wrote in Unicode, which reaches it
 // through the ANSI code page: every kind of text comes back as UTF-8 with its NULs ("multi" is
