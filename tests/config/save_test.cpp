@@ -1,6 +1,7 @@
 // Saving the configuration: what a save writes and what it reads back as, and that a save
 // failing at any registry call leaves the old or the new configuration and says which step
-// failed. What the saved tree holds is checked against the full rewrite (save_differential_test).
+// failed. What the saved tree holds is checked against the full rewrite (save_differential_test);
+// a save that loads back and a later one that writes only what changed: store.txt.
 #include "store_fixture.h"
 #include "support/without_transactions.h"
 
@@ -16,41 +17,6 @@ const std::string kStored =
     KeyLine("volatile") + "\"Running\"=dword:00000001\n";
 
 using SaveTest = StoreTest;
-
-// What a save writes loads back as the model (a text up to its first NUL, an empty number as
-// 0, which the model then holds too), and a later save writes the one value that changed.
-TEST_F(SaveTest, ASavedModelLoadsBackAndALaterSaveWritesOnlyWhatChanged) {
-    Seed(kStored);
-    LoadAll();
-    settings_.Accounts[1].POPPasswort = "geheim \"mit\" \\ und \xC3\xA4";
-    settings_.Accounts[1].Command = std::string("run\0 rest", 9);
-    settings_.Connections[1].TimeOut = "";
-    DeleteAccount(settings_.Accounts, 0);
-    ASSERT_EQ(store_->SaveSettings().result, SaveResult::Saved);
-    EXPECT_EQ(settings_.Connections[1].TimeOut, "0");
-    settings_.Accounts[0].Command = "run";
-    const Settings saved = settings_;
-
-    Connect();
-    LoadAll();
-    EXPECT_EQ(settings_.Global, saved.Global);
-    EXPECT_EQ(settings_.Connections, saved.Connections);
-    EXPECT_EQ(settings_.Accounts, saved.Accounts);
-
-    settings_.Accounts[0].POPHost = "pop.example.org";
-    platform::CountingRegistry counter(*registry_);
-    ASSERT_EQ(StoreOver(counter)->SaveSettings().result, SaveResult::Saved);
-    EXPECT_EQ(counter.Count(platform::Call::SetValueEx), 1u);
-    EXPECT_EQ(counter.Count(platform::Call::DeleteKey) + counter.Count(platform::Call::DeleteValue),
-              0u);
-}
-
-TEST_F(SaveTest, WithoutTheServiceNothingIsWritten) {
-    Seed("\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services]\n");
-    EXPECT_EQ(store_->SaveSettings().result, SaveResult::ServiceMissing);
-    Connect();
-    EXPECT_TRUE(ServiceTree().empty());
-}
 
 // Fail the N-th registry call of a save, for every N: the registry (and the disk) then holds the
 // new configuration and the save says saved, or the old one and the save names the failed step.

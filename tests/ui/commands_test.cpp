@@ -5,126 +5,54 @@
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
+#include <algorithm>
 #include <map>
 
 #include "platform/reg_file.h"
+#include "support/script.h"
 #include "window_fixture.h"
 
 namespace kelvaston::ui::test {
 namespace {
 
-struct Case {
-    std::string name = {}, problem = {};  // a line of the table that is not understood
-    std::string start = {}, other = {};   // configurations: the local computer's, MAIL2's
-    QStringList script = {}, messages = {};
-    std::optional<QStringList> connections = {}, accounts = {};
-    bool linuxOnly = false, startup = false;
-};
+using kelvaston::test::ReadScript;
+using kelvaston::test::ScriptCase;
 
-// "TEXT" with \n, \\ and \" in it as in C; nothing when `quoted` is not in quotes.
-std::optional<QString> Unquote(const QString& quoted) {
-    if (quoted.size() < 2 || !quoted.startsWith('"') || !quoted.endsWith('"')) return std::nullopt;
-    QString text;
-    for (qsizetype i = 1; i + 1 < quoted.size(); ++i) {
-        text += quoted[i] != '\\' ? quoted[i] : quoted[++i] == 'n' ? QChar('\n') : quoted[i];
-    }
-    return text;
-}
+const std::vector<std::string> kVerbs = {
+    "start",     "other",    "linux",   "startup",    "connections", "accounts", "message",
+    "elsewhere", "click",    "press",   "local",      "ok",          "yes",      "no",
+    "in",        "type",     "tick",    "ctrl-click", "collapse",    "key",      "restart",
+    "see",       "selected", "enabled", "disabled",   "after",       "hidden",   "mark",
+    "becomes",   "same",     "count",   "titled",     "ended",       "golden"};
 
-// A line of a configuration; one with {FIRST..LAST} in it stands for a line for each number
-// from FIRST to LAST in its place, and \n in it for a line break.
-std::string Repeated(const QString& line) {
-    static const QRegularExpression range(R"(\{(\d+)\.\.(\d+)\})");
-    const QRegularExpressionMatch m = range.match(line);
-    if (!m.hasMatch()) return line.toStdString() + "\n";
-    std::string lines;
-    for (int i = m.captured(1).toInt(); i <= m.captured(2).toInt(); ++i) {
-        QString one = line;
-        one.replace(m.capturedStart(), m.capturedLength(), QString::number(i));
-        lines += one.replace("\\n", "\n").toStdString() + "\n";
-    }
-    return lines;
-}
-
-// The cases of the table, each with the first line in it that is not understood.
-std::vector<Case> ReadCases() {
-    QFile file(KELVASTON_UI_TESTS_DIR "/commands.txt");
-    if (!file.open(QIODevice::ReadOnly)) return {{"table", "commands.txt cannot be read"}};
-    std::map<QString, QString> variables = {
+// The names of the table: its own, and those the test sets.
+kelvaston::test::ScriptNames names = {
 #ifdef _WIN32
-        {"abc", "\u00E4\u00F6\u00FC"}, {"ABC", "\u00C4\u00D6\u00DC"}, {"local", Local()}};
+    {"abc", "\u00E4\u00F6\u00FC"},
+    {"ABC", "\u00C4\u00D6\u00DC"},
 #else
-        {"abc", "\uFF41\uFF42\uFF43"}, {"ABC", "\uFF21\uFF22\uFF23"}, {"local", Local()}};
+    {"abc", "\uFF41\uFF42\uFF43"},
+    {"ABC", "\uFF21\uFF22\uFF23"},
 #endif
-    std::map<QString, std::string> configs = {{"sample", Sample()}};
-    std::vector<Case> cases;
-    QString config;
-    const auto expand = [&](QString line) {
-        for (const auto& [name, text] : variables) line.replace("${" + name + "}", text);
-        return line;
-    };
-    for (int number = 1; !file.atEnd(); ++number) {
-        QString line = expand(QString::fromUtf8(file.readLine()).chopped(1));
-        const QString word = line.section(' ', 0, 0), rest = line.section(' ', 1);
-        const auto problem = [&] {
-            return "commands.txt:" + std::to_string(number) + ": " + line.toStdString();
-        };
-        if (!config.isEmpty()) {
-            if (line == "end")
-                config.clear();
-            else
-                configs[config] += Repeated(line);
-        } else if (line.isEmpty() || line.startsWith('#')) {
-        } else if (word == "let" && rest.contains(" = ")) {
-            variables[rest.section(" = ", 0, 0)] = rest.section(" = ", 1);
-        } else if (word == "config") {
-            config = rest;
-        } else if (word == "case") {
-            cases.push_back({rest.toStdString()});
-        } else if (cases.empty()) {
-            cases.push_back({"table", problem()});
-        } else if (Case& c = cases.back(); !c.problem.empty()) {
-        } else if (word == "elsewhere" && configs.count(rest) != 0) {
-            c.script << "elsewhere " + QString::fromStdString(configs[rest]);
-        } else if (word == "start" || word == "other") {
-            (word == "start" ? c.start : c.other) = configs.count(rest) ? configs[rest] : "";
-            if (!configs.count(rest)) c.problem = problem();
-        } else if (QStringList{"click", "press", "tick", "see", "after", "becomes", "golden",
-                               "enabled", "disabled", "count", "titled", "ctrl-click", "selected",
-                               "collapse", "key"}
-                       .contains(word) ||
-                   QStringList{"local", "ok", "yes", "no", "mark", "same", "ended", "restart",
-                               "hidden"}
-                       .contains(line)) {
-            c.script << line;
-        } else if (word == "in" ? Unquote(rest).has_value()
-                                : word == "type" && Unquote(rest.section(' ', 1)).has_value()) {
-            c.script << line;
-        } else if (line == "linux" || line == "startup") {
-            (line == "linux" ? c.linuxOnly : c.startup) = true;
-        } else if (word == "connections" || word == "accounts") {
-            (word == "connections" ? c.connections : c.accounts) =
-                rest.isEmpty() ? QStringList() : rest.split(',');
-        } else if (word == "message") {
-            // Quoted, a message is compared as it stands: "…" is then the character itself.
-            const std::optional<QString> quoted = Unquote(rest);
-            c.messages << (quoted ? QStringLiteral("=") + *quoted : QStringLiteral("~") + rest);
-        } else {
-            c.problem = problem();
-        }
-    }
-    for (Case& c : cases) {
-        if (c.problem.empty() && c.start.empty()) c.problem = "the case has no start";
-    }
-    if (cases.empty()) cases.push_back({"table", "commands.txt holds no case"});
+    {"local", Local().toStdString()},
+    {"store", "${store}"},
+    {"sample", Sample()}};
+
+std::vector<ScriptCase> ReadCases() {
+    auto cases = ReadScript(KELVASTON_UI_TESTS_DIR "/commands.txt", kVerbs, names);
 #ifdef _WIN32
-    std::erase_if(cases, [](const Case& c) { return c.linuxOnly; });
+    std::erase_if(cases, [](const ScriptCase& c) {
+        return std::ranges::any_of(c.steps, [](const auto& step) { return step.verb == "linux"; });
+    });
 #endif
     return cases;
 }
 
-void PrintTo(const Case& c, std::ostream* out) {
-    *out << c.name;
+// The text in quotes of a line, as the window gets it.
+QString Quoted(const QString& quoted) {
+    const auto text = kelvaston::test::Unquote(quoted.toStdString());
+    if (!text) ADD_FAILURE() << "not a text in quotes: " << quoted.toStdString();
+    return QString::fromStdString(text.value_or(""));
 }
 
 // Key path -> value name -> value.
@@ -145,7 +73,7 @@ Tree Parse(const std::string& bytes) {
     return tree;
 }
 
-class CommandTest : public WindowTest, public ::testing::WithParamInterface<Case> {
+class CommandTest : public WindowTest, public ::testing::WithParamInterface<ScriptCase> {
 protected:
     // A control of the window by its member's name, or else by its object's name (Rahmen_3).
     QWidget* Named(const QString& name) {
@@ -204,20 +132,42 @@ protected:
 };
 
 TEST_P(CommandTest, EndsWithTheExpectedModelAndMessages) {
-    const Case& c = GetParam();
-    ASSERT_EQ(c.problem, "");
+    ASSERT_EQ(GetParam().problem, "");
+    // What the case starts on and what must come of it; the rest is its script.
+    std::string start, other;
+    bool startup = false;
+    std::optional<QStringList> connections, accounts;
+    QStringList messages;  // "=TEXT" as it stands, "~TEXT" with "…" for any text
+    std::vector<kelvaston::test::ScriptStep> script;
+    for (const auto& step : GetParam().steps) {
+        const QString rest = QString::fromStdString(step.rest);
+        if (step.verb == "start" || step.verb == "other")
+            (step.verb == "start" ? start : other) = names.at(step.rest);
+        else if (step.verb == "connections" || step.verb == "accounts")
+            (step.verb == "connections" ? connections : accounts) =
+                rest.isEmpty() ? QStringList() : rest.split(',');
+        else if (step.verb == "message")
+            messages << (rest.startsWith('"') ? "=" + Quoted(rest) : "~" + rest);
+        else if (step.verb == "startup" || step.verb == "linux")
+            startup = startup || step.verb == "startup";
+        else
+            script.push_back(step);
+    }
+    ASSERT_NE(start, "") << "the case has no start";
     std::size_t before = 0;
-    if (!c.other.empty()) kelvaston::test::WriteFile(dir_ / "Mail2.reg", kHeader + c.other);
+    if (!other.empty()) kelvaston::test::WriteFile(dir_ / "Mail2.reg", kHeader + other);
     std::string marked;  // the store as "mark" found it, with the changes "becomes" made since
     bool ended = false;  // whether "Beenden" ended the program
     std::size_t overWindow = 0;  // the boxes shown while the window was visible
     dialogs_.OnShow([&](const ScriptedDialogs::Shown&) { overWindow += window_->isVisible(); });
-    for (const QString& step : c.script) {
-        SCOPED_TRACE(step.toStdString());
-        const QString word = step.section(' ', 0, 0), arg = step.section(' ', 1);
+    for (const auto& scripted : script) {
+        SCOPED_TRACE(scripted.where);
+        const QString word = QString::fromStdString(scripted.verb);
+        const QString arg = QString::fromStdString(scripted.rest);
+        const QString step = arg.isEmpty() ? word : word + " " + arg;
         const QString name = arg.section(step.startsWith("see ") ? '=' : ' ', 0, 0);
         if (word == "in") {
-            dialogs_.ExpectInput(*Unquote(arg));
+            dialogs_.ExpectInput(Quoted(arg));
             continue;
         }
         if (step == "ok" || step == "yes" || step == "no") {
@@ -227,16 +177,16 @@ TEST_P(CommandTest, EndsWithTheExpectedModelAndMessages) {
             continue;
         }
         if (!window_) {
-            Start(c.start);
+            Start(start);
             editor_->SetExitAction([&] { ended = true; });
-            before = c.startup ? 0 : dialogs_.Boxes().size();
+            before = startup ? 0 : dialogs_.Boxes().size();
         }
         const bool ofControl = word == "type" || word == "see" || word == "tick";
         QWidget* control = ofControl ? Named(name) : nullptr;
         auto* box = qobject_cast<QLineEdit*>(control);
         auto* check = qobject_cast<QCheckBox*>(control);
         if (word == "type" && box != nullptr) {
-            Type(box, *Unquote(arg.section(' ', 1)));
+            Type(box, Quoted(arg.section(' ', 1)));
         } else if (word == "see" && (box != nullptr || check != nullptr)) {
             const QString states[] = {"clear", "grey", "set"};  // Qt::CheckState's order
             const QString shown = box != nullptr ? box->text() : states[check->checkState()];
@@ -290,7 +240,7 @@ TEST_P(CommandTest, EndsWithTheExpectedModelAndMessages) {
         } else if (word == "after") {
             CheckAfter(arg);
         } else if (word == "elsewhere") {
-            ApplyReg(*OpenHive(), arg.toStdString());
+            ApplyReg(*OpenHive(), names.at(scripted.rest));
         } else if (step == "key up" || step == "key down") {
             W().GlobalList->setFocus();
             QTest::keyClick(W().GlobalList, step == "key up" ? Qt::Key_Up : Qt::Key_Down);
@@ -309,41 +259,36 @@ TEST_P(CommandTest, EndsWithTheExpectedModelAndMessages) {
             ADD_FAILURE() << "not understood";
         }
     }
-    QStringList connections, accounts, messages;
+    QStringList connectionsNow, accountsNow, shown;
     for (const auto& r : Model().Connections) {
-        if (!r.Name.empty()) connections << QString::fromStdString(r.Name);
+        if (!r.Name.empty()) connectionsNow << QString::fromStdString(r.Name);
     }
     for (const auto& a : Model().Accounts) {
-        if (!a.Name.empty()) accounts << QString::fromStdString(a.Connection + "\\" + a.Name);
+        if (!a.Name.empty()) accountsNow << QString::fromStdString(a.Connection + "\\" + a.Name);
     }
     for (std::size_t i = before; i < dialogs_.Boxes().size(); ++i) {
-        if (!dialogs_.Boxes()[i].input) messages << dialogs_.Boxes()[i].text;
+        if (!dialogs_.Boxes()[i].input) shown << dialogs_.Boxes()[i].text;
     }
-    EXPECT_EQ(c.connections.value_or(connections), connections);
-    EXPECT_EQ(c.accounts.value_or(accounts), accounts);
+    EXPECT_EQ(connections.value_or(connectionsNow), connectionsNow);
+    EXPECT_EQ(accounts.value_or(accountsNow), accountsNow);
     QStringList expected;
-    for (const QString& message : c.messages) {
+    for (const QString& message : messages) {
         expected << message.mid(1).replace("${store}",
                                            QString::fromStdString(dir_.Path().string()));
     }
-    for (qsizetype i = 0; i < std::min(messages.size(), expected.size()); ++i) {
-        if (c.messages[i].startsWith('=')) continue;
+    for (qsizetype i = 0; i < std::min(shown.size(), expected.size()); ++i) {
+        if (messages[i].startsWith('=')) continue;
         QStringList parts = expected[i].split(u'…');  // "…" stands for any text
         for (QString& part : parts) part = QRegularExpression::escape(part);
         const QRegularExpression pattern(QRegularExpression::anchoredPattern(parts.join(".*")),
                                          QRegularExpression::DotMatchesEverythingOption);
-        if (pattern.match(messages[i]).hasMatch()) expected[i] = messages[i];
+        if (pattern.match(shown[i]).hasMatch()) expected[i] = shown[i];
     }
-    EXPECT_EQ(messages, expected);
+    EXPECT_EQ(shown, expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Toolbar, CommandTest, ::testing::ValuesIn(ReadCases()),
-                         [](const ::testing::TestParamInfo<Case>& param) {
-                             std::string name;
-                             for (const char ch : param.param.name)
-                                 name += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
-                             return name;
-                         });
+                         [](const auto& param) { return kelvaston::test::TestName(param.param); });
 
 }  // namespace
 }  // namespace kelvaston::ui::test

@@ -1,0 +1,231 @@
+// The configuration store driven by scripts (store.txt): a stored configuration, loads, edits of
+// the model as the window makes them, saves, and checks of the whole model, the whole stored tree
+// and the value library's reads and writes where they stand in the script.
+
+#include "full_rewrite_save.h"
+#include "platform/value_library.h"
+#include "support/script.h"
+
+namespace kelvaston::config::test {
+namespace {
+
+const std::vector<std::string> kVerbs = {
+    "seed", "mark", "forget",  "load",           "reconnect",    "left-out",   "remove",  "set",
+    "see",  "save", "same",    "empty",          "global",       "connection", "account", "model",
+    "keep", "kept", "restore", "delete-account", "save-counted", "read",       "write"};
+
+ScriptNames configs;  // the configurations of the script
+const std::vector<ScriptCase> kCases = ReadScript(KELVASTON_STORE_SCRIPT, kVerbs, configs);
+
+// Removes the key `path` (below Parameters) and everything below it from a service's tree;
+// false when it is not there.
+bool Remove(Tree& service, const std::string& path) {
+    const std::string key = "Parameters\\" + path;
+    return std::erase_if(
+        service, [&](const auto& k) { return k.first == key || k.first.starts_with(key + "\\"); });
+}
+
+// What the window does when the user removes a connection (with its accounts) or an account.
+void RemoveInWindow(Settings& settings, const std::string& path) {
+    for (std::size_t i = 0; i < kConnectionSlots; ++i) {
+        if (settings.Connections[i].Name == path)
+            DeleteConnection(settings.Connections, static_cast<int>(i));
+    }
+    for (int i = static_cast<int>(kAccountSlots) - 1; i >= 0; --i) {  // from the end: what
+        const AccountRecord& a = settings.Accounts[static_cast<std::size_t>(i)];  // moves up
+        if (!a.Name.empty() && (a.Connection == path || a.Connection + "\\" + a.Name == path))
+            DeleteAccount(settings.Accounts, i);  // was seen
+    }
+}
+
+// A record from its values separated by '|': the names first, then the fields in table order.
+template <class Record, std::size_t N>
+Record Parse(const std::string& text, const std::array<Field<Record>, N>& fields,
+             std::vector<std::string Record::*> names) {
+    Record record{};
+    const std::vector<std::string> parts = Split(text, '|');
+    EXPECT_EQ(parts.size(), names.size() + N) << "values in " << text;
+    for (const auto& f : fields) names.push_back(f.field);
+    for (std::size_t i = 0; i < std::min(parts.size(), names.size()); ++i)
+        record.*names[i] = parts[i];
+    return record;
+}
+
+// A field of the model by its stored value's name: "global ProxyHost", "account 1 SMTP To".
+template <class Record, std::size_t N>
+std::string* FieldOf(Record& record, const std::array<Field<Record>, N>& fields,
+                     const std::string& name) {
+    for (const auto& f : fields) {
+        if (name == f.name) return &(record.*f.field);
+    }
+    ADD_FAILURE() << "no such value: " << name;
+    return nullptr;
+}
+
+const std::map<std::string, platform::Status> kStatus = {
+    {"success", error::kSuccess},
+    {"more-data", error::kMoreData},
+    {"invalid-data", error::kInvalidData},
+    {"not-found", error::kFileNotFound},
+    {"invalid-parameter", error::kInvalidParameter}};
+const std::map<std::string, SaveResult> kResults = {{"Saved", SaveResult::Saved},
+                                                    {"ServiceMissing", SaveResult::ServiceMissing}};
+
+class StoreScript : public StoreTest, public ::testing::WithParamInterface<ScriptCase> {
+protected:
+    // One line of a script.
+    void Run(const std::string& word, const std::string& rest) {
+        const std::vector<std::string> args = Split(rest, ' ');
+        if (word == "seed") {
+            std::string body;
+            for (const std::string& name : args) body += configs.at(name);
+            Seed(body);
+        } else if (word == "mark") {
+            marked_ = ServiceTree();
+        } else if (word == "forget") {
+            EXPECT_TRUE(Remove(marked_, rest)) << "not in the tree";
+        } else if (word == "load") {
+            LoadAll();
+        } else if (word == "reconnect") {
+            Connect();
+        } else if (word == "left-out") {
+            EXPECT_EQ(settings_.Loaded.ConnectionsLeftOut ? "yes" : "no", args.at(0));
+            EXPECT_EQ(settings_.Loaded.AccountsLeftOut ? "yes" : "no", args.at(1));
+        } else if (word == "remove") {
+            RemoveInWindow(settings_, rest);
+        } else if (word == "delete-account") {
+            DeleteAccount(settings_.Accounts, std::stoi(rest));
+        } else if (word == "set") {
+            *Field(args) = Quoted(rest);
+        } else if (word == "see") {
+            EXPECT_EQ(*Field(args), Quoted(rest));
+        } else if (word == "save") {
+            const SaveOutcome outcome = store_->SaveSettings();
+            EXPECT_EQ(outcome.result, kResults.at(rest)) << Describe(outcome);
+        } else if (word == "save-counted") {  // a save through a counter: SETS values written
+            platform::CountingRegistry counter(*registry_);
+            ASSERT_EQ(StoreOver(counter)->SaveSettings().result, SaveResult::Saved);
+            EXPECT_EQ(counter.Count(platform::Call::SetValueEx), std::stoul(rest));
+            EXPECT_EQ(counter.Count(platform::Call::DeleteKey) +
+                          counter.Count(platform::Call::DeleteValue),
+                      0u);
+        } else if (word == "same") {
+            EXPECT_EQ(ServiceTree(), marked_);
+        } else if (word == "empty") {
+            EXPECT_EQ(ServiceTree(), Tree());
+        } else if (word == "global") {
+            expected_.Global = Parse(rest, kGlobalFields, {});
+        } else if (word == "connection") {
+            expected_.Connections[ConnectionCount(expected_.Connections)] =
+                Parse(rest, kConnectionFields, {&ConnectionRecord::Name});
+        } else if (word == "account") {
+            expected_.Accounts[AccountCount(expected_.Accounts)] =
+                Parse(rest, kAccountFields, {&AccountRecord::Connection, &AccountRecord::Name});
+        } else if (word == "model") {  // the model is what the lines since the last said
+            EXPECT_EQ(settings_.Global, expected_.Global);
+            EXPECT_EQ(settings_.Connections, expected_.Connections);
+            EXPECT_EQ(settings_.Accounts, expected_.Accounts);
+            expected_ = {};
+        } else if (word == "keep") {
+            kept_ = settings_;
+        } else if (word == "restore") {
+            settings_ = kept_;
+        } else if (word == "kept") {
+            EXPECT_EQ(settings_.Global, kept_.Global);
+            EXPECT_EQ(settings_.Connections, kept_.Connections);
+            EXPECT_EQ(settings_.Accounts, kept_.Accounts);
+        } else if (word == "read") {
+            Read(args.at(0), static_cast<std::uint32_t>(std::stoul(args.at(1))),
+                 kStatus.at(args.at(2)), Quoted(rest));
+        } else if (word == "write") {
+            Write(std::stoi(args.at(0)), static_cast<std::uint32_t>(std::stoul(args.at(1))),
+                  kStatus.at(args.at(2)), args.at(3), Quoted(rest));
+        } else {
+            ADD_FAILURE() << "not understood";
+        }
+    }
+
+    // The text in quotes at the end of a line.
+    static std::string Quoted(const std::string& rest) {
+        const auto text = Unquote(rest.substr(std::min(rest.find('"'), rest.size())));
+        if (!text) ADD_FAILURE() << "no text in quotes";
+        return text.value_or("");
+    }
+
+    // A field of the model: "global NAME", "connection N NAME" or "account N NAME", NAME the
+    // stored value's name.
+    std::string* Field(const std::vector<std::string>& args) {
+        const std::string& record = args.at(0);
+        const std::size_t at =
+            record == "global" ? 0 : static_cast<std::uint32_t>(std::stoul(args.at(1)));
+        const std::size_t nameAt = record == "global" ? 1 : 2;
+        std::string name = args.at(nameAt);
+        for (std::size_t i = nameAt + 1; i < args.size() && !args[i].starts_with('"'); ++i)
+            name += " " + args[i];
+        std::string* field = record == "global" ? FieldOf(settings_.Global, kGlobalFields, name)
+                             : record == "connection"
+                                 ? FieldOf(settings_.Connections[at], kConnectionFields, name)
+                                 : FieldOf(settings_.Accounts[at], kAccountFields, name);
+        static std::string none;
+        return field != nullptr ? field : &none;
+    }
+
+    // The value library's read of NAME (below Parameters, or below a key of it: KEY\NAME) into a
+    // buffer of SIZE characters of 4 bytes: its status, and the buffer holding TEXT and its NUL
+    // where they fit, and the '#' it was filled with everywhere else.
+    void Read(const std::string& path, std::uint32_t size, platform::Status status,
+              const std::string& text) {
+        const std::size_t slash = path.rfind('\\');
+        const std::string key = layout::kParametersKey +
+                                (slash == std::string::npos ? "" : "\\" + path.substr(0, slash));
+        std::string buffer(255 * 4 + 1, '#');
+        platform::ValueLibrary values(*registry_);
+        EXPECT_EQ(values.GetValue(root_, key, path.substr(slash + 1), 1, buffer.data(), size),
+                  status);
+        const std::string held =
+            text.empty() ? "" : text + (text.size() < size * 4 ? std::string(1, '\0') : "");
+        EXPECT_EQ(buffer, held + std::string(buffer.size() - held.size(), '#'));
+    }
+
+    // The value library's write of TEXT as a value W of TYPE in Parameters, SIZE its length:
+    // its status, and what is then stored as TYPE:BYTES (bytes in hex, as .reg text), or none.
+    void Write(int type, std::uint32_t size, platform::Status status, const std::string& stored,
+               const std::string& text) {
+        platform::Key key = platform::kNullKey;
+        ASSERT_EQ(registry_->CreateKey(root_, layout::kParametersKey, &key), error::kSuccess);
+        registry_->DeleteValue(key, "W");
+        EXPECT_EQ(platform::ValueLibrary(*registry_).SetValue(key, "W", type, text, size), status);
+        platform::RegValue value;
+        std::string shown = "none";
+        if (registry_->QueryKeyValue(key, "", "W", &value) == error::kSuccess) {
+            shown = std::to_string(value.type) + ":";
+            for (const char byte : value.data) {
+                char hex[4];
+                std::snprintf(hex, sizeof hex, "%02x,", static_cast<unsigned char>(byte));
+                shown += hex;
+            }
+            shown.pop_back();
+        }
+        EXPECT_EQ(shown, stored);
+        registry_->CloseKey(key);
+    }
+
+    Tree marked_;             // the stored tree as "mark" found it, with "forget"s since
+    Settings expected_ = {};  // the model as the "global", "connection" and "account" lines say
+    Settings kept_;           // the model as "keep" found it
+};
+
+TEST_P(StoreScript, EndsWithTheExpectedTreeAndModel) {
+    ASSERT_EQ(GetParam().problem, "");
+    for (const ScriptStep& step : GetParam().steps) {
+        SCOPED_TRACE(step.where);
+        Run(step.verb, step.rest);
+        if (HasFatalFailure()) return;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Script, StoreScript, ::testing::ValuesIn(kCases),
+                         [](const auto& param) { return TestName(param.param); });
+
+}  // namespace
+}  // namespace kelvaston::config::test
