@@ -23,7 +23,7 @@ const std::vector<std::string> kVerbs = {
     "elsewhere", "click",    "press",   "local",      "ok",          "yes",      "no",
     "in",        "type",     "tick",    "ctrl-click", "collapse",    "key",      "restart",
     "see",       "selected", "enabled", "disabled",   "after",       "hidden",   "mark",
-    "becomes",   "same",     "count",   "titled",     "ended",       "golden"};
+    "becomes",   "same",     "count",   "titled",     "ended",       "golden",   "number"};
 
 // The names of the table: its own, and those the test sets.
 kelvaston::test::ScriptNames names = {
@@ -78,6 +78,8 @@ protected:
     // A control of the window by its member's name, or else by its object's name (Rahmen_3).
     QWidget* Named(const QString& name) {
         const std::map<QString, QWidget*> controls = {
+            {"AccountAddressMode", W().AccountAddressMode},
+            {"AccountAddressModeTicker", W().AccountAddressModeTicker},
             {"AccountCommand", W().AccountCommand},
             {"AccountEnableAccount", W().AccountEnableAccount},
             {"AccountEnableCommand", W().AccountEnableCommand},
@@ -93,8 +95,10 @@ protected:
             {"ConnectionEnableLogging", W().ConnectionEnableLogging},
             {"ConnectionName", W().ConnectionName},
             {"ConnectionTimeOut", W().ConnectionTimeOut},
+            {"GlobalDebugLevel", W().GlobalDebugLevel},
             {"GlobalProxyHost", W().GlobalProxyHost},
-            {"GlobalProxyPort", W().GlobalProxyPort}};
+            {"GlobalProxyPort", W().GlobalProxyPort},
+            {"GlobalTriggerPort", W().GlobalTriggerPort}};
         const auto found = controls.find(name);
         QWidget* control = found != controls.end() ? found->second : W().findChild<QWidget*>(name);
         if (control == nullptr) ADD_FAILURE() << "no such control: " << name.toStdString();
@@ -108,6 +112,42 @@ protected:
         const std::string saved = QDir::temp().filePath("kelvaston-" + name).toStdString();
         WriteFile(saved, Saved());
         ADD_FAILURE() << "the store differs from " << golden << "; it holds now: " << saved;
+    }
+
+    // A "number" line: TEXT typed into FIELD while another page is shown, then saved. The store
+    // then holds what "mark" found with OLD read as NEW; or, "refused", it is unchanged and the
+    // field's page is shown with the text still in the field, for a warning to name. Then the
+    // text the field had is typed back and saved: the store is again what "mark" found.
+    void CheckNumber(const QString& arg, const std::string& marked) {
+        auto* box = qobject_cast<QLineEdit*>(Named(arg.section(' ', 0, 0)));
+        const qsizetype open = arg.indexOf('"'), close = arg.indexOf('"', open + 1);
+        const QString text = Quoted(arg.mid(open, close - open + 1)), result = arg.mid(close + 2);
+        ASSERT_TRUE(box != nullptr && (result == "refused" || result.contains(" => ")));
+        int page = 0;
+        while (page < W().Kartei->count() && !W().Kartei->widget(page)->isAncestorOf(box)) ++page;
+        const QString original = box->text();
+        W().Kartei->setCurrentIndex(page == 0 ? 1 : 0);
+        Type(box, text);
+        const std::size_t shown = dialogs_.Boxes().size();
+        if (result == "refused") dialogs_.ExpectMessage(Answer::Ok);
+        Press(3);
+        std::string expected = marked;
+        if (result == "refused") {
+            ASSERT_EQ(dialogs_.Boxes().size(), shown + 1);
+            EXPECT_EQ(dialogs_.Boxes().back().title, "Einstellungen speichern");
+            EXPECT_EQ(dialogs_.Boxes().back().style, MessageStyle::Warning);
+            EXPECT_EQ(box->text(), text);
+            EXPECT_EQ(W().Kartei->currentIndex(), page);
+        } else {
+            const std::string was = result.section(" => ", 0, 0).toStdString();
+            ASSERT_NE(expected.find(was), std::string::npos) << "not in the store";
+            expected.replace(expected.find(was), was.size(),
+                             result.section(" => ", 1).toStdString());
+        }
+        EXPECT_EQ(Saved(), expected);
+        Type(box, original);
+        Press(3);
+        EXPECT_EQ(Saved(), marked);
     }
 
     // An "after" line: the enabled toolbar buttons, the computer's name shown, or a line the
@@ -239,6 +279,8 @@ TEST_P(CommandTest, EndsWithTheExpectedModelAndMessages) {
             }
         } else if (word == "after") {
             CheckAfter(arg);
+        } else if (word == "number") {
+            CheckNumber(arg, marked);
         } else if (word == "elsewhere") {
             ApplyReg(*OpenHive(), names.at(scripted.rest));
         } else if (step == "key up" || step == "key down") {
