@@ -2,6 +2,8 @@
 // the model as the window makes them, saves, and checks of the whole model, the whole stored tree
 // and the value library's reads and writes where they stand in the script.
 
+#include <chrono>
+
 #include "full_rewrite_save.h"
 #include "platform/value_library.h"
 #include "support/script.h"
@@ -10,9 +12,10 @@ namespace kelvaston::config::test {
 namespace {
 
 const std::vector<std::string> kVerbs = {
-    "seed", "mark", "forget",  "load",           "reconnect",    "left-out",   "remove",  "set",
-    "see",  "save", "same",    "empty",          "global",       "connection", "account", "model",
-    "keep", "kept", "restore", "delete-account", "save-counted", "read",       "write"};
+    "seed",    "mark",         "forget", "load", "reconnect", "left-out",       "remove",
+    "set",     "see",          "save",   "same", "empty",     "global",         "connection",
+    "account", "model",        "keep",   "kept", "restore",   "delete-account", "save-counted",
+    "read",    "load-through", "counts", "write"};
 
 ScriptNames configs;  // the configurations of the script
 const std::vector<ScriptCase> kCases = ReadScript(KELVASTON_STORE_SCRIPT, kVerbs, configs);
@@ -55,6 +58,9 @@ Record Parse(const std::string& text, const std::array<Field<Record>, N>& fields
 template <class Record, std::size_t N>
 std::string* FieldOf(Record& record, const std::array<Field<Record>, N>& fields,
                      const std::string& name) {
+    if constexpr (requires { record.Name; }) {
+        if (name == "Name") return &record.Name;
+    }
     for (const auto& f : fields) {
         if (name == f.name) return &(record.*f.field);
     }
@@ -86,6 +92,19 @@ protected:
             EXPECT_TRUE(Remove(marked_, rest)) << "not in the tree";
         } else if (word == "load") {
             LoadAll();
+        } else if (word == "load-through") {
+            platform::CountingRegistry counter(*registry_);
+            platform::LatencyRegistry remote(counter, std::chrono::microseconds(0));
+            InitSettings(settings_);
+            ConfigStore store(
+                args.at(0) == "overlapping" ? static_cast<platform::RegistryApi&>(remote) : counter,
+                settings_);
+            LoadAll(store);
+            EXPECT_LE(counter.Total(), std::stoul(args.at(1)));
+        } else if (word == "counts") {
+            EXPECT_EQ(std::to_string(ConnectionCount(settings_.Connections)) + " " +
+                          std::to_string(AccountCount(settings_.Accounts)),
+                      rest);
         } else if (word == "reconnect") {
             Connect();
         } else if (word == "left-out") {
