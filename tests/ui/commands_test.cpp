@@ -2,6 +2,7 @@
 // a script of clicks, keys, typing, button presses and preset dialog answers with checks of the
 // controls and the saved store where they stand, and the connections, accounts and messages
 // that must come of it.
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
@@ -9,6 +10,7 @@
 #include <map>
 
 #include "platform/reg_file.h"
+#include "platform/registry_decorators.h"
 #include "support/script.h"
 #include "window_fixture.h"
 
@@ -23,7 +25,8 @@ const std::vector<std::string> kVerbs = {
     "elsewhere", "click",    "press",   "local",      "ok",          "yes",      "no",
     "in",        "type",     "tick",    "ctrl-click", "collapse",    "key",      "restart",
     "see",       "selected", "enabled", "disabled",   "after",       "hidden",   "mark",
-    "becomes",   "same",     "count",   "titled",     "ended",       "golden",   "number"};
+    "becomes",   "same",     "count",   "titled",     "ended",       "golden",   "number",
+    "read-only", "writable", "cursor"};
 
 // The names of the table: its own, and those the test sets.
 kelvaston::test::ScriptNames names = {
@@ -73,8 +76,53 @@ Tree Parse(const std::string& bytes) {
     return tree;
 }
 
+// The registry as the editor gets it: refusing what a store that may not be written refuses
+// while the script says "read-only" (the store's own refusal is the file store's test), and
+// counting the connections and key openings made under the wait cursor and without it.
+class Guarded final : public platform::RegistryDecorator {
+public:
+    Guarded(platform::RegistryApi& registry, const bool& refusing)
+        : RegistryDecorator(registry), refusing_(refusing) {}
+    platform::Status OpenKeyEx(platform::Key parent, const std::string& subKey,
+                               std::uint32_t options, std::uint32_t access,
+                               platform::Key* result) override {
+        if (!refusing_ || (access & platform::kKeySetValue) == 0) {
+            return RegistryDecorator::OpenKeyEx(parent, subKey, options, access, result);
+        }
+        *result = platform::kNullKey;
+        return platform::error::kAccessDenied;
+    }
+    std::optional<platform::HiveFileError> LastHiveFileError() const override {
+        if (!refusing_) return RegistryDecorator::LastHiveFileError();
+        return platform::HiveFileError{platform::HiveFileError::Kind::Unwritable,
+                                       "/srv/registry",
+                                       0,
+                                       "Permission denied",
+                                       EACCES,
+                                       {},
+                                       -1};
+    }
+
+    int waited = 0, bare = 0;  // connections and key openings under the wait cursor, and not
+
+protected:
+    std::optional<platform::Status> Before(platform::Call call) override {
+        if (call == platform::Call::ConnectRegistry || call == platform::Call::OpenKeyEx) {
+            const QCursor* cursor = QApplication::overrideCursor();
+            ++(cursor != nullptr && cursor->shape() == Qt::WaitCursor ? waited : bare);
+        }
+        return std::nullopt;
+    }
+
+private:
+    const bool& refusing_;
+};
+
 class CommandTest : public WindowTest, public ::testing::WithParamInterface<ScriptCase> {
 protected:
+    bool readOnly_ = false;             // whether the registry refuses to be written
+    std::unique_ptr<Guarded> guarded_;  // the registry the editor works on
+
     // A control of the window by its member's name, or else by its object's name (Rahmen_3).
     QWidget* Named(const QString& name) {
         const std::map<QString, QWidget*> controls = {
@@ -199,7 +247,10 @@ TEST_P(CommandTest, EndsWithTheExpectedModelAndMessages) {
     std::string marked;  // the store as "mark" found it, with the changes "becomes" made since
     bool ended = false;  // whether "Beenden" ended the program
     std::size_t overWindow = 0;  // the boxes shown while the window was visible
-    dialogs_.OnShow([&](const ScriptedDialogs::Shown&) { overWindow += window_->isVisible(); });
+    dialogs_.OnShow([&](const ScriptedDialogs::Shown&) {
+        overWindow += window_->isVisible();
+        EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "a box under the wait cursor";
+    });
     for (const auto& scripted : script) {
         SCOPED_TRACE(scripted.where);
         const QString word = QString::fromStdString(scripted.verb);
@@ -216,8 +267,17 @@ TEST_P(CommandTest, EndsWithTheExpectedModelAndMessages) {
                                                    : Answer::No);
             continue;
         }
+        if (word == "read-only" || word == "writable") {
+            readOnly_ = word == "read-only";
+            continue;
+        }
         if (!window_) {
-            Start(start);
+            SeedHive(start);
+            registry_ = OpenHive();
+            guarded_ = std::make_unique<Guarded>(*registry_, readOnly_);
+            window_ = std::make_unique<POPConfig>();
+            editor_ = std::make_unique<Editor>(*guarded_, dialogs_, *window_);
+            editor_->Main();
             editor_->SetExitAction([&] { ended = true; });
             before = startup ? 0 : dialogs_.Boxes().size();
         }
@@ -279,6 +339,10 @@ TEST_P(CommandTest, EndsWithTheExpectedModelAndMessages) {
             }
         } else if (word == "after") {
             CheckAfter(arg);
+        } else if (word == "cursor") {
+            EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+            EXPECT_GT(guarded_->waited, arg.toInt());
+            EXPECT_EQ(guarded_->bare, 0);
         } else if (word == "number") {
             CheckNumber(arg, marked);
         } else if (word == "elsewhere") {
