@@ -2,11 +2,15 @@
 // a script of clicks, keys, typing, button presses and preset dialog answers with checks of the
 // controls and the saved store where they stand, and the connections, accounts and messages
 // that must come of it.
+#include <sys/stat.h>
+#include <unistd.h>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
+
 #include <algorithm>
+#include <filesystem>
 #include <map>
 
 #include "platform/reg_file.h"
@@ -26,7 +30,7 @@ const std::vector<std::string> kVerbs = {
     "in",        "type",     "tick",    "ctrl-click", "collapse",    "key",      "restart",
     "see",       "selected", "enabled", "disabled",   "after",       "hidden",   "mark",
     "becomes",   "same",     "count",   "titled",     "ended",       "golden",   "number",
-    "read-only", "writable", "cursor"};
+    "read-only", "writable", "cursor",  "store",      "root"};
 
 // The names of the table: its own, and those the test sets.
 kelvaston::test::ScriptNames names = {
@@ -43,11 +47,16 @@ kelvaston::test::ScriptNames names = {
 
 std::vector<ScriptCase> ReadCases() {
     auto cases = ReadScript(KELVASTON_UI_TESTS_DIR "/commands.txt", kVerbs, names);
-#ifdef _WIN32
+    // Cases for the file store alone, and those only root can make (giving a file away).
     std::erase_if(cases, [](const ScriptCase& c) {
-        return std::ranges::any_of(c.steps, [](const auto& step) { return step.verb == "linux"; });
-    });
+        return std::ranges::any_of(c.steps, [](const auto& step) {
+#ifdef _WIN32
+            return step.verb == "linux" || step.verb == "root";
+#else
+            return step.verb == "root" && ::geteuid() != 0;
 #endif
+        });
+    });
     return cases;
 }
 
@@ -120,6 +129,27 @@ private:
 
 class CommandTest : public WindowTest, public ::testing::WithParamInterface<ScriptCase> {
 protected:
+    // A "store" line: the store's file made readable by others (chmod MODE), its folder so
+    // (folder-chmod MODE), the file a named pipe (fifo) or another user's (chown UID). False
+    // when the line is not one of these or the change fails.
+    bool Spoil(const QString& trick) {
+#ifdef _WIN32
+        (void)trick;
+        return false;
+#else
+        const std::string file = (dir_ / "Desk1.reg").string(), folder = dir_.Path().string();
+        const QString how = trick.section(' ', 0, 0);
+        const auto number = static_cast<unsigned>(trick.section(' ', 1).toUInt(nullptr, 8));
+        if (how == "fifo") std::filesystem::remove(file);
+        return how == "chmod"          ? ::chmod(file.c_str(), number) == 0
+               : how == "folder-chmod" ? ::chmod(folder.c_str(), number) == 0
+               : how == "fifo"         ? ::mkfifo(file.c_str(), 0600) == 0
+               : how == "chown"        ? ::chown(file.c_str(), trick.section(' ', 1).toUInt(),
+                                                 trick.section(' ', 1).toUInt()) == 0
+                                       : false;
+#endif
+    }
+
     bool readOnly_ = false;             // whether the registry refuses to be written
     std::unique_ptr<Guarded> guarded_;  // the registry the editor works on
 
@@ -227,6 +257,7 @@ TEST_P(CommandTest, EndsWithTheExpectedModelAndMessages) {
     std::optional<QStringList> connections, accounts;
     QStringList messages;  // "=TEXT" as it stands, "~TEXT" with "…" for any text
     std::vector<kelvaston::test::ScriptStep> script;
+    QStringList tricks;  // what is done to the store's file or folder before the start
     for (const auto& step : GetParam().steps) {
         const QString rest = QString::fromStdString(step.rest);
         if (step.verb == "start" || step.verb == "other")
@@ -236,7 +267,9 @@ TEST_P(CommandTest, EndsWithTheExpectedModelAndMessages) {
                 rest.isEmpty() ? QStringList() : rest.split(',');
         else if (step.verb == "message")
             messages << (rest.startsWith('"') ? "=" + Quoted(rest) : "~" + rest);
-        else if (step.verb == "startup" || step.verb == "linux")
+        else if (step.verb == "store")
+            tricks << rest;
+        else if (step.verb == "startup" || step.verb == "linux" || step.verb == "root")
             startup = startup || step.verb == "startup";
         else
             script.push_back(step);
@@ -273,6 +306,7 @@ TEST_P(CommandTest, EndsWithTheExpectedModelAndMessages) {
         }
         if (!window_) {
             SeedHive(start);
+            for (const QString& trick : tricks) ASSERT_TRUE(Spoil(trick)) << trick.toStdString();
             registry_ = OpenHive();
             guarded_ = std::make_unique<Guarded>(*registry_, readOnly_);
             window_ = std::make_unique<POPConfig>();
@@ -365,6 +399,7 @@ TEST_P(CommandTest, EndsWithTheExpectedModelAndMessages) {
             ADD_FAILURE() << "not understood";
         }
     }
+    ASSERT_NE(window_, nullptr) << "the script never starts the window";
     QStringList connectionsNow, accountsNow, shown;
     for (const auto& r : Model().Connections) {
         if (!r.Name.empty()) connectionsNow << QString::fromStdString(r.Name);
