@@ -1,7 +1,6 @@
-// Saving the configuration: what a save writes and what it reads back as, and that a save
-// failing at any registry call leaves the old or the new configuration and says which step
-// failed. What the saved tree holds is checked against the full rewrite (save_differential_test);
-// a save that loads back and a later one that writes only what changed: store.txt.
+// Saving the configuration: a text the registry cannot store. What the saved tree holds is
+// checked against the full rewrite (save_differential_test); a save that loads back, a later one
+// that writes only what changed, and a failure at any registry call of a save: store.txt.
 #include "store_fixture.h"
 #include "support/without_transactions.h"
 
@@ -17,63 +16,6 @@ const std::string kStored =
     KeyLine("volatile") + "\"Running\"=dword:00000001\n";
 
 using SaveTest = StoreTest;
-
-// Fail the N-th registry call of a save, for every N: the registry (and the disk) then holds the
-// new configuration and the save says saved, or the old one and the save names the failed step.
-// Once with a stored configuration full of keys to remove, once with no Parameters key yet.
-TEST_F(SaveTest, AFailureAtAnyCallLeavesTheOldOrTheNewConfiguration) {
-    for (const std::string& stored :
-         {kStored + KeyLine(" Blank ") + KeyLine("volatile\\deep"), kServiceLine}) {
-        const auto edit = [](Settings& s) {
-            s.Global.ProxyHost = "proxy.example.org";
-            s.Connections[0].TimeOut = "1200";
-            AccountRecord& added =
-                s.Accounts[AccountCount(s.Accounts)];  // its numbers empty: saved as 0
-            added.Connection = "NORAS";
-            added.Name = "neu";
-        };
-        Seed(stored);
-        const Tree oldTree = ServiceTree();
-        LoadAll();
-        edit(settings_);
-        platform::CountingRegistry counter(*registry_);
-        const auto counted = StoreOver(counter);
-        counter.Reset();
-        ASSERT_EQ(counted->SaveSettings().result, SaveResult::Saved);
-        const Tree newTree = ServiceTree();
-        const std::size_t calls = counter.Total();
-        std::size_t failed = 0;
-        for (std::size_t k = 1; k <= calls; ++k) {
-            SCOPED_TRACE("call " + std::to_string(k) + " of " + std::to_string(calls));
-            Seed(stored);
-            LoadAll();
-            edit(settings_);
-            platform::FaultInjectingRegistry faulty(*registry_);
-            const auto store = StoreOver(faulty);
-            faulty.FailNth(std::nullopt, k, error::kAccessDenied);
-#ifndef _WIN32
-            const std::size_t open = OpenKeys();
-#endif
-            const SaveOutcome outcome = store->SaveSettings();
-            ASSERT_TRUE(faulty.Fired());
-#ifndef _WIN32
-            EXPECT_EQ(OpenKeys(), open + faulty.ClosesRefused())
-                << "a key the save opened is still open";
-#endif
-            const bool saved = outcome.result == SaveResult::Saved;
-            failed += !saved;
-            EXPECT_NE(outcome.result, SaveResult::FailedNotRestored);
-            if (outcome.result == SaveResult::FailedRestored) {
-                EXPECT_NE(outcome.step, SaveStep::None);
-                EXPECT_EQ(outcome.status, error::kAccessDenied) << Describe(outcome);
-            }
-            ASSERT_EQ(ServiceTree(), saved ? newTree : oldTree) << Describe(outcome);
-            Connect();
-            ASSERT_EQ(ServiceTree(), saved ? newTree : oldTree) << "on disk: " << Describe(outcome);
-        }
-        EXPECT_GT(failed, calls / 3);
-    }
-}
 
 // A text the registry cannot store fails the save, which names the value and the character (on
 // Windows one the ANSI code page lacks, everywhere a byte that is no UTF-8) and leaves the stored

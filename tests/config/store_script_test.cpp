@@ -12,10 +12,10 @@ namespace kelvaston::config::test {
 namespace {
 
 const std::vector<std::string> kVerbs = {
-    "seed",    "mark",         "forget", "load", "reconnect", "left-out",       "remove",
-    "set",     "see",          "save",   "same", "empty",     "global",         "connection",
-    "account", "model",        "keep",   "kept", "restore",   "delete-account", "save-counted",
-    "read",    "load-through", "counts", "write"};
+    "seed",    "mark",         "forget", "load",  "reconnect",     "left-out",       "remove",
+    "set",     "see",          "save",   "same",  "empty",         "global",         "connection",
+    "account", "model",        "keep",   "kept",  "restore",       "delete-account", "save-counted",
+    "read",    "load-through", "counts", "write", "fail-each-call"};
 
 ScriptNames configs;  // the configurations of the script
 const std::vector<ScriptCase> kCases = ReadScript(KELVASTON_STORE_SCRIPT, kVerbs, configs);
@@ -61,6 +61,9 @@ std::string* FieldOf(Record& record, const std::array<Field<Record>, N>& fields,
     if constexpr (requires { record.Name; }) {
         if (name == "Name") return &record.Name;
     }
+    if constexpr (requires { record.Connection; }) {
+        if (name == "Connection") return &record.Connection;
+    }
     for (const auto& f : fields) {
         if (name == f.name) return &(record.*f.field);
     }
@@ -83,9 +86,9 @@ protected:
     void Run(const std::string& word, const std::string& rest) {
         const std::vector<std::string> args = Split(rest, ' ');
         if (word == "seed") {
-            std::string body;
-            for (const std::string& name : args) body += configs.at(name);
-            Seed(body);
+            seeded_.clear();
+            for (const std::string& name : args) seeded_ += configs.at(name);
+            Seed(seeded_);
         } else if (word == "mark") {
             marked_ = ServiceTree();
         } else if (word == "forget") {
@@ -128,6 +131,8 @@ protected:
             EXPECT_EQ(counter.Count(platform::Call::DeleteKey) +
                           counter.Count(platform::Call::DeleteValue),
                       0u);
+        } else if (word == "fail-each-call") {
+            FailEachCall();
         } else if (word == "same") {
             EXPECT_EQ(ServiceTree(), marked_);
         } else if (word == "empty") {
@@ -162,6 +167,50 @@ protected:
         } else {
             ADD_FAILURE() << "not understood";
         }
+    }
+
+    // Fails the N-th registry call of a save of the kept model on what was seeded last, for every
+    // N: the registry (and the disk) then holds the new configuration and the save says saved, or
+    // the old one and the save names the failed step; no key the save opened stays open.
+    void FailEachCall() {
+        Seed(seeded_);
+        const Tree oldTree = ServiceTree();
+        settings_ = kept_;
+        platform::CountingRegistry counter(*registry_);
+        const auto counted = StoreOver(counter);
+        counter.Reset();
+        ASSERT_EQ(counted->SaveSettings().result, SaveResult::Saved);
+        const Tree newTree = ServiceTree();
+        const std::size_t calls = counter.Total();
+        std::size_t failed = 0;
+        for (std::size_t k = 1; k <= calls; ++k) {
+            SCOPED_TRACE("call " + std::to_string(k) + " of " + std::to_string(calls));
+            Seed(seeded_);
+            settings_ = kept_;
+            platform::FaultInjectingRegistry faulty(*registry_);
+            const auto store = StoreOver(faulty);
+            faulty.FailNth(std::nullopt, k, error::kAccessDenied);
+#ifndef _WIN32
+            const std::size_t open = OpenKeys();
+#endif
+            const SaveOutcome outcome = store->SaveSettings();
+            ASSERT_TRUE(faulty.Fired());
+#ifndef _WIN32
+            EXPECT_EQ(OpenKeys(), open + faulty.ClosesRefused())
+                << "a key the save opened is still open";
+#endif
+            const bool saved = outcome.result == SaveResult::Saved;
+            failed += !saved;
+            EXPECT_NE(outcome.result, SaveResult::FailedNotRestored);
+            if (outcome.result == SaveResult::FailedRestored) {
+                EXPECT_NE(outcome.step, SaveStep::None);
+                EXPECT_EQ(outcome.status, error::kAccessDenied) << Describe(outcome);
+            }
+            ASSERT_EQ(ServiceTree(), saved ? newTree : oldTree) << Describe(outcome);
+            Connect();
+            ASSERT_EQ(ServiceTree(), saved ? newTree : oldTree) << "on disk: " << Describe(outcome);
+        }
+        EXPECT_GT(failed, calls / 3);
     }
 
     // The text in quotes at the end of a line.
@@ -229,6 +278,7 @@ protected:
         registry_->CloseKey(key);
     }
 
+    std::string seeded_;      // the configurations "seed" made the registry last
     Tree marked_;             // the stored tree as "mark" found it, with "forget"s since
     Settings expected_ = {};  // the model as the "global", "connection" and "account" lines say
     Settings kept_;           // the model as "keep" found it
