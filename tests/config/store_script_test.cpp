@@ -1,6 +1,7 @@
 // The configuration store driven by scripts (store.txt): a stored configuration, loads, edits of
 // the model as the window makes them, saves, and checks of the whole model, the whole stored tree
-// and the value library's reads and writes where they stand in the script.
+// and the value library's reads and writes where they stand in the script; and the removal of a
+// list's slot.
 
 #include <chrono>
 
@@ -12,10 +13,12 @@ namespace kelvaston::config::test {
 namespace {
 
 const std::vector<std::string> kVerbs = {
-    "seed",    "mark",         "forget", "load",  "reconnect",     "left-out",       "remove",
-    "set",     "see",          "save",   "same",  "empty",         "global",         "connection",
-    "account", "model",        "keep",   "kept",  "restore",       "delete-account", "save-counted",
-    "read",    "load-through", "counts", "write", "fail-each-call"};
+    "seed",           "mark",   "forget",       "load",       "reconnect",
+    "left-out",       "remove", "set",          "see",        "save",
+    "same",           "empty",  "global",       "connection", "account",
+    "model",          "keep",   "kept",         "restore",    "delete-account",
+    "save-counted",   "read",   "load-through", "counts",     "write",
+    "fail-each-call", "cut"};
 
 ScriptNames configs;  // the configurations of the script
 const std::vector<ScriptCase> kCases = ReadScript(KELVASTON_STORE_SCRIPT, kVerbs, configs);
@@ -131,6 +134,9 @@ protected:
             EXPECT_EQ(counter.Count(platform::Call::DeleteKey) +
                           counter.Count(platform::Call::DeleteValue),
                       0u);
+        } else if (word == "cut") {
+            const std::size_t arrow = rest.find(" => ");
+            EXPECT_EQ(CutAtNul(Quoted(rest.substr(0, arrow))), Quoted(rest.substr(arrow + 4)));
         } else if (word == "fail-each-call") {
             FailEachCall();
         } else if (word == "same") {
@@ -283,6 +289,28 @@ protected:
     Settings expected_ = {};  // the model as the "global", "connection" and "account" lines say
     Settings kept_;           // the model as "keep" found it
 };
+
+// Removing slot k of a full list, or of one with a few entries, for k at either end, in the
+// middle and outside: the later entries move up one slot, the last slot is empty.
+TEST(DeleteAccount, TheLaterEntriesMoveUpAndTheLastSlotEmpties) {
+    for (const std::size_t used : {kAccountSlots, std::size_t{3}}) {
+        for (const int index : {-1, 0, 1, 2, 125, 249, 250, 251}) {
+            AccountList accounts;
+            std::vector<std::string> expected(kAccountSlots);
+            for (std::size_t i = 0; i < used; ++i)
+                accounts[i].Name = expected[i] = "a" + std::to_string(i);
+            if (index >= 0 && index < static_cast<int>(kAccountSlots)) {
+                expected.erase(expected.begin() + index);
+                expected.emplace_back();
+            }
+            DeleteAccount(accounts, index);
+            for (std::size_t i = 0; i < kAccountSlots; ++i) {
+                ASSERT_EQ(accounts[i].Name, expected[i])
+                    << "slot " << i << " after removing " << index;
+            }
+        }
+    }
+}
 
 TEST_P(StoreScript, EndsWithTheExpectedTreeAndModel) {
     ASSERT_EQ(GetParam().problem, "");

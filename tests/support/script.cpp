@@ -83,7 +83,7 @@ std::optional<std::string> Unquote(const std::string& quoted) {
             continue;
         }
         const char c = quoted[++i];
-        text += c == 'n' ? '\n' : c == '0' ? '\0' : c;
+        text += c == 'n' ? '\n' : c == 't' ? '\t' : c == '0' ? '\0' : c;
     }
     return text;
 }

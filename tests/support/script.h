@@ -34,7 +34,7 @@ using ScriptNames = std::map<std::string, std::string>;
 std::vector<ScriptCase> ReadScript(const std::string& path, const std::vector<std::string>& verbs,
                                    ScriptNames& names);
 
-// "TEXT" with \n, \0, \\ and \" in it as in C; nothing when `quoted` is not in quotes.
+// "TEXT" with \n, \t, \0, \\ and \" in it as in C; nothing when `quoted` is not in quotes.
 std::optional<std::string> Unquote(const std::string& quoted);
 
 std::vector<std::string> Split(const std::string& text, char at);
