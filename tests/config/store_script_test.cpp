@@ -1,13 +1,15 @@
 // The configuration store driven by scripts (store.txt): a stored configuration, loads, edits of
 // the model as the window makes them, saves, and checks of the whole model, the whole stored tree
-// and the value library's reads and writes where they stand in the script; and the removal of a
-// list's slot.
+// and the value library's reads and writes where they stand in the script; the removal of a
+// list's slot; and a text the registry cannot store, on registries with and without transactions.
+// (What the saved tree holds is checked against the full rewrite: save_differential_test.cpp.)
 
 #include <chrono>
 
 #include "full_rewrite_save.h"
 #include "platform/value_library.h"
 #include "support/script.h"
+#include "support/without_transactions.h"
 
 namespace kelvaston::config::test {
 namespace {
@@ -308,6 +310,52 @@ TEST(DeleteAccount, TheLaterEntriesMoveUpAndTheLastSlotEmpties) {
                 ASSERT_EQ(accounts[i].Name, expected[i])
                     << "slot " << i << " after removing " << index;
             }
+        }
+    }
+}
+
+// A text the registry cannot store fails the save, which names the value and the character (on
+// Windows one the ANSI code page lacks, everywhere a byte that is no UTF-8) and leaves the stored
+// configuration as it was: a registry with transactions drops the changes, one without them has
+// the stored configuration put back. When that registry refuses to remove keys, so that it cannot
+// be put back, the save says so.
+TEST_F(StoreTest, ATextTheRegistryCannotStoreIsNamedAndUndone) {
+#ifdef _WIN32
+    const std::string unstorable = "\xC4\x81";  // ā: no Western code page has it
+#else
+    const std::string unstorable = "\xE9";
+#endif
+    for (const bool transactions : {true, false}) {
+        for (const bool refuseRestore : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "transactions " << transactions
+                                            << ", restore refused " << refuseRestore);
+            Seed(configs.at("stored"));
+            const Tree before = ServiceTree();
+            LoadAll();
+            settings_.Global.ProxyHost = "proxy.example.org";
+            settings_.Accounts[1].SMTPTo = "m" + unstorable + "ller@example.com";
+            kelvaston::test::WithoutTransactions plain(*registry_);
+            platform::FaultInjectingRegistry faulty(
+                transactions ? static_cast<platform::RegistryApi&>(*registry_) : plain);
+            const auto store = StoreOver(faulty);
+            if (refuseRestore)
+                faulty.FailNth(platform::Call::DeleteKey, 1, error::kAccessDenied, true);
+            const SaveOutcome outcome = store->SaveSettings();
+#ifdef _WIN32
+            const bool dropped =
+                false;  // advapi32 has no transactions: the stored tree is put back
+#else
+            const bool dropped = transactions;
+#endif
+            const bool undone = dropped || !refuseRestore;
+            EXPECT_EQ(outcome.result,
+                      undone ? SaveResult::FailedRestored : SaveResult::FailedNotRestored);
+            if (!undone) continue;
+            EXPECT_EQ(ServiceTree(), before);
+            if (refuseRestore) continue;
+            EXPECT_EQ(outcome.step, SaveStep::WriteValue);
+            EXPECT_EQ(outcome.value, "SMTP To");
+            EXPECT_EQ(outcome.unstorable, unstorable);
         }
     }
 }
