@@ -2,129 +2,69 @@
 // a script of clicks, keys, typing, button presses and preset dialog answers with checks of the
 // controls and the saved store where they stand, and the connections, accounts and messages
 // that must come of it.
+#include <sys/stat.h>
+#include <unistd.h>
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
+
+#include <algorithm>
+#include <filesystem>
 #include <map>
 
 #include "platform/reg_file.h"
+#include "platform/registry_decorators.h"
+#include "support/script.h"
 #include "window_fixture.h"
 
 namespace kelvaston::ui::test {
 namespace {
 
-struct Case {
-    std::string name = {}, problem = {};  // a line of the table that is not understood
-    std::string start = {}, other = {};   // configurations: the local computer's, MAIL2's
-    QStringList script = {}, messages = {};
-    std::optional<QStringList> connections = {}, accounts = {};
-    bool linuxOnly = false, startup = false;
-};
+using kelvaston::test::ReadScript;
+using kelvaston::test::ScriptCase;
 
-// "TEXT" with \n, \\ and \" in it as in C; nothing when `quoted` is not in quotes.
-std::optional<QString> Unquote(const QString& quoted) {
-    if (quoted.size() < 2 || !quoted.startsWith('"') || !quoted.endsWith('"')) return std::nullopt;
-    QString text;
-    for (qsizetype i = 1; i + 1 < quoted.size(); ++i) {
-        text += quoted[i] != '\\' ? quoted[i] : quoted[++i] == 'n' ? QChar('\n') : quoted[i];
-    }
-    return text;
-}
+const std::vector<std::string> kVerbs = {
+    "start",     "other",    "linux",   "startup",    "connections", "accounts", "message",
+    "elsewhere", "click",    "press",   "local",      "ok",          "yes",      "no",
+    "in",        "type",     "tick",    "ctrl-click", "collapse",    "key",      "restart",
+    "see",       "selected", "enabled", "disabled",   "after",       "hidden",   "mark",
+    "becomes",   "same",     "count",   "titled",     "ended",       "golden",   "number",
+    "read-only", "writable", "cursor",  "store",      "root"};
 
-// A line of a configuration; one with {FIRST..LAST} in it stands for a line for each number
-// from FIRST to LAST in its place, and \n in it for a line break.
-std::string Repeated(const QString& line) {
-    static const QRegularExpression range(R"(\{(\d+)\.\.(\d+)\})");
-    const QRegularExpressionMatch m = range.match(line);
-    if (!m.hasMatch()) return line.toStdString() + "\n";
-    std::string lines;
-    for (int i = m.captured(1).toInt(); i <= m.captured(2).toInt(); ++i) {
-        QString one = line;
-        one.replace(m.capturedStart(), m.capturedLength(), QString::number(i));
-        lines += one.replace("\\n", "\n").toStdString() + "\n";
-    }
-    return lines;
-}
-
-// The cases of the table, each with the first line in it that is not understood.
-std::vector<Case> ReadCases() {
-    QFile file(KELVASTON_UI_TESTS_DIR "/commands.txt");
-    if (!file.open(QIODevice::ReadOnly)) return {{"table", "commands.txt cannot be read"}};
-    std::map<QString, QString> variables = {
+// The names of the table: its own, and those the test sets.
+kelvaston::test::ScriptNames names = {
 #ifdef _WIN32
-        {"abc", "\u00E4\u00F6\u00FC"}, {"ABC", "\u00C4\u00D6\u00DC"}, {"local", Local()}};
+    {"abc", "\u00E4\u00F6\u00FC"},
+    {"ABC", "\u00C4\u00D6\u00DC"},
 #else
-        {"abc", "\uFF41\uFF42\uFF43"}, {"ABC", "\uFF21\uFF22\uFF23"}, {"local", Local()}};
+    {"abc", "\uFF41\uFF42\uFF43"},
+    {"ABC", "\uFF21\uFF22\uFF23"},
 #endif
-    std::map<QString, std::string> configs = {{"sample", Sample()}};
-    std::vector<Case> cases;
-    QString config;
-    const auto expand = [&](QString line) {
-        for (const auto& [name, text] : variables) line.replace("${" + name + "}", text);
-        return line;
-    };
-    for (int number = 1; !file.atEnd(); ++number) {
-        QString line = expand(QString::fromUtf8(file.readLine()).chopped(1));
-        const QString word = line.section(' ', 0, 0), rest = line.section(' ', 1);
-        const auto problem = [&] {
-            return "commands.txt:" + std::to_string(number) + ": " + line.toStdString();
-        };
-        if (!config.isEmpty()) {
-            if (line == "end")
-                config.clear();
-            else
-                configs[config] += Repeated(line);
-        } else if (line.isEmpty() || line.startsWith('#')) {
-        } else if (word == "let" && rest.contains(" = ")) {
-            variables[rest.section(" = ", 0, 0)] = rest.section(" = ", 1);
-        } else if (word == "config") {
-            config = rest;
-        } else if (word == "case") {
-            cases.push_back({rest.toStdString()});
-        } else if (cases.empty()) {
-            cases.push_back({"table", problem()});
-        } else if (Case& c = cases.back(); !c.problem.empty()) {
-        } else if (word == "elsewhere" && configs.count(rest) != 0) {
-            c.script << "elsewhere " + QString::fromStdString(configs[rest]);
-        } else if (word == "start" || word == "other") {
-            (word == "start" ? c.start : c.other) = configs.count(rest) ? configs[rest] : "";
-            if (!configs.count(rest)) c.problem = problem();
-        } else if (QStringList{"click", "press", "tick", "see", "after", "becomes", "golden",
-                               "enabled", "disabled", "count", "titled", "ctrl-click", "selected",
-                               "collapse", "key"}
-                       .contains(word) ||
-                   QStringList{"local", "ok", "yes", "no", "mark", "same", "ended", "restart",
-                               "hidden"}
-                       .contains(line)) {
-            c.script << line;
-        } else if (word == "in" ? Unquote(rest).has_value()
-                                : word == "type" && Unquote(rest.section(' ', 1)).has_value()) {
-            c.script << line;
-        } else if (line == "linux" || line == "startup") {
-            (line == "linux" ? c.linuxOnly : c.startup) = true;
-        } else if (word == "connections" || word == "accounts") {
-            (word == "connections" ? c.connections : c.accounts) =
-                rest.isEmpty() ? QStringList() : rest.split(',');
-        } else if (word == "message") {
-            // Quoted, a message is compared as it stands: "…" is then the character itself.
-            const std::optional<QString> quoted = Unquote(rest);
-            c.messages << (quoted ? QStringLiteral("=") + *quoted : QStringLiteral("~") + rest);
-        } else {
-            c.problem = problem();
-        }
-    }
-    for (Case& c : cases) {
-        if (c.problem.empty() && c.start.empty()) c.problem = "the case has no start";
-    }
-    if (cases.empty()) cases.push_back({"table", "commands.txt holds no case"});
+    {"local", Local().toStdString()},
+    {"store", "${store}"},
+    {"sample", Sample()}};
+
+std::vector<ScriptCase> ReadCases() {
+    auto cases = ReadScript(KELVASTON_UI_TESTS_DIR "/commands.txt", kVerbs, names);
+    // Cases for the file store alone, and those only root can make (giving a file away).
+    std::erase_if(cases, [](const ScriptCase& c) {
+        return std::ranges::any_of(c.steps, [](const auto& step) {
 #ifdef _WIN32
-    std::erase_if(cases, [](const Case& c) { return c.linuxOnly; });
+            return step.verb == "linux" || step.verb == "root";
+#else
+            return step.verb == "root" && ::geteuid() != 0;
 #endif
+        });
+    });
     return cases;
 }
 
-void PrintTo(const Case& c, std::ostream* out) {
-    *out << c.name;
+// The text in quotes of a line, as the window gets it.
+QString Quoted(const QString& quoted) {
+    const auto text = kelvaston::test::Unquote(quoted.toStdString());
+    if (!text) ADD_FAILURE() << "not a text in quotes: " << quoted.toStdString();
+    return QString::fromStdString(text.value_or(""));
 }
 
 // Key path -> value name -> value.
@@ -145,11 +85,79 @@ Tree Parse(const std::string& bytes) {
     return tree;
 }
 
-class CommandTest : public WindowTest, public ::testing::WithParamInterface<Case> {
+// The registry as the editor gets it: refusing what a store that may not be written refuses
+// while the script says "read-only" (the store's own refusal is the file store's test), and
+// counting the connections and key openings made under the wait cursor and without it.
+class Guarded final : public platform::RegistryDecorator {
+public:
+    Guarded(platform::RegistryApi& registry, const bool& refusing)
+        : RegistryDecorator(registry), refusing_(refusing) {}
+    platform::Status OpenKeyEx(platform::Key parent, const std::string& subKey,
+                               std::uint32_t options, std::uint32_t access,
+                               platform::Key* result) override {
+        if (!refusing_ || (access & platform::kKeySetValue) == 0) {
+            return RegistryDecorator::OpenKeyEx(parent, subKey, options, access, result);
+        }
+        *result = platform::kNullKey;
+        return platform::error::kAccessDenied;
+    }
+    std::optional<platform::HiveFileError> LastHiveFileError() const override {
+        if (!refusing_) return RegistryDecorator::LastHiveFileError();
+        return platform::HiveFileError{platform::HiveFileError::Kind::Unwritable,
+                                       "/srv/registry",
+                                       0,
+                                       "Permission denied",
+                                       EACCES,
+                                       {},
+                                       -1};
+    }
+
+    int waited = 0, bare = 0;  // connections and key openings under the wait cursor, and not
+
 protected:
+    std::optional<platform::Status> Before(platform::Call call) override {
+        if (call == platform::Call::ConnectRegistry || call == platform::Call::OpenKeyEx) {
+            const QCursor* cursor = QApplication::overrideCursor();
+            ++(cursor != nullptr && cursor->shape() == Qt::WaitCursor ? waited : bare);
+        }
+        return std::nullopt;
+    }
+
+private:
+    const bool& refusing_;
+};
+
+class CommandTest : public WindowTest, public ::testing::WithParamInterface<ScriptCase> {
+protected:
+    // A "store" line: the store's file made readable by others (chmod MODE), its folder so
+    // (folder-chmod MODE), the file a named pipe (fifo) or another user's (chown UID). False
+    // when the line is not one of these or the change fails.
+    bool Spoil(const QString& trick) {
+#ifdef _WIN32
+        (void)trick;
+        return false;
+#else
+        const std::string file = (dir_ / "Desk1.reg").string(), folder = dir_.Path().string();
+        const QString how = trick.section(' ', 0, 0);
+        const auto number = static_cast<unsigned>(trick.section(' ', 1).toUInt(nullptr, 8));
+        if (how == "fifo") std::filesystem::remove(file);
+        return how == "chmod"          ? ::chmod(file.c_str(), number) == 0
+               : how == "folder-chmod" ? ::chmod(folder.c_str(), number) == 0
+               : how == "fifo"         ? ::mkfifo(file.c_str(), 0600) == 0
+               : how == "chown"        ? ::chown(file.c_str(), trick.section(' ', 1).toUInt(),
+                                                 trick.section(' ', 1).toUInt()) == 0
+                                       : false;
+#endif
+    }
+
+    bool readOnly_ = false;             // whether the registry refuses to be written
+    std::unique_ptr<Guarded> guarded_;  // the registry the editor works on
+
     // A control of the window by its member's name, or else by its object's name (Rahmen_3).
     QWidget* Named(const QString& name) {
         const std::map<QString, QWidget*> controls = {
+            {"AccountAddressMode", W().AccountAddressMode},
+            {"AccountAddressModeTicker", W().AccountAddressModeTicker},
             {"AccountCommand", W().AccountCommand},
             {"AccountEnableAccount", W().AccountEnableAccount},
             {"AccountEnableCommand", W().AccountEnableCommand},
@@ -165,8 +173,10 @@ protected:
             {"ConnectionEnableLogging", W().ConnectionEnableLogging},
             {"ConnectionName", W().ConnectionName},
             {"ConnectionTimeOut", W().ConnectionTimeOut},
+            {"GlobalDebugLevel", W().GlobalDebugLevel},
             {"GlobalProxyHost", W().GlobalProxyHost},
-            {"GlobalProxyPort", W().GlobalProxyPort}};
+            {"GlobalProxyPort", W().GlobalProxyPort},
+            {"GlobalTriggerPort", W().GlobalTriggerPort}};
         const auto found = controls.find(name);
         QWidget* control = found != controls.end() ? found->second : W().findChild<QWidget*>(name);
         if (control == nullptr) ADD_FAILURE() << "no such control: " << name.toStdString();
@@ -180,6 +190,42 @@ protected:
         const std::string saved = QDir::temp().filePath("kelvaston-" + name).toStdString();
         WriteFile(saved, Saved());
         ADD_FAILURE() << "the store differs from " << golden << "; it holds now: " << saved;
+    }
+
+    // A "number" line: TEXT typed into FIELD while another page is shown, then saved. The store
+    // then holds what "mark" found with OLD read as NEW; or, "refused", it is unchanged and the
+    // field's page is shown with the text still in the field, for a warning to name. Then the
+    // text the field had is typed back and saved: the store is again what "mark" found.
+    void CheckNumber(const QString& arg, const std::string& marked) {
+        auto* box = qobject_cast<QLineEdit*>(Named(arg.section(' ', 0, 0)));
+        const qsizetype open = arg.indexOf('"'), close = arg.indexOf('"', open + 1);
+        const QString text = Quoted(arg.mid(open, close - open + 1)), result = arg.mid(close + 2);
+        ASSERT_TRUE(box != nullptr && (result == "refused" || result.contains(" => ")));
+        int page = 0;
+        while (page < W().Kartei->count() && !W().Kartei->widget(page)->isAncestorOf(box)) ++page;
+        const QString original = box->text();
+        W().Kartei->setCurrentIndex(page == 0 ? 1 : 0);
+        Type(box, text);
+        const std::size_t shown = dialogs_.Boxes().size();
+        if (result == "refused") dialogs_.ExpectMessage(Answer::Ok);
+        Press(3);
+        std::string expected = marked;
+        if (result == "refused") {
+            ASSERT_EQ(dialogs_.Boxes().size(), shown + 1);
+            EXPECT_EQ(dialogs_.Boxes().back().title, "Einstellungen speichern");
+            EXPECT_EQ(dialogs_.Boxes().back().style, MessageStyle::Warning);
+            EXPECT_EQ(box->text(), text);
+            EXPECT_EQ(W().Kartei->currentIndex(), page);
+        } else {
+            const std::string was = result.section(" => ", 0, 0).toStdString();
+            ASSERT_NE(expected.find(was), std::string::npos) << "not in the store";
+            expected.replace(expected.find(was), was.size(),
+                             result.section(" => ", 1).toStdString());
+        }
+        EXPECT_EQ(Saved(), expected);
+        Type(box, original);
+        Press(3);
+        EXPECT_EQ(Saved(), marked);
     }
 
     // An "after" line: the enabled toolbar buttons, the computer's name shown, or a line the
@@ -204,20 +250,48 @@ protected:
 };
 
 TEST_P(CommandTest, EndsWithTheExpectedModelAndMessages) {
-    const Case& c = GetParam();
-    ASSERT_EQ(c.problem, "");
+    ASSERT_EQ(GetParam().problem, "");
+    // What the case starts on and what must come of it; the rest is its script.
+    std::string start, other;
+    bool startup = false;
+    std::optional<QStringList> connections, accounts;
+    QStringList messages;  // "=TEXT" as it stands, "~TEXT" with "…" for any text
+    std::vector<kelvaston::test::ScriptStep> script;
+    QStringList tricks;  // what is done to the store's file or folder before the start
+    for (const auto& step : GetParam().steps) {
+        const QString rest = QString::fromStdString(step.rest);
+        if (step.verb == "start" || step.verb == "other")
+            (step.verb == "start" ? start : other) = names.at(step.rest);
+        else if (step.verb == "connections" || step.verb == "accounts")
+            (step.verb == "connections" ? connections : accounts) =
+                rest.isEmpty() ? QStringList() : rest.split(',');
+        else if (step.verb == "message")
+            messages << (rest.startsWith('"') ? "=" + Quoted(rest) : "~" + rest);
+        else if (step.verb == "store")
+            tricks << rest;
+        else if (step.verb == "startup" || step.verb == "linux" || step.verb == "root")
+            startup = startup || step.verb == "startup";
+        else
+            script.push_back(step);
+    }
+    ASSERT_NE(start, "") << "the case has no start";
     std::size_t before = 0;
-    if (!c.other.empty()) kelvaston::test::WriteFile(dir_ / "Mail2.reg", kHeader + c.other);
+    if (!other.empty()) kelvaston::test::WriteFile(dir_ / "Mail2.reg", kHeader + other);
     std::string marked;  // the store as "mark" found it, with the changes "becomes" made since
     bool ended = false;  // whether "Beenden" ended the program
     std::size_t overWindow = 0;  // the boxes shown while the window was visible
-    dialogs_.OnShow([&](const ScriptedDialogs::Shown&) { overWindow += window_->isVisible(); });
-    for (const QString& step : c.script) {
-        SCOPED_TRACE(step.toStdString());
-        const QString word = step.section(' ', 0, 0), arg = step.section(' ', 1);
+    dialogs_.OnShow([&](const ScriptedDialogs::Shown&) {
+        overWindow += window_->isVisible();
+        EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "a box under the wait cursor";
+    });
+    for (const auto& scripted : script) {
+        SCOPED_TRACE(scripted.where);
+        const QString word = QString::fromStdString(scripted.verb);
+        const QString arg = QString::fromStdString(scripted.rest);
+        const QString step = arg.isEmpty() ? word : word + " " + arg;
         const QString name = arg.section(step.startsWith("see ") ? '=' : ' ', 0, 0);
         if (word == "in") {
-            dialogs_.ExpectInput(*Unquote(arg));
+            dialogs_.ExpectInput(Quoted(arg));
             continue;
         }
         if (step == "ok" || step == "yes" || step == "no") {
@@ -226,17 +300,27 @@ TEST_P(CommandTest, EndsWithTheExpectedModelAndMessages) {
                                                    : Answer::No);
             continue;
         }
+        if (word == "read-only" || word == "writable") {
+            readOnly_ = word == "read-only";
+            continue;
+        }
         if (!window_) {
-            Start(c.start);
+            SeedHive(start);
+            for (const QString& trick : tricks) ASSERT_TRUE(Spoil(trick)) << trick.toStdString();
+            registry_ = OpenHive();
+            guarded_ = std::make_unique<Guarded>(*registry_, readOnly_);
+            window_ = std::make_unique<POPConfig>();
+            editor_ = std::make_unique<Editor>(*guarded_, dialogs_, *window_);
+            editor_->Main();
             editor_->SetExitAction([&] { ended = true; });
-            before = c.startup ? 0 : dialogs_.Boxes().size();
+            before = startup ? 0 : dialogs_.Boxes().size();
         }
         const bool ofControl = word == "type" || word == "see" || word == "tick";
         QWidget* control = ofControl ? Named(name) : nullptr;
         auto* box = qobject_cast<QLineEdit*>(control);
         auto* check = qobject_cast<QCheckBox*>(control);
         if (word == "type" && box != nullptr) {
-            Type(box, *Unquote(arg.section(' ', 1)));
+            Type(box, Quoted(arg.section(' ', 1)));
         } else if (word == "see" && (box != nullptr || check != nullptr)) {
             const QString states[] = {"clear", "grey", "set"};  // Qt::CheckState's order
             const QString shown = box != nullptr ? box->text() : states[check->checkState()];
@@ -289,8 +373,14 @@ TEST_P(CommandTest, EndsWithTheExpectedModelAndMessages) {
             }
         } else if (word == "after") {
             CheckAfter(arg);
+        } else if (word == "cursor") {
+            EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+            EXPECT_GT(guarded_->waited, arg.toInt());
+            EXPECT_EQ(guarded_->bare, 0);
+        } else if (word == "number") {
+            CheckNumber(arg, marked);
         } else if (word == "elsewhere") {
-            ApplyReg(*OpenHive(), arg.toStdString());
+            ApplyReg(*OpenHive(), names.at(scripted.rest));
         } else if (step == "key up" || step == "key down") {
             W().GlobalList->setFocus();
             QTest::keyClick(W().GlobalList, step == "key up" ? Qt::Key_Up : Qt::Key_Down);
@@ -309,41 +399,37 @@ TEST_P(CommandTest, EndsWithTheExpectedModelAndMessages) {
             ADD_FAILURE() << "not understood";
         }
     }
-    QStringList connections, accounts, messages;
+    ASSERT_NE(window_, nullptr) << "the script never starts the window";
+    QStringList connectionsNow, accountsNow, shown;
     for (const auto& r : Model().Connections) {
-        if (!r.Name.empty()) connections << QString::fromStdString(r.Name);
+        if (!r.Name.empty()) connectionsNow << QString::fromStdString(r.Name);
     }
     for (const auto& a : Model().Accounts) {
-        if (!a.Name.empty()) accounts << QString::fromStdString(a.Connection + "\\" + a.Name);
+        if (!a.Name.empty()) accountsNow << QString::fromStdString(a.Connection + "\\" + a.Name);
     }
     for (std::size_t i = before; i < dialogs_.Boxes().size(); ++i) {
-        if (!dialogs_.Boxes()[i].input) messages << dialogs_.Boxes()[i].text;
+        if (!dialogs_.Boxes()[i].input) shown << dialogs_.Boxes()[i].text;
     }
-    EXPECT_EQ(c.connections.value_or(connections), connections);
-    EXPECT_EQ(c.accounts.value_or(accounts), accounts);
+    EXPECT_EQ(connections.value_or(connectionsNow), connectionsNow);
+    EXPECT_EQ(accounts.value_or(accountsNow), accountsNow);
     QStringList expected;
-    for (const QString& message : c.messages) {
+    for (const QString& message : messages) {
         expected << message.mid(1).replace("${store}",
                                            QString::fromStdString(dir_.Path().string()));
     }
-    for (qsizetype i = 0; i < std::min(messages.size(), expected.size()); ++i) {
-        if (c.messages[i].startsWith('=')) continue;
+    for (qsizetype i = 0; i < std::min(shown.size(), expected.size()); ++i) {
+        if (messages[i].startsWith('=')) continue;
         QStringList parts = expected[i].split(u'…');  // "…" stands for any text
         for (QString& part : parts) part = QRegularExpression::escape(part);
         const QRegularExpression pattern(QRegularExpression::anchoredPattern(parts.join(".*")),
                                          QRegularExpression::DotMatchesEverythingOption);
-        if (pattern.match(messages[i]).hasMatch()) expected[i] = messages[i];
+        if (pattern.match(shown[i]).hasMatch()) expected[i] = shown[i];
     }
-    EXPECT_EQ(messages, expected);
+    EXPECT_EQ(shown, expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Toolbar, CommandTest, ::testing::ValuesIn(ReadCases()),
-                         [](const ::testing::TestParamInfo<Case>& param) {
-                             std::string name;
-                             for (const char ch : param.param.name)
-                                 name += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
-                             return name;
-                         });
+                         [](const auto& param) { return kelvaston::test::TestName(param.param); });
 
 }  // namespace
 }  // namespace kelvaston::ui::test
