@@ -11,17 +11,13 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/value.h"
+
 namespace kelvaston::platform::regfile {
 
-// One registry value. REG_SZ data is the text itself (UTF-8, no terminating NUL); every other
-// type keeps its raw bytes exactly as they are stored in the registry.
-struct Value {
-    std::string name;  // empty: the key's default value ("@")
-    std::uint32_t type = 0;
-    std::string data;
-
-    bool operator==(const Value&) const = default;
-};
+// One registry value in the form a .reg file holds it: REG_SZ data is the text itself (UTF-8,
+// no terminating NUL); every other type keeps its raw bytes exactly as the registry stores them.
+using Value = RegValue;
 
 enum class EntryKind { Key, DeleteKey, SetValue, DeleteValue };
 

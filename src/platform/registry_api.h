@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/text.h"
+#include "platform/value.h"
 
 namespace kelvaston::platform {
 
@@ -84,13 +85,6 @@ inline std::uint32_t DwordFromBytes(std::string_view bytes) {
     for (std::size_t b = 4; b-- > 0;) n = (n << 8) | static_cast<unsigned char>(bytes[b]);
     return n;
 }
-
-// One value with its data as QueryValueEx delivers it.
-struct RegValue {
-    std::string name;
-    std::uint32_t type = 0;
-    std::string data;
-};
 
 // What a key holds: its values with their data as the registry keeps it (text types as UTF-16LE,
 // see EnumValueBytes), and the names of its subkeys in enumeration order.
@@ -266,15 +260,13 @@ public:
 // The names of the subkeys of an open key, in enumeration order.
 Status ListSubkeys(RegistryApi& api, Key key, std::vector<std::string>* names);
 
-// The value of that name among `values` (RegValue or regfile::Value), found as the registry
-// finds names; null when none.
-template <class Value>
-const Value* FindValue(const std::vector<Value>& values, std::string_view name) {
+// The value of that name among `values`, found as the registry finds names; null when none.
+inline const RegValue* FindValue(const std::vector<RegValue>& values, std::string_view name) {
     // Names are nearly always spelt as stored.
-    for (const Value& value : values) {
+    for (const RegValue& value : values) {
         if (value.name == name) return &value;
     }
-    for (const Value& value : values) {
+    for (const RegValue& value : values) {
         if (text::EqualsNoCase(value.name, name)) return &value;
     }
     return nullptr;

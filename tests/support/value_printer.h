@@ -7,15 +7,11 @@
 #include "platform/reg_file.h"
 #include "platform/registry_tree.h"
 
-namespace kelvaston::platform::regfile {
+namespace kelvaston::platform {
 
-inline void PrintTo(const Value& value, std::ostream* out) {
+inline void PrintTo(const RegValue& value, std::ostream* out) {
     *out << '"' << value.name << "\" type " << value.type << " (" << value.data.size() << " bytes)";
 }
-
-}  // namespace kelvaston::platform::regfile
-
-namespace kelvaston::platform {
 
 // A tree as the .reg text of its keys and values.
 inline void PrintTo(const KeyTree& tree, std::ostream* out) {
