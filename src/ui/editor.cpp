@@ -256,22 +256,22 @@ void Editor::BuildTree() {
     window_.GlobalList->addTopLevelItems(connections);
 }
 
-bool Editor::ShowSettings(const std::optional<QString>& connection,
+void Editor::ShowSettings(const std::optional<QString>& connection,
                           const std::optional<QString>& account) {
     shownConnection_ = connection;
     shownAccount_ = account;
     try {
-        return ShowSettingsSteps(connection, account);
+        ShowSettingsSteps(connection, account);
     } catch (const NotANumber&) {
-        return false;  // the controls after the bad value keep what they showed
+        // the controls after the bad value keep what they showed
     }
 }
 
-bool Editor::ShowSettingsSteps(const std::optional<QString>& connection,
+void Editor::ShowSettingsSteps(const std::optional<QString>& connection,
                                const std::optional<QString>& account) {
     POPConfig& w = window_;
     ShowFields(settings_.Global, GlobalControls(w));
-    if (!connection && !account) return true;
+    if (!connection && !account) return;
 
     const QString connectionName = connection.value_or(QString());
     const QString path = account ? connectionName + '\\' + *account : connectionName;
@@ -309,24 +309,22 @@ bool Editor::ShowSettingsSteps(const std::optional<QString>& connection,
             c.control->setEnabled(false);
         }
     }
-    return true;
 }
 
-bool Editor::TakeBackSettings(const std::optional<QString>& connection,
+void Editor::TakeBackSettings(const std::optional<QString>& connection,
                               const std::optional<QString>& account) {
     try {
-        return TakeBackSettingsSteps(connection, account);
+        TakeBackSettingsSteps(connection, account);
     } catch (const NotANumber&) {
-        return false;
+        // the values after the bad one stay as they were
     }
 }
 
-bool Editor::TakeBackSettingsSteps(const std::optional<QString>& connection,
+void Editor::TakeBackSettingsSteps(const std::optional<QString>& connection,
                                    const std::optional<QString>& account) {
     POPConfig& w = window_;
-    bool whole = true;
     TakeBackFields(settings_.Global, GlobalControls(w));
-    if (!connection && !account) return true;
+    if (!connection && !account) return;
 
     const QString connectionName = connection.value_or(QString());
     if (ConnectionRecord* record = FindConnection(settings_, connectionName)) {
@@ -336,7 +334,6 @@ bool Editor::TakeBackSettingsSteps(const std::optional<QString>& connection,
         if (const auto seconds = IntervalSeconds(w.ConnectionTimeOut->text())) {
             record->TimeOut = std::to_string(*seconds);
         } else {
-            whole = false;
             refusedInterval_ =
                 UnfitNumberText(NumberFields(w)[3].caption, w.Kartei->tabText(1),
                                 w.ConnectionTimeOut->text(), true) +
@@ -344,11 +341,10 @@ bool Editor::TakeBackSettingsSteps(const std::optional<QString>& connection,
                     .arg(Q(record->Name), ShowInterval(record->TimeOut));
         }
     }
-    if (!account) return whole;
+    if (!account) return;
     if (AccountRecord* record = FindAccount(settings_, connectionName, *account)) {
         TakeBackFields(*record, AccountControls(w));
     }
-    return whole;
 }
 
 void Editor::ForSelectedNode(Operation operation) {

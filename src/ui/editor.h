@@ -36,13 +36,14 @@ public:
     // Replaces the tree's nodes with the model's connections and accounts; selects nothing.
     void BuildTree();
     // Puts the global values and the named connection (and account) on the pages and selects
-    // the node. Returns false when it stopped early at a stored value that is not a number.
-    bool ShowSettings(const std::optional<QString>& connection = std::nullopt,
+    // the node. A stored value that is not a number stops it there: the controls after it keep
+    // what they showed.
+    void ShowSettings(const std::optional<QString>& connection = std::nullopt,
                       const std::optional<QString>& account = std::nullopt);
     // Copies the pages back into the global values and the named records. An interval that
     // gives no number of seconds is left out (the connection keeps its interval, and the next
-    // showing of the pages says so); false then.
-    bool TakeBackSettings(const std::optional<QString>& connection = std::nullopt,
+    // showing of the pages says so).
+    void TakeBackSettings(const std::optional<QString>& connection = std::nullopt,
                           const std::optional<QString>& account = std::nullopt);
 
     // The connection's name in slot 0, as every closing refresh shows it.
@@ -71,7 +72,7 @@ private:
     // work is done. A remote registry takes seconds, and the window must not look hung.
     void Busy(const std::function<void()>& work);
 
-    using Operation = bool (Editor::*)(const std::optional<QString>&,
+    using Operation = void (Editor::*)(const std::optional<QString>&,
                                        const std::optional<QString>&);
     // Calls `operation` for the selected node: a connection with its name, an account with
     // its connection's and its own name, nothing selected without names.
@@ -100,9 +101,9 @@ private:
     // Refuses, with a message, the name of the service's own subkey as a connection's name.
     bool RefuseServiceKey(const QString& name);
 
-    bool ShowSettingsSteps(const std::optional<QString>& connection,
+    void ShowSettingsSteps(const std::optional<QString>& connection,
                            const std::optional<QString>& account);
-    bool TakeBackSettingsSteps(const std::optional<QString>& connection,
+    void TakeBackSettingsSteps(const std::optional<QString>& connection,
                                const std::optional<QString>& account);
 
     Dialogs& dialogs_;
