@@ -2,33 +2,80 @@
 
 #include <algorithm>
 #include <fstream>
-#include <regex>
+#include <optional>
 
 namespace kelvaston::test {
 namespace {
 
-// One pass over `text`: what a name stands for is not read again.
+// The digits of `text` at `at` as a number, `at` moved past them; none when there are none.
+std::optional<int> Number(const std::string& text, std::size_t& at) {
+    const std::size_t start = at;
+    while (at < text.size() && text[at] >= '0' && text[at] <= '9') ++at;
+    if (at == start || at - start > 6) return std::nullopt;
+    return std::stoi(text.substr(start, at - start));
+}
+
+// One pass over `text`: ${NAME} becomes what the name stands for (which is not read again), and
+// {N*TEXT} TEXT N times. Then a line with {FIRST..LAST} in it stands for a line for each
+// number from FIRST to LAST in its place, with \n in it a line break.
 std::string Expand(const std::string& text, const ScriptNames& names, bool* unknown) {
-    static const std::regex name(R"(\$\{([^}]*)\}|\{(\d+)\*([^}]*)\})");
     std::string out;
-    auto at = text.cbegin();
-    for (std::sregex_iterator m(text.begin(), text.end(), name), end; m != end; ++m) {
-        out.append(at, (*m)[0].first);
-        at = (*m)[0].second;
-        const auto found = names.find((*m)[1]);
-        if ((*m)[1].matched && found == names.end()) *unknown = true;
-        if ((*m)[1].matched && found != names.end())
-            out += found->second.substr(0, found->second.find_last_not_of('\n') + 1);
-        for (int i = (*m)[2].matched ? std::stoi((*m)[2]) : 0; i > 0; --i) out += (*m)[3];
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t close = text.find('}', at);
+        if (text.compare(at, 2, "${") == 0 && close != std::string::npos) {
+            const auto found = names.find(text.substr(at + 2, close - at - 2));
+            if (found == names.end()) {
+                *unknown = true;
+            } else {
+                out += found->second.substr(0, found->second.find_last_not_of('\n') + 1);
+            }
+            at = close + 1;
+            continue;
+        }
+        std::size_t digits = at + 1;
+        const std::optional<int> times = text[at] == '{' ? Number(text, digits) : std::nullopt;
+        if (times && digits < text.size() && text[digits] == '*' && close != std::string::npos) {
+            for (int i = 0; i < *times; ++i) out += text.substr(digits + 1, close - digits - 1);
+            at = close + 1;
+            continue;
+        }
+        out += text[at++];
     }
-    out.append(at, text.cend());
-    static const std::regex range(R"(\{(\d+)\.\.(\d+)\})");
-    std::smatch m;
-    if (!std::regex_search(out, m, range)) return out;
+    // Where a {FIRST..LAST} stands at `open`: its numbers and the place after it.
+    struct Range {
+        int first, last;
+        std::size_t end;
+    };
+    const auto rangeAt = [&out](std::size_t open) -> std::optional<Range> {
+        std::size_t at = open + 1;
+        const std::optional<int> first = Number(out, at);
+        if (!first || out.compare(at, 2, "..") != 0) return std::nullopt;
+        at += 2;
+        const std::optional<int> last = Number(out, at);
+        if (!last || at >= out.size() || out[at] != '}') return std::nullopt;
+        return Range{*first, *last, at + 1};
+    };
+    std::optional<Range> range;
+    for (std::size_t open = out.find('{'); !range && open != std::string::npos;
+         open = out.find('{', open + 1))
+        range = rangeAt(open);
+    if (!range) return out;
     std::string lines;
-    for (int i = std::stoi(m[1]), last = std::stoi(m[2]); i <= last; ++i) {
-        const std::string one = std::regex_replace(out, range, std::to_string(i));
-        lines += std::regex_replace(one, std::regex(R"(\\n)"), "\n") + (i < last ? "\n" : "");
+    for (int i = range->first; i <= range->last; ++i) {
+        std::string one;
+        for (std::size_t at = 0; at < out.size();) {
+            const std::optional<Range> here = out[at] == '{' ? rangeAt(at) : std::nullopt;
+            if (here) {
+                one += std::to_string(i);
+                at = here->end;
+            } else if (out.compare(at, 2, "\\n") == 0) {
+                one += '\n';
+                at += 2;
+            } else {
+                one += out[at++];
+            }
+        }
+        lines += one + (i < range->last ? "\n" : "");
     }
     return lines;
 }
