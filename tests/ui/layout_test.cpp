@@ -83,6 +83,15 @@ TEST(WindowLayout, EveryControlMatchesTheGoldenDescription) {
         if (controls.contains(w) && w->focusPolicy() & Qt::TabFocus) tabOrder.push_back(w);
     }
     QString text = QStringLiteral("font %1\n").arg(QFontInfo(window.font()).family());
+    // The window's icon: each size it offers, and the size of the picture drawn for it.
+    for (const QSize& size : window.windowIcon().availableSizes()) {
+        const QSize drawn = window.windowIcon().pixmap(size).size();
+        text += QStringLiteral("icon %1x%2 drawn %3x%4\n")
+                    .arg(size.width())
+                    .arg(size.height())
+                    .arg(drawn.width())
+                    .arg(drawn.height());
+    }
     for (QWidget* w : controls)
         text += Describe(w, window, static_cast<int>(tabOrder.indexOf(w))) + '\n';
 
