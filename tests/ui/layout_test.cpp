@@ -5,6 +5,7 @@
 // KELVASTON_UPDATE_GOLDEN=1 (it rewrites the file and fails) and review the diff before
 // committing it.
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QDir>
 #include <QGroupBox>
@@ -41,6 +42,10 @@ QString Describe(QWidget* w, POPConfig& window, int tab) {
     if (auto* button = qobject_cast<QAbstractButton*>(w))
         line += " \"" + button->text() + "\" check " + QString::number(button->isChecked());
     if (auto* frame = qobject_cast<QGroupBox*>(w)) line += " \"" + frame->title() + "\"";
+    if (auto* view = qobject_cast<QAbstractItemView*>(w))
+        line += QStringLiteral(" icons %1x%2")
+                    .arg(view->iconSize().width())
+                    .arg(view->iconSize().height());
     if (auto* tabs = qobject_cast<QTabWidget*>(w)) {
         for (int i = 0; i < tabs->count(); ++i) line += " [" + tabs->tabText(i) + "]";
     }
