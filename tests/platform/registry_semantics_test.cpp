@@ -725,17 +725,17 @@ std::string ScriptRun::DoInFolder(RegistryApi& api, const std::string& verb, con
     }
     if (verb == "reset") return counters_.at(w.at(0))->Reset(), "";
     if (verb == "prefetch") return dynamic_cast<FileStoreRegistry&>(api).PrefetchLocalHive(), "";
-    if (verb == "problem") {  // kind, line, file and errno of the last file error
+    if (verb == "problem") {  // the last file error whole: kind, line, file, errno, owner, mode
         const auto problem = api.LastHiveFileError();
         if (!problem) return "none";
         const char* kinds[] = {"Malformed", "Unreadable", "Unwritable", "Unsafe", "NotAFolder"};
-        return kinds[static_cast<int>(problem->kind)] + (" " + std::to_string(problem->line)) +
-               " " + problem->file +
-               (problem->systemError ? " errno " + std::to_string(problem->systemError) : "");
-    }
-    if (verb == "says") {
-        const auto problem = api.LastHiveFileError();
-        return problem && problem->message.find(w.at(0)) != npos ? "yes" : "no";
+        std::ostringstream out;
+        out << kinds[static_cast<int>(problem->kind)] << ' ' << problem->line << ' '
+            << problem->file;
+        if (problem->systemError) out << " errno " << problem->systemError;
+        if (!problem->owner.empty()) out << " owner " << problem->owner;
+        if (problem->mode >= 0) out << " mode " << std::oct << problem->mode;
+        return out.str() + ": " + problem->message;
     }
     if (verb == "file") return ReadFile(path(0));
     if (verb == "write") return WriteFile(path(0), w.at(1)), "";
