@@ -631,13 +631,18 @@ std::string ScriptRun::Do(RegistryApi& api, const Step& step, Names w) {
     if (verb == "query") {  // into a buffer of that many bytes, each '?' before; ~N: none
         need(3, 3);
         if (w[2] == "nothing") return S(api.QueryValueEx(K(w[0]), w[1], nullptr, nullptr, nullptr));
+        std::string data(16, '?');
+        if (w[2] == "nosize") {
+            auto* buffer = reinterpret_cast<std::uint8_t*>(data.data());
+            return S(api.QueryValueEx(K(w[0]), w[1], nullptr, buffer, nullptr)) + " " + data;
+        }
         const bool none = w[2].starts_with('~');
         w[2].erase(0, none);
-        std::string data(none ? 0 : number(2), '?');
+        data.assign(none ? 0 : number(2), '?');
         std::uint32_t found = 0, size = number(2);
         const Status status =
             api.QueryValueEx(K(w[0]), w[1], &found,
-                             size ? reinterpret_cast<std::uint8_t*>(data.data()) : nullptr, &size);
+                             none ? nullptr : reinterpret_cast<std::uint8_t*>(data.data()), &size);
         return S(status) + (status == kSuccess ? " " + S(found) : "") + " " + S(size) +
                (data.empty() ? "" : " " + data);
     }

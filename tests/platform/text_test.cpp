@@ -8,6 +8,7 @@
 #include <cwctype>
 #include <map>
 #include <set>
+#include <sstream>
 #include <vector>
 
 #include "platform/test_helpers.h"
@@ -153,22 +154,46 @@ TEST(Text, CutsBetweenCharactersAndReadsWindows1252) {
               "\xE2\x82\xAC\xC3\xA4\xC5\xB8\xC2\x81\x7F\xC2\xA0");
 }
 
-// The hash of a name sees every byte: names one letter apart hash apart, at every position of
-// every length up to three words, and spellings in other case hash alike.
-TEST(Text, FoldedHashSeesEveryByteAndNoCase) {
+// The paths that take eight bytes at a time, at every length up to three words and every
+// position: a name of one letter with another character at one place, beside the same name in
+// upper case with a character there too, folds, compares, hashes, counts and cuts as the two
+// names' upper-case forms, spelt out here character by character, say. A byte that is no UTF-8
+// at that place is found there.
+TEST(Text, EightBytesAtATimeAgreeWithOneCharacterAtATime) {
+    // Each character with its upper case: letters, the characters beside them, and some of two,
+    // three and four bytes.
+    std::istringstream table(
+        "a A z Z A A Z Z @ @ [ [ ` ` { { \x7F \x7F \xC3\xA4 \xC3\x84 "
+        "\xC3\x84 \xC3\x84 \xC3\x9F \xC3\x9F \xE2\x82\xAC \xE2\x82\xAC "
+        "\xF0\x9D\x84\x9E \xF0\x9D\x84\x9E");
+    std::vector<std::pair<std::string, std::string>> characters;
+    for (std::string c, upper; table >> c >> upper;) characters.emplace_back(c, upper);
+    const auto name = [](std::size_t length, std::size_t p, const std::string& c, char letter) {
+        return std::string(p, letter) + c + std::string(length - p - 1, letter);
+    };
+    const auto sign = [](int n) { return (n > 0) - (n < 0); };
     for (std::size_t length = 1; length <= 24; ++length) {
-        for (const std::string& letters : {std::string("ab"), std::string("\xC3\xA4\xC3\xB6")}) {
-            const std::string a = letters.substr(0, letters.size() / 2),
-                              b = letters.substr(letters.size() / 2);
-            std::string base;
-            for (std::size_t i = 0; i < length; ++i) base += a;
-            std::set<std::uint32_t> hashes{FoldedHash(base)};
-            for (std::size_t p = 0; p < length; ++p) {
-                std::string other = base;
-                other.replace(p * a.size(), a.size(), b);
-                EXPECT_TRUE(hashes.insert(FoldedHash(other)).second)
-                    << length << " " << p << " " << other;
-                EXPECT_EQ(FoldedHash(FoldCase(other)), FoldedHash(other)) << other;
+        for (std::size_t p = 0; p < length; ++p) {
+            ASSERT_EQ(FirstInvalidUtf8(name(length, p, "\x80", 'k')), p);
+            for (const auto& [c, upperC] : characters) {
+                const std::string a = name(length, p, c, 'k');
+                const std::string upperA = name(length, p, upperC, 'K');
+                SCOPED_TRACE(testing::Message() << '"' << a << "\" at " << p);
+                ASSERT_EQ(FoldCase(a), upperA);
+                ASSERT_EQ(Utf16Length(a), length - 1 + (c.size() == 4 ? 2 : 1));
+                ASSERT_EQ(FirstCharacters(a, p), a.substr(0, p));
+                ASSERT_EQ(FirstCharacters(a, p + 1), a.substr(0, p + c.size()));
+                ASSERT_EQ(FirstInvalidUtf8(a), std::string_view::npos);
+                for (std::size_t other = length - 1; other <= length + 1; ++other) {
+                    for (const auto& [d, upperD] : characters) {
+                        const std::string b = p < other ? name(other, p, d, 'K') : "";
+                        const std::string upperB = p < other ? name(other, p, upperD, 'K') : "";
+                        ASSERT_EQ(EqualsNoCase(a, b), upperA == upperB) << b;
+                        ASSERT_EQ(FoldedHash(a) == FoldedHash(b), upperA == upperB) << b;
+                        ASSERT_EQ(sign(CompareFolded(upperA, b)), sign(upperA.compare(upperB)))
+                            << b;
+                    }
+                }
             }
         }
     }
