@@ -130,8 +130,8 @@ private:
 class CommandTest : public WindowTest, public ::testing::WithParamInterface<ScriptCase> {
 protected:
     // A "store" line: the store's file made readable by others (chmod MODE), its folder so
-    // (folder-chmod MODE), the file a named pipe (fifo) or another user's (chown UID). False
-    // when the line is not one of these or the change fails.
+    // (folder-chmod MODE), the file a named pipe (fifo) or another user's (chown UID), the folder
+    // an empty file (file). False when the line is not one of these or the change fails.
     bool Spoil(const QString& trick) {
 #ifdef _WIN32
         (void)trick;
@@ -141,9 +141,12 @@ protected:
         const QString how = trick.section(' ', 0, 0);
         const auto number = static_cast<unsigned>(trick.section(' ', 1).toUInt(nullptr, 8));
         if (how == "fifo") std::filesystem::remove(file);
+        if (how == "file" && std::filesystem::remove_all(folder) > 0)
+            kelvaston::test::WriteFile(folder, "");
         return how == "chmod"          ? ::chmod(file.c_str(), number) == 0
                : how == "folder-chmod" ? ::chmod(folder.c_str(), number) == 0
                : how == "fifo"         ? ::mkfifo(file.c_str(), 0600) == 0
+               : how == "file"         ? std::filesystem::is_regular_file(folder)
                : how == "chown"        ? ::chown(file.c_str(), trick.section(' ', 1).toUInt(),
                                                  trick.section(' ', 1).toUInt()) == 0
                                        : false;

@@ -144,10 +144,23 @@ TEST(WindowLayout, UpDownShowsItsFocusAndStepsWithinItsRangeFromTheTypedNumber) 
     w.show();
     w.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
-    const QImage unfocused = w.GlobalDebugLevelUpDown->grab().toImage();
-    w.GlobalDebugLevelUpDown->setFocus(Qt::TabFocusReason);
-    ASSERT_TRUE(w.GlobalDebugLevelUpDown->hasFocus());
-    EXPECT_NE(w.GlobalDebugLevelUpDown->grab().toImage(), unfocused);
+    // Focused, a frame one pixel wide in the selection colour lies all round it and the buttons
+    // share what is inside, one above the other; else the buttons share all of it.
+    UpDown* level = w.GlobalDebugLevelUpDown;
+    for (const int in : {0, 1}) {
+        if (in == 1) level->setFocus(Qt::TabFocusReason);
+        const QImage image = level->grab().toImage();
+        const QRect up = level->UpButton()->geometry(), down = level->DownButton()->geometry();
+        EXPECT_EQ(up | down, level->rect().adjusted(in, in, -in, -in));
+        EXPECT_TRUE(up.bottom() + 1 == down.top() && std::abs(up.height() - down.height()) < 2);
+        const QRgb frame = level->palette().color(QPalette::Highlight).rgb();
+        for (int i = 0; i < image.width() * image.height(); ++i) {
+            const int x = i % image.width(), y = i / image.width();
+            EXPECT_TRUE(image.rect().adjusted(1, 1, -1, -1).contains(x, y) ||
+                        (image.pixel(x, y) == frame) == (in == 1))
+                << x << "," << y;
+        }
+    }
     const std::tuple<UpDown*, QLineEdit*, QString, Qt::Key, QString> steps[] = {
         {w.ConnectionTimeOutUpDown, w.ConnectionTimeOut, "9999", Qt::Key_Up, "9999"},
         {w.ConnectionTimeOutUpDown, w.ConnectionTimeOut, "1", Qt::Key_Down, "1"},

@@ -1,7 +1,7 @@
-// The window and a store that is no folder, named word for word; and the interval field, whose
-// stored seconds come back from the minutes shown. (The window driven as a user drives it,
-// start-up, clicks, keys and typing included, and what each number field stores of what is typed or
-// the save it refuses, and a store that may not be written: the command table, commands.txt.)
+// The interval field, whose stored seconds come back from the minutes shown. (The window driven as
+// a user drives it, start-up, clicks, keys and typing included, what each number field stores of
+// what is typed or the save it refuses, and a store that may not be written or is no folder: the
+// command table, commands.txt.)
 
 #include "ui/messages.h"
 #include "ui/numbers.h"
@@ -38,25 +38,6 @@ TEST(Interval, EveryStoredNumberOfSecondsComesBackFromItsMinutes) {
     }
     QLocale::setDefault(QLocale::c());
 }
-
-#ifndef _WIN32
-// A store that is not a folder, as the window names it, word for word. (Store files and folders
-// it will not use, as the window names them at the start: commands.txt.)
-TEST(StoreProblems, AStoreThatIsNoFolderIsNamedInGermanWordForWord) {
-    kelvaston::test::TempDir dir;
-    const std::filesystem::path plain = dir / "plain";
-    kelvaston::test::WriteFile(plain, "");
-    platform::FileStoreRegistry notAFolder({plain, "Desk1"});
-    platform::Key root = platform::kNullKey;
-    EXPECT_NE(notAFolder.ConnectRegistry("", platform::kHKeyLocalMachine, &root),
-              platform::error::kSuccess);
-    ASSERT_TRUE(notAFolder.LastHiveFileError());
-    EXPECT_EQ(DescribeProblem(*notAFolder.LastHiveFileError()),
-              QString::fromStdString(plain.string()) +
-                  " ist kein Ordner. Die Registrierung wird in einem Ordner mit einer "
-                  ".reg-Datei je Rechner geführt; nennen Sie in KELVASTON_REGISTRY einen Ordner.");
-}
-#endif
 
 }  // namespace
 }  // namespace kelvaston::ui::test
