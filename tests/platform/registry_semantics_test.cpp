@@ -502,8 +502,12 @@ private:
         if (at == stores_.end()) throw std::invalid_argument("no store " + name);
         return *at->second;
     }
+    // Unnamed calls then go to the backend again, not to a store that is gone.
     bool Forget(const std::string& name) {
-        return std::erase_if(stores_, [&](const auto& store) { return store.first == name; });
+        return std::erase_if(stores_, [&](const auto& store) {
+            if (store.first == name && store.second.get() == api_) api_ = &backend_.Api();
+            return store.first == name;
+        });
     }
     std::map<std::string, std::unique_ptr<AtomicFile>> atomics_;
     int held_ = -1;
