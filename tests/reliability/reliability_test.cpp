@@ -27,6 +27,7 @@
 // told apart from each.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -134,6 +135,13 @@ bool Write(platform::RegistryApi& store, const std::string& reg, const std::stri
 // One process's calls, logged to `log` a line each: "W|R register content begun ended".
 int RunCalls(const std::filesystem::path& folder, int process, int calls, unsigned seed,
              const std::filesystem::path& log) {
+    // A signal every tenth of a millisecond, its handler installed without SA_RESTART: a call
+    // that waits for another process's lock is interrupted, and must wait again, not fail.
+    struct sigaction tick {};
+    tick.sa_handler = [](int) {};
+    const itimerval often{{0, 100}, {0, 100}};
+    if (::sigaction(SIGALRM, &tick, nullptr) != 0 || ::setitimer(ITIMER_REAL, &often, nullptr) != 0)
+        return 5;
     platform::FileStoreRegistry store({folder, kComputer});
     std::mt19937 random(seed + static_cast<unsigned>(process));
     std::ofstream out(log);
