@@ -7,7 +7,6 @@
 #include <clocale>
 #include <cwctype>
 #include <map>
-#include <set>
 #include <sstream>
 #include <vector>
 
@@ -157,7 +156,7 @@ TEST(Text, CutsBetweenCharactersAndReadsWindows1252) {
 // The paths that take eight bytes at a time, at every length up to three words and every
 // position: a name of one letter with another character at one place, beside the same name in
 // upper case with a character there too, folds, compares, hashes, counts and cuts as the two
-// names' upper-case forms, spelt out here character by character, say. A byte that is no UTF-8
+// names' upper-case forms, spelt out here character by character, say. A byte that is not UTF-8
 // at that place is found there.
 TEST(Text, EightBytesAtATimeAgreeWithOneCharacterAtATime) {
     // Each character with its upper case: letters, the characters beside them, and some of two,
@@ -168,6 +167,7 @@ TEST(Text, EightBytesAtATimeAgreeWithOneCharacterAtATime) {
         "\xF0\x9D\x84\x9E \xF0\x9D\x84\x9E");
     std::vector<std::pair<std::string, std::string>> characters;
     for (std::string c, upper; table >> c >> upper;) characters.emplace_back(c, upper);
+    ASSERT_EQ(characters.size(), 14u);
     const auto name = [](std::size_t length, std::size_t p, const std::string& c, char letter) {
         return std::string(p, letter) + c + std::string(length - p - 1, letter);
     };
