@@ -267,8 +267,8 @@ Result AsOtherUser(const Store& store, const std::vector<std::string>& args, boo
 
 // A command that fails changes nothing, whichever call fails: the command runs whole, then
 // again from the same start with each call in turn failing, on a registry whose Abort undoes
-// it all and on one where the tool must put back what it wrote. The whole run's result, with
-// the store as that run left it.
+// it all and on one where the tool must put back what it wrote; every key it opened is closed
+// again. The whole run's result, with the store as that run left it.
 Result EachCallFails(const Store& store, const std::vector<std::string>& args) {
     const std::string before = store.File();
     platform::FileStoreRegistry fresh({store.folder, "TESTPC"});  // reads the store file anew
@@ -288,6 +288,7 @@ Result EachCallFails(const Store& store, const std::vector<std::string>& args) {
             const Result result = transactions ? Tool(with, args) : Tool(without, args);
             EXPECT_EQ(registry.FlushKey(platform::kHKeyLocalMachine), error::kSuccess);
             EXPECT_EQ(with.writesAfterAbort, 0u);
+            EXPECT_EQ(registry.OpenKeys(), faulty.ClosesRefused()) << "keys left open";
             // A call whose failure does no harm (closing a key) leaves the command whole.
             EXPECT_EQ(store.File(), result.code == 0 ? after : before) << result.err;
             EXPECT_EQ(result.err.find("putting back"), std::string::npos) << result.err;
