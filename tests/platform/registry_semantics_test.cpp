@@ -641,8 +641,10 @@ std::string ScriptRun::Do(RegistryApi& api, const Step& step, Names w) {
         {"close", &RegistryApi::CloseKey},
         {"flush", &RegistryApi::FlushKey},
         {"begin", &RegistryApi::BeginTransaction},
-        {"commit", &RegistryApi::CommitTransaction}};
+        {"commit", &RegistryApi::CommitTransaction},
+        {"beginreading", &RegistryApi::BeginReading}};
     if (onKey.contains(verb)) return need(1, 1), S((api.*onKey.at(verb))(K(w[0])));
+    if (verb == "endreading") return need(1, 1), api.EndReading(K(w[0])), "";
     if (verb == "delete") return need(2, 2), S(api.DeleteKey(K(w[0]), w[1]));
     if (verb == "delvalue") return need(2, 2), S(api.DeleteValue(K(w[0]), w[1]));
     if (verb == "read") return need(2, 2), Read(api, K(w[0]), w[1]);
