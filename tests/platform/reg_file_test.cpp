@@ -173,6 +173,23 @@ TEST(RegFileWrite, WhatIsWrittenReadsBackExactlyAndACutCopyIsRefused) {
                 << "cut at " << cut;
         }
         EXPECT_LE(accepted, 4u);  // the last line end: "\n", or "\r\n" in UTF-16
+
+        // Handed on piece by piece, the same file: one byte order mark, one end.
+        Writer whole(encoding);
+        std::string streamed;
+        std::size_t pieces = 0;
+        Writer streaming(encoding, [&](std::string_view piece) {
+            streamed += piece;
+            return ++pieces > 0;
+        });
+        for (int i = 0; i < 500; ++i) {
+            const std::string path = "HKEY_LOCAL_MACHINE\\SOFTWARE\\K" + std::to_string(i);
+            whole.AddKey(path, values);
+            streaming.AddKey(path, values);
+        }
+        EXPECT_EQ(streaming.Finish(), "");
+        EXPECT_GT(pieces, 3u);
+        EXPECT_EQ(streamed, whole.Finish());
     }
     // Each character that needs escaping, at every offset of a text otherwise plain (the writer
     // passes plain text eight bytes at a time), in a name and in the data.
