@@ -701,12 +701,15 @@ std::string ScriptRun::Do(RegistryApi& api, const Step& step, Names w) {
         if (w.size() == 2) std::ranges::sort(values, {}, &RegValue::name);
         return Listed(values) + (status == error::kNoMoreItems ? "" : " then " + S(status));
     }
-    if (verb == "enumkey") {  // into 16 spaces, of which the call is told `room`
+    // Into 16 spaces, of which the call is told `room`; or without the buffer or its size.
+    if (verb == "enumkey") {
         need(3, 3);
         std::string buffer(16, ' ');
-        std::uint32_t size = number(2);
-        const Status status = api.EnumKeyEx(K(w[0]), number(1), buffer.data(), &size);
-        return S(status) + " " + S(size) + " " + buffer;
+        const bool noBuffer = w[2] == "nobuffer", noSize = w[2] == "nosize";
+        std::uint32_t size = noBuffer || noSize ? 16 : number(2);
+        const Status status = api.EnumKeyEx(K(w[0]), number(1), noBuffer ? nullptr : buffer.data(),
+                                            noSize ? nullptr : &size);
+        return S(status) + (noSize ? "" : " " + S(size)) + " " + buffer;
     }
     if (verb == "named") {  // all of them sorted by name, or those named in their order
         need(3, 3);
