@@ -162,43 +162,4 @@ std::optional<Status> LatencyRegistry::Before(Call) {
     return std::nullopt;
 }
 
-void FaultInjectingRegistry::FailNth(std::optional<Call> kind, std::size_t nth, Status status,
-                                     bool andAfter) {
-    std::lock_guard lock(mutex_);
-    kind_ = kind;
-    nth_ = nth;
-    status_ = status;
-    andAfter_ = andAfter;
-    seen_ = 0;
-    armed_ = true;
-    fired_ = false;
-}
-
-void FaultInjectingRegistry::Disarm() {
-    std::lock_guard lock(mutex_);
-    armed_ = false;
-}
-
-bool FaultInjectingRegistry::Fired() const {
-    std::lock_guard lock(mutex_);
-    return fired_;
-}
-
-std::size_t FaultInjectingRegistry::CallsSeen() const {
-    std::lock_guard lock(mutex_);
-    return seen_;
-}
-
-std::optional<Status> FaultInjectingRegistry::Before(Call call) {
-    std::lock_guard lock(mutex_);
-    if (!armed_ || (kind_ && *kind_ != call)) return std::nullopt;
-    ++seen_;
-    if (seen_ == nth_ || (andAfter_ && seen_ > nth_)) {
-        fired_ = true;
-        closesRefused_ += call == Call::CloseKey;
-        return status_;
-    }
-    return std::nullopt;
-}
-
 }  // namespace kelvaston::platform

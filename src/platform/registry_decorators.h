@@ -1,12 +1,11 @@
-// Wrappers around any registry backend: one that counts the calls made through it, and one that
-// makes chosen calls fail, for tests of what the store does when the registry lets it down.
+// Wrappers around any registry backend: the base that sees every call before it is passed on,
+// one that counts the calls made through it, and one that adds a remote registry's round trip.
 #pragma once
 
 #include <array>
 #include <atomic>
 #include <chrono>
 #include <cstddef>
-#include <mutex>
 #include <optional>
 
 #include "platform/registry_api.h"
@@ -123,33 +122,6 @@ protected:
 
 private:
     std::chrono::microseconds delay_;
-};
-
-// Fails the k-th call (counting from 1) of the chosen kind, or of any kind, and optionally every
-// call of that kind after it.
-class FaultInjectingRegistry final : public RegistryDecorator {
-public:
-    using RegistryDecorator::RegistryDecorator;
-    void FailNth(std::optional<Call> kind, std::size_t nth, Status status, bool andAfter = false);
-    void Disarm();
-    bool Fired() const;
-    std::size_t CallsSeen() const;
-    // How many CloseKey calls it failed: each leaves its key open.
-    std::size_t ClosesRefused() const { return closesRefused_; }
-
-protected:
-    std::optional<Status> Before(Call call) override;
-
-private:
-    mutable std::mutex mutex_;  // calls may come from several threads
-    std::optional<Call> kind_;
-    std::size_t nth_ = 0;
-    std::size_t seen_ = 0;
-    Status status_ = error::kSuccess;
-    bool andAfter_ = false;
-    bool armed_ = false;
-    bool fired_ = false;
-    std::size_t closesRefused_ = 0;
 };
 
 }  // namespace kelvaston::platform

@@ -8,6 +8,7 @@
 
 #include "full_rewrite_save.h"
 #include "platform/value_library.h"
+#include "support/fault_injecting_registry.h"
 #include "support/script.h"
 #include "support/without_transactions.h"
 
@@ -195,7 +196,7 @@ protected:
                              " transactions");
                 Seed(seeded_);
                 settings_ = kept_;
-                platform::FaultInjectingRegistry faulty(*registry_);
+                kelvaston::test::FaultInjectingRegistry faulty(*registry_);
                 kelvaston::test::WithoutTransactions without(faulty);
                 const auto store =
                     StoreOver(transactions ? static_cast<platform::RegistryApi&>(faulty) : without);
@@ -342,7 +343,7 @@ TEST_F(StoreTest, ATextTheRegistryCannotStoreIsNamedAndUndone) {
             settings_.Global.ProxyHost = "proxy.example.org";
             settings_.Accounts[1].SMTPTo = "m" + unstorable + "ller@example.com";
             kelvaston::test::WithoutTransactions plain(*registry_);
-            platform::FaultInjectingRegistry faulty(
+            kelvaston::test::FaultInjectingRegistry faulty(
                 transactions ? static_cast<platform::RegistryApi&>(*registry_) : plain);
             const auto store = StoreOver(faulty);
             if (refuseRestore)

@@ -25,6 +25,7 @@
 #include "platform/registry_decorators.h"
 #include "platform/registry_tree.h"
 #include "reg_tool.h"
+#include "support/fault_injecting_registry.h"
 #include "support/temp_dir.h"
 #include "support/without_transactions.h"
 
@@ -281,7 +282,7 @@ Result EachCallFails(const Store& store, const std::vector<std::string>& args) {
                          std::to_string(nth) + " fails");
             test::WriteFile(store.folder / "TESTPC.reg", before);
             platform::FileStoreRegistry registry({store.folder, "TESTPC"});
-            platform::FaultInjectingRegistry faulty(registry);
+            kelvaston::test::FaultInjectingRegistry faulty(registry);
             test::WithoutTransactions without(faulty);
             WithTransactions with(faulty, registry);
             faulty.FailNth(std::nullopt, nth, error::kAccessDenied);
@@ -338,7 +339,7 @@ TEST(RegTool, Transcript) {
     // Registries in front of the store: one that makes no key, one whose changes cannot be saved,
     // one on a computer whose code page holds ASCII only, one that counts the calls; and the
     // store in a process that may write no file larger than 4 KiB.
-    platform::FaultInjectingRegistry readOnly(store.api), unsaved(store.api);
+    kelvaston::test::FaultInjectingRegistry readOnly(store.api), unsaved(store.api);
     readOnly.FailNth(Call::CreateKey, 1, error::kAccessDenied, true);
     unsaved.FailNth(Call::CommitTransaction, 1, error::kRegistryIoFailed);
     AsciiCodePage ascii(store.api);

@@ -14,6 +14,7 @@
 #include "platform/text.h"
 #include "platform/win32_registry.h"
 #include "reg_tool.h"
+#include "support/fault_injecting_registry.h"
 #include "support/temp_dir.h"
 #include "support/value_printer.h"
 
@@ -100,7 +101,7 @@ TEST(RegToolOnWindows, ImportsExportsAndFailedImports) {
     std::size_t failed = 0;
     for (std::size_t nth = 1;; ++nth) {
         SCOPED_TRACE("call " + std::to_string(nth) + " fails");
-        platform::FaultInjectingRegistry faulty(registry);
+        kelvaston::test::FaultInjectingRegistry faulty(registry);
         faulty.FailNth(std::nullopt, nth, platform::error::kAccessDenied);
         const auto [code, message] = Command(faulty, {"import", change});
         if (code == 1) {
