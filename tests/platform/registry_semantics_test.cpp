@@ -634,12 +634,12 @@ std::string ScriptRun::Do(RegistryApi& api, const Step& step, Names w) {
     }
     if (verb == "computername") {  // none: no size; nobuffer; or a buffer, of which ROOM told
         need(1, 1);
-        char name[256];
+        std::string name(256, '?');
         std::uint32_t size = w[0] == "nobuffer" || w[0] == "none" ? 0 : number(0);
-        const Status status = api.LocalComputerName(w[0] == "nobuffer" ? nullptr : name,
+        const Status status = api.LocalComputerName(w[0] == "nobuffer" ? nullptr : name.data(),
                                                     w[0] == "none" ? nullptr : &size);
         return S(status) + (w[0] == "none" ? "" : " " + S(size)) +
-               (status == kSuccess ? " " + std::string(name, size) : "");
+               (status == kSuccess ? " " + name.substr(0, size + 1) : "");  // with its NUL
     }
     if (verb == "abort") return need(1, 1), api.AbortTransaction(K(w[0])) ? "true" : "false";
     const std::map<std::string, Status (RegistryApi::*)(Key)> onKey = {
