@@ -131,7 +131,8 @@ class CommandTest : public WindowTest, public ::testing::WithParamInterface<Scri
 protected:
     // A "store" line: the store's file made readable by others (chmod MODE), its folder so
     // (folder-chmod MODE), the file a named pipe (fifo) or another user's (chown UID), the folder
-    // an empty file (file). False when the line is not one of these or the change fails.
+    // an empty file (file), the file's first line another (header TEXT). False when the line is
+    // not one of these or the change fails.
     bool Spoil(const QString& trick) {
 #ifdef _WIN32
         (void)trick;
@@ -143,10 +144,16 @@ protected:
         if (how == "fifo") std::filesystem::remove(file);
         if (how == "file" && std::filesystem::remove_all(folder) > 0)
             kelvaston::test::WriteFile(folder, "");
+        if (how == "header") {
+            std::string bytes = kelvaston::test::ReadFile(file);
+            bytes.replace(0, bytes.find('\n'), trick.section(' ', 1).toStdString());
+            kelvaston::test::WriteFile(file, bytes);
+        }
         return how == "chmod"          ? ::chmod(file.c_str(), number) == 0
                : how == "folder-chmod" ? ::chmod(folder.c_str(), number) == 0
                : how == "fifo"         ? ::mkfifo(file.c_str(), 0600) == 0
                : how == "file"         ? std::filesystem::is_regular_file(folder)
+               : how == "header"       ? true
                : how == "chown"        ? ::chown(file.c_str(), trick.section(' ', 1).toUInt(),
                                                  trick.section(' ', 1).toUInt()) == 0
                                        : false;
