@@ -39,8 +39,10 @@ QString Describe(QWidget* w, POPConfig& window, int tab) {
                     .arg(box->text())
                     .arg(box->echoMode())
                     .arg(box->alignment());
-    if (auto* button = qobject_cast<QAbstractButton*>(w))
+    if (auto* button = qobject_cast<QAbstractButton*>(w)) {
         line += " \"" + button->text() + "\" check " + QString::number(button->isChecked());
+        if (button->autoRepeat()) line += " repeats while held";
+    }
     if (auto* frame = qobject_cast<QGroupBox*>(w)) line += " \"" + frame->title() + "\"";
     if (auto* view = qobject_cast<QAbstractItemView*>(w))
         line += QStringLiteral(" icons %1x%2")
