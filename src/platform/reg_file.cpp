@@ -426,12 +426,11 @@ private:
         std::uint32_t type = kRegBinary;
         if (!rest.empty() && rest.front() == '(') {
             const auto close = rest.find(')');
-            const std::string_view digits =
-                rest.substr(1, close == std::string_view::npos ? 0 : close - 1);
+            const std::string_view digits = rest.substr(1, close - 1);  // all of it without ')'
             std::uint32_t n = 0;
             const auto [ptr, ec] =
                 std::from_chars(digits.data(), digits.data() + digits.size(), n, 16);
-            if (close == std::string_view::npos || digits.empty() || ec != std::errc() ||
+            if (close == std::string_view::npos || ec != std::errc() ||
                 ptr != digits.data() + digits.size()) {
                 return Error(number, "malformed hex(type): expected a hexadecimal type number");
             }
