@@ -13,6 +13,7 @@
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QTimer>
+#include <QToolButton>
 
 #include "ui/window_picture.h"
 #include "window_fixture.h"
@@ -44,6 +45,11 @@ QString Describe(QWidget* w, POPConfig& window, int tab) {
         if (button->autoRepeat()) line += " repeats while held";
     }
     if (auto* frame = qobject_cast<QGroupBox*>(w)) line += " \"" + frame->title() + "\"";
+    if (auto* tool = qobject_cast<QToolButton*>(w))
+        line += QStringLiteral(" arrow %1 icon %2x%3")
+                    .arg(tool->arrowType())
+                    .arg(tool->iconSize().width())
+                    .arg(tool->iconSize().height());
     if (auto* view = qobject_cast<QAbstractItemView*>(w))
         line += QStringLiteral(" icons %1x%2")
                     .arg(view->iconSize().width())
