@@ -7,6 +7,7 @@
 #include <chrono>
 
 #include "full_rewrite_save.h"
+#include "platform/text.h"
 #include "platform/value_library.h"
 #include "support/fault_injecting_registry.h"
 #include "support/script.h"
@@ -21,7 +22,7 @@ const std::vector<std::string> kVerbs = {
     "same",           "empty",  "global",       "connection", "account",
     "model",          "keep",   "kept",         "restore",    "delete-account",
     "save-counted",   "read",   "load-through", "counts",     "write",
-    "fail-each-call", "cut"};
+    "fail-each-call", "cut",    "load-refusing"};
 
 ScriptNames configs;  // the configurations of the script
 const std::vector<ScriptCase> kCases = ReadScript(KELVASTON_STORE_SCRIPT, kVerbs, configs);
@@ -86,6 +87,30 @@ const std::map<std::string, platform::Status> kStatus = {
 const std::map<std::string, SaveResult> kResults = {{"Saved", SaveResult::Saved},
                                                     {"ServiceMissing", SaveResult::ServiceMissing}};
 
+// Opens the keys named `name` (the last part of the path, in any case) for reading only, as a
+// key whose permissions allow no more does.
+class ReadOnlyKeys final : public platform::RegistryDecorator {
+public:
+    ReadOnlyKeys(platform::RegistryApi& inner, std::string name)
+        : RegistryDecorator(inner), name_(std::move(name)) {}
+    platform::Status OpenKeyEx(Key parent, const std::string& subKey, std::uint32_t options,
+                               std::uint32_t access, Key* result) override {
+        const std::string last = subKey.substr(subKey.rfind('\\') + 1);
+        if ((access & ~platform::kKeyRead) == 0 || !platform::text::EqualsNoCase(last, name_))
+            return RegistryDecorator::OpenKeyEx(parent, subKey, options, access, result);
+        *result = platform::kNullKey;
+        return error::kAccessDenied;
+    }
+
+protected:
+    std::optional<platform::Status> Before(platform::Call /*call*/) override {
+        return std::nullopt;
+    }
+
+private:
+    std::string name_;
+};
+
 class StoreScript : public StoreTest, public ::testing::WithParamInterface<ScriptCase> {
 protected:
     // One line of a script.
@@ -110,6 +135,11 @@ protected:
                 settings_);
             LoadAll(store);
             EXPECT_LE(counter.Total(), std::stoul(args.at(1)));
+        } else if (word == "load-refusing") {
+            ReadOnlyKeys refusing(*registry_, rest);
+            InitSettings(settings_);
+            ConfigStore store(refusing, settings_);
+            LoadAll(store);
         } else if (word == "counts") {
             EXPECT_EQ(std::to_string(ConnectionCount(settings_.Connections)) + " " +
                           std::to_string(AccountCount(settings_.Accounts)),
