@@ -513,7 +513,7 @@ Status FileStoreRegistry::EnumValueBytes(Key key, std::uint32_t index, std::stri
 Status FileStoreRegistry::DeleteValue(Key key, const std::string& name) {
     std::lock_guard lock(mutex_);
     if (!text::IsValidUtf8(name)) return error::kNoUnicodeTranslation;
-    // A value that is not there is reported without asking for the right to write.
+    // A value that is not there is reported without taking the store for writing.
     const Resolved open = Lookup(key, kKeySetValue);
     if (open.status != error::kSuccess) return open.status;
     if (open.key->node->FindValue(name) == nullptr) return error::kFileNotFound;
