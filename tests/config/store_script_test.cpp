@@ -1,7 +1,8 @@
 // The configuration store driven by scripts (store.txt): a stored configuration, loads, edits of
 // the model as the window makes them, saves, and checks of the whole model, the whole stored tree
 // and the value library's reads and writes where they stand in the script; the removal of a
-// list's slot; and a text the registry cannot store, on registries with and without transactions.
+// list's slot; and a text the registry cannot store, on registries with and without transactions,
+// and on one whose code page holds ASCII only.
 // (What the saved tree holds is checked against the full rewrite: save_differential_test.cpp.)
 
 #include <chrono>
