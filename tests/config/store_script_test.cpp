@@ -365,9 +365,13 @@ TEST_F(StoreTest, ATextTheRegistryCannotStoreIsNamedAndUndone) {
     const std::string unstorable = "\xE9";
 #endif
     for (const bool transactions : {true, false}) {
-        for (const bool refuseRestore : {false, true}) {
-            SCOPED_TRACE(testing::Message() << "transactions " << transactions
-                                            << ", restore refused " << refuseRestore);
+        // The put-back refused at its first deletion, or at the flush that makes it permanent.
+        for (const auto refused :
+             {std::optional<platform::Call>(), std::optional(platform::Call::DeleteKey),
+              std::optional(platform::Call::FlushKey)}) {
+            SCOPED_TRACE(testing::Message()
+                         << "transactions " << transactions << ", put-back refused at "
+                         << (refused ? platform::CallName(*refused) : "no call"));
             Seed(configs.at("stored"));
             const Tree before = ServiceTree();
             LoadAll();
@@ -377,8 +381,7 @@ TEST_F(StoreTest, ATextTheRegistryCannotStoreIsNamedAndUndone) {
             kelvaston::test::FaultInjectingRegistry faulty(
                 transactions ? static_cast<platform::RegistryApi&>(*registry_) : plain);
             const auto store = StoreOver(faulty);
-            if (refuseRestore)
-                faulty.FailNth(platform::Call::DeleteKey, 1, error::kAccessDenied, true);
+            if (refused) faulty.FailNth(*refused, 1, error::kAccessDenied, true);
             const SaveOutcome outcome = store->SaveSettings();
 #ifdef _WIN32
             const bool dropped =
@@ -386,12 +389,12 @@ TEST_F(StoreTest, ATextTheRegistryCannotStoreIsNamedAndUndone) {
 #else
             const bool dropped = transactions;
 #endif
-            const bool undone = dropped || !refuseRestore;
+            const bool undone = dropped || !refused;
             EXPECT_EQ(outcome.result,
                       undone ? SaveResult::FailedRestored : SaveResult::FailedNotRestored);
             if (!undone) continue;
             EXPECT_EQ(ServiceTree(), before);
-            if (refuseRestore) continue;
+            if (refused) continue;
             EXPECT_EQ(outcome.step, SaveStep::WriteValue);
             EXPECT_EQ(outcome.value, "SMTP To");
             EXPECT_EQ(outcome.unstorable, unstorable);
