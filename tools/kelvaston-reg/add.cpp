@@ -27,8 +27,7 @@ std::uint32_t ParseDword(const std::string& data) {
     }
     std::uint64_t n = 0;
     const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), n, base);
-    if (digits.empty() || ec == std::errc::invalid_argument ||
-        end != digits.data() + digits.size()) {
+    if (digits.empty() || end != digits.data() + digits.size()) {  // no number, or text after it
         throw Failure(
             "\"" + data +
             "\" is not a REG_DWORD number: give it in decimal or as 0x followed by hex digits");
