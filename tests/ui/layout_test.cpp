@@ -181,8 +181,11 @@ TEST(WindowLayout, UpDownShowsItsFocusAndStepsWithinItsRangeFromTheTypedNumber) 
         QTest::keyClick(upDown, key);
         EXPECT_EQ(box->text(), expected) << typed.toStdString();
     }
+    // Its buttons step as its arrow keys do.
     QTest::mouseClick(w.ConnectionTimeOutUpDown->DownButton(), Qt::LeftButton);
     EXPECT_EQ(w.ConnectionTimeOut->text(), "33");
+    QTest::mouseClick(w.ConnectionTimeOutUpDown->UpButton(), Qt::LeftButton);
+    EXPECT_EQ(w.ConnectionTimeOut->text(), "34");
 }
 
 // The real boxes: a question asks Yes or No, in German.
