@@ -10,6 +10,7 @@
 #include "full_rewrite_save.h"
 #include "platform/text.h"
 #include "platform/value_library.h"
+#include "support/ascii_code_page.h"
 #include "support/fault_injecting_registry.h"
 #include "support/script.h"
 #include "support/without_transactions.h"
@@ -402,42 +403,8 @@ TEST_F(StoreTest, ATextTheRegistryCannotStoreIsNamedAndUndone) {
     }
 }
 
-// A registry whose code page holds ASCII only, as advapi32's ANSI calls on such a computer: a
-// key name or a text with another character is refused. What the save names is that character
-// whole, whatever its length, and nothing after it.
-class AsciiCodePage final : public platform::RegistryDecorator {
-public:
-    using RegistryDecorator::RegistryDecorator;
-    std::optional<std::size_t> UnstorableAt(std::string_view text) const override {
-        const auto at = text.find_first_not_of(kAscii);
-        return at == std::string_view::npos ? std::nullopt : std::optional(at);
-    }
-    platform::Status CreateKey(Key parent, const std::string& subKey, Key* result) override {
-        *result = platform::kNullKey;
-        if (UnstorableAt(subKey)) return error::kNoUnicodeTranslation;
-        return RegistryDecorator::CreateKey(parent, subKey, result);
-    }
-    platform::Status SetValueEx(Key key, const std::string& name, std::uint32_t type,
-                                const std::uint8_t* data, std::uint32_t size) override {
-        const std::string_view text(reinterpret_cast<const char*>(data), size);
-        if (UnstorableAt(name) || (type == platform::kRegSz && UnstorableAt(text)))
-            return error::kNoUnicodeTranslation;
-        return RegistryDecorator::SetValueEx(key, name, type, data, size);
-    }
-
-protected:
-    std::optional<platform::Status> Before(platform::Call /*call*/) override {
-        return std::nullopt;
-    }
-
-private:
-    static inline const std::string kAscii = [] {
-        std::string ascii;
-        for (int c = 0; c < 0x80; ++c) ascii += static_cast<char>(c);
-        return ascii;
-    }();
-};
-
+// What the save names is the character it cannot store whole, whatever its length, and nothing
+// after it.
 TEST_F(StoreTest, ACharacterAnAsciiRegistryCannotStoreIsNamedWhole) {
     const std::vector<std::tuple<std::string, std::string, std::string>> cases = {
         // account name, SMTP To, the character named
@@ -454,7 +421,7 @@ TEST_F(StoreTest, ACharacterAnAsciiRegistryCannotStoreIsNamedWhole) {
         LoadAll();
         settings_.Accounts[1].Name = name;
         settings_.Accounts[1].SMTPTo = to;
-        AsciiCodePage ascii(*registry_);
+        kelvaston::test::AsciiCodePage ascii(*registry_);
         const SaveOutcome outcome = StoreOver(ascii)->SaveSettings();
         EXPECT_EQ(outcome.status, error::kNoUnicodeTranslation) << name << " " << to;
         EXPECT_EQ(outcome.unstorable, named) << name << " " << to;

@@ -25,6 +25,7 @@
 #include "platform/registry_decorators.h"
 #include "platform/registry_tree.h"
 #include "reg_tool.h"
+#include "support/ascii_code_page.h"
 #include "support/fault_injecting_registry.h"
 #include "support/temp_dir.h"
 #include "support/without_transactions.h"
@@ -85,21 +86,6 @@ const rlimit kSmallFiles{4096, 4096};
 const auto kFullDisk = [] {
     std::signal(SIGXFSZ, SIG_IGN);
     ::setrlimit(RLIMIT_FSIZE, &kSmallFiles);
-};
-
-// A registry on a computer whose code page holds ASCII only, as advapi32's ANSI calls there.
-class AsciiCodePage final : public platform::RegistryDecorator {
-public:
-    using RegistryDecorator::RegistryDecorator;
-    std::optional<std::size_t> UnstorableAt(std::string_view text) const override {
-        const auto at = std::ranges::find_if(
-            text, [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
-        return at == text.end() ? std::nullopt
-                                : std::optional(static_cast<std::size_t>(at - text.begin()));
-    }
-
-protected:
-    std::optional<Status> Before(Call /*call*/) override { return std::nullopt; }
 };
 
 // One line of the transcript (transcript.txt) with the lines that belong to it: a command with
@@ -342,7 +328,7 @@ TEST(RegTool, Transcript) {
     kelvaston::test::FaultInjectingRegistry readOnly(store.api), unsaved(store.api);
     readOnly.FailNth(Call::CreateKey, 1, error::kAccessDenied, true);
     unsaved.FailNth(Call::CommitTransaction, 1, error::kRegistryIoFailed);
-    AsciiCodePage ascii(store.api);
+    kelvaston::test::AsciiCodePage ascii(store.api);
     const fs::path secondFolder = store.dir / "second";
     using Args = const std::vector<std::string>&;
     const auto on = [](platform::RegistryApi& api) {

@@ -15,6 +15,7 @@
 
 #include "platform/reg_file.h"
 #include "platform/registry_decorators.h"
+#include "support/ascii_code_page.h"
 #include "support/script.h"
 #include "window_fixture.h"
 
@@ -30,7 +31,7 @@ const std::vector<std::string> kVerbs = {
     "in",        "type",     "tick",    "ctrl-click", "collapse",    "key",      "restart",
     "see",       "selected", "enabled", "disabled",   "after",       "hidden",   "mark",
     "becomes",   "same",     "count",   "titled",     "ended",       "golden",   "number",
-    "read-only", "writable", "cursor",  "store",      "root"};
+    "read-only", "writable", "cursor",  "store",      "root",        "ascii"};
 
 // The names of the table: its own, and those the test sets.
 kelvaston::test::ScriptNames names = {
@@ -160,7 +161,9 @@ protected:
 #endif
     }
 
-    bool readOnly_ = false;             // whether the registry refuses to be written
+    bool readOnly_ = false;  // whether the registry refuses to be written
+    bool ascii_ = false;     // whether its code page holds ASCII only
+    std::unique_ptr<kelvaston::test::AsciiCodePage> asciiOnly_;
     std::unique_ptr<Guarded> guarded_;  // the registry the editor works on
 
     // A control of the window by its member's name, or else by its object's name (Rahmen_3).
@@ -279,6 +282,8 @@ TEST_P(CommandTest, EndsWithTheExpectedModelAndMessages) {
             messages << (rest.startsWith('"') ? "=" + Quoted(rest) : "~" + rest);
         else if (step.verb == "store")
             tricks << rest;
+        else if (step.verb == "ascii")
+            ascii_ = true;
         else if (step.verb == "startup" || step.verb == "linux" || step.verb == "root")
             startup = startup || step.verb == "startup";
         else
@@ -318,7 +323,9 @@ TEST_P(CommandTest, EndsWithTheExpectedModelAndMessages) {
             SeedHive(start);
             for (const QString& trick : tricks) ASSERT_TRUE(Spoil(trick)) << trick.toStdString();
             registry_ = OpenHive();
-            guarded_ = std::make_unique<Guarded>(*registry_, readOnly_);
+            asciiOnly_ = std::make_unique<kelvaston::test::AsciiCodePage>(*registry_);
+            guarded_ = std::make_unique<Guarded>(
+                ascii_ ? static_cast<platform::RegistryApi&>(*asciiOnly_) : *registry_, readOnly_);
             window_ = std::make_unique<POPConfig>();
             editor_ = std::make_unique<Editor>(*guarded_, dialogs_, *window_);
             editor_->Main();
