@@ -426,7 +426,7 @@ private:
         std::uint32_t type = kRegBinary;
         if (!rest.empty() && rest.front() == '(') {
             const auto close = rest.find(')');
-            const std::string_view digits = rest.substr(1, close - 1);  // all of it without ')'
+            const std::string_view digits = rest.substr(1, close - 1);  // the rest if no ')'
             std::uint32_t n = 0;
             const auto [ptr, ec] =
                 std::from_chars(digits.data(), digits.data() + digits.size(), n, 16);
