@@ -4,6 +4,8 @@
 // file cases of registry.calls.
 #include <gtest/gtest.h>
 
+#include <sys/utsname.h>
+
 #include <algorithm>
 #include <random>
 #include <sstream>
@@ -58,8 +60,12 @@ protected:
 
 // The computer's own name is its host name without the domain.
 TEST(FileStoreHost, IsTheHostNameWithoutTheDomain) {
-    const std::string host = FileStoreRegistry::HostComputerName();
-    EXPECT_TRUE(!host.empty() && host.find('.') == npos) << host;
+    struct utsname system {};
+    ASSERT_EQ(::uname(&system), 0);
+    const std::string host = FileStoreRegistry::HostComputerName(), full = system.nodename;
+    EXPECT_TRUE(!host.empty() && full.starts_with(host) &&
+                (host.size() == full.size() || full[host.size()] == '.'))
+        << host << " of " << full;
 }
 
 // The registry's depth limit: a tree 512 keys deep is made, flushed, read back (on a pool of one
@@ -85,6 +91,17 @@ TEST_F(FileStoreTest, TreesAreKeptToTheRegistrysDepthLimit) {
     EXPECT_EQ(ReadTree(*store, key, "d", &read, &pool), kSuccess);
     EXPECT_EQ(read, tree);
     store->CloseKey(key);
+    // Below a handle the limit counts from the handle's own depth: at 511 one more level is
+    // made and two are refused, at 512 none is made.
+    Key made = kNullKey;
+    const Key at511 = Create(*store, kHKeyLocalMachine, deepest.substr(0, deepest.size() - 2));
+    EXPECT_EQ(store->CreateKey(at511, "a\\b", &made), error::kInvalidParameter);
+    EXPECT_EQ(store->CreateKey(at511, "a", &made), kSuccess);
+    store->CloseKey(made);
+    const Key at512 = Create(*store, kHKeyLocalMachine, deepest);
+    EXPECT_EQ(store->CreateKey(at512, "x", &made), error::kInvalidParameter);
+    store->CloseKey(at511);
+    store->CloseKey(at512);
     EXPECT_EQ(DeleteTree(*store, kHKeyLocalMachine, "d"), kSuccess);
 }
 
