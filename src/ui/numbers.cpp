@@ -11,13 +11,13 @@ QString IntervalText(std::uint32_t seconds) {
     QLocale locale;
     locale.setNumberOptions(QLocale::OmitGroupSeparator);
     const double minutes = static_cast<double>(seconds) / 60;
-    // The fewest decimals that give the seconds back: two at most, as a hundredth of a minute is
-    // less than a second. The text fits the narrow field.
-    for (int decimals = 0; decimals <= 2; ++decimals) {
+    // The fewest decimals that give the seconds back: two always do, as a hundredth of a minute
+    // is less than a second. The text fits the narrow field.
+    for (int decimals = 0; decimals < 2; ++decimals) {
         const QString text = locale.toString(minutes, 'f', decimals);
         if (IntervalSeconds(text) == seconds) return text;
     }
-    return locale.toString(minutes, 'g', 15);
+    return locale.toString(minutes, 'f', 2);
 }
 
 std::optional<std::uint32_t> IntervalSeconds(const QString& text) {
