@@ -165,10 +165,12 @@ ConnectOutcome ConfigStore::Connect(const std::string& computer,
         opened = api_.OpenKeyEx(root_, layout::kServiceKey, 0, platform::kKeyWrite, &serviceKey_);
     });
     if (serviceKey_ == kNullKey) {
-        // The service is there, but the registry kept in files may not be written now: say where.
-        const auto problem = api_.LastHiveFileError();
-        if (opened == error::kAccessDenied && problem) {
-            return failed({.result = ConnectResult::ReadOnly, .problem = problem});
+        // A registry kept in files says which file or folder stands in the way: one that may
+        // not be written now, or one that another program damaged since the connection.
+        if (const auto problem = api_.LastHiveFileError()) {
+            return failed({.result = opened == error::kAccessDenied ? ConnectResult::ReadOnly
+                                                                    : ConnectResult::Unreachable,
+                           .problem = problem});
         }
         return failed({.result = ConnectResult::ServiceMissing});
     }

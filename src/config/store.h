@@ -57,7 +57,7 @@ struct SaveOutcome {
 // What connecting to a computer's registry found.
 enum class ConnectResult {
     Connected,       // the service's key may be written: the configuration is loaded
-    Unreachable,     // the computer's registry cannot be reached
+    Unreachable,     // the computer's registry cannot be reached, or its file not be read
     ReadOnly,        // the service is there, but the registry kept in files may not be written now
     ServiceMissing,  // the service's key is not there, or may not be written
 };

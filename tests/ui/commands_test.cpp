@@ -11,7 +11,9 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <map>
+#include <utility>
 
 #include "platform/reg_file.h"
 #include "platform/registry_decorators.h"
@@ -114,9 +116,12 @@ public:
     }
 
     int waited = 0, bare = 0;  // connections and key openings under the wait cursor, and not
+    std::function<void()> beforeFirstOpening;  // another program's doing, run once
 
 protected:
     std::optional<platform::Status> Before(platform::Call call) override {
+        if (call == platform::Call::OpenKeyEx && beforeFirstOpening)
+            std::exchange(beforeFirstOpening, nullptr)();
         if (call == platform::Call::ConnectRegistry || call == platform::Call::OpenKeyEx) {
             const QCursor* cursor = QApplication::overrideCursor();
             ++(cursor != nullptr && cursor->shape() == Qt::WaitCursor ? waited : bare);
@@ -133,7 +138,8 @@ protected:
     // A "store" line: the store's file made readable by others (chmod MODE), its folder so
     // (folder-chmod MODE), the file a named pipe (fifo) or another user's (chown UID), the folder
     // an empty file (file), the file's first line another (header TEXT). False when the line is
-    // not one of these or the change fails.
+    // not one of these or the change fails. After "later" the change is made between the
+    // connection and the first key opened.
     bool Spoil(const QString& trick) {
 #ifdef _WIN32
         (void)trick;
@@ -321,11 +327,21 @@ TEST_P(CommandTest, EndsWithTheExpectedModelAndMessages) {
         }
         if (!window_) {
             SeedHive(start);
-            for (const QString& trick : tricks) ASSERT_TRUE(Spoil(trick)) << trick.toStdString();
+            for (const QString& trick : tricks) {
+                if (!trick.startsWith("later ")) {
+                    ASSERT_TRUE(Spoil(trick)) << trick.toStdString();
+                }
+            }
             registry_ = OpenHive();
             asciiOnly_ = std::make_unique<kelvaston::test::AsciiCodePage>(*registry_);
             guarded_ = std::make_unique<Guarded>(
                 ascii_ ? static_cast<platform::RegistryApi&>(*asciiOnly_) : *registry_, readOnly_);
+            for (const QString& trick : tricks) {
+                if (trick.startsWith("later "))
+                    guarded_->beforeFirstOpening = [this, trick] {
+                        EXPECT_TRUE(Spoil(trick.mid(6)));
+                    };
+            }
             window_ = std::make_unique<POPConfig>();
             editor_ = std::make_unique<Editor>(*guarded_, dialogs_, *window_);
             editor_->Main();
