@@ -356,10 +356,23 @@ TEST(RegTool, Transcript) {
                  << "keys left open";
              return result;
          }},
-        {"second", [&](Args args) {
+        {"second",
+         [&](Args args) {
              fs::remove_all(secondFolder);
              platform::FileStoreRegistry second({secondFolder, "TESTPC"});
              return Tool(second, args);
+         }},
+        {"stuck", [&](Args args) {
+             platform::FileStoreRegistry second({secondFolder, "TESTPC"});
+             using Faulty = kelvaston::test::FaultInjectingRegistry;
+             Faulty noSet(second);
+             Faulty noBytes(static_cast<platform::RegistryApi&>(noSet));
+             Faulty noDelete(static_cast<platform::RegistryApi&>(noBytes));
+             noSet.FailNth(Call::SetValueEx, 1, error::kAccessDenied, true);
+             noBytes.FailNth(Call::SetValueBytes, 1, error::kAccessDenied, true);
+             noDelete.FailNth(Call::DeleteKey, 1, error::kAccessDenied, true);
+             test::WithoutTransactions without(noDelete);
+             return Tool(without, args);
          }}};
     std::map<std::string, int> fifos;  // the fifos made, each with a reader that never blocks
     std::string malformed;
