@@ -454,14 +454,7 @@ std::string ConfigStore::Unstorable(Status status, const std::string& text) cons
     if (status != error::kNoUnicodeTranslation) return {};
     const auto at = api_.UnstorableAt(text);
     if (!at) return {};
-    // The character's bytes: its UTF-8 sequence, or the single byte that begins none.
-    const std::size_t next = platform::text::FirstInvalidUtf8(std::string_view(text).substr(*at));
-    if (next == 0) return text.substr(*at, 1);
-    std::size_t length = 1;
-    while (*at + length < text.size() &&
-           (static_cast<unsigned char>(text[*at + length]) & 0xC0) == 0x80)
-        ++length;
-    return text.substr(*at, length);
+    return std::string(platform::text::CharacterAt(text, *at));
 }
 
 void ConfigStore::KeepUnread(const platform::KeyTree& stored, platform::KeyTree* target) const {

@@ -391,6 +391,16 @@ std::size_t Utf16Length(std::string_view utf8) {
     return units;
 }
 
+std::string_view CharacterAt(std::string_view bytes, std::size_t at) {
+    const std::string_view rest = bytes.substr(std::min(at, bytes.size()));
+    // UTF-8 is free of prefixes: the shortest well-formed start is the first character.
+    for (std::size_t length = 1; length <= std::min(kMaxUtf8BytesPerCharacter, rest.size());
+         ++length) {
+        if (IsValidUtf8(rest.substr(0, length))) return rest.substr(0, length);
+    }
+    return rest.substr(0, 1);
+}
+
 std::string_view FirstCharacters(std::string_view utf8, std::size_t maxCharacters) {
     if (utf8.size() <= maxCharacters) return utf8;  // no more characters than bytes
     std::size_t pos = 0;

@@ -43,6 +43,10 @@ inline bool LongerThan(std::string_view utf8, std::size_t maxUnits) {
     return utf8.size() > maxUnits && Utf16Length(utf8) > maxUnits;
 }
 
+// The character that begins at byte `at`: its whole UTF-8 sequence, or the one byte there where
+// no well-formed sequence begins; empty at the end. How a message names a character.
+std::string_view CharacterAt(std::string_view bytes, std::size_t at);
+
 // Cuts a UTF-8 text to its first `maxCharacters` characters.
 std::string_view FirstCharacters(std::string_view utf8, std::size_t maxCharacters);
 // A name as a message shows it: whole when it has at most `maxCharacters` characters, else its

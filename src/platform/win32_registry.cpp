@@ -494,13 +494,14 @@ Status Win32Registry::QueryValuesNamed(void* key, const std::vector<std::string>
 std::optional<std::size_t> Win32Registry::UnstorableAt(std::string_view text) const {
     if (const auto invalid = RegistryApi::UnstorableAt(text)) return invalid;
     if (GetACP() == CP_UTF8) return std::nullopt;
-    // Character by character: the UTF-8 sequence's length follows from its first byte.
     for (std::size_t at = 0; at < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[at]);
-        const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        const std::string_view character = text::CharacterAt(text, at);
         std::string ansi;
-        if (lead >= 0x80 && !Utf8ToAnsi(std::string(text.substr(at, length)), &ansi)) return at;
-        at += length;
+        if (static_cast<unsigned char>(character[0]) >= 0x80 &&
+            !Utf8ToAnsi(std::string(character), &ansi)) {
+            return at;
+        }
+        at += character.size();
     }
     return std::nullopt;
 }

@@ -55,11 +55,13 @@ TEST(Text, FoldingIsTheRegistrysAndConversionsKeepEveryCharacter) {
         SCOPED_TRACE(testing::Message() << "U+" << std::hex << static_cast<unsigned>(c));
         if (c >= 0xD800 && c <= 0xDFFF) {
             ASSERT_EQ(FirstInvalidUtf8("ab" + Utf8(c)), 2u);
+            ASSERT_EQ(CharacterAt("ab" + Utf8(c), 2), "\xED");
             continue;
         }
         ASSERT_EQ(Utf8ToUtf16Le(Utf8(c)), Utf16(c));
         ASSERT_EQ(Utf16LeToUtf8(Utf16(c)), Utf8(c));
         ASSERT_EQ(Utf16Length(Utf8(c) + "x"), c < 0x10000 ? 2u : 3u);
+        ASSERT_EQ(CharacterAt("ab" + Utf8(c) + "\x80z", 2), Utf8(c));
         const auto upper = static_cast<char32_t>(towupper_l(static_cast<wint_t>(c), utf8));
         const bool both =
             c < 0x10000 && towlower_l(static_cast<wint_t>(upper), utf8) == static_cast<wint_t>(c);
@@ -87,7 +89,8 @@ TEST(Text, FoldingIsTheRegistrysAndConversionsKeepEveryCharacter) {
 }
 
 // Every lead byte with every second byte, before each of a few endings: the first ill-formed
-// sequence is found where the standard's table puts it.
+// sequence is found where the standard's table puts it, and the character there is the
+// shortest well-formed start of the rest, or its first byte.
 TEST(Text, FindsTheFirstSequenceThatIsNotUtf8) {
     for (const std::string_view ending : {"", "\x80", "\x80\x80", "\xBF\xBF", "\x7F", "\xC0"}) {
         for (unsigned lead = 0; lead < 0x100; ++lead) {
@@ -97,6 +100,12 @@ TEST(Text, FindsTheFirstSequenceThatIsNotUtf8) {
                 ASSERT_EQ(FirstInvalidUtf8(bytes), FirstIllFormed(bytes))
                     << std::hex << lead << " " << second << " " << ending;
                 ASSERT_EQ(IsValidUtf8(bytes), FirstIllFormed(bytes) == std::string_view::npos);
+                const std::string_view rest = std::string_view(bytes).substr(2);
+                std::size_t length = 1;
+                while (FirstIllFormed(rest) != 0 && FirstIllFormed(rest.substr(0, length)) == 0)
+                    ++length;
+                ASSERT_EQ(CharacterAt(bytes, 2), rest.substr(0, length));
+                ASSERT_EQ(CharacterAt(bytes, bytes.size()), "");
             }
         }
     }

@@ -10,15 +10,11 @@ namespace kelvaston::tools::detail {
 using namespace platform;
 
 std::optional<std::string> UnstorableCharacter(const RegistryApi& api, std::string_view name) {
+    // Names and texts are UTF-8 by now (the command line's and the .reg reader's checks): the
+    // character is a whole one the code page lacks.
     const auto at = api.UnstorableAt(name);
     if (!at) return std::nullopt;
-    if (*at >= name.size()) return std::string("a character");
-    const auto lead = static_cast<unsigned char>(name[*at]);
-    const std::size_t length = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-    const std::string_view character = name.substr(*at, length);
-    if (text::IsValidUtf8(character)) return "\"" + std::string(character) + "\"";
-    static constexpr std::string_view kDigits = "0123456789ABCDEF";
-    return std::string("the byte 0x") + kDigits[lead >> 4] + kDigits[lead & 0xF];
+    return "\"" + std::string(text::CharacterAt(name, *at)) + "\"";
 }
 
 std::string CannotStore(const std::string& what, const std::string& character) {
