@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <csignal>
 #include <cstdio>
 #include <functional>
@@ -24,6 +25,7 @@
 #include "platform/file_store.h"
 #include "platform/registry_decorators.h"
 #include "platform/registry_tree.h"
+#include "platform/text.h"
 #include "reg_tool.h"
 #include "support/ascii_code_page.h"
 #include "support/fault_injecting_registry.h"
@@ -421,7 +423,9 @@ TEST(RegTool, Transcript) {
         if (!program && !registries.at(step.registry)) continue;
         const bool changes =
             !step.args.empty() &&
-            (step.args[0] == "add" || step.args[0] == "delete" || step.args[0] == "import");
+            std::ranges::any_of(std::array{"add", "delete", "import"}, [&](const char* verb) {
+                return platform::text::EqualsNoCase(step.args[0], verb);
+            });
         ASSERT_TRUE(step.code) << "a command without its exit status";
         ASSERT_EQ(step.code == 0 && changes, !step.file.empty())
             << "a change that succeeds, and only such a change, says what the file holds";
