@@ -106,7 +106,7 @@ struct Step {
 // The directives and how many arguments each takes.
 const std::map<std::string, std::size_t> kDirectives = {
     {"put", 1}, {"put-utf16", 1}, {"holds", 1}, {"holds-utf16", 1},
-    {"is", 2},  {"link", 2},      {"fifo", 1}};
+    {"is", 2},  {"link", 2},      {"fifo", 1},  {"folder", 1}};
 
 // The transcript's text with its {placeholders} replaced; nullopt when one is unknown.
 std::optional<std::string> Expand(std::string_view text,
@@ -319,11 +319,14 @@ std::string Kind(const fs::path& path) {
 
 TEST(RegTool, Transcript) {
     Store store;
-    // A device of its own as root (/dev/null itself would be at stake); else /dev/null, which
-    // only root could replace.
-    std::string device = ::geteuid() == 0 ? (store.dir / "null").string() : "/dev/null";
-    if (::geteuid() == 0 && ::mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0)
-        device.clear();
+    // Devices of its own as root (those of /dev would be at stake); else those of /dev, which
+    // only root could replace. The steps that name a device that cannot be made are left out.
+    const std::string noDevice = "(no device)";
+    const auto device = [&](const char* name, unsigned minor) {
+        if (::geteuid() != 0) return "/dev/" + std::string(name);
+        const std::string own = (store.dir / name).string();
+        return ::mknod(own.c_str(), S_IFCHR | 0666, makedev(1, minor)) == 0 ? own : noDevice;
+    };
     // Registries in front of the store: one that makes no key, one whose changes cannot be saved,
     // one on a computer whose code page holds ASCII only, one that counts the calls; and the
     // store in a process that may write no file larger than 4 KiB.
@@ -381,7 +384,8 @@ TEST(RegTool, Transcript) {
     const std::vector<Step> steps = ReadTranscript({{"dir", store.dir.Path().string()},
                                                     {"store", store.folder.string()},
                                                     {"sample", kSample},
-                                                    {"device", device},
+                                                    {"device", device("null", 3)},
+                                                    {"full", device("full", 7)},
                                                     {"LF", "\n"}},
                                                    &malformed);
     ASSERT_EQ(malformed, "") << "lines of " << KELVASTON_TRANSCRIPT
@@ -389,8 +393,7 @@ TEST(RegTool, Transcript) {
     ASSERT_FALSE(steps.empty());
     for (const Step& step : steps) {
         SCOPED_TRACE(KELVASTON_TRANSCRIPT ":" + std::to_string(step.line));
-        if (device.empty() && std::ranges::find(step.args, "") != step.args.end())
-            continue;  // no device to write into
+        if (std::ranges::find(step.args, noDevice) != step.args.end()) continue;
         // The "|" lines as put writes them and holds wants them: each byte one character.
         const bool utf16 = step.verb.ends_with("-utf16");
         std::string lines = utf16 ? "\xFF\xFE" : "";
@@ -400,6 +403,8 @@ TEST(RegTool, Transcript) {
         }
         if (step.verb.starts_with("put")) {
             test::WriteFile(store.dir / step.args[0], lines);
+        } else if (step.verb == "folder") {
+            fs::create_directories(step.args[0]);
         } else if (step.verb == "link") {
             fs::create_symlink(step.args[1], step.args[0]);
         } else if (step.verb == "fifo") {
