@@ -137,9 +137,9 @@ class CommandTest : public WindowTest, public ::testing::WithParamInterface<Scri
 protected:
     // A "store" line: the store's file made readable by others (chmod MODE), its folder so
     // (folder-chmod MODE), the file a named pipe (fifo) or another user's (chown UID), the folder
-    // an empty file (file), the file's first line another (header TEXT). False when the line is
-    // not one of these or the change fails. After "later" the change is made between the
-    // connection and the first key opened.
+    // an empty file (file), the file's first line another (header TEXT), the file emptied
+    // (empty). False when the line is not one of these or the change fails. After "later" the
+    // change is made between the connection and the first key opened.
     bool Spoil(const QString& trick) {
 #ifdef _WIN32
         (void)trick;
@@ -151,6 +151,7 @@ protected:
         if (how == "fifo") std::filesystem::remove(file);
         if (how == "file" && std::filesystem::remove_all(folder) > 0)
             kelvaston::test::WriteFile(folder, "");
+        if (how == "empty") kelvaston::test::WriteFile(file, "");
         if (how == "header") {
             std::string bytes = kelvaston::test::ReadFile(file);
             bytes.replace(0, bytes.find('\n'), trick.section(' ', 1).toStdString());
@@ -160,7 +161,7 @@ protected:
                : how == "folder-chmod" ? ::chmod(folder.c_str(), number) == 0
                : how == "fifo"         ? ::mkfifo(file.c_str(), 0600) == 0
                : how == "file"         ? std::filesystem::is_regular_file(folder)
-               : how == "header"       ? true
+               : how == "header" || how == "empty" ? true
                : how == "chown"        ? ::chown(file.c_str(), trick.section(' ', 1).toUInt(),
                                                  trick.section(' ', 1).toUInt()) == 0
                                        : false;
@@ -192,9 +193,12 @@ protected:
             {"ConnectionEnableLogging", W().ConnectionEnableLogging},
             {"ConnectionName", W().ConnectionName},
             {"ConnectionTimeOut", W().ConnectionTimeOut},
+            {"GlobalBDWDir", W().GlobalBDWDir},
             {"GlobalDebugLevel", W().GlobalDebugLevel},
+            {"GlobalListenRAS", W().GlobalListenRAS},
             {"GlobalProxyHost", W().GlobalProxyHost},
             {"GlobalProxyPort", W().GlobalProxyPort},
+            {"GlobalTickerEMail", W().GlobalTickerEMail},
             {"GlobalTriggerPort", W().GlobalTriggerPort}};
         const auto found = controls.find(name);
         QWidget* control = found != controls.end() ? found->second : W().findChild<QWidget*>(name);
@@ -379,7 +383,7 @@ TEST_P(CommandTest, EndsWithTheExpectedModelAndMessages) {
         else if (word == "ctrl-click")
             Click(arg, Qt::ControlModifier);
         else if (word == "selected")
-            EXPECT_EQ(W().SelectedNode(), Node(arg));
+            EXPECT_EQ(W().SelectedNode(), arg.isEmpty() ? nullptr : Node(arg));
         else if (word == "collapse" && Node(arg) != nullptr)
             Node(arg)->setExpanded(false);
         else if (word == "press")

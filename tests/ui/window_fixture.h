@@ -125,8 +125,13 @@ protected:
         return nullptr;
     }
 
-    // A mouse click on a node, as the user makes it.
+    // A mouse click on a node, as the user makes it; with no path, below the last node.
     void Click(const QString& path, Qt::KeyboardModifiers keys = Qt::NoModifier) {
+        if (path.isEmpty()) {
+            QWidget* empty = W().GlobalList->viewport();
+            QTest::mouseClick(empty, Qt::LeftButton, keys, QPoint(4, empty->height() - 4));
+            return;
+        }
         QTreeWidgetItem* node = Node(path);
         ASSERT_NE(node, nullptr);
         if (node->parent() != nullptr) node->parent()->setExpanded(true);
