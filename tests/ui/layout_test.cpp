@@ -173,6 +173,9 @@ TEST(WindowLayout, UpDownShowsItsFocusAndStepsWithinItsRangeFromTheTypedNumber) 
         {w.ConnectionTimeOutUpDown, w.ConnectionTimeOut, "9999", Qt::Key_Up, "9999"},
         {w.ConnectionTimeOutUpDown, w.ConnectionTimeOut, "1", Qt::Key_Down, "1"},
         {w.ConnectionTimeOutUpDown, w.ConnectionTimeOut, "33", Qt::Key_Up, "34"},
+        {w.ConnectionTimeOutUpDown, w.ConnectionTimeOut, "33", Qt::Key_Down, "32"},
+        // no number typed: from the number it showed last
+        {w.ConnectionTimeOutUpDown, w.ConnectionTimeOut, "zehn", Qt::Key_Up, "33"},
         {w.GlobalDebugLevelUpDown, w.GlobalDebugLevel, "12", Qt::Key_Down, "9"},
         {w.GlobalDebugLevelUpDown, w.GlobalDebugLevel, "0", Qt::Key_Down, "0"},
         {w.GlobalDebugLevelUpDown, w.GlobalDebugLevel, "", Qt::Key_Up, "1"}};
@@ -183,9 +186,9 @@ TEST(WindowLayout, UpDownShowsItsFocusAndStepsWithinItsRangeFromTheTypedNumber) 
     }
     // Its buttons step as its arrow keys do.
     QTest::mouseClick(w.ConnectionTimeOutUpDown->DownButton(), Qt::LeftButton);
-    EXPECT_EQ(w.ConnectionTimeOut->text(), "33");
+    EXPECT_EQ(w.ConnectionTimeOut->text(), "32");
     QTest::mouseClick(w.ConnectionTimeOutUpDown->UpButton(), Qt::LeftButton);
-    EXPECT_EQ(w.ConnectionTimeOut->text(), "34");
+    EXPECT_EQ(w.ConnectionTimeOut->text(), "33");
 }
 
 // The real boxes: a question asks Yes or No, in German.
