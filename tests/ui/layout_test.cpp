@@ -73,6 +73,7 @@ QString Describe(QWidget* w, POPConfig& window, int tab) {
 TEST(WindowLayout, EveryControlMatchesTheGoldenDescription) {
     POPConfig window;
     window.show();
+    EXPECT_EQ(window.Kartei->currentIndex(), 0) << "the window opens on the global page";
     for (int page : {2, 1, 0}) {  // each page laid out as it is shown
         window.Kartei->setCurrentIndex(page);
         QCoreApplication::processEvents();
