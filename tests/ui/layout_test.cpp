@@ -171,6 +171,9 @@ TEST(WindowLayout, UpDownShowsItsFocusAndStepsWithinItsRangeFromTheTypedNumber) 
         }
     }
     const std::tuple<UpDown*, QLineEdit*, QString, Qt::Key, QString> steps[] = {
+        // before any number: from its first value, the interval's 1 and the level's 0
+        {w.ConnectionTimeOutUpDown, w.ConnectionTimeOut, "", Qt::Key_Up, "2"},
+        {w.GlobalDebugLevelUpDown, w.GlobalDebugLevel, "", Qt::Key_Up, "1"},
         {w.ConnectionTimeOutUpDown, w.ConnectionTimeOut, "9999", Qt::Key_Up, "9999"},
         {w.ConnectionTimeOutUpDown, w.ConnectionTimeOut, "1", Qt::Key_Down, "1"},
         {w.ConnectionTimeOutUpDown, w.ConnectionTimeOut, "33", Qt::Key_Up, "34"},
