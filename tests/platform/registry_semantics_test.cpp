@@ -856,7 +856,8 @@ std::string ScriptRun::DoInFolder(RegistryApi& api, const std::string& verb, con
                         : w[1] == "commit" ? file.Commit()
                         : w[1] != "error"  ? throw std::invalid_argument(w[1])
                                            : false;
-        return w[1] == "error" ? std::to_string(file.Error().value()) : ok ? "true" : "false";
+        if (w[1] == "error") return file.Error() ? std::to_string(file.Error().value()) : "none";
+        return ok ? "true" : "false";
     }
     if (verb == "hold") {  // a descriptor of the file kept open: whether it still is
         if (w.at(0) == "open?") return ::fcntl(held_, F_GETFD) != -1 ? "open" : "closed";
