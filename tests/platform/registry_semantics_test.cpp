@@ -775,10 +775,15 @@ std::string ScriptRun::DoInFolder(RegistryApi& api, const std::string& verb, con
     }
     if (verb == "count") {
         const std::map<std::string, Call> calls = {{"QueryKeyValues", Call::QueryKeyValues},
+                                                   {"QueryNamedValues", Call::QueryNamedValues},
                                                    {"EnumKeyEx", Call::EnumKeyEx}};
         return std::to_string(counters_.at(w.at(0))->Count(calls.at(w.at(1))));
     }
     if (verb == "reset") return counters_.at(w.at(0))->Reset(), "";
+    if (verb == "readahead") {  // KEY PATH NAME|NAME through a cache
+        dynamic_cast<CachingRegistry&>(api).ReadAhead(K(w.at(0)), w.at(1), Split(w.at(2)));
+        return "";
+    }
     if (verb == "prefetch") return dynamic_cast<FileStoreRegistry&>(api).PrefetchLocalHive(), "";
     if (verb == "problem") {  // the last file error whole: kind, line, file, errno, owner, mode
         const auto problem = api.LastHiveFileError();
