@@ -161,7 +161,8 @@ protected:
                : how == "folder-chmod" ? ::chmod(folder.c_str(), number) == 0
                : how == "fifo"         ? ::mkfifo(file.c_str(), 0600) == 0
                : how == "file"         ? std::filesystem::is_regular_file(folder)
-               : how == "header" || how == "empty" ? true
+               : how == "header"       ? true
+               : how == "empty"        ? true
                : how == "chown"        ? ::chown(file.c_str(), trick.section(' ', 1).toUInt(),
                                                  trick.section(' ', 1).toUInt()) == 0
                                        : false;

@@ -44,10 +44,17 @@ TEST(Interval, EveryStoredNumberOfSecondsComesBackFromItsMinutes) {
 // The minutes shown carry no more decimals than the seconds need: whole minutes none.
 TEST(Interval, MinutesAreShownWithTheFewestDecimalsThatGiveTheSecondsBack) {
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    const std::pair<std::uint32_t, const char*> rows[] = {
-        {0, "0"},     {60, "1"},      {300, "5"},          {90, "1,5"},
-        {30, "0,5"},  {100, "1,67"},  {1, "0,02"},         {59, "0,98"},
-        {3600, "60"}, {3630, "60,5"}, {4294967295u, "71582788,25"}};
+    const std::pair<std::uint32_t, const char*> rows[] = {{0, "0"},
+                                                          {60, "1"},
+                                                          {300, "5"},
+                                                          {90, "1,5"},
+                                                          {30, "0,5"},
+                                                          {100, "1,67"},
+                                                          {1, "0,02"},
+                                                          {59, "0,98"},
+                                                          {3600, "60"},
+                                                          {3630, "60,5"},
+                                                          {4294967295u, "71582788,25"}};
     for (const auto& [seconds, shown] : rows)
         EXPECT_EQ(IntervalText(seconds).toStdString(), shown) << seconds << " seconds";
     QLocale::setDefault(QLocale::c());
@@ -64,8 +71,7 @@ TEST(Messages, TheUnstorableCharacterIsNamedWhole) {
         {"\x80", "das Byte 0x80, das zu keinem UTF-8-Zeichen gehört"},
         {"\xC3", "das Byte 0xC3, das zu keinem UTF-8-Zeichen gehört"},
         {"\xFF", "das Byte 0xFF, das zu keinem UTF-8-Zeichen gehört"}};
-    for (const auto& [bytes, named] : rows)
-        EXPECT_EQ(UnstorableText(bytes).toStdString(), named);
+    for (const auto& [bytes, named] : rows) EXPECT_EQ(UnstorableText(bytes).toStdString(), named);
 }
 
 // Every picture is on file at its nominal size and at twice that, each file of the size it claims;
