@@ -16,6 +16,7 @@
 #include "platform/registry_tree.h"
 #include "platform/test_helpers.h"
 #include "platform/text.h"
+#include "support/fault_injecting_registry.h"
 #include "support/temp_dir.h"
 
 namespace kelvaston::platform {
@@ -103,6 +104,38 @@ TEST_F(FileStoreTest, TreesAreKeptToTheRegistrysDepthLimit) {
     store->CloseKey(at511);
     store->CloseKey(at512);
     EXPECT_EQ(DeleteTree(*store, kHKeyLocalMachine, "d"), kSuccess);
+}
+
+// A tree removed depth first, the registry refusing one call on the way: the removal stops
+// there and names the key it stopped at, below the one it was asked to remove.
+TEST_F(FileStoreTest, ARemovalThatFailsNamesTheKeyItStoppedAt) {
+    const struct {
+        Call call;
+        std::size_t nth;
+        std::string stoppedAt;
+    } kCases[] = {
+        {Call::OpenKeyEx, 1, "d"},       {Call::OpenKeyEx, 2, "d\\a"},
+        {Call::OpenKeyEx, 3, "d\\a\\x"}, {Call::OpenKeyEx, 4, "d\\b"},
+        {Call::EnumKeyEx, 3, "d"},       {Call::EnumKeyEx, 4, "d\\a"},
+        {Call::EnumKeyEx, 6, "d\\a\\x"}, {Call::DeleteKey, 1, "d\\a\\x"},
+        {Call::DeleteKey, 2, "d\\a"},    {Call::DeleteKey, 3, "d\\b"},
+        {Call::DeleteKey, 4, "d"},
+    };
+    for (const auto& c : kCases) {
+        auto store = NewStore();
+        for (const char* path : {"d\\a\\x", "d\\b"})
+            store->CloseKey(Create(*store, kHKeyLocalMachine, path));
+        FaultInjectingRegistry failing(*store);
+        failing.FailNth(c.call, c.nth, error::kAccessDenied);
+        std::string stoppedAt = "not told";
+        EXPECT_EQ(DeleteTree(failing, kHKeyLocalMachine, "d", &stoppedAt), error::kAccessDenied)
+            << CallName(c.call) << " " << c.nth;
+        EXPECT_EQ(stoppedAt, c.stoppedAt) << CallName(c.call) << " " << c.nth;
+        std::string untold = "untold";
+        EXPECT_EQ(DeleteTree(*store, kHKeyLocalMachine, "d", &untold), kSuccess);
+        EXPECT_EQ(untold, "untold");
+        EXPECT_TRUE(Listed(*store, "").empty());
+    }
 }
 
 // A file's keys load in the registry's order whatever order the file lists them in (and with

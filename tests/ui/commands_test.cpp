@@ -315,7 +315,9 @@ TEST_P(CommandTest, EndsWithTheExpectedModelAndMessages) {
         const QString word = QString::fromStdString(scripted.verb);
         const QString arg = QString::fromStdString(scripted.rest);
         const QString step = arg.isEmpty() ? word : word + " " + arg;
-        const QString name = arg.section(step.startsWith("see ") ? '=' : ' ', 0, 0);
+        QString name = arg.section(step.startsWith("see ") ? '=' : ' ', 0, 0);
+        const bool fromStart = word == "see" && name.endsWith('^');
+        if (fromStart) name.chop(1);
         if (word == "in") {
             dialogs_.ExpectInput(Quoted(arg));
             continue;
@@ -362,7 +364,10 @@ TEST_P(CommandTest, EndsWithTheExpectedModelAndMessages) {
         } else if (word == "see" && (box != nullptr || check != nullptr)) {
             const QString states[] = {"clear", "grey", "set"};  // Qt::CheckState's order
             const QString shown = box != nullptr ? box->text() : states[check->checkState()];
-            EXPECT_EQ(name + "=" + shown, arg);
+            EXPECT_EQ(name + (fromStart ? "^=" : "=") + shown, arg);
+            if (fromStart) {
+                EXPECT_EQ(box != nullptr ? box->cursorPosition() : -1, 0);
+            }
         } else if (word == "tick" && check != nullptr) {
             check->click();
         } else if (word == "enabled" || word == "disabled") {
