@@ -36,10 +36,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <clocale>
 #include <csignal>
 #include <cstdlib>
 #include <cwctype>
+#include <thread>
 
 #include "platform/atomic_file.h"
 #include "platform/file_store.h"
@@ -542,19 +544,32 @@ void ScriptRun::Play(const std::string& file, const Case& c) {
 #ifndef _WIN32
         const std::string& verb = step.words[0];
         if (verb == "child") {  // the steps up to "end" in a child process, as nobody if said
+            const std::string how = step.words.size() > 1 ? step.words[1] : "";
             std::fflush(nullptr);
             const pid_t pid = ::fork();
             if (pid == 0) {
                 inChild_ = true;
-                if (step.words.size() > 1 && ::geteuid() == 0 && ::setuid(kNobody) != 0)
-                    std::_Exit(99);
+                if (how == "nobody" && ::geteuid() == 0 && ::setuid(kNobody) != 0) std::_Exit(99);
                 continue;
             }
             while (i < c.steps.size() && c.steps[i].words[0] != "end") ++i;
+            // A child that waits must still be waiting after a second; any other must end
+            // within a minute.
+            const auto limit =
+                std::chrono::steady_clock::now() +
+                (how == "waiting" ? std::chrono::seconds(1) : std::chrono::minutes(1));
             int status = 0;
-            ::waitpid(pid, &status, 0);
-            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-                << at << "the checks in the child process failed";
+            while (::waitpid(pid, &status, WNOHANG) == 0 &&
+                   std::chrono::steady_clock::now() < limit)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            const bool ended =
+                ::kill(pid, SIGKILL) != 0 || ::waitpid(pid, &status, 0) < 0 || !WIFSIGNALED(status);
+            if (how == "waiting") {
+                EXPECT_FALSE(ended) << at << "the child process did not wait";
+            } else {
+                EXPECT_TRUE(ended && WIFEXITED(status) && WEXITSTATUS(status) == 0)
+                    << at << "the checks in the child process failed or did not end";
+            }
             continue;
         }
         if (verb == "end" && inChild_) {
