@@ -10,6 +10,7 @@
 #include <random>
 #include <sstream>
 #include <tuple>
+#include <unordered_map>
 
 #include "platform/file_store.h"
 #include "platform/reg_file.h"
@@ -41,6 +42,16 @@ Names InRegistryOrder(Names names) {
         return text::FoldCase(a) < text::FoldCase(b);
     });
     return names;
+}
+
+// Two names that differ but hash alike when folded: a birthday search over PREFIX0, PREFIX1, ….
+std::pair<std::string, std::string> HashTwins(const std::string& prefix) {
+    std::unordered_map<std::uint32_t, std::string> seen;
+    for (int i = 0;; ++i) {
+        std::string name = prefix + std::to_string(i);
+        const auto [at, fresh] = seen.emplace(text::FoldedHash(name), name);
+        if (!fresh) return {at->second, name};
+    }
 }
 
 class FileStoreTest : public ::testing::Test {
@@ -213,7 +224,8 @@ TEST_F(FileStoreTest, KeysOfAFileInAnyOrderLoadInTheRegistrysOrder) {
 // keep a table of them: siblings made in any order and deleted and made again in another case
 // enumerate in order and are found by any spelling, deleted ones not; a value set again in
 // another case keeps its name and its place, a deleted one's followers move up, one set anew
-// goes last. Another store's changes merged into these keys are found the same way.
+// goes last. Another store's changes merged into these keys are found the same way. Among them
+// are names that hash alike, which are still other names.
 TEST_F(FileStoreTest, ManySubkeysAndValuesThroughDeletionsAndMerges) {
     auto store = NewStore();
     const Key parent = Create(*store, kHKeyLocalMachine, "SOFTWARE\\Many");
@@ -228,6 +240,8 @@ TEST_F(FileStoreTest, ManySubkeysAndValuesThroughDeletionsAndMerges) {
     // One by one up to 30 and down to none again, then to 2000 made in shuffled order, a third
     // of them deleted and half of those made again in another case.
     std::mt19937 random(3);
+    const auto [twin, otherTwin] = HashTwins("t");
+    names = {twin, otherTwin};
     for (int i = 0; i < 2000; ++i) names.push_back("n" + std::to_string(i));
     for (std::size_t i = 0; i < 30; ++i) {
         ASSERT_EQ(Make(*store, model.emplace_back(names[i]), parent), kSuccess);
@@ -283,6 +297,8 @@ TEST_F(FileStoreTest, ManySubkeysAndValuesThroughDeletionsAndMerges) {
     };
     for (int i = 0; i < 40; ++i)
         set("v" + std::to_string(i), std::string(static_cast<std::size_t>(i), 'd'));
+    set(twin, "twin");
+    set(otherTwin, "other twin");
     set("V5", "changed");
     ASSERT_EQ(store->DeleteValue(key, "V3"), kSuccess);
     values.erase(values.begin() + 3);
@@ -295,6 +311,9 @@ TEST_F(FileStoreTest, ManySubkeysAndValuesThroughDeletionsAndMerges) {
         values.erase(at);
         checkValues();
     }
+    set(twin, "twin again");
+    set(otherTwin, "other twin again");
+    checkValues();
     for (int i = 0; i < 30; ++i) set("w" + std::to_string(i), "w");
     ASSERT_EQ(store->FlushKey(parent), kSuccess);
 
