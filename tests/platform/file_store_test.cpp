@@ -304,6 +304,14 @@ TEST_F(FileStoreTest, ManySubkeysAndValuesThroughDeletionsAndMerges) {
     values.erase(values.begin() + 3);
     set("v3", "anew");
     checkValues();
+    // Churn at 42 values: one deleted anywhere, one set anew, again and again.
+    for (int round = 0; round < 200; ++round) {
+        const auto at = values.begin() + static_cast<std::ptrdiff_t>(random() % values.size());
+        ASSERT_EQ(store->DeleteValue(key, at->first), kSuccess);
+        values.erase(at);
+        set("c" + std::to_string(round), "c");
+        checkValues();
+    }
     while (values.size() > 10) {
         const auto at = values.begin() + static_cast<std::ptrdiff_t>(random() % values.size());
         ASSERT_EQ(store->DeleteValue(key, at->first), kSuccess);
