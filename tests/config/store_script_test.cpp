@@ -19,12 +19,12 @@ namespace kelvaston::config::test {
 namespace {
 
 const std::vector<std::string> kVerbs = {
-    "seed",           "mark",   "forget",       "load",       "reconnect",
-    "left-out",       "remove", "set",          "see",        "save",
-    "same",           "empty",  "global",       "connection", "account",
-    "model",          "keep",   "kept",         "restore",    "delete-account",
-    "save-counted",   "read",   "load-through", "counts",     "write",
-    "fail-each-call", "cut",    "load-refusing"};
+    "seed",           "mark",   "forget",        "load",       "reconnect",
+    "left-out",       "remove", "set",           "see",        "save",
+    "same",           "empty",  "global",        "connection", "account",
+    "model",          "keep",   "kept",          "restore",    "delete-account",
+    "save-counted",   "read",   "load-through",  "counts",     "write",
+    "fail-each-call", "cut",    "load-refusing", "linux"};
 
 ScriptNames configs;  // the configurations of the script
 const std::vector<ScriptCase> kCases = ReadScript(KELVASTON_STORE_SCRIPT, kVerbs, configs);
@@ -429,6 +429,10 @@ TEST_P(StoreScript, EndsWithTheExpectedTreeAndModel) {
     ASSERT_EQ(GetParam().problem, "");
     for (const ScriptStep& step : GetParam().steps) {
         SCOPED_TRACE(step.where);
+#ifdef _WIN32
+        if (step.verb == "linux") return;
+#endif
+        if (step.verb == "linux") continue;
         Run(step.verb, step.rest);
         if (HasFatalFailure()) return;
     }
