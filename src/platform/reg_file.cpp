@@ -491,7 +491,6 @@ private:
             while (p < list.size() && IsBlank(list[p])) ++p;
         };
         skipBlanks();
-        if (p < list.size() && list[p] == ';' && !continued) return true;  // comment only
         while (p < list.size()) {
             if (list[p] == ';') {
                 if (continued) break;
