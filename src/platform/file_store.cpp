@@ -115,11 +115,16 @@ std::string FileStoreRegistry::HostComputerName() {
 
 std::optional<std::filesystem::path> FileStoreRegistry::FindFile(
     const std::string& computer) const {
+    // Names compare folded, and folding needs text: a byte that is not UTF-8 would fold like
+    // U+FFFD, so that two different names would reach one file. Such a name is no computer's.
+    if (!text::IsValidUtf8(computer)) return std::nullopt;
     const std::string wanted = text::FoldCase(computer + ".reg");
     std::error_code ec;
     for (std::filesystem::directory_iterator it(options_.folder, ec), end; !ec && it != end;
          it.increment(ec)) {
-        if (text::FoldCase(it->path().filename().string()) == wanted && it->is_regular_file(ec)) {
+        const std::string fileName = it->path().filename().string();
+        if (text::IsValidUtf8(fileName) && text::FoldCase(fileName) == wanted &&
+            it->is_regular_file(ec)) {
             return it->path();
         }
     }
