@@ -110,13 +110,13 @@ std::optional<HiveFileError> ReadStoreFile(const std::filesystem::path& file, st
     return problem;
 }
 
-// Every node of the subtree below `node`, and `node` itself, marked deleted.
-void MarkDeleted(Node& node) {
+// Every node of the subtree below `node`, and `node` itself, marked deleted (or no longer).
+void MarkDeleted(Node& node, bool deleted = true) {
     std::vector<Node*> pending{&node};
     while (!pending.empty()) {
         Node* next = pending.back();
         pending.pop_back();
-        next->deleted = true;
+        next->deleted = deleted;
         for (auto& child : next->children) pending.push_back(child.get());
     }
 }
@@ -332,14 +332,19 @@ Node* Node::MakeChild(std::vector<std::shared_ptr<Node>>::const_iterator at,
     node->hash = nameHash;
     node->parent = this;
     node->depth = depth + 1;
-    Node* made = node.get();
-    children.insert(at, std::move(node));
+    return InsertChild(at, std::move(node));
+}
+
+Node* Node::InsertChild(std::vector<std::shared_ptr<Node>>::const_iterator at,
+                        std::shared_ptr<Node> child) {
+    Node* put = child.get();
+    children.insert(at, std::move(child));
     if (byHash.Active() && byHash.HasRoomFor(children.size() - 1)) {
-        byHash.Insert(nameHash, made);
+        byHash.Insert(put->hash, put);
     } else if (children.size() > kFewChildren) {
         IndexChildren();
     }
-    return made;
+    return put;
 }
 
 void Node::IndexChildren() {
@@ -386,6 +391,13 @@ bool Node::RemoveChild(const Node& child) {
     children.erase(pos);
     if (children.size() <= kFewChildren) byHash.Drop();
     return true;
+}
+
+void Node::RestoreChild(std::shared_ptr<Node> child) {
+    if (Node* since = FindChild(child->hash, child->name)) RemoveChild(*since);
+    MarkDeleted(*child, false);
+    const auto at = ChildPosition(children, child->folded);
+    InsertChild(at, std::move(child));
 }
 
 void Node::SetChildren(std::vector<std::shared_ptr<Node>> ordered) {
@@ -754,7 +766,11 @@ Status Hive::Commit(HiveFileError* problem) {
     if (--depth_ > 0) return error::kSuccess;
     const Status status = changed_ ? WriteFile(problem) : error::kSuccess;
     // What the file did not take is dropped: the tree is read again before its next use.
-    if (status != error::kSuccess) version_.reset();
+    if (status != error::kSuccess) {
+        PutBackRemoved();
+        version_.reset();
+    }
+    removed_.clear();
     changed_ = false;
     lock_.reset();
     return status;
@@ -762,7 +778,10 @@ Status Hive::Commit(HiveFileError* problem) {
 
 void Hive::Abort() {
     if (depth_ == 0) return;
-    if (changed_) version_.reset();
+    if (changed_) {
+        PutBackRemoved();
+        version_.reset();
+    }
     depth_ = 0;
     changed_ = false;
     lock_.reset();
@@ -778,9 +797,20 @@ Status Hive::CreateChild(Node& parent, std::string_view name, Node** child) {
 Status Hive::DeleteChild(Node& parent, Node& child) {
     if (depth_ == 0) return error::kInvalidParameter;
     if (!child.children.empty()) return error::kAccessDenied;
+    std::shared_ptr<Node> held = child.shared_from_this();
     if (!parent.RemoveChild(child)) return error::kFileNotFound;
+    removed_.push_back(std::move(held));
     changed_ = true;
     return error::kSuccess;
+}
+
+// The keys the transaction deleted go back into the tree as the nodes they were, the last
+// deleted first: the file still holds them, and reading it again keeps a node it finds there,
+// so a handle to a key a failed call would have deleted stays good.
+void Hive::PutBackRemoved() {
+    for (auto key = removed_.rbegin(); key != removed_.rend(); ++key)
+        (*key)->parent->RestoreChild(*key);
+    removed_.clear();
 }
 
 Status Hive::SetValue(Node& key, regfile::Value&& value) {

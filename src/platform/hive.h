@@ -111,6 +111,9 @@ struct Node : std::enable_shared_from_this<Node> {
     void OrderChildren();
     // Takes a child out of the tree, with everything below it marked deleted.
     bool RemoveChild(const Node& child);
+    // Puts a child RemoveChild took out back as the same node, everything below it no longer
+    // deleted, so that handles that hold it stay good; a child made since under its name goes.
+    void RestoreChild(std::shared_ptr<Node> child);
     // Replaces the children, as they are already ordered.
     void SetChildren(std::vector<std::shared_ptr<Node>> ordered);
     regfile::Value* FindValue(std::string_view name);
@@ -127,6 +130,8 @@ private:
     // Makes the child `childName` at `at` among the children.
     Node* MakeChild(std::vector<std::shared_ptr<Node>>::const_iterator at,
                     std::string_view childName, std::uint32_t nameHash);
+    Node* InsertChild(std::vector<std::shared_ptr<Node>>::const_iterator at,
+                      std::shared_ptr<Node> child);
     void IndexChildren();
     // The position of the value of that name; npos when there is none.
     std::size_t ValuePosition(std::uint32_t nameHash, std::string_view valueName) const;
@@ -217,6 +222,7 @@ private:
     // say is there. The caller holds the lock, or there is no lock file to hold.
     Status Reload(std::uint64_t changes, HiveFileError* problem);
     Status WriteFile(HiveFileError* problem);
+    void PutBackRemoved();
 
     std::filesystem::path file_;
     std::shared_ptr<Node> root_;
@@ -226,6 +232,8 @@ private:
     int readDepth_ = 0;
     int depth_ = 0;
     bool changed_ = false;
+    // The keys the transaction deleted, in their order: put back if it does not reach the file.
+    std::vector<std::shared_ptr<Node>> removed_;
 };
 
 }  // namespace kelvaston::platform::filestore

@@ -32,9 +32,11 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <clocale>
@@ -443,6 +445,24 @@ int FailedParts() {
         failed += result->GetTestPartResult(i).failed();
     return failed;
 }
+
+// A disk whose write-back failed refuses the fsync of a file written to it. A case can make it
+// do so ("syncfails"); the linker takes this fsync over the C library's for the store's code.
+std::atomic<bool> syncFails = false;
+}  // namespace
+}  // namespace kelvaston::platform
+
+extern "C" int fsync(int fd) {
+    struct stat st {};
+    if (kelvaston::platform::syncFails && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        errno = EIO;
+        return -1;
+    }
+    return static_cast<int>(::syscall(SYS_fsync, fd));
+}
+
+namespace kelvaston::platform {
+namespace {
 #endif
 
 // One case's run: the backend (its scratch key S), the handles the script named, and on the
@@ -474,6 +494,7 @@ public:
         while (!stores_.empty()) stores_.pop_back();
         if (!mounted_.empty()) (void)!std::system(("umount '" + mounted_ + "'").c_str());
         if (umask_) ::umask(*umask_);
+        syncFails = false;
         if (held_ != -1) ::close(held_);
         ::chmod(folder_.Path().c_str(), 0700);
 #endif
@@ -862,6 +883,7 @@ std::string ScriptRun::DoInFolder(RegistryApi& api, const std::string& verb, con
         umask_ = umask_.value_or(before);
         return "";
     }
+    if (verb == "syncfails") return syncFails = true, "";
     if (verb == "env" && inChild_) {  // the variable set, or without a value not set
         return done(w.size() > 1 ? ::setenv(w.at(0).c_str(), w[1].c_str(), 1) == 0
                                  : ::unsetenv(w.at(0).c_str()) == 0);
