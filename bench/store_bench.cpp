@@ -261,8 +261,8 @@ void LargeStores(const std::filesystem::path& base, std::string_view only) {
         report(what, "load-200k-nested-keys", LoadFigure(folder, "SOFTWARE", kChains, 0));
     }
 
-    // 100,000 values in one key: loaded from a file, and set through the registry interface (the
-    // file written at the end included).
+    // 100,000 values in one key: loaded from a file, set through the registry interface and
+    // deleted again (the file written at the end included).
     if (wanted("100k-values-one-key")) {
         const auto folder = base / "values";
         std::filesystem::create_directories(folder);
@@ -289,6 +289,31 @@ void LargeStores(const std::filesystem::path& base, std::string_view only) {
                        registry.SetValueBytes(key, value.name, value.type, value.data);
                    registry.CloseKey(key);
                    Committed(registry);
+               }));
+        // Every value deleted again, the last first, as kelvaston-reg delete /va does.
+        const auto full = base / "values-deleted";
+        std::filesystem::create_directories(full);
+        report("delete 100,000 values of one key (interface, one transaction)",
+               "delete-100k-values-one-key", BestOfRuns([&](Took* took) {
+                   WriteStoreFile(full / "LARGE.reg", [&](platform::regfile::Writer& writer) {
+                       writer.AddKey("HKEY_LOCAL_MACHINE\\SOFTWARE\\Many", values);
+                   });
+                   platform::FileStoreRegistry registry({full, "LARGE"});
+                   platform::Key key = platform::kNullKey;
+                   registry.OpenKeyEx(platform::kHKeyLocalMachine, "SOFTWARE\\Many", 0,
+                                      platform::kKeyAllAccess, &key);
+                   const auto start = Clock::now();
+                   const double cpuStart = ProcessCpuMs();
+                   registry.BeginTransaction(platform::kHKeyLocalMachine);
+                   for (auto value = values.rbegin(); value != values.rend(); ++value) {
+                       if (registry.DeleteValue(key, value->name) != platform::error::kSuccess) {
+                           std::fprintf(stderr, "deleting the values failed\n");
+                           std::exit(1);
+                       }
+                   }
+                   Committed(registry);
+                   *took = {Milliseconds(Clock::now() - start), ProcessCpuMs() - cpuStart};
+                   registry.CloseKey(key);
                }));
     }
 

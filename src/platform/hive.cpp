@@ -473,9 +473,11 @@ bool Node::EraseValue(std::string_view valueName) {
         const auto erased = static_cast<std::uint32_t>(i + 1);
         positions.Erase(erased, nameHash,
                         [&](std::uint32_t position) { return hashes[position - 1]; });
-        // The values after it move up by one.
-        positions.ForEach(
-            [erased](std::uint32_t& position) { position -= position > erased ? 1 : 0; });
+        // The values after it move up by one; when it was the last, none do.
+        if (erased < values.size()) {
+            positions.ForEach(
+                [erased](std::uint32_t& position) { position -= position > erased ? 1 : 0; });
+        }
     }
     values.erase(values.begin() + static_cast<std::ptrdiff_t>(i));
     valueHashes.hashes.erase(valueHashes.hashes.begin() + static_cast<std::ptrdiff_t>(i));

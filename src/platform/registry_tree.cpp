@@ -174,20 +174,20 @@ Status WriteTree(RegistryApi& api, Key parent, const KeyTree& tree) {
 }
 
 Status DeleteTree(RegistryApi& api, Key parent, const std::string& name, std::string* failedKey) {
-    // A key goes once its subkeys have gone: each level keeps its key open and its children's
-    // names until the last of them is deleted.
+    // A key goes once its subkeys have gone: each level keeps its key open and the names of the
+    // children still to delete. They go from the last to the first: taking the last of a sorted
+    // list of subkeys moves none of the others, so a key with many goes in linear time.
     struct Level {
         Key parent;
         std::string name;
         Key key;
         std::vector<std::string> children;
-        std::size_t next = 0;
     };
     std::vector<Level> levels;
     // Opens a key and lists its children, as a new level even when that fails, so that a
     // failure names it.
     const auto open = [&](Key under, const std::string& child) -> Status {
-        levels.push_back(Level{under, child, kNullKey, {}, 0});
+        levels.push_back(Level{under, child, kNullKey, {}});
         Level& level = levels.back();
         const Status status = api.OpenKeyEx(under, child, 0, kKeyAllAccess, &level.key);
         return status == error::kSuccess ? ListSubkeys(api, level.key, &level.children) : status;
@@ -196,9 +196,11 @@ Status DeleteTree(RegistryApi& api, Key parent, const std::string& name, std::st
     if (status == error::kFileNotFound) return error::kSuccess;
     while (status == error::kSuccess && !levels.empty()) {
         Level& top = levels.back();
-        if (top.next < top.children.size()) {
+        if (!top.children.empty()) {
             const Key under = top.key;
-            status = open(under, top.children[top.next++]);
+            const std::string child = std::move(top.children.back());
+            top.children.pop_back();
+            status = open(under, child);
             if (status == error::kFileNotFound) {  // gone meanwhile
                 levels.pop_back();
                 status = error::kSuccess;

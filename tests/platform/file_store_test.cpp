@@ -117,20 +117,21 @@ TEST_F(FileStoreTest, TreesAreKeptToTheRegistrysDepthLimit) {
     EXPECT_EQ(DeleteTree(*store, kHKeyLocalMachine, "d"), kSuccess);
 }
 
-// A tree removed depth first, the registry refusing one call on the way: the removal stops
-// there and names the key it stopped at, below the one it was asked to remove.
+// A tree removed depth first, each key's subkeys from the last to the first, the registry
+// refusing one call on the way: the removal stops there and names the key it stopped at, below
+// the one it was asked to remove.
 TEST_F(FileStoreTest, ARemovalThatFailsNamesTheKeyItStoppedAt) {
     const struct {
         Call call;
         std::size_t nth;
         std::string stoppedAt;
     } kCases[] = {
-        {Call::OpenKeyEx, 1, "d"},       {Call::OpenKeyEx, 2, "d\\a"},
-        {Call::OpenKeyEx, 3, "d\\a\\x"}, {Call::OpenKeyEx, 4, "d\\b"},
-        {Call::EnumKeyEx, 3, "d"},       {Call::EnumKeyEx, 4, "d\\a"},
-        {Call::EnumKeyEx, 6, "d\\a\\x"}, {Call::DeleteKey, 1, "d\\a\\x"},
-        {Call::DeleteKey, 2, "d\\a"},    {Call::DeleteKey, 3, "d\\b"},
-        {Call::DeleteKey, 4, "d"},
+        {Call::OpenKeyEx, 1, "d"},    {Call::OpenKeyEx, 2, "d\\b"},
+        {Call::OpenKeyEx, 3, "d\\a"}, {Call::OpenKeyEx, 4, "d\\a\\x"},
+        {Call::EnumKeyEx, 3, "d"},    {Call::EnumKeyEx, 4, "d\\b"},
+        {Call::EnumKeyEx, 5, "d\\a"}, {Call::EnumKeyEx, 7, "d\\a\\x"},
+        {Call::DeleteKey, 1, "d\\b"}, {Call::DeleteKey, 2, "d\\a\\x"},
+        {Call::DeleteKey, 3, "d\\a"}, {Call::DeleteKey, 4, "d"},
     };
     for (const auto& c : kCases) {
         auto store = NewStore();

@@ -68,9 +68,9 @@ int Delete(const Command& command, RegistryApi& api, std::ostream& out) {
         key.Reset();
         status = DeleteTree(api, session.Root(), Join(spec.path));
     } else if (command.allValues) {
-        for (std::size_t i = 0; status == error::kSuccess && i < names.size(); ++i) {
-            status = api.DeleteValue(key.Get(), names[i]);
-        }
+        // The last first: a value taken from the end of a key's list moves none of the others.
+        for (auto name = names.rbegin(); status == error::kSuccess && name != names.rend(); ++name)
+            status = api.DeleteValue(key.Get(), *name);
     } else {
         status = api.DeleteValue(key.Get(), *command.valueName);
     }
