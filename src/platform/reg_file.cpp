@@ -233,7 +233,10 @@ public:
 
     std::optional<ParseError> Run() {
         if (undecodable_) return error_;
-        // A trailing run of NULs is padding some tools leave after the text.
+        // A trailing run of NULs is padding some tools leave after the text. A file of nothing
+        // else is what some file systems leave of one being written when the power failed.
+        const bool anyText = text_.find_first_not_of('\0') != std::string_view::npos;
+        if (!text_.empty() && !anyText) return ParseError{0, "the file holds only NUL bytes"};
         while (!text_.empty() && text_.back() == '\0') text_.remove_suffix(1);
         if (const auto nul = text_.find('\0'); nul != std::string_view::npos) {
             return ParseError{LineOfOffset(text_, nul), "NUL character in the text"};
